@@ -1,0 +1,43 @@
+# make demo   - install what is missing, build, run the ad server and the app
+# make check  - install what is missing, build, run every test
+# make bench  - the benchmarks, printing ratios measured side by side
+# make fuzz   - the parsers' fuzz targets for a bounded time (clang)
+BUILD ?= build
+JOBS ?= 2
+WERROR ?= $(if $(CI),ON,OFF)
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build check unit integration demo bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_WERROR=$(WERROR) \
+	  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j$(JOBS)
+
+check: build
+	@cd $(BUILD) && ctest --output-on-failure
+
+unit: build
+	@cd $(BUILD) && ctest --output-on-failure -R '^unit$$'
+
+integration: build
+	@cd $(BUILD) && ctest --output-on-failure -R '^integration$$'
+
+demo: build
+	@scripts/demo $(BUILD)
+
+bench: build
+	@scripts/run-bench $(BUILD)
+
+fuzz: deps
+	@scripts/run-fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) build-fuzz

@@ -1,0 +1,2 @@
+// Placeholder entry until the application lands.
+int main() { return 0; }

@@ -1,0 +1,64 @@
+#pragma once
+// In-process notifications: observers by name and optional sender, delivered
+// synchronously on the posting thread. An observer removes itself before it
+// goes away (removeObserver(this) in its destructor).
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Value.h"
+
+namespace platform {
+
+struct Notification {
+    std::string name;
+    const void* object = nullptr;  // the sender's identity (may be null)
+    Value userInfo;                // null or a dictionary
+};
+
+class NotificationCenter {
+public:
+    using Callback = std::function<void(const Notification&)>;
+
+    NotificationCenter() = default;
+    NotificationCenter(const NotificationCenter&) = delete;
+    NotificationCenter& operator=(const NotificationCenter&) = delete;
+    virtual ~NotificationCenter() = default;
+
+    // The process-wide default center.
+    static NotificationCenter& defaultCenter();
+
+    // name empty: every name; sender null: any sender.
+    void addObserver(const void* observer, const std::string& name, const void* sender, Callback callback);
+    // Removes the observer from everything.
+    void removeObserver(const void* observer);
+    void removeObserver(const void* observer, const std::string& name, const void* sender);
+    void post(const std::string& name, const void* sender = nullptr, const Value& userInfo = Value());
+    void post(const Notification& notification);
+    bool hasObserver(const void* observer) const;
+
+private:
+    struct Entry {
+        unsigned long long id;
+        const void* observer;
+        std::string name;
+        const void* sender;
+        Callback callback;
+    };
+    mutable std::recursive_mutex mutex_;
+    std::vector<Entry> entries_;
+    unsigned long long nextId_ = 1;
+};
+
+// Names of the application's notifications.
+inline constexpr const char* kApplicationDidFinishLaunchingNotification = "UIApplicationDidFinishLaunchingNotification";
+inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
+inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
+inline constexpr const char* kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
+
+}  // namespace platform

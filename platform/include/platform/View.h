@@ -1,0 +1,111 @@
+#pragma once
+// Views: a toolkit-neutral tree of rectangles in points. Each view has a
+// backend peer (a GTK widget in a frame container, or a plain record on sim)
+// made when the view is constructed; the tree's state lives here.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/Geometry.h"
+
+namespace platform {
+
+class Window;
+class ViewPeer;
+
+struct Color {
+    double red = 0, green = 0, blue = 0, alpha = 0;
+    static Color clear() { return {0, 0, 0, 0}; }
+    static Color black() { return {0, 0, 0, 1}; }
+    static Color white() { return {1, 1, 1, 1}; }
+    bool operator==(const Color&) const = default;
+};
+
+// Autoresizing mask bits.
+enum AutoresizingMask : unsigned {
+    kAutoresizingNone = 0,
+    kAutoresizingFlexibleLeftMargin = 1,
+    kAutoresizingFlexibleWidth = 2,
+    kAutoresizingFlexibleRightMargin = 4,
+    kAutoresizingFlexibleTopMargin = 8,
+    kAutoresizingFlexibleHeight = 16,
+    kAutoresizingFlexibleBottomMargin = 32,
+};
+
+struct Event {
+    enum class Type : int { Touches = 0, Motion = 1, RemoteControl = 2 };
+    Type type = Type::Touches;
+};
+
+class View : public std::enable_shared_from_this<View> {
+public:
+    explicit View(const Rect& frame = Rect());
+    virtual ~View();
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+
+    Rect frame() const { return frame_; }
+    void setFrame(const Rect& frame);  // resizes subviews by their masks
+    Rect bounds() const { return Rect(0, 0, frame_.width(), frame_.height()); }
+    unsigned autoresizingMask() const { return autoresizingMask_; }
+    void setAutoresizingMask(unsigned mask) { autoresizingMask_ = mask; }
+
+    bool isHidden() const { return hidden_; }
+    void setHidden(bool hidden);
+    bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
+    void setUserInteractionEnabled(bool enabled);
+    bool isOpaque() const { return opaque_; }
+    void setOpaque(bool opaque);
+    Color backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(const Color& color);
+    bool clipsToBounds() const { return clipsToBounds_; }
+    void setClipsToBounds(bool clips);
+
+    const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
+    std::shared_ptr<View> superview() const { return superview_.lock(); }
+    void addSubview(const std::shared_ptr<View>& view);  // retained; moved if it had a parent
+    void insertSubviewAtIndex(const std::shared_ptr<View>& view, size_t index);
+    void removeFromSuperview();
+    bool isDescendantOf(const View& other) const;
+    // The window this view is in, or null.
+    virtual std::shared_ptr<Window> window() const;
+
+    // Sees every touch or click before the view handles it; point in this view's
+    // coordinates. Returns the deepest view that takes it (or null).
+    virtual std::shared_ptr<View> hitTest(Point point, const Event* event);
+
+    ViewPeer* peer() const { return peer_.get(); }
+
+protected:
+    // For subclasses that make a specialised peer.
+    struct NoPeer {};
+    View(const Rect& frame, NoPeer);
+    void setPeer(std::unique_ptr<ViewPeer> peer);
+    virtual void didMoveToSuperview() {}
+    virtual void didChangeSize() {}
+
+private:
+    void resizeSubviews(Size oldSize);
+    Rect frame_;
+    unsigned autoresizingMask_ = kAutoresizingNone;
+    bool hidden_ = false;
+    bool userInteractionEnabled_ = true;
+    bool opaque_ = true;
+    Color backgroundColor_ = Color::clear();
+    bool clipsToBounds_ = false;
+    std::vector<std::shared_ptr<View>> subviews_;
+    std::weak_ptr<View> superview_;
+    std::unique_ptr<ViewPeer> peer_;
+};
+
+// The backend's side of a view; the View calls it after each change.
+class ViewPeer {
+public:
+    virtual ~ViewPeer() = default;
+    virtual void frameChanged() {}
+    virtual void propertiesChanged() {}  // hidden, interaction, opacity, colour, clipping
+    virtual void subviewsChanged() {}
+};
+
+}  // namespace platform

@@ -1,0 +1,104 @@
+#pragma once
+// A web view with the delegate the component needs: every navigation is
+// offered to should-start with its request (header fields included, the
+// User-Agent among them) and its type; start/finish/fail are reported only
+// for loads that were let through, and a refused navigation never ends or
+// fails the page that is loading.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Http.h"
+#include "platform/View.h"
+
+namespace platform {
+
+enum class NavigationType : int {
+    LinkClicked = 0,
+    FormSubmitted = 1,
+    BackForward = 2,
+    Reload = 3,
+    FormResubmitted = 4,
+    Other = 5,
+};
+
+class WebView;
+
+class WebViewDelegate {
+public:
+    virtual ~WebViewDelegate() = default;
+    virtual bool webViewShouldStartLoadWithRequest(WebView&, const URLRequest&, NavigationType) { return true; }
+    virtual void webViewDidStartLoad(WebView&) {}
+    virtual void webViewDidFinishLoad(WebView&) {}
+    virtual void webViewDidFailLoadWithError(WebView&, const Error&) {}
+};
+
+// The backend's web engine behind a WebView.
+class WebViewPeer;
+
+class WebView : public View {
+public:
+    explicit WebView(const Rect& frame = Rect());
+    ~WebView() override;
+
+    // Not retained: the owner keeps the delegate alive or clears it first.
+    void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { delegate_ = std::move(delegate); }
+    std::shared_ptr<WebViewDelegate> delegate() const { return delegate_.lock(); }
+
+    void loadRequest(const URLRequest& request);
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL);
+    // Completion gets the result as text (nullopt on a script error); it is not
+    // called after the web view is destroyed.
+    void evaluateJavaScript(const std::string& script,
+                            std::function<void(std::optional<std::string>)> completion = {});
+
+    bool isLoading() const;
+    bool canGoBack() const;
+    bool canGoForward() const;
+    void goBack();
+    void goForward();
+    void reload();
+    void stopLoading();
+    // The request of the page shown (or being loaded).
+    std::optional<URLRequest> request() const;
+
+    bool scalesPageToFit() const { return scalesPageToFit_; }
+    void setScalesPageToFit(bool v);
+    bool mediaPlaybackRequiresUserAction() const { return mediaPlaybackRequiresUserAction_; }
+    void setMediaPlaybackRequiresUserAction(bool v);
+    bool allowsInlineMediaPlayback() const { return allowsInlineMediaPlayback_; }
+    void setAllowsInlineMediaPlayback(bool v);
+    unsigned dataDetectorTypes() const { return dataDetectorTypes_; }
+    void setDataDetectorTypes(unsigned v) { dataDetectorTypes_ = v; }
+
+    WebViewPeer* webPeer() const { return webPeer_; }
+
+private:
+    std::weak_ptr<WebViewDelegate> delegate_;
+    WebViewPeer* webPeer_ = nullptr;  // owned as the view's peer
+    bool scalesPageToFit_ = false;
+    bool mediaPlaybackRequiresUserAction_ = true;
+    bool allowsInlineMediaPlayback_ = false;
+    unsigned dataDetectorTypes_ = 0;
+};
+
+class WebViewPeer : public ViewPeer {
+public:
+    virtual void loadRequest(const URLRequest& request) = 0;
+    virtual void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) = 0;
+    virtual void evaluateJavaScript(const std::string& script,
+                                    std::function<void(std::optional<std::string>)> completion) = 0;
+    virtual bool isLoading() const = 0;
+    virtual bool canGoBack() const = 0;
+    virtual bool canGoForward() const = 0;
+    virtual void goBack() = 0;
+    virtual void goForward() = 0;
+    virtual void reload() = 0;
+    virtual void stopLoading() = 0;
+    virtual std::optional<URLRequest> request() const = 0;
+    virtual void settingsChanged() {}
+};
+
+}  // namespace platform

@@ -1,0 +1,2 @@
+// Placeholder until the ad server lands.
+int main() { return 0; }
