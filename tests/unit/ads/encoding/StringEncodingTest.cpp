@@ -160,6 +160,10 @@ TEST(StringEncoding, PaddingCharacterCanBeChanged) {
     EXPECT_EQ(b32->decode("MY======"), std::nullopt);
     auto crockford = ZEL_HRBStringEncoding::crockfordBase32StringEncoding();
     EXPECT_EQ(crockford->encode("f"), "CR");  // no padding unless switched on
+    // Switched on with no padding character: no NUL bytes in the text.
+    crockford->setDoPad(true);
+    EXPECT_FALSE(crockford->setPaddingChar('\0'));
+    EXPECT_EQ(crockford->encode("f"), "CR");
 }
 
 TEST(StringEncoding, StringByDecodingNeedsUtf8) {
