@@ -8,100 +8,70 @@
 using platform::kReachabilityFlagIsWWAN;
 using platform::kReachabilityFlagReachable;
 
-class ZELNetworkCheckerTest : public SimTest {};
+class ZELNetworkCheckerTest : public SimTest {
+protected:
+    void deliver(uint32_t flags) {
+        sim().network().setFlags(flags);
+        sim().runUntilIdle();
+    }
+};
 
-TEST_F(ZELNetworkCheckerTest, WatchesAnAddressLiteralAndWaitsForTheFirstFlags) {
+TEST_F(ZELNetworkCheckerTest, FlagsBecomeNetworkTypesAfterTheFirstCallback) {
     ZELNetworkChecker checker;
-    EXPECT_FALSE(checker.isEnabled());
     checker.setEnabled(true);
-    EXPECT_TRUE(checker.isEnabled());
     ASSERT_EQ(sim().network().hostsWatched().size(), 1u);
     in_addr address{};
-    EXPECT_EQ(inet_pton(AF_INET, sim().network().hostsWatched()[0].c_str(), &address), 1)
-        << "no name is ever resolved";
-
-    // No synchronous first read: undetermined until the callback.
-    EXPECT_EQ(checker.networkTypeString(), std::nullopt);
-    EXPECT_EQ(checker.changeCount(), 0u);
+    EXPECT_EQ(inet_pton(AF_INET, sim().network().hostsWatched()[0].c_str(), &address), 1) << "no name to resolve";
+    EXPECT_EQ(checker.networkTypeString(), std::nullopt) << "no synchronous first read";
     sim().runUntilIdle();
     EXPECT_EQ(checker.networkTypeString(), std::optional<std::string>("wi"));
-    EXPECT_EQ(checker.changeCount(), 1u);
-}
 
-TEST_F(ZELNetworkCheckerTest, EveryUpdateCountsEvenWithoutAChangeOfType) {
-    ZELNetworkChecker checker;
-    checker.setEnabled(true);
-    sim().runUntilIdle();
-    sim().network().setFlags(kReachabilityFlagReachable | (1u << 2));
-    sim().runUntilIdle();
-    EXPECT_EQ(checker.changeCount(), 2u);
+    deliver(kReachabilityFlagReachable | (1u << 2));  // other flags do not matter
     EXPECT_EQ(checker.networkType(), 2u);
-    sim().network().setFlags(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
-    sim().runUntilIdle();
+    deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkTypeString(), std::optional<std::string>("ed"));
-    sim().network().setFlags(0);
-    sim().runUntilIdle();
+    deliver(kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkType(), 1u);
     EXPECT_EQ(checker.networkTypeString(), std::nullopt);
-    EXPECT_EQ(checker.changeCount(), 4u);
+    EXPECT_EQ(checker.changeCount(), 4u) << "every update counts, changed type or not";
 }
 
-TEST_F(ZELNetworkCheckerTest, SetEnabledSwitchesOnlyOnAChange) {
+TEST_F(ZELNetworkCheckerTest, SetEnabledActsOnlyOnAChange) {
     ZELNetworkChecker checker;
     checker.setEnabled(true);
     checker.setEnabled(true);
     EXPECT_EQ(sim().network().hostsWatched().size(), 1u);
     sim().runUntilIdle();
-    ASSERT_EQ(checker.networkType(), 2u);
 
     checker.setEnabled(false);
     EXPECT_FALSE(checker.isEnabled());
     EXPECT_EQ(checker.networkType(), 0u);
-    EXPECT_EQ(sim().network().activeWatchCount(), 0u);
-    sim().network().setFlags(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
-    sim().runUntilIdle();
+    deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkType(), 0u) << "no flags after stopping";
-    EXPECT_EQ(checker.changeCount(), 1u);
 
     checker.setEnabled(true);
     sim().runUntilIdle();
     EXPECT_EQ(checker.networkTypeString(), std::optional<std::string>("ed"));
-    EXPECT_EQ(checker.changeCount(), 2u) << "the count is never reset";
+    EXPECT_EQ(checker.changeCount(), 2u) << "never reset";
 }
 
-TEST_F(ZELNetworkCheckerTest, RestartResetsTheTypeWhileWatching) {
+TEST_F(ZELNetworkCheckerTest, FailedWatchLeavesTheCheckerOff) {
     ZELNetworkChecker checker;
-    checker.setEnabled(true);
-    sim().runUntilIdle();
-    checker.startNetworkChecking();
-    EXPECT_EQ(checker.networkType(), 0u);
-    EXPECT_EQ(sim().network().hostsWatched().size(), 1u);
-}
-
-TEST_F(ZELNetworkCheckerTest, NoWatchLeavesTheCheckerOff) {
     sim().network().setCreationFails(true);
-    ZELNetworkChecker checker;
     checker.setEnabled(true);
     EXPECT_FALSE(checker.isEnabled());
-    sim().runUntilIdle();
-    EXPECT_EQ(checker.networkTypeString(), std::nullopt);
-
     sim().network().setCreationFails(false);
     sim().network().setStartFails(true);
     checker.setEnabled(true);
     EXPECT_FALSE(checker.isEnabled());
+    sim().runUntilIdle();
+    EXPECT_EQ(checker.networkTypeString(), std::nullopt);
 }
 
-TEST_F(ZELNetworkCheckerTest, DestroyedCheckerGetsNoPendingFlags) {
+TEST_F(ZELNetworkCheckerTest, DestroyedCheckerGetsNoQueuedFlags) {
     auto checker = std::make_unique<ZELNetworkChecker>();
     checker->setEnabled(true);
-    checker.reset();  // the first delivery is still queued
+    checker.reset();
     sim().runUntilIdle();
     EXPECT_EQ(sim().network().activeWatchCount(), 0u);
-}
-
-TEST_F(ZELNetworkCheckerTest, SharedCheckerWatchesFromFirstUse) {
-    ZELNetworkChecker& shared = ZELNetworkChecker::sharedChecker();
-    EXPECT_EQ(&shared, &ZELNetworkChecker::sharedChecker());
-    EXPECT_TRUE(shared.isEnabled());
 }
