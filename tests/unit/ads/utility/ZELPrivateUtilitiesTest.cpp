@@ -33,11 +33,14 @@ TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTable) {
 
 TEST(ZELPrivateUtilitiesTest, ReleasedValueMayUseTheTable) {
     int owner = 0, dependent = 0;
-    auto cascading = std::make_shared<Cascading>();
-    cascading->alsoRemove = &dependent;
-    ZELPrivateUtilities::setPrivateObject(std::make_shared<Companion>(), &dependent);
-    ZELPrivateUtilities::setPrivateObject(std::move(cascading), &owner);
-    ZELPrivateUtilities::setPrivateObject(nullptr, &owner);
-    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&owner), nullptr);
-    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&dependent), nullptr);
+    // Released by replacement, then by removal.
+    for (auto next : {std::make_shared<Companion>(), std::shared_ptr<Companion>()}) {
+        auto cascading = std::make_shared<Cascading>();
+        cascading->alsoRemove = &dependent;
+        ZELPrivateUtilities::setPrivateObject(std::make_shared<Companion>(), &dependent);
+        ZELPrivateUtilities::setPrivateObject(std::move(cascading), &owner);
+        ZELPrivateUtilities::setPrivateObject(next, &owner);
+        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&owner), next);
+        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&dependent), nullptr);
+    }
 }
