@@ -158,10 +158,12 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
 
 TEST_F(FileUserDefaultsTest, SettingAsideNeverReplacesAnEarlierDamagedFile) {
     ASSERT_EQ(g_mkdir_with_parents((dir_ + "/prefs").c_str(), 0700), 0);
+    LogCapture logs;
     writeFile(path_, "first");
     { FileUserDefaults store(path_); }
     writeFile(path_, "second");
     { FileUserDefaults store(path_); }
+    EXPECT_EQ(logs.lines().size(), 2u);
     auto aside = otherFiles();
     ASSERT_EQ(aside.size(), 2u);
     std::vector<std::string> contents = {readFile(dir_ + "/prefs/" + aside[0]), readFile(dir_ + "/prefs/" + aside[1])};

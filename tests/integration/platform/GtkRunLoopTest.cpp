@@ -80,15 +80,20 @@ TEST_F(GtkRunLoopTest, CancelPerformRequestsDropsOnlyThatTargetsCalls) {
     EXPECT_EQ(ran2, 1);
 }
 
-TEST_F(GtkRunLoopTest, ZeroDelayRunsOnALaterTurnEvenFromInsideACall) {
-    std::vector<std::string> events;
+TEST_F(GtkRunLoopTest, ZeroDelayWaitsForTheNextTurnSoOtherWorkInterleaves) {
+    // A call that keeps scheduling itself with no delay must not starve the
+    // rest of the loop: each new call waits for the next turn.
     int target;
-    loop().performAfterDelay(&target, 0, [&] {
-        loop().performAfterDelay(&target, 0, [&] { events.push_back("inner"); });
-        events.push_back("outer done");
-    });
-    ASSERT_TRUE(spinUntil([&] { return events.size() == 2; }));
-    EXPECT_EQ(events, (std::vector<std::string>{"outer done", "inner"}));
+    int steps = 0;
+    int stepsWhenOtherWorkRan = -1;
+    std::function<void()> step = [&] {
+        if (++steps < 1000) loop().performAfterDelay(&target, 0, step);
+    };
+    loop().performAfterDelay(&target, 0, step);
+    loop().performOnMainThread([&] { stepsWhenOtherWorkRan = steps; }, false);
+    ASSERT_TRUE(spinUntil([&] { return steps == 1000; }));
+    EXPECT_GE(stepsWhenOtherWorkRan, 0);
+    EXPECT_LT(stepsWhenOtherWorkRan, 10);
 }
 
 TEST_F(GtkRunLoopTest, PerformOnMainThreadFromWorkersWithAndWithoutWaiting) {

@@ -91,8 +91,9 @@ protected:
     TestHttpServer server;
 };
 
-// Answers in several pieces, with pauses, as a chunked body.
-void streamChunks(SoupServerMessage* message, std::vector<std::string> pieces) {
+// Answers in several pieces, gapMs apart, as a chunked body. The server writes
+// what it has and waits for the next piece; a client that goes away ends the feed.
+void streamChunks(SoupServerMessage* message, std::vector<std::string> pieces, guint gapMs = 10) {
     soup_server_message_set_status(message, 200, nullptr);
     SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
     soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
@@ -102,22 +103,28 @@ void streamChunks(SoupServerMessage* message, std::vector<std::string> pieces) {
         SoupServerMessage* message;
         std::vector<std::string> pieces;
         size_t next = 0;
+        bool finished = false;
     };
     auto* feed = new Feed{message, std::move(pieces)};
     g_object_ref(message);
+    g_signal_connect(message, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer f) {
+        static_cast<Feed*>(f)->finished = true;
+    }), feed);
     soup_server_message_pause(message);
-    g_timeout_add(10, [](gpointer data) -> gboolean {
+    g_timeout_add(gapMs, [](gpointer data) -> gboolean {
         auto* f = static_cast<Feed*>(data);
-        SoupMessageBody* body = soup_server_message_get_response_body(f->message);
-        if (f->next < f->pieces.size()) {
-            const std::string& piece = f->pieces[f->next++];
-            soup_message_body_append(body, SOUP_MEMORY_COPY, piece.data(), piece.size());
+        if (!f->finished) {
+            SoupMessageBody* body = soup_server_message_get_response_body(f->message);
+            if (f->next < f->pieces.size()) {
+                const std::string& piece = f->pieces[f->next++];
+                soup_message_body_append(body, SOUP_MEMORY_COPY, piece.data(), piece.size());
+                soup_server_message_unpause(f->message);
+                return G_SOURCE_CONTINUE;
+            }
+            soup_message_body_complete(body);
             soup_server_message_unpause(f->message);
-            soup_server_message_pause(f->message);
-            return G_SOURCE_CONTINUE;
         }
-        soup_message_body_complete(body);
-        soup_server_message_unpause(f->message);
+        g_signal_handlers_disconnect_by_data(f->message, f);
         g_object_unref(f->message);
         delete f;
         return G_SOURCE_REMOVE;
@@ -135,7 +142,7 @@ TEST_F(SoupConnectionTest, ChunkedBodyArrivesWholeAfterTheResponse) {
     EXPECT_EQ(recorder->responses[0].url.absoluteString(), server.url("/chunks"));
     EXPECT_EQ(recorder->responses[0].headers.at("x-test"), "one, two");
     EXPECT_EQ(recorder->body, "alpha-beta-gamma");
-    EXPECT_GE(recorder->chunks, 1);
+    EXPECT_GE(recorder->chunks, 2);  // pieces are passed on as they come
     EXPECT_EQ(recorder->finished, 1);
     EXPECT_TRUE(recorder->failures.empty());
 }
@@ -253,6 +260,20 @@ TEST_F(SoupConnectionTest, SlowServerTimesOutOnceAndIsThenIgnored) {
     EXPECT_EQ(recorder->failures[0].code, platform::kURLErrorTimedOut);
     spinFor(0.8);  // the late answer comes and goes unseen
     EXPECT_EQ(recorder->callbacks, 2);
+}
+
+TEST_F(SoupConnectionTest, TimeOutCountsSilenceNotTheWholeTransfer) {
+    // Six pieces 100 ms apart take longer than the 0.3 s time-out in total,
+    // but the server is never quiet for that long.
+    server.route("/steady", [](SoupServerMessage* m, const auto&) {
+        streamChunks(m, {"1", "2", "3", "4", "5", "6"}, 100);
+    });
+    auto request = requestFor(server.url("/steady"));
+    request.timeoutInterval = 0.3;
+    auto c = start(request);
+    runToEnd();
+    EXPECT_TRUE(recorder->failures.empty());
+    EXPECT_EQ(recorder->body, "123456");
 }
 
 TEST_F(SoupConnectionTest, CancelInsideACallbackEndsEverything) {
