@@ -289,17 +289,17 @@ TEST_F(SoupConnectionTest, SlowServerTimesOutOnceAndIsThenIgnored) {
 }
 
 TEST_F(SoupConnectionTest, TimeOutCountsSilenceNotTheWholeTransfer) {
-    // Six pieces 100 ms apart take longer than the 0.3 s time-out in total,
+    // Eight pieces 100 ms apart take longer than the 0.5 s time-out in total,
     // but the server is never quiet for that long.
     server.route("/steady", [](SoupServerMessage* m, const auto&) {
-        streamChunks(m, {"1", "2", "3", "4", "5", "6"}, 100);
+        streamChunks(m, {"1", "2", "3", "4", "5", "6", "7", "8"}, 100);
     });
     auto request = requestFor(server.url("/steady"));
-    request.timeoutInterval = 0.3;
+    request.timeoutInterval = 0.5;
     auto c = start(request);
     runToEnd();
     EXPECT_TRUE(recorder->failures.empty());
-    EXPECT_EQ(recorder->body, "123456");
+    EXPECT_EQ(recorder->body, "12345678");
 }
 
 TEST_F(SoupConnectionTest, CancelInsideACallbackEndsEverything) {
