@@ -20,6 +20,8 @@ constexpr std::size_t kMaxExtras = 8 * 1024;
 constexpr std::size_t kMaxExtrasDepth = 32;
 constexpr double kMaxDelaySeconds = 60;
 constexpr int kMaxHops = 10;
+// A visitor cookie, as a real ad server would set, so cookie handling shows in the report.
+constexpr const char kVisitorCookie[] = "nimbra_uid";
 constexpr const char* kNonWebDestination = "market://details?id=com.nimbra.demo";
 // Recorded request header fields.
 constexpr std::array<const char*, 4> kRecordedHeaders{"User-Agent", "If-Modified-Since", "Cookie",
@@ -79,6 +81,20 @@ ExtrasControls extrasControls(const std::optional<std::string>& text) {
   controls.refresh = read("refresh");
   controls.delay = read("delay");
   return controls;
+}
+
+std::optional<std::string> queryOrExtras(const std::vector<QueryItem>& items, std::string_view key,
+                                         const std::optional<std::string>& fromExtras) {
+  auto value = queryValue(items, key);
+  return value ? value : fromExtras;
+}
+
+bool hasVisitorCookie(SoupMessageHeaders* headers) {
+  const char* cookies = soup_message_headers_get_one(headers, "Cookie");
+  if (!cookies) return false;
+  const std::string_view text = cookies;
+  const std::string name = std::string(kVisitorCookie) + "=";
+  return text.starts_with(name) || text.find("; " + name) != std::string_view::npos;
 }
 
 std::string statusLine(unsigned status) {
@@ -247,7 +263,7 @@ void AdServer::handle(SoupServerMessage* message) {
   log_.record(std::move(record));
 
   if (options_.verbose) {
-    std::fprintf(stderr, "nimbra-adserver: %s %s%s%.200s -> %u%s\n", request.method.c_str(),
+    std::fprintf(stderr, "nimbra-adserver: %s %.200s%s%.200s -> %u%s\n", request.method.c_str(),
                  request.path.c_str(), request.rawQuery.empty() ? "" : "?", request.rawQuery.c_str(),
                  reply.status,
                  reply.cut != Cut::None ? " (cut)" : reply.delaySeconds > 0 ? " (delayed)" : "");
@@ -317,7 +333,7 @@ AdServer::Reply AdServer::adsReply(const Request& request) {
   if (scenario == "redirect" && queryValue(request.items, "redirected")) scenario = "ok";
 
   std::string refresh = options_.refreshRate;
-  const auto asked = queryValue(request.items, "refresh") ? queryValue(request.items, "refresh") : extras.refresh;
+  const auto asked = queryOrExtras(request.items, "refresh", extras.refresh);
   if (asked && isDecimal(*asked)) refresh = *asked;
 
   Reply reply;
@@ -343,7 +359,7 @@ AdServer::Reply AdServer::adsReply(const Request& request) {
   } else {
     reply = filledAd(request, adUnitID, scenario == "nonweb");
     if (scenario == "slow") {
-      const auto delay = queryValue(request.items, "delay") ? queryValue(request.items, "delay") : extras.delay;
+      const auto delay = queryOrExtras(request.items, "delay", extras.delay);
       const auto seconds = delay ? parseSeconds(*delay) : std::nullopt;
       reply.delaySeconds = std::min(seconds.value_or(5.0), kMaxDelaySeconds);
     } else if (scenario == "reset") {
@@ -385,6 +401,9 @@ AdServer::Reply AdServer::filledAd(const Request& request, const std::string& ad
                                      [](char c) { return c >= 'a' && c <= 'z'; });
   reply.headers.emplace_back("X-Ruma-Orientation", plainWord ? *orientation : "portrait");
   reply.headers.emplace_back("X-Ruma-Interstitial-Timeout", "5");
+  if (!hasVisitorCookie(request.headers)) {
+    reply.headers.emplace_back("Set-Cookie", std::string(kVisitorCookie) + "=" + token() + "; Path=/");
+  }
   return reply;
 }
 

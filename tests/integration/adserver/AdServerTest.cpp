@@ -107,8 +107,15 @@ TEST_F(AdServerTest, GoodAdUnitGetsMarkupAndAllHeaders) {
     EXPECT_TRUE(std::regex_match(targetOf(url, server_.port()), tracking)) << url;
   }
 
+  // A visitor cookie is set once; a request that carries it gets none.
+  const auto cookie = ad.header("set-cookie");
+  ASSERT_TRUE(cookie);
+  EXPECT_TRUE(cookie->starts_with("nimbra_uid=")) << *cookie;
+  const std::string visitor = cookie->substr(0, cookie->find(';'));
+
   // Each ad is new: its own number and ticket.
-  const HttpResponse next = get(std::string("/ads?slotname=") + kAdUnit);
+  const HttpResponse next = get(std::string("/ads?slotname=") + kAdUnit, {"Cookie: other=1; " + visitor});
+  EXPECT_FALSE(next.header("set-cookie"));
   EXPECT_NE(next.body.find("Ad #2"), std::string::npos);
   EXPECT_NE(next.header("x-ruma-tracking-urls"), ad.header("x-ruma-tracking-urls"));
   EXPECT_EQ(status(server_)["counters"]["imp"], 2);
