@@ -216,10 +216,12 @@ void AdServer::handle(SoupServerMessage* message) {
   if (request.path == "/status" || request.path == "/status/reset") {
     Reply reply;
     reply.headers.emplace_back("Cache-Control", "no-store");
-    if (request.method != "GET" && request.method != "HEAD" &&
-        !(request.path == "/status/reset" && request.method == "POST")) {
+    const bool reset = request.path == "/status/reset";
+    const bool allowed = reset ? request.method == "GET" || request.method == "POST"
+                               : request.method == "GET" || request.method == "HEAD";
+    if (!allowed) {
       reply = textReply(405, "method not allowed");
-    } else if (request.path == "/status/reset") {
+    } else if (reset) {
       log_.reset();
       reply.body = "{\"reset\":true}";
       reply.contentType = "application/json";
