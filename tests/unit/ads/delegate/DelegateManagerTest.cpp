@@ -1,4 +1,5 @@
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -9,57 +10,47 @@
 
 namespace {
 
-// Records every banner call it implements, in order.
-class RecordingBannerDelegate : public ZELBannerViewDelegate {
+using Log = std::vector<std::string>;
+
+class BannerListener : public ZELBannerViewDelegate {
 public:
-    explicit RecordingBannerDelegate(std::vector<std::string>* log) : log_(log) {}
-    void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override { record("banner.didReceiveAd"); }
-    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&,
-                                           const ZELRequestError& error) override {
-        record("banner.didFail:" + std::to_string(error.code));
-        lastErrorText = error.localizedDescription();
+    explicit BannerListener(Log* log) : log_(log) {}
+    void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override {
+        log_->push_back("banner.receive");
+        if (onReceive) onReceive();
+    }
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& e) override {
+        log_->push_back("banner.fail:" + e.localizedDescription());
         failThread = std::this_thread::get_id();
         if (onFail) onFail();
     }
-    void adViewWillPresentScreen(const std::shared_ptr<ZELBannerView>&) override { record("banner.willPresent"); }
-    void adViewWillDismissScreen(const std::shared_ptr<ZELBannerView>&) override { record("banner.willDismiss"); }
-    void adViewDidDismissScreen(const std::shared_ptr<ZELBannerView>&) override { record("banner.didDismiss"); }
-    void adViewWillLeaveApplication(const std::shared_ptr<ZELBannerView>&) override { record("banner.willLeave"); }
+    void adViewWillPresentScreen(const std::shared_ptr<ZELBannerView>&) override { log_->push_back("banner.present"); }
+    void adViewWillDismissScreen(const std::shared_ptr<ZELBannerView>&) override { log_->push_back("banner.dismiss"); }
+    void adViewDidDismissScreen(const std::shared_ptr<ZELBannerView>&) override { log_->push_back("banner.dismissed"); }
+    void adViewWillLeaveApplication(const std::shared_ptr<ZELBannerView>&) override { log_->push_back("banner.leave"); }
 
-    std::string lastErrorText;
+    std::function<void()> onReceive, onFail;
     std::thread::id failThread;
-    std::function<void()> onFail;
 
 private:
-    void record(const std::string& what) { log_->push_back(what); }
-    std::vector<std::string>* log_;
+    Log* log_;
 };
 
-// Implements one operation only.
-class ReceiveOnlyDelegate : public ZELBannerViewDelegate {
+// Implements two operations only.
+class InterstitialListener : public ZELInterstitialDelegate {
 public:
-    void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override {
-        ++received;
-        if (onReceive) onReceive();
-    }
-    int received = 0;
-    std::function<void()> onReceive;
-};
-
-class NamedInterstitialDelegate : public ZELInterstitialDelegate {
-public:
-    NamedInterstitialDelegate(std::string name, std::vector<std::string>* log) : name_(std::move(name)), log_(log) {}
+    InterstitialListener(std::string name, Log* log) : name_(std::move(name)), log_(log) {}
     void interstitialDidReceiveAd(const std::shared_ptr<ZELInterstitial>&) override {
-        log_->push_back(name_ + ".didReceiveAd");
+        log_->push_back(name_ + ".receive");
     }
     void interstitialDidFailToReceiveAdWithError(const std::shared_ptr<ZELInterstitial>&,
-                                                 const ZELRequestError& error) override {
-        log_->push_back(name_ + ".didFail:" + std::to_string(error.code));
+                                                 const ZELRequestError& e) override {
+        log_->push_back(name_ + ".fail:" + std::to_string(e.code));
     }
 
 private:
     std::string name_;
-    std::vector<std::string>* log_;
+    Log* log_;
 };
 
 void raiseAll(ZELDelegateManager& manager) {
@@ -73,125 +64,91 @@ void raiseAll(ZELDelegateManager& manager) {
 
 class DelegateManagerTest : public SimTest {};
 
-TEST_F(DelegateManagerTest, EachEventReachesItsOperationInListenerOrder) {
-    std::vector<std::string> log;
-    auto banner = std::make_shared<RecordingBannerDelegate>(&log);
-    auto sdk = std::make_shared<NamedInterstitialDelegate>("sdk", &log);
-    auto app = std::make_shared<NamedInterstitialDelegate>("app", &log);
+TEST_F(DelegateManagerTest, EventsReachEachListenerThatImplementsThemInFixedOrder) {
+    Log log;
+    auto banner = std::make_shared<BannerListener>(&log);
+    auto sdk = std::make_shared<InterstitialListener>("sdk", &log);
+    auto app = std::make_shared<InterstitialListener>("app", &log);
     auto manager = ZELDelegateManager::create();
-    manager->setBannerDelegate(banner);
     manager->setInterstitialDelegate(app);
     manager->setSdkInterstitialDelegate(sdk);
+    manager->setBannerDelegate(banner);
 
     raiseAll(*manager);
+    raiseAll(*manager);  // unimplemented operations are skipped from now on
 
-    const std::vector<std::string> expected = {
-        "banner.didReceiveAd", "sdk.didReceiveAd", "app.didReceiveAd", "banner.didFail:1", "sdk.didFail:1",
-        "app.didFail:1",       "banner.willPresent", "banner.willDismiss", "banner.didDismiss", "banner.willLeave",
-    };
-    EXPECT_EQ(log, expected);
-    EXPECT_EQ(banner->lastErrorText, "Request Error: No ad to show.");
-}
-
-TEST_F(DelegateManagerTest, ListenerImplementingOneOperationHearsOnlyThatOne) {
-    auto delegate = std::make_shared<ReceiveOnlyDelegate>();
-    auto manager = ZELDelegateManager::create();
-    manager->setBannerDelegate(delegate);
-
-    raiseAll(*manager);
-    raiseAll(*manager);
-
-    EXPECT_EQ(delegate->received, 2);
-    EXPECT_TRUE(ZELDelegateManager::didYouNilOutYourDelegate(delegate, ZELDelegateOperation::DidReceiveAd));
-    for (auto op : {ZELDelegateOperation::DidFailToReceiveAd, ZELDelegateOperation::WillPresentScreen,
-                    ZELDelegateOperation::WillDismissScreen, ZELDelegateOperation::DidDismissScreen,
-                    ZELDelegateOperation::WillLeaveApplication}) {
-        EXPECT_FALSE(ZELDelegateManager::didYouNilOutYourDelegate(delegate, op)) << static_cast<int>(op);
-    }
+    const Log once = {"banner.receive", "sdk.receive", "app.receive",
+                      "banner.fail:Request Error: No ad to show.", "sdk.fail:1", "app.fail:1",
+                      "banner.present", "banner.dismiss", "banner.dismissed", "banner.leave"};
+    Log twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(log, twice);
+    EXPECT_TRUE(ZELDelegateManager::didYouNilOutYourDelegate(sdk, ZELDelegateOperation::DidReceiveAd));
+    EXPECT_FALSE(ZELDelegateManager::didYouNilOutYourDelegate(sdk, ZELDelegateOperation::WillLeaveApplication));
     EXPECT_FALSE(ZELDelegateManager::didYouNilOutYourDelegate(nullptr, ZELDelegateOperation::DidReceiveAd));
 }
 
-TEST_F(DelegateManagerTest, NoListenersOrGoneListenersMakeEventsNoOps) {
+TEST_F(DelegateManagerTest, ListenersAreNotRetainedButHeldUntilTheLoopTurns) {
+    Log log;
     auto manager = ZELDelegateManager::create();
-    raiseAll(*manager);
+    raiseAll(*manager);  // nobody listening
 
-    auto delegate = std::make_shared<ReceiveOnlyDelegate>();
-    manager->setBannerDelegate(delegate);
-    std::weak_ptr<ReceiveOnlyDelegate> watch = delegate;
-    delegate.reset();
-    ASSERT_TRUE(watch.expired());  // the manager does not retain its listeners
-    raiseAll(*manager);
-    sim().runUntilIdle();
-}
-
-TEST_F(DelegateManagerTest, ListenerHeldUntilTheLoopTurns) {
-    std::vector<std::string> log;
-    auto delegate = std::make_shared<RecordingBannerDelegate>(&log);
-    std::weak_ptr<RecordingBannerDelegate> watch = delegate;
-    auto manager = ZELDelegateManager::create();
-    manager->setBannerDelegate(delegate);
-
+    auto listener = std::make_shared<BannerListener>(&log);
+    std::weak_ptr<BannerListener> watch = listener;
+    manager->setBannerDelegate(listener);
     manager->didReceiveAd();
-    delegate.reset();
-    EXPECT_FALSE(watch.expired());
+    listener.reset();
+    EXPECT_FALSE(watch.expired());  // kept for the rest of this turn
     sim().runUntilIdle();
-    EXPECT_TRUE(watch.expired());
+    ASSERT_TRUE(watch.expired());
+    raiseAll(*manager);  // a listener that went away is skipped
+    EXPECT_EQ(log, Log{"banner.receive"});
 }
 
-TEST_F(DelegateManagerTest, ListenerMayReleaseTheOwnerOfTheManagerInsideItsCallback) {
-    // The banner's controller owns the manager; the application drops the
-    // banner (and so the controller) from inside the callback.
+TEST_F(DelegateManagerTest, ListenerMayReleaseTheManagersOwnerInsideItsCallback) {
     struct Controller {
         std::shared_ptr<ZELDelegateManager> manager = ZELDelegateManager::create();
     };
     auto controller = std::make_shared<Controller>();
     std::weak_ptr<ZELDelegateManager> manager = controller->manager;
+    Log log;
+    auto banner = std::make_shared<BannerListener>(&log);
+    auto sdk = std::make_shared<InterstitialListener>("sdk", &log);
+    banner->onReceive = [&] { controller.reset(); };
+    controller->manager->setBannerDelegate(banner);
+    controller->manager->setSdkInterstitialDelegate(sdk);
 
-    auto first = std::make_shared<ReceiveOnlyDelegate>();
-    std::vector<std::string> log;
-    auto second = std::make_shared<NamedInterstitialDelegate>("sdk", &log);
-    first->onReceive = [&] { controller.reset(); };
-    manager.lock()->setBannerDelegate(first);
-    manager.lock()->setSdkInterstitialDelegate(second);
+    ZELDelegateManager* raw = controller->manager.get();
+    raw->didReceiveAd();
 
-    {
-        ZELDelegateManager* raw = manager.lock().get();
-        raw->didReceiveAd();
-    }
-    // The rest of the event still ran on a live manager.
-    EXPECT_EQ(first->received, 1);
-    EXPECT_EQ(log, std::vector<std::string>{"sdk.didReceiveAd"});
+    EXPECT_EQ(log, (Log{"banner.receive", "sdk.receive"}));  // the event ran to its end
     EXPECT_FALSE(manager.expired());
     sim().runUntilIdle();
     EXPECT_TRUE(manager.expired());
 }
 
 TEST_F(DelegateManagerTest, FailureRaisedOnAnotherThreadArrivesOnTheMainThreadBeforeTheRaiserReturns) {
-    std::vector<std::string> log;
-    auto delegate = std::make_shared<RecordingBannerDelegate>(&log);
+    Log log;
+    auto listener = std::make_shared<BannerListener>(&log);
     auto manager = ZELDelegateManager::create();
-    manager->setBannerDelegate(delegate);
-
+    manager->setBannerDelegate(listener);
     std::atomic<bool> raiserReturned{false};
     bool deliveredBeforeReturn = false;
-    delegate->onFail = [&] { deliveredBeforeReturn = !raiserReturned.load(); };
+    listener->onFail = [&] { deliveredBeforeReturn = !raiserReturned.load(); };
 
     std::thread raiser([&] {
-        // The error is a temporary of this thread: it must still be valid
-        // when the main thread delivers it.
+        // A temporary of this thread: it must outlive the delivery.
         manager->didFailToReceiveAdWithError(ZELRequestError(ZELErrorServerError, nullptr));
         raiserReturned = true;
     });
     const bool delivered = sim().runUntil([&] { return !log.empty(); });
-    if (!delivered) sim().runLoop().reset();  // releases a raiser still waiting
+    if (!delivered) sim().runLoop().reset();  // lets a raiser still waiting go
     raiser.join();
 
     ASSERT_TRUE(delivered);
-    EXPECT_EQ(log, std::vector<std::string>{"banner.didFail:3"});
-    EXPECT_EQ(delegate->failThread, std::this_thread::get_id());
+    EXPECT_EQ(log, Log{"banner.fail:Request Error: Server error processing the request."});
+    EXPECT_EQ(listener->failThread, std::this_thread::get_id());
     EXPECT_TRUE(deliveredBeforeReturn);
-    EXPECT_TRUE(raiserReturned.load());
-    EXPECT_EQ(delegate->lastErrorText, "Request Error: Server error processing the request.");
 }
 
 }  // namespace

@@ -62,13 +62,4 @@ TEST_F(RequestErrorTest, InvalidRequestErrorLeavesTheStatisticsForTheNextRequest
     EXPECT_EQ(next.count("prl"), 1u);
 }
 
-TEST_F(RequestErrorTest, MessagesAreNotOverwrittenByARequestParameter) {
-    auto request = std::dynamic_pointer_cast<ZELRequestPrivate>(ZELRequest::request());
-    // The application's extras travel nested, but a request parameter with a
-    // message key must not replace the message.
-    ZELRequestError error = ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get());
-    EXPECT_EQ(error.userInfo().at(kZELLocalizedDescriptionKey),
-              platform::Value(ZELRequestError::localizedStringForErrorCode(0)));
-}
-
 }  // namespace
