@@ -189,3 +189,22 @@ TEST_F(SimHttpTest, HandlersSeeTheRequestAndExactRoutesWin) {
     EXPECT_EQ(b->body, "longer");
     EXPECT_EQ(d->body, "prefix");
 }
+
+TEST_F(SimHttpTest, HeldRequestsWaitForARouteAddedLater) {
+    sim().http().setHoldUnrouted(true);
+    fetch("http://ad/markup?seq_num=1", rec);
+    auto other = std::make_shared<Recorder>();
+    fetch("http://elsewhere/", other);
+    sim().advance(10);
+    EXPECT_EQ(rec->events, std::vector<std::string>{"send http://ad/markup?seq_num=1"});
+    ASSERT_EQ(sim().http().heldRequests().size(), 2u);
+
+    sim().http().routePrefix("http://ad/", SimResponse::ok("<html/>").after(1));
+    sim().advance(1);
+    EXPECT_EQ(rec->body, "<html/>");
+    EXPECT_EQ(sim().http().heldRequests().size(), 1u);
+
+    sim().http().setHoldUnrouted(false);  // the rest take the default answer
+    sim().runUntilIdle();
+    EXPECT_EQ(other->events.back(), "fail " + std::to_string(kURLErrorCannotConnectToHost));
+}
