@@ -10,6 +10,10 @@ bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+std::string origin(const URL& url) {
+    return toLowerASCII(url.scheme()) + "://" + toLowerASCII(url.host()) + ":" + std::to_string(url.port().value_or(-1));
+}
+
 Error urlError(long code, std::string description) { return Error{kURLErrorDomain, code, std::move(description)}; }
 
 }  // namespace
@@ -94,6 +98,12 @@ private:
             return;
         }
         current_ = *toSend;
+        // Only HTTP goes over the wire, as with the real transport.
+        const std::string scheme = toLowerASCII(current_.url.scheme());
+        if (scheme != "http" && scheme != "https") {
+            fail(urlError(kURLErrorUnsupportedURL, "unsupported URL: " + current_.url.absoluteString()));
+            return;
+        }
         http_.record(current_);
         auto found = http_.match(current_);
         if (!found && http_.holdUnrouted_) {
@@ -130,8 +140,11 @@ private:
                 }
                 URLRequest next = current_;
                 next.url = *target;
-                if (r->status == 303 || ((r->status == 301 || r->status == 302) && next.httpMethod == "POST"))
+                if ((r->status == 303 && next.httpMethod != "HEAD") ||
+                    ((r->status == 301 || r->status == 302) && next.httpMethod == "POST"))
                     next.httpMethod = "GET";
+                // Credentials meant for one site do not travel to another.
+                if (origin(next.url) != origin(current_.url)) next.headers.erase("Authorization");
                 step(0, [next, response](SimConnection& c) { c.send(next, &response); });
                 return;
             }
