@@ -45,6 +45,18 @@ ZEL_HRBStringEncoding::ZEL_HRBStringEncoding(std::string_view alphabet) {
     const int groupBits = std::lcm(8, shift);
     padLen_ = groupBits / shift;
     groupBytes_ = groupBits / 8;
+    rebuildQuartetTable();
+}
+
+void ZEL_HRBStringEncoding::rebuildQuartetTable() {
+    if (shift_ != 6) return;
+    quartetTable_.assign(4 * 256, kNotDigit);
+    for (int c = 0; c < 128; ++c) {
+        const int value = reverseCharMap_[static_cast<size_t>(c)];
+        if (value < 0) continue;
+        for (int place = 0; place < 4; ++place)
+            quartetTable_[static_cast<size_t>(place * 256 + c)] = static_cast<uint32_t>(value) << (18 - 6 * place);
+    }
 }
 
 std::shared_ptr<ZEL_HRBStringEncoding> ZEL_HRBStringEncoding::stringEncodingWithString(std::string_view alphabet) {
@@ -106,6 +118,7 @@ void ZEL_HRBStringEncoding::addDecodeSynonyms(std::string_view synonyms) {
         else
             current = reverseCharMap_[c];
     }
+    rebuildQuartetTable();
 }
 
 bool ZEL_HRBStringEncoding::ignoreCharacters(std::string_view characters) {
@@ -181,10 +194,10 @@ void ZEL_HRBStringEncoding::decodeGroups(const unsigned char*& in, const unsigne
                                          unsigned char*& out) const {
     const int8_t* map = reverseCharMap_.data();
     if (shift_ == 6) {
+        const uint32_t* t = quartetTable_.data();
         while (end - in >= 4) {
-            const int a = map[in[0]], b = map[in[1]], c = map[in[2]], d = map[in[3]];
-            if ((a | b | c | d) < 0) return;
-            const uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
+            const uint32_t v = t[in[0]] | t[256 + in[1]] | t[512 + in[2]] | t[768 + in[3]];
+            if (v & kNotDigit) return;
             out[0] = static_cast<unsigned char>(v >> 16);
             out[1] = static_cast<unsigned char>(v >> 8);
             out[2] = static_cast<unsigned char>(v);
