@@ -164,11 +164,12 @@ std::string ZEL_HRBStringEncoding::encode(std::string_view bytes) const {
     } else {
         const int groupBytes = groupBytes_;
         const int padLen = padLen_;
+        const uint64_t mask = mask_;
         for (; end - in >= groupBytes; in += groupBytes, out += padLen) {
             uint64_t v = 0;
             for (int i = 0; i < groupBytes; ++i) v = (v << 8) | in[i];
             for (int i = padLen - 1; i >= 0; --i) {
-                out[i] = map[v & mask_];
+                out[i] = map[v & mask];
                 v >>= shift;
             }
         }
@@ -190,40 +191,41 @@ std::string ZEL_HRBStringEncoding::encode(std::string_view bytes) const {
     return result;
 }
 
-void ZEL_HRBStringEncoding::decodeGroups(const unsigned char*& in, const unsigned char* end,
-                                         unsigned char*& out) const {
-    const int8_t* map = reverseCharMap_.data();
+// Pointers and settings are locals here: stores through the byte pointer
+// could otherwise alias them and force a reload on every group.
+size_t ZEL_HRBStringEncoding::decodeGroups(const unsigned char* in, const unsigned char* end,
+                                           unsigned char* out) const {
+    size_t groups = 0;
     if (shift_ == 6) {
         const uint32_t* t = quartetTable_.data();
-        while (end - in >= 4) {
+        for (; end - in >= 4; in += 4, out += 3, ++groups) {
             const uint32_t v = t[in[0]] | t[256 + in[1]] | t[512 + in[2]] | t[768 + in[3]];
-            if (v & kNotDigit) return;
+            if (v & kNotDigit) break;
             out[0] = static_cast<unsigned char>(v >> 16);
             out[1] = static_cast<unsigned char>(v >> 8);
             out[2] = static_cast<unsigned char>(v);
-            in += 4;
-            out += 3;
         }
-        return;
+        return groups;
     }
+    const int8_t* map = reverseCharMap_.data();
+    const int shift = shift_;
     const int padLen = padLen_;
     const int groupBytes = groupBytes_;
-    while (end - in >= padLen) {
+    for (; end - in >= padLen; in += padLen, out += groupBytes, ++groups) {
         uint64_t v = 0;
         int marks = 0;
         for (int i = 0; i < padLen; ++i) {
             const int x = map[in[i]];
             marks |= x;
-            v = (v << shift_) | static_cast<uint64_t>(x & 0x7f);
+            v = (v << shift) | static_cast<uint64_t>(x & 0x7f);
         }
-        if (marks < 0) return;
+        if (marks < 0) break;
         for (int i = groupBytes - 1; i >= 0; --i) {
             out[i] = static_cast<unsigned char>(v);
             v >>= 8;
         }
-        in += padLen;
-        out += groupBytes;
     }
+    return groups;
 }
 
 std::optional<std::string> ZEL_HRBStringEncoding::decode(std::string_view text) const {
@@ -240,7 +242,9 @@ std::optional<std::string> ZEL_HRBStringEncoding::decode(std::string_view text) 
     while (in < end) {
         // Byte-aligned and no padding yet: whole groups go the quick way.
         if (bits == 0 && !paddingSeen) {
-            decodeGroups(in, end, out);
+            const size_t groups = decodeGroups(in, end, out);
+            in += groups * static_cast<size_t>(padLen_);
+            out += groups * static_cast<size_t>(groupBytes_);
             if (in == end) break;
         }
         const int value = reverseCharMap_[*in++];

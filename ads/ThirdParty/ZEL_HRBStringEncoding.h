@@ -61,7 +61,8 @@ private:
     static constexpr int8_t kPadding = -2;
     static constexpr int8_t kIgnore = -3;
 
-    void decodeGroups(const unsigned char*& in, const unsigned char* end, unsigned char*& out) const;
+    // Whole groups of digits from the start of [in, end): how many were written.
+    size_t decodeGroups(const unsigned char* in, const unsigned char* end, unsigned char* out) const;
     void rebuildQuartetTable();
 
     std::string charMap_;                  // index to character
