@@ -1,0 +1,64 @@
+#include "platform/NotificationCenter.h"
+
+#include <algorithm>
+
+namespace platform {
+
+NotificationCenter& NotificationCenter::defaultCenter() {
+    // Never destroyed: observers may still remove themselves during exit.
+    static NotificationCenter* center = new NotificationCenter();
+    return *center;
+}
+
+void NotificationCenter::addObserver(const void* observer, const std::string& name, const void* sender,
+                                     Callback callback) {
+    if (!observer || !callback) return;
+    std::lock_guard lock(mutex_);
+    entries_.push_back({nextId_++, observer, name, sender, std::move(callback)});
+}
+
+void NotificationCenter::removeObserver(const void* observer) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(entries_, [&](const Entry& e) { return e.observer == observer; });
+}
+
+void NotificationCenter::removeObserver(const void* observer, const std::string& name, const void* sender) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(entries_, [&](const Entry& e) {
+        return e.observer == observer && (name.empty() || e.name == name) && (!sender || e.sender == sender);
+    });
+}
+
+bool NotificationCenter::hasObserver(const void* observer) const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.observer == observer; });
+}
+
+void NotificationCenter::post(const std::string& name, const void* sender, const Value& userInfo) {
+    post(Notification{name, sender, userInfo});
+}
+
+void NotificationCenter::post(const Notification& notification) {
+    // Deliver to the observers registered when the post began; each is checked
+    // again just before its call, so one removed by an earlier callback (or
+    // destroyed after removing itself) is skipped. Callbacks run unlocked so
+    // they may add, remove and post freely.
+    std::vector<std::pair<unsigned long long, Callback>> targets;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Entry& e : entries_) {
+            if ((e.name.empty() || e.name == notification.name) && (!e.sender || e.sender == notification.object))
+                targets.emplace_back(e.id, e.callback);
+        }
+    }
+    for (auto& [id, callback] : targets) {
+        {
+            std::lock_guard lock(mutex_);
+            bool live = std::any_of(entries_.begin(), entries_.end(), [id = id](const Entry& e) { return e.id == id; });
+            if (!live) continue;
+        }
+        callback(notification);
+    }
+}
+
+}  // namespace platform
