@@ -8,8 +8,8 @@
 namespace platform {
 
 ApplicationLifecycle& ApplicationLifecycle::shared() {
-    static ApplicationLifecycle lifecycle;
-    return lifecycle;
+    static auto* lifecycle = new ApplicationLifecycle();
+    return *lifecycle;
 }
 
 Application& ApplicationLifecycle::app() { return Application::shared(); }
@@ -67,10 +67,11 @@ void ApplicationLifecycle::reset() {
 }
 
 namespace {
-// The objects of the main interface file live as long as the process.
+// The objects of the main interface file live as long as the process (they
+// are not torn down at exit, after the toolkit has gone).
 std::optional<InterfaceFile::Main>& mainObjects() {
-    static std::optional<InterfaceFile::Main> objects;
-    return objects;
+    static auto* objects = new std::optional<InterfaceFile::Main>();
+    return *objects;
 }
 }  // namespace
 

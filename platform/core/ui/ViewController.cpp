@@ -12,12 +12,13 @@
 namespace platform {
 namespace {
 std::map<const View*, std::weak_ptr<ViewController>>& viewOwners() {
-    static std::map<const View*, std::weak_ptr<ViewController>> owners;
-    return owners;
+    // Never destroyed: controllers still alive at exit look themselves up.
+    static auto* owners = new std::map<const View*, std::weak_ptr<ViewController>>();
+    return *owners;
 }
 std::weak_ptr<ViewController>& firstResponderSlot() {
-    static std::weak_ptr<ViewController> slot;
-    return slot;
+    static auto* slot = new std::weak_ptr<ViewController>();
+    return *slot;
 }
 }  // namespace
 

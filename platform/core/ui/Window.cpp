@@ -9,8 +9,8 @@
 namespace platform {
 namespace {
 std::weak_ptr<Window>& keySlot() {
-    static std::weak_ptr<Window> slot;
-    return slot;
+    static auto* slot = new std::weak_ptr<Window>();
+    return *slot;
 }
 constexpr double kStatusBarHeight = 20;
 }  // namespace

@@ -109,7 +109,8 @@ public:
             call);
     }
 
-    bool isLoading() const override { return started_; }
+    // The engine counts a load as under way from the moment it is asked for.
+    bool isLoading() const override { return started_ || webkit_web_view_is_loading(web_); }
     bool canGoBack() const override { return webkit_web_view_can_go_back(web_); }
     bool canGoForward() const override { return webkit_web_view_can_go_forward(web_); }
     void goBack() override { webkit_web_view_go_back(web_); }
