@@ -1,5 +1,7 @@
 #include "platform/MailComposeViewController.h"
 
+#include <algorithm>
+
 #include "platform/Application.h"
 #include "platform/Backend.h"
 
@@ -90,7 +92,8 @@ void MailComposeViewController::loadView() {
             if (auto self = std::dynamic_pointer_cast<MailComposeViewController>(weak.lock())) ((*self).*fn)();
         };
     };
-    auto title = std::make_shared<Label>(Rect(0, 0, 120, 30));
+    auto title = std::make_shared<Label>(Rect(0, 0, 150, 30));
+    title->setFontSize(15);
     title->setText("New Message");
     title->setBold(true);
     title->setTextColor(Color::white());
@@ -99,14 +102,14 @@ void MailComposeViewController::loadView() {
     auto send = BarButtonItem::withTitle("Send", BarButtonItemStyle::Done, call(&MailComposeViewController::send));
     auto flex = [] { return BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace); };
     toolbar_->setItems({cancel, flex(), BarButtonItem::withCustomView(title), flex(), send});
-    header_ = std::make_shared<Label>(Rect(10, kBar + 6, frame.width() - 20, 90));
+    header_ = std::make_shared<Label>(Rect(10, kBar + 6, frame.width() - 20, 80));
     header_->setNumberOfLines(0);
     header_->setFontSize(14);
     header_->setAutoresizingMask(kAutoresizingFlexibleWidth);
-    body_ = std::make_shared<Label>(Rect(10, kBar + 102, frame.width() - 20, frame.height() - kBar - 112));
+    body_ = std::make_shared<Label>(Rect(10, kBar + 92, frame.width() - 20, 0));
     body_->setNumberOfLines(0);
     body_->setFontSize(14);
-    body_->setAutoresizingMask(kAutoresizingFlexibleWidth | kAutoresizingFlexibleHeight);
+    body_->setAutoresizingMask(kAutoresizingFlexibleWidth);
     root->addSubview(toolbar_);
     root->addSubview(header_);
     root->addSubview(body_);
@@ -122,6 +125,10 @@ void MailComposeViewController::refresh() {
     h += "\nSubject: " + message_.subject;
     header_->setText(h);
     body_->setText(message_.body);
+    // Labels centre their text: size the body to its lines so it starts at the top.
+    auto lines = double(std::count(message_.body.begin(), message_.body.end(), '\n') + 1);
+    auto f = body_->frame();
+    body_->setFrame(Rect(f.x(), f.y(), f.width(), std::min(18.0 * lines + 4, 400.0)));
 }
 
 void MailComposeViewController::send() {

@@ -2,6 +2,7 @@
 #include <ctime>
 
 #include "UiGtk.h"
+#include "platform/gtk/GtkViews.h"
 #include "ViewWidget.h"
 #include "platform/ActivityIndicatorView.h"
 #include "platform/ApplicationMain.h"
@@ -434,6 +435,12 @@ private:
 };
 
 void refreshWindowStatusBar(WindowPeer* peer) { peer->refreshStatusBar(); }
+
+GtkWidget* widgetForView(const View& view) {
+    if (auto* w = dynamic_cast<WindowPeer*>(view.peer())) return GTK_WIDGET(w->gtkWindow());
+    auto* vw = ViewWidget::of(view);
+    return vw ? vw->outer() : nullptr;
+}
 GtkWindow* gtkWindowOf(WindowPeer* peer) { return peer->gtkWindow(); }
 
 std::unique_ptr<ViewPeer> makeGtkViewPeer(View& view) {
