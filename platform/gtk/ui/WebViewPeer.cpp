@@ -6,6 +6,9 @@
 #include <libsoup/soup.h>
 #include <webkit/webkit.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "UiGtk.h"
 #include "ViewWidget.h"
 #include "platform/Services.h"
@@ -214,8 +217,23 @@ private:
             }
             if (!self->started_) return;
             self->started_ = false;
+            if (self->view_.scalesPageToFit()) self->fitPageWidth();
             if (auto d = self->view_.delegate()) d->webViewDidFinishLoad(self->view_);
         }
+    }
+
+    // Zooms out a page wider than the view so that it fits across.
+    void fitPageWidth() {
+        evaluateJavaScript("Math.max(document.documentElement.scrollWidth, document.body ? document.body.scrollWidth : 0)",
+                           [this](std::optional<std::string> width) {
+                               // Runs only while this peer lives (see evaluateJavaScript).
+                               double w = width ? std::atof(width->c_str()) : 0;
+                               double zoom = webkit_web_view_get_zoom_level(web_);
+                               double viewWidth = view_.frame().width();
+                               if (!(w > 0) || !(viewWidth > 0)) return;
+                               double fit = std::clamp(zoom * viewWidth / w, 0.25, 1.0);
+                               if (fit < zoom - 0.01) webkit_web_view_set_zoom_level(web_, fit);
+                           });
     }
 
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {

@@ -2,6 +2,9 @@
 // interaction, and the window takes the screen's shape when the interface turns.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/Application.h"
 #include "platform/Button.h"
@@ -85,6 +88,51 @@ TEST_F(ViewLayerTest, WindowTakesTheScreensShapeWhenTheInterfaceTurns) {
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(gtkWindow) == 480 && gtk_widget_get_height(gtkWindow) == 320; }));
     ASSERT_TRUE(window->deviceDidRotate(platform::InterfaceOrientation::Portrait));
     ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_width(gtkWindow) == 320 && gtk_widget_get_height(gtkWindow) == 480; }));
+}
+
+}  // namespace
+
+namespace {
+
+std::string fileText(const char* path) {
+    std::string text;
+    if (FILE* f = std::fopen(path, "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+TEST(GtkDeviceTest, DeviceAndApplicationAnswerFromTheSystem) {
+    nimbra::test::gtkBackend();
+    auto& device = platform::Device::current();
+    std::string osRelease = fileText("/etc/os-release");
+    auto at = osRelease.find("\nVERSION_ID=");
+    if (at != std::string::npos) {
+        std::string line = osRelease.substr(at + 12, osRelease.find('\n', at + 1) - at - 12);
+        std::erase(line, '"');
+        EXPECT_EQ(device.systemVersion(), line);
+    }
+    std::string machineId = fileText("/etc/machine-id");
+    std::erase(machineId, '\n');
+    if (!machineId.empty()) {
+        EXPECT_EQ(device.uniqueIdentifier(), machineId);
+    }
+    EXPECT_EQ(device.userInterfaceIdiom(), platform::UserInterfaceIdiom::Phone);
+    EXPECT_FALSE(device.model().empty());
+
+    auto& app = platform::Application::shared();
+    EXPECT_FALSE(app.canOpenURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
+    EXPECT_FALSE(app.openURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
+    EXPECT_FALSE(app.supportsBackgroundTasks());
+    app.setStatusBarHidden(true, false);
+    EXPECT_EQ(app.statusBarFrame(), Rect());
+    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 0, 320, 480));
+    app.setStatusBarHidden(false, false);
+    EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, 20));
+    EXPECT_GE(platform::Screen::main().scale(), 1.0);
 }
 
 }  // namespace

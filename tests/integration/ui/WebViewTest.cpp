@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/WebView.h"
+#include "platform/Window.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/TestHttpServer.h"
 
@@ -200,6 +201,39 @@ TEST_F(WebViewTest, ScriptErrorGivesNoResult) {
     });
     ASSERT_TRUE(spinUntil([&] { return done; }, 10));
     EXPECT_FALSE(result.has_value());
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<std::string> evaluate(platform::WebView& web, const std::string& script) {
+    std::optional<std::string> result;
+    bool done = false;
+    web.evaluateJavaScript(script, [&](std::optional<std::string> r) {
+        result = r;
+        done = true;
+    });
+    nimbra::test::spinUntil([&] { return done; }, 10);
+    return result;
+}
+
+TEST_F(WebViewTest, PagesWiderThanTheViewAreZoomedOutOnlyWhenAskedTo) {
+    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+    window->addSubview(web);
+    window->makeKeyAndVisible();
+    page("/wide", "<html><body style='margin:0'><div style='width:960px;height:10px'></div></body></html>");
+    load("/wide");
+    ASSERT_TRUE(waitForFinishes(1));
+    auto innerWidth = [&] { return std::atof(evaluate(*web, "window.innerWidth").value_or("0").c_str()); };
+    ASSERT_TRUE(spinUntil([&] { return innerWidth() == 320; }, 5));
+
+    web->setScalesPageToFit(true);
+    web->reload();
+    ASSERT_TRUE(waitForFinishes(2));
+    ASSERT_TRUE(spinUntil([&] { return innerWidth() > 900; }, 5));
+    EXPECT_NEAR(innerWidth(), 960, 10);
+    web->removeFromSuperview();
 }
 
 }  // namespace
