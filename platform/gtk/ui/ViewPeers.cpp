@@ -322,6 +322,7 @@ public:
     }
 
     ~WindowPeer() override {
+        RunLoop::main().cancelPerformRequests(this);
         gtkApplication().removeWindow(this);
         g_source_remove(clockSource_);
         if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
