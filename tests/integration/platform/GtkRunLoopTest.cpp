@@ -136,6 +136,17 @@ TEST_F(GtkRunLoopTest, PerformOnMainThreadFromMainRunsAtOnceOnlyWhenWaiting) {
     EXPECT_TRUE(spinUntil([&] { return queued; }));
 }
 
+TEST_F(GtkRunLoopTest, ANestedLoopInsideACallbackStillRunsTimersAndCalls) {
+    int target;
+    bool timerFired = false, mainCallRan = false, nestedDone = false;
+    loop().performAfterDelay(&target, 0, [&] {
+        loop().scheduleTimer(0.01, false, [&](Timer&) { timerFired = true; });
+        loop().performOnMainThread([&] { mainCallRan = true; }, false);
+        nestedDone = spinUntil([&] { return timerFired && mainCallRan; }, 5);
+    });
+    ASSERT_TRUE(spinUntil([&] { return nestedDone; }));
+}
+
 TEST_F(GtkRunLoopTest, KeepAliveHoldsUntilTheNextTurn) {
     auto object = std::make_shared<int>(7);
     std::weak_ptr<int> weak = object;

@@ -129,6 +129,13 @@ TEST_F(GtkServicesTest, AudioRouteAsksTheSoundServerOnlyWhenOneListens) {
     ASSERT_TRUE(g_socket_bind(socket, address, TRUE, nullptr));
     EXPECT_EQ(platform::currentAudioRoute(), "Headphone");
 
+    // A client that hangs (its child keeping the pipe open) is given up on.
+    {
+        std::ofstream script(bin + "/pactl", std::ios::trunc);
+        script << "#!/bin/sh\nsleep 5\necho 'Default Sink: sink.a'\n";
+    }
+    EXPECT_EQ(platform::currentAudioRoute(), std::nullopt);
+
     g_object_unref(address);
     g_object_unref(socket);
     unlink((runtime + "/pulse/native").c_str());

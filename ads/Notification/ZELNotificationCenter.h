@@ -1,0 +1,59 @@
+#pragma once
+// The ad message center: posts messages from message URLs to observers inside
+// the component, and delivers messages to pages through the page's receiving
+// function. It speaks for the process's default notification center, so the
+// component's observers and the platform's share one center.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/NotificationCenter.h"
+#include "platform/URL.h"
+#include "platform/Value.h"
+
+namespace platform {
+class WebView;
+}
+
+class ZELNotificationCenter {
+public:
+    // The shared message center, over platform::NotificationCenter::defaultCenter().
+    static ZELNotificationCenter& defaultCenter();
+
+    explicit ZELNotificationCenter(platform::NotificationCenter& center);
+    // Pending delayed postings of this center are dropped.
+    ~ZELNotificationCenter();
+    ZELNotificationCenter(const ZELNotificationCenter&) = delete;
+    ZELNotificationCenter& operator=(const ZELNotificationCenter&) = delete;
+
+    platform::NotificationCenter& center() const { return center_; }
+
+    // Observers name the message and, as sender, the web view whose messages
+    // they want (null: any sender).
+    void addObserver(const void* observer, const std::string& name, const void* sender,
+                     platform::NotificationCenter::Callback callback);
+    void removeObserver(const void* observer);
+    void removeObserver(const void* observer, const std::string& name, const void* sender);
+
+    // Posts the URL's message (name, the sender's identity, the parameters as
+    // user info); nothing when the URL carries no message.
+    void postNotificationFromURL(const platform::URL& url, const void* sender);
+    // The same after the delay on the main run loop (0: its next turn). The
+    // sender travels as an identity only and is never dereferenced.
+    void postNotificationFromURL(const platform::URL& url, const void* sender, double delay);
+    // As above, but dropped when the sender is gone by then, so a message from
+    // a destroyed web view never reaches an object now living at its address.
+    void postNotificationFromURL(const platform::URL& url, std::weak_ptr<const void> sender, double delay);
+
+    // Evaluates "RUMA_ReceiveMessage('name', <payload as JSON>);" in the web
+    // view, or "RUMA_ReceiveMessage('name');" without a payload.
+    static void postJSNotification(const std::string& name, const std::optional<platform::Dictionary>& userInfo,
+                                   platform::WebView& webView);
+    // The script postJSNotification evaluates.
+    static std::string scriptForJSNotification(const std::string& name,
+                                               const std::optional<platform::Dictionary>& userInfo);
+
+private:
+    platform::NotificationCenter& center_;
+};

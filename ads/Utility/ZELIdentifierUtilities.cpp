@@ -1,0 +1,408 @@
+#include "Utility/ZELIdentifierUtilities.h"
+
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <system_error>
+
+#include <openssl/evp.h>
+#include <plist/plist.h>
+
+#include "Utility/ZELNumberUtilities.h"
+#include "platform/Application.h"
+#include "platform/Services.h"
+
+using platform::Dictionary;
+using platform::Value;
+
+namespace {
+
+// Larger files are not metadata; they are not read into memory.
+constexpr std::uintmax_t kMaximumMetadataFileSize = 4 * 1024 * 1024;
+// Property lists nest far less; deeper ones count as unreadable.
+constexpr int kMaximumPlistDepth = 64;
+
+std::string md5UpperHex(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr) != 1 || length != 16) {
+        return std::string();
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(2 * length);
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 0x0F];
+    }
+    return hex;
+}
+
+struct PlistFree {
+    void operator()(void* p) const { plist_free(static_cast<plist_t>(p)); }
+};
+struct MallocFree {
+    void operator()(char* p) const { std::free(p); }
+};
+using MallocString = std::unique_ptr<char, MallocFree>;
+
+// The property-list node as a value; false when it holds something we cannot
+// carry or nests too deeply.
+bool plistToValue(plist_t node, int depth, Value& out) {
+    if (!node || depth > kMaximumPlistDepth) {
+        return false;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(node, &b);
+        out = Value(b != 0);
+        return true;
+    }
+    case PLIST_UINT: {
+        uint64_t u = 0;
+        plist_get_uint_val(node, &u);
+        // Negative integers are stored in two's complement.
+        out = Value(static_cast<long long>(u));
+        return true;
+    }
+    case PLIST_REAL: {
+        double d = 0;
+        plist_get_real_val(node, &d);
+        out = Value(d);
+        return true;
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+        char* raw = nullptr;
+        if (plist_get_node_type(node) == PLIST_STRING) {
+            plist_get_string_val(node, &raw);
+        } else {
+            plist_get_key_val(node, &raw);
+        }
+        MallocString s(raw);
+        out = Value(std::string(s ? s.get() : ""));
+        return true;
+    }
+    case PLIST_DATE: {
+        int32_t sec = 0, usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        out = Value(platform::Date{static_cast<double>(sec) + static_cast<double>(usec) / 1e6});
+        return true;
+    }
+    case PLIST_DATA: {
+        char* raw = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &raw, &length);
+        MallocString data(raw);
+        out = Value(platform::Bytes{data ? std::string(data.get(), static_cast<size_t>(length)) : std::string()});
+        return true;
+    }
+    case PLIST_ARRAY: {
+        platform::Array array;
+        const uint32_t count = plist_array_get_size(node);
+        array.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            Value item;
+            if (!plistToValue(plist_array_get_item(node, i), depth + 1, item)) {
+                return false;
+            }
+            array.push_back(std::move(item));
+        }
+        out = Value(std::move(array));
+        return true;
+    }
+    case PLIST_DICT: {
+        Dictionary dictionary;
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        if (!iter) {
+            return false;
+        }
+        bool ok = true;
+        while (true) {
+            char* rawKey = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, iter, &rawKey, &item);
+            MallocString key(rawKey);
+            if (!item) {
+                break;
+            }
+            Value value;
+            if (!key || !plistToValue(item, depth + 1, value)) {
+                ok = false;
+                break;
+            }
+            dictionary[key.get()] = std::move(value);
+        }
+        std::free(iter);
+        if (!ok) {
+            return false;
+        }
+        out = Value(std::move(dictionary));
+        return true;
+    }
+    case PLIST_UID:
+    case PLIST_NONE:
+        return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+ZELIdentifierUtilities& ZELIdentifierUtilities::sharedInstance() {
+    // Lives to the end of the process.
+    static ZELIdentifierUtilities* instance = new ZELIdentifierUtilities();
+    return *instance;
+}
+
+ZELIdentifierUtilities::ZELIdentifierUtilities()
+    : isPhoneIdiom_(platform::Device::current().userInterfaceIdiom() == platform::UserInterfaceIdiom::Phone),
+      isJailbroken_(jailbreakIndicator()) {}
+
+const std::string& ZELIdentifierUtilities::deviceIdentifier() {
+    if (!deviceIdentifier_) {
+        deviceIdentifier_ = md5UpperHex(platform::Device::current().uniqueIdentifier());
+    }
+    return *deviceIdentifier_;
+}
+
+std::string ZELIdentifierUtilities::deviceModel() const { return platform::Device::current().model(); }
+
+std::optional<std::string> ZELIdentifierUtilities::deviceSubmodel() {
+    if (!deviceSubmodel_) {
+        struct utsname name {};
+        if (uname(&name) != 0) {
+            return std::nullopt;
+        }
+        std::string machine(name.machine);
+        for (unsigned char c : machine) {
+            if (c > 0x7F) {
+                return std::nullopt;
+            }
+        }
+        deviceSubmodel_ = std::move(machine);
+    }
+    return deviceSubmodel_;
+}
+
+std::string ZELIdentifierUtilities::osVersion() const { return platform::Device::current().systemVersion(); }
+
+std::optional<std::string> ZELIdentifierUtilities::locale() {
+    if (locale_) {
+        return locale_;
+    }
+    const std::optional<Value> languages = platform::UserDefaults::standard().objectForKey("AppleLanguages");
+    if (!languages) {
+        return std::nullopt;
+    }
+    const platform::Array* list = languages->asArray();
+    if (!list || list->empty()) {
+        return std::nullopt;
+    }
+    const std::string* first = list->front().asString();
+    if (!first || first->empty()) {
+        return std::nullopt;
+    }
+    locale_ = platform::toLowerASCII(*first);
+    return locale_;
+}
+
+const Dictionary& ZELIdentifierUtilities::iTunesMetadata() {
+    if (!iTunesMetadata_) {
+        Dictionary metadata;
+        if (std::optional<std::string> documents = platform::Paths::current().documentsDirectory()) {
+            std::filesystem::path path = std::filesystem::path(*documents) / ".." / kZELITunesMetadataFileName;
+            metadata = readITunesMetadataFileAt(path.lexically_normal().string());
+        }
+        iTunesMetadata_ = std::move(metadata);
+    }
+    return *iTunesMetadata_;
+}
+
+float ZELIdentifierUtilities::screenDensity() const {
+    const double scale = platform::Screen::main().scale();
+    if (!(scale > 0) || scale > 1000) {
+        return 1.0f;
+    }
+    return static_cast<float>(scale);
+}
+
+ZELScreenSize ZELIdentifierUtilities::screenSize() const {
+    const platform::Rect frame = platform::Screen::main().applicationFrame();
+    platform::Application& application = platform::Application::shared();
+    double height = frame.height();
+    if (!application.isStatusBarHidden()) {
+        height += application.statusBarFrame().height();
+    }
+    return ZELScreenSize{static_cast<float>(frame.width()), static_cast<float>(height)};
+}
+
+bool ZELIdentifierUtilities::isOrientationLandscape() const {
+    return platform::isLandscape(platform::Application::shared().statusBarOrientation());
+}
+
+int ZELIdentifierUtilities::audioRoute() const {
+    const std::optional<std::string> route = platform::currentAudioRoute();
+    if (!route) {
+        return kZELAudioRouteSpeakerOrUnknown;
+    }
+    if (route->empty()) {
+        return kZELAudioRouteNone;
+    }
+    if (*route == "Headphone" || *route == "Headset") {
+        return kZELAudioRouteHeadphones;
+    }
+    if (*route == "Speaker") {
+        return kZELAudioRouteSpeakerOrUnknown;
+    }
+    return kZELAudioRouteOther;
+}
+
+Dictionary ZELIdentifierUtilities::canOpenURLs(const std::vector<std::string>& urlStrings) const {
+    Dictionary result;
+    platform::Application& application = platform::Application::shared();
+    for (const std::string& text : urlStrings) {
+        const std::optional<platform::URL> url = platform::URL::parse(text);
+        result[text] = Value(url ? application.canOpenURL(*url) : false);
+    }
+    return result;
+}
+
+Dictionary ZELIdentifierUtilities::parameters() {
+    Dictionary p;
+    if (deviceModel() == "iPad" && isPhoneIdiom()) {
+        p["ios_ipadc"] = "1";
+    }
+    p["ios_metadata"] = Value(iTunesMetadata());
+
+    platform::Paths& paths = platform::Paths::current();
+    std::string appName;
+    if (std::optional<std::string> version = paths.bundleVersion(); version && !version->empty()) {
+        appName = *version + ".";
+    }
+    appName += "iphone." + paths.bundleIdentifier();
+    p["app_name"] = Value(std::move(appName));
+
+    p["u_audio"] = Value(std::to_string(audioRoute()));
+    p["u_so"] = isOrientationLandscape() ? "l" : "p";
+    if (isJailbroken()) {
+        p["ios_jb"] = "1";
+    }
+    const std::string& identifier = deviceIdentifier();
+    if (!identifier.empty()) {
+        p["isu"] = Value(identifier);
+    }
+    p["platform"] = Value(deviceModel());
+    if (std::optional<std::string> submodel = deviceSubmodel()) {
+        p["submodel"] = Value(std::move(*submodel));
+    }
+    if (std::optional<std::string> language = locale()) {
+        p["hl"] = Value(std::move(*language));
+    }
+    p["u_sd"] = Value(ZELNumberUtilities::stringWithFloat(screenDensity()));
+    const ZELScreenSize size = screenSize();
+    p["u_w"] = Value(ZELNumberUtilities::stringWithFloat(size.width));
+    p["u_h"] = Value(ZELNumberUtilities::stringWithFloat(size.height));
+
+    const Dictionary openable = canOpenURLs({"itms-books://", "kindle://home"});
+    int bookstores = 0;
+    if (openable.at("itms-books://") == Value(true)) {
+        bookstores += 1;
+    }
+    if (openable.at("kindle://home") == Value(true)) {
+        bookstores += 2;
+    }
+    if (bookstores != 0) {
+        p["cap_bs"] = Value(bookstores);
+    }
+    return p;
+}
+
+void ZELIdentifierUtilities::parseOSVersion(const std::string& version, int* major, int* minor, int* bugFix) {
+    int parts[3] = {0, 0, 0};
+    size_t start = 0;
+    for (int index = 0; index < 3 && start <= version.size(); ++index) {
+        size_t end = version.find('.', start);
+        if (end == std::string::npos) {
+            end = version.size();
+        }
+        // Leading digits only, as a number's integer value reads them; no overflow.
+        long long number = 0;
+        for (size_t i = start; i < end && version[i] >= '0' && version[i] <= '9'; ++i) {
+            number = number * 10 + (version[i] - '0');
+            if (number > 1000000) {
+                number = 1000000;
+            }
+        }
+        parts[index] = static_cast<int>(number);
+        if (end == version.size()) {
+            break;
+        }
+        start = end + 1;
+    }
+    if (major) {
+        *major = parts[0];
+    }
+    if (minor) {
+        *minor = parts[1];
+    }
+    if (bugFix) {
+        *bugFix = parts[2];
+    }
+}
+
+void ZELIdentifierUtilities::getOSMajor(int* major, int* minor, int* bugFix) {
+    parseOSVersion(platform::Device::current().systemVersion(), major, minor, bugFix);
+}
+
+bool ZELIdentifierUtilities::isOSAtLeast(int major, int minor, int bug) {
+    int have[3] = {0, 0, 0};
+    getOSMajor(&have[0], &have[1], &have[2]);
+    const int want[3] = {major, minor, bug};
+    for (int i = 0; i < 3; ++i) {
+        if (have[i] != want[i]) {
+            return have[i] > want[i];
+        }
+    }
+    return true;
+}
+
+bool ZELIdentifierUtilities::jailbreakIndicator(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+Dictionary ZELIdentifierUtilities::readITunesMetadataFileAt(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size == 0 || size > kMaximumMetadataFileSize) {
+        return Dictionary();
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return Dictionary();
+    }
+    const std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (data.empty() || data.size() > kMaximumMetadataFileSize) {
+        return Dictionary();
+    }
+    plist_t root = nullptr;
+    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
+    std::unique_ptr<void, PlistFree> owner(root);
+    if (!root || plist_get_node_type(root) != PLIST_DICT) {
+        return Dictionary();
+    }
+    Value value;
+    if (!plistToValue(root, 0, value) || !value.isDictionary()) {
+        return Dictionary();
+    }
+    return *value.asDictionary();
+}
