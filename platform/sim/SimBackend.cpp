@@ -1,0 +1,79 @@
+#include "platform/sim/SimBackend.h"
+
+#include <cstdio>
+
+namespace platform::sim {
+
+SimBackend::SimBackend() { application_.attachScreen(&screen_); }
+
+SimBackend::~SimBackend() {
+    if (hasBackend() && &backend() == this) installBackend(nullptr);
+    // Nothing pending may run against services that are going away.
+    http_.reset();
+    loop_.reset();
+}
+
+void SimBackend::install() { installBackend(this); }
+
+void SimBackend::reset() {
+    // Connections first, so none of their pending steps survive the loop's reset.
+    http_.reset();
+    loop_.reset();
+    clock_.reset();
+    defaults_.reset();
+    paths_.reset();
+    network_.reset();
+    application_.reset();
+    device_.reset();
+    screen_.reset();
+    web_.reset();
+    clearLog();
+    audioRoute_.reset();
+    sounds_.clear();
+}
+
+void SimBackend::writeLogLine(std::string_view line) {
+    {
+        std::lock_guard lock(logMutex_);
+        log_.emplace_back(line);
+    }
+    if (echoLog_) {
+        std::string out(line);
+        out += '\n';
+        std::fwrite(out.data(), 1, out.size(), stderr);
+    }
+}
+
+std::vector<std::string> SimBackend::logLines() const {
+    std::lock_guard lock(logMutex_);
+    return log_;
+}
+
+bool SimBackend::logContains(const std::string& fragment) const {
+    std::lock_guard lock(logMutex_);
+    for (const auto& line : log_)
+        if (line.find(fragment) != std::string::npos) return true;
+    return false;
+}
+
+void SimBackend::clearLog() {
+    std::lock_guard lock(logMutex_);
+    log_.clear();
+}
+
+std::shared_ptr<URLConnection> SimBackend::makeConnection(const URLRequest& request,
+                                                          std::weak_ptr<URLConnectionDelegate> delegate) {
+    return http_.makeConnection(request, std::move(delegate));
+}
+
+std::unique_ptr<Reachability> SimBackend::makeReachability(const std::string& host) {
+    return network_.makeReachability(host);
+}
+
+std::unique_ptr<ViewPeer> SimBackend::makeViewPeer(View& view) { return std::make_unique<SimViewPeer>(view); }
+
+std::unique_ptr<WebViewPeer> SimBackend::makeWebViewPeer(WebView& view) {
+    return std::make_unique<SimWebViewPeer>(view, web_);
+}
+
+}  // namespace platform::sim

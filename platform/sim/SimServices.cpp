@@ -1,0 +1,304 @@
+#include "platform/sim/SimServices.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/NotificationCenter.h"
+#include "platform/sim/SimRunLoop.h"
+
+namespace platform::sim {
+
+// --- clock -------------------------------------------------------------------
+
+SimClock::SimClock(const SimRunLoop& loop) : loop_(loop) { reset(); }
+
+double SimClock::monotonicSeconds() const { return monotonicBase_ + loop_.now(); }
+double SimClock::absoluteTime() const { return absoluteBase_ + loop_.now(); }
+void SimClock::setMonotonicSeconds(double value) { monotonicBase_ = value - loop_.now(); }
+void SimClock::setAbsoluteTime(double t) { absoluteBase_ = t - loop_.now(); }
+
+void SimClock::reset() {
+    setMonotonicSeconds(kDefaultMonotonic);
+    setAbsoluteTime(kDefaultAbsoluteTime);
+}
+
+// --- defaults ----------------------------------------------------------------
+
+std::optional<Value> SimUserDefaults::objectForKey(const std::string& key) const {
+    std::lock_guard lock(mutex_);
+    auto it = live_.find(key);
+    if (it == live_.end()) return std::nullopt;
+    return it->second;
+}
+
+void SimUserDefaults::setObject(const Value& value, const std::string& key) {
+    std::lock_guard lock(mutex_);
+    // Storing null removes the entry, as storing nil does.
+    if (value.isNull()) live_.erase(key);
+    else live_[key] = value;
+}
+
+void SimUserDefaults::removeObject(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    live_.erase(key);
+}
+
+bool SimUserDefaults::synchronize() {
+    std::lock_guard lock(mutex_);
+    if (failSync_) return false;
+    disk_ = live_;
+    ++syncCount_;
+    return true;
+}
+
+void SimUserDefaults::simulateRestart() {
+    std::lock_guard lock(mutex_);
+    live_ = disk_;
+}
+
+void SimUserDefaults::setSynchronizeFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    failSync_ = fails;
+}
+
+Dictionary SimUserDefaults::snapshot() const {
+    std::lock_guard lock(mutex_);
+    return live_;
+}
+
+Dictionary SimUserDefaults::diskSnapshot() const {
+    std::lock_guard lock(mutex_);
+    return disk_;
+}
+
+int SimUserDefaults::synchronizeCount() const {
+    std::lock_guard lock(mutex_);
+    return syncCount_;
+}
+
+void SimUserDefaults::reset() {
+    std::lock_guard lock(mutex_);
+    live_.clear();
+    disk_.clear();
+    failSync_ = false;
+    syncCount_ = 0;
+}
+
+// --- paths -------------------------------------------------------------------
+
+SimPaths::SimPaths() {
+    std::error_code ec;
+    std::string base = std::filesystem::temp_directory_path(ec).string();
+    if (ec || base.empty()) base = "/tmp";
+    std::string pattern = base + "/nimbra-sim-XXXXXX";
+    if (char* made = mkdtemp(pattern.data())) root_ = made;
+    else root_ = base + "/nimbra-sim-unavailable";
+    makeDirectories();
+}
+
+SimPaths::~SimPaths() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+}
+
+void SimPaths::makeDirectories() {
+    std::error_code ec;
+    for (const char* sub : {"/caches", "/documents", "/resources"})
+        std::filesystem::create_directories(root_ + sub, ec);
+}
+
+std::optional<std::string> SimPaths::cachesDirectory() const {
+    if (!cachesAvailable_) return std::nullopt;
+    return root_ + "/caches";
+}
+
+std::optional<std::string> SimPaths::documentsDirectory() const {
+    if (!documentsAvailable_) return std::nullopt;
+    return root_ + "/documents";
+}
+
+std::string SimPaths::resourcesDirectory() const { return root_ + "/resources"; }
+
+std::string SimPaths::addResource(const std::string& fileName, const std::string& contents) {
+    std::string path = resourcesDirectory() + "/" + fileName;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    return path;
+}
+
+void SimPaths::reset() {
+    std::error_code ec;
+    for (const char* sub : {"/caches", "/documents", "/resources"}) {
+        // Restore permissions a test may have taken away before emptying.
+        std::filesystem::permissions(root_ + sub, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(root_ + sub, ec);
+    }
+    makeDirectories();
+    bundleIdentifier_ = "org.nimbra.tests";
+    bundleVersion_ = std::string("1.0");
+    cachesAvailable_ = true;
+    documentsAvailable_ = true;
+}
+
+// --- reachability ------------------------------------------------------------
+
+// The state one watch shares with the deliveries posted for it; a delivery
+// that finds the watch stopped or gone does nothing.
+struct SimNetwork::Watch {
+    std::string host;
+    std::function<void(uint32_t)> callback;
+    bool started = false;
+};
+
+class SimReachability final : public Reachability {
+public:
+    SimReachability(SimNetwork& network, std::shared_ptr<SimNetwork::Watch> watch)
+        : network_(network), watch_(std::move(watch)) {}
+    ~SimReachability() override { stop(); }
+
+    bool start(std::function<void(uint32_t)> callback) override {
+        if (network_.startFails_ || !callback) return false;
+        watch_->callback = std::move(callback);
+        watch_->started = true;
+        network_.deliver(watch_);
+        return true;
+    }
+    void stop() override {
+        watch_->started = false;
+        watch_->callback = nullptr;
+    }
+
+private:
+    SimNetwork& network_;
+    std::shared_ptr<SimNetwork::Watch> watch_;
+};
+
+SimNetwork::SimNetwork(SimRunLoop& loop) : loop_(loop) {}
+SimNetwork::~SimNetwork() = default;
+
+std::unique_ptr<Reachability> SimNetwork::makeReachability(const std::string& host) {
+    hosts_.push_back(host);
+    if (creationFails_) return nullptr;
+    auto watch = std::make_shared<Watch>();
+    watch->host = host;
+    std::erase_if(watches_, [](const std::weak_ptr<Watch>& w) { return w.expired(); });
+    watches_.push_back(watch);
+    return std::make_unique<SimReachability>(*this, watch);
+}
+
+void SimNetwork::deliver(const std::shared_ptr<Watch>& watch) {
+    std::weak_ptr<Watch> weak = watch;
+    loop_.post(0, [this, weak] {
+        auto w = weak.lock();
+        if (!w || !w->started || !w->callback) return;
+        auto callback = w->callback;  // the callback may stop or destroy the watch
+        callback(flags_);
+    });
+}
+
+void SimNetwork::setFlags(uint32_t flags) {
+    if (flags == flags_) return;
+    flags_ = flags;
+    for (const auto& weak : watches_)
+        if (auto w = weak.lock(); w && w->started) deliver(w);
+}
+
+size_t SimNetwork::activeWatchCount() const {
+    size_t n = 0;
+    for (const auto& weak : watches_)
+        if (auto w = weak.lock(); w && w->started) ++n;
+    return n;
+}
+
+void SimNetwork::reset() {
+    flags_ = kReachabilityFlagReachable;
+    creationFails_ = false;
+    startFails_ = false;
+    hosts_.clear();
+}
+
+// --- application, screen -----------------------------------------------------
+
+bool SimApplication::canOpenURL(const URL& url) const {
+    return schemes_.count(toLowerASCII(url.scheme())) > 0;
+}
+
+bool SimApplication::openURL(const URL& url) {
+    if (!canOpenURL(url)) return false;
+    opened_.push_back(url);
+    return true;
+}
+
+void SimApplication::setStatusBarHidden(bool hidden, bool) { statusBarHidden_ = hidden; }
+
+void SimApplication::setNetworkActivityIndicatorVisible(bool visible) {
+    if (visible && !indicator_) ++indicatorShows_;
+    indicator_ = visible;
+}
+
+Rect SimApplication::statusBarFrame() const {
+    if (statusBarHidden_) return Rect();
+    const double width = screen_ ? screen_->bounds().width() : 320;
+    return Rect(0, 0, width, 20);
+}
+
+void SimApplication::setApplicationState(ApplicationState target) {
+    auto& center = NotificationCenter::defaultCenter();
+    if (target == state_) return;
+    if (state_ == ApplicationState::Active) {
+        center.post(kApplicationWillResignActiveNotification, this);
+        state_ = ApplicationState::Inactive;
+        if (target == ApplicationState::Background) {
+            state_ = ApplicationState::Background;
+            center.post(kApplicationDidEnterBackgroundNotification, this);
+        }
+    } else if (state_ == ApplicationState::Background) {
+        center.post(kApplicationWillEnterForegroundNotification, this);
+        state_ = ApplicationState::Inactive;
+        if (target == ApplicationState::Active) {
+            state_ = ApplicationState::Active;
+            center.post(kApplicationDidBecomeActiveNotification, this);
+        }
+    } else if (target == ApplicationState::Active) {
+        state_ = ApplicationState::Active;
+        center.post(kApplicationDidBecomeActiveNotification, this);
+    } else {
+        state_ = ApplicationState::Background;
+        center.post(kApplicationDidEnterBackgroundNotification, this);
+    }
+}
+
+void SimApplication::postDidFinishLaunching() {
+    NotificationCenter::defaultCenter().post(kApplicationDidFinishLaunchingNotification, this);
+}
+
+void SimApplication::postWillTerminate() {
+    NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification, this);
+}
+
+void SimApplication::setOpenableSchemes(std::set<std::string> schemes) {
+    schemes_.clear();
+    for (const auto& s : schemes) schemes_.insert(toLowerASCII(s));
+}
+
+void SimApplication::reset() {
+    state_ = ApplicationState::Active;
+    schemes_ = {"http", "https", "mailto"};
+    opened_.clear();
+    statusBarHidden_ = false;
+    orientation_ = InterfaceOrientation::Portrait;
+    indicator_ = false;
+    indicatorShows_ = 0;
+    idleTimerDisabled_ = false;
+    keyWindow_.reset();
+}
+
+Rect SimScreen::applicationFrame() const {
+    if (app_.isStatusBarHidden()) return bounds_;
+    return Rect(bounds_.x(), bounds_.y() + 20, bounds_.width(), bounds_.height() - 20);
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,228 @@
+#include "platform/sim/SimViews.h"
+
+#include <algorithm>
+
+#include "platform/sim/SimRunLoop.h"
+
+namespace platform::sim {
+
+namespace {
+
+constexpr const char* kDefaultUserAgent =
+    "Mozilla/5.0 (Linux; Sim) AppleWebKit/605.1.15 (KHTML, like Gecko) Mobile/15E148";
+
+Error cancelledError() { return Error{kURLErrorDomain, kURLErrorCancelled, "cancelled"}; }
+
+}  // namespace
+
+SimViewPeer* SimViewPeer::of(const View& view) { return dynamic_cast<SimViewPeer*>(view.peer()); }
+
+SimWebViewPeer::SimWebViewPeer(WebView& view, SimWebEngine& engine) : view_(view), engine_(engine) {
+    engine_.live_.push_back(this);
+}
+
+SimWebViewPeer::~SimWebViewPeer() { std::erase(engine_.live_, this); }
+
+SimWebViewPeer* SimWebViewPeer::of(const WebView& view) { return dynamic_cast<SimWebViewPeer*>(view.webPeer()); }
+
+void SimWebViewPeer::later(std::function<void(SimWebViewPeer&)> fn) {
+    std::weak_ptr<Token> alive = token_;
+    engine_.loop_.post(0, [this, alive, fn = std::move(fn)] {
+        if (alive.lock()) fn(*this);
+    });
+}
+
+bool SimWebViewPeer::offer(const URLRequest& request, NavigationType type) {
+    auto hold = view_.weak_from_this().lock();  // the delegate may drop the view
+    auto delegate = view_.delegate();
+    if (!delegate) return true;
+    return delegate->webViewShouldStartLoadWithRequest(view_, request, type);
+}
+
+bool SimWebViewPeer::navigate(const URLRequest& original, NavigationType type, bool mainFrame) {
+    URLRequest request = original;
+    if (!request.valueForHTTPHeaderField("User-Agent")) request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
+    std::weak_ptr<Token> alive = token_;
+    const bool allowed = offer(request, type);
+    if (!alive.lock()) return allowed;
+    if (allowed && mainFrame)
+        startLoad(request, type, std::nullopt, type != NavigationType::BackForward && type != NavigationType::Reload);
+    return allowed;
+}
+
+bool SimWebViewPeer::navigate(const URL& url, NavigationType type, bool mainFrame) {
+    return navigate(URLRequest(url), type, mainFrame);
+}
+
+bool SimWebViewPeer::navigate(const std::string& url, NavigationType type, bool mainFrame) {
+    auto parsed = URL::parse(url);
+    if (!parsed) return false;
+    return navigate(*parsed, type, mainFrame);
+}
+
+void SimWebViewPeer::interruptLoad() {
+    if (!loading_) return;
+    loading_ = false;
+    auto hold = view_.weak_from_this().lock();
+    if (auto delegate = view_.delegate()) delegate->webViewDidFailLoadWithError(view_, cancelledError());
+}
+
+void SimWebViewPeer::startLoad(const URLRequest& request, NavigationType type, std::optional<SimWebLoad> page,
+                               bool newEntry) {
+    (void)type;
+    std::weak_ptr<Token> alive = token_;
+    interruptLoad();
+    if (!alive.lock()) return;
+    loading_ = true;
+    current_ = request;
+    if (newEntry) {
+        if (!history_.empty()) history_.erase(history_.begin() + static_cast<std::ptrdiff_t>(index_) + 1, history_.end());
+        history_.push_back(request);
+        index_ = history_.size() - 1;
+    }
+    ++starts_;
+    const int generation = starts_;
+    {
+        auto hold = view_.weak_from_this().lock();
+        if (auto delegate = view_.delegate()) delegate->webViewDidStartLoad(view_);
+    }
+    if (!alive.lock()) return;
+    SimWebLoad load = page ? *page : SimWebLoad{SimWebLoad::Kind::Request, request, {}, {}};
+    later([load](SimWebViewPeer& p) {
+        if (auto behaviour = p.engine_.behaviour_) behaviour(p, load);
+    });
+    if (engine_.autoFinish_) {
+        later([generation](SimWebViewPeer& p) {
+            if (p.starts_ == generation) p.finishLoad();
+        });
+    }
+}
+
+bool SimWebViewPeer::finishLoad() {
+    if (!loading_) return false;
+    loading_ = false;
+    auto hold = view_.weak_from_this().lock();
+    if (auto delegate = view_.delegate()) delegate->webViewDidFinishLoad(view_);
+    return true;
+}
+
+bool SimWebViewPeer::failLoad(const Error& error) {
+    if (!loading_) return false;
+    loading_ = false;
+    auto hold = view_.weak_from_this().lock();
+    if (auto delegate = view_.delegate()) delegate->webViewDidFailLoadWithError(view_, error);
+    return true;
+}
+
+std::shared_ptr<View> SimWebViewPeer::tap(Point point) {
+    Event touch;
+    touch.type = Event::Type::Touches;
+    return view_.hitTest(point, &touch);
+}
+
+std::optional<SimWebLoad> SimWebViewPeer::lastLoad() const {
+    if (loads_.empty()) return std::nullopt;
+    return loads_.back();
+}
+
+std::optional<std::string> SimWebViewPeer::lastHTML() const {
+    for (auto it = loads_.rbegin(); it != loads_.rend(); ++it)
+        if (it->kind == SimWebLoad::Kind::HTML) return it->html;
+    return std::nullopt;
+}
+
+void SimWebViewPeer::loadRequest(const URLRequest& original) {
+    URLRequest request = original;
+    if (!request.valueForHTTPHeaderField("User-Agent")) request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
+    loads_.push_back({SimWebLoad::Kind::Request, request, {}, {}});
+    later([request](SimWebViewPeer& p) {
+        std::weak_ptr<Token> alive = p.token_;
+        if (p.offer(request, NavigationType::Other) && alive.lock())
+            p.startLoad(request, NavigationType::Other, std::nullopt, true);
+    });
+}
+
+void SimWebViewPeer::loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) {
+    URLRequest request(baseURL ? *baseURL : *URL::parse("about:blank"));
+    request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
+    SimWebLoad load{SimWebLoad::Kind::HTML, request, html, baseURL};
+    loads_.push_back(load);
+    later([load](SimWebViewPeer& p) {
+        std::weak_ptr<Token> alive = p.token_;
+        if (p.offer(load.request, NavigationType::Other) && alive.lock())
+            p.startLoad(load.request, NavigationType::Other, load, true);
+    });
+}
+
+void SimWebViewPeer::evaluateJavaScript(const std::string& script,
+                                        std::function<void(std::optional<std::string>)> completion) {
+    scripts_.push_back(script);
+    later([script, completion = std::move(completion)](SimWebViewPeer& p) {
+        auto& responder = p.responder_ ? p.responder_ : p.engine_.responder_;
+        std::optional<std::string> result = responder ? responder(script) : std::optional<std::string>("");
+        if (completion) completion(result);
+    });
+}
+
+void SimWebViewPeer::historyMove(int by) {
+    later([by](SimWebViewPeer& p) {
+        const long target = static_cast<long>(p.index_) + by;
+        if (target < 0 || target >= static_cast<long>(p.history_.size())) return;
+        const URLRequest request = p.history_[static_cast<size_t>(target)];
+        std::weak_ptr<Token> alive = p.token_;
+        if (!p.offer(request, NavigationType::BackForward) || !alive.lock()) return;
+        p.index_ = static_cast<size_t>(target);
+        p.startLoad(request, NavigationType::BackForward, std::nullopt, false);
+    });
+}
+
+void SimWebViewPeer::goBack() {
+    if (canGoBack()) historyMove(-1);
+}
+
+void SimWebViewPeer::goForward() {
+    if (canGoForward()) historyMove(1);
+}
+
+void SimWebViewPeer::reload() {
+    if (!current_) return;
+    later([](SimWebViewPeer& p) {
+        if (!p.current_) return;
+        const URLRequest request = *p.current_;
+        std::weak_ptr<Token> alive = p.token_;
+        if (p.offer(request, NavigationType::Reload) && alive.lock())
+            p.startLoad(request, NavigationType::Reload, std::nullopt, false);
+    });
+}
+
+void SimWebViewPeer::stopLoading() { interruptLoad(); }
+
+SimWebViewPeer* SimWebEngine::findByURLPrefix(const std::string& prefix) const {
+    for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
+        auto request = (*it)->request();
+        auto last = (*it)->lastLoad();
+        const std::string shown = request ? request->url.absoluteString() : std::string();
+        const std::string asked = last ? last->request.url.absoluteString() : std::string();
+        if ((request && shown.compare(0, prefix.size(), prefix) == 0) ||
+            (last && asked.compare(0, prefix.size(), prefix) == 0))
+            return *it;
+    }
+    return nullptr;
+}
+
+SimWebViewPeer* SimWebEngine::findByHTML(const std::string& fragment) const {
+    for (auto it = live_.rbegin(); it != live_.rend(); ++it) {
+        auto html = (*it)->lastHTML();
+        if (html && html->find(fragment) != std::string::npos) return *it;
+    }
+    return nullptr;
+}
+
+void SimWebEngine::reset() {
+    behaviour_ = nullptr;
+    responder_ = nullptr;
+    autoFinish_ = false;
+    userAgent_ = kDefaultUserAgent;
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,91 @@
+#pragma once
+// The deterministic backend for unit tests: virtual time, scripted HTTP and
+// web views, in-memory defaults, a temporary file area and recorded
+// application, device and screen. One instance is installed for the test
+// process; reset() puts everything back to its defaults between tests while
+// the objects that process-wide singletons hold (run loop, clock, defaults)
+// stay the same objects.
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Backend.h"
+#include "platform/sim/SimHttp.h"
+#include "platform/sim/SimRunLoop.h"
+#include "platform/sim/SimServices.h"
+#include "platform/sim/SimViews.h"
+
+namespace platform::sim {
+
+class SimBackend final : public Backend {
+public:
+    SimBackend();
+    ~SimBackend() override;
+    SimBackend(const SimBackend&) = delete;
+    SimBackend& operator=(const SimBackend&) = delete;
+
+    // Makes this the process's backend.
+    void install();
+    // Back to the defaults: pending work dropped, timers invalidated, routes,
+    // records, flags, stores, files and settings cleared.
+    void reset();
+
+    // Shorthands for the run loop.
+    void runUntilIdle() { loop_.runUntilIdle(); }
+    void advance(double seconds) { loop_.advance(seconds); }
+    bool runUntil(const std::function<bool()>& predicate, double maxVirtualSeconds = 60) {
+        return loop_.runUntil(predicate, maxVirtualSeconds);
+    }
+
+    SimHttp& http() { return http_; }
+    SimNetwork& network() { return network_; }
+    SimWebEngine& web() { return web_; }
+
+    // Log lines written through the backend (already formatted).
+    std::vector<std::string> logLines() const;
+    bool logContains(const std::string& fragment) const;
+    void clearLog();
+    // Copies log lines to stderr as well (off by default).
+    void setEchoLog(bool echo) { echoLog_ = echo; }
+
+    void setAudioRoute(std::optional<std::string> route) { audioRoute_ = std::move(route); }
+    const std::vector<int>& playedSounds() const { return sounds_; }
+
+    // Backend
+    SimRunLoop& runLoop() override { return loop_; }
+    SimClock& clock() override { return clock_; }
+    SimUserDefaults& userDefaults() override { return defaults_; }
+    SimPaths& paths() override { return paths_; }
+    void writeLogLine(std::string_view line) override;
+    std::shared_ptr<URLConnection> makeConnection(const URLRequest& request,
+                                                  std::weak_ptr<URLConnectionDelegate> delegate) override;
+    std::unique_ptr<Reachability> makeReachability(const std::string& host) override;
+    std::optional<std::string> audioRoute() override { return audioRoute_; }
+    void playSystemSound(int soundID) override { sounds_.push_back(soundID); }
+    SimApplication& application() override { return application_; }
+    SimDevice& device() override { return device_; }
+    SimScreen& mainScreen() override { return screen_; }
+    std::unique_ptr<ViewPeer> makeViewPeer(View& view) override;
+    std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) override;
+
+private:
+    SimRunLoop loop_;
+    SimClock clock_{loop_};
+    SimUserDefaults defaults_;
+    SimPaths paths_;
+    SimHttp http_{loop_};
+    SimNetwork network_{loop_};
+    SimApplication application_;
+    SimDevice device_;
+    SimScreen screen_{application_};
+    SimWebEngine web_{loop_};
+    mutable std::mutex logMutex_;
+    std::vector<std::string> log_;
+    bool echoLog_ = false;
+    std::optional<std::string> audioRoute_;
+    std::vector<int> sounds_;
+};
+
+}  // namespace platform::sim

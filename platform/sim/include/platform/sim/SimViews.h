@@ -1,0 +1,157 @@
+#pragma once
+// View peers of the sim backend: a plain recording peer, and a scripted web
+// engine that tests drive (navigate, finish, fail) and watch (loads and
+// scripts).
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/WebView.h"
+
+namespace platform::sim {
+
+class SimRunLoop;
+class SimWebEngine;
+
+class SimViewPeer final : public ViewPeer {
+public:
+    explicit SimViewPeer(View& view) : view_(view) {}
+    void frameChanged() override { ++frameChanges; }
+    void propertiesChanged() override { ++propertyChanges; }
+    void subviewsChanged() override { ++subviewChanges; }
+    View& view() const { return view_; }
+    static SimViewPeer* of(const View& view);
+
+    int frameChanges = 0;
+    int propertyChanges = 0;
+    int subviewChanges = 0;
+
+private:
+    View& view_;
+};
+
+// What the page was asked to show.
+struct SimWebLoad {
+    enum class Kind { Request, HTML };
+    Kind kind = Kind::Request;
+    URLRequest request;           // for HTML: the base URL (or about:blank)
+    std::string html;             // for HTML
+    std::optional<URL> baseURL;   // for HTML
+};
+
+class SimWebViewPeer final : public WebViewPeer {
+public:
+    SimWebViewPeer(WebView& view, SimWebEngine& engine);
+    ~SimWebViewPeer() override;
+
+    // The sim peer of a web view (null when it has another kind of peer).
+    static SimWebViewPeer* of(const WebView& view);
+    WebView& view() const { return view_; }
+
+    // --- what tests drive ---
+    // A navigation of the page: offered to the delegate with the request and
+    // type; an allowed main-frame navigation starts a load (isLoading,
+    // didStartLoad). Returns whether the delegate let it through.
+    bool navigate(const URL& url, NavigationType type, bool mainFrame = true);
+    bool navigate(const URLRequest& request, NavigationType type, bool mainFrame = true);
+    bool navigate(const std::string& url, NavigationType type, bool mainFrame = true);
+    // Ends the load in progress (false when none is).
+    bool finishLoad();
+    bool failLoad(const Error& error);
+    // A tap on the page: the web view's hit test sees it first.
+    std::shared_ptr<View> tap(Point point);
+
+    // --- what tests watch ---
+    const std::vector<SimWebLoad>& loads() const { return loads_; }
+    const std::vector<std::string>& scripts() const { return scripts_; }
+    std::optional<SimWebLoad> lastLoad() const;
+    // The HTML of the last loadHTMLString, if any.
+    std::optional<std::string> lastHTML() const;
+    int startCount() const { return starts_; }
+
+    // Answers scripts of this view (overrides the engine's responder).
+    void setScriptResponder(std::function<std::optional<std::string>(const std::string&)> responder) {
+        responder_ = std::move(responder);
+    }
+
+    // WebViewPeer
+    void loadRequest(const URLRequest& request) override;
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) override;
+    void evaluateJavaScript(const std::string& script,
+                            std::function<void(std::optional<std::string>)> completion) override;
+    bool isLoading() const override { return loading_; }
+    bool canGoBack() const override { return index_ > 0; }
+    bool canGoForward() const override { return index_ + 1 < history_.size(); }
+    void goBack() override;
+    void goForward() override;
+    void reload() override;
+    void stopLoading() override;
+    std::optional<URLRequest> request() const override { return current_; }
+    void settingsChanged() override { ++settingsChanges; }
+
+    int settingsChanges = 0;
+
+private:
+    struct Token {};
+    // Runs fn on the next turn unless this peer is gone by then.
+    void later(std::function<void(SimWebViewPeer&)> fn);
+    bool offer(const URLRequest& request, NavigationType type);
+    void startLoad(const URLRequest& request, NavigationType type, std::optional<SimWebLoad> page, bool newEntry);
+    void historyMove(int by);
+    void interruptLoad();
+
+    WebView& view_;
+    SimWebEngine& engine_;
+    std::shared_ptr<Token> token_ = std::make_shared<Token>();
+    std::vector<SimWebLoad> loads_;
+    std::vector<std::string> scripts_;
+    std::function<std::optional<std::string>(const std::string&)> responder_;
+    bool loading_ = false;
+    std::optional<URLRequest> current_;
+    std::vector<URLRequest> history_;
+    size_t index_ = 0;
+    int starts_ = 0;
+};
+
+// Settings shared by every sim web view, and the list of the live ones.
+class SimWebEngine {
+public:
+    explicit SimWebEngine(SimRunLoop& loop) : loop_(loop) { reset(); }
+
+    // Runs one turn after a load has started (the page "executing"): for an
+    // HTML load, the load carries the markup. Typical use: make the hidden
+    // page send a message with peer.navigate("qmsg://...", Other).
+    using PageBehaviour = std::function<void(SimWebViewPeer&, const SimWebLoad&)>;
+    void setPageBehaviour(PageBehaviour behaviour) { behaviour_ = std::move(behaviour); }
+    // Answers evaluated scripts (default: the empty string).
+    void setScriptResponder(std::function<std::optional<std::string>(const std::string&)> responder) {
+        responder_ = std::move(responder);
+    }
+    // Finishes every started load one turn after it started.
+    void setAutoFinish(bool on) { autoFinish_ = on; }
+    // The User-Agent the engine puts on the requests it offers.
+    void setUserAgent(std::string ua) { userAgent_ = std::move(ua); }
+    const std::string& userAgent() const { return userAgent_; }
+
+    const std::vector<SimWebViewPeer*>& liveWebViews() const { return live_; }
+    // The newest live web view whose last load matches, for finding the
+    // views a component made by itself.
+    SimWebViewPeer* findByURLPrefix(const std::string& prefix) const;
+    SimWebViewPeer* findByHTML(const std::string& fragment) const;
+
+    void reset();
+
+private:
+    friend class SimWebViewPeer;
+    SimRunLoop& loop_;
+    PageBehaviour behaviour_;
+    std::function<std::optional<std::string>(const std::string&)> responder_;
+    bool autoFinish_ = false;
+    std::string userAgent_;
+    std::vector<SimWebViewPeer*> live_;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "platform/URL.h"
+
+using namespace platform;
+
+TEST(URL, ComponentsOfAnAbsoluteURL) {
+    auto u = URL::parse("HTTP://user:pw@Example.com:8080/a%20b/c?x=1&y=%2F#frag");
+    ASSERT_TRUE(u);
+    EXPECT_EQ(u->scheme(), "HTTP");
+    EXPECT_EQ(u->host(), "Example.com");
+    EXPECT_EQ(u->port(), 8080);
+    EXPECT_EQ(u->path(), "/a b/c");
+    EXPECT_EQ(u->rawPath(), "/a%20b/c");
+    EXPECT_EQ(u->query(), "x=1&y=%2F");
+    EXPECT_EQ(u->fragment(), "frag");
+    EXPECT_FALSE(u->isFileURL());
+
+    auto v = URL::parse("http://h");
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->path(), "");
+    EXPECT_FALSE(v->port());
+    EXPECT_FALSE(v->query());
+    EXPECT_FALSE(v->fragment());
+    EXPECT_EQ(URL::parse("http://h/?")->query(), "");
+    EXPECT_EQ(URL::parse("http://[::1]:80/")->host(), "::1");
+}
+
+TEST(URL, AcceptsEveryKindOfScheme) {
+    EXPECT_EQ(URL::parse("qmsg://ad/loadAdURL?url=x%20y")->path(), "/loadAdURL");
+    EXPECT_EQ(URL::parse("orvik://x/click")->host(), "x");
+    auto mail = URL::parse("mailto:someone@example.com?subject=Hi");
+    ASSERT_TRUE(mail);
+    EXPECT_EQ(mail->scheme(), "mailto");
+    EXPECT_EQ(mail->host(), "");
+    EXPECT_EQ(mail->path(), "someone@example.com");
+    EXPECT_EQ(URL::parse("about:blank")->path(), "blank");
+    auto file = URL::parse("file:///tmp/a%20b.txt");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->isFileURL());
+    EXPECT_EQ(file->filePath(), "/tmp/a b.txt");
+    EXPECT_TRUE(URL::parse("g;x?y#s"));
+    EXPECT_TRUE(URL::parse(""));
+}
+
+TEST(URL, RejectsTextsThatAreNotURLs) {
+    for (const char* bad : {"http://a b/", "http://a/b c", " http://a/", "http://a/\x01", "http://a/\xc3\xa9",
+                            "http://a/%", "http://a/%2", "http://a/%zz", "http://h:99999/", "http://h:8x/",
+                            "http://a/<b>", "http://a/\"q\"", "http://a/b#c#d", "1http://a", ":nothing",
+                            "http://[::1/", "http://[zz]/", "http://a@b@c/", "http://a/{}", "http://a/|"}) {
+        EXPECT_FALSE(URL::parse(bad)) << bad;
+    }
+}
+
+TEST(URL, ResolvesTheRFCExamples) {
+    auto base = URL::parse("http://a/b/c/d;p?q");
+    ASSERT_TRUE(base);
+    const std::pair<const char*, const char*> cases[] = {
+        {"g:h", "g:h"},
+        {"g", "http://a/b/c/g"},
+        {"./g", "http://a/b/c/g"},
+        {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"},
+        {"//g", "http://g"},
+        {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q#s"},
+        {"g#s", "http://a/b/c/g#s"},
+        {"g?y#s", "http://a/b/c/g?y#s"},
+        {";x", "http://a/b/c/;x"},
+        {"g;x", "http://a/b/c/g;x"},
+        {"g;x?y#s", "http://a/b/c/g;x?y#s"},
+        {"", "http://a/b/c/d;p?q"},
+        {".", "http://a/b/c/"},
+        {"./", "http://a/b/c/"},
+        {"..", "http://a/b/"},
+        {"../", "http://a/b/"},
+        {"../g", "http://a/b/g"},
+        {"../..", "http://a/"},
+        {"../../", "http://a/"},
+        {"../../g", "http://a/g"},
+        // abnormal examples
+        {"../../../g", "http://a/g"},
+        {"../../../../g", "http://a/g"},
+        {"/./g", "http://a/g"},
+        {"/../g", "http://a/g"},
+        {"g.", "http://a/b/c/g."},
+        {".g", "http://a/b/c/.g"},
+        {"g..", "http://a/b/c/g.."},
+        {"..g", "http://a/b/c/..g"},
+        {"./../g", "http://a/b/g"},
+        {"./g/.", "http://a/b/c/g/"},
+        {"g/./h", "http://a/b/c/g/h"},
+        {"g/../h", "http://a/b/c/h"},
+        {"g;x=1/./y", "http://a/b/c/g;x=1/y"},
+        {"g;x=1/../y", "http://a/b/c/y"},
+        {"g?y/./x", "http://a/b/c/g?y/./x"},
+        {"g?y/../x", "http://a/b/c/g?y/../x"},
+        {"g#s/./x", "http://a/b/c/g#s/./x"},
+        {"g#s/../x", "http://a/b/c/g#s/../x"},
+        {"http:g", "http:g"},
+    };
+    for (const auto& [ref, expected] : cases) {
+        auto r = base->resolve(ref);
+        ASSERT_TRUE(r) << ref;
+        EXPECT_EQ(r->absoluteString(), expected) << ref;
+    }
+    EXPECT_FALSE(base->resolve("http://bad host/"));
+    EXPECT_EQ(URL::parse("http://h")->resolve("x")->absoluteString(), "http://h/x");
+    EXPECT_FALSE(URL::parse("rel/path")->resolve("x")) << "a relative base resolves nothing";
+}
+
+TEST(URL, FileURLsEscapeWhatTheyMust) {
+    URL u = URL::fileURL("/tmp/a b/c#d?.txt");
+    EXPECT_EQ(u.absoluteString(), "file:///tmp/a%20b/c%23d%3F.txt");
+    EXPECT_EQ(u.filePath(), "/tmp/a b/c#d?.txt");
+    EXPECT_EQ(URL::fileURL("/tmp/dir", true).absoluteString(), "file:///tmp/dir/");
+    EXPECT_EQ(URL::fileURL("/tmp/\xc3\xa9").absoluteString(), "file:///tmp/%C3%A9");
+}
+
+TEST(URL, PercentDecodingChecksEscapesAndUTF8) {
+    EXPECT_EQ(percentDecode("a%20b%2Fc+d"), "a b/c+d");
+    EXPECT_EQ(percentDecode("%C3%A9"), "\xc3\xa9");
+    EXPECT_FALSE(percentDecode("%"));
+    EXPECT_FALSE(percentDecode("abc%4"));
+    EXPECT_FALSE(percentDecode("%g0"));
+    EXPECT_FALSE(percentDecode("%FF"));
+    EXPECT_FALSE(percentDecode("%C0%AF")) << "overlong form";
+    EXPECT_FALSE(percentDecode("%ED%A0%80")) << "surrogate";
+    EXPECT_EQ(percentDecode(""), "");
+    EXPECT_EQ(percentEncodeUnreserved("a b&c=d/~._-\xc3\xa9"), "a%20b%26c%3Dd%2F~._-%C3%A9");
+    EXPECT_TRUE(isValidUTF8("\xf0\x9f\x98\x80"));
+    EXPECT_FALSE(isValidUTF8("\xf4\x90\x80\x80")) << "beyond U+10FFFF";
+    EXPECT_FALSE(isValidUTF8("\xe2\x82"));
+    EXPECT_EQ(toLowerASCII("MiXeD-\xc3\x89"), "mixed-\xc3\x89");
+}
