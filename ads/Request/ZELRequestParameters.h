@@ -1,0 +1,50 @@
+#pragma once
+// Keys of the ad request's parameter dictionary, with the wire strings the
+// request-building script and the ad server expect.
+
+inline constexpr const char kZELParameterSDKVersion[] = "js";
+inline constexpr const char kZELParameterIPadCompatibilityMode[] = "ios_ipadc";
+inline constexpr const char kZELParameterITunesMetadata[] = "ios_metadata";
+inline constexpr const char kZELParameterApplicationName[] = "app_name";
+inline constexpr const char kZELParameterJailbroken[] = "ios_jb";
+inline constexpr const char kZELParameterDeviceID[] = "isu";
+inline constexpr const char kZELParameterNetworkType[] = "net";
+inline constexpr const char kZELParameterDeviceModel[] = "platform";
+inline constexpr const char kZELParameterDeviceSubmodel[] = "submodel";
+inline constexpr const char kZELParameterLocale[] = "hl";
+inline constexpr const char kZELParameterAudioOutput[] = "u_audio";
+inline constexpr const char kZELParameterScreenOrientation[] = "u_so";
+inline constexpr const char kZELParameterScreenDensity[] = "u_sd";
+inline constexpr const char kZELParameterScreenWidth[] = "u_w";
+inline constexpr const char kZELParameterScreenHeight[] = "u_h";
+inline constexpr const char kZELParameterCapabilitiesBookstore[] = "cap_bs";
+inline constexpr const char kZELParameterAdSlotID[] = "slotname";
+inline constexpr const char kZELParameterAdFormat[] = "format";
+inline constexpr const char kZELParameterAdFrame[] = "ad_frame";
+inline constexpr const char kZELParameterAdBounds[] = "ad_bounds";
+inline constexpr const char kZELParameterTestMode[] = "adtest";
+inline constexpr const char kZELParameterTesting[] = "testing";
+inline constexpr const char kZELParameterExtraParams[] = "extras";
+inline constexpr const char kZELParameterGender[] = "cust_gender";
+inline constexpr const char kZELParameterBirthday[] = "cust_age";
+inline constexpr const char kZELParameterLocation[] = "uule";
+inline constexpr const char kZELParameterKeywords[] = "kw";
+inline constexpr const char kZELParameterPriorRequestLatency[] = "prl";
+inline constexpr const char kZELParameterPriorClickLatency[] = "pcl";
+inline constexpr const char kZELParameterPriorClickString[] = "pai";
+inline constexpr const char kZELParameterPriorPreClickLatency[] = "ppcl";
+inline constexpr const char kZELParameterPriorClickRedirectLatency[] = "pcrl";
+inline constexpr const char kZELParameterPriorLandingPageLoad[] = "plpl";
+inline constexpr const char kZELParameterPriorLandingPageDuration[] = "plpd";
+inline constexpr const char kZELParameterPriorClickBreakOut[] = "pcbo";
+inline constexpr const char kZELParameterTotalAdRequests[] = "preqs";
+inline constexpr const char kZELParameterTimeSinceFirstRequest[] = "ptime";
+inline constexpr const char kZELParameterPriorClickBackgroundedApp[] = "pclb";
+inline constexpr const char kZELParameterPriorLandingPageNavCount[] = "plpnc";
+inline constexpr const char kZELParameterPriorLandingPageSSLNavCount[] = "plpsnc";
+inline constexpr const char kZELParameterPriorImpressionTicketString[] = "pit";
+inline constexpr const char kZELParameterPriorClickCount[] = "pcc";
+inline constexpr const char kZELParameterSessionID[] = "session_id";
+inline constexpr const char kZELParameterQWhirlSeqNum[] = "seq_num";
+inline constexpr const char kZELParameterAppOpenInterstitialTimedOut[] = "aoi_timedout";
+inline constexpr const char kZELParameterAppOpenInterstitialNoFill[] = "aoi_nofill";

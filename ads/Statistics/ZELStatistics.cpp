@@ -1,0 +1,248 @@
+#include "Statistics/ZELStatistics.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "Network/ZELNetworkUtilitiesBridge.h"
+#include "Request/ZELRequestParameters.h"
+#include "Timing/ZELTimingManager.h"
+#include "platform/Services.h"
+
+namespace {
+
+// The store's and the timing manager's identifier.
+constexpr const char kSharedIdentifier[] = "shared";
+// Attached to the click's latency timing; used for the backgrounded-click time
+// and never reported.
+constexpr const char kClickDateKey[] = "date";
+constexpr const char kClickStringQueryKey[] = "ai";
+
+std::shared_ptr<ZELStatistics>& sharedSlot() {
+    static std::shared_ptr<ZELStatistics> shared;
+    return shared;
+}
+
+std::string& domainSuffixSlot() {
+    static std::string suffix = kZELAdNetworkDomainSuffix;
+    return suffix;
+}
+
+bool hasSuffix(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Unsigned 32-bit truncation of a non-negative double; out of range gives 0.
+uint32_t truncateToUInt32(double value) {
+    if (!std::isfinite(value) || value < 0 || value >= 4294967296.0) return 0;
+    return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+std::shared_ptr<ZELStatistics> ZELStatistics::sharedStatistics() {
+    std::shared_ptr<ZELStatistics>& shared = sharedSlot();
+    if (!shared) shared = std::shared_ptr<ZELStatistics>(new ZELStatistics());
+    return shared;
+}
+
+void ZELStatistics::releaseSharedStatistics() { sharedSlot().reset(); }
+
+const std::vector<std::string>& ZELStatistics::allTimingNames() {
+    static const std::vector<std::string> names = {
+        kZELParameterPriorRequestLatency,      kZELParameterPriorClickLatency,
+        kZELParameterPriorClickString,         kZELParameterPriorPreClickLatency,
+        kZELParameterPriorClickRedirectLatency, kZELParameterPriorLandingPageLoad,
+        kZELParameterPriorLandingPageDuration, kZELParameterTimeSinceFirstRequest,
+    };
+    return names;
+}
+
+void ZELStatistics::setAdNetworkDomainSuffixForTesting(const std::string& suffix) {
+    domainSuffixSlot() = suffix.empty() ? std::string(kZELAdNetworkDomainSuffix) : suffix;
+}
+
+const std::string& ZELStatistics::adNetworkDomainSuffix() { return domainSuffixSlot(); }
+
+ZELStatistics::ZELStatistics()
+    : statistics_(std::make_unique<ZELStatisticsCore>(kSharedIdentifier)),
+      timingMgr_(std::make_unique<ZELTimingManager>(kSharedIdentifier)) {
+    // Reseeds the process's generator, as the session number has always been
+    // drawn.
+    srandom(static_cast<unsigned>(truncateToUInt32(platform::Clock::current().absoluteTime())));
+    const double fraction = static_cast<double>(random() - 1) / 2147483647.0;
+    sessionId_ = truncateToUInt32(fraction * 4294967295.0);
+}
+
+ZELStatistics::~ZELStatistics() = default;
+
+platform::Dictionary ZELStatistics::collectParameters() const {
+    platform::Dictionary result;
+    result[kZELParameterSessionID] = platform::Value(sessionId_);
+
+    std::shared_ptr<ZELTiming> click = timingNamed(kZELParameterPriorClickLatency);
+
+    uint32_t backgroundedClickMilliseconds = 0;
+    if (statistics_->objectForKey(kZELParameterPriorClickBackgroundedApp) && click) {
+        if (std::optional<platform::Value> date = click->valueForKey(kClickDateKey)) {
+            if (std::optional<platform::Date> clickDate = date->asDate()) {
+                backgroundedClickMilliseconds =
+                    truncateToUInt32(std::fabs(clickDate->timeIntervalSinceNow()) * 1000.0);
+            }
+        }
+    }
+
+    for (const std::string& name : allTimingNames()) {
+        // A pre-click time is only reported together with a click.
+        if (name == kZELParameterPriorPreClickLatency && !click) continue;
+        std::shared_ptr<ZELTiming> timing = timingNamed(name);
+        if (!timing) continue;
+        result[name] = platform::Value(timing->elapsedMillisecondsString());
+        for (const auto& [key, value] : timing->keysAndValues()) {
+            if (timing == click && key == kClickDateKey) continue;
+            result[key] = value;
+        }
+    }
+
+    if (backgroundedClickMilliseconds != 0) {
+        result[kZELParameterPriorClickLatency] = platform::Value(backgroundedClickMilliseconds);
+    }
+
+    for (const char* key : {kZELParameterTotalAdRequests, kZELParameterPriorClickBreakOut,
+                            kZELParameterAppOpenInterstitialTimedOut, kZELParameterAppOpenInterstitialNoFill,
+                            kZELParameterPriorClickBackgroundedApp, kZELParameterPriorLandingPageNavCount,
+                            kZELParameterPriorLandingPageSSLNavCount, kZELParameterPriorClickCount}) {
+        std::optional<platform::Value> number = statistics_->numberForKey(key);
+        if (number && ZELStatisticsCore::integerValue(*number) != 0) result[key] = *number;
+    }
+    return result;
+}
+
+void ZELStatistics::clearReported() {
+    for (const std::string& name : allTimingNames()) {
+        if (name != kZELParameterTimeSinceFirstRequest) removeTimingNamed(name);
+    }
+    resetBreakOutToSafari();
+    resetAppOpenInterstitialTimeOut();
+    resetAppOpenInterstitialNoFill();
+    resetClickBackgroundedApp();
+    resetPageNavigationCount();
+    resetSSLPageNavigationCount();
+    resetClickCount();
+}
+
+platform::Dictionary ZELStatistics::parameters() {
+    platform::Dictionary result = collectParameters();
+    clearReported();
+    return result;
+}
+
+platform::Dictionary ZELStatistics::peekParameters() const { return collectParameters(); }
+
+std::optional<platform::URL> ZELStatistics::urlForClick(const std::optional<platform::URL>& url) {
+    if (url && (ZELNotification::isNotificationURL(*url) || url->absoluteString() == "about:blank")) return url;
+
+    incrementClickCount();
+    startTimingNamed(kZELParameterPriorClickLatency);
+    startTimingNamed(kZELParameterPriorClickRedirectLatency);
+    endTimingNamed(kZELParameterPriorPreClickLatency);
+
+    std::shared_ptr<ZELTiming> click = timingNamed(kZELParameterPriorClickLatency);
+    click->setValue(platform::Value(platform::Date::now()), kClickDateKey);
+
+    std::optional<platform::URL> result = url;
+    if (url) {
+        std::optional<std::string> clickString = ZELNetworkUtilities::parameterValueForKey(kClickStringQueryKey, *url);
+        if (clickString && !clickString->empty()) {
+            click->setValue(platform::Value(*clickString), kZELParameterPriorClickString);
+            std::string signals;
+            if (zel_gmcs(*clickString, signals)) {
+                // A signal text that makes no valid URL leaves the click as it was.
+                if (std::optional<platform::URL> withSignals =
+                        ZELNetworkUtilities::appendQueryKey(signals, std::nullopt, *url)) {
+                    result = withSignals;
+                }
+            }
+        }
+    }
+
+    endTimingNamed(kZELParameterPriorClickRedirectLatency);
+    return result;
+}
+
+void ZELStatistics::addClickTrackingURL(const std::optional<platform::URL>& url) {
+    if (!url || !hasSuffix(url->host(), adNetworkDomainSuffix())) return;
+    const std::string path = url->path();
+    if (path.size() < 5) return;
+    if (std::shared_ptr<ZELTiming> click = timingNamed(kZELParameterPriorClickLatency)) {
+        click->setValue(platform::Value(path.substr(4)), kZELParameterPriorImpressionTicketString);
+    }
+}
+
+void ZELStatistics::incrementClickCount() { statistics_->addValueNumberForKey(1, kZELParameterPriorClickCount); }
+void ZELStatistics::resetClickCount() { statistics_->setNumber(0, kZELParameterPriorClickCount); }
+void ZELStatistics::incrementPageNavigationCount() {
+    statistics_->addValueNumberForKey(1, kZELParameterPriorLandingPageNavCount);
+}
+void ZELStatistics::resetPageNavigationCount() { statistics_->setNumber(0, kZELParameterPriorLandingPageNavCount); }
+void ZELStatistics::incrementSSLPageNavigationCount() {
+    statistics_->addValueNumberForKey(1, kZELParameterPriorLandingPageSSLNavCount);
+}
+void ZELStatistics::resetSSLPageNavigationCount() {
+    statistics_->setNumber(0, kZELParameterPriorLandingPageSSLNavCount);
+}
+
+void ZELStatistics::setBreakOutToSafari() { setFlagWithParameterName(kZELParameterPriorClickBreakOut); }
+void ZELStatistics::resetBreakOutToSafari() { resetFlagWithParameterName(kZELParameterPriorClickBreakOut); }
+void ZELStatistics::setClickBackgroundedApp() { setFlagWithParameterName(kZELParameterPriorClickBackgroundedApp); }
+void ZELStatistics::resetClickBackgroundedApp() {
+    resetFlagWithParameterName(kZELParameterPriorClickBackgroundedApp);
+}
+void ZELStatistics::setAppOpenInterstitialTimeOut() {
+    setFlagWithParameterName(kZELParameterAppOpenInterstitialTimedOut);
+}
+void ZELStatistics::resetAppOpenInterstitialTimeOut() {
+    resetFlagWithParameterName(kZELParameterAppOpenInterstitialTimedOut);
+}
+void ZELStatistics::setAppOpenInterstitialNoFill() { setFlagWithParameterName(kZELParameterAppOpenInterstitialNoFill); }
+void ZELStatistics::resetAppOpenInterstitialNoFill() {
+    resetFlagWithParameterName(kZELParameterAppOpenInterstitialNoFill);
+}
+
+void ZELStatistics::setFlagWithParameterName(const std::string& name) { statistics_->setNumber(1, name); }
+void ZELStatistics::resetFlagWithParameterName(const std::string& name) { statistics_->removeObjectForKey(name); }
+
+int32_t ZELStatistics::incrementAdRequestCount() {
+    return statistics_->addValueNumberForKey(1, kZELParameterTotalAdRequests);
+}
+
+int32_t ZELStatistics::adRequestCount() const {
+    std::optional<platform::Value> count = statistics_->numberForKey(kZELParameterTotalAdRequests);
+    return count ? static_cast<int32_t>(static_cast<uint32_t>(ZELStatisticsCore::integerValue(*count))) : 0;
+}
+
+void ZELStatistics::setAdRequestCount(int32_t count) { statistics_->setNumber(count, kZELParameterTotalAdRequests); }
+
+void ZELStatistics::startTimingNamed(const std::string& name) {
+    timingMgr_->removeTimingForCategory(name);
+    timingMgr_->addTimingWithCategory(name)->start();
+}
+
+void ZELStatistics::endTimingNamed(const std::string& name) {
+    if (std::shared_ptr<ZELTiming> timing = timingNamed(name)) timing->end();
+}
+
+void ZELStatistics::removeTimingNamed(const std::string& name) { timingMgr_->removeTimingForCategory(name); }
+
+std::shared_ptr<ZELTiming> ZELStatistics::timingNamed(const std::string& name) const {
+    return timingMgr_->timingForCategory(name);
+}
+
+bool ZELStatistics::isTimingClick() const {
+    std::shared_ptr<ZELTiming> click = timingNamed(kZELParameterPriorClickLatency);
+    return click && click->isActive();
+}
+
+void ZELStatistics::synchronize() {
+    statistics_->synchronize();
+    timingMgr_->synchronize();
+}
