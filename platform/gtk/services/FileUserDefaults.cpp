@@ -1,0 +1,161 @@
+#include "platform/gtk/FileUserDefaults.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+#include "FileUtil.h"
+#include "PlistValue.h"
+#include "platform/RunLoop.h"
+#include "platform/Backend.h"
+
+namespace platform::gtk {
+namespace {
+
+// A defaults file larger than this is not ours.
+constexpr size_t kMaximumFileSize = 64u << 20;
+constexpr double kAutosaveDelaySeconds = 1.0;
+
+const char* describe(PlistReadError error) {
+    switch (error) {
+    case PlistReadError::NotAPropertyList:
+        return "is damaged or truncated (not a property list)";
+    case PlistReadError::NotADictionary:
+        return "does not hold a dictionary";
+    case PlistReadError::UnsupportedContent:
+        return "holds values a defaults store cannot hold";
+    }
+    return "is unreadable";
+}
+
+}  // namespace
+
+FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
+
+FileUserDefaults::~FileUserDefaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (dirty_) writeLocked();
+}
+
+void FileUserDefaults::load() {
+    std::string reason;
+    std::string contents;
+    switch (readWholeFile(path_, kMaximumFileSize, contents, reason)) {
+    case ReadResult::Missing:
+        return;
+    case ReadResult::Failed:
+        break;
+    case ReadResult::Ok: {
+        auto parsed = dictionaryFromXml(contents);
+        if (parsed.dictionary) {
+            values_ = std::move(*parsed.dictionary);
+            return;
+        }
+        reason = describe(parsed.error);
+        break;
+    }
+    }
+    // Keep the damaged file for whoever wants to look at it, and never write
+    // over it: either it moves aside, or this store stays in memory only.
+    std::string error;
+    auto asidePath = setFileAside(path_, ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr))), error);
+    if (asidePath) {
+        log("defaults: " + path_ + " " + reason + "; set aside as " + *asidePath + ", starting empty");
+    } else {
+        writeBlocked_ = true;
+        log("defaults: " + path_ + " " + reason + " and could not be set aside (" + error +
+            "); starting empty, changes will not be saved");
+    }
+}
+
+std::optional<Value> FileUserDefaults::objectForKey(const std::string& key) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = values_.find(key);
+    if (it == values_.end()) return std::nullopt;
+    return it->second;
+}
+
+void FileUserDefaults::setObject(const Value& value, const std::string& key) {
+    if (value.isNull()) {
+        removeObject(key);
+        return;
+    }
+    auto stored = plistRoundTrip(key, value);
+    if (!stored) {
+        log("defaults: the value for \"" + key.substr(0, 80) +
+            "\" cannot be kept in a defaults file; it was not stored");
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        values_[key] = std::move(*stored);
+    }
+    changed();
+}
+
+void FileUserDefaults::removeObject(const std::string& key) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (values_.erase(key) == 0) return;
+    }
+    changed();
+}
+
+Dictionary FileUserDefaults::dictionaryRepresentation() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return values_;
+}
+
+void FileUserDefaults::setAutosave(bool enabled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    autosave_ = enabled;
+}
+
+void FileUserDefaults::changed() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dirty_ = true;
+        if (!autosave_ || autosavePending_ || !hasBackend()) return;
+        autosavePending_ = true;
+    }
+    std::weak_ptr<int> alive = alive_;
+    RunLoop::main().performAfterDelay(alive_.get(), kAutosaveDelaySeconds, [this, alive] {
+        if (alive.expired()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            autosavePending_ = false;
+        }
+        synchronize();
+    });
+}
+
+bool FileUserDefaults::synchronize() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!dirty_) return !writeBlocked_;
+    return writeLocked();
+}
+
+bool FileUserDefaults::writeLocked() {
+    if (writeBlocked_) return false;
+    auto xml = dictionaryToXml(values_);
+    if (!xml) {
+        log("defaults: the store for " + path_ + " cannot be written as a property list");
+        return false;
+    }
+    std::string error;
+    if (!writeFileAtomically(path_, *xml, error)) {
+        log("defaults: could not write " + path_ + ": " + error);
+        return false;
+    }
+    dirty_ = false;
+    return true;
+}
+
+}  // namespace platform::gtk

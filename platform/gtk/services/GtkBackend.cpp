@@ -1,0 +1,155 @@
+#include "platform/gtk/GtkBackend.h"
+
+#include <gdk/gdk.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "GlibRunLoop.h"
+#include "NetworkReachability.h"
+#include "SoupConnection.h"
+#include "XdgPaths.h"
+#include "platform/Date.h"
+#include "platform/gtk/AudioRoute.h"
+#include "platform/gtk/FileUserDefaults.h"
+#include "platform/gtk/GtkUi.h"
+
+namespace platform::gtk {
+namespace {
+
+class SystemClock final : public Clock {
+public:
+    double monotonicSeconds() const override {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+    }
+    double absoluteTime() const override {
+        timespec ts{};
+        ::clock_gettime(CLOCK_REALTIME, &ts);
+        return static_cast<double>(ts.tv_sec) - kUnixToReferenceOffset + static_cast<double>(ts.tv_nsec) / 1e9;
+    }
+};
+
+bool isPlainName(const std::string& id) {
+    if (id.empty() || id == "." || id == ".." || id.size() > 255) return false;
+    for (unsigned char c : id)
+        if (c == '/' || c < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
+GtkBackend* gInstalled = nullptr;
+
+}  // namespace
+
+struct GtkBackend::Services {
+    explicit Services(const std::string& id) : paths(id) {}
+    GlibRunLoop runLoop;
+    SystemClock clock;
+    XdgPaths paths;
+    std::once_flag defaultsOnce;
+    std::unique_ptr<FileUserDefaults> defaults;
+    std::mutex logMutex;
+};
+
+GtkBackend& GtkBackend::install(const std::string& applicationId) {
+    if (gInstalled) {
+        if (gInstalled->applicationId_ != applicationId) {
+            std::fprintf(stderr, "platform/gtk: a backend for \"%s\" is already installed\n",
+                         gInstalled->applicationId_.c_str());
+            std::abort();
+        }
+        return *gInstalled;
+    }
+    if (!isPlainName(applicationId)) {
+        std::fprintf(stderr, "platform/gtk: \"%s\" cannot name the application's folders\n", applicationId.c_str());
+        std::abort();
+    }
+    // Lives until the process ends: objects everywhere may still reach it
+    // from their destructors during exit.
+    gInstalled = new GtkBackend(applicationId);
+    installBackend(gInstalled);
+    return *gInstalled;
+}
+
+GtkBackend* GtkBackend::installed() { return gInstalled; }
+
+GtkBackend::GtkBackend(std::string applicationId)
+    : applicationId_(std::move(applicationId)), services_(std::make_unique<Services>(applicationId_)) {}
+
+GtkBackend::~GtkBackend() = default;
+
+void GtkBackend::setResourcesDirectory(std::string path) { services_->paths.setResourcesDirectory(std::move(path)); }
+void GtkBackend::setBundleVersion(std::string version) { services_->paths.setBundleVersion(std::move(version)); }
+
+RunLoop& GtkBackend::runLoop() { return services_->runLoop; }
+Clock& GtkBackend::clock() { return services_->clock; }
+Paths& GtkBackend::paths() { return services_->paths; }
+
+UserDefaults& GtkBackend::userDefaults() {
+    std::call_once(services_->defaultsOnce, [this] {
+        auto folder = services_->paths.configDirectory();
+        // Without a home there is nowhere to keep it; a relative path keeps the
+        // store working for this run.
+        std::string file = (folder ? *folder : applicationId_) + "/defaults.plist";
+        services_->defaults = std::make_unique<FileUserDefaults>(file);
+        services_->defaults->setAutosave(true);
+        // Changes made in the last second before exit still reach the disk.
+        std::atexit([] {
+            if (gInstalled && gInstalled->services_->defaults) gInstalled->services_->defaults->synchronize();
+        });
+    });
+    return *services_->defaults;
+}
+
+void GtkBackend::writeLogLine(std::string_view line) {
+    std::string text(line);
+    if (text.empty() || text.back() != '\n') text += '\n';
+    std::lock_guard<std::mutex> lock(services_->logMutex);
+    // One write per line, so lines from several threads never interleave.
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+}
+
+std::shared_ptr<URLConnection> GtkBackend::makeConnection(const URLRequest& request,
+                                                          std::weak_ptr<URLConnectionDelegate> delegate) {
+    auto version = services_->paths.bundleVersion();
+    auto& transport = soupTransport(applicationId_ + "/" + version.value_or("1.0") + " (Linux)");
+    return std::make_shared<SoupConnection>(transport, request, std::move(delegate));
+}
+
+std::unique_ptr<Reachability> GtkBackend::makeReachability(const std::string& host) {
+    return NetworkReachability::create(host);
+}
+
+std::optional<std::string> GtkBackend::audioRoute() { return queryAudioRoute(); }
+
+void GtkBackend::playSystemSound(int) {
+    // No vibrator or sound theme to ask: the display's bell is the one signal
+    // every session has. A process without a display stays silent.
+    if (!services_->runLoop.isMainThread()) {
+        services_->runLoop.performOnMainThread([this] { playSystemSound(0); }, false);
+        return;
+    }
+    if (GdkDisplay* display = gdk_display_get_default()) gdk_display_beep(display);
+}
+
+UiProvider& GtkBackend::ui() {
+    if (!ui_) ui_ = makeUiProvider();
+    return *ui_;
+}
+
+Application& GtkBackend::application() { return ui().application(); }
+Device& GtkBackend::device() { return ui().device(); }
+Screen& GtkBackend::mainScreen() { return ui().mainScreen(); }
+std::unique_ptr<ViewPeer> GtkBackend::makeViewPeer(View& view) { return ui().makeViewPeer(view); }
+std::unique_ptr<WebViewPeer> GtkBackend::makeWebViewPeer(WebView& view) { return ui().makeWebViewPeer(view); }
+
+}  // namespace platform::gtk
