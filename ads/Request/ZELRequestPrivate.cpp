@@ -9,7 +9,7 @@
 #include "Utility/ZELLocation.h"
 #include "platform/Application.h"
 #include "platform/Services.h"
-#include "signals/zel_signals.h"
+#include "signals/Signals.h"
 
 namespace {
 
@@ -74,12 +74,12 @@ platform::Dictionary ZELRequestPrivate::parameters() const { return buildParamet
 platform::Dictionary ZELRequestPrivate::peekParameters() const { return buildParameters(false); }
 
 platform::Dictionary ZELRequestPrivate::buildParameters(bool consumeStatistics) const {
-    platform::Dictionary result = ZELIdentifierUtilities::sharedInstance()->parameters();
+    platform::Dictionary result = ZELIdentifierUtilities::sharedInstance().parameters();
 
     const std::string& version = ZELRequest::sdkVersion();
     if (!version.empty()) result[kZELParameterSDKVersion] = version;
 
-    if (std::optional<std::string> network = ZELNetworkChecker::sharedChecker()->networkTypeString()) {
+    if (std::optional<std::string> network = ZELNetworkChecker::sharedChecker().networkTypeString()) {
         result[kZELParameterNetworkType] = *network;
     }
 

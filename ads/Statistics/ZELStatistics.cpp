@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "Network/ZELNetworkUtilitiesBridge.h"
+#include "Notification/ZELNotification.h"
+#include "Utility/ZELNetworkUtilities.h"
+#include "signals/Signals.h"
 #include "Request/ZELRequestParameters.h"
 #include "Timing/ZELTimingManager.h"
 #include "platform/Services.h"
