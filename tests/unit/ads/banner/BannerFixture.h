@@ -48,11 +48,12 @@ protected:
     nlohmann::json lastParameters;
 
     void SetUp() override {
-        SimTest::SetUp();
+        // The statistics save themselves when released: before the reset.
         ZELStatistics::releaseSharedStatistics();
+        SimTest::SetUp();
         sim().web().setAutoFinish(true);
         sim().web().setPageBehaviour([this](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
-            const std::string marker = "RUMA_buildAdURL(";
+            const std::string marker = "<script>RUMA_buildAdURL(";
             auto at = load.html.find(marker);
             if (at == std::string::npos) return;
             ++pagesBuilt;
