@@ -1,0 +1,133 @@
+#include "Network/ZELClickTracker.h"
+
+#include <string>
+
+#include "Request/ZELRequestError.h"
+#include "Statistics/ZELStatistics.h"
+#include "platform/Application.h"
+#include "platform/Backend.h"
+
+namespace {
+
+// Trackings in flight in this process; main thread only.
+uint32_t gTrackingCount = 0;
+
+bool backgroundTasksSupported() {
+    // A process without an application object (a tool, a test) has none either.
+    return platform::hasBackend() && platform::backend().application().supportsBackgroundTasks();
+}
+
+}  // namespace
+
+// The cached file holds its delegate weakly; this relay is that delegate and
+// forwards to the tracker until the tracker goes away.
+class ZELClickTracker::FileRelay final : public ZELCachedFileDelegate {
+public:
+    explicit FileRelay(ZELClickTracker* owner) : owner_(owner) {}
+    void detach() { owner_ = nullptr; }
+
+    void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override {
+        if (owner_) owner_->cachedFileDownloadDidFail(file, error);
+    }
+    void cachedFileDownloadDidEnd(ZELCachedFile& file) override {
+        if (owner_) owner_->cachedFileDownloadDidEnd(file);
+    }
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                 const platform::URL& url) override {
+        // A tracker that is gone wants nothing followed any more.
+        if (!owner_) return platform::Error{kZELErrorDomain, 0, {}};
+        return owner_->cachedFileShouldRedirectToURL(file, url);
+    }
+
+private:
+    ZELClickTracker* owner_;
+};
+
+ZELClickTracker::ZELClickTracker(std::weak_ptr<ZELClickTrackerDelegate> delegate)
+    : delegate_(std::move(delegate)), relay_(std::make_shared<FileRelay>(this)) {}
+
+ZELClickTracker::~ZELClickTracker() {
+    relay_->detach();
+    reset();
+}
+
+uint32_t ZELClickTracker::trackingCount() { return gTrackingCount; }
+
+void ZELClickTracker::trackURL(const std::optional<platform::URL>& url) {
+    if (!url) return;
+    reset();
+    beginBackgroundTask();
+    tracker_ = std::make_unique<ZELCachedFile>(relay_, *url);
+    // May report a failure at once; nothing of this object is used after it.
+    tracker_->validate();
+}
+
+void ZELClickTracker::reset() {
+    ++generation_;
+    hasTracked_ = false;
+    if (tracker_) {
+        auto file = std::move(tracker_);
+        tracker_.reset();
+        file->setDelegate({});
+        file->invalidate();
+    }
+    endBackgroundTask();
+}
+
+std::optional<platform::URL> ZELClickTracker::trackingURL() const {
+    if (!tracker_) return std::nullopt;
+    return tracker_->httpDestinationURL();
+}
+
+void ZELClickTracker::beginBackgroundTask() {
+    // Where the platform keeps a process running for its background work there
+    // is nothing to hold; here it never does, so the tracking is counted.
+    if (backgroundTasksSupported()) return;
+    ++gTrackingCount;
+    counted_ = true;
+}
+
+void ZELClickTracker::endBackgroundTask() {
+    if (!counted_) return;
+    counted_ = false;
+    if (gTrackingCount > 0) --gTrackingCount;
+}
+
+std::optional<platform::Error> ZELClickTracker::cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                              const platform::URL& url) {
+    const std::string scheme = platform::toLowerASCII(url.scheme());
+    if (scheme.rfind("http", 0) == 0) return std::nullopt;
+    // The chain left the web (another application's scheme): that is where the
+    // click goes, so the tracking is done. The error only stops the download;
+    // its failure report is ignored because the tracking has ended.
+    cachedFileDownloadDidEnd(file);
+    return platform::Error{kZELErrorDomain, 0, {}};
+}
+
+void ZELClickTracker::cachedFileDownloadDidEnd(ZELCachedFile& file) {
+    if (hasTracked_) return;
+    hasTracked_ = true;
+    // The tracked URL, not where it ended, carries the impression ticket.
+    ZELStatistics::sharedStatistics()->addClickTrackingURL(file.sourceURL());
+    if (auto delegate = delegate_.lock()) {
+        const std::weak_ptr<char> alive = alive_;
+        const uint64_t generation = generation_;
+        delegate->trackerDidRedirect(*this, trackingURL());
+        // Destroyed, reset or given a new tracking meanwhile: nothing left to end.
+        if (alive.expired() || generation != generation_) return;
+    }
+    endBackgroundTask();
+}
+
+void ZELClickTracker::cachedFileDownloadDidFail(ZELCachedFile&, const std::optional<platform::Error>& error) {
+    if (hasTracked_) return;
+    hasTracked_ = true;
+    if (auto delegate = delegate_.lock()) {
+        const std::weak_ptr<char> alive = alive_;
+        const uint64_t generation = generation_;
+        delegate->trackerDidFailWithError(*this, error);
+        // Destroyed, reset or given a new tracking meanwhile: nothing left to end.
+        if (alive.expired() || generation != generation_) return;
+    }
+    endBackgroundTask();
+}

@@ -1,0 +1,661 @@
+#include "Object/ZELObjectPrivate.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "Delegate/ZELDelegateManager.h"
+#include "Notification/ZELNotificationCenter.h"
+#include "Object/ZELServerAddresses.h"
+#include "Request/ZELRequest.h"
+#include "Request/ZELRequestError.h"
+#include "Request/ZELRequestPrivate.h"
+#include "Statistics/ZELStatistics.h"
+#include "Statistics/ZELStatisticsCore.h"
+#include "Utility/ZELIdentifierUtilities.h"
+#include "Utility/ZELMacros.h"
+#include "Utility/ZELNetworkUtilities.h"
+#include "View/ZELBannerWebViewDelegate.h"
+#include "View/ZELWebView.h"
+#include "View/ZELWebViewDelegate.h"
+#include "ViewController/ZELOrientationSetting.h"
+#include "platform/Application.h"
+#include "platform/Services.h"
+#include "platform/View.h"
+#include "platform/WebView.h"
+#include "signals/Signals.h"
+#include "Timing/ZELTiming.h"
+
+namespace {
+
+// Set once the platform has announced the end of the launch.
+bool didAppFinishLaunching = false;
+
+constexpr char kExpireDateKey[] = "expireDate";
+constexpr char kStoreIdentifier[] = "ZELObjectPrivate";
+constexpr char kBuildAdURLFunction[] = "RUMA_buildAdURL";
+
+// White space and line ends, ASCII and the common Unicode ones.
+bool isSpaceAt(const std::string& s, size_t i, size_t& length) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == ' ' || (c >= '\t' && c <= '\r')) { length = 1; return true; }
+    if (c == 0xC2 && i + 1 < s.size()) {
+        unsigned char d = static_cast<unsigned char>(s[i + 1]);
+        if (d == 0x85 || d == 0xA0) { length = 2; return true; }
+    }
+    if (c == 0xE2 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80) {
+        unsigned char d = static_cast<unsigned char>(s[i + 2]);
+        if ((d >= 0x80 && d <= 0x8A) || d == 0xA8 || d == 0xA9 || d == 0xAF) { length = 3; return true; }
+    }
+    if (c == 0xE3 && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0x80 &&
+        static_cast<unsigned char>(s[i + 2]) == 0x80) {
+        length = 3;
+        return true;
+    }
+    return false;
+}
+
+std::string trimWhiteSpaceAndNewlines(const std::string& s) {
+    size_t begin = 0, length = 0;
+    while (begin < s.size() && isSpaceAt(s, begin, length)) begin += length;
+    size_t end = s.size();
+    // Walk back over whole characters: find the last non-space start.
+    size_t lastEnd = begin;
+    size_t i = begin;
+    while (i < end) {
+        if (isSpaceAt(s, i, length)) {
+            i += length;
+        } else {
+            unsigned char c = static_cast<unsigned char>(s[i]);
+            size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+            i += n;
+            lastEnd = std::min(i, end);
+        }
+    }
+    return s.substr(begin, lastEnd - begin);
+}
+
+platform::Dictionary rectDictionary(const platform::Rect& r) {
+    return platform::Dictionary{{"x", platform::Value(r.x())},
+                                {"y", platform::Value(r.y())},
+                                {"w", platform::Value(r.width())},
+                                {"h", platform::Value(r.height())}};
+}
+
+std::optional<std::string> userInfoString(const platform::Notification& message, const char* key) {
+    const platform::Value* value = message.userInfo.find(key);
+    if (!value) return std::nullopt;
+    if (const std::string* s = value->asString()) return *s;
+    return value->textForm();
+}
+
+// The JSON goes inside a script element: "</" would end it early.
+std::string escapeForScriptElement(const std::string& json) {
+    std::string out;
+    out.reserve(json.size());
+    for (size_t i = 0; i < json.size(); ++i) {
+        if (json[i] == '<' && i + 1 < json.size() && json[i + 1] == '/') {
+            out += "<\\/";
+            ++i;
+        } else {
+            out += json[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// Creation and ownership.
+
+ZELObjectPrivate::ZELObjectPrivate(const platform::Rect& frame) : initialFrame_(frame) {}
+
+std::shared_ptr<ZELObjectPrivate> ZELObjectPrivate::initWithFrame(const platform::Rect& frame) {
+    registerForLaunchNotification();
+    std::shared_ptr<ZELObjectPrivate> controller(new ZELObjectPrivate(frame));
+    controller->setUp();
+    return controller;
+}
+
+std::shared_ptr<ZELObjectPrivate> ZELObjectPrivate::initWithView(platform::View& view) {
+    auto controller = initWithFrame(view.bounds());
+    controller->adView_ = view.weak_from_this();
+    view.addSubview(controller->webView_);
+    return controller;
+}
+
+void ZELObjectPrivate::setUp() {
+    delegateManager_ = ZELDelegateManager::create();
+    webView_ = std::make_shared<ZELWebView>(initialFrame_);
+    webView_->setScalesPageToFit(false);
+    webView_->setMediaPlaybackRequiresUserAction(true);
+    webView_->setHidden(true);
+    webViewDelegate_ = ZELBannerWebViewDelegate::initWithObjectPrivate(shared_from_this());
+
+    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
+    auto observe = [this, weakSelf](const char* name, void (ZELObjectPrivate::*action)()) {
+        platform::NotificationCenter::defaultCenter().addObserver(this, name, nullptr,
+                                                                  [weakSelf, action](const platform::Notification&) {
+                                                                      if (auto self = weakSelf.lock()) ((*self).*action)();
+                                                                  });
+    };
+    if (ZELIdentifierUtilities::isOSAtLeast(4, 0, 0)) {
+        observe(platform::kApplicationDidEnterBackgroundNotification, &ZELObjectPrivate::deactivateReloadTimer);
+        observe(platform::kApplicationWillEnterForegroundNotification, &ZELObjectPrivate::activateReloadTimer);
+    } else {
+        observe(platform::kApplicationWillResignActiveNotification, &ZELObjectPrivate::deactivateReloadTimer);
+        observe(platform::kApplicationDidBecomeActiveNotification, &ZELObjectPrivate::activateReloadTimer);
+    }
+    observe("ZELViewControllerWillPresentFullScreen", &ZELObjectPrivate::deactivateReloadTimer);
+    observe("ZELViewControllerDidRelinquishFullScreen", &ZELObjectPrivate::activateReloadTimer);
+}
+
+void ZELObjectPrivate::registerForLaunchNotification() {
+    static bool registered = false;
+    if (registered) return;
+    registered = true;
+    static const char token = 0;
+    platform::NotificationCenter::defaultCenter().addObserver(
+        &token, platform::kApplicationDidFinishLaunchingNotification, nullptr, [](const platform::Notification&) {
+            didAppFinishLaunching = true;
+            platform::NotificationCenter::defaultCenter().removeObserver(&token);
+        });
+}
+
+ZELObjectPrivate::~ZELObjectPrivate() {
+    platform::NotificationCenter::defaultCenter().removeObserver(this);
+    platform::RunLoop::main().cancelPerformRequests(this);
+    if (buildAdURLWatchdog_) buildAdURLWatchdog_->invalidate();
+    if (reloadTimer_) reloadTimer_->invalidate();
+    if (webView_) {
+        webView_->setDelegate({});
+        webView_->loadHTMLString("", std::nullopt);
+        webView_->removeFromSuperview();
+        webView_.reset();
+    }
+    webViewDelegate_.reset();
+    resetBuildAdWebView();
+    if (buildAdJS_) {
+        buildAdJS_->setDelegate({});
+        buildAdJS_->cancel();
+        buildAdJS_.reset();
+    }
+    if (adHTML_) {
+        adHTML_->setDelegate({});
+        adHTML_->invalidate();
+        adHTML_.reset();
+    }
+    for (const auto& tracker : trackers_) tracker->reset();
+    trackers_.clear();
+}
+
+// Properties.
+
+std::optional<std::string> ZELObjectPrivate::adHTMLString() const {
+    return adHTML_ ? adHTML_->content() : std::nullopt;
+}
+
+std::optional<platform::URL> ZELObjectPrivate::adHTMLBaseURL() const {
+    if (!adHTML_) return std::nullopt;
+    return adHTML_->httpDestinationURL();
+}
+
+bool ZELObjectPrivate::isMakingRequest() const {
+    switch (state_) {
+        case kZELStateFetchingSupportScript:
+        case kZELStateBuildingAdURL:
+        case kZELStateLoadingAd:
+        case kZELStateRendering: return true;
+        default: return false;
+    }
+}
+
+bool ZELObjectPrivate::isReloadTimerScheduled() const { return reloadTimer_ && reloadTimer_->isValid(); }
+
+// Loading.
+
+void ZELObjectPrivate::loadRequest(const std::shared_ptr<ZELRequest>& request) {
+    loadPrivateRequest(privateRequestWithRequest(request), false);
+}
+
+void ZELObjectPrivate::loadInterstitialRequest(const std::shared_ptr<ZELRequest>& request) {
+    auto privateRequest = privateRequestWithRequest(request);
+    if (privateRequest) privateRequest->setInterstitialAd(true);
+    loadPrivateRequest(privateRequest, false);
+}
+
+std::shared_ptr<ZELRequestPrivate> ZELObjectPrivate::privateRequestWithRequest(
+    const std::shared_ptr<ZELRequest>& request) {
+    if (!request) return std::dynamic_pointer_cast<ZELRequestPrivate>(ZELRequest::request());
+    return std::dynamic_pointer_cast<ZELRequestPrivate>(request);
+}
+
+void ZELObjectPrivate::loadPrivateRequest(const std::shared_ptr<ZELRequestPrivate>& request, bool autoRefresh) {
+    if (isMakingRequest()) return;  // a load in flight is never interrupted
+    if (!isAppActive()) return;
+    if (!supportsMinimumRequirementsForRequest(request)) return;
+    // An automatic reload marks the banner as refreshed; one the application
+    // asks for clears the mark.
+    hasAutoRefreshed_ = autoRefresh;
+    if (request != request_) {
+        if (request) {
+            request_ = std::dynamic_pointer_cast<ZELRequestPrivate>(request->copy());
+        } else {
+            request_ = std::make_shared<ZELRequestPrivate>();
+        }
+        if (!request_) request_ = std::make_shared<ZELRequestPrivate>();
+    }
+    auto statistics = ZELStatistics::sharedStatistics();
+    if (!statistics->timingNamed("ptime")) statistics->startTimingNamed("ptime");
+    request_->setCounter(statistics->incrementAdRequestCount());
+    changeState(kZELStateBuildingAdURL);
+    ensureSupportFiles();
+}
+
+void ZELObjectPrivate::reloadCurrentRequest() {
+    reloadTimer_.reset();
+    loadPrivateRequest(request_, true);
+}
+
+void ZELObjectPrivate::cancelPendingActions() {
+    platform::RunLoop::main().cancelPerformRequests(this);
+    resetReloadTimer();
+}
+
+void ZELObjectPrivate::changeState(int state) {
+    if (state == state_) return;
+    state_ = state;
+    if (state == kZELStateShown) {
+        if (webView_) webView_->setTouched(false);
+        timeLastLoaded_ = ZELTiming::counter();
+    }
+}
+
+bool ZELObjectPrivate::isAppActive() const {
+    if (platform::Application::shared().applicationState() == platform::ApplicationState::Active) return true;
+    return !didAppFinishLaunching;  // the launch is under way
+}
+
+bool ZELObjectPrivate::supportsMinimumRequirementsForRequest(const std::shared_ptr<ZELRequestPrivate>& request) {
+    if (ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 0)) return true;
+    keepAliveForThisTurn();
+    changeState(kZELStateFailed);
+    delegateManager_->didFailToReceiveAdWithError(ZELRequestError::errorWithCode(ZELErrorOSVersionTooLow, request.get()));
+    return false;
+}
+
+void ZELObjectPrivate::keepAliveForThisTurn() {
+    // A listener may release the banner inside a callback; the controller and
+    // everything it owns stay until the next turn of the run loop.
+    platform::RunLoop::main().keepAliveUntilNextTurn(shared_from_this());
+}
+
+void ZELObjectPrivate::reportFailure(long code) {
+    keepAliveForThisTurn();
+    delegateManager_->didFailToReceiveAdWithError(ZELRequestError::errorWithCode(code, request_.get()));
+}
+
+// Support script.
+
+void ZELObjectPrivate::ensureSupportFiles() {
+    if (!buildAdJS_) {
+        changeState(kZELStateFetchingSupportScript);
+        buildAdJS_ = std::make_shared<ZELCachedFile>(weak_from_this(), ZELServerAddresses::supportScriptURL());
+    }
+    ZELStatisticsCore store(kStoreIdentifier);
+    auto expireDate = store.dateForKey(kExpireDateKey);
+    auto content = buildAdJS_->content();
+    if (expireDate && content && !content->empty() && *expireDate >= platform::Date::now()) {
+        cachedFileDownloadDidEnd(*buildAdJS_);
+        return;
+    }
+    store.setDate(platform::Value(platform::Date::now().addingSeconds(kSupportScriptLifetime)), kExpireDateKey);
+    store.synchronize();
+    changeState(kZELStateFetchingSupportScript);
+    buildAdJS_->validate();
+}
+
+void ZELObjectPrivate::failedToDownloadJavaScriptWithError(const std::optional<platform::Error>&) {
+    changeState(kZELStateSupportScriptFailed);
+    // Go on with a stored copy only when it holds a script: an empty or
+    // unreadable file would come straight back here.
+    auto content = buildAdJS_ ? buildAdJS_->content() : std::nullopt;
+    if (content && !content->empty()) {
+        buildAdUrl();
+        return;
+    }
+    reportFailure(ZELErrorNetworkError);
+}
+
+void ZELObjectPrivate::buildAdUrl() {
+    auto script = buildAdJS_ ? buildAdJS_->content() : std::nullopt;
+    if (!script || script->empty()) {
+        failedToDownloadJavaScriptWithError(std::nullopt);
+        return;
+    }
+    changeState(kZELStateBuildingAdURL);
+    platform::Dictionary parameters = request_->parameters();
+    addAdditionalParameters(parameters);
+    std::string json = ZELMacros::jsonify(platform::Value(parameters)).value_or("");
+    setupBuildAdWebView();
+    std::string page = "<html><head><script>" + *script + "</script><script>" + kBuildAdURLFunction + "(" +
+                       escapeForScriptElement(json) + ");</script></head><body></body></html>";
+    buildAdWebView_->loadHTMLString(page, ZELServerAddresses::adServerRootURL());
+}
+
+void ZELObjectPrivate::addAdditionalParameters(platform::Dictionary& parameters) const {
+    if (!adUnitID_.empty()) parameters["slotname"] = platform::Value(adUnitID_);
+    if (request_ && request_->isInterstitialAd()) {
+        parameters["format"] = platform::Value("interstitial_mb");
+        return;
+    }
+    platform::Rect frame, bounds;
+    if (auto view = adView_.lock()) {
+        frame = view->frame();
+        bounds = view->bounds();
+    } else if (webView_) {
+        frame = webView_->frame();
+        bounds = webView_->bounds();
+    }
+    parameters["ad_frame"] = platform::Value(rectDictionary(frame));
+    parameters["ad_bounds"] = platform::Value(rectDictionary(bounds));
+}
+
+void ZELObjectPrivate::setupBuildAdWebView() {
+    resetBuildAdWebView();
+    buildAdWebViewDelegate_ = std::make_shared<ZELWebViewDelegate>();
+    buildAdWebView_ = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
+    buildAdWebView_->setHidden(true);
+    buildAdWebView_->setDelegate(buildAdWebViewDelegate_);
+
+    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
+    auto& center = ZELNotificationCenter::defaultCenter();
+    const void* sender = buildAdWebView_.get();
+    center.addObserver(this, "loadAdURL", sender, [weakSelf](const platform::Notification& n) {
+        if (auto self = weakSelf.lock()) self->loadAdURL(n);
+    });
+    center.addObserver(this, "invalidRequest", sender, [weakSelf](const platform::Notification& n) {
+        if (auto self = weakSelf.lock()) self->invalidRequest(n);
+    });
+    center.addObserver(this, "unableToServe", sender, [weakSelf](const platform::Notification& n) {
+        if (auto self = weakSelf.lock()) self->unableToServe(n);
+    });
+
+    // A script that never answers (or throws, or a page that fails) would keep
+    // the banner building forever; give the page a limit.
+    buildAdURLWatchdog_ = platform::RunLoop::main().scheduleTimer(
+        kBuildAdURLTimeout, false, [weakSelf](platform::Timer&) {
+            auto self = weakSelf.lock();
+            if (!self || self->state_ != kZELStateBuildingAdURL || !self->buildAdWebView_) return;
+            self->resetBuildAdWebView();
+            platform::log("<Nimbra> The ad request could not be built in time.");
+            self->scriptFailed(ZELErrorTimeout);
+        });
+}
+
+void ZELObjectPrivate::resetBuildAdWebView() {
+    if (buildAdURLWatchdog_) {
+        buildAdURLWatchdog_->invalidate();
+        buildAdURLWatchdog_.reset();
+    }
+    if (!buildAdWebView_ && !buildAdWebViewDelegate_) return;
+    ZELNotificationCenter::defaultCenter().removeObserver(this, "loadAdURL", buildAdWebView_.get());
+    ZELNotificationCenter::defaultCenter().removeObserver(this, "invalidRequest", buildAdWebView_.get());
+    ZELNotificationCenter::defaultCenter().removeObserver(this, "unableToServe", buildAdWebView_.get());
+    if (buildAdWebView_) {
+        buildAdWebView_->setDelegate({});
+        buildAdWebView_->stopLoading();
+    }
+    // The page may be answering from inside a web view callback: let the
+    // web view go on the next turn, not under its own feet.
+    if (buildAdWebView_) platform::RunLoop::main().keepAliveUntilNextTurn(buildAdWebView_);
+    if (buildAdWebViewDelegate_) platform::RunLoop::main().keepAliveUntilNextTurn(buildAdWebViewDelegate_);
+    buildAdWebView_.reset();
+    buildAdWebViewDelegate_.reset();
+}
+
+void ZELObjectPrivate::scriptFailed(long code) {
+    // The request could not be built: end the load so the next one can run,
+    // and keep the server's schedule.
+    changeState(kZELStateFailed);
+    reportFailure(code);
+    scheduleReloadTimer(reloadSeconds_);
+}
+
+void ZELObjectPrivate::loadAdURL(const platform::Notification& message) {
+    resetBuildAdWebView();
+    if (message.userInfo.find("errors")) {
+        scriptFailed(ZELErrorInvalidRequest);
+        return;
+    }
+    changeState(kZELStateLoadingAd);
+    auto urlText = userInfoString(message, "url");
+    auto type = userInfoString(message, "type");
+    std::optional<platform::URL> url = urlText ? platform::URL::parse(*urlText) : std::nullopt;
+
+    zel_gig(ZELRequestPrivate::requestTypeFromString(type), ZELRequest::sdkVersion());
+    if (url) {
+        auto signals = ZELRequestPrivate::spamSignals();
+        if (!signals.empty()) {
+            if (auto withSignals = ZELNetworkUtilities::appendQueryParameters(signals, *url)) url = withSignals;
+        }
+        if (type && *type == "qwhirl") {
+            if (auto withSeq = ZELNetworkUtilities::appendQueryKey("seq_num", std::string("1"), *url)) url = withSeq;
+        }
+    }
+    ZELStatistics::sharedStatistics()->startTimingNamed("prl");
+    loadHTMLFromURL(url);
+}
+
+void ZELObjectPrivate::invalidRequest(const platform::Notification& message) {
+    resetBuildAdWebView();
+    platform::log("<Nimbra> Invalid Request: " + message.userInfo.description());
+    scriptFailed(ZELErrorInvalidRequest);
+}
+
+void ZELObjectPrivate::unableToServe(const platform::Notification& message) {
+    resetBuildAdWebView();
+    platform::log("<Nimbra> Unable to serve: " + message.userInfo.description());
+    scriptFailed(ZELErrorInvalidRequest);
+}
+
+// Showing.
+
+void ZELObjectPrivate::loadHTMLFromURL(const std::optional<platform::URL>& url) {
+    if (!url) {
+        // No usable ad URL: a download that could not start.
+        failedAdRequestWithError(std::nullopt, nullptr);
+        return;
+    }
+    setAdHTML(std::make_shared<ZELCachedFile>(weak_from_this(), *url));
+}
+
+void ZELObjectPrivate::setAdHTML(std::shared_ptr<ZELCachedFile> file) {
+    if (file == adHTML_) return;
+    if (adHTML_) {
+        adHTML_->setDelegate({});
+        adHTML_->invalidate();
+    }
+    adHTML_ = std::move(file);
+    pendingTrackingURLs_.reset();
+    pendingClickURLs_.reset();
+    if (adHTML_) adHTML_->validate();
+}
+
+void ZELObjectPrivate::showAd() {
+    std::string markup = trimWhiteSpaceAndNewlines(adHTML_ ? adHTML_->content().value_or("") : "");
+    std::optional<platform::URL> baseURL = adHTMLBaseURL();
+    addReloadInformationFromHeaders();
+    if (markup.empty()) {
+        changeState(kZELStateFailed);
+        reportFailure(ZELErrorNoAd);
+        return;
+    }
+    changeState(kZELStateRendering);
+    webView_->loadHTMLString(markup, baseURL);
+}
+
+void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Error>&, ZELCachedFile* file) {
+    changeState(kZELStateFailed);
+    int status = file ? file->httpStatusCode() : 0;
+    long code;
+    if (status == 400) {
+        platform::log("<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect.");
+        code = ZELErrorInvalidRequest;
+    } else if (status < 400) {
+        code = ZELErrorNetworkError;
+    } else {
+        code = ZELErrorServerError;
+    }
+    reportFailure(code);
+    addReloadInformationFromHeaders();
+}
+
+// Cached-file delegate.
+
+void ZELObjectPrivate::cachedFileDownloadDidEnd(ZELCachedFile& file) {
+    keepAliveForThisTurn();
+    if (&file == buildAdJS_.get()) {
+        buildAdUrl();
+    } else if (&file == adHTML_.get()) {
+        processHTTPHeaders(file);
+        showAd();
+    }
+}
+
+void ZELObjectPrivate::cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) {
+    keepAliveForThisTurn();
+    if (&file == buildAdJS_.get()) {
+        failedToDownloadJavaScriptWithError(error);
+    } else if (&file == adHTML_.get()) {
+        failedAdRequestWithError(error, &file);
+    }
+}
+
+std::optional<platform::Error> ZELObjectPrivate::cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                               const platform::URL&) {
+    processHTTPHeaders(file);
+    return std::nullopt;
+}
+
+// Response headers.
+
+std::optional<std::string> ZELObjectPrivate::headerValue(const char* name) const {
+    if (!adHTML_ || !adHTML_->httpHeaders()) return std::nullopt;
+    const auto& headers = *adHTML_->httpHeaders();
+    auto it = headers.find(name);
+    if (it == headers.end()) return std::nullopt;
+    return it->second;
+}
+
+void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
+    if (!file.httpHeaders()) return;
+    const auto& headers = *file.httpHeaders();
+    auto value = [&headers](const char* name) -> std::optional<std::string> {
+        auto it = headers.find(name);
+        if (it == headers.end()) return std::nullopt;
+        return it->second;
+    };
+    pendingTrackingURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingTrackingURLs_), value("X-Ruma-Tracking-Urls"));
+    pendingClickURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingClickURLs_), value("X-Ruma-Click-Tracking-Urls"));
+    int orientation = ZELOrientationFromString(value("X-Ruma-Orientation"));
+    if (orientation != kZELOrientationUnset) supportedOrientations_ = orientation;
+    if (auto timeout = value("X-Ruma-Interstitial-Timeout"); timeout && !timeout->empty()) {
+        platform::UserDefaults::standard().setFloat(static_cast<float>(floatValueOfText(*timeout)), "applicationTimeout");
+    }
+}
+
+std::optional<std::vector<platform::URL>> ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(
+    std::optional<std::vector<platform::URL>> array, const std::optional<std::string>& header) {
+    if (!header) return array;
+    size_t start = 0;
+    while (start <= header->size()) {
+        size_t blank = header->find(' ', start);
+        std::string piece = header->substr(start, blank == std::string::npos ? std::string::npos : blank - start);
+        size_t b = piece.find_first_not_of(" \t");
+        size_t e = piece.find_last_not_of(" \t");
+        piece = b == std::string::npos ? std::string() : piece.substr(b, e - b + 1);
+        if (auto url = platform::URL::parse(piece); url && !url->absoluteString().empty()) {
+            if (!array) array.emplace();
+            array->push_back(*url);
+        }
+        if (blank == std::string::npos) break;
+        start = blank + 1;
+    }
+    return array;
+}
+
+// Trackers.
+
+void ZELObjectPrivate::trackURLs(const std::vector<platform::URL>& urls) {
+    for (const auto& url : urls) {
+        auto tracker = std::make_shared<ZELClickTracker>(weak_from_this());
+        trackers_.insert(tracker);
+        tracker->trackURL(url);
+    }
+}
+
+void ZELObjectPrivate::cleanupTrackers() {
+    for (auto it = trackers_.begin(); it != trackers_.end();) {
+        if ((*it)->hasTracked()) {
+            it = trackers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void ZELObjectPrivate::trackerDidRedirect(ZELClickTracker&, const std::optional<platform::URL>&) {
+    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
+    // Never remove a tracker inside its own callback.
+    platform::RunLoop::main().performAfterDelay(this, 0, [weakSelf] {
+        if (auto self = weakSelf.lock()) self->cleanupTrackers();
+    });
+}
+
+void ZELObjectPrivate::trackerDidFailWithError(ZELClickTracker& tracker, const std::optional<platform::Error>&) {
+    trackerDidRedirect(tracker, std::nullopt);
+}
+
+// Reload timer.
+
+double ZELObjectPrivate::floatValueOfText(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Only plain decimal numbers: "inf", "nan" and hexadecimal forms are not numbers here.
+    if (i >= text.size() || !((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) return 0;
+    double value = 0;
+    auto result = std::from_chars(text.data() + i, text.data() + text.size(), value, std::chars_format::fixed);
+    if (result.ec != std::errc() || !std::isfinite(value)) return 0;
+    return negative ? -value : value;
+}
+
+void ZELObjectPrivate::addReloadInformationFromHeaders() {
+    auto rate = headerValue("X-Ruma-Refresh-Rate");
+    double seconds = (rate && !rate->empty()) ? floatValueOfText(*rate) : reloadSeconds_;
+    scheduleReloadTimer(seconds);
+}
+
+void ZELObjectPrivate::scheduleReloadTimer(double seconds) {
+    resetReloadTimer();
+    // A negative interval would reload back to back without end: no timer.
+    if (seconds == 0 || !(seconds > 0)) return;
+    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
+    reloadTimer_ = platform::RunLoop::main().scheduleTimer(seconds, false, [weakSelf](platform::Timer&) {
+        if (auto self = weakSelf.lock()) self->reloadCurrentRequest();
+    });
+    reloadSeconds_ = seconds;
+}
+
+void ZELObjectPrivate::resetReloadTimer() {
+    if (reloadTimer_) reloadTimer_->invalidate();
+    reloadTimer_.reset();
+}
+
+void ZELObjectPrivate::deactivateReloadTimer() { resetReloadTimer(); }
+
+void ZELObjectPrivate::activateReloadTimer() { scheduleReloadTimer(reloadSeconds_); }

@@ -1,0 +1,49 @@
+#pragma once
+// The public face of the component: a view the application places, gives an
+// ad unit identifier, a root view controller and optionally a delegate, then
+// sends loadRequest. All work is done by the ad controller behind it, kept in
+// the private-object table under the banner.
+
+#include <memory>
+#include <string>
+
+#include "platform/View.h"
+
+namespace platform {
+class ViewController;
+}
+class ZELBannerViewDelegate;
+class ZELObjectPrivate;
+class ZELRequest;
+class ZELWebView;
+
+class ZELBannerView : public platform::View {
+public:
+    // initWithFrame: the banner and its controller.
+    static std::shared_ptr<ZELBannerView> initWithFrame(const platform::Rect& frame);
+    // init: an empty frame.
+    static std::shared_ptr<ZELBannerView> init() { return initWithFrame(platform::Rect()); }
+    ~ZELBannerView() override;
+
+    std::shared_ptr<ZELObjectPrivate> getPrivate() const;
+
+    std::string adUnitID() const;
+    void setAdUnitID(const std::string& adUnitID);
+    std::shared_ptr<platform::ViewController> rootViewController() const;
+    void setRootViewController(std::weak_ptr<platform::ViewController> controller);
+    std::shared_ptr<ZELBannerViewDelegate> delegate() const;
+    void setDelegate(std::weak_ptr<ZELBannerViewDelegate> delegate);
+    std::shared_ptr<ZELWebView> webView() const;
+    bool hasAutoRefreshed() const;
+
+    void loadRequest(const std::shared_ptr<ZELRequest>& request);
+
+    // For a banner made by an interface file.
+    void awakeFromNib() { commonInitializer(); }
+
+protected:
+    explicit ZELBannerView(const platform::Rect& frame);
+
+private:
+    void commonInitializer();
+};

@@ -1,0 +1,89 @@
+#include "View/ZELBannerWebViewDelegate.h"
+
+#include "Delegate/ZELDelegateManager.h"
+#include "Object/ZELObjectPrivate.h"
+#include "Opener/ZELOpener.h"
+#include "Request/ZELRequestError.h"
+#include "Request/ZELRequestPrivate.h"
+#include "Statistics/ZELStatistics.h"
+#include "Timing/ZELTiming.h"
+#include "View/ZELWebView.h"
+#include "platform/RunLoop.h"
+#include "platform/ViewController.h"
+
+std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithObjectPrivate(
+    const std::shared_ptr<ZELObjectPrivate>& controller) {
+    std::shared_ptr<ZELBannerWebViewDelegate> delegate(new ZELBannerWebViewDelegate());
+    delegate->private_ = controller;
+    if (const auto& webView = controller->webView()) {
+        delegate->webView_ = webView;
+        webView->setDelegate(delegate);
+    }
+    delegate->opener().setAdController(controller);
+    return delegate;
+}
+
+ZELBannerWebViewDelegate::~ZELBannerWebViewDelegate() {
+    if (auto webView = webView_.lock()) {
+        if (webView->delegate().get() == nullptr || webView->delegate().get() == this) webView->setDelegate({});
+    }
+}
+
+bool ZELBannerWebViewDelegate::isClick(platform::NavigationType type) const {
+    auto controller = private_.lock();
+    if (!controller || controller->state() != kZELStateShown) return false;
+    if (ZELTiming::counter() - controller->timeLastLoaded() < kMinimumSecondsBeforeClick) return false;
+    if (type == platform::NavigationType::BackForward || type == platform::NavigationType::Reload) return false;
+    return controller->webView() && controller->webView()->touched();
+}
+
+bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& webView,
+                                                                 const platform::URLRequest& request,
+                                                                 platform::NavigationType type) {
+    auto controller = private_.lock();
+    if (!controller) return false;
+    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
+    setViewController(controller->rootViewController());
+    opener().setDelegateManager(controller->delegateManager());
+    opener().setViewController(controller->rootViewController());
+
+    if (!isClick(type)) return ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type);
+
+    auto clickURL = ZELStatistics::sharedStatistics()->urlForClick(request.url);
+    if (!ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type)) return false;
+    auto current = webView.request();
+    opener().setReferringURL(current ? std::optional<platform::URL>(current->url) : std::nullopt);
+    if (clickURL && platform::toLowerASCII(clickURL->scheme()).rfind("http", 0) == 0) {
+        int orientations = controller->supportedOrientations();
+        if (!controller->pendingClickURLs().empty()) {
+            opener().openWebApp(clickURL, orientations);
+        } else {
+            opener().openBrowserToURL(clickURL, orientations);
+        }
+    }
+    return false;  // a click never navigates the banner itself
+}
+
+void ZELBannerWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) {
+    ZELWebViewDelegate::webViewDidFinishLoad(webView);
+    auto controller = private_.lock();
+    if (!controller || controller->state() != kZELStateRendering) return;
+    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
+    controller->changeState(kZELStateShown);
+    webView.setHidden(false);
+    controller->delegateManager()->didReceiveAd();
+    controller->trackURLs(controller->pendingTrackingURLs());
+    auto statistics = ZELStatistics::sharedStatistics();
+    statistics->endTimingNamed("prl");
+    statistics->startTimingNamed("ppcl");
+}
+
+void ZELBannerWebViewDelegate::webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) {
+    ZELWebViewDelegate::webViewDidFailLoadWithError(webView, error);
+    auto controller = private_.lock();
+    if (!controller || controller->state() == kZELStateShown) return;
+    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
+    controller->changeState(kZELStateFailed);
+    controller->delegateManager()->didFailToReceiveAdWithError(
+        ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));
+}

@@ -1,0 +1,103 @@
+#pragma once
+// A banner on the sim backend with a scripted static server, ad server and
+// request-building page.
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Delegate/ZELBannerViewDelegate.h"
+#include "Object/ZELObjectPrivate.h"
+#include "Request/ZELRequest.h"
+#include "Request/ZELRequestError.h"
+#include "Statistics/ZELStatistics.h"
+#include "View/ZELBannerView.h"
+#include "View/ZELWebView.h"
+#include "platform/ViewController.h"
+#include "unit/support/SimTest.h"
+
+class RecordingBannerDelegate : public ZELBannerViewDelegate {
+public:
+    void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override {
+        ++received;
+        if (onReceive) onReceive();
+    }
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+        failures.push_back(error.code);
+        if (onFailure) onFailure();
+    }
+    int received = 0;
+    std::vector<long> failures;
+    std::function<void()> onReceive;
+    std::function<void()> onFailure;
+};
+
+class BannerTest : public SimTest {
+protected:
+    static constexpr const char* kScriptURL = "http://127.0.0.1:8090/ruma/sdk-core-v40.js";
+    static constexpr const char* kAdURL = "http://127.0.0.1:8090/ads?slot=1";
+    static constexpr const char* kAdUnit = "a1b2c3d4e5f6a7b";
+
+    // What the hidden page answers with, as a message URL.
+    std::string pageAnswer = std::string("qmsg://nimbra/loadAdURL?url=") + "http%3A%2F%2F127.0.0.1%3A8090%2Fads%3Fslot%3D1" +
+                             "&type=pexmark";
+    bool pageAnswers = true;
+    int pagesBuilt = 0;
+    nlohmann::json lastParameters;
+
+    void SetUp() override {
+        // The statistics save themselves when released: before the reset.
+        ZELStatistics::releaseSharedStatistics();
+        SimTest::SetUp();
+        sim().web().setAutoFinish(true);
+        sim().web().setPageBehaviour([this](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
+            const std::string marker = "<script>RUMA_buildAdURL(";
+            auto at = load.html.find(marker);
+            if (at == std::string::npos) return;
+            ++pagesBuilt;
+            auto end = load.html.find(");</script>", at);
+            lastParameters = nlohmann::json::parse(load.html.substr(at + marker.size(), end - at - marker.size()),
+                                                   nullptr, false);
+            if (pageAnswers) peer.navigate(pageAnswer, platform::NavigationType::Other);
+        });
+        sim().http().route(kScriptURL, platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
+        serveAd("<a href='http://127.0.0.1:8090/click?ai=tok'>ad</a>",
+                {{"X-Ruma-Tracking-Urls", "http://127.0.0.1:8090/im/one http://127.0.0.1:8090/im/two"},
+                 {"X-Ruma-Refresh-Rate", "30"}});
+        sim().http().routePrefix("http://127.0.0.1:8090/im/", platform::sim::SimResponse::ok("ok"));
+        root = std::make_shared<platform::ViewController>();
+        delegate = std::make_shared<RecordingBannerDelegate>();
+    }
+
+    void TearDown() override {
+        banner.reset();
+        sim().runUntilIdle();
+        SimTest::TearDown();
+    }
+
+    void serveAd(std::string body, platform::HeaderMap headers) {
+        sim().http().route(kAdURL, platform::sim::SimResponse::ok(std::move(body), std::move(headers)));
+    }
+
+    std::shared_ptr<ZELBannerView> makeBanner() {
+        banner = ZELBannerView::initWithFrame(platform::Rect(0, 361, 320, 50));
+        banner->setAdUnitID(kAdUnit);
+        banner->setRootViewController(root);
+        banner->setDelegate(delegate);
+        return banner;
+    }
+
+    std::shared_ptr<ZELObjectPrivate> controller() { return banner->getPrivate(); }
+    int state() { return controller()->state(); }
+
+    void loadAndSettle() {
+        banner->loadRequest(ZELRequest::request());
+        sim().runUntilIdle();
+    }
+
+    std::shared_ptr<platform::ViewController> root;
+    std::shared_ptr<RecordingBannerDelegate> delegate;
+    std::shared_ptr<ZELBannerView> banner;
+};

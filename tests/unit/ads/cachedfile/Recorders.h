@@ -1,0 +1,66 @@
+#pragma once
+// Delegates that record what a cached file or a click tracker told them, with
+// hooks to act from inside a callback (destroy the sender, start again, ...).
+// Shared by the unit tests (sim) and the integration tests (real HTTP).
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Network/ZELCachedFile.h"
+#include "Network/ZELClickTracker.h"
+
+struct FileRecorder : ZELCachedFileDelegate {
+    enum class Kind { End, Fail };
+    struct Event {
+        Kind kind;
+        std::optional<platform::Error> error;
+    };
+    std::vector<Event> events;
+    std::vector<std::string> redirectsAsked;
+    // What to answer to a redirect; follows when not set.
+    std::function<std::optional<platform::Error>(ZELCachedFile&, const platform::URL&)> onRedirect;
+    std::function<void(ZELCachedFile&)> onEnd;
+    std::function<void(ZELCachedFile&)> onFail;
+
+    void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override {
+        events.push_back({Kind::Fail, error});
+        if (onFail) onFail(file);
+    }
+    void cachedFileDownloadDidEnd(ZELCachedFile& file) override {
+        events.push_back({Kind::End, std::nullopt});
+        if (onEnd) onEnd(file);
+    }
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                 const platform::URL& url) override {
+        redirectsAsked.push_back(url.absoluteString());
+        return onRedirect ? onRedirect(file, url) : std::nullopt;
+    }
+
+    int count(Kind kind) const {
+        int n = 0;
+        for (const auto& e : events) n += e.kind == kind;
+        return n;
+    }
+    int ends() const { return count(Kind::End); }
+    int fails() const { return count(Kind::Fail); }
+    size_t finished() const { return events.size(); }
+};
+
+struct TrackerRecorder : ZELClickTrackerDelegate {
+    std::vector<std::optional<std::string>> redirects;  // where each success ended
+    std::vector<std::optional<platform::Error>> failures;
+    std::function<void(ZELClickTracker&)> onRedirect;
+    std::function<void(ZELClickTracker&)> onFail;
+
+    void trackerDidRedirect(ZELClickTracker& tracker, const std::optional<platform::URL>& url) override {
+        redirects.push_back(url ? std::optional<std::string>(url->absoluteString()) : std::nullopt);
+        if (onRedirect) onRedirect(tracker);
+    }
+    void trackerDidFailWithError(ZELClickTracker& tracker, const std::optional<platform::Error>& error) override {
+        failures.push_back(error);
+        if (onFail) onFail(tracker);
+    }
+    size_t finished() const { return redirects.size() + failures.size(); }
+};

@@ -1,0 +1,234 @@
+// ZELClickTracker on scripted HTTP: how chains end, what the statistics hear,
+// the process-wide count of trackings, and trackers that die mid-way.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "Request/ZELRequestError.h"
+#include "Request/ZELRequestParameters.h"
+#include "Statistics/ZELStatistics.h"
+#include "Timing/ZELTiming.h"
+#include "unit/support/SimTest.h"
+#include "unit/ads/cachedfile/Recorders.h"
+
+namespace {
+
+using platform::sim::SimResponse;
+
+// The ad network's own host: a finished tracking of it carries a ticket.
+constexpr const char kClick[] = "http://t.ads.nimbra.org/clk/TICKET-7";
+constexpr const char kHop[] = "https://hop.example.net/r";
+constexpr const char kLanding[] = "https://shop.example.com/landing";
+
+class ClickTrackerTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        ZELStatistics::setAdNetworkDomainSuffixForTesting("");
+        ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);
+    }
+    void TearDown() override {
+        tracker.reset();
+        ZELStatistics::sharedStatistics()->removeTimingNamed(kZELParameterPriorClickLatency);
+        SimTest::TearDown();
+    }
+    static std::optional<platform::Value> ticket() {
+        auto timing = ZELStatistics::sharedStatistics()->timingNamed(kZELParameterPriorClickLatency);
+        return timing ? timing->valueForKey(kZELParameterPriorImpressionTicketString) : std::nullopt;
+    }
+    static platform::URL url(const char* text) { return *platform::URL::parse(text); }
+    void chainTo(SimResponse end) {
+        sim().http().route(kClick, SimResponse::redirect(kHop));
+        sim().http().route(kHop, SimResponse::redirect(kLanding, 301));
+        sim().http().route(kLanding, std::move(end));
+    }
+
+    std::shared_ptr<TrackerRecorder> recorder = std::make_shared<TrackerRecorder>();
+    std::unique_ptr<ZELClickTracker> tracker = std::make_unique<ZELClickTracker>(recorder);
+};
+
+TEST_F(ClickTrackerTest, ChainToAPageIsOneSuccessWithTheFinalURL) {
+    chainTo(SimResponse::ok("<html>shop</html>"));
+    tracker->trackURL(url(kClick));
+    EXPECT_TRUE(ZELClickTracker::activeTrackings());
+    EXPECT_FALSE(tracker->hasTracked());
+    sim().runUntilIdle();
+
+    ASSERT_EQ(recorder->redirects.size(), 1u);
+    EXPECT_EQ(recorder->redirects[0], std::optional<std::string>(kLanding));
+    EXPECT_TRUE(recorder->failures.empty());
+    EXPECT_EQ(ticket(), std::optional<platform::Value>("/TICKET-7")) << "from the tracked URL, not the landing page";
+    EXPECT_TRUE(tracker->hasTracked());
+    EXPECT_EQ(tracker->trackingURL(), url(kLanding));
+    EXPECT_FALSE(ZELClickTracker::activeTrackings());
+    EXPECT_EQ(sim().http().requests().size(), 3u);
+}
+
+TEST_F(ClickTrackerTest, NonWebEndIsOneSuccessAndNothingMoreIsFetched) {
+    const char* app = "shopapp://item/42";
+    sim().http().route(kClick, SimResponse::redirect(kHop));
+    sim().http().route(kHop, SimResponse::redirect(app));
+    tracker->trackURL(url(kClick));
+    sim().runUntilIdle();
+    sim().advance(120);
+
+    EXPECT_EQ(recorder->redirects, (std::vector<std::optional<std::string>>{std::string(app)}));
+    EXPECT_TRUE(recorder->failures.empty());
+    EXPECT_EQ(ticket(), std::optional<platform::Value>("/TICKET-7"));
+    EXPECT_EQ(sim().http().countOf("shopapp:"), 0u);
+    EXPECT_FALSE(ZELClickTracker::activeTrackings());
+    EXPECT_EQ(sim().http().inFlightCount(), 0u);
+}
+
+TEST_F(ClickTrackerTest, StopErrorIsInOurDomain) {
+    ZELCachedFile file({}, url(kClick));
+    auto error = tracker->cachedFileShouldRedirectToURL(file, url("itms://x"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, kZELErrorDomain);
+    EXPECT_EQ(error->code, 0);
+    EXPECT_FALSE(tracker->cachedFileShouldRedirectToURL(file, url("http://a.example/")));
+    EXPECT_FALSE(tracker->cachedFileShouldRedirectToURL(file, url("HTTPS://a.example/")));
+}
+
+TEST_F(ClickTrackerTest, UpperCaseWebSchemeIsFollowed) {
+    sim().http().route(kClick, SimResponse::redirect("HTTPS://Secure.Example.com/x"));
+    sim().http().routePrefix("HTTPS://", SimResponse::ok("secure"));
+    sim().http().routePrefix("https://", SimResponse::ok("secure"));
+    tracker->trackURL(url(kClick));
+    sim().runUntilIdle();
+    ASSERT_EQ(recorder->redirects.size(), 1u);
+    EXPECT_EQ(sim().http().requests().size(), 2u);
+    EXPECT_TRUE(recorder->failures.empty());
+}
+
+TEST_F(ClickTrackerTest, FailuresAreReportedOnceAndTellTheStatisticsNothing) {
+    struct Case {
+        SimResponse end;
+        std::optional<long> code;
+    } cases[] = {{SimResponse::withStatus(404), std::nullopt},
+                 {SimResponse::failure(platform::kURLErrorCannotFindHost), platform::kURLErrorCannotFindHost}};
+    for (auto& c : cases) {
+        recorder->failures.clear();
+        chainTo(c.end);
+        tracker->trackURL(url(kClick));
+        sim().runUntilIdle();
+        EXPECT_TRUE(recorder->redirects.empty());
+        ASSERT_EQ(recorder->failures.size(), 1u);
+        EXPECT_EQ(recorder->failures[0] ? std::optional<long>(recorder->failures[0]->code) : std::nullopt, c.code);
+        EXPECT_TRUE(tracker->hasTracked());
+        EXPECT_FALSE(ticket());
+        EXPECT_FALSE(ZELClickTracker::activeTrackings());
+    }
+}
+
+TEST_F(ClickTrackerTest, NewTrackingDropsTheRunningOneSilently) {
+    sim().http().route(kClick, SimResponse::ok("slow").after(10));
+    sim().http().route(kLanding, SimResponse::ok("fast"));
+    tracker->trackURL(url(kClick));
+    sim().advance(1);
+    tracker->trackURL(url(kLanding));
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 1u);
+    sim().advance(30);
+    EXPECT_EQ(recorder->redirects, (std::vector<std::optional<std::string>>{std::string(kLanding)}));
+    EXPECT_TRUE(recorder->failures.empty());
+    EXPECT_FALSE(ticket()) << "the dropped tracking never finished";
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
+
+    // No URL: nothing starts and nothing stops.
+    tracker->trackURL(url(kClick));
+    tracker->trackURL(std::nullopt);
+    EXPECT_TRUE(ZELClickTracker::activeTrackings());
+    sim().advance(30);
+    EXPECT_EQ(recorder->redirects.size(), 2u);
+}
+
+TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndNeverUnderflows) {
+    sim().http().route(kClick, SimResponse::ok("a").after(1));
+    sim().http().route(kLanding, SimResponse::ok("b").after(2));
+    auto other = std::make_unique<ZELClickTracker>(recorder);
+    tracker->trackURL(url(kClick));
+    other->trackURL(url(kLanding));
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 2u);
+    sim().advance(1.5);
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 1u);
+    sim().advance(1);
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
+    EXPECT_FALSE(ZELClickTracker::activeTrackings());
+
+    // Ended trackings give nothing back twice.
+    tracker->reset();
+    other.reset();
+    tracker->reset();
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
+    EXPECT_FALSE(tracker->hasTracked());
+    EXPECT_FALSE(tracker->trackingURL());
+
+    // A reset mid-way gives its unit back once and says nothing.
+    tracker->trackURL(url(kClick));
+    tracker->reset();
+    tracker->reset();
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
+    sim().advance(5);
+    EXPECT_EQ(recorder->finished(), 2u);
+}
+
+TEST_F(ClickTrackerTest, ResetDeletesTheStoredAnswer) {
+    sim().http().route(kClick, SimResponse::ok("body"));
+    tracker->trackURL(url(kClick));
+    sim().runUntilIdle();
+    ZELCachedFile probe({}, url(kClick));
+    EXPECT_TRUE(probe.hasContent());
+    EXPECT_TRUE(tracker->trackingURL()) << "kept readable after the end";
+    tracker->reset();
+    EXPECT_FALSE(probe.hasContent());
+}
+
+// A tracker's owner may drop it or reuse it from inside its callbacks.
+TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacks) {
+    recorder->onRedirect = [&](ZELClickTracker&) { tracker.reset(); };
+    recorder->onFail = [&](ZELClickTracker&) { tracker.reset(); };
+    const SimResponse endings[] = {SimResponse::ok("page"), SimResponse::redirect("otherapp://open"),
+                                   SimResponse::withStatus(500)};
+    for (const auto& end : endings) {
+        chainTo(end);
+        tracker = std::make_unique<ZELClickTracker>(recorder);
+        tracker->trackURL(url(kClick));
+        sim().runUntilIdle();
+        EXPECT_FALSE(tracker);
+        EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
+        EXPECT_EQ(sim().http().inFlightCount(), 0u);
+    }
+    EXPECT_EQ(recorder->finished(), 3u);
+
+    // Starting the next tracking from the report of the last one.
+    recorder->redirects.clear();
+    chainTo(SimResponse::redirect("otherapp://open"));
+    tracker = std::make_unique<ZELClickTracker>(recorder);
+    int rounds = 0;
+    recorder->onRedirect = [&](ZELClickTracker& t) {
+        if (++rounds < 3) t.trackURL(url(kHop));
+        EXPECT_EQ(ZELClickTracker::trackingCount(), 1u) << "still held while its report runs";
+    };
+    tracker->trackURL(url(kClick));
+    sim().runUntilIdle();
+    EXPECT_EQ(rounds, 3);
+    EXPECT_EQ(recorder->redirects.size(), 3u);
+    EXPECT_EQ(ZELClickTracker::trackingCount(), 0u) << "each tracking gave its unit back exactly once";
+}
+
+TEST_F(ClickTrackerTest, DestroyedMidChain) {
+    sim().http().route(kClick, SimResponse::redirect(kHop));
+    sim().http().route(kHop, SimResponse::redirect(kLanding).after(5));
+    tracker->trackURL(url(kClick));
+    sim().advance(1);
+    ASSERT_EQ(tracker->trackingURL(), url(kHop));
+    tracker.reset();
+    EXPECT_FALSE(ZELClickTracker::activeTrackings());
+    sim().advance(10);
+    EXPECT_EQ(recorder->finished(), 0u);
+    EXPECT_EQ(sim().http().countOf(kLanding), 0u);
+}
+
+}  // namespace
