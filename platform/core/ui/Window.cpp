@@ -58,9 +58,10 @@ void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
 }
 
 void Window::makeKeyAndVisible() {
-    setHidden(false);
+    // Key first: the toolkit may report the window on screen while it is shown.
     keySlot() = window();
     visible_ = true;
+    setHidden(false);
     auto root = rootViewController();
     if (!root || root->isAppeared()) return;
     auto v = root->view();

@@ -43,7 +43,8 @@ GtkApplication* GtkApplicationImpl::gtkApplication() {
     if (id.empty() || !g_application_id_is_valid(id.c_str())) return nullptr;
     // Without a session bus there is nobody to inhibit; registering would
     // autolaunch a bus of its own, which outlives us.
-    if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) return nullptr;
+    const char* bus = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!bus || g_str_has_prefix(bus, "disabled:")) return nullptr;
     GtkApplication* app = gtk_application_new(id.c_str(), G_APPLICATION_NON_UNIQUE);
     GError* error = nullptr;
     if (!g_application_register(G_APPLICATION(app), nullptr, &error)) {

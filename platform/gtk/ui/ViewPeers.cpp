@@ -289,6 +289,8 @@ public:
         g_signal_connect_swapped(gtkWindow_, "realize", G_CALLBACK(+[](WindowPeer* p) { p->watchSurface(); }), this);
 
         keys_ = gtk_event_controller_key_new();
+        // Before the focused widget (a page's text field would take Ctrl+arrows).
+        gtk_event_controller_set_propagation_phase(keys_, GTK_PHASE_CAPTURE);
         g_signal_connect(keys_, "key-pressed",
                          G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state,
                                         gpointer self) -> gboolean {

@@ -164,7 +164,10 @@ private:
         WebKitURIRequest* r = webkit_navigation_action_get_request(action);
         const char* uri = r ? webkit_uri_request_get_uri(r) : nullptr;
         auto url = uri ? URL::parse(uri) : std::nullopt;
-        if (!url) return false;  // nothing we could describe is loaded
+        if (!url) {
+            log(std::string("web view: refused an address it cannot describe: ") + (uri ? uri : "(none)"));
+            return false;
+        }
         if (approvedURI_ && *approvedURI_ == uri) {
             approvedURI_.reset();
             return true;

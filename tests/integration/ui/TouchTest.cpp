@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/support/GtkTestEnvironment.h"
+#include "platform/Application.h"
 #include "platform/Button.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
@@ -39,6 +40,8 @@ struct FakeInput {
     using RootWindow = unsigned long (*)(void*);
     using XDisplayOf = void* (*)(GdkDisplay*);
     using XidOf = unsigned long (*)(GdkSurface*);
+    using Key = int (*)(void*, unsigned, int, unsigned long);
+    using KeysymToKeycode = unsigned char (*)(void*, unsigned long);
     template <class F>
     static F find(void* lib, const char* name) {
         return reinterpret_cast<F>(dlsym(lib ? lib : RTLD_DEFAULT, name));
@@ -51,8 +54,10 @@ struct FakeInput {
     RootWindow rootWindow = find<RootWindow>(nullptr, "XDefaultRootWindow");
     XDisplayOf xdisplay = find<XDisplayOf>(nullptr, "gdk_x11_display_get_xdisplay");
     XidOf xid = find<XidOf>(nullptr, "gdk_x11_surface_get_xid");
+    Key key = xtst ? find<Key>(xtst, "XTestFakeKeyEvent") : nullptr;
+    KeysymToKeycode keycode = find<KeysymToKeycode>(nullptr, "XKeysymToKeycode");
     bool usable(GdkDisplay* d) const {
-        return motion && button && translate && flush && rootWindow && xdisplay && xid && d &&
+        return motion && button && translate && flush && rootWindow && xdisplay && xid && key && keycode && d &&
                std::strcmp(G_OBJECT_TYPE_NAME(d), "GdkX11Display") == 0;
     }
 };
@@ -95,6 +100,45 @@ TEST(TouchTest, PressesReachTheHitTestFirstAndTapsRunButtonActions) {
     EXPECT_EQ(touchable->touches, touchable->hits);
     EXPECT_EQ(touchable->last.x, 10);
     EXPECT_EQ(touchable->last.y, 10);
+}
+
+class AnyOrientation : public platform::ViewController {
+public:
+    bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation) override { return true; }
+};
+
+TEST(TouchTest, ControlAndRightArrowTurnTheDevice) {
+    nimbra::test::gtkBackend();
+    auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+    auto root = std::make_shared<AnyOrientation>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    FakeInput input;
+    GdkDisplay* display = gdk_display_get_default();
+    if (!input.usable(display)) GTEST_SKIP() << "no X display with the test extension";
+    GtkWidget* gtkWindow = platform::gtk::widgetForView(*window);
+    ASSERT_TRUE(nimbra::test::spinUntil([&] { return gtk_widget_get_mapped(gtkWindow); }));
+    nimbra::test::spinFor(0.3);
+    void* x = input.xdisplay(display);
+    unsigned long xid = input.xid(gtk_native_get_surface(GTK_NATIVE(gtkWindow)));
+    int sx = 0, sy = 0;
+    unsigned long child = 0;
+    // Keys go where the pointer is on a display without a window manager.
+    input.translate(x, xid, input.rootWindow(x), 50, 50, &sx, &sy, &child);
+    input.motion(x, -1, sx, sy, 0);
+    constexpr unsigned long kControlL = 0xffe3, kRight = 0xff53;
+    unsigned control = input.keycode(x, kControlL), right = input.keycode(x, kRight);
+    input.key(x, control, 1, 0);
+    input.key(x, right, 1, 0);
+    input.key(x, right, 0, 0);
+    input.key(x, control, 0, 0);
+    input.flush(x);
+    ASSERT_TRUE(nimbra::test::spinUntil(
+        [&] { return gtk_widget_get_width(gtkWindow) == 480 && gtk_widget_get_height(gtkWindow) == 320; }, 5));
+    EXPECT_EQ(platform::Device::current().orientation(), platform::InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(root->interfaceOrientation(), platform::InterfaceOrientation::LandscapeRight);
+    // Back upright for the tests that follow.
+    EXPECT_TRUE(window->deviceDidRotate(platform::InterfaceOrientation::Portrait));
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/Application.h"
+#include "platform/ApplicationMain.h"
+#include "platform/NotificationCenter.h"
 #include "platform/Button.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
@@ -133,6 +136,35 @@ TEST(GtkDeviceTest, DeviceAndApplicationAnswerFromTheSystem) {
     app.setStatusBarHidden(false, false);
     EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, 20));
     EXPECT_GE(platform::Screen::main().scale(), 1.0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GtkLifecycleTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBack) {
+    nimbra::test::gtkBackend();
+    auto& life = platform::ApplicationLifecycle::shared();
+    life.reset();
+    life.finishLaunching();
+    std::vector<std::string> names;
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.addObserver(&names, "", nullptr, [&](const platform::Notification& n) {
+        if (n.name.rfind("UIApplication", 0) == 0) names.push_back(n.name.substr(13));
+    });
+    auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+    window->setRootViewController(std::make_shared<platform::ViewController>());
+    window->makeKeyAndVisible();
+    ASSERT_TRUE(spinUntil([&] { return life.state() == platform::ApplicationState::Active; }));
+    window->setHidden(true);
+    ASSERT_TRUE(spinUntil([&] { return life.state() == platform::ApplicationState::Background; }));
+    window->setHidden(false);
+    ASSERT_TRUE(spinUntil([&] { return life.state() == platform::ApplicationState::Active; }));
+    EXPECT_EQ(names, (std::vector<std::string>{"DidBecomeActiveNotification", "WillResignActiveNotification",
+                                               "DidEnterBackgroundNotification", "WillEnterForegroundNotification",
+                                               "DidBecomeActiveNotification"}));
+    center.removeObserver(&names);
+    life.reset();
 }
 
 }  // namespace
