@@ -1,2 +1,118 @@
-// Placeholder until the ad server lands.
-int main() { return 0; }
+// nimbra-adserver: the development ad server on loopback. See
+// docs/ad-server.md for what it serves.
+#include <glib-unix.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "AdServer.h"
+#include "Text.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: nimbra-adserver [--port N] [--refresh-rate SECONDS] [--exit-after SECONDS] [--verbose]\n"
+    "  --port N               listen on 127.0.0.1:N (default 8090; 0 picks a free port)\n"
+    "  --refresh-rate SECONDS value of X-Ruma-Refresh-Rate (default 30)\n"
+    "  --exit-after SECONDS   stop by itself after that long (a safety limit for tests)\n"
+    "  --verbose              one line per request on stderr\n";
+
+struct CommandLine {
+  adserver::ServerOptions server;
+  std::optional<double> exitAfter;
+};
+
+std::optional<CommandLine> parseCommandLine(int argc, char** argv) {
+  CommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view option = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (option == "--verbose") {
+      line.server.verbose = true;
+    } else if (option == "--port" && hasValue) {
+      const std::string_view value = argv[++i];
+      if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string_view::npos) {
+        return std::nullopt;
+      }
+      const unsigned long port = std::stoul(std::string(value));
+      if (port > 65535) return std::nullopt;
+      line.server.port = static_cast<unsigned>(port);
+    } else if (option == "--refresh-rate" && hasValue) {
+      const std::string_view value = argv[++i];
+      if (!adserver::isDecimal(value)) return std::nullopt;
+      line.server.refreshRate = std::string(value);
+    } else if (option == "--exit-after" && hasValue) {
+      const std::string_view value = argv[++i];
+      if (!adserver::isDecimal(value)) return std::nullopt;
+      line.exitAfter = g_ascii_strtod(std::string(value).c_str(), nullptr);
+    } else {
+      return std::nullopt;
+    }
+  }
+  return line;
+}
+
+// Signal sources stay installed until main removes them.
+gboolean quitLoop(gpointer loop) {
+  g_main_loop_quit(static_cast<GMainLoop*>(loop));
+  return G_SOURCE_CONTINUE;
+}
+
+struct Limit {
+  GMainLoop* loop = nullptr;
+  guint source = 0;
+};
+
+gboolean onLimit(gpointer data) {
+  auto* limit = static_cast<Limit*>(data);
+  limit->source = 0;
+  g_main_loop_quit(limit->loop);
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const auto line = parseCommandLine(argc, argv);
+  if (!line) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // A client that hangs up must not end the server.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  int status = 0;
+  {
+    adserver::AdServer server(line->server);
+    std::string error;
+    const auto port = server.listen(error);
+    if (!port) {
+      std::fprintf(stderr, "nimbra-adserver: cannot listen on 127.0.0.1:%u: %s\n", line->server.port, error.c_str());
+      status = 1;
+    } else {
+      std::printf("nimbra-adserver listening on http://127.0.0.1:%u\n", *port);
+      std::fflush(stdout);
+      const guint interrupt = g_unix_signal_add(SIGINT, &quitLoop, loop);
+      const guint terminate = g_unix_signal_add(SIGTERM, &quitLoop, loop);
+      Limit limit{loop, 0};
+      if (line->exitAfter) {
+        limit.source = g_timeout_add(static_cast<guint>(*line->exitAfter * 1000), &onLimit, &limit);
+      }
+      g_main_loop_run(loop);
+      g_source_remove(interrupt);
+      g_source_remove(terminate);
+      if (limit.source) g_source_remove(limit.source);
+    }
+  }
+  g_main_loop_unref(loop);
+  return status;
+}
