@@ -289,6 +289,7 @@ void ZELCachedFile::cleanUpConnection() {
     }
     receivedData_ = std::string();
     receivedModificationDate_.reset();
+    announcedLength_.reset();
 }
 
 // Every fetch ends here, already cleaned up, so the delegate finds the object
@@ -327,6 +328,7 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
     httpStatusCode_ = response.statusCode;
     httpHeaders_ = response.headers;
     receivedData_.clear();
+    announcedLength_.reset();
 
     if (response.statusCode == 200) {
         receivedModificationDate_.reset();
@@ -345,6 +347,11 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
                 return;
             }
             receivedData_.reserve(static_cast<size_t>(*length));
+            // With a content coding the length is that of the coded body; the
+            // decoded one may be longer or shorter.
+            auto coding = response.headers.find("Content-Encoding");
+            if (coding == response.headers.end() || platform::toLowerASCII(coding->second) == "identity")
+                announcedLength_ = length;
         }
     } else if (response.statusCode == 304) {
         cleanUpConnection();
@@ -369,7 +376,16 @@ void ZELCachedFile::didReceiveData(std::string_view data) {
 void ZELCachedFile::didFinishLoading() {
     std::string body = std::move(receivedData_);
     const std::optional<std::string> lastModified = std::move(receivedModificationDate_);
+    const std::optional<uint64_t> announced = announcedLength_;
     cleanUpConnection();
+
+    // A body cut short is not the resource: never store it as current.
+    if (announced && body.size() < *announced) {
+        finishFetch(platform::Error{platform::kURLErrorDomain, platform::kURLErrorNetworkConnectionLost,
+                                    "the answer ended before its announced length"},
+                    false);
+        return;
+    }
 
     std::optional<platform::Error> error;
     const auto& path = filePath();
