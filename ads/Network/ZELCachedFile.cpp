@@ -98,6 +98,12 @@ std::optional<platform::Error> writeFileAtomically(const std::string& path, std:
         ::unlink(temp.c_str());
         return fileError(err, path, "cannot write");
     }
+    // Make the rename itself survive a crash; the new file is complete either way.
+    const std::string directory = std::filesystem::path(path).parent_path().string();
+    if (const int dirfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirfd >= 0) {
+        ::fsync(dirfd);
+        ::close(dirfd);
+    }
     return std::nullopt;
 }
 
@@ -363,7 +369,7 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
 }
 
 void ZELCachedFile::didReceiveData(std::string_view data) {
-    if (data.size() > maximumBodySize_ - receivedData_.size()) {
+    if (receivedData_.size() > maximumBodySize_ || data.size() > maximumBodySize_ - receivedData_.size()) {
         cleanUpConnection();
         finishFetch(platform::Error{platform::kURLErrorDomain, kZELURLErrorDataLengthExceedsMaximum,
                                     "body exceeds the maximum size"},
