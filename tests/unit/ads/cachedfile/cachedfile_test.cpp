@@ -425,8 +425,15 @@ TEST_F(CachedFileLifetimeTest, DestroyedInTheMiddleOfAFetch) {
 
 TEST_F(CachedFileLifetimeTest, DestroyedInsideEachCallback) {
     std::unique_ptr<ZELCachedFile> file;
-    recorder->onEnd = [&](ZELCachedFile&) { file.reset(); };
-    recorder->onFail = [&](ZELCachedFile&) { file.reset(); };
+    // Every ending finds the object already idle, then destroys it.
+    recorder->onEnd = [&](ZELCachedFile& f) {
+        EXPECT_FALSE(f.isFetching());
+        file.reset();
+    };
+    recorder->onFail = [&](ZELCachedFile& f) {
+        EXPECT_FALSE(f.isFetching());
+        file.reset();
+    };
 
     const SimResponse endings[] = {SimResponse::ok("ok", HeaderMap{{"Last-Modified", kLastModified}}),
                                    SimResponse::withStatus(304), SimResponse::withStatus(404),
