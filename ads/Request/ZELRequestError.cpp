@@ -57,16 +57,20 @@ ZELRequestError::ZELRequestError(long errorCode, const ZELRequest* request) {
     userInfo_[kZELLocalizedFailureReasonErrorKey] = message;
 }
 
+namespace {
+
+std::string messageUnder(const platform::Dictionary& userInfo, const char* key, const std::string& fallback) {
+    auto it = userInfo.find(key);
+    const std::string* text = it == userInfo.end() ? nullptr : it->second.asString();
+    return text ? *text : fallback;
+}
+
+}  // namespace
+
 std::string ZELRequestError::localizedDescription() const {
-    const std::string* text = userInfo_.count(kZELLocalizedDescriptionKey)
-                                  ? userInfo_.at(kZELLocalizedDescriptionKey).asString()
-                                  : nullptr;
-    return text ? *text : description;
+    return messageUnder(userInfo_, kZELLocalizedDescriptionKey, description);
 }
 
 std::string ZELRequestError::localizedFailureReason() const {
-    const std::string* text = userInfo_.count(kZELLocalizedFailureReasonErrorKey)
-                                  ? userInfo_.at(kZELLocalizedFailureReasonErrorKey).asString()
-                                  : nullptr;
-    return text ? *text : description;
+    return messageUnder(userInfo_, kZELLocalizedFailureReasonErrorKey, description);
 }

@@ -84,8 +84,6 @@ public:
     // Saves the counters and flags, then the timings.
     void synchronize();
 
-    ZELStatisticsCore& store() { return *statistics_; }
-
 private:
     ZELStatistics();
     platform::Dictionary collectParameters() const;

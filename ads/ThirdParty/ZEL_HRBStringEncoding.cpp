@@ -87,7 +87,7 @@ std::shared_ptr<ZEL_HRBStringEncoding> ZEL_HRBStringEncoding::rfc4648Base64Websa
 
 bool ZEL_HRBStringEncoding::setPaddingChar(char c) {
     const auto u = static_cast<unsigned char>(c);
-    if (u >= 128 || reverseCharMap_[u] >= 0) return false;
+    if (u == 0 || u >= 128 || reverseCharMap_[u] >= 0) return false;
     // One padding character at a time: the previous one loses its meaning.
     if (paddingChar_ != 0 && reverseCharMap_[static_cast<unsigned char>(paddingChar_)] == kPadding)
         reverseCharMap_[static_cast<unsigned char>(paddingChar_)] = kInvalid;
@@ -131,7 +131,8 @@ std::string ZEL_HRBStringEncoding::encode(std::string_view bytes) const {
     if (bytes.empty() || !valid()) return {};
     const size_t shift = static_cast<size_t>(shift_);
     size_t length = (bytes.size() * 8 + shift - 1) / shift;
-    if (doPad_) length = (length + padLen_ - 1) / padLen_ * padLen_;
+    // Without a padding character there is nothing to pad with.
+    if (doPad_ && paddingChar_ != 0) length = (length + padLen_ - 1) / padLen_ * padLen_;
 
     std::string result(length, paddingChar_);
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());

@@ -39,7 +39,8 @@ public:
     bool doPad() const { return doPad_; }
     void setDoPad(bool pad) { doPad_ = pad; }
     // Recognised on decoding whether or not doPad is on. False (and nothing
-    // changes) for a character of the alphabet or one outside ASCII.
+    // changes) for NUL, a character of the alphabet or one outside ASCII.
+    // Without a padding character doPad writes none.
     bool setPaddingChar(char c);
     char paddingChar() const { return paddingChar_; }
 

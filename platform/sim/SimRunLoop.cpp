@@ -1,5 +1,6 @@
 #include "platform/sim/SimRunLoop.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -46,8 +47,8 @@ public:
         callback_(*this);
         if (!valid_ || !loop_) return;
         if (repeats_) {
-            fireAt_ += interval_;
-            if (fireAt_ < loop_->now()) fireAt_ = loop_->now();
+            fireAt_ += SimRunLoop::toTicks(interval_);
+            if (fireAt_ < loop_->now_) fireAt_ = loop_->now_;
             loop_->scheduleTimerFire(self, fireAt_);
         } else {
             invalidate();
@@ -67,7 +68,7 @@ public:
     std::function<void(Timer&)> callback_;
     bool valid_ = true;
     uint64_t pending_ = 0;
-    double fireAt_ = 0;
+    SimRunLoop::Ticks fireAt_ = 0;
 };
 
 SimRunLoop::SimRunLoop() : mainThread_(std::this_thread::get_id()) {}
@@ -97,11 +98,20 @@ void SimRunLoop::reset() {
     // the loop's own state is clean again.
 }
 
+SimRunLoop::Ticks SimRunLoop::toTicks(double seconds) {
+    if (!(seconds > 0)) return 0;  // negative and NaN delays mean "next turn"
+    // Far-off delays are capped (about 30 years) so that time cannot overflow.
+    if (seconds > 1e9) seconds = 1e9;
+    return static_cast<Ticks>(std::llround(seconds * 1e9));
+}
+
 uint64_t SimRunLoop::post(double delay, std::function<void()> call, const void* target) {
-    if (!(delay > 0)) delay = 0;  // negative and NaN delays mean "next turn"
-    if (!std::isfinite(delay)) delay = 1e15;
+    return postAt(now_ + toTicks(delay), std::move(call), target);
+}
+
+uint64_t SimRunLoop::postAt(Ticks at, std::function<void()> call, const void* target) {
     const uint64_t seq = nextSeq_++;
-    const Key key{now_ + delay, seq};
+    const Key key{at < now_ ? now_ : at, seq};
     queue_.emplace(key, Entry{std::move(call), target});
     keys_.emplace(seq, key);
     return seq;
@@ -116,7 +126,7 @@ void SimRunLoop::cancel(uint64_t id) {
 
 std::optional<double> SimRunLoop::nextEventTime() const {
     if (queue_.empty()) return std::nullopt;
-    return queue_.begin()->first.first;
+    return static_cast<double>(queue_.begin()->first.first) / 1e9;
 }
 
 bool SimRunLoop::runOneDue() {
@@ -157,11 +167,10 @@ void SimRunLoop::runUntilIdle() {
 }
 
 void SimRunLoop::advance(double seconds) {
-    if (!(seconds > 0)) seconds = 0;
-    const double target = now_ + seconds;
+    const Ticks target = now_ + toTicks(seconds);
     runUntilIdle();
-    for (auto next = nextEventTime(); next && *next <= target; next = nextEventTime()) {
-        if (*next > now_) now_ = *next;
+    while (!queue_.empty() && queue_.begin()->first.first <= target) {
+        now_ = std::max(now_, queue_.begin()->first.first);
         runUntilIdle();
     }
     now_ = target;
@@ -169,27 +178,27 @@ void SimRunLoop::advance(double seconds) {
 }
 
 bool SimRunLoop::runUntil(const std::function<bool()>& predicate, double maxVirtualSeconds, double maxRealSeconds) {
-    const double deadline = now_ + (maxVirtualSeconds > 0 ? maxVirtualSeconds : 0);
+    const Ticks deadline = now_ + toTicks(maxVirtualSeconds);
     const auto realDeadline = std::chrono::steady_clock::now() +
                               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                   std::chrono::duration<double>(maxRealSeconds > 0 ? maxRealSeconds : 0));
     while (true) {
         runUntilIdle();
         if (predicate()) return true;
-        auto next = nextEventTime();
-        if (next && *next <= deadline) {
-            if (*next > now_) now_ = *next;
+        if (!queue_.empty() && queue_.begin()->first.first <= deadline) {
+            now_ = std::max(now_, queue_.begin()->first.first);
             continue;
         }
         // Nothing timed before the deadline: only another thread can still
-        // make the predicate true.
-        std::unique_lock lock(crossMutex_);
-        if (!crossCv_.wait_until(lock, realDeadline, [&] { return !crossQueue_.empty(); })) {
-            lock.unlock();
+        // make the predicate true, by a call to this thread or by itself, so
+        // look again at short real intervals.
+        if (std::chrono::steady_clock::now() >= realDeadline) {
             if (deadline > now_) now_ = deadline;
             runUntilIdle();
             return predicate();
         }
+        std::unique_lock lock(crossMutex_);
+        crossCv_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !crossQueue_.empty(); });
     }
 }
 
@@ -199,16 +208,16 @@ std::shared_ptr<Timer> SimRunLoop::scheduleTimer(double seconds, bool repeats, s
     if (repeats && seconds < 0.0001) seconds = 0.0001;
     auto timer = std::make_shared<SimTimer>(this, seconds, repeats, std::move(callback));
     timers_.insert(timer);
-    scheduleTimerFire(timer, now_ + seconds);
+    scheduleTimerFire(timer, now_ + toTicks(seconds));
     return timer;
 }
 
-void SimRunLoop::scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, double at) {
+void SimRunLoop::scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, Ticks at) {
     timer->fireAt_ = at;
     std::weak_ptr<SimTimer> weak = timer;
-    timer->pending_ = post(at - now_, [weak] {
+    timer->pending_ = postAt(at, [weak] {
         if (auto t = weak.lock()) t->fire();
-    });
+    }, nullptr);
 }
 
 void SimRunLoop::removeTimer(SimTimer* timer) {
@@ -274,9 +283,8 @@ void SimRunLoop::run() {
     while (!quit_) {
         runUntilIdle();
         if (quit_) break;
-        auto next = nextEventTime();
-        if (!next) break;  // nothing left that could ever happen
-        if (*next > now_) now_ = *next;
+        if (queue_.empty()) break;  // nothing left that could ever happen
+        now_ = std::max(now_, queue_.begin()->first.first);
     }
     quit_ = false;
 }

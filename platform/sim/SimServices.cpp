@@ -129,14 +129,20 @@ std::string SimPaths::addResource(const std::string& fileName, const std::string
 }
 
 void SimPaths::reset() {
-    std::error_code ec;
+    namespace fs = std::filesystem;
     for (const char* sub : {"/caches", "/documents", "/resources"}) {
+        const std::string dir = root_ + sub;
+        std::error_code ec;
+        auto status = fs::status(dir, ec);
+        const auto owner = fs::perms::owner_all;
+        // Most tests leave their directories untouched: keep those as they are.
+        if (!ec && fs::is_directory(status) && (status.permissions() & owner) == owner && fs::is_empty(dir, ec) && !ec)
+            continue;
         // Restore permissions a test may have taken away before emptying.
-        std::filesystem::permissions(root_ + sub, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(root_ + sub, ec);
+        fs::permissions(dir, owner, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+        fs::create_directories(dir, ec);
     }
-    makeDirectories();
     bundleIdentifier_ = "org.nimbra.tests";
     bundleVersion_ = std::string("1.0");
     cachesAvailable_ = true;

@@ -2,7 +2,7 @@
 // singletons of the code under test hold its run loop, clock and stores, so
 // the backend is never replaced; each test starts from reset() instead.
 
-#include "support/SimTest.h"
+#include "unit/support/SimTest.h"
 
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"

@@ -75,8 +75,9 @@ std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
             bool ok = false;
             GBytes* out = nullptr;
         } wait;
+        GRef<GCancellable> cancellable = GRef<GCancellable>::adopt(g_cancellable_new());
         g_subprocess_communicate_async(
-            process.get(), nullptr, nullptr,
+            process.get(), nullptr, cancellable.get(),
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 auto* w = static_cast<Wait*>(data);
                 w->ok = g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &w->out, nullptr, nullptr);
@@ -95,8 +96,10 @@ std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
         g_source_attach(deadline, context);
         while (!wait.done && !late) g_main_context_iteration(context, TRUE);
         if (!wait.done) {
+            // A child that keeps the pipe open must not hold us either.
             g_subprocess_force_exit(process.get());
-            while (!wait.done) g_main_context_iteration(context, TRUE);  // ends now that the pipe closes
+            g_cancellable_cancel(cancellable.get());
+            while (!wait.done) g_main_context_iteration(context, TRUE);
         }
         g_source_destroy(deadline);
         g_source_unref(deadline);

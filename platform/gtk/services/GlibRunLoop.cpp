@@ -29,6 +29,9 @@ GSource* attachSource(GSourceFunc callback, gpointer data, const char* name) {
     g_source_set_callback(source, callback, data, nullptr);
     g_source_set_name(source, name);
     g_source_set_ready_time(source, -1);
+    // A callback that turns the loop itself (a nested wait) still sees timers,
+    // delayed calls and main-thread calls.
+    g_source_set_can_recurse(source, TRUE);
     g_source_attach(source, nullptr);
     return source;
 }

@@ -23,11 +23,16 @@ class SimTimer;
 
 class SimRunLoop final : public RunLoop {
 public:
+    // Virtual time is kept in whole nanoseconds so that steps add up exactly
+    // (advance(29.999) then advance(0.001) reaches a 30-second timer).
+    using Ticks = int64_t;
+    static Ticks toTicks(double seconds);
+
     SimRunLoop();
     ~SimRunLoop() override;
 
     // Virtual seconds since the loop was made; never goes backwards.
-    double now() const { return now_; }
+    double now() const { return static_cast<double>(now_) / 1e9; }
 
     // Runs everything due now: zero-delay calls, releases of kept objects,
     // deliveries posted by the sim services and calls from other threads,
@@ -45,6 +50,7 @@ public:
 
     // Tasks of the sim services: a call at now + delay; the id cancels it.
     uint64_t post(double delay, std::function<void()> call, const void* target = nullptr);
+    uint64_t postAt(Ticks at, std::function<void()> call, const void* target);
     void cancel(uint64_t id);
 
     // Pending timed entries (timers, delayed calls, sim deliveries).
@@ -81,14 +87,14 @@ private:
         std::function<void()> call;
         std::shared_ptr<CrossThreadDone> done;
     };
-    using Key = std::pair<double, uint64_t>;
+    using Key = std::pair<Ticks, uint64_t>;
 
     bool runOneDue();
     bool pumpCrossThread();
-    void scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, double at);
+    void scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, Ticks at);
     void removeTimer(SimTimer* timer);
 
-    double now_ = 0;
+    Ticks now_ = 0;
     uint64_t nextSeq_ = 1;
     std::map<Key, Entry> queue_;
     std::map<uint64_t, Key> keys_;

@@ -1,0 +1,74 @@
+#pragma once
+// Shared helpers of the integration tests: the GTK backend installed once per
+// process, and ways to turn the default main loop until something happens.
+
+#include <glib.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Services.h"
+#include "platform/gtk/GtkBackend.h"
+
+namespace nimbra::test {
+
+inline constexpr const char kTestApplicationId[] = "org.nimbra.IntegrationTests";
+
+// Installs the backend on first call (the calling thread becomes the main
+// thread) and returns it. Every integration test calls this first.
+inline platform::gtk::GtkBackend& gtkBackend() { return platform::gtk::GtkBackend::install(kTestApplicationId); }
+
+// Turns the default main context until done() answers true or the time is up;
+// returns done(). Safe to nest inside a callback of the loop.
+inline bool spinUntil(const std::function<bool()>& done, double timeoutSeconds = 10.0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return done();
+        // A wake-up source keeps the blocking iteration from sleeping past the deadline.
+        guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
+        g_main_context_iteration(nullptr, TRUE);
+        if (GSource* s = g_main_context_find_source_by_id(nullptr, wake)) g_source_destroy(s);
+    }
+    return true;
+}
+
+// Turns the main context for a while: to see that something does NOT happen.
+inline void spinFor(double seconds) {
+    spinUntil([] { return false; }, seconds);
+}
+
+// Collects log lines while it lives (lines are not written to stderr meanwhile).
+class LogCapture {
+public:
+    LogCapture() {
+        platform::setLogSink([this](std::string_view line) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.emplace_back(line);
+        });
+    }
+    ~LogCapture() { platform::setLogSink({}); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<std::string> lines() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    size_t countContaining(std::string_view text) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        size_t n = 0;
+        for (const auto& line : lines_)
+            if (line.find(text) != std::string::npos) ++n;
+        return n;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace nimbra::test

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "Notification/ZELNotificationCenter.h"
+#include "platform/WebView.h"
+#include "unit/support/SimTest.h"
+
+using platform::Dictionary;
+using platform::Value;
+
+class ZELNotificationCenterTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        center.addObserver(this, "", nullptr, [this](const platform::Notification& n) { received.push_back(n); });
+    }
+    void TearDown() override {
+        center.removeObserver(this);
+        SimTest::TearDown();
+    }
+    static platform::URL url(const char* text) { return *platform::URL::parse(text); }
+
+    ZELNotificationCenter& center = ZELNotificationCenter::defaultCenter();
+    std::vector<platform::Notification> received;
+};
+
+TEST_F(ZELNotificationCenterTest, PostsMessagesOnThePlatformDefaultCenter) {
+    EXPECT_EQ(&center.center(), &platform::NotificationCenter::defaultCenter());
+    int sender = 0;
+    center.postNotificationFromURL(url("qmsg://h/loadAdURL?Url=x%20y"), &sender);
+    center.postNotificationFromURL(url("orvik://closecanvas"), nullptr);
+    center.postNotificationFromURL(url("qmsg://h"), &sender);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].name, "loadAdURL");
+    EXPECT_EQ(received[0].object, &sender);
+    EXPECT_EQ(received[0].userInfo, Value(Dictionary{{"url", Value("x y")}}));
+    EXPECT_EQ(received[1].name, "close");
+    EXPECT_TRUE(received[1].userInfo.isNull());
+}
+
+TEST_F(ZELNotificationCenterTest, DelayedPostingRunsOnTheRunLoop) {
+    int sender = 0;
+    center.postNotificationFromURL(url("qmsg://h/later"), &sender, 2.0);
+    center.postNotificationFromURL(url("qmsg://h/next"), &sender, 0);
+    EXPECT_TRUE(received.empty());
+    sim().runUntilIdle();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].name, "next");
+    sim().advance(2.0);
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[1].object, &sender);
+}
+
+TEST_F(ZELNotificationCenterTest, DelayedPostingOutlivedByNeitherSenderNorCenter) {
+    auto webView = std::make_shared<platform::WebView>();
+    center.postNotificationFromURL(url("qmsg://h/dropped"), std::weak_ptr<const void>(webView), 0);
+    webView.reset();
+    center.postNotificationFromURL(url("qmsg://h/anonymous"), std::weak_ptr<const void>(), 0);
+    sim().runUntilIdle();
+    ASSERT_EQ(received.size(), 1u) << "a sender that is gone drops its message; no sender does not";
+    EXPECT_EQ(received[0].name, "anonymous");
+
+    platform::NotificationCenter other;
+    int delivered = 0;
+    other.addObserver(&delivered, "", nullptr, [&](const platform::Notification&) { ++delivered; });
+    ZELNotificationCenter(other).postNotificationFromURL(url("qmsg://h/x"), nullptr, 0);
+    sim().runUntilIdle();
+    EXPECT_EQ(delivered, 0);
+}
+
+TEST_F(ZELNotificationCenterTest, ScriptsToThePage) {
+    auto webView = std::make_shared<platform::WebView>();
+    ZELNotificationCenter::postJSNotification("onhide", std::nullopt, *webView);
+    ZELNotificationCenter::postJSNotification("openableURLs", Dictionary{{"tel:1", Value(false)}}, *webView);
+    ZELNotificationCenter::postJSNotification("broken", Dictionary{{"d", Value(platform::Date{0})}}, *webView);
+    EXPECT_EQ(platform::sim::SimWebViewPeer::of(*webView)->scripts(),
+              (std::vector<std::string>{"RUMA_ReceiveMessage('onhide');",
+                                        R"(RUMA_ReceiveMessage('openableURLs', {"tel:1":false});)",
+                                        "RUMA_ReceiveMessage('broken', );"}));
+}

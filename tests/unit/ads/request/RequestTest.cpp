@@ -1,0 +1,162 @@
+#include <iostream>
+#include <set>
+
+#include "Network/ZELNetworkChecker.h"
+#include "Request/ZELRequestPrivate.h"
+#include "Utility/ZELIdentifierUtilities.h"
+#include "unit/ads/statistics/StatisticsTestSupport.h"
+
+namespace {
+
+class RequestTest : public StatisticsFixture {
+protected:
+    void SetUp() override {
+        StatisticsFixture::SetUp();
+        ZELNetworkChecker::sharedChecker().setNetworkTypeFromFlags(platform::kReachabilityFlagReachable);
+    }
+    static std::shared_ptr<ZELRequestPrivate> privateRequest() {
+        return std::dynamic_pointer_cast<ZELRequestPrivate>(ZELRequest::request());
+    }
+};
+
+TEST_F(RequestTest, FreshRequestCarriesDeviceVersionNetworkStatisticsAndCounterOnly) {
+    auto request = privateRequest();
+    ASSERT_TRUE(request);  // every request is a working one
+
+    platform::Dictionary expected = ZELIdentifierUtilities::sharedInstance().parameters();
+    expected["js"] = "ruma-sdk-i-v4.1.1";
+    expected["net"] = "wi";
+    expected["session_id"] = stats()->sessionId();
+    expected["preqs"] = 0;
+    platform::Dictionary p = request->parameters();
+    EXPECT_EQ(p, expected);
+    std::cout << "Parameters of a fresh ZELRequest:\n" << platform::Value(p).description() << "\n";
+
+    // The request's own counter wins over the statistics' total.
+    stats()->setAdRequestCount(12);
+    request->setCounter(5);
+    EXPECT_EQ(request->parameters()["preqs"], platform::Value(5));
+}
+
+TEST_F(RequestTest, TargetingBecomesTypedParameters) {
+    auto request = privateRequest();
+    request->setGender(3);
+    EXPECT_EQ(request->parameters().count("cust_gender"), 0u);
+    request->setGender(ZELRequest::kGenderFemale);
+    request->setBirthdayWithMonth(2, 29, 2000);
+    request->addKeyword("a");
+    request->addKeyword("");
+    request->addKeyword("a");
+    request->setAdditionalParameters(platform::Dictionary{{"color", "red"}, {"n", 2}});
+    request->setLocationWithDescription("Plaza \"Mayor\"");
+
+    platform::Dictionary p = request->parameters();
+    EXPECT_EQ(p["cust_gender"], platform::Value("f"));
+    EXPECT_EQ(p["cust_age"], platform::Value("20000229"));
+    EXPECT_EQ(p["kw"], platform::Value(platform::Array{"a", "a"}));
+    EXPECT_EQ(p["extras"], platform::Value(platform::Dictionary{{"color", "red"}, {"n", 2}}));
+    ASSERT_TRUE(p["uule"].asString());
+    EXPECT_EQ(p["uule"].asString()->rfind("a+", 0), 0u);
+    request->setLocationWithLatitude(45.5, -73.25, 12.5);
+    EXPECT_EQ(request->parameters()["uule"].asString()->rfind("e1+", 0), 0u);
+}
+
+TEST_F(RequestTest, InvalidBirthdayOrLocationKeepsWhatWasSet) {
+    auto request = privateRequest();
+    request->setBirthdayWithMonth(12, 31, 1999);
+    request->setBirthdayWithMonth(2, 30, 2001);
+    request->setBirthdayWithMonth(13, 1, 2001);
+    EXPECT_EQ(request->birthdayString(), "19991231");
+
+    request->setLocationWithLatitude(10, 20, 5);
+    auto location = request->location();
+    request->setLocationWithLatitude(0, 20, 5);
+    request->setLocationWithLatitude(90.5, 20, 5);
+    request->setLocationWithDescription("");
+    EXPECT_EQ(request->location(), location);
+}
+
+TEST_F(RequestTest, TestModeOnlyForThisDeviceAndTheOldSwitchWarnsEachTime) {
+    auto request = privateRequest();
+    request->setTestDevices(std::vector<std::string>{});
+    EXPECT_EQ(request->parameters().count("adtest"), 0u);
+    sim().device().setUniqueIdentifier("my-device");
+    request->setTestDevices(std::vector<std::string>{"someone-else"});
+    EXPECT_EQ(request->parameters().count("adtest"), 0u);
+    request->setTestDevices(std::vector<std::string>{"someone-else", "my-device"});
+    EXPECT_EQ(request->parameters()["adtest"], platform::Value("on"));
+
+    request->setTesting(true);
+    EXPECT_EQ(request->parameters()["testing"], platform::Value("1"));
+    request->parameters();
+    int warnings = 0;
+    for (const std::string& line : sim().logLines()) {
+        warnings += line.find("<Nimbra> \"testing\" property has been deprecated.  Use \"testDevices\" instead.") !=
+                    std::string::npos;
+    }
+    EXPECT_EQ(warnings, 2);
+}
+
+TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
+    auto original = privateRequest();
+    original->setGender(ZELRequest::kGenderMale);
+    original->addKeyword("k");
+    original->setTestDevices(std::vector<std::string>{"d"});
+    original->setTesting(true);
+    original->setBirthdayWithMonth(1, 2, 1990);
+    original->setLocationWithDescription("Lima");
+    original->setAdditionalParameters(platform::Dictionary{{"x", "y"}});
+    original->setInterstitialAd(true);
+    original->setCounter(9);
+
+    auto copy = std::dynamic_pointer_cast<ZELRequestPrivate>(original->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(copy->isInterstitialAd());
+    EXPECT_EQ(copy->counter(), 0);
+    EXPECT_EQ(ZELRequestPrivate(*original).counter(), 0);
+    platform::Dictionary expected = original->peekParameters();
+    expected["preqs"] = 0;
+    EXPECT_EQ(copy->peekParameters(), expected);
+    copy->addKeyword("more");
+    EXPECT_EQ(original->keywords()->size(), 1u);
+}
+
+TEST_F(RequestTest, DescriptionListsWhatIsSet) {
+    auto request = privateRequest();
+    EXPECT_EQ(request->description().find('\n'), std::string::npos);
+    request->setGender(ZELRequest::kGenderFemale);
+    request->setLocationWithDescription("Quito");
+    const std::string text = request->description();
+    EXPECT_EQ(text.rfind("ZELRequest<", 0), 0u);
+    EXPECT_NE(text.find(">: \ngender:Female\nlocation:Quito"), std::string::npos);
+}
+
+TEST_F(RequestTest, SignalsSplitIntoOneKeyAndValue) {
+    EXPECT_TRUE(ZELRequestPrivate::spamSignals().empty());  // the library gave nothing
+    const std::pair<const char*, platform::Dictionary> cases[] = {
+        {"key=value=rest", {{"key", "value"}}}, {"ms=abc", {{"ms", "abc"}}}, {"ms=", {}},
+        {"ms==x", {}}, {"nothing", {}}, {"", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        signals.requestSignals = text;
+        EXPECT_EQ(ZELRequestPrivate::spamSignals(), expected) << text;
+    }
+}
+
+TEST_F(RequestTest, RequestTypesAndMinimumOSVersion) {
+    EXPECT_EQ(ZELRequestPrivate::requestTypeFromString("pexmark"), 1);
+    EXPECT_EQ(ZELRequestPrivate::requestTypeFromString("orvik"), 4);
+    EXPECT_EQ(ZELRequestPrivate::requestTypeFromString("qtr"), 5);
+    EXPECT_EQ(ZELRequestPrivate::requestTypeFromString("QTR"), 0);
+    EXPECT_EQ(ZELRequestPrivate::requestTypeFromString(std::nullopt), 0);
+
+    const std::pair<const char*, bool> versions[] = {{"2.2.1", false}, {"3.0", true}, {"4.3", true}, {"2.9.9", false}};
+    for (const auto& [version, atLeast] : versions) {
+        sim().device().setSystemVersion(version);
+        EXPECT_EQ(ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 0), atLeast) << version;
+    }
+    sim().device().setSystemVersion("3.1.9");
+    EXPECT_FALSE(ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 2));
+}
+
+}  // namespace

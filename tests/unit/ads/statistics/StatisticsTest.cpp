@@ -1,0 +1,169 @@
+#include <set>
+
+#include "Request/ZELRequestParameters.h"
+#include "Timing/ZELTiming.h"
+#include "unit/ads/statistics/StatisticsTestSupport.h"
+
+namespace {
+
+std::set<std::string> keysOf(const platform::Dictionary& d) {
+    std::set<std::string> keys;
+    for (const auto& [key, value] : d) keys.insert(key);
+    return keys;
+}
+
+class StatisticsTest : public StatisticsFixture {
+protected:
+    // What the ad controller and the banner do around one shown ad.
+    void loadAndShowAd(double secondsToArrive) {
+        stats()->incrementAdRequestCount();
+        if (!stats()->timingNamed("ptime")) stats()->startTimingNamed("ptime");
+        stats()->startTimingNamed("prl");
+        sim().advance(secondsToArrive);
+        stats()->endTimingNamed("prl");
+        stats()->startTimingNamed("ppcl");
+    }
+    // A process that dies: what the statistics would save on the way out
+    // never reaches disk, and the next process reads the disk.
+    void endProcess() {
+        sim().userDefaults().setSynchronizeFails(true);
+        ZELStatistics::releaseSharedStatistics();
+        sim().userDefaults().simulateRestart();
+        sim().userDefaults().setSynchronizeFails(false);
+    }
+    std::optional<platform::URL> click(const std::string& link) { return stats()->urlForClick(url(link)); }
+};
+
+TEST_F(StatisticsTest, AdShownButNotClickedReportsOnlyItsLatency) {
+    loadAndShowAd(0.25);
+    sim().advance(2);
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "preqs", "ptime", "prl"}));
+    EXPECT_EQ(p["prl"], platform::Value("250"));
+    EXPECT_EQ(p["ptime"], platform::Value("2250"));
+    EXPECT_EQ(p["preqs"], platform::Value(1));
+    EXPECT_EQ(p["session_id"], platform::Value(stats()->sessionId()));
+
+    // The pre-click time went unreported and is gone, not kept for later.
+    click("http://127.0.0.1/c?ai=a");
+    EXPECT_EQ(stats()->parameters().count("ppcl"), 0u);
+}
+
+TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
+    loadAndShowAd(0.5);
+    sim().advance(3);
+    std::optional<platform::URL> opened = click("http://127.0.0.1:8090/click?ai=AX12&x=1");
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->absoluteString(), "http://127.0.0.1:8090/click?ai=AX12&x=1");
+    EXPECT_TRUE(stats()->isTimingClick());
+    sim().advance(1);
+    stats()->addClickTrackingURL(url("http://127.0.0.1:8090/ct/TICKET-77"));
+    sim().advance(4);
+
+    platform::Dictionary first = stats()->parameters();
+    EXPECT_EQ(first, (platform::Dictionary{{"session_id", stats()->sessionId()}, {"preqs", 1}, {"ptime", "8500"},
+                                           {"prl", "500"}, {"ppcl", "3000"}, {"pcl", "5000"}, {"pcrl", "0"},
+                                           {"pai", "AX12"}, {"pit", "TICKET-77"}, {"pcc", 1}}));
+    EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
+
+    // The next period starts cleared but for the request total and "ptime".
+    EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
+    EXPECT_FALSE(stats()->isTimingClick());
+}
+
+TEST_F(StatisticsTest, SecondClickReplacesTheFirstButBothAreCounted) {
+    loadAndShowAd(0.1);
+    click("http://127.0.0.1/c?ai=first");
+    stats()->addClickTrackingURL(url("http://127.0.0.1/ct/T1"));
+    sim().advance(1);
+    click("http://127.0.0.1/c?ai=second");
+
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(p["pcc"], platform::Value(2));
+    EXPECT_EQ(p["pai"], platform::Value("second"));
+    EXPECT_EQ(p.count("pit"), 0u);  // the ticket went with the first click
+    EXPECT_EQ(p.count("date"), 0u);
+}
+
+TEST_F(StatisticsTest, WhatCountsAsAClickAndHowItIsRewritten) {
+    for (const char* link : {"qmsg://ad/open?url=x", "orvik://ad/close", "about:blank"}) {
+        std::optional<platform::URL> opened = click(link);
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(opened->absoluteString(), link);
+    }
+    EXPECT_EQ(keysOf(stats()->peekParameters()), std::set<std::string>{"session_id"});
+
+    signals.clickSignals = "dG9rZW4";
+    EXPECT_FALSE(stats()->urlForClick(std::nullopt));
+    EXPECT_EQ(click("http://127.0.0.1/c?ai=&b=2")->absoluteString(), "http://127.0.0.1/c?ai=&b=2");
+    EXPECT_TRUE(signals.clickStrings.empty());  // no usable "ai": the library is not asked
+    EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9&dG9rZW4");
+    signals.clickSignals = "not a query item";  // would make an invalid URL
+    EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9");
+
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(p["pcc"], platform::Value(4));
+    EXPECT_EQ(p.count("pcl"), 1u);
+    EXPECT_EQ(p.count("pcrl"), 1u);
+}
+
+TEST_F(StatisticsTest, ImpressionTicketNeedsTheAdNetworkHostALongEnoughPathAndAClick) {
+    stats()->addClickTrackingURL(url("http://127.0.0.1/ct/EARLY"));  // no click yet
+    click("http://127.0.0.1/c?ai=a");
+    stats()->addClickTrackingURL(url("http://127.0.0.1/ct/"));         // 4 characters
+    stats()->addClickTrackingURL(url("http://tracker.example/ct/X1"));  // another domain
+    stats()->addClickTrackingURL(std::nullopt);
+    EXPECT_EQ(stats()->parameters().count("pit"), 0u);
+
+    click("http://127.0.0.1/c?ai=a");
+    stats()->addClickTrackingURL(url("http://127.0.0.1/ct/Q"));  // 5 characters
+    EXPECT_EQ(stats()->parameters()["pit"], platform::Value("Q"));
+}
+
+TEST_F(StatisticsTest, BackgroundedClickReportsMillisecondsSinceTheClickAsANumber) {
+    click("http://127.0.0.1/c?ai=a");
+    stats()->setClickBackgroundedApp();
+    sim().advance(7.5);
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(p["pcl"], platform::Value(7500));
+    EXPECT_EQ(p["pclb"], platform::Value(1));
+    EXPECT_EQ(p.count("date"), 0u);
+    EXPECT_EQ(stats()->parameters().count("pclb"), 0u);
+}
+
+TEST_F(StatisticsTest, CountersAndFlagsAreReportedOnlyWhenNotZeroAndThenCleared) {
+    stats()->incrementPageNavigationCount();
+    stats()->incrementPageNavigationCount();
+    stats()->incrementSSLPageNavigationCount();
+    stats()->resetSSLPageNavigationCount();
+    stats()->setBreakOutToSafari();
+    stats()->setAppOpenInterstitialTimeOut();
+    stats()->setAppOpenInterstitialNoFill();
+    stats()->resetAppOpenInterstitialNoFill();
+
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "plpnc", "pcbo", "aoi_timedout"}));
+    EXPECT_EQ(p["plpnc"], platform::Value(2));
+    EXPECT_EQ(keysOf(stats()->parameters()), std::set<std::string>{"session_id"});
+}
+
+TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
+    stats()->incrementClickCount();
+    stats()->setBreakOutToSafari();
+    stats()->setAdRequestCount(41);
+    stats()->synchronize();
+    stats()->incrementClickCount();
+    stats()->setAppOpenInterstitialNoFill();
+    endProcess();
+
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(p["pcc"], platform::Value(1));
+    EXPECT_EQ(p["pcbo"], platform::Value(1));
+    EXPECT_EQ(p.count("aoi_nofill"), 0u);
+    EXPECT_EQ(stats()->adRequestCount(), 41);  // "preqs" outlives parameters
+    stats()->setAdRequestCount(9);
+    endProcess();
+    EXPECT_EQ(stats()->adRequestCount(), 41);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <plist/plist.h>
+
+#include "Utility/ZELIdentifierUtilities.h"
+#include "unit/support/SimTest.h"
+
+using platform::Array;
+using platform::Dictionary;
+using platform::Value;
+
+class ZELIdentifierUtilitiesTest : public SimTest {
+protected:
+    void TearDown() override {
+        std::filesystem::remove(metadataPath());
+        SimTest::TearDown();
+    }
+    // Beside the documents folder, where the application's container keeps it.
+    std::string metadataPath() { return sim().paths().root() + "/iTunesMetadata.plist"; }
+    std::string write(const std::string& path, const std::string& contents) {
+        std::ofstream(path, std::ios::binary) << contents;
+        return path;
+    }
+    std::string cacheFile(const char* name) { return *sim().paths().cachesDirectory() + "/" + name; }
+};
+
+TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
+    sim().device().setUniqueIdentifier("abc");
+    sim().userDefaults().setObject(Value(Array{Value("ES-mx")}), "AppleLanguages");
+    sim().paths().setBundleIdentifier("app.id");
+    sim().paths().setBundleVersion(std::string("1.2"));
+    write(metadataPath(), R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>
+        <key>itemId</key><integer>123456</integer><key>genres</key><array><string>Social</string><true/></array>
+        </dict></plist>)");
+    ZELIdentifierUtilities utilities;
+    Dictionary p = utilities.parameters();
+    EXPECT_EQ(p["isu"], Value("900150983CD24FB0D6963F7D28E17F72"));  // MD5 of "abc"
+    EXPECT_EQ(p["platform"], Value("iPhone"));
+    EXPECT_EQ(p["hl"], Value("es-mx"));
+    EXPECT_EQ(p["u_sd"], Value("2"));
+    EXPECT_EQ(p["u_w"], Value("320"));
+    EXPECT_EQ(p["u_h"], Value("480")) << "a 460-point application frame under the status bar";
+    EXPECT_EQ(p["u_so"], Value("p"));
+    EXPECT_EQ(p["u_audio"], Value("1"));
+    EXPECT_EQ(p["app_name"], Value("1.2.iphone.app.id"));
+    EXPECT_EQ(p["ios_metadata"], Value(Dictionary{{"itemId", Value(123456)},
+                                                  {"genres", Value(Array{Value("Social"), Value(true)})}}));
+    EXPECT_FALSE(p["submodel"].asString()->empty());
+    for (const char* absent : {"ios_ipadc", "ios_jb", "cap_bs"}) EXPECT_EQ(p.count(absent), 0u) << absent;
+
+    sim().paths().setBundleVersion(std::nullopt);
+    sim().mainScreen().setScale(1.5);
+    sim().application().setStatusBarHidden(true, false);
+    sim().application().setStatusBarOrientation(platform::InterfaceOrientation::LandscapeLeft);
+    sim().mainScreen().setBounds(platform::Rect(0, 0, 480, 320));
+    sim().application().setOpenableSchemes({"kindle"});
+    p = utilities.parameters();
+    EXPECT_EQ(p["app_name"], Value("iphone.app.id"));
+    EXPECT_EQ(p["u_sd"], Value("1.5"));
+    EXPECT_EQ(p["u_h"], Value("320"));
+    EXPECT_EQ(p["u_so"], Value("l"));
+    EXPECT_EQ(p["cap_bs"], Value(2));
+    sim().application().setOpenableSchemes({"kindle", "itms-books"});
+    EXPECT_EQ(utilities.parameters()["cap_bs"], Value(3));
+}
+
+TEST_F(ZELIdentifierUtilitiesTest, AudioRouteCodes) {
+    ZELIdentifierUtilities utilities;
+    const std::pair<std::optional<std::string>, int> cases[] = {
+        {std::nullopt, 1}, {"", 3}, {"Headphone", 2}, {"Headset", 2}, {"Speaker", 1}, {"HeadsetInOut", 5}, {"headset", 5}};
+    for (const auto& [route, code] : cases) {
+        sim().setAudioRoute(route);
+        EXPECT_EQ(utilities.audioRoute(), code) << route.value_or("<none>");
+    }
+}
+
+TEST_F(ZELIdentifierUtilitiesTest, CompatibilityModeAndLocaleRetry) {
+    sim().device().setModel("iPad");
+    ZELIdentifierUtilities phoneApp;
+    EXPECT_EQ(phoneApp.parameters()["ios_ipadc"], Value("1"));
+    EXPECT_EQ(phoneApp.locale(), std::nullopt);
+    sim().userDefaults().setObject(Value(Array{Value("FR")}), "AppleLanguages");
+    EXPECT_EQ(phoneApp.locale(), std::optional<std::string>("fr"));
+
+    sim().device().setUserInterfaceIdiom(platform::UserInterfaceIdiom::Pad);
+    EXPECT_EQ(ZELIdentifierUtilities().parameters().count("ios_ipadc"), 0u);
+}
+
+TEST_F(ZELIdentifierUtilitiesTest, MetadataFiles) {
+    plist_t root = plist_new_dict();
+    plist_dict_set_item(root, "itemName", plist_new_string("Mensajes"));
+    plist_dict_set_item(root, "art", plist_new_data("\x01\x02", 2));
+    char* bin = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bin, &length);
+    plist_free(root);
+    const std::string binary = write(cacheFile("binary.plist"), std::string(bin, length));
+    std::free(bin);
+    EXPECT_EQ(ZELIdentifierUtilities::readITunesMetadataFileAt(binary),
+              (Dictionary{{"itemName", Value("Mensajes")}, {"art", Value(platform::Bytes{"\x01\x02"})}}));
+
+    for (const std::string& bad :
+         {cacheFile("missing.plist"), sim().paths().root(), write(cacheFile("cut.plist"), "<plist><dict><key>a</key>"),
+          write(cacheFile("bad.plist"), std::string("bplist00\xFF\xFF\xFF", 11)),
+          write(cacheFile("array.plist"), R"(<plist version="1.0"><array><string>x</string></array></plist>)")}) {
+        EXPECT_TRUE(ZELIdentifierUtilities::readITunesMetadataFileAt(bad).empty()) << bad;
+    }
+}
+
+TEST_F(ZELIdentifierUtilitiesTest, OSVersion) {
+    sim().device().setSystemVersion("4.1");
+    int major = -1, minor = -1, bugFix = -1;
+    ZELIdentifierUtilities::getOSMajor(&major, &minor, &bugFix);
+    EXPECT_EQ((std::array{major, minor, bugFix}), (std::array{4, 1, 0}));
+    EXPECT_TRUE(ZELIdentifierUtilities::isOSAtLeast(4, 0, 2));
+    EXPECT_FALSE(ZELIdentifierUtilities::isOSAtLeast(4, 2, 0));
+    EXPECT_TRUE(ZELIdentifierUtilities::isOSAtLeast(4, 1, 0));
+    sim().device().setSystemVersion("12");
+    EXPECT_TRUE(ZELIdentifierUtilities::isOSAtLeast(4, 0, 0)) << "numbers, not text";
+    ZELIdentifierUtilities::parseOSVersion("5.0-rc1.99999999999999999999", &major, &minor, &bugFix);
+    EXPECT_EQ(major, 5);
+    EXPECT_EQ(minor, 0);
+    EXPECT_GT(bugFix, 0) << "no overflow";
+}

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include "Utility/ZELNetworkUtilities.h"
+
+using platform::Dictionary;
+using platform::URL;
+using platform::Value;
+
+namespace {
+
+URL url(const char* text) { return *URL::parse(text); }
+
+std::string appended(const Dictionary& d, const char* base) {
+    auto u = ZELNetworkUtilities::appendQueryParameters(d, url(base));
+    return u ? u->absoluteString() : "<none>";
+}
+
+Dictionary query(const char* text) { return ZELNetworkUtilities::dictionaryFromQueryString(std::string(text)); }
+
+}  // namespace
+
+TEST(ZELNetworkUtilitiesTest, EncodeURL) {
+    EXPECT_EQ(ZELNetworkUtilities::encodeURL("a b&c=d/é"), "a%20b%26c%3Dd%2F%C3%A9");
+    EXPECT_EQ(ZELNetworkUtilities::encodeURL("AZaz09-._~"), "AZaz09-._~");
+    EXPECT_EQ(ZELNetworkUtilities::encodeURL("!*'();:@+$,?%#[]"), "%21%2A%27%28%29%3B%3A%40%2B%24%2C%3F%25%23%5B%5D");
+}
+
+TEST(ZELNetworkUtilitiesTest, Appending) {
+    EXPECT_EQ(ZELNetworkUtilities::appendQueryKey("k", std::nullopt, url("http://h.test/p"))->absoluteString(),
+              "http://h.test/p?k");
+    EXPECT_EQ(ZELNetworkUtilities::appendQueryKey("k", std::nullopt, url("http://h.test/p?x=1"))->absoluteString(),
+              "http://h.test/p?x=1&k");
+    const Dictionary d{{"b", Value("x/y")}, {"e", Value("")}, {"f", Value(1.5)}, {"n", Value(42)}};
+    EXPECT_EQ(appended(d, "http://h.test/ad?s=1"), "http://h.test/ad?s=1&b=x%2Fy&e&f=1.5&n=42");
+    // Pairs go ahead of a fragment, and a bare "?" gets no second one.
+    EXPECT_EQ(appended(d, "http://h.test/p?x=1#frag"), "http://h.test/p?x=1&b=x%2Fy&e&f=1.5&n=42#frag");
+    EXPECT_EQ(appended({{"a", Value("1")}}, "http://h.test/p?"), "http://h.test/p?a=1");
+    EXPECT_EQ(appended({}, "http://h.test/p?q#f"), "http://h.test/p?q#f");
+    EXPECT_EQ(appended({{"bad key", Value("1")}}, "http://h.test/p"), "<none>");
+}
+
+TEST(ZELNetworkUtilitiesTest, ParameterValueForKey) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"http://h/c?x=1&ai=a%2Fb&ai=2", "a%2Fb"}, {"http://h/c?AI=1", std::nullopt}, {"http://h/c", std::nullopt},
+        {"http://h/c?ai", std::nullopt},           {"http://h/c?ai=", ""},            {"http://h/c?ai=1=2", "1"},
+        {"http://h/c?x=1;ai=2", std::nullopt},
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(ZELNetworkUtilities::parameterValueForKey("ai", url(text)), value) << text;
+    }
+}
+
+TEST(ZELNetworkUtilitiesTest, DictionaryFromQueryString) {
+    EXPECT_EQ(query("A=1;b=%41&c&d=1=2"), (Dictionary{{"a", Value("1")}, {"b", Value("A")}}));
+    EXPECT_EQ(query("%4B=1&k=2&p=a+b"), (Dictionary{{"k", Value("2")}, {"p", Value("a+b")}}));
+    // Blanks and line ends before an item are skipped, not inside or after it.
+    EXPECT_EQ(query("  a=1 &\n\tb=2;; & c=3 "), (Dictionary{{"a", Value("1 ")}, {"b", Value("2")}, {"c", Value("3 ")}}));
+    EXPECT_EQ(query("bad=%ZZ&short=%4&end=%&utf=%C3%28&raw=\xFF&%FF=k&ok=%C3%A9"), (Dictionary{{"ok", Value("é")}}));
+    EXPECT_TRUE(query("&&;;").empty());
+    EXPECT_TRUE(ZELNetworkUtilities::dictionaryFromQueryString(std::nullopt).empty());
+}
+
+TEST(ZELNetworkUtilitiesTest, UserAgentKeepsLastNonEmptyValue) {
+    ZELNetworkUtilities::setUserAgentString(std::string("Agent/1"));
+    ZELNetworkUtilities::setUserAgentString(std::string(""));
+    ZELNetworkUtilities::setUserAgentString(std::nullopt);
+    EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1"));
+}

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/NotificationCenter.h"
+#include "unit/support/SimTest.h"
+
+using namespace platform;
+
+class SimServicesTest : public SimTest {};
+
+TEST_F(SimServicesTest, DefaultsSurviveARestartOnlyAfterSynchronize) {
+    auto& defaults = UserDefaults::standard();
+    defaults.setObject(Value(Dictionary{{"n", 1}}), "kept");
+    ASSERT_TRUE(defaults.synchronize());
+    defaults.setObject(Value(2), "lost");
+    defaults.removeObject("kept");
+    sim().userDefaults().simulateRestart();
+    EXPECT_EQ(defaults.objectForKey("kept"), Value(Dictionary{{"n", 1}}));
+    EXPECT_FALSE(defaults.objectForKey("lost"));
+
+    sim().userDefaults().setSynchronizeFails(true);
+    defaults.setObject(Value("new"), "kept");
+    EXPECT_FALSE(defaults.synchronize());
+    sim().userDefaults().simulateRestart();
+    EXPECT_EQ(defaults.objectForKey("kept"), Value(Dictionary{{"n", 1}})) << "a failed write keeps the old copy";
+
+    defaults.setFloat(1.5f, "f");
+    EXPECT_EQ(defaults.objectForKey("f")->asDouble(), 1.5);
+    defaults.setObject(Value(), "f");
+    EXPECT_FALSE(defaults.objectForKey("f"));
+}
+
+TEST_F(SimServicesTest, PathsLiveInAFreshTemporaryArea) {
+    auto& paths = Paths::current();
+    auto caches = paths.cachesDirectory();
+    ASSERT_TRUE(caches);
+    struct stat st {};
+    ASSERT_EQ(::stat(caches->c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    { std::ofstream(*caches + "/leftover") << "x"; }
+
+    sim().paths().setCachesAvailable(false);
+    EXPECT_FALSE(paths.cachesDirectory());
+    EXPECT_TRUE(paths.documentsDirectory());
+
+    EXPECT_FALSE(paths.pathForResource("local", "html"));
+    const std::string made = sim().paths().addResource("local.html", "<p>hi</p>");
+    EXPECT_EQ(paths.pathForResource("local", "html"), made);
+    EXPECT_FALSE(paths.pathForResource("", "html"));
+
+    sim().paths().setBundleVersion(std::nullopt);
+    EXPECT_FALSE(paths.bundleVersion());
+
+    sim().reset();
+    EXPECT_TRUE(paths.cachesDirectory());
+    EXPECT_NE(::stat((*paths.cachesDirectory() + "/leftover").c_str(), &st), 0) << "reset empties the area";
+    EXPECT_FALSE(paths.pathForResource("local", "html"));
+    EXPECT_EQ(paths.bundleVersion(), "1.0");
+}
+
+TEST_F(SimServicesTest, ReachabilityIsDeliveredAsynchronouslyUntilStopped) {
+    std::vector<uint32_t> seen;
+    auto watch = Reachability::create("ads.example");
+    ASSERT_TRUE(watch);
+    ASSERT_TRUE(watch->start([&](uint32_t flags) { seen.push_back(flags); }));
+    EXPECT_TRUE(seen.empty()) << "never from inside start()";
+    sim().runUntilIdle();
+    EXPECT_EQ(seen, std::vector<uint32_t>{kReachabilityFlagReachable});
+
+    const uint32_t wwan = kReachabilityFlagReachable | kReachabilityFlagIsWWAN;
+    sim().network().setFlags(wwan);
+    sim().runUntilIdle();
+    EXPECT_EQ(seen.back(), wwan);
+
+    sim().network().setFlags(0);
+    watch->stop();  // the change is pending: it must not arrive
+    sim().runUntilIdle();
+    EXPECT_EQ(seen.size(), 2u);
+
+    auto other = Reachability::create("x");
+    other->start([&](uint32_t flags) { seen.push_back(flags); });
+    other.reset();  // destroyed before delivery
+    sim().runUntilIdle();
+    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(sim().network().hostsWatched(), (std::vector<std::string>{"ads.example", "x"}));
+
+    sim().network().setCreationFails(true);
+    EXPECT_EQ(Reachability::create("y"), nullptr);
+}
+
+TEST_F(SimServicesTest, ApplicationStateChangesPostInPlatformOrder) {
+    std::vector<std::string> names;
+    std::vector<ApplicationState> states;
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(&names, "", nullptr, [&](const Notification& n) {
+        names.push_back(n.name);
+        states.push_back(Application::shared().applicationState());
+    });
+    auto& app = sim().application();
+    app.setApplicationState(ApplicationState::Background);
+    app.setApplicationState(ApplicationState::Active);
+    app.setApplicationState(ApplicationState::Active);  // no change, no post
+    app.setApplicationState(ApplicationState::Inactive);
+    app.setApplicationState(ApplicationState::Active);
+    center.removeObserver(&names);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
+                         kApplicationWillEnterForegroundNotification, kApplicationDidBecomeActiveNotification,
+                         kApplicationWillResignActiveNotification, kApplicationDidBecomeActiveNotification}));
+    EXPECT_EQ(states, (std::vector<ApplicationState>{ApplicationState::Active, ApplicationState::Background,
+                                                      ApplicationState::Background, ApplicationState::Active,
+                                                      ApplicationState::Active, ApplicationState::Active}));
+}
+
+TEST_F(SimServicesTest, ApplicationOpensOnlyKnownSchemesAndRecords) {
+    auto& app = Application::shared();
+    EXPECT_TRUE(app.canOpenURL(*URL::parse("HTTP://x/")));
+    EXPECT_FALSE(app.canOpenURL(*URL::parse("itms://x/")));
+    EXPECT_FALSE(app.openURL(*URL::parse("itms://x/")));
+    sim().application().setOpenableSchemes({"ITMS"});
+    EXPECT_TRUE(app.openURL(*URL::parse("itms://x/")));
+    EXPECT_FALSE(app.canOpenURL(*URL::parse("http://x/")));
+    ASSERT_EQ(sim().application().openedURLs().size(), 1u);
+    EXPECT_EQ(sim().application().openedURLs()[0].absoluteString(), "itms://x/");
+    EXPECT_EQ(app.keyWindow(), nullptr);
+}
+
+TEST_F(SimServicesTest, ScreenAndStatusBar) {
+    auto& screen = Screen::main();
+    EXPECT_EQ(screen.bounds(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(screen.scale(), 2);
+    EXPECT_EQ(screen.applicationFrame(), Rect(0, 20, 320, 460));
+    EXPECT_EQ(Application::shared().statusBarFrame(), Rect(0, 0, 320, 20));
+    Application::shared().setStatusBarHidden(true, false);
+    EXPECT_EQ(screen.applicationFrame(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(Application::shared().statusBarFrame(), Rect());
+    EXPECT_EQ(Device::current().userInterfaceIdiom(), UserInterfaceIdiom::Phone);
+    sim().device().setSystemVersion("2.2.1");
+    EXPECT_EQ(Device::current().systemVersion(), "2.2.1");
+}
+
+TEST_F(SimServicesTest, LogLinesCarryTimeProgramAndPid) {
+    sim().clock().setUnixTime(784903526.25);
+    platform::log("<Nimbra> hello");
+    auto lines = sim().logLines();
+    ASSERT_EQ(lines.size(), 1u);
+    // "YYYY-MM-DD HH:MM:SS.mmm name[pid] text"; the hour depends on the zone.
+    const std::string& line = lines[0];
+    EXPECT_EQ(line.substr(0, 8), "1994-11-");
+    EXPECT_EQ(line.substr(19, 4), ".250");
+    EXPECT_NE(line.find("[" + std::to_string(getpid()) + "] <Nimbra> hello"), std::string::npos) << line;
+    EXPECT_TRUE(sim().logContains("<Nimbra> hello"));
+
+    std::vector<std::string> sunk;
+    platform::setLogSink([&](std::string_view l) { sunk.emplace_back(l); });
+    platform::log("to the sink");
+    platform::setLogSink(nullptr);
+    EXPECT_EQ(sunk.size(), 1u);
+    EXPECT_EQ(sim().logLines().size(), 1u);
+}
+
+TEST_F(SimServicesTest, AudioRouteAndSounds) {
+    EXPECT_FALSE(currentAudioRoute());
+    sim().setAudioRoute("Headphone");
+    EXPECT_EQ(currentAudioRoute(), "Headphone");
+    playSystemSound(kSystemSoundVibrate);
+    EXPECT_EQ(sim().playedSounds(), std::vector<int>{kSystemSoundVibrate});
+}
