@@ -119,10 +119,10 @@ struct URLParser {
 
         url.pathBegin_ = pos;
         url.pathEnd_ = hierEnd;
+        // (A colon in a relative reference's first segment was read as the end
+        // of a scheme above, and rejected there when the scheme was bad.)
         for (size_t i = pos; i < hierEnd; ++i)
             if (!(isPchar(s[i]) || s[i] == '/')) return std::nullopt;
-        // A relative path's first segment may not hold a colon (it would read
-        // as a scheme); that case was taken above, so only bad schemes remain.
 
         pos = hierEnd;
         if (pos < s.size() && s[pos] == '?') {

@@ -1,10 +1,15 @@
 #include "platform/sim/SimBackend.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace platform::sim {
 
-SimBackend::SimBackend() { application_.attachScreen(&screen_); }
+SimBackend::SimBackend() {
+    application_.attachScreen(&screen_);
+    // NIMBRA_SIM_LOG=1 shows the captured lines while debugging a test.
+    echoLog_ = std::getenv("NIMBRA_SIM_LOG") != nullptr;
+}
 
 SimBackend::~SimBackend() {
     if (hasBackend() && &backend() == this) installBackend(nullptr);

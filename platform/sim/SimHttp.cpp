@@ -10,6 +10,10 @@ bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+std::string origin(const URL& url) {
+    return toLowerASCII(url.scheme()) + "://" + toLowerASCII(url.host()) + ":" + std::to_string(url.port().value_or(-1));
+}
+
 Error urlError(long code, std::string description) { return Error{kURLErrorDomain, code, std::move(description)}; }
 
 }  // namespace
@@ -94,10 +98,30 @@ private:
             return;
         }
         current_ = *toSend;
+        // Only HTTP goes over the wire, as with the real transport.
+        const std::string scheme = toLowerASCII(current_.url.scheme());
+        if (scheme != "http" && scheme != "https") {
+            fail(urlError(kURLErrorUnsupportedURL, "unsupported URL: " + current_.url.absoluteString()));
+            return;
+        }
         http_.record(current_);
-        auto response = std::make_shared<const SimResponse>(http_.answer(current_));
+        auto found = http_.match(current_);
+        if (!found && http_.holdUnrouted_) {
+            http_.held_.push_back(shared_from_this());
+            return;
+        }
+        respond(found ? *found : http_.default_);
+    }
+
+public:
+    const URLRequest& currentRequest() const { return current_; }
+    bool done() const { return done_; }
+    void respond(SimResponse answer) {
+        auto response = std::make_shared<const SimResponse>(std::move(answer));
         step(response->latency, [response](SimConnection& c) { c.arrive(response); });
     }
+
+private:
 
     void arrive(const std::shared_ptr<const SimResponse>& r) {
         if (r->error) {
@@ -116,8 +140,11 @@ private:
                 }
                 URLRequest next = current_;
                 next.url = *target;
-                if (r->status == 303 || ((r->status == 301 || r->status == 302) && next.httpMethod == "POST"))
+                if ((r->status == 303 && next.httpMethod != "HEAD") ||
+                    ((r->status == 301 || r->status == 302) && next.httpMethod == "POST"))
                     next.httpMethod = "GET";
+                // Credentials meant for one site do not travel to another.
+                if (origin(next.url) != origin(current_.url)) next.headers.erase("Authorization");
                 step(0, [next, response](SimConnection& c) { c.send(next, &response); });
                 return;
             }
@@ -177,15 +204,23 @@ SimHttp::~SimHttp() {
 
 void SimHttp::route(const std::string& url, SimResponse response) {
     exact_[url] = Route{[response](const URLRequest&) { return response; }};
+    releaseHeld();
 }
 
-void SimHttp::route(const std::string& url, Handler handler) { exact_[url] = Route{std::move(handler)}; }
+void SimHttp::route(const std::string& url, Handler handler) {
+    exact_[url] = Route{std::move(handler)};
+    releaseHeld();
+}
 
 void SimHttp::routePrefix(const std::string& prefix, SimResponse response) {
     prefixes_[prefix] = Route{[response](const URLRequest&) { return response; }};
+    releaseHeld();
 }
 
-void SimHttp::routePrefix(const std::string& prefix, Handler handler) { prefixes_[prefix] = Route{std::move(handler)}; }
+void SimHttp::routePrefix(const std::string& prefix, Handler handler) {
+    prefixes_[prefix] = Route{std::move(handler)};
+    releaseHeld();
+}
 
 void SimHttp::removeRoute(const std::string& urlOrPrefix) {
     exact_.erase(urlOrPrefix);
@@ -194,7 +229,7 @@ void SimHttp::removeRoute(const std::string& urlOrPrefix) {
 
 void SimHttp::setDefaultResponse(SimResponse response) { default_ = std::move(response); }
 
-SimResponse SimHttp::answer(const URLRequest& request) {
+std::optional<SimResponse> SimHttp::match(const URLRequest& request) const {
     const std::string& text = request.url.absoluteString();
     if (auto it = exact_.find(text); it != exact_.end() && it->second.handler) return it->second.handler(request);
     const Route* best = nullptr;
@@ -206,7 +241,31 @@ SimResponse SimHttp::answer(const URLRequest& request) {
         }
     }
     if (best) return best->handler(request);
-    return default_;
+    return std::nullopt;
+}
+
+void SimHttp::setHoldUnrouted(bool hold) {
+    holdUnrouted_ = hold;
+    releaseHeld();
+}
+
+std::vector<URL> SimHttp::heldRequests() const {
+    std::vector<URL> out;
+    for (const auto& c : held_)
+        if (!c->done()) out.push_back(c->currentRequest().url);
+    return out;
+}
+
+void SimHttp::releaseHeld() {
+    auto held = std::move(held_);
+    held_.clear();
+    for (auto& c : held) {
+        if (c->done()) continue;
+        auto found = match(c->currentRequest());
+        if (found) c->respond(std::move(*found));
+        else if (!holdUnrouted_) c->respond(default_);
+        else held_.push_back(c);
+    }
 }
 
 void SimHttp::record(const URLRequest& request) {
@@ -239,6 +298,8 @@ void SimHttp::reset() {
     for (auto& weak : connections_)
         if (auto c = weak.lock()) c->cancel();
     connections_.clear();
+    held_.clear();
+    holdUnrouted_ = false;
     exact_.clear();
     prefixes_.clear();
     requests_.clear();

@@ -48,7 +48,7 @@ public:
         if (!valid_ || !loop_) return;
         if (repeats_) {
             fireAt_ += SimRunLoop::toTicks(interval_);
-            if (fireAt_ < loop_->now_) fireAt_ = loop_->now_;
+            fireAt_ = std::max(fireAt_, loop_->now_.load());
             loop_->scheduleTimerFire(self, fireAt_);
         } else {
             invalidate();
@@ -111,7 +111,7 @@ uint64_t SimRunLoop::post(double delay, std::function<void()> call, const void* 
 
 uint64_t SimRunLoop::postAt(Ticks at, std::function<void()> call, const void* target) {
     const uint64_t seq = nextSeq_++;
-    const Key key{at < now_ ? now_ : at, seq};
+    const Key key{std::max(at, now_.load()), seq};
     queue_.emplace(key, Entry{std::move(call), target});
     keys_.emplace(seq, key);
     return seq;
@@ -170,7 +170,7 @@ void SimRunLoop::advance(double seconds) {
     const Ticks target = now_ + toTicks(seconds);
     runUntilIdle();
     while (!queue_.empty() && queue_.begin()->first.first <= target) {
-        now_ = std::max(now_, queue_.begin()->first.first);
+        now_ = std::max(now_.load(), queue_.begin()->first.first);
         runUntilIdle();
     }
     now_ = target;
@@ -186,7 +186,7 @@ bool SimRunLoop::runUntil(const std::function<bool()>& predicate, double maxVirt
         runUntilIdle();
         if (predicate()) return true;
         if (!queue_.empty() && queue_.begin()->first.first <= deadline) {
-            now_ = std::max(now_, queue_.begin()->first.first);
+            now_ = std::max(now_.load(), queue_.begin()->first.first);
             continue;
         }
         // Nothing timed before the deadline: only another thread can still
@@ -284,7 +284,7 @@ void SimRunLoop::run() {
         runUntilIdle();
         if (quit_) break;
         if (queue_.empty()) break;  // nothing left that could ever happen
-        now_ = std::max(now_, queue_.begin()->first.first);
+        now_ = std::max(now_.load(), queue_.begin()->first.first);
     }
     quit_ = false;
 }

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -33,11 +34,66 @@ std::optional<Value> SimUserDefaults::objectForKey(const std::string& key) const
     return it->second;
 }
 
+namespace {
+
+// What a defaults file would give back for the value: dates in whole seconds;
+// no value for what the file cannot hold (null inside a container, text that
+// is not clean UTF-8, numbers that are not finite, nesting beyond 100 levels,
+// dates beyond the file's range). The real store behaves the same, so a test
+// on the sim cannot pass with values the device would drop.
+std::optional<Value> storable(const Value& value, int depth) {
+    if (depth > 100) return std::nullopt;
+    auto cleanText = [](const std::string& t) { return t.find('\0') == std::string::npos && isValidUTF8(t); };
+    switch (value.type()) {
+    case Value::Type::Null: return std::nullopt;
+    case Value::Type::Double:
+        if (!std::isfinite(*value.asDouble())) return std::nullopt;
+        return value;
+    case Value::Type::String:
+        if (!cleanText(*value.asString())) return std::nullopt;
+        return value;
+    case Value::Type::Date: {
+        const double s = std::floor(value.asDate()->secondsSinceReference);
+        if (!(s >= -2147483648.0 && s <= 2147483647.0)) return std::nullopt;
+        return Value(Date{s});
+    }
+    case Value::Type::Array: {
+        Array out;
+        for (const Value& item : *value.asArray()) {
+            auto v = storable(item, depth + 1);
+            if (!v) return std::nullopt;
+            out.push_back(std::move(*v));
+        }
+        return Value(std::move(out));
+    }
+    case Value::Type::Dictionary: {
+        Dictionary out;
+        for (const auto& [key, item] : *value.asDictionary()) {
+            auto v = storable(item, depth + 1);
+            if (!v || !cleanText(key)) return std::nullopt;
+            out.emplace(key, std::move(*v));
+        }
+        return Value(std::move(out));
+    }
+    default: return value;
+    }
+}
+
+}  // namespace
+
 void SimUserDefaults::setObject(const Value& value, const std::string& key) {
-    std::lock_guard lock(mutex_);
     // Storing null removes the entry, as storing nil does.
-    if (value.isNull()) live_.erase(key);
-    else live_[key] = value;
+    if (value.isNull()) {
+        removeObject(key);
+        return;
+    }
+    auto stored = storable(value, 0);
+    if (!stored) {
+        platform::log("defaults: the value for \"" + key.substr(0, 80) + "\" cannot be kept in a defaults file; it was not stored");
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    live_[key] = std::move(*stored);
 }
 
 void SimUserDefaults::removeObject(const std::string& key) {

@@ -135,7 +135,9 @@ void SimWebViewPeer::loadRequest(const URLRequest& original) {
     URLRequest request = original;
     if (!request.valueForHTTPHeaderField("User-Agent")) request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
     loads_.push_back({SimWebLoad::Kind::Request, request, {}, {}});
+    ++asked_;
     later([request](SimWebViewPeer& p) {
+        --p.asked_;
         std::weak_ptr<Token> alive = p.token_;
         if (p.offer(request, NavigationType::Other) && alive.lock())
             p.startLoad(request, NavigationType::Other, std::nullopt, true);
@@ -147,7 +149,9 @@ void SimWebViewPeer::loadHTMLString(const std::string& html, const std::optional
     request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
     SimWebLoad load{SimWebLoad::Kind::HTML, request, html, baseURL};
     loads_.push_back(load);
+    ++asked_;
     later([load](SimWebViewPeer& p) {
+        --p.asked_;
         std::weak_ptr<Token> alive = p.token_;
         if (p.offer(load.request, NavigationType::Other) && alive.lock())
             p.startLoad(load.request, NavigationType::Other, load, true);

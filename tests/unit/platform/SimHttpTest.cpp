@@ -189,3 +189,46 @@ TEST_F(SimHttpTest, HandlersSeeTheRequestAndExactRoutesWin) {
     EXPECT_EQ(b->body, "longer");
     EXPECT_EQ(d->body, "prefix");
 }
+
+TEST_F(SimHttpTest, HeldRequestsWaitForARouteAddedLater) {
+    sim().http().setHoldUnrouted(true);
+    fetch("http://ad/markup?seq_num=1", rec);
+    auto other = std::make_shared<Recorder>();
+    fetch("http://elsewhere/", other);
+    sim().advance(10);
+    EXPECT_EQ(rec->events, std::vector<std::string>{"send http://ad/markup?seq_num=1"});
+    ASSERT_EQ(sim().http().heldRequests().size(), 2u);
+
+    sim().http().routePrefix("http://ad/", SimResponse::ok("<html/>").after(1));
+    sim().advance(1);
+    EXPECT_EQ(rec->body, "<html/>");
+    EXPECT_EQ(sim().http().heldRequests().size(), 1u);
+
+    sim().http().setHoldUnrouted(false);  // the rest take the default answer
+    sim().runUntilIdle();
+    EXPECT_EQ(other->events.back(), "fail " + std::to_string(kURLErrorCannotConnectToHost));
+}
+
+TEST_F(SimHttpTest, RedirectToAnotherSchemeOrSiteIsHandledLikeTheRealTransport) {
+    sim().http().route("http://a/click", SimResponse::redirect("itms://store/app"));
+    fetch("http://a/click", rec);
+    sim().runUntilIdle();
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"send http://a/click", "send itms://store/app after 302",
+                                                     "fail " + std::to_string(kURLErrorUnsupportedURL)}));
+    EXPECT_EQ(sim().http().requests().size(), 1u) << "nothing but HTTP goes over the wire";
+
+    sim().http().route("http://a/login", SimResponse::redirect("http://a/next", 303));
+    sim().http().route("http://a/next", SimResponse::redirect("http://b/away", 307));
+    sim().http().route("http://b/away", SimResponse::ok("done"));
+    auto post = request("http://a/login");
+    post.httpMethod = "POST";
+    post.setValueForHTTPHeaderField("secret", "Authorization");
+    auto poster = std::make_shared<Recorder>();
+    URLConnection::create(post, poster)->start();
+    sim().runUntilIdle();
+    auto sent = sim().http().requests();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[2].method, "GET") << "303 turns a POST into a GET";
+    EXPECT_EQ(sent[2].header("Authorization"), "secret");
+    EXPECT_FALSE(sent[3].header("Authorization")) << "credentials stay on their own site";
+}

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -171,4 +172,22 @@ TEST_F(SimServicesTest, AudioRouteAndSounds) {
     EXPECT_EQ(currentAudioRoute(), "Headphone");
     playSystemSound(kSystemSoundVibrate);
     EXPECT_EQ(sim().playedSounds(), std::vector<int>{kSystemSoundVibrate});
+}
+
+TEST_F(SimServicesTest, DefaultsKeepOnlyWhatADefaultsFileCanHold) {
+    auto& defaults = UserDefaults::standard();
+    defaults.setObject(Value(Date{100.75}), "date");
+    EXPECT_EQ(defaults.objectForKey("date"), Value(Date{100})) << "dates are kept to the second";
+    defaults.setObject(Value("ok"), "text");
+    defaults.setObject(Value(std::string("bad\xff")), "text");
+    EXPECT_EQ(defaults.objectForKey("text"), Value("ok")) << "a refused value leaves the old one";
+    defaults.setObject(Value(Array{1, Value()}), "array");
+    defaults.setObject(Value(std::nan("")), "nan");
+    Value deep = Value(1);
+    for (int i = 0; i < 150; ++i) deep = Value(Array{deep});
+    defaults.setObject(deep, "deep");
+    EXPECT_FALSE(defaults.objectForKey("array"));
+    EXPECT_FALSE(defaults.objectForKey("nan"));
+    EXPECT_FALSE(defaults.objectForKey("deep"));
+    EXPECT_TRUE(sim().logContains("\"nan\" cannot be kept"));
 }

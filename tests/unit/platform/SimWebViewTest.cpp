@@ -49,6 +49,7 @@ protected:
 TEST_F(SimWebViewTest, HtmlLoadAsksTheDelegateWithTheBaseURL) {
     web->loadHTMLString("<script>RUMA_buildAdURL({})</script>", URL::parse("http://ads.example/"));
     EXPECT_TRUE(delegate->events.empty()) << "the engine answers on a later turn";
+    EXPECT_TRUE(web->isLoading()) << "loading from the moment the load is asked for";
     sim().runUntilIdle();
     EXPECT_EQ(delegate->events, (std::vector<std::string>{"should http://ads.example/ 5", "start"}));
     EXPECT_FALSE(delegate->userAgents[0].empty());
@@ -89,6 +90,10 @@ TEST_F(SimWebViewTest, AllowedNavigationsReplaceTheLoadAndBuildHistory) {
     EXPECT_EQ(web->request()->url.absoluteString(), "http://a/1");
     EXPECT_TRUE(web->canGoForward());
     EXPECT_FALSE(peer->navigate("qmsg://x/close", NavigationType::LinkClicked));
+    peer->finishLoad();
+    web->loadRequest(request_("qmsg://x/refused"));
+    sim().runUntilIdle();
+    EXPECT_FALSE(web->isLoading()) << "a refused load is not under way";
     EXPECT_EQ(web->request()->url.absoluteString(), "http://a/1") << "request() follows allowed loads only";
     EXPECT_TRUE(peer->navigate("http://frame/", NavigationType::Other, false));
     EXPECT_EQ(web->request()->url.absoluteString(), "http://a/1") << "a subframe does not change the page";

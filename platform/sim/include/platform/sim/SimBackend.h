@@ -47,7 +47,7 @@ public:
     std::vector<std::string> logLines() const;
     bool logContains(const std::string& fragment) const;
     void clearLog();
-    // Copies log lines to stderr as well (off by default).
+    // Copies log lines to stderr as well (off unless NIMBRA_SIM_LOG is set).
     void setEchoLog(bool echo) { echoLog_ = echo; }
 
     void setAudioRoute(std::optional<std::string> route) { audioRoute_ = std::move(route); }

@@ -65,6 +65,11 @@ public:
     void removeRoute(const std::string& urlOrPrefix);
     // The answer for URLs without a route (by default a failure to connect).
     void setDefaultResponse(SimResponse response);
+    // Requests without a route wait instead of taking the default answer; a
+    // route added later answers them, so a test can respond after the request
+    // went out. Switching this off gives the waiting ones the default answer.
+    void setHoldUnrouted(bool hold);
+    std::vector<URL> heldRequests() const;
 
     // Every request sent, redirects included, in order.
     const std::vector<RecordedRequest>& requests() const { return requests_; }
@@ -84,8 +89,9 @@ private:
     struct Route {
         Handler handler;
     };
-    SimResponse answer(const URLRequest& request);
+    std::optional<SimResponse> match(const URLRequest& request) const;
     void record(const URLRequest& request);
+    void releaseHeld();
 
     SimRunLoop& loop_;
     std::map<std::string, Route> exact_;
@@ -93,6 +99,8 @@ private:
     SimResponse default_;
     std::vector<RecordedRequest> requests_;
     std::vector<std::weak_ptr<SimConnection>> connections_;
+    bool holdUnrouted_ = false;
+    std::vector<std::shared_ptr<SimConnection>> held_;  // in flight: kept alive like any loading connection
 };
 
 }  // namespace platform::sim

@@ -3,6 +3,7 @@
 // the loop: runUntilIdle() runs what is due now, advance() moves the clock
 // forward and fires timers and delayed calls in time order on the way.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,7 +33,7 @@ public:
     ~SimRunLoop() override;
 
     // Virtual seconds since the loop was made; never goes backwards.
-    double now() const { return static_cast<double>(now_) / 1e9; }
+    double now() const { return static_cast<double>(now_.load(std::memory_order_relaxed)) / 1e9; }
 
     // Runs everything due now: zero-delay calls, releases of kept objects,
     // deliveries posted by the sim services and calls from other threads,
@@ -94,7 +95,9 @@ private:
     void scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, Ticks at);
     void removeTimer(SimTimer* timer);
 
-    Ticks now_ = 0;
+    // Written on the main thread only; atomic so that clocks read from other
+    // threads (a log line, a timing) see a whole value.
+    std::atomic<Ticks> now_{0};
     uint64_t nextSeq_ = 1;
     std::map<Key, Entry> queue_;
     std::map<uint64_t, Key> keys_;

@@ -82,7 +82,9 @@ public:
     void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) override;
     void evaluateJavaScript(const std::string& script,
                             std::function<void(std::optional<std::string>)> completion) override;
-    bool isLoading() const override { return loading_; }
+    // Loading from the moment a load is asked for, as the engine counts it,
+    // until it is refused, finished or failed.
+    bool isLoading() const override { return loading_ || asked_ > 0; }
     bool canGoBack() const override { return index_ > 0; }
     bool canGoForward() const override { return index_ + 1 < history_.size(); }
     void goBack() override;
@@ -110,6 +112,7 @@ private:
     std::vector<std::string> scripts_;
     std::function<std::optional<std::string>(const std::string&)> responder_;
     bool loading_ = false;
+    int asked_ = 0;  // loads asked for and not yet offered to the delegate
     std::optional<URLRequest> current_;
     std::vector<URLRequest> history_;
     size_t index_ = 0;
