@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/integration/ads/LoopbackHttpServer.h"
+#include "../tests/integration/support/TestHttpServer.h"
 #include "Network/ZELCachedFile.h"
 #include "platform/Services.h"
 #include "platform/gtk/GtkBackend.h"
@@ -113,11 +113,12 @@ int main() {
     std::thread serverThread([&] {
         g_main_context_push_thread_default(serverContext);
         {
-            LoopbackHttpServer server;
-            LoopbackHttpServer::Reply reply;
-            reply.staticBody = body.data();
-            reply.staticBodyLength = body.size();
-            server.route("/blob", reply);
+            nimbra::test::TestHttpServer server;
+            server.route("/blob", [&body](SoupServerMessage* message, const nimbra::test::TestHttpServer::Request&) {
+                soup_server_message_set_status(message, 200, nullptr);
+                soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_STATIC,
+                                                 body.data(), body.size());
+            });
             url = server.url("/blob");
             g_main_context_invoke(nullptr, [](gpointer data) -> gboolean {
                 *static_cast<bool*>(data) = true;

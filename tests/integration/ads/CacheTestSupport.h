@@ -10,42 +10,71 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "platform/gtk/GtkBackend.h"
+#include "integration/support/GtkTestEnvironment.h"
+#include "integration/support/TestHttpServer.h"
 
-// Installs the GTK backend (once per process) and turns GLib's default main
-// context, where libsoup, the backend's run loop and the test servers live.
+// The GTK backend installed and GLib's default main context turned, where
+// libsoup, the backend's run loop and the test servers live.
 class CacheIntegrationTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!platform::gtk::GtkBackend::installed()) platform::gtk::GtkBackend::install("org.nimbra.IntegrationTests");
-    }
+    void SetUp() override { nimbra::test::gtkBackend(); }
     void TearDown() override {
         // Let released connections and kept objects go before the next test.
         spinFor(0.05);
     }
-
-    // Turns the loop until the predicate holds; false if it never did within a
-    // generous guard against a hang (not a measure of speed).
-    static bool spinUntil(const std::function<bool()>& predicate, double guardSeconds = 30) {
-        const gint64 end = g_get_monotonic_time() + static_cast<gint64>(guardSeconds * G_USEC_PER_SEC);
-        while (!predicate()) {
-            if (g_get_monotonic_time() > end) return false;
-            if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-        }
-        return true;
-    }
-    // Turns the loop for a while, so that anything still to arrive arrives.
-    static void spinFor(double seconds) {
-        const gint64 end = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
-        while (g_get_monotonic_time() < end) {
-            if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-        }
-    }
+    static bool spinUntil(const std::function<bool()>& done) { return nimbra::test::spinUntil(done, 30); }
+    static void spinFor(double seconds) { nimbra::test::spinFor(seconds); }
 };
+
+// Handlers for the shared test server.
+namespace cache_test {
+
+using nimbra::test::TestHttpServer;
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+inline TestHttpServer::Handler answer(int status, std::string body = {}, Headers headers = {}) {
+    return [=](SoupServerMessage* message, const TestHttpServer::Request&) {
+        TestHttpServer::respond(message, status, body, headers);
+    };
+}
+inline TestHttpServer::Handler redirect(std::string location, int status = 302) {
+    return [=](SoupServerMessage* message, const TestHttpServer::Request&) {
+        soup_message_headers_replace(soup_server_message_get_response_headers(message), "Location",
+                                     location.c_str());
+        soup_server_message_set_status(message, static_cast<guint>(status), nullptr);
+    };
+}
+// A large body served without copying; the text must outlive the server.
+inline TestHttpServer::Handler staticBody(const std::string& body) {
+    return [&body](SoupServerMessage* message, const TestHttpServer::Request&) {
+        soup_server_message_set_status(message, 200, nullptr);
+        soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_STATIC, body.data(),
+                                         body.size());
+    };
+}
+// Never answers: the request hangs until the server goes away.
+inline TestHttpServer::Handler hang() {
+    return [](SoupServerMessage* message, const TestHttpServer::Request&) { soup_server_message_pause(message); };
+}
+inline std::optional<std::string> header(const TestHttpServer::Request& request, const std::string& name) {
+    auto it = request.headers.find(name);
+    if (it == request.headers.end()) return std::nullopt;
+    return it->second;
+}
+inline size_t countOf(const TestHttpServer& server, const std::string& path) {
+    size_t n = 0;
+    for (const auto& r : server.requests()) n += r.path == path;
+    return n;
+}
+
+}  // namespace cache_test
 
 // Makes a directory unwritable for as long as it lives: mode 0555, and where
 // that does not stop us (running as root) the immutable flag as well.

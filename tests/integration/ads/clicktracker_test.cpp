@@ -8,10 +8,11 @@
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
 #include "integration/ads/CacheTestSupport.h"
-#include "integration/ads/LoopbackHttpServer.h"
 #include "unit/ads/cachedfile/Recorders.h"
 
 namespace {
+
+using namespace cache_test;
 
 class ClickTrackerHttp : public CacheIntegrationTest {
 protected:
@@ -39,18 +40,16 @@ protected:
         spinFor(0.2);  // room for a stray second report
     }
 
-    LoopbackHttpServer server;
+    TestHttpServer server;
     std::shared_ptr<TrackerRecorder> recorder = std::make_shared<TrackerRecorder>();
     std::unique_ptr<ZELClickTracker> tracker = std::make_unique<ZELClickTracker>(recorder);
 };
 
 TEST_F(ClickTrackerHttp, FollowsEveryHopToTheLandingPage) {
-    server.route("/clk/T-1", LoopbackHttpServer::redirect("/hop1"));
-    server.route("/hop1", LoopbackHttpServer::redirect(server.url("/hop2"), 301));
-    server.route("/hop2", LoopbackHttpServer::redirect("/landing", 303));
-    LoopbackHttpServer::Reply landing;
-    landing.body = "<html>landing</html>";
-    server.route("/landing", landing);
+    server.route("/clk/T-1", redirect("/hop1"));
+    server.route("/hop1", redirect(server.url("/hop2"), 301));
+    server.route("/hop2", redirect("/landing", 303));
+    server.route("/landing", answer(200, "<html>landing</html>"));
 
     trackToEnd("/clk/T-1");
     ASSERT_EQ(recorder->redirects.size(), 1u);
@@ -59,15 +58,15 @@ TEST_F(ClickTrackerHttp, FollowsEveryHopToTheLandingPage) {
     // The ticket comes from the first URL of the chain, not the last.
     EXPECT_EQ(ticket(), std::optional<platform::Value>("/T-1"));
     for (const char* hop : {"/clk/T-1", "/hop1", "/hop2", "/landing"})
-        EXPECT_EQ(server.requestsFor(hop).size(), 1u) << hop;
+        EXPECT_EQ(countOf(server, hop), 1u) << hop;
     EXPECT_TRUE(tracker->hasTracked());
     EXPECT_FALSE(ZELClickTracker::activeTrackings());
     EXPECT_EQ(tracker->trackingURL(), url("/landing"));
 }
 
 TEST_F(ClickTrackerHttp, NonWebEndIsOneSuccess) {
-    server.route("/click", LoopbackHttpServer::redirect("/hop"));
-    server.route("/hop", LoopbackHttpServer::redirect("mensajes-test://open?item=3"));
+    server.route("/click", redirect("/hop"));
+    server.route("/hop", redirect("mensajes-test://open?item=3"));
 
     trackToEnd("/click");
     ASSERT_EQ(recorder->redirects.size(), 1u);
@@ -77,7 +76,7 @@ TEST_F(ClickTrackerHttp, NonWebEndIsOneSuccess) {
 }
 
 TEST_F(ClickTrackerHttp, NotFoundIsOneFailureWithoutError) {
-    server.route("/clk/T-2", LoopbackHttpServer::redirect("/gone"));
+    server.route("/clk/T-2", redirect("/gone"));
 
     trackToEnd("/clk/T-2");
     EXPECT_FALSE(ticket()) << "a failed tracking tells the statistics nothing";
@@ -89,13 +88,11 @@ TEST_F(ClickTrackerHttp, NotFoundIsOneFailureWithoutError) {
 }
 
 TEST_F(ClickTrackerHttp, SecondTrackingCancelsTheFirstSilently) {
-    LoopbackHttpServer::Reply hang;
-    hang.hold = true;
-    server.route("/slow", hang);
-    server.route("/fast", LoopbackHttpServer::Reply{});
+    server.route("/slow", hang());
+    server.route("/fast", answer(200));
 
     tracker->trackURL(url("/slow"));
-    ASSERT_TRUE(spinUntil([&] { return !server.requestsFor("/slow").empty(); }));
+    ASSERT_TRUE(spinUntil([&] { return countOf(server, "/slow") > 0; }));
     EXPECT_EQ(ZELClickTracker::trackingCount(), 1u);
     trackToEnd("/fast");
     EXPECT_EQ(recorder->redirects, (std::vector<std::optional<std::string>>{server.url("/fast")}));
@@ -104,7 +101,7 @@ TEST_F(ClickTrackerHttp, SecondTrackingCancelsTheFirstSilently) {
 }
 
 TEST_F(ClickTrackerHttp, RedirectLoopEndsInOneFailure) {
-    server.route("/loop", LoopbackHttpServer::redirect("/loop"));
+    server.route("/loop", redirect("/loop"));
     trackToEnd("/loop");
     EXPECT_TRUE(recorder->redirects.empty());
     ASSERT_EQ(recorder->failures.size(), 1u);
@@ -113,11 +110,9 @@ TEST_F(ClickTrackerHttp, RedirectLoopEndsInOneFailure) {
 }
 
 TEST_F(ClickTrackerHttp, DestroyedWhileTrackingNeverReports) {
-    LoopbackHttpServer::Reply hang;
-    hang.hold = true;
-    server.route("/slow", hang);
+    server.route("/slow", hang());
     tracker->trackURL(url("/slow"));
-    ASSERT_TRUE(spinUntil([&] { return !server.requestsFor("/slow").empty(); }));
+    ASSERT_TRUE(spinUntil([&] { return countOf(server, "/slow") > 0; }));
     tracker.reset();
     EXPECT_FALSE(ZELClickTracker::activeTrackings());
     spinFor(0.2);
