@@ -1,2 +1,6 @@
-// Placeholder entry until the application lands.
-int main() { return 0; }
+#include "Classes/Mensajes.h"
+
+int main(int argc, char** argv) {
+    mensajes::registerClasses();
+    return platform::applicationMain(argc, argv, mensajes::launchOptions());
+}

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr size_t kInputSize = 1 << 20;
-constexpr int kRounds = 15;
+constexpr int kRounds = 31;
 constexpr int kCallsPerRound = 8;
 
 struct Figures {

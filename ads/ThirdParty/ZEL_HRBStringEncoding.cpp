@@ -45,6 +45,18 @@ ZEL_HRBStringEncoding::ZEL_HRBStringEncoding(std::string_view alphabet) {
     const int groupBits = std::lcm(8, shift);
     padLen_ = groupBits / shift;
     groupBytes_ = groupBits / 8;
+    rebuildQuartetTable();
+}
+
+void ZEL_HRBStringEncoding::rebuildQuartetTable() {
+    if (shift_ != 6) return;
+    quartetTable_.assign(4 * 256, kNotDigit);
+    for (int c = 0; c < 128; ++c) {
+        const int value = reverseCharMap_[static_cast<size_t>(c)];
+        if (value < 0) continue;
+        for (int place = 0; place < 4; ++place)
+            quartetTable_[static_cast<size_t>(place * 256 + c)] = static_cast<uint32_t>(value) << (18 - 6 * place);
+    }
 }
 
 std::shared_ptr<ZEL_HRBStringEncoding> ZEL_HRBStringEncoding::stringEncodingWithString(std::string_view alphabet) {
@@ -106,6 +118,7 @@ void ZEL_HRBStringEncoding::addDecodeSynonyms(std::string_view synonyms) {
         else
             current = reverseCharMap_[c];
     }
+    rebuildQuartetTable();
 }
 
 bool ZEL_HRBStringEncoding::ignoreCharacters(std::string_view characters) {
@@ -151,11 +164,12 @@ std::string ZEL_HRBStringEncoding::encode(std::string_view bytes) const {
     } else {
         const int groupBytes = groupBytes_;
         const int padLen = padLen_;
+        const uint64_t mask = mask_;
         for (; end - in >= groupBytes; in += groupBytes, out += padLen) {
             uint64_t v = 0;
             for (int i = 0; i < groupBytes; ++i) v = (v << 8) | in[i];
             for (int i = padLen - 1; i >= 0; --i) {
-                out[i] = map[v & mask_];
+                out[i] = map[v & mask];
                 v >>= shift;
             }
         }
@@ -177,40 +191,41 @@ std::string ZEL_HRBStringEncoding::encode(std::string_view bytes) const {
     return result;
 }
 
-void ZEL_HRBStringEncoding::decodeGroups(const unsigned char*& in, const unsigned char* end,
-                                         unsigned char*& out) const {
-    const int8_t* map = reverseCharMap_.data();
+// Pointers and settings are locals here: stores through the byte pointer
+// could otherwise alias them and force a reload on every group.
+size_t ZEL_HRBStringEncoding::decodeGroups(const unsigned char* in, const unsigned char* end,
+                                           unsigned char* out) const {
+    size_t groups = 0;
     if (shift_ == 6) {
-        while (end - in >= 4) {
-            const int a = map[in[0]], b = map[in[1]], c = map[in[2]], d = map[in[3]];
-            if ((a | b | c | d) < 0) return;
-            const uint32_t v = (uint32_t(a) << 18) | (uint32_t(b) << 12) | (uint32_t(c) << 6) | uint32_t(d);
+        const uint32_t* t = quartetTable_.data();
+        for (; end - in >= 4; in += 4, out += 3, ++groups) {
+            const uint32_t v = t[in[0]] | t[256 + in[1]] | t[512 + in[2]] | t[768 + in[3]];
+            if (v & kNotDigit) break;
             out[0] = static_cast<unsigned char>(v >> 16);
             out[1] = static_cast<unsigned char>(v >> 8);
             out[2] = static_cast<unsigned char>(v);
-            in += 4;
-            out += 3;
         }
-        return;
+        return groups;
     }
+    const int8_t* map = reverseCharMap_.data();
+    const int shift = shift_;
     const int padLen = padLen_;
     const int groupBytes = groupBytes_;
-    while (end - in >= padLen) {
+    for (; end - in >= padLen; in += padLen, out += groupBytes, ++groups) {
         uint64_t v = 0;
         int marks = 0;
         for (int i = 0; i < padLen; ++i) {
             const int x = map[in[i]];
             marks |= x;
-            v = (v << shift_) | static_cast<uint64_t>(x & 0x7f);
+            v = (v << shift) | static_cast<uint64_t>(x & 0x7f);
         }
-        if (marks < 0) return;
+        if (marks < 0) break;
         for (int i = groupBytes - 1; i >= 0; --i) {
             out[i] = static_cast<unsigned char>(v);
             v >>= 8;
         }
-        in += padLen;
-        out += groupBytes;
     }
+    return groups;
 }
 
 std::optional<std::string> ZEL_HRBStringEncoding::decode(std::string_view text) const {
@@ -227,7 +242,9 @@ std::optional<std::string> ZEL_HRBStringEncoding::decode(std::string_view text) 
     while (in < end) {
         // Byte-aligned and no padding yet: whole groups go the quick way.
         if (bits == 0 && !paddingSeen) {
-            decodeGroups(in, end, out);
+            const size_t groups = decodeGroups(in, end, out);
+            in += groups * static_cast<size_t>(padLen_);
+            out += groups * static_cast<size_t>(groupBytes_);
             if (in == end) break;
         }
         const int value = reverseCharMap_[*in++];

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class ZEL_HRBStringEncoding {
 public:
@@ -60,7 +61,9 @@ private:
     static constexpr int8_t kPadding = -2;
     static constexpr int8_t kIgnore = -3;
 
-    void decodeGroups(const unsigned char*& in, const unsigned char* end, unsigned char*& out) const;
+    // Whole groups of digits from the start of [in, end): how many were written.
+    size_t decodeGroups(const unsigned char* in, const unsigned char* end, unsigned char* out) const;
+    void rebuildQuartetTable();
 
     std::string charMap_;                  // index to character
     std::array<int8_t, 256> reverseCharMap_;  // byte to digit value or a negative mark
@@ -70,6 +73,10 @@ private:
     char paddingChar_ = 0;
     int padLen_ = 0;    // characters per whole group
     int groupBytes_ = 0;  // bytes per whole group
+    // Base64 only: for each of the four places in a group, byte to the digit's
+    // bits in place, or kNotDigit; one OR per group tells whether all are digits.
+    static constexpr uint32_t kNotDigit = 1u << 31;
+    std::vector<uint32_t> quartetTable_;
 };
 
 // The device-signals library knows the encoder by this name.

@@ -1,26 +1,47 @@
-// Placeholder until the GTK user-interface half lands: every UI request aborts
-// with a clear message instead of misbehaving.
-#include <cstdio>
-#include <cstdlib>
-
+#include "UiGtk.h"
+#include "ViewWidget.h"
 #include "platform/gtk/GtkUi.h"
 
 namespace platform::gtk {
 namespace {
-[[noreturn]] void missing(const char* what) {
-    std::fprintf(stderr, "platform/gtk: %s is not available yet\n", what);
-    std::abort();
-}
-class PendingUi final : public UiProvider {
+
+class GtkUiProvider final : public UiProvider {
 public:
-    Application& application() override { missing("Application"); }
-    Device& device() override { missing("Device"); }
-    Screen& mainScreen() override { missing("Screen"); }
-    std::unique_ptr<ViewPeer> makeViewPeer(View&) override { missing("views"); }
-    std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView&) override { missing("web views"); }
+    Application& application() override { return gtkApplication(); }
+    Device& device() override { return gtkDevice(); }
+    Screen& mainScreen() override { return screen_; }
+    std::unique_ptr<ViewPeer> makeViewPeer(View& view) override {
+        ensureToolkit();
+        return makeGtkViewPeer(view);
+    }
+    std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) override {
+        ensureToolkit();
+        return makeGtkWebViewPeer(view);
+    }
+
+private:
+    static void ensureToolkit() {
+        static bool ready = false;
+        if (ready) return;
+        ready = true;
+        gtk_init();
+        installStyles();
+    }
+    GtkScreenImpl screen_;
 };
+
 }  // namespace
 
-std::unique_ptr<UiProvider> makeUiProvider() { return std::make_unique<PendingUi>(); }
+GtkApplicationImpl& gtkApplication() {
+    static GtkApplicationImpl* app = new GtkApplicationImpl();  // lives as long as the process
+    return *app;
+}
+
+GtkDeviceImpl& gtkDevice() {
+    static GtkDeviceImpl device;
+    return device;
+}
+
+std::unique_ptr<UiProvider> makeUiProvider() { return std::make_unique<GtkUiProvider>(); }
 
 }  // namespace platform::gtk

@@ -63,8 +63,9 @@ TEST_F(StatisticsCoreTest, StoredJunkIsIgnoredAndReplacedByTheNextSave) {
     }
     EXPECT_EQ(defaults().objectForKey("nimbra_stats_shared"), platform::Value(platform::Dictionary{{"pcc", 1}}));
 
+    // (The stores refuse a null inside a dictionary, so none can be stored.)
     defaults().setObject(platform::Dictionary{{"pcc", "3"}, {"preqs", platform::Dictionary{}}, {"pcbo", 1},
-                                              {"plpnc", 2.9}, {"plpsnc", platform::Value()}},
+                                              {"plpnc", 2.9}, {"plpsnc", platform::Array{}}},
                          "nimbra_stats_shared");
     platform::Dictionary p = stats()->parameters();
     EXPECT_EQ(p.count("pcc"), 0u);

@@ -1,0 +1,22 @@
+#pragma once
+// The application's fixed addresses.
+
+#include <optional>
+#include <string>
+
+namespace mensajes {
+
+// The carrier's message form (TLS) and a messaging service's mobile page.
+inline constexpr const char kFirstPageAddress[] = "https://sms.auroramovil.example/enviar";
+inline constexpr const char kThirdPageAddress[] = "http://m.mensajeria-libre.example/sms";
+// The bundled page: a resource of type "html" named after the carrier.
+inline constexpr const char kLocalPageName[] = "auroramovil";
+inline constexpr const char kLocalPageType[] = "html";
+inline constexpr const char kContactAddress[] = "mailto:autor@mensajes-app.example";
+
+// Development and test builds may point the two remote screens elsewhere
+// (MENSAJES_FIRST_PAGE, MENSAJES_THIRD_PAGE); otherwise the constants above.
+std::string firstPageAddress();
+std::string thirdPageAddress();
+
+}  // namespace mensajes

@@ -1,0 +1,98 @@
+#include "Screens.h"
+
+#include "Constants.h"
+#include "Mensajes.h"
+#include "platform/Http.h"
+#include "platform/InterfaceFile.h"
+
+namespace {
+bool portraitOnly(platform::InterfaceOrientation o) { return o == platform::InterfaceOrientation::Portrait; }
+
+void loadAddress(platform::WebView* web, const std::string& address) {
+    if (!web) return;
+    if (auto url = platform::URL::parse(address)) web->loadRequest(platform::URLRequest(*url));
+}
+}  // namespace
+
+// ---- FirstViewController
+
+FirstViewController::FirstViewController(std::string interfaceName) : ViewController(std::move(interfaceName)) {
+    outlets().add("webView", webView);
+    outlets().add("cargando", cargando);
+    outlets().addAction("mailto", [this] { mailto(); });
+}
+
+FirstViewController::~FirstViewController() = default;
+
+void FirstViewController::viewDidLoad() {
+    ViewController::viewDidLoad();
+    // The banner goes into the strip at (0, 361, 320, 50), left free here.
+}
+
+void FirstViewController::viewWillAppear(bool) {
+    loadAddress(webView.get(), mensajes::firstPageAddress());
+    watch_.start(webView, cargando);
+}
+
+void FirstViewController::viewDidUnload() {}
+
+bool FirstViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
+    return portraitOnly(o);
+}
+
+void FirstViewController::mailto() { mensajes::openContactAddress(); }
+
+// ---- ThirdViewController
+
+ThirdViewController::ThirdViewController(std::string interfaceName) : ViewController(std::move(interfaceName)) {
+    outlets().add("webView2", webView2);
+}
+
+void ThirdViewController::viewWillAppear(bool) { loadAddress(webView2.get(), mensajes::thirdPageAddress()); }
+
+bool ThirdViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
+    return portraitOnly(o);
+}
+
+// ---- FourthViewController
+
+FourthViewController::FourthViewController(std::string interfaceName) : ViewController(std::move(interfaceName)) {
+    outlets().add("webView3", webView3);
+    outlets().add("activado", activado);
+}
+
+FourthViewController::~FourthViewController() = default;
+
+void FourthViewController::viewDidLoad() {
+    // The banner goes into the strip at (0, 361, 320, 50), left free here.
+}
+
+void FourthViewController::viewWillAppear(bool) {
+    // A missing page leaves the web view empty.
+    if (auto path = platform::InterfaceFile::pathForResource(mensajes::kLocalPageName, mensajes::kLocalPageType))
+        if (webView3) webView3->loadRequest(platform::URLRequest(platform::URL::fileURL(*path, false)));
+    watch_.start(webView3, activado);
+}
+
+void FourthViewController::viewDidUnload() {}
+
+bool FourthViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
+    return portraitOnly(o);
+}
+
+// ---- AyudaViewController
+
+AyudaViewController::AyudaViewController(std::string interfaceName) : ViewController(std::move(interfaceName)) {
+    outlets().add("scrollview", scrollview);
+    outlets().addAction("mailto", [] { mensajes::openContactAddress(); });
+}
+
+void AyudaViewController::viewDidLoad() {
+    if (scrollview) {
+        scrollview->setScrollEnabled(true);
+        scrollview->setContentSize({kContentWidth, kContentHeight});
+    }
+    ViewController::viewDidLoad();
+}
+
+void AyudaViewController::viewDidUnload() { ViewController::viewDidUnload(); }

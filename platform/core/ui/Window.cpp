@@ -1,0 +1,116 @@
+#include "platform/Window.h"
+
+#include <algorithm>
+
+#include "platform/Application.h"
+#include "platform/Backend.h"
+#include "platform/ViewController.h"
+
+namespace platform {
+namespace {
+std::weak_ptr<Window>& keySlot() {
+    static auto* slot = new std::weak_ptr<Window>();
+    return *slot;
+}
+constexpr double kStatusBarHeight = 20;
+}  // namespace
+
+Window::Window(const Rect& frame) : View(frame, NoPeer{}) {
+    setHidden(true);  // until made key and visible
+    setBackgroundColor(Color::black());
+    setPeer(backend().makeViewPeer(*this));
+}
+
+Window::~Window() = default;
+
+std::shared_ptr<Window> Window::window() const {
+    return std::dynamic_pointer_cast<Window>(std::const_pointer_cast<View>(weak_from_this().lock()));
+}
+
+std::shared_ptr<ViewController> Window::rootViewController() const {
+    if (auto root = root_.lock()) return root;
+    for (auto& v : subviews())
+        if (auto c = ViewController::controllerForView(v.get())) return c;
+    return nullptr;
+}
+
+void Window::setRootViewController(std::shared_ptr<ViewController> controller) {
+    auto old = root_.lock();
+    if (old == controller) return;
+    if (old) {
+        if (old->isAppeared()) {
+            old->beginAppearanceTransition(false, false);
+            old->endAppearanceTransition();
+        }
+        if (old->isViewLoaded()) old->view()->removeFromSuperview();
+    }
+    ownedRoot_ = controller;
+    root_ = controller;
+    if (!controller) return;
+    auto v = controller->view();
+    v->setAutoresizingMask(kAutoresizingFlexibleWidth | kAutoresizingFlexibleHeight);
+    v->setFrame(applicationFrame());
+    insertSubviewAtIndex(v, 0);
+    if (visible_) {
+        controller->beginAppearanceTransition(true, false);
+        controller->endAppearanceTransition();
+    }
+}
+
+void Window::makeKeyAndVisible() {
+    setHidden(false);
+    keySlot() = window();
+    visible_ = true;
+    auto root = rootViewController();
+    if (!root || root->isAppeared()) return;
+    auto v = root->view();
+    if (v->superview().get() != this) {
+        v->setFrame(applicationFrame());
+        insertSubviewAtIndex(v, 0);
+    }
+    root->beginAppearanceTransition(true, false);
+    root->endAppearanceTransition();
+}
+
+bool Window::isKeyWindow() const { return keySlot().lock().get() == this; }
+std::shared_ptr<Window> Window::keyWindow() { return keySlot().lock(); }
+
+std::shared_ptr<ViewController> Window::topViewController() const {
+    auto c = rootViewController();
+    while (c && c->modalViewController()) c = c->modalViewController();
+    return c;
+}
+
+Rect Window::applicationFrame() const {
+    auto b = bounds();
+    if (Application::shared().isStatusBarHidden()) return b;
+    return Rect(0, kStatusBarHeight, b.width(), std::max(0.0, b.height() - kStatusBarHeight));
+}
+
+bool Window::deviceDidRotate(InterfaceOrientation orientation) {
+    if (orientation == InterfaceOrientation::Unknown) return false;
+    auto top = topViewController();
+    if (!top || !top->shouldAutorotateToInterfaceOrientation(orientation)) return false;
+    auto& app = Application::shared();
+    auto from = app.statusBarOrientation();
+    if (from == orientation) return true;
+    std::vector<std::shared_ptr<ViewController>> chain;
+    for (auto c = rootViewController(); c; c = c->modalViewController()) chain.push_back(c);
+    constexpr double kRotationDuration = 0.3;
+    for (auto& c : chain) c->rotateTo(orientation, kRotationDuration);
+    app.setStatusBarOrientation(orientation);
+    double shortSide = std::min(frame().width(), frame().height());
+    double longSide = std::max(frame().width(), frame().height());
+    if (isLandscape(orientation)) setFrame(Rect(frame().x(), frame().y(), longSide, shortSide));
+    else setFrame(Rect(frame().x(), frame().y(), shortSide, longSide));
+    statusBarDidChange();
+    for (auto& c : chain) c->finishRotation(from, orientation);
+    return true;
+}
+
+void Window::statusBarDidChange() {
+    for (auto c = rootViewController(); c; c = c->modalViewController())
+        if (c->isViewLoaded() && c->view()->superview().get() == this) c->view()->setFrame(applicationFrame());
+}
+
+}  // namespace platform

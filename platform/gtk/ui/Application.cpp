@@ -1,0 +1,195 @@
+// Application, device and screen on the desktop.
+#include <sys/utsname.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+#include "UiGtk.h"
+#include "ViewWidget.h"
+#include "platform/ApplicationMain.h"
+#include "platform/Backend.h"
+#include "platform/Services.h"
+
+namespace platform::gtk {
+
+void refreshWindowStatusBar(WindowPeer* peer);
+GtkWindow* gtkWindowOf(WindowPeer* peer);
+
+namespace {
+std::string readFile(const char* path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    if (in) s << in.rdbuf();
+    return s.str();
+}
+}  // namespace
+
+// ---- Application
+
+GtkApplicationImpl::GtkApplicationImpl() = default;
+
+GtkApplicationImpl::~GtkApplicationImpl() {
+    if (app_) g_object_unref(app_);
+}
+
+GtkApplication* GtkApplicationImpl::gtkApplication() {
+    // Only for the idle inhibit; made once, and given up for good when the
+    // session refuses it (no session bus on a test display, for instance).
+    if (appTried_) return app_;
+    appTried_ = true;
+    std::string id = hasBackend() ? Paths::current().bundleIdentifier() : "";
+    if (id.empty() || !g_application_id_is_valid(id.c_str())) return nullptr;
+    // Without a session bus there is nobody to inhibit; registering would
+    // autolaunch a bus of its own, which outlives us.
+    if (!g_getenv("DBUS_SESSION_BUS_ADDRESS")) return nullptr;
+    GtkApplication* app = gtk_application_new(id.c_str(), G_APPLICATION_NON_UNIQUE);
+    GError* error = nullptr;
+    if (!g_application_register(G_APPLICATION(app), nullptr, &error)) {
+        if (error) g_error_free(error);
+        g_object_unref(app);
+        return nullptr;
+    }
+    app_ = app;
+    return app_;
+}
+
+ApplicationState GtkApplicationImpl::applicationState() const { return ApplicationLifecycle::shared().state(); }
+
+bool GtkApplicationImpl::canOpenURL(const URL& url) const {
+    std::string scheme = toLowerASCII(url.scheme());
+    if (scheme.empty()) return false;
+    GAppInfo* info = g_app_info_get_default_for_uri_scheme(scheme.c_str());
+    if (!info) return false;
+    g_object_unref(info);
+    return true;
+}
+
+bool GtkApplicationImpl::openURL(const URL& url) {
+    if (!canOpenURL(url)) return false;
+    GError* error = nullptr;
+    bool ok = g_app_info_launch_default_for_uri(url.absoluteString().c_str(), nullptr, &error);
+    if (!ok) {
+        log(std::string("could not open a URL: ") + (error ? error->message : "no handler"));
+        if (error) g_error_free(error);
+    }
+    return ok;
+}
+
+void GtkApplicationImpl::setStatusBarHidden(bool hidden, bool) {
+    if (hidden == statusBarHidden_) return;
+    statusBarHidden_ = hidden;
+    refreshStatusBars();
+}
+
+void GtkApplicationImpl::setStatusBarOrientation(InterfaceOrientation orientation) {
+    if (orientation == InterfaceOrientation::Unknown) return;
+    orientation_ = orientation;
+    refreshStatusBars();
+}
+
+void GtkApplicationImpl::setNetworkActivityIndicatorVisible(bool visible) {
+    if (visible == networkIndicator_) return;
+    networkIndicator_ = visible;
+    refreshStatusBars();
+}
+
+Rect GtkApplicationImpl::statusBarFrame() const {
+    if (statusBarHidden_) return Rect();
+    return Rect(0, 0, gtkScreenBounds().width(), kStatusBarHeight);
+}
+
+void GtkApplicationImpl::setIdleTimerDisabled(bool disabled) {
+    idleTimerDisabled_ = disabled;
+    applyInhibit();
+}
+
+void GtkApplicationImpl::applyInhibit() {
+    GtkApplication* app = gtkApplication();
+    if (idleTimerDisabled_ && !inhibitCookie_ && app && !windows_.empty()) {
+        inhibitCookie_ = gtk_application_inhibit(app, gtkWindowOf(windows_.front()), GTK_APPLICATION_INHIBIT_IDLE,
+                                                 "Showing a full-screen page");
+    } else if (!idleTimerDisabled_ && inhibitCookie_ && app) {
+        gtk_application_uninhibit(app, inhibitCookie_);
+        inhibitCookie_ = 0;
+    }
+}
+
+void GtkApplicationImpl::addWindow(WindowPeer* peer) {
+    windows_.push_back(peer);
+    applyInhibit();
+}
+
+void GtkApplicationImpl::removeWindow(WindowPeer* peer) {
+    std::erase(windows_, peer);
+    if (windows_.empty() && inhibitCookie_ && app_) {
+        gtk_application_uninhibit(app_, inhibitCookie_);
+        inhibitCookie_ = 0;
+    }
+}
+
+void GtkApplicationImpl::refreshStatusBars() {
+    for (auto* w : windows_) refreshWindowStatusBar(w);
+    if (auto key = Window::keyWindow()) key->statusBarDidChange();
+}
+
+// ---- Device
+
+std::string osReleaseValue(const std::string& text, const std::string& key) {
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
+        std::string v = line.substr(key.size() + 1);
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+        return v;
+    }
+    return "";
+}
+
+std::string GtkDeviceImpl::model() const { return "Linux Phone"; }
+
+std::string GtkDeviceImpl::systemVersion() const {
+    std::string text = readFile("/etc/os-release");
+    if (text.empty()) text = readFile("/usr/lib/os-release");
+    std::string v = osReleaseValue(text, "VERSION_ID");
+    if (!v.empty()) return v;
+    struct utsname u {};
+    return uname(&u) == 0 ? std::string(u.release) : std::string("0");
+}
+
+std::string GtkDeviceImpl::uniqueIdentifier() const {
+    std::string id = readFile("/etc/machine-id");
+    if (id.empty()) id = readFile("/var/lib/dbus/machine-id");
+    id.erase(std::remove_if(id.begin(), id.end(), [](char c) { return !std::isxdigit(static_cast<unsigned char>(c)); }),
+             id.end());
+    return id;
+}
+
+// ---- Screen
+
+Rect gtkScreenBounds() {
+    return isLandscape(gtkApplication().statusBarOrientation()) ? Rect(0, 0, 480, 320) : Rect(0, 0, 320, 480);
+}
+
+Rect GtkScreenImpl::bounds() const { return gtkScreenBounds(); }
+
+double GtkScreenImpl::scale() const {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display) return 1.0;
+    GListModel* monitors = gdk_display_get_monitors(display);
+    if (!monitors || g_list_model_get_n_items(monitors) == 0) return 1.0;
+    auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0));
+    int scale = gdk_monitor_get_scale_factor(monitor);
+    g_object_unref(monitor);
+    return scale > 0 ? double(scale) : 1.0;
+}
+
+Rect GtkScreenImpl::applicationFrame() const {
+    Rect b = bounds();
+    if (gtkApplication().isStatusBarHidden()) return b;
+    return Rect(0, kStatusBarHeight, b.width(), b.height() - kStatusBarHeight);
+}
+
+}  // namespace platform::gtk

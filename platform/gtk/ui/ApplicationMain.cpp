@@ -1,0 +1,34 @@
+#include "platform/ApplicationMain.h"
+
+#include <gtk/gtk.h>
+
+#include "platform/InterfaceFile.h"
+#include "platform/RunLoop.h"
+#include "platform/Services.h"
+#include "platform/gtk/GtkBackend.h"
+
+namespace platform {
+
+int applicationMain(int argc, char** argv, const LaunchOptions& options) {
+    (void)argc;
+    if (argv && argv[0]) g_set_prgname(argv[0]);
+    auto& backend = gtk::GtkBackend::install(options.identifier);
+    if (!options.resourcesDirectory.empty()) {
+        backend.setResourcesDirectory(options.resourcesDirectory);
+        InterfaceFile::setSearchDirectory(options.resourcesDirectory);
+    }
+    if (!gtk_init_check()) {
+        log("no display to show the application on");
+        return 1;
+    }
+    std::string error;
+    if (!launchApplication(options.mainInterface, &error)) {
+        log("the main interface \"" + options.mainInterface + "\" could not be built: " + error);
+        return 1;
+    }
+    RunLoop::main().run();
+    ApplicationLifecycle::shared().terminate();
+    return 0;
+}
+
+}  // namespace platform

@@ -1,0 +1,456 @@
+// Peers of the plain views, the controls and the window.
+#include <ctime>
+
+#include "UiGtk.h"
+#include "platform/gtk/GtkViews.h"
+#include "ViewWidget.h"
+#include "platform/ActivityIndicatorView.h"
+#include "platform/ApplicationMain.h"
+#include "platform/Button.h"
+#include "platform/Label.h"
+#include "platform/RunLoop.h"
+#include "platform/ScrollView.h"
+
+namespace platform::gtk {
+
+namespace {
+
+class BasicPeer : public ViewPeer, public GtkPeer {
+public:
+    BasicPeer(View& view, GtkWidget* content) : widget_(view, content) {}
+    ViewWidget& viewWidget() override { return widget_; }
+    void frameChanged() override { widget_.frameChanged(); }
+    void propertiesChanged() override {
+        widget_.propertiesChanged();
+        refresh();
+    }
+    void subviewsChanged() override { widget_.subviewsChanged(); }
+
+protected:
+    virtual void refresh() {}
+    ViewWidget widget_;
+};
+
+// ---- Label
+
+void setLabelText(GtkLabel* label, const std::string& text, double size, bool bold, Color color) {
+    PangoAttrList* attrs = pango_attr_list_new();
+    pango_attr_list_insert(attrs, pango_attr_size_new_absolute(int(size * PANGO_SCALE)));
+    pango_attr_list_insert(attrs, pango_attr_weight_new(bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL));
+    pango_attr_list_insert(attrs, pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
+                                                            guint16(color.blue * 65535)));
+    pango_attr_list_insert(attrs, pango_attr_foreground_alpha_new(guint16(color.alpha * 65535)));
+    gtk_label_set_attributes(label, attrs);
+    pango_attr_list_unref(attrs);
+    gtk_label_set_text(label, text.c_str());
+}
+
+class LabelPeer final : public BasicPeer {
+public:
+    explicit LabelPeer(Label& label) : BasicPeer(label, gtk_label_new("")), label_(label) { refresh(); }
+    void refresh() override {
+        auto* l = GTK_LABEL(widget_.content());
+        setLabelText(l, label_.text(), label_.fontSize(), label_.isBold(), label_.textColor());
+        float x = label_.textAlignment() == TextAlignment::Center  ? 0.5f
+                  : label_.textAlignment() == TextAlignment::Right ? 1.0f
+                                                                   : 0.0f;
+        gtk_label_set_xalign(l, x);
+        gtk_label_set_justify(l, label_.textAlignment() == TextAlignment::Center  ? GTK_JUSTIFY_CENTER
+                                 : label_.textAlignment() == TextAlignment::Right ? GTK_JUSTIFY_RIGHT
+                                                                                  : GTK_JUSTIFY_LEFT);
+        gtk_label_set_wrap(l, label_.numberOfLines() != 1);
+        gtk_label_set_wrap_mode(l, PANGO_WRAP_WORD_CHAR);
+        gtk_label_set_ellipsize(l, label_.numberOfLines() == 0 ? PANGO_ELLIPSIZE_NONE : PANGO_ELLIPSIZE_END);
+        gtk_label_set_lines(l, label_.numberOfLines() == 0 ? -1 : label_.numberOfLines());
+        // Narrow minimum so the frame decides the width.
+        gtk_label_set_width_chars(l, 0);
+        gtk_label_set_max_width_chars(l, 1);
+    }
+
+private:
+    Label& label_;
+};
+
+// ---- Activity indicator
+
+class SpinnerPeer final : public BasicPeer {
+public:
+    explicit SpinnerPeer(ActivityIndicatorView& v) : BasicPeer(v, gtk_spinner_new()), spinner_(v) { refresh(); }
+    void refresh() override {
+        GtkWidget* s = widget_.content();
+        gtk_spinner_set_spinning(GTK_SPINNER(s), spinner_.isAnimating());
+        gtk_widget_remove_css_class(s, "nimbra-white");
+        gtk_widget_remove_css_class(s, "nimbra-gray");
+        gtk_widget_add_css_class(s, spinner_.style() == ActivityIndicatorStyle::Gray ? "nimbra-gray" : "nimbra-white");
+    }
+
+private:
+    ActivityIndicatorView& spinner_;
+};
+
+// ---- Scroll view
+
+class ScrollPeer final : public BasicPeer {
+public:
+    explicit ScrollPeer(ScrollView& v) : BasicPeer(v, gtk_scrolled_window_new()), scroll_(v) {
+        document_ = ViewWidget::newFrame();
+        gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(widget_.content()), document_);
+        widget_.setChildHost(document_);
+        for (auto* adj : {hadj(), vadj()})
+            g_signal_connect(adj, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
+                                 static_cast<ScrollPeer*>(self)->userScrolled();
+                             }),
+                             this);
+        refresh();
+    }
+    ~ScrollPeer() override {
+        for (auto* adj : {hadj(), vadj()}) g_signal_handlers_disconnect_by_data(adj, this);
+    }
+    void refresh() override {
+        Size s = scroll_.contentSize();
+        gtk_widget_set_size_request(document_, int(s.width + 0.5), int(s.height + 0.5));
+        auto policy = scroll_.isScrollEnabled() ? GTK_POLICY_AUTOMATIC : GTK_POLICY_EXTERNAL;
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(widget_.content()), policy, policy);
+        applying_ = true;
+        Point o = scroll_.contentOffset();
+        if (gtk_adjustment_get_value(hadj()) != o.x) gtk_adjustment_set_value(hadj(), o.x);
+        if (gtk_adjustment_get_value(vadj()) != o.y) gtk_adjustment_set_value(vadj(), o.y);
+        applying_ = false;
+    }
+
+private:
+    GtkAdjustment* hadj() { return gtk_scrolled_window_get_hadjustment(GTK_SCROLLED_WINDOW(widget_.content())); }
+    GtkAdjustment* vadj() { return gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(widget_.content())); }
+    void userScrolled() {
+        if (!applying_) scroll_.userDidScroll({gtk_adjustment_get_value(hadj()), gtk_adjustment_get_value(vadj())});
+    }
+    ScrollView& scroll_;
+    GtkWidget* document_;
+    bool applying_ = false;
+};
+
+// ---- Button
+
+GtkWidget* pictureFor(const Image& image) {
+    if (!image.symbolName().empty()) {
+        GtkWidget* icon = gtk_image_new_from_icon_name(image.symbolName().c_str());
+        gtk_image_set_pixel_size(GTK_IMAGE(icon), int(image.size().height));
+        gtk_widget_add_css_class(icon, "nimbra-symbol");
+        return icon;
+    }
+    GBytes* bytes = g_bytes_new(image.pngData().data(), image.pngData().size());
+    GError* error = nullptr;
+    GdkTexture* texture = gdk_texture_new_from_bytes(bytes, &error);
+    g_bytes_unref(bytes);
+    if (!texture) {
+        if (error) g_error_free(error);
+        return nullptr;  // a damaged picture shows nothing
+    }
+    GtkWidget* picture = gtk_picture_new_for_paintable(GDK_PAINTABLE(texture));
+    g_object_unref(texture);
+    gtk_picture_set_can_shrink(GTK_PICTURE(picture), TRUE);
+    gtk_picture_set_content_fit(GTK_PICTURE(picture), GTK_CONTENT_FIT_CONTAIN);
+    gtk_widget_set_size_request(picture, int(image.size().width + 0.5), int(image.size().height + 0.5));
+    return picture;
+}
+
+const char* symbolIcon(ButtonSymbol s) {
+    switch (s) {
+    case ButtonSymbol::Refresh: return "view-refresh-symbolic";
+    case ButtonSymbol::Action: return "send-to-symbolic";
+    case ButtonSymbol::Stop: return "process-stop-symbolic";
+    case ButtonSymbol::Reply: return "mail-reply-sender-symbolic";
+    case ButtonSymbol::Add: return "list-add-symbolic";
+    case ButtonSymbol::None: break;
+    }
+    return nullptr;
+}
+
+class ButtonPeer final : public BasicPeer {
+public:
+    explicit ButtonPeer(Button& b) : BasicPeer(b, gtk_box_new(GTK_ORIENTATION_VERTICAL, 1)), button_(b) {
+        GtkWidget* box = widget_.content();
+        gtk_widget_add_css_class(box, "nimbra-button");
+        if (b.buttonType() == ButtonType::RoundedRect) gtk_widget_add_css_class(box, "nimbra-rounded");
+        gtk_widget_set_valign(box, GTK_ALIGN_FILL);
+        click_ = gtk_gesture_click_new();
+        gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click_), GDK_BUTTON_PRIMARY);
+        g_signal_connect(click_, "pressed", G_CALLBACK(+[](GtkGestureClick* g, int, double, double, gpointer self) {
+                             gtk_gesture_set_state(GTK_GESTURE(g), GTK_EVENT_SEQUENCE_CLAIMED);
+                             static_cast<ButtonPeer*>(self)->later([](Button& b) { b.touchDown(); });
+                         }),
+                         this);
+        g_signal_connect(click_, "released", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
+                             auto* peer = static_cast<ButtonPeer*>(self);
+                             GtkWidget* w = peer->widget_.outer();
+                             bool inside = x >= 0 && y >= 0 && x < gtk_widget_get_width(w) &&
+                                           y < gtk_widget_get_height(w);
+                             peer->later([inside](Button& b) { b.touchUp(inside); });
+                         }),
+                         this);
+        g_signal_connect(click_, "stopped", G_CALLBACK(+[](GtkGestureClick*, gpointer self) {
+                             static_cast<ButtonPeer*>(self)->later([](Button& b) {
+                                 if (b.isHighlighted()) b.setHighlighted(false);
+                             });
+                         }),
+                         this);
+        gtk_widget_add_controller(widget_.outer(), GTK_EVENT_CONTROLLER(click_));
+        refresh();
+    }
+    ~ButtonPeer() override {
+        g_signal_handlers_disconnect_by_data(click_, this);
+        RunLoop::main().cancelPerformRequests(this);
+    }
+
+    void refresh() override {
+        GtkWidget* box = widget_.content();
+        while (GtkWidget* child = gtk_widget_get_first_child(box)) gtk_box_remove(GTK_BOX(box), child);
+        bool hasImage = false;
+        if (auto image = button_.image()) {
+            if (GtkWidget* picture = pictureFor(*image)) {
+                gtk_widget_set_halign(picture, GTK_ALIGN_CENTER);
+                gtk_widget_set_vexpand(picture, TRUE);
+                gtk_widget_set_valign(picture, button_.title().empty() ? GTK_ALIGN_CENTER : GTK_ALIGN_END);
+                gtk_box_append(GTK_BOX(box), picture);
+                hasImage = true;
+            }
+        } else if (const char* icon = symbolIcon(button_.symbol())) {
+            GtkWidget* image = gtk_image_new_from_icon_name(icon);
+            gtk_image_set_pixel_size(GTK_IMAGE(image), 20);
+            gtk_widget_add_css_class(image, "nimbra-symbol");
+            gtk_widget_set_vexpand(image, TRUE);
+            gtk_box_append(GTK_BOX(box), image);
+            hasImage = true;
+        }
+        if (!button_.title().empty()) {
+            GtkWidget* label = gtk_label_new("");
+            double size = hasImage ? 10 : 15;
+            setLabelText(GTK_LABEL(label), button_.title(), size, button_.isBold() || !hasImage,
+                         button_.titleColor());
+            gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+            gtk_widget_set_vexpand(label, !hasImage);
+            gtk_widget_set_valign(label, hasImage ? GTK_ALIGN_START : GTK_ALIGN_CENTER);
+            gtk_box_append(GTK_BOX(box), label);
+        }
+        auto toggle = [box](const char* cls, bool on) {
+            if (on) gtk_widget_add_css_class(box, cls);
+            else gtk_widget_remove_css_class(box, cls);
+        };
+        toggle("nimbra-glow", button_.isHighlighted() && button_.showsTouchWhenHighlighted());
+        toggle("nimbra-selected", button_.isSelected());
+        gtk_widget_set_opacity(box, button_.isEnabled() ? 1.0 : 0.4);
+        gtk_widget_set_tooltip_text(widget_.outer(),
+                                    button_.accessibilityLabel().empty() ? nullptr : button_.accessibilityLabel().c_str());
+    }
+
+private:
+    // Actions may tear down the screen this button is on: run them from the
+    // run loop, not from inside GTK's event handling, and only while the
+    // button still exists.
+    template <class F>
+    void later(F f) {
+        std::weak_ptr<View> weak = button_.weak_from_this();
+        RunLoop::main().performAfterDelay(this, 0, [weak, f] {
+            if (auto v = std::dynamic_pointer_cast<Button>(weak.lock())) f(*v);
+        });
+    }
+    Button& button_;
+    GtkGesture* click_;
+};
+
+}  // namespace
+
+// ---- Window
+
+class WindowPeer final : public ViewPeer, public GtkPeer {
+public:
+    explicit WindowPeer(Window& window) : widget_(window, nullptr), window_(window) {
+        installStyles();
+        gtkWindow_ = GTK_WINDOW(g_object_ref(gtk_window_new()));
+        gtk_window_set_resizable(gtkWindow_, FALSE);
+        gtk_window_set_title(gtkWindow_, g_get_application_name() ? g_get_application_name() : "");
+        if (GtkApplication* app = gtkApplication().gtkApplication()) gtk_window_set_application(gtkWindow_, app);
+        GtkWidget* overlay = gtk_overlay_new();
+        gtk_overlay_set_child(GTK_OVERLAY(overlay), widget_.outer());
+        buildStatusBar();
+        gtk_overlay_add_overlay(GTK_OVERLAY(overlay), statusBar_);
+        gtk_window_set_child(gtkWindow_, overlay);
+
+        g_signal_connect(gtkWindow_, "close-request", G_CALLBACK(+[](GtkWindow* w, gpointer) -> gboolean {
+                             // Closing the phone window ends the application.
+                             ApplicationLifecycle::shared().terminate();
+                             gtk_widget_set_visible(GTK_WIDGET(w), FALSE);
+                             RunLoop::main().quit();
+                             return TRUE;
+                         }),
+                         this);
+        g_signal_connect_swapped(gtkWindow_, "map", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
+        g_signal_connect_swapped(gtkWindow_, "unmap", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
+        g_signal_connect_swapped(gtkWindow_, "realize", G_CALLBACK(+[](WindowPeer* p) { p->watchSurface(); }), this);
+
+        keys_ = gtk_event_controller_key_new();
+        g_signal_connect(keys_, "key-pressed",
+                         G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state,
+                                        gpointer self) -> gboolean {
+                             if (!(state & GDK_CONTROL_MASK) || (key != GDK_KEY_Left && key != GDK_KEY_Right))
+                                 return FALSE;
+                             static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
+                             return TRUE;
+                         }),
+                         this);
+        gtk_widget_add_controller(GTK_WIDGET(gtkWindow_), keys_);
+
+        // Every press is shown to the view tree's hit test before the widget
+        // under it handles it.
+        touches_ = gtk_gesture_click_new();
+        gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(touches_), 0);
+        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(touches_), GTK_PHASE_CAPTURE);
+        g_signal_connect(touches_, "pressed", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
+                             static_cast<WindowPeer*>(self)->pressed(x, y);
+                         }),
+                         this);
+        gtk_widget_add_controller(GTK_WIDGET(gtkWindow_), GTK_EVENT_CONTROLLER(touches_));
+
+        clockSource_ = g_timeout_add_seconds(15, +[](gpointer self) -> gboolean {
+            static_cast<WindowPeer*>(self)->refreshStatusBar();
+            return G_SOURCE_CONTINUE;
+        }, this);
+        gtkApplication().addWindow(this);
+        frameChanged();
+        propertiesChanged();
+        refreshStatusBar();
+    }
+
+    ~WindowPeer() override {
+        RunLoop::main().cancelPerformRequests(this);
+        gtkApplication().removeWindow(this);
+        g_source_remove(clockSource_);
+        if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
+        g_signal_handlers_disconnect_by_data(keys_, this);
+        g_signal_handlers_disconnect_by_data(touches_, this);
+        g_signal_handlers_disconnect_by_data(gtkWindow_, this);
+        // The root frame belongs to this peer's view widget: take it out first.
+        gtk_overlay_set_child(GTK_OVERLAY(gtk_window_get_child(gtkWindow_)), nullptr);
+        gtk_window_destroy(gtkWindow_);
+        g_object_unref(gtkWindow_);
+    }
+
+    ViewWidget& viewWidget() override { return widget_; }
+    GtkWindow* gtkWindow() const { return gtkWindow_; }
+
+    void frameChanged() override {
+        widget_.frameChanged();
+        Rect f = window_.frame();
+        gtk_window_set_default_size(gtkWindow_, int(f.width()), int(f.height()));
+        gtk_widget_set_size_request(statusBar_, int(f.width()), kStatusBarHeight);
+    }
+    void propertiesChanged() override {
+        widget_.propertiesChanged();
+        gtk_widget_set_visible(widget_.outer(), TRUE);
+        bool show = !window_.isHidden();
+        if (show && !gtk_widget_get_visible(GTK_WIDGET(gtkWindow_))) gtk_window_present(gtkWindow_);
+        else if (!show && gtk_widget_get_visible(GTK_WIDGET(gtkWindow_))) gtk_widget_set_visible(GTK_WIDGET(gtkWindow_), FALSE);
+    }
+    void subviewsChanged() override { widget_.subviewsChanged(); }
+
+    void refreshStatusBar() {
+        auto& app = gtkApplication();
+        gtk_widget_set_visible(statusBar_, !app.isStatusBarHidden());
+        gtk_spinner_set_spinning(GTK_SPINNER(networkSpinner_), app.isNetworkActivityIndicatorVisible());
+        gtk_widget_set_visible(networkSpinner_, app.isNetworkActivityIndicatorVisible());
+        char text[16] = "";
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        if (localtime_r(&now, &local)) std::strftime(text, sizeof text, "%H:%M", &local);
+        gtk_label_set_text(GTK_LABEL(clock_), text);
+    }
+
+private:
+    void buildStatusBar() {
+        statusBar_ = gtk_center_box_new();
+        gtk_widget_add_css_class(statusBar_, "nimbra-statusbar");
+        gtk_widget_set_valign(statusBar_, GTK_ALIGN_START);
+        gtk_widget_set_can_target(statusBar_, FALSE);
+        GtkWidget* start = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
+        gtk_box_append(GTK_BOX(start), gtk_label_new("Nimbra"));
+        networkSpinner_ = gtk_spinner_new();
+        gtk_widget_add_css_class(networkSpinner_, "nimbra-white");
+        gtk_widget_set_size_request(networkSpinner_, 12, 12);
+        gtk_box_append(GTK_BOX(start), networkSpinner_);
+        clock_ = gtk_label_new("");
+        gtk_center_box_set_start_widget(GTK_CENTER_BOX(statusBar_), start);
+        gtk_center_box_set_center_widget(GTK_CENTER_BOX(statusBar_), clock_);
+        gtk_center_box_set_end_widget(GTK_CENTER_BOX(statusBar_), gtk_label_new("100 %"));
+    }
+
+    void watchSurface() {
+        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gtkWindow_));
+        if (!surface || surface == surface_) return;
+        if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
+        surface_ = surface;
+        g_signal_connect_swapped(surface_, "notify::state", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }),
+                                 this);
+    }
+
+    void screenStateChanged() {
+        if (!window_.isKeyWindow()) return;
+        bool onScreen = gtk_widget_get_mapped(GTK_WIDGET(gtkWindow_));
+        if (surface_ && GDK_IS_TOPLEVEL(surface_))
+            onScreen = onScreen && !(gdk_toplevel_get_state(GDK_TOPLEVEL(surface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
+        // Deliver from the run loop: observers may change windows.
+        RunLoop::main().performAfterDelay(this, 0, [onScreen] { ApplicationLifecycle::shared().setOnScreen(onScreen); });
+    }
+
+    void turnDevice(bool clockwise) {
+        static constexpr InterfaceOrientation kTurn[] = {InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
+                                                         InterfaceOrientation::PortraitUpsideDown,
+                                                         InterfaceOrientation::LandscapeLeft};
+        int at = 0;
+        for (int i = 0; i < 4; ++i)
+            if (kTurn[i] == gtkDevice().orientation()) at = i;
+        auto next = kTurn[(at + (clockwise ? 1 : 3)) % 4];
+        gtkDevice().setOrientation(next);
+        std::weak_ptr<View> weak = window_.weak_from_this();
+        RunLoop::main().performAfterDelay(this, 0, [weak, next] {
+            if (auto w = std::dynamic_pointer_cast<Window>(weak.lock())) w->deviceDidRotate(next);
+        });
+    }
+
+    void pressed(double x, double y) {
+        double px = 0, py = 0;
+        if (!gtk_widget_translate_coordinates(GTK_WIDGET(gtkWindow_), widget_.outer(), x, y, &px, &py)) return;
+        static const Event touch{Event::Type::Touches};
+        if (auto self = window_.weak_from_this().lock()) self->hitTest(Point{px, py}, &touch);
+    }
+
+    ViewWidget widget_;
+    Window& window_;
+    GtkWindow* gtkWindow_;
+    GtkWidget* statusBar_ = nullptr;
+    GtkWidget* networkSpinner_ = nullptr;
+    GtkWidget* clock_ = nullptr;
+    GtkEventController* keys_ = nullptr;
+    GtkGesture* touches_ = nullptr;
+    GdkSurface* surface_ = nullptr;
+    guint clockSource_ = 0;
+};
+
+void refreshWindowStatusBar(WindowPeer* peer) { peer->refreshStatusBar(); }
+
+GtkWidget* widgetForView(const View& view) {
+    if (auto* w = dynamic_cast<WindowPeer*>(view.peer())) return GTK_WIDGET(w->gtkWindow());
+    auto* vw = ViewWidget::of(view);
+    return vw ? vw->outer() : nullptr;
+}
+GtkWindow* gtkWindowOf(WindowPeer* peer) { return peer->gtkWindow(); }
+
+std::unique_ptr<ViewPeer> makeGtkViewPeer(View& view) {
+    if (auto* w = dynamic_cast<Window*>(&view)) return std::make_unique<WindowPeer>(*w);
+    if (auto* l = dynamic_cast<Label*>(&view)) return std::make_unique<LabelPeer>(*l);
+    if (auto* b = dynamic_cast<Button*>(&view)) return std::make_unique<ButtonPeer>(*b);
+    if (auto* s = dynamic_cast<ActivityIndicatorView*>(&view)) return std::make_unique<SpinnerPeer>(*s);
+    if (auto* s = dynamic_cast<ScrollView*>(&view)) return std::make_unique<ScrollPeer>(*s);
+    return std::make_unique<BasicPeer>(view, nullptr);
+}
+
+}  // namespace platform::gtk

@@ -1,0 +1,179 @@
+#include "ViewWidget.h"
+
+#include <algorithm>
+
+namespace platform::gtk {
+
+// ---- The frame widget
+
+namespace {
+constexpr const char* kViewWidgetKey = "nimbra-view-widget";
+constexpr const char* kFillKey = "nimbra-fill";
+}  // namespace
+
+struct NimbraFrame {
+    GtkWidget parent_instance;
+};
+struct NimbraFrameClass {
+    GtkWidgetClass parent_class;
+};
+
+G_DEFINE_TYPE(NimbraFrame, nimbra_frame, GTK_TYPE_WIDGET)
+
+static void nimbra_frame_measure(GtkWidget*, GtkOrientation, int, int* minimum, int* natural, int* minBaseline,
+                                 int* natBaseline) {
+    // Sizes come from frames (size requests), never from the children.
+    *minimum = *natural = 0;
+    *minBaseline = *natBaseline = -1;
+}
+
+static void allocateChild(GtkWidget* child, int x, int y, int width, int height) {
+    int minW = 0, minH = 0, nat = 0;
+    gtk_widget_measure(child, GTK_ORIENTATION_HORIZONTAL, -1, &minW, &nat, nullptr, nullptr);
+    int w = std::max(width, minW);
+    gtk_widget_measure(child, GTK_ORIENTATION_VERTICAL, w, &minH, &nat, nullptr, nullptr);
+    GtkAllocation a{x, y, w, std::max(height, minH)};
+    gtk_widget_size_allocate(child, &a, -1);
+}
+
+static void nimbra_frame_size_allocate(GtkWidget* widget, int width, int height, int) {
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (!gtk_widget_get_visible(child)) continue;
+        if (auto* vw = static_cast<ViewWidget*>(g_object_get_data(G_OBJECT(child), kViewWidgetKey))) {
+            Rect f = vw->view().frame();
+            allocateChild(child, int(f.x()), int(f.y()), int(f.width() + 0.5), int(f.height() + 0.5));
+        } else {
+            allocateChild(child, 0, 0, width, height);
+        }
+    }
+}
+
+static void nimbra_frame_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
+    if (auto* vw = static_cast<ViewWidget*>(g_object_get_data(G_OBJECT(widget), kViewWidgetKey))) {
+        Color c = vw->view().backgroundColor();
+        if (c.alpha > 0) {
+            GdkRGBA rgba{float(c.red), float(c.green), float(c.blue), float(c.alpha)};
+            graphene_rect_t r = GRAPHENE_RECT_INIT(0, 0, float(gtk_widget_get_width(widget)),
+                                                   float(gtk_widget_get_height(widget)));
+            gtk_snapshot_append_color(snapshot, &rgba, &r);
+        }
+    }
+    for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+        gtk_widget_snapshot_child(widget, child, snapshot);
+}
+
+static void nimbra_frame_dispose(GObject* object) {
+    GtkWidget* widget = GTK_WIDGET(object);
+    while (GtkWidget* child = gtk_widget_get_first_child(widget)) gtk_widget_unparent(child);
+    G_OBJECT_CLASS(nimbra_frame_parent_class)->dispose(object);
+}
+
+static void nimbra_frame_class_init(NimbraFrameClass* klass) {
+    GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
+    widgetClass->measure = nimbra_frame_measure;
+    widgetClass->size_allocate = nimbra_frame_size_allocate;
+    widgetClass->snapshot = nimbra_frame_snapshot;
+    G_OBJECT_CLASS(klass)->dispose = nimbra_frame_dispose;
+}
+
+static void nimbra_frame_init(NimbraFrame*) {}
+
+GtkWidget* ViewWidget::newFrame() { return GTK_WIDGET(g_object_new(nimbra_frame_get_type(), nullptr)); }
+
+// ---- ViewWidget
+
+ViewWidget::ViewWidget(View& view, GtkWidget* content) : view_(view) {
+    outer_ = GTK_WIDGET(g_object_ref_sink(newFrame()));
+    childHost_ = outer_;
+    g_object_set_data(G_OBJECT(outer_), kViewWidgetKey, this);
+    if (content) {
+        content_ = GTK_WIDGET(g_object_ref_sink(content));
+        g_object_set_data(G_OBJECT(content_), kFillKey, GINT_TO_POINTER(1));
+        gtk_widget_set_parent(content_, outer_);
+    }
+    propertiesChanged();
+    frameChanged();
+}
+
+ViewWidget::~ViewWidget() {
+    g_object_set_data(G_OBJECT(outer_), kViewWidgetKey, nullptr);
+    if (GtkWidget* parent = gtk_widget_get_parent(outer_)) {
+        gtk_widget_unparent(outer_);
+        gtk_widget_queue_allocate(parent);
+    }
+    // Children of this frame belong to views that may live on.
+    while (GtkWidget* child = gtk_widget_get_first_child(childHost_)) {
+        if (child == content_) break;
+        gtk_widget_unparent(child);
+    }
+    if (content_) {
+        if (gtk_widget_get_parent(content_)) gtk_widget_unparent(content_);
+        g_object_unref(content_);
+    }
+    g_object_unref(outer_);
+}
+
+ViewWidget* ViewWidget::of(const View& view) {
+    auto* peer = dynamic_cast<GtkPeer*>(view.peer());
+    return peer ? &peer->viewWidget() : nullptr;
+}
+
+void ViewWidget::frameChanged() {
+    Rect f = view_.frame();
+    gtk_widget_set_size_request(outer_, int(f.width() + 0.5), int(f.height() + 0.5));
+    if (GtkWidget* parent = gtk_widget_get_parent(outer_)) gtk_widget_queue_allocate(parent);
+    gtk_widget_queue_allocate(outer_);
+}
+
+void ViewWidget::propertiesChanged() {
+    gtk_widget_set_visible(outer_, !view_.isHidden());
+    gtk_widget_set_can_target(outer_, view_.isUserInteractionEnabled());
+    gtk_widget_set_overflow(outer_, view_.clipsToBounds() ? GTK_OVERFLOW_HIDDEN : GTK_OVERFLOW_VISIBLE);
+    gtk_widget_queue_draw(outer_);
+}
+
+void ViewWidget::subviewsChanged() {
+    std::vector<GtkWidget*> wanted;
+    for (auto& sub : view_.subviews())
+        if (auto* vw = of(*sub)) wanted.push_back(vw->outer());
+    // Drop the widgets of views that left.
+    for (GtkWidget* child = gtk_widget_get_first_child(childHost_); child;) {
+        GtkWidget* next = gtk_widget_get_next_sibling(child);
+        if (g_object_get_data(G_OBJECT(child), kViewWidgetKey) &&
+            std::find(wanted.begin(), wanted.end(), child) == wanted.end())
+            gtk_widget_unparent(child);
+        child = next;
+    }
+    // Then the rest, in order, above the content.
+    for (GtkWidget* w : wanted) {
+        GtkWidget* parent = gtk_widget_get_parent(w);
+        if (parent && parent != childHost_) gtk_widget_unparent(w);
+        gtk_widget_insert_before(w, childHost_, nullptr);
+    }
+    gtk_widget_queue_allocate(childHost_);
+}
+
+void installStyles() {
+    static bool done = false;
+    GdkDisplay* display = gdk_display_get_default();
+    if (done || !display) return;
+    done = true;
+    GtkCssProvider* css = gtk_css_provider_new();
+    static const char kStyles[] =
+        ".nimbra-button { border-radius: 5px; }\n"
+        ".nimbra-button.nimbra-rounded { background-color: white; border: 1px solid #8a9bb5; border-radius: 8px; }\n"
+        ".nimbra-glow { background-image: radial-gradient(circle closest-side, rgba(255,255,255,0.8),"
+        " rgba(255,255,255,0)); }\n"
+        ".nimbra-selected { background-color: rgba(255,255,255,0.16); }\n"
+        ".nimbra-symbol { color: white; }\n"
+        "spinner.nimbra-white { color: white; }\n"
+        "spinner.nimbra-gray { color: #777777; }\n"
+        ".nimbra-statusbar { background-color: black; color: white; font-size: 11px; font-weight: bold;"
+        " padding: 0 5px; }\n";
+    gtk_css_provider_load_from_data(css, kStyles, -1);
+    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
+                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
+}
+
+}  // namespace platform::gtk

@@ -1,0 +1,57 @@
+#pragma once
+// The GTK side of one view: a frame widget that sits in its superview's frame
+// widget at the view's frame (in points, one point per GTK logical pixel),
+// paints the background colour, holds an optional content widget (label,
+// spinner, web view, ...) under the subviews, and places each subview's frame
+// widget at its frame.
+
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "platform/View.h"
+
+namespace platform::gtk {
+
+class ViewWidget {
+public:
+    // content may be null; it is owned (a reference is taken).
+    ViewWidget(View& view, GtkWidget* content);
+    ~ViewWidget();
+    ViewWidget(const ViewWidget&) = delete;
+    ViewWidget& operator=(const ViewWidget&) = delete;
+
+    View& view() const { return view_; }
+    GtkWidget* outer() const { return outer_; }
+    GtkWidget* content() const { return content_; }
+    // Where subviews' widgets go (the outer frame unless a scroll document).
+    GtkWidget* childHost() const { return childHost_; }
+    void setChildHost(GtkWidget* host) { childHost_ = host; }
+
+    void frameChanged();
+    void propertiesChanged();
+    void subviewsChanged();
+
+    // The view widget of a view made by this backend, or null.
+    static ViewWidget* of(const View& view);
+    // The frame widget type (a container that places children at view frames).
+    static GtkWidget* newFrame();
+
+private:
+    View& view_;
+    GtkWidget* outer_;
+    GtkWidget* content_ = nullptr;
+    GtkWidget* childHost_;
+};
+
+// Every GTK peer exposes its view widget.
+class GtkPeer {
+public:
+    virtual ~GtkPeer() = default;
+    virtual ViewWidget& viewWidget() = 0;
+};
+
+// Installs the style sheet of our widgets on the default display (once).
+void installStyles();
+
+}  // namespace platform::gtk

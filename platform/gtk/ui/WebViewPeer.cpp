@@ -1,0 +1,280 @@
+// The web view on WebKitGTK. Every navigation of every frame is offered to the
+// delegate's should-start; start, finish and failure are reported only for
+// main-frame loads that were let through, so a refused navigation (an ad
+// message URL, another application's scheme) never ends or fails the page that
+// is loading.
+#include <libsoup/soup.h>
+#include <webkit/webkit.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "UiGtk.h"
+#include "ViewWidget.h"
+#include "platform/Services.h"
+
+namespace platform::gtk {
+namespace {
+
+// All web views share one web process through a hidden view they are all
+// related to, and the default network session (cookies, cache).
+WebKitWebView* anchorView() {
+    static WebKitWebView* anchor = WEBKIT_WEB_VIEW(g_object_ref_sink(webkit_web_view_new()));
+    return anchor;
+}
+
+WebKitWebView* newWebKitView() {
+    WebKitSettings* settings = webkit_settings_new();
+    auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings, nullptr));
+    g_object_unref(settings);
+    return view;
+}
+
+Error errorFrom(const GError* e) {
+    if (!e) return Error{kURLErrorDomain, kURLErrorUnknown, "unknown error"};
+    if (e->domain == WEBKIT_NETWORK_ERROR && e->code == WEBKIT_NETWORK_ERROR_CANCELLED)
+        return Error{kURLErrorDomain, kURLErrorCancelled, e->message};
+    return Error{g_quark_to_string(e->domain), e->code, e->message};
+}
+
+class GtkWebPeer final : public WebViewPeer, public GtkPeer {
+public:
+    explicit GtkWebPeer(WebView& view)
+        : view_(view), web_(newWebKitView()), widget_(view, GTK_WIDGET(web_)), cancellable_(g_cancellable_new()) {
+        g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+        g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
+        g_signal_connect(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
+        g_signal_connect(web_, "web-process-terminated", G_CALLBACK(onProcessGone), this);
+        settingsChanged();
+        propertiesChanged();
+    }
+
+    ~GtkWebPeer() override {
+        g_cancellable_cancel(cancellable_);
+        g_object_unref(cancellable_);
+        g_signal_handlers_disconnect_by_data(web_, this);
+        webkit_web_view_stop_loading(web_);
+    }
+
+    ViewWidget& viewWidget() override { return widget_; }
+    void frameChanged() override { widget_.frameChanged(); }
+    void subviewsChanged() override { widget_.subviewsChanged(); }
+    void propertiesChanged() override {
+        widget_.propertiesChanged();
+        // A see-through view shows what is under it where the page paints nothing.
+        Color c = view_.isOpaque() ? Color::white() : view_.backgroundColor();
+        GdkRGBA rgba{float(c.red), float(c.green), float(c.blue), float(c.alpha)};
+        webkit_web_view_set_background_color(web_, &rgba);
+    }
+
+    void loadRequest(const URLRequest& request) override {
+        WebKitURIRequest* r = webkit_uri_request_new(request.url.absoluteString().c_str());
+        if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r))
+            for (auto& [name, value] : request.headers) soup_message_headers_replace(h, name.c_str(), value.c_str());
+        lastRequest_ = request;
+        webkit_web_view_load_request(web_, r);
+        g_object_unref(r);
+    }
+    void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) override {
+        lastRequest_ = baseURL ? std::optional<URLRequest>(URLRequest(*baseURL)) : std::nullopt;
+        webkit_web_view_load_html(web_, html.c_str(), baseURL ? baseURL->absoluteString().c_str() : nullptr);
+    }
+
+    void evaluateJavaScript(const std::string& script,
+                            std::function<void(std::optional<std::string>)> completion) override {
+        struct Call {
+            std::weak_ptr<int> alive;
+            std::function<void(std::optional<std::string>)> completion;
+        };
+        auto* call = new Call{alive_, std::move(completion)};
+        webkit_web_view_evaluate_javascript(
+            web_, script.data(), gssize(script.size()), nullptr, nullptr, cancellable_,
+            +[](GObject* source, GAsyncResult* result, gpointer data) {
+                std::unique_ptr<Call> call(static_cast<Call*>(data));
+                GError* error = nullptr;
+                JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                std::optional<std::string> text;
+                if (value) {
+                    if (jsc_value_is_undefined(value) || jsc_value_is_null(value)) {
+                        text = "";
+                    } else {
+                        char* s = jsc_value_to_string(value);
+                        text = s ? s : "";
+                        g_free(s);
+                    }
+                    g_object_unref(value);
+                }
+                if (error) g_error_free(error);
+                // Cancelled with its view, or the view went meanwhile: nobody to tell.
+                if (call->alive.expired() || !call->completion) return;
+                call->completion(text);
+            },
+            call);
+    }
+
+    // The engine counts a load as under way from the moment it is asked for.
+    bool isLoading() const override { return started_ || webkit_web_view_is_loading(web_); }
+    bool canGoBack() const override { return webkit_web_view_can_go_back(web_); }
+    bool canGoForward() const override { return webkit_web_view_can_go_forward(web_); }
+    void goBack() override { webkit_web_view_go_back(web_); }
+    void goForward() override { webkit_web_view_go_forward(web_); }
+    void reload() override { webkit_web_view_reload(web_); }
+    void stopLoading() override { webkit_web_view_stop_loading(web_); }
+
+    std::optional<URLRequest> request() const override {
+        const char* uri = webkit_web_view_get_uri(web_);
+        if (!uri) return lastRequest_;
+        if (lastRequest_ && lastRequest_->url.absoluteString() == uri) return lastRequest_;
+        auto url = URL::parse(uri);
+        if (!url) return std::nullopt;
+        return URLRequest(*url);
+    }
+
+    void settingsChanged() override {
+        WebKitSettings* s = webkit_web_view_get_settings(web_);
+        webkit_settings_set_media_playback_requires_user_gesture(s, view_.mediaPlaybackRequiresUserAction());
+        webkit_settings_set_media_playback_allows_inline(s, view_.allowsInlineMediaPlayback());
+        webkit_settings_set_enable_javascript(s, TRUE);
+        webkit_settings_set_javascript_can_open_windows_automatically(s, TRUE);
+    }
+
+private:
+    URLRequest requestFrom(WebKitURIRequest* r, const URL& url) const {
+        URLRequest request(url);
+        if (const char* method = webkit_uri_request_get_http_method(r)) request.httpMethod = method;
+        if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r))
+            soup_message_headers_foreach(
+                h,
+                +[](const char* name, const char* value, gpointer headers) {
+                    (*static_cast<HeaderMap*>(headers))[name] = value;
+                },
+                &request.headers);
+        // The engine adds its User-Agent later, on the network side; callers
+        // read it here, so fill it in.
+        if (!request.valueForHTTPHeaderField("User-Agent"))
+            if (const char* ua = webkit_settings_get_user_agent(webkit_web_view_get_settings(web_)))
+                request.setValueForHTTPHeaderField(ua, "User-Agent");
+        return request;
+    }
+
+    // Asks the delegate; false when it refused. Sets gone when the delegate
+    // destroyed this view meanwhile.
+    bool shouldStart(WebKitNavigationAction* action, bool& gone) {
+        gone = false;
+        WebKitURIRequest* r = webkit_navigation_action_get_request(action);
+        const char* uri = r ? webkit_uri_request_get_uri(r) : nullptr;
+        auto url = uri ? URL::parse(uri) : std::nullopt;
+        if (!url) return false;  // nothing we could describe is loaded
+        if (approvedURI_ && *approvedURI_ == uri) {
+            approvedURI_.reset();
+            return true;
+        }
+        auto delegate = view_.delegate();
+        if (!delegate) return true;
+        auto type = static_cast<NavigationType>(webkit_navigation_action_get_navigation_type(action));
+        if (int(type) < 0 || int(type) > 5) type = NavigationType::Other;
+        std::weak_ptr<int> alive = alive_;
+        bool allow = delegate->webViewShouldStartLoadWithRequest(view_, requestFrom(r, *url), type);
+        gone = alive.expired();
+        return allow;
+    }
+
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer data) {
+        auto* self = static_cast<GtkWebPeer*>(data);
+        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+            return FALSE;  // responses: the engine's own handling
+        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        bool gone = false;
+        bool allow = self->shouldStart(action, gone);
+        if (!allow || gone) {
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+            // One view, no windows: a page that opens a window navigates itself,
+            // without asking the delegate a second time.
+            WebKitURIRequest* r = webkit_navigation_action_get_request(action);
+            self->approvedURI_ = webkit_uri_request_get_uri(r);
+            webkit_policy_decision_ignore(decision);
+            webkit_web_view_load_request(self->web_, r);
+            return TRUE;
+        }
+        webkit_policy_decision_use(decision);
+        return TRUE;
+    }
+
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+        auto* self = static_cast<GtkWebPeer*>(data);
+        if (event == WEBKIT_LOAD_STARTED) {
+            self->started_ = true;
+            self->swallowFinish_ = false;
+            if (auto d = self->view_.delegate()) d->webViewDidStartLoad(self->view_);
+        } else if (event == WEBKIT_LOAD_FINISHED) {
+            if (self->swallowFinish_) {
+                self->swallowFinish_ = false;
+                return;
+            }
+            if (!self->started_) return;
+            self->started_ = false;
+            if (self->view_.scalesPageToFit()) self->fitPageWidth();
+            if (auto d = self->view_.delegate()) d->webViewDidFinishLoad(self->view_);
+        }
+    }
+
+    // Zooms out a page wider than the view so that it fits across.
+    void fitPageWidth() {
+        evaluateJavaScript("Math.max(document.documentElement.scrollWidth, document.body ? document.body.scrollWidth : 0)",
+                           [this](std::optional<std::string> width) {
+                               // Runs only while this peer lives (see evaluateJavaScript).
+                               double w = width ? std::atof(width->c_str()) : 0;
+                               double zoom = webkit_web_view_get_zoom_level(web_);
+                               double viewWidth = view_.frame().width();
+                               if (!(w > 0) || !(viewWidth > 0)) return;
+                               double fit = std::clamp(zoom * viewWidth / w, 0.25, 1.0);
+                               if (fit < zoom - 0.01) webkit_web_view_set_zoom_level(web_, fit);
+                           });
+    }
+
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
+        auto* self = static_cast<GtkWebPeer*>(data);
+        bool refused = error && error->domain == WEBKIT_POLICY_ERROR &&
+                       error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE;
+        if (refused || !self->started_) {
+            // A navigation we refused, or a load we never reported: its end is
+            // not the loading page's.
+            self->swallowFinish_ = true;
+            return TRUE;
+        }
+        self->started_ = false;
+        self->swallowFinish_ = true;
+        Error e = errorFrom(error);
+        if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
+        return TRUE;  // no engine error page: the view keeps what it showed
+    }
+
+    static void onProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
+        auto* self = static_cast<GtkWebPeer*>(data);
+        log("web view: the page's process ended (" + std::to_string(int(reason)) + ")");
+        if (!self->started_) return;
+        self->started_ = false;
+        Error e{"WebKitWebProcessError", long(reason), "The page's process ended."};
+        if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
+    }
+
+    WebView& view_;
+    WebKitWebView* web_;
+    ViewWidget widget_;
+    GCancellable* cancellable_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::optional<URLRequest> lastRequest_;
+    std::optional<std::string> approvedURI_;
+    bool started_ = false;
+    bool swallowFinish_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<WebViewPeer> makeGtkWebViewPeer(WebView& view) { return std::make_unique<GtkWebPeer>(view); }
+
+}  // namespace platform::gtk

@@ -1,0 +1,239 @@
+// The WebKitGTK web view keeps the semantics the component relies on: every
+// navigation of every frame is offered to should-start with its type and
+// User-Agent, and a refused navigation never ends or fails the loading page.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WebView.h"
+#include "platform/Window.h"
+#include "integration/support/GtkTestEnvironment.h"
+#include "integration/support/TestHttpServer.h"
+
+namespace {
+
+using nimbra::test::spinFor;
+using nimbra::test::spinUntil;
+using nimbra::test::TestHttpServer;
+using platform::NavigationType;
+
+struct Offer {
+    std::string url;
+    NavigationType type;
+    std::string userAgent;
+};
+
+class Recorder : public platform::WebViewDelegate {
+public:
+    bool webViewShouldStartLoadWithRequest(platform::WebView&, const platform::URLRequest& r,
+                                           NavigationType type) override {
+        offers.push_back({r.url.absoluteString(), type, r.valueForHTTPHeaderField("User-Agent").value_or("")});
+        auto scheme = platform::toLowerASCII(r.url.scheme());
+        return scheme == "http" || scheme == "https" || scheme == "about";
+    }
+    void webViewDidStartLoad(platform::WebView&) override { ++starts; }
+    void webViewDidFinishLoad(platform::WebView&) override { ++finishes; }
+    void webViewDidFailLoadWithError(platform::WebView&, const platform::Error& e) override { fails.push_back(e); }
+
+    const Offer* offerFor(const std::string& fragment) const {
+        for (auto& o : offers)
+            if (o.url.find(fragment) != std::string::npos) return &o;
+        return nullptr;
+    }
+    std::vector<Offer> offers;
+    int starts = 0, finishes = 0;
+    std::vector<platform::Error> fails;
+};
+
+class WebViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        nimbra::test::gtkBackend();
+        web = std::make_shared<platform::WebView>(platform::Rect(0, 0, 320, 400));
+        web->setDelegate(recorder);
+    }
+    void TearDown() override { web.reset(); }
+
+    void page(const std::string& path, const std::string& html) {
+        server.route(path, [html](SoupServerMessage* m, const TestHttpServer::Request&) {
+            soup_server_message_set_status(m, 200, nullptr);
+            soup_server_message_set_response(m, "text/html; charset=utf-8", SOUP_MEMORY_COPY, html.data(), html.size());
+        });
+    }
+    void load(const std::string& path) {
+        web->loadRequest(platform::URLRequest(*platform::URL::parse(server.url(path))));
+    }
+    bool waitForFinishes(int n) { return spinUntil([&] { return recorder->finishes >= n; }, 20); }
+
+    TestHttpServer server;
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<platform::WebView> web;
+};
+
+TEST_F(WebViewTest, PageThatNavigatesToAnUnknownSchemeWhileLoadingStillFinishes) {
+    // The navigation is made while the page's own image is still on its way.
+    server.route("/slow.png", [](SoupServerMessage* m, const TestHttpServer::Request&) {
+        soup_server_message_pause(m);
+        g_timeout_add_once(600, [](gpointer msg) {
+            auto* message = static_cast<SoupServerMessage*>(msg);
+            TestHttpServer::respond(message, 404);
+            soup_server_message_unpause(message);
+        }, m);
+    });
+    page("/start", "<html><body><img src='/slow.png'><script>location.href='nimbra-unknown://open?x=1';</script>"
+                   "</body></html>");
+    load("/start");
+    ASSERT_TRUE(waitForFinishes(1));
+    spinFor(0.5);
+    ASSERT_NE(recorder->offerFor("nimbra-unknown://open"), nullptr);
+    EXPECT_EQ(recorder->starts, 1);
+    EXPECT_EQ(recorder->finishes, 1);
+    EXPECT_TRUE(recorder->fails.empty());
+    EXPECT_FALSE(web->isLoading());
+    EXPECT_NE(web->request()->url.absoluteString().find("/start"), std::string::npos);
+}
+
+TEST_F(WebViewTest, IframeMessageIsOfferedAndRefusedWithoutFailingThePage) {
+    page("/ad", "<html><body><iframe id='m' style='display:none' src='about:blank'></iframe><script>"
+                "document.getElementById('m').src = 'qmsg://loadAdURL?url=http%3A%2F%2Fexample.com%2F';"
+                "</script></body></html>");
+    load("/ad");
+    ASSERT_TRUE(waitForFinishes(1));
+    ASSERT_TRUE(spinUntil([&] { return recorder->offerFor("qmsg://loadAdURL") != nullptr; }, 5));
+    spinFor(0.3);
+    EXPECT_EQ(recorder->offerFor("qmsg://")->type, NavigationType::Other);
+    EXPECT_EQ(recorder->starts, 1);
+    EXPECT_EQ(recorder->finishes, 1);
+    EXPECT_TRUE(recorder->fails.empty());
+}
+
+TEST_F(WebViewTest, NavigationTypesAndUserAgentReachTheDelegate) {
+    page("/one", "<html><body><a id='l' href='/two'>two</a>"
+                 "<form id='f' action='/three' method='get'><input name='q' value='1'></form></body></html>");
+    page("/two", "<html><body>two</body></html>");
+    page("/three", "<html><body>three</body></html>");
+    load("/one");
+    ASSERT_TRUE(waitForFinishes(1));
+    ASSERT_NE(recorder->offerFor("/one"), nullptr);
+    EXPECT_EQ(recorder->offerFor("/one")->type, NavigationType::Other);
+    EXPECT_FALSE(recorder->offerFor("/one")->userAgent.empty());
+
+    web->evaluateJavaScript("document.getElementById('l').click()");
+    ASSERT_TRUE(waitForFinishes(2));
+    ASSERT_NE(recorder->offerFor("/two"), nullptr);
+    EXPECT_EQ(recorder->offerFor("/two")->type, NavigationType::LinkClicked);
+
+    web->goBack();
+    ASSERT_TRUE(waitForFinishes(3));
+    EXPECT_EQ(recorder->offers.back().type, NavigationType::BackForward);
+    EXPECT_NE(recorder->offers.back().url.find("/one"), std::string::npos);
+
+    web->evaluateJavaScript("document.getElementById('f').submit()");
+    ASSERT_TRUE(waitForFinishes(4));
+    ASSERT_NE(recorder->offerFor("/three?q=1"), nullptr);
+    EXPECT_EQ(recorder->offerFor("/three?q=1")->type, NavigationType::FormSubmitted);
+
+    web->reload();
+    ASSERT_TRUE(waitForFinishes(5));
+    EXPECT_EQ(recorder->offers.back().type, NavigationType::Reload);
+    for (auto& o : recorder->offers) EXPECT_FALSE(o.userAgent.empty()) << o.url;
+    EXPECT_TRUE(recorder->fails.empty());
+}
+
+TEST_F(WebViewTest, RefusedLoadIsNeverStartedNorFailed) {
+    web->loadRequest(platform::URLRequest(*platform::URL::parse("qmsg://close")));
+    ASSERT_TRUE(spinUntil([&] { return !recorder->offers.empty(); }, 5));
+    spinFor(0.5);
+    EXPECT_EQ(recorder->starts, 0);
+    EXPECT_EQ(recorder->finishes, 0);
+    EXPECT_TRUE(recorder->fails.empty());
+    EXPECT_FALSE(web->isLoading());
+}
+
+TEST_F(WebViewTest, FailedLoadIsReportedOnceAndEndsTheLoad) {
+    // A host that never resolves.
+    web->loadRequest(platform::URLRequest(*platform::URL::parse("http://nowhere.invalid/nothing")));
+    ASSERT_TRUE(spinUntil([&] { return !recorder->fails.empty(); }, 20));
+    spinFor(0.3);
+    EXPECT_EQ(recorder->starts, 1);
+    EXPECT_EQ(recorder->fails.size(), 1u);
+    EXPECT_EQ(recorder->finishes, 0);
+    EXPECT_FALSE(web->isLoading());
+}
+
+TEST_F(WebViewTest, HiddenWebViewInNoWindowRunsItsScript) {
+    auto hidden = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
+    hidden->setHidden(true);
+    auto rec = std::make_shared<Recorder>();
+    hidden->setDelegate(rec);
+    hidden->loadHTMLString("<html><head><script>location.href='qmsg://done?sum=' + (40 + 2);</script></head></html>",
+                           platform::URL::parse(server.url("/base/")));
+    ASSERT_TRUE(spinUntil([&] { return rec->offerFor("qmsg://done?sum=42") != nullptr; }, 20));
+    std::optional<std::string> result;
+    hidden->evaluateJavaScript("6 * 7", [&](std::optional<std::string> r) { result = r; });
+    ASSERT_TRUE(spinUntil([&] { return result.has_value(); }, 10));
+    EXPECT_EQ(*result, "42");
+    EXPECT_TRUE(rec->fails.empty());
+}
+
+TEST_F(WebViewTest, ScriptCompletionNeverRunsAfterTheViewIsGone) {
+    page("/p", "<html><body>p</body></html>");
+    load("/p");
+    ASSERT_TRUE(waitForFinishes(1));
+    bool called = false;
+    web->evaluateJavaScript("1 + 1", [&](std::optional<std::string>) { called = true; });
+    web.reset();
+    spinFor(0.5);
+    EXPECT_FALSE(called);
+}
+
+TEST_F(WebViewTest, ScriptErrorGivesNoResult) {
+    page("/p", "<html><body>p</body></html>");
+    load("/p");
+    ASSERT_TRUE(waitForFinishes(1));
+    bool done = false;
+    std::optional<std::string> result = "unset";
+    web->evaluateJavaScript("throw new Error('x')", [&](std::optional<std::string> r) {
+        result = r;
+        done = true;
+    });
+    ASSERT_TRUE(spinUntil([&] { return done; }, 10));
+    EXPECT_FALSE(result.has_value());
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<std::string> evaluate(platform::WebView& web, const std::string& script) {
+    std::optional<std::string> result;
+    bool done = false;
+    web.evaluateJavaScript(script, [&](std::optional<std::string> r) {
+        result = r;
+        done = true;
+    });
+    nimbra::test::spinUntil([&] { return done; }, 10);
+    return result;
+}
+
+TEST_F(WebViewTest, PagesWiderThanTheViewAreZoomedOutOnlyWhenAskedTo) {
+    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+    window->addSubview(web);
+    window->makeKeyAndVisible();
+    page("/wide", "<html><body style='margin:0'><div style='width:960px;height:10px'></div></body></html>");
+    load("/wide");
+    ASSERT_TRUE(waitForFinishes(1));
+    auto innerWidth = [&] { return std::atof(evaluate(*web, "window.innerWidth").value_or("0").c_str()); };
+    ASSERT_TRUE(spinUntil([&] { return innerWidth() == 320; }, 5));
+
+    web->setScalesPageToFit(true);
+    web->reload();
+    ASSERT_TRUE(waitForFinishes(2));
+    ASSERT_TRUE(spinUntil([&] { return innerWidth() > 900; }, 5));
+    EXPECT_NEAR(innerWidth(), 960, 10);
+    web->removeFromSuperview();
+}
+
+}  // namespace

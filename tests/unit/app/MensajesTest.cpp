@@ -1,0 +1,196 @@
+// The tab application on the sim backend: what each screen loads, how the
+// polling timers drive the spinners and the status bar indicator, and the
+// orientations the screens accept.
+#include <gtest/gtest.h>
+
+#include "Classes/Constants.h"
+#include "Classes/Mensajes.h"
+#include "Classes/Screens.h"
+#include "Classes/TabBarAppDelegate.h"
+#include "platform/ApplicationMain.h"
+#include "platform/Button.h"
+#include "platform/InterfaceFile.h"
+#include "platform/Window.h"
+#include "unit/support/SimTest.h"
+
+namespace {
+
+using platform::InterfaceOrientation;
+using platform::sim::SimWebViewPeer;
+
+class MensajesTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        platform::ApplicationLifecycle::shared().reset();
+        mensajes::registerClasses();
+        platform::InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
+        main = platform::InterfaceFile::loadMain("MainWindow");
+        ASSERT_TRUE(main);
+        delegate = std::dynamic_pointer_cast<TabBarAppDelegate>(main->delegate);
+        ASSERT_TRUE(delegate);
+        platform::ApplicationLifecycle::shared().setDelegate(delegate);
+        platform::ApplicationLifecycle::shared().finishLaunching();
+        main->window->makeKeyAndVisible();
+        tabs = delegate->tabBarController();
+        first = std::dynamic_pointer_cast<FirstViewController>(tabs->viewControllers()[0]);
+        third = std::dynamic_pointer_cast<ThirdViewController>(tabs->viewControllers()[1]);
+        fourth = std::dynamic_pointer_cast<FourthViewController>(tabs->viewControllers()[2]);
+        ayuda = std::dynamic_pointer_cast<AyudaViewController>(tabs->viewControllers()[3]);
+        sim().runUntilIdle();
+    }
+    void TearDown() override {
+        platform::ApplicationLifecycle::shared().reset();
+        main.reset();
+        delegate.reset();
+        tabs.reset();
+        first.reset();
+        third.reset();
+        fourth.reset();
+        ayuda.reset();
+        platform::InterfaceFile::setSearchDirectory("");
+        SimTest::TearDown();
+    }
+    static SimWebViewPeer& peer(const std::shared_ptr<platform::WebView>& web) { return *SimWebViewPeer::of(*web); }
+    static int loadsOf(const std::shared_ptr<platform::WebView>& web, const std::string& address) {
+        int n = 0;
+        for (auto& l : peer(web).loads()) n += l.request.url.absoluteString() == address;
+        return n;
+    }
+
+    std::optional<platform::InterfaceFile::Main> main;
+    std::shared_ptr<TabBarAppDelegate> delegate;
+    std::shared_ptr<platform::TabBarController> tabs;
+    std::shared_ptr<FirstViewController> first;
+    std::shared_ptr<ThirdViewController> third;
+    std::shared_ptr<FourthViewController> fourth;
+    std::shared_ptr<AyudaViewController> ayuda;
+};
+
+TEST_F(MensajesTest, LaunchPutsTheFourTabsInTheWindowAndShowsTheFirstPage) {
+    ASSERT_TRUE(first && third && fourth && ayuda);
+    EXPECT_EQ(tabs->view()->superview(), delegate->window());
+    EXPECT_EQ(delegate->window()->rootViewController(), tabs);
+    ASSERT_TRUE(first->webView && first->cargando);
+    EXPECT_EQ(loadsOf(first->webView, mensajes::kFirstPageAddress), 1);
+    EXPECT_TRUE(first->webView->isLoading());
+    // The banner strip stays free on the banner screens.
+    const platform::Rect strip(0, 361, 320, 50);
+    for (auto& v : first->view()->subviews()) EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
+    EXPECT_EQ(first->view()->frame(), platform::Rect(0, 0, 320, 411));
+}
+
+TEST_F(MensajesTest, EveryAppearanceLoadsThePageAgain) {
+    tabs->setSelectedIndex(1);
+    ASSERT_TRUE(third->webView2);
+    EXPECT_EQ(loadsOf(third->webView2, mensajes::kThirdPageAddress), 1);
+    tabs->setSelectedIndex(2);
+    ASSERT_TRUE(fourth->webView3);
+    ASSERT_FALSE(peer(fourth->webView3).loads().empty());
+    auto local = peer(fourth->webView3).loads().back().request.url;
+    EXPECT_TRUE(local.isFileURL());
+    EXPECT_EQ(local.filePath(), std::string(MENSAJES_RESOURCES_DIR) + "/auroramovil.html");
+    tabs->setSelectedIndex(0);
+    tabs->setSelectedIndex(1);
+    tabs->setSelectedIndex(0);
+    EXPECT_EQ(loadsOf(first->webView, mensajes::kFirstPageAddress), 3);
+    EXPECT_EQ(loadsOf(third->webView2, mensajes::kThirdPageAddress), 2);
+}
+
+TEST_F(MensajesTest, PollingDrivesTheSpinnerAndTheStatusBarIndicatorOnTheFirstScreen) {
+    auto& app = sim().application();
+    ASSERT_TRUE(first->webView->isLoading());
+    EXPECT_FALSE(first->cargando->isAnimating());
+    sim().advance(1.0);
+    EXPECT_TRUE(first->cargando->isAnimating());
+    EXPECT_TRUE(app.isNetworkActivityIndicatorVisible());
+    peer(first->webView).failLoad({platform::kURLErrorDomain, platform::kURLErrorNotConnectedToInternet, "offline"});
+    EXPECT_TRUE(first->cargando->isAnimating());  // until the next tick sees it idle
+    sim().advance(1.0);
+    EXPECT_FALSE(first->cargando->isAnimating());
+    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+
+    // Shown again while its page is still loading: loaded anew, still turning.
+    tabs->setSelectedIndex(3);
+    tabs->setSelectedIndex(0);
+    sim().runUntilIdle();
+    sim().advance(1.0);
+    EXPECT_TRUE(first->cargando->isAnimating());
+    tabs->setSelectedIndex(3);
+    tabs->setSelectedIndex(0);
+    sim().runUntilIdle();
+    sim().advance(1.0);
+    EXPECT_TRUE(first->cargando->isAnimating());
+    peer(first->webView).finishLoad();
+    sim().advance(1.0);
+    EXPECT_FALSE(first->cargando->isAnimating());
+    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+}
+
+TEST_F(MensajesTest, TheBundledPageScreenNeverTouchesTheStatusBarIndicator) {
+    auto& app = sim().application();
+    peer(first->webView).finishLoad();
+    sim().advance(1.0);
+    int shows = app.networkIndicatorShowCount();
+    tabs->setSelectedIndex(2);
+    sim().runUntilIdle();
+    ASSERT_TRUE(fourth->webView3->isLoading());
+    sim().advance(1.0);
+    EXPECT_TRUE(fourth->activado->isAnimating());
+    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+    sim().advance(3.0);
+    peer(fourth->webView3).finishLoad();
+    sim().advance(1.0);
+    EXPECT_FALSE(fourth->activado->isAnimating());
+    EXPECT_EQ(app.networkIndicatorShowCount(), shows);
+}
+
+TEST_F(MensajesTest, TheScreensStayUprightAndTheWindowDoesNotTurn) {
+    for (auto o : {InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft,
+                   InterfaceOrientation::LandscapeRight}) {
+        EXPECT_FALSE(first->shouldAutorotateToInterfaceOrientation(o));
+        EXPECT_FALSE(third->shouldAutorotateToInterfaceOrientation(o));
+        EXPECT_FALSE(fourth->shouldAutorotateToInterfaceOrientation(o));
+        EXPECT_FALSE(delegate->window()->deviceDidRotate(o));
+    }
+    EXPECT_TRUE(first->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
+    EXPECT_TRUE(third->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
+    EXPECT_TRUE(fourth->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
+    EXPECT_EQ(delegate->window()->frame(), platform::Rect(0, 0, 320, 480));
+    EXPECT_EQ(sim().application().statusBarOrientation(), InterfaceOrientation::Portrait);
+}
+
+TEST_F(MensajesTest, HelpScrollsOverItsContentAndItsButtonWritesToTheAuthor) {
+    tabs->setSelectedIndex(3);
+    ASSERT_TRUE(ayuda->scrollview);
+    EXPECT_EQ(ayuda->scrollview->contentSize(), (platform::Size{320, 452}));
+    EXPECT_TRUE(ayuda->scrollview->isScrollEnabled());
+    EXPECT_LT(ayuda->scrollview->frame().height(), 452);
+    ayuda->scrollview->setContentOffset({0, 1000});
+    EXPECT_EQ(ayuda->scrollview->contentOffset().y, 452 - ayuda->scrollview->frame().height());
+
+    std::shared_ptr<platform::Button> mail;
+    for (auto& v : ayuda->scrollview->subviews())
+        if (auto b = std::dynamic_pointer_cast<platform::Button>(v)) mail = b;
+    ASSERT_TRUE(mail);
+    EXPECT_LE(mail->frame().y() + mail->frame().height(), 452);
+    mail->touchDown();
+    mail->touchUp(true);
+    ASSERT_EQ(sim().application().openedURLs().size(), 1u);
+    EXPECT_EQ(sim().application().openedURLs()[0].absoluteString(), mensajes::kContactAddress);
+    first->mailto();
+    EXPECT_EQ(sim().application().openedURLs().size(), 2u);
+}
+
+TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
+    auto web = first->webView;
+    tabs.reset();
+    delegate.reset();
+    main.reset();
+    first.reset();
+    platform::ApplicationLifecycle::shared().reset();
+    sim().advance(3.0);  // no tick may reach the destroyed screen
+    EXPECT_FALSE(sim().application().isNetworkActivityIndicatorVisible());
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+// Controller life: lazy views, modal presentation and dismissal in the
+// platform's order of callbacks, and rotation through the window.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Application.h"
+#include "platform/ViewController.h"
+#include "platform/Window.h"
+#include "unit/support/SimTest.h"
+
+namespace {
+
+using platform::InterfaceOrientation;
+using platform::Rect;
+
+using Log = std::vector<std::string>;
+
+class Recording : public platform::ViewController {
+public:
+    Recording(std::string name, Log& log) : name_(std::move(name)), log_(log) {}
+    void viewDidLoad() override { log_.push_back(name_ + ".load"); }
+    void viewDidUnload() override { log_.push_back(name_ + ".unload"); }
+    void viewWillAppear(bool) override { log_.push_back(name_ + ".willAppear"); }
+    void viewDidAppear(bool) override { log_.push_back(name_ + ".didAppear"); }
+    void viewWillDisappear(bool) override { log_.push_back(name_ + ".willDisappear"); }
+    void viewDidDisappear(bool) override { log_.push_back(name_ + ".didDisappear"); }
+    bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation o) override {
+        return anyOrientation || o == InterfaceOrientation::Portrait;
+    }
+    void willRotateToInterfaceOrientation(InterfaceOrientation to, double) override {
+        log_.push_back(name_ + ".willRotate" + std::to_string(int(to)));
+    }
+    void didRotateFromInterfaceOrientation(InterfaceOrientation from) override {
+        log_.push_back(name_ + ".didRotate" + std::to_string(int(from)));
+    }
+    bool anyOrientation = false;
+
+private:
+    std::string name_;
+    Log& log_;
+};
+
+class ViewControllerTest : public SimTest {
+protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+        root = std::make_shared<Recording>("A", log);
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        log.clear();
+    }
+    void TearDown() override {
+        window.reset();
+        root.reset();
+        SimTest::TearDown();
+    }
+    Log log;
+    std::shared_ptr<platform::Window> window;
+    std::shared_ptr<Recording> root;
+};
+
+TEST_F(ViewControllerTest, ViewLoadsOnFirstUseAndUnloadsOnlyOutsideAWindow) {
+    auto c = std::make_shared<Recording>("C", log);
+    EXPECT_FALSE(c->isViewLoaded());
+    auto v = c->view();
+    EXPECT_EQ(c->view(), v);
+    EXPECT_EQ(log, (Log{"C.load"}));
+    EXPECT_EQ(platform::ViewController::controllerForView(v.get()), c);
+
+    window->addSubview(v);
+    c->didReceiveMemoryWarning();
+    EXPECT_TRUE(c->isViewLoaded());
+    v->removeFromSuperview();
+    c->didReceiveMemoryWarning();
+    EXPECT_FALSE(c->isViewLoaded());
+    EXPECT_EQ(log, (Log{"C.load", "C.unload"}));
+    c->view();
+    EXPECT_EQ(log.back(), "C.load");
+}
+
+TEST_F(ViewControllerTest, PresentingAndDismissingCallBackInOrder) {
+    auto b = std::make_shared<Recording>("B", log);
+    root->presentModalViewController(b, false);
+    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
+    EXPECT_EQ(root->modalViewController(), b);
+    EXPECT_EQ(b->presentingViewController(), root);
+    EXPECT_EQ(b->parentViewController(), root);
+    EXPECT_EQ(b->view()->superview(), window);
+    EXPECT_EQ(b->view()->frame(), Rect(0, 20, 320, 460));
+    EXPECT_EQ(window->topViewController(), b);
+
+    log.clear();
+    // Sent to the presented controller, the dismissal goes to its presenter.
+    b->dismissModalViewControllerAnimated(false);
+    EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(root->modalViewController(), nullptr);
+    EXPECT_EQ(b->presentingViewController(), nullptr);
+    EXPECT_EQ(b->view()->superview(), nullptr);
+}
+
+TEST_F(ViewControllerTest, AnimatedTransitionsFinishAfterTheirDuration) {
+    auto b = std::make_shared<Recording>("B", log);
+    root->presentModalViewController(b, true);
+    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear"}));
+    EXPECT_TRUE(b->isBeingPresented());
+    sim().advance(platform::kModalTransitionDuration);
+    EXPECT_EQ(log.back(), "B.didAppear");
+    EXPECT_FALSE(b->isBeingPresented());
+
+    log.clear();
+    root->dismissModalViewControllerAnimated(true);
+    EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear"}));
+    EXPECT_EQ(b->view()->superview(), window);  // still sliding away
+    sim().advance(platform::kModalTransitionDuration);
+    EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(b->view()->superview(), nullptr);
+}
+
+TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirst) {
+    auto b = std::make_shared<Recording>("B", log);
+    root->presentModalViewController(b, true);
+    root->dismissModalViewControllerAnimated(false);
+    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear",
+                        "B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    sim().advance(1);  // the cancelled animation end does nothing more
+    EXPECT_EQ(log.size(), 9u);
+}
+
+TEST_F(ViewControllerTest, ScreensStackAndTheirPresenterDismissesThemAll) {
+    auto b = std::make_shared<Recording>("B", log);
+    auto c = std::make_shared<Recording>("C", log);
+    root->presentModalViewController(b, false);
+    // Asked of the root while B is up, C goes on top of B.
+    root->presentModalViewController(c, false);
+    EXPECT_EQ(b->modalViewController(), c);
+    EXPECT_EQ(c->presentingViewController(), b);
+    EXPECT_EQ(window->topViewController(), c);
+    log.clear();
+    root->dismissModalViewControllerAnimated(false);
+    // Only the screen on top was visible.
+    EXPECT_EQ(log, (Log{"C.willDisappear", "A.willAppear", "C.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(window->topViewController(), root);
+    EXPECT_EQ(window->subviews().size(), 1u);
+}
+
+TEST_F(ViewControllerTest, ADismissedScreenNobodyHoldsGoesAwayAndNothingReachesIt) {
+    std::weak_ptr<Recording> weak;
+    {
+        auto b = std::make_shared<Recording>("B", log);
+        weak = b;
+        root->presentModalViewController(b, true);
+    }
+    sim().advance(0.1);
+    root->dismissModalViewControllerAnimated(true);
+    EXPECT_FALSE(weak.expired());  // kept while it slides away
+    sim().advance(1);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(log.back(), "A.didAppear");
+}
+
+TEST_F(ViewControllerTest, PresentingAControllerThatIsAlreadyUpIsRefused) {
+    auto b = std::make_shared<Recording>("B", log);
+    root->presentModalViewController(b, false);
+    auto other = std::make_shared<Recording>("O", log);
+    window->setRootViewController(other);
+    other->presentModalViewController(b, false);
+    EXPECT_EQ(other->modalViewController(), nullptr);
+    EXPECT_EQ(b->presentingViewController(), root);
+}
+
+TEST_F(ViewControllerTest, RotationFollowsTheTopController) {
+    auto& app = platform::Application::shared();
+    auto child = std::make_shared<platform::View>(Rect(0, 0, 320, 460));
+    child->setAutoresizingMask(platform::kAutoresizingFlexibleWidth | platform::kAutoresizingFlexibleHeight);
+    root->view()->addSubview(child);
+
+    EXPECT_FALSE(window->deviceDidRotate(InterfaceOrientation::LandscapeRight));
+    EXPECT_EQ(window->frame(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(app.statusBarOrientation(), InterfaceOrientation::Portrait);
+    EXPECT_TRUE(log.empty());
+
+    root->anyOrientation = true;
+    EXPECT_TRUE(window->deviceDidRotate(InterfaceOrientation::LandscapeRight));
+    EXPECT_EQ(window->frame(), Rect(0, 0, 480, 320));
+    EXPECT_EQ(app.statusBarOrientation(), InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(root->view()->frame(), Rect(0, 20, 480, 300));
+    EXPECT_EQ(child->frame(), Rect(0, 0, 480, 300));
+    EXPECT_EQ(root->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(log, (Log{"A.willRotate3", "A.didRotate1"}));
+
+    // A portrait-only screen on top keeps the interface where it is.
+    auto b = std::make_shared<Recording>("B", log);
+    root->presentModalViewController(b, false);
+    log.clear();
+    EXPECT_FALSE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft));
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(b->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
+}
+
+TEST_F(ViewControllerTest, FirstResponderIsOneControllerAtATime) {
+    auto b = std::make_shared<Recording>("B", log);
+    EXPECT_TRUE(root->becomeFirstResponder());
+    EXPECT_TRUE(b->becomeFirstResponder());
+    EXPECT_FALSE(root->isFirstResponder());
+    EXPECT_TRUE(b->isFirstResponder());
+    b->resignFirstResponder();
+    EXPECT_FALSE(b->isFirstResponder());
+}
+
+}  // namespace
