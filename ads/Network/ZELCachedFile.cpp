@@ -98,6 +98,12 @@ std::optional<platform::Error> writeFileAtomically(const std::string& path, std:
         ::unlink(temp.c_str());
         return fileError(err, path, "cannot write");
     }
+    // Make the rename itself survive a crash; the new file is complete either way.
+    const std::string directory = std::filesystem::path(path).parent_path().string();
+    if (const int dirfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirfd >= 0) {
+        ::fsync(dirfd);
+        ::close(dirfd);
+    }
     return std::nullopt;
 }
 
@@ -289,6 +295,7 @@ void ZELCachedFile::cleanUpConnection() {
     }
     receivedData_ = std::string();
     receivedModificationDate_.reset();
+    announcedLength_.reset();
 }
 
 // Every fetch ends here, already cleaned up, so the delegate finds the object
@@ -327,6 +334,7 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
     httpStatusCode_ = response.statusCode;
     httpHeaders_ = response.headers;
     receivedData_.clear();
+    announcedLength_.reset();
 
     if (response.statusCode == 200) {
         receivedModificationDate_.reset();
@@ -345,6 +353,11 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
                 return;
             }
             receivedData_.reserve(static_cast<size_t>(*length));
+            // With a content coding the length is that of the coded body; the
+            // decoded one may be longer or shorter.
+            auto coding = response.headers.find("Content-Encoding");
+            if (coding == response.headers.end() || platform::toLowerASCII(coding->second) == "identity")
+                announcedLength_ = length;
         }
     } else if (response.statusCode == 304) {
         cleanUpConnection();
@@ -356,7 +369,7 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
 }
 
 void ZELCachedFile::didReceiveData(std::string_view data) {
-    if (data.size() > maximumBodySize_ - receivedData_.size()) {
+    if (receivedData_.size() > maximumBodySize_ || data.size() > maximumBodySize_ - receivedData_.size()) {
         cleanUpConnection();
         finishFetch(platform::Error{platform::kURLErrorDomain, kZELURLErrorDataLengthExceedsMaximum,
                                     "body exceeds the maximum size"},
@@ -369,7 +382,16 @@ void ZELCachedFile::didReceiveData(std::string_view data) {
 void ZELCachedFile::didFinishLoading() {
     std::string body = std::move(receivedData_);
     const std::optional<std::string> lastModified = std::move(receivedModificationDate_);
+    const std::optional<uint64_t> announced = announcedLength_;
     cleanUpConnection();
+
+    // A body cut short is not the resource: never store it as current.
+    if (announced && body.size() < *announced) {
+        finishFetch(platform::Error{platform::kURLErrorDomain, platform::kURLErrorNetworkConnectionLost,
+                                    "the answer ended before its announced length"},
+                    false);
+        return;
+    }
 
     std::optional<platform::Error> error;
     const auto& path = filePath();

@@ -105,6 +105,7 @@ private:
     std::shared_ptr<ConnectionRelay> relay_;
     std::string receivedData_;
     std::optional<std::string> receivedModificationDate_;
+    std::optional<uint64_t> announcedLength_;  // Content-Length of an uncoded 200 body
     platform::URL httpDestinationURL_;
     int httpStatusCode_ = 0;
     std::optional<platform::HeaderMap> httpHeaders_;

@@ -4,18 +4,11 @@
 
 #include "Request/ZELRequestError.h"
 #include "Statistics/ZELStatistics.h"
-#include "platform/Application.h"
-#include "platform/Backend.h"
 
 namespace {
 
 // Trackings in flight in this process; main thread only.
 uint32_t gTrackingCount = 0;
-
-bool backgroundTasksSupported() {
-    // A process without an application object (a tool, a test) has none either.
-    return platform::hasBackend() && platform::backend().application().supportsBackgroundTasks();
-}
 
 }  // namespace
 
@@ -80,9 +73,11 @@ std::optional<platform::URL> ZELClickTracker::trackingURL() const {
 }
 
 void ZELClickTracker::beginBackgroundTask() {
-    // Where the platform keeps a process running for its background work there
-    // is nothing to hold; here it never does, so the tracking is counted.
-    if (backgroundTasksSupported()) return;
+    // The platform has no call to hold the process for background work, so a
+    // tracking in flight is only counted; whoever is about to leave the
+    // application asks activeTrackings() and waits. (Asking the application
+    // object here would also make it, display and all, in processes that
+    // never show anything.)
     ++gTrackingCount;
     counted_ = true;
 }

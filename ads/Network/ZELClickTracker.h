@@ -52,8 +52,7 @@ public:
     std::weak_ptr<ZELClickTrackerDelegate> delegate() const { return delegate_; }
     void setDelegate(std::weak_ptr<ZELClickTrackerDelegate> delegate) { delegate_ = std::move(delegate); }
 
-    // Trackings in flight in this process (only counted where the platform
-    // offers no background tasks).
+    // Trackings in flight in this process.
     static uint32_t trackingCount();
     static bool activeTrackings() { return trackingCount() != 0; }
 
