@@ -14,6 +14,11 @@ inline constexpr const char kLocalPageName[] = "auroramovil";
 inline constexpr const char kLocalPageType[] = "html";
 inline constexpr const char kContactAddress[] = "mailto:autor@mensajes-app.example";
 
+// The banners of the first and fourth screens: one ad unit, one strip flush
+// with the bottom of the content area (361 + 50 = 480 - 20 - 49).
+inline constexpr const char kAdUnitID[] = "a14c9e0d27f3b85";
+inline constexpr double kBannerX = 0, kBannerY = 361, kBannerWidth = 320, kBannerHeight = 50;
+
 // Development and test builds may point the two remote screens elsewhere
 // (MENSAJES_FIRST_PAGE, MENSAJES_THIRD_PAGE); otherwise the constants above.
 std::string firstPageAddress();

@@ -3,10 +3,30 @@
 #include "Constants.h"
 #include "Mensajes.h"
 #include "platform/Http.h"
+#include "Request/ZELRequest.h"
+#include "View/ZELBannerView.h"
 #include "platform/InterfaceFile.h"
 
 namespace {
 bool portraitOnly(platform::InterfaceOrientation o) { return o == platform::InterfaceOrientation::Portrait; }
+
+// The screen's banner: placed in the strip at the bottom of its view, with the
+// screen as root view controller, and sent its first request.
+std::shared_ptr<ZELBannerView> placeBanner(platform::ViewController& screen) {
+    auto banner = ZELBannerView::initWithFrame(
+        platform::Rect(mensajes::kBannerX, mensajes::kBannerY, mensajes::kBannerWidth, mensajes::kBannerHeight));
+    banner->setAdUnitID(mensajes::kAdUnitID);
+    banner->setRootViewController(screen.weak_from_this());
+    screen.view()->addSubview(banner);
+    banner->loadRequest(ZELRequest::request());
+    return banner;
+}
+
+void releaseBanner(std::shared_ptr<ZELBannerView>& banner) {
+    if (!banner) return;
+    banner->removeFromSuperview();
+    banner.reset();
+}
 
 void loadAddress(platform::WebView* web, const std::string& address) {
     if (!web) return;
@@ -26,7 +46,7 @@ FirstViewController::~FirstViewController() = default;
 
 void FirstViewController::viewDidLoad() {
     ViewController::viewDidLoad();
-    // The banner goes into the strip at (0, 361, 320, 50), left free here.
+    bannerView_ = placeBanner(*this);
 }
 
 void FirstViewController::viewWillAppear(bool) {
@@ -34,7 +54,7 @@ void FirstViewController::viewWillAppear(bool) {
     watch_.start(webView, cargando);
 }
 
-void FirstViewController::viewDidUnload() {}
+void FirstViewController::viewDidUnload() { releaseBanner(bannerView_); }
 
 bool FirstViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
     return portraitOnly(o);
@@ -63,9 +83,7 @@ FourthViewController::FourthViewController(std::string interfaceName) : ViewCont
 
 FourthViewController::~FourthViewController() = default;
 
-void FourthViewController::viewDidLoad() {
-    // The banner goes into the strip at (0, 361, 320, 50), left free here.
-}
+void FourthViewController::viewDidLoad() { bannerView_ = placeBanner(*this); }
 
 void FourthViewController::viewWillAppear(bool) {
     // A missing page leaves the web view empty.
@@ -74,7 +92,7 @@ void FourthViewController::viewWillAppear(bool) {
     watch_.start(webView3, activado);
 }
 
-void FourthViewController::viewDidUnload() {}
+void FourthViewController::viewDidUnload() { releaseBanner(bannerView_); }
 
 bool FourthViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
     return portraitOnly(o);

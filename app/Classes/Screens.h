@@ -11,6 +11,8 @@
 #include "platform/ViewController.h"
 #include "platform/WebView.h"
 
+class ZELBannerView;
+
 // First tab: the carrier's message form.
 class FirstViewController : public platform::ViewController {
 public:
@@ -29,9 +31,11 @@ public:
 
     std::shared_ptr<platform::WebView> webView;
     std::shared_ptr<platform::ActivityIndicatorView> cargando;
+    const std::shared_ptr<ZELBannerView>& banner() const { return bannerView_; }
 
 private:
     mensajes::LoadWatch watch_{true};
+    std::shared_ptr<ZELBannerView> bannerView_;
 };
 
 // Second tab: a messaging service's page, no spinner.
@@ -60,9 +64,11 @@ public:
 
     std::shared_ptr<platform::WebView> webView3;
     std::shared_ptr<platform::ActivityIndicatorView> activado;
+    const std::shared_ptr<ZELBannerView>& banner() const { return bannerView_; }
 
 private:
     mensajes::LoadWatch watch_{false};
+    std::shared_ptr<ZELBannerView> bannerView_;
 };
 
 // Fourth tab: the scrolling help text with the mail button.

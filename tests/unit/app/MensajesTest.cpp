@@ -1,6 +1,8 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, and the
 // orientations the screens accept.
+#include "Object/ZELObjectPrivate.h"
+#include "View/ZELBannerView.h"
 #include <gtest/gtest.h>
 
 #include "Classes/Constants.h"
@@ -74,9 +76,16 @@ TEST_F(MensajesTest, LaunchPutsTheFourTabsInTheWindowAndShowsTheFirstPage) {
     ASSERT_TRUE(first->webView && first->cargando);
     EXPECT_EQ(loadsOf(first->webView, mensajes::kFirstPageAddress), 1);
     EXPECT_TRUE(first->webView->isLoading());
-    // The banner strip stays free on the banner screens.
+    // The banner strip at the bottom holds the banner alone.
     const platform::Rect strip(0, 361, 320, 50);
-    for (auto& v : first->view()->subviews()) EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
+    ASSERT_TRUE(first->banner());
+    EXPECT_EQ(first->banner()->frame(), strip);
+    EXPECT_EQ(first->banner()->superview(), first->view());
+    for (auto& v : first->view()->subviews()) {
+        if (v != first->banner()) {
+            EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
+        }
+    }
     EXPECT_EQ(first->view()->frame(), platform::Rect(0, 0, 320, 411));
 }
 
@@ -194,3 +203,28 @@ TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
 }
 
 }  // namespace
+
+TEST_F(MensajesTest, BothBannerScreensHaveTheirOwnBannerOnOneAdUnit) {
+    tabs->setSelectedIndex(2);
+    ASSERT_TRUE(first->banner() && fourth->banner());
+    EXPECT_NE(first->banner(), fourth->banner());
+    EXPECT_EQ(first->banner()->adUnitID(), mensajes::kAdUnitID);
+    EXPECT_EQ(fourth->banner()->adUnitID(), mensajes::kAdUnitID);
+    EXPECT_EQ(fourth->banner()->frame(), first->banner()->frame());
+    EXPECT_EQ(first->banner()->rootViewController(), first);
+    EXPECT_EQ(fourth->banner()->rootViewController(), fourth);
+    // Each has started its own ad cycle.
+    EXPECT_NE(first->banner()->getPrivate()->state(), kZELStateIdle);
+    EXPECT_NE(fourth->banner()->getPrivate()->state(), kZELStateIdle);
+    EXPECT_NE(first->banner()->getPrivate(), fourth->banner()->getPrivate());
+}
+
+TEST_F(MensajesTest, UnloadedViewReleasesItsBannerAndTheNextLoadMakesANewOne) {
+    std::weak_ptr<ZELBannerView> old = first->banner();
+    first->viewDidUnload();
+    EXPECT_EQ(first->banner(), nullptr);
+    EXPECT_TRUE(old.expired());
+    first->viewDidLoad();
+    ASSERT_TRUE(first->banner());
+    EXPECT_NE(first->banner()->getPrivate()->state(), kZELStateIdle);
+}
