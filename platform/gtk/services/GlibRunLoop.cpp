@@ -197,6 +197,7 @@ void GlibRunLoop::runDue() {
         if (entry.timer) {
             auto timer = entry.timer;  // alive while it fires, whatever the callback does
             timer->queued_ = false;
+            ++activity_.timersFired;
             timer->fire();
             if (timer->valid_ && timer->repeats_) {
                 const int64_t step = std::max<int64_t>(toMicroseconds(timer->interval_), 1);
@@ -208,6 +209,7 @@ void GlibRunLoop::runDue() {
                 queue_.emplace(timer->key_, std::move(entry));
             }
         } else if (entry.call) {
+            ++activity_.delayedCalls;
             runGuarded("a delayed call", entry.call);
         }
     }
@@ -263,6 +265,7 @@ gboolean GlibRunLoop::dispatchMainCalls(gpointer data) {
     while (!batch.empty()) {
         auto call = std::move(batch.front());
         batch.pop_front();
+        ++self->activity_.mainThreadCalls;
         runGuarded("a main-thread call", call);
     }
     return G_SOURCE_CONTINUE;
@@ -283,6 +286,7 @@ gboolean GlibRunLoop::releaseHeld(gpointer data) {
     g_source_set_ready_time(self->releaseSource_, -1);
     std::vector<std::shared_ptr<void>> batch;
     batch.swap(self->held_);
+    ++self->activity_.keepAliveReleases;
     runGuarded("releasing held objects", [&] { batch.clear(); });
     return G_SOURCE_CONTINUE;
 }

@@ -37,6 +37,16 @@ public:
     void run() override;
     void quit() override;
 
+    // What the loop has run since it was made (main thread only): lets a
+    // benchmark see whether anything woke the loop on our account.
+    struct Activity {
+        uint64_t timersFired = 0;
+        uint64_t delayedCalls = 0;
+        uint64_t mainThreadCalls = 0;
+        uint64_t keepAliveReleases = 0;
+    };
+    const Activity& activity() const { return activity_; }
+
 private:
     class LoopTimer;
     friend class LoopTimer;
@@ -66,6 +76,7 @@ private:
     std::deque<std::function<void()>> mainCalls_;
 
     std::vector<std::shared_ptr<void>> held_;
+    Activity activity_;
     std::mutex loopsMutex_;
     std::vector<GMainLoop*> loops_;
 };
