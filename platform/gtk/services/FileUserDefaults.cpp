@@ -95,6 +95,9 @@ void FileUserDefaults::setObject(const Value& value, const std::string& key) {
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        // Storing what is already there changes nothing on disk: no write.
+        auto it = values_.find(key);
+        if (it != values_.end() && it->second == *stored) return;
         values_[key] = std::move(*stored);
     }
     changed();
