@@ -92,6 +92,28 @@ TEST_F(FileUserDefaultsTest, PendingChangesAreWrittenWhenTheStoreGoes) {
     EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value("kept"));
 }
 
+TEST_F(FileUserDefaultsTest, StoringAnEqualValueLeavesTheFileAlone) {
+    FileUserDefaults store(path_);
+    const Value first(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}});
+    store.setObject(first, "k");
+    ASSERT_TRUE(store.synchronize());
+    GStatBuf written;
+    ASSERT_EQ(g_stat(path_.c_str(), &written), 0);
+
+    store.setObject(Value(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}}), "k");
+    ASSERT_TRUE(store.synchronize());
+    GStatBuf unchanged;
+    ASSERT_EQ(g_stat(path_.c_str(), &unchanged), 0);
+    EXPECT_EQ(unchanged.st_ino, written.st_ino);  // every write replaces the file
+
+    store.setObject(Value(Dictionary{{"n", Value(2)}}), "k");
+    ASSERT_TRUE(store.synchronize());
+    GStatBuf rewritten;
+    ASSERT_EQ(g_stat(path_.c_str(), &rewritten), 0);
+    EXPECT_NE(rewritten.st_ino, written.st_ino);
+    EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value(Dictionary{{"n", Value(2)}}));
+}
+
 TEST_F(FileUserDefaultsTest, ValuesTheFileCannotHoldAreRefusedAndTheOldValueStays) {
     LogCapture logs;
     FileUserDefaults store(path_);
