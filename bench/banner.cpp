@@ -731,9 +731,11 @@ int main() {
                 static_cast<unsigned long long>(idleActivity.releases));
     std::printf("  requests to the server meanwhile: %ld; banner state %d, reload timer %s\n",
                 idleCountersAfter.total - idleCountersBefore.total, idleState, idleTimerPending ? "pending" : "NOT pending");
-    std::printf("\n   With a 2 s refresh over the same window: %llu reload timer firings, %ld new ad requests, %ld wake-ups\n",
+    std::printf("\n   With a 2 s refresh over the same window: %llu timers fired (the reloads), %ld new ad requests, %ld wake-ups;\n"
+                "   the loads themselves ran %llu delayed calls and %llu keep-alive releases\n",
                 static_cast<unsigned long long>(refreshActivity.timers), refreshCountersAfter.ads - refreshCountersBefore.ads,
-                refreshWakeups);
+                refreshWakeups, static_cast<unsigned long long>(refreshActivity.delayed),
+                static_cast<unsigned long long>(refreshActivity.releases));
     for (const auto& [cause, count] : refreshCauses)
         if (cause.find("platform") != std::string::npos) std::printf("    %4ld  %s\n", count, cause.c_str());
 
