@@ -5,7 +5,7 @@
 
 #include "Delegate/ZELDelegateManager.h"
 #include "Notification/ZELNotificationCenter.h"
-#include "Object/ZELServerAddresses.h"
+#include "Utility/ZELServerAddresses.h"
 #include "Request/ZELRequest.h"
 #include "Request/ZELRequestError.h"
 #include "Request/ZELRequestPrivate.h"

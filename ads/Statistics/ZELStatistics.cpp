@@ -5,6 +5,7 @@
 
 #include "Notification/ZELNotification.h"
 #include "Utility/ZELNetworkUtilities.h"
+#include "Utility/ZELServerAddresses.h"
 #include "signals/Signals.h"
 #include "Request/ZELRequestParameters.h"
 #include "Timing/ZELTimingManager.h"
@@ -25,7 +26,7 @@ std::shared_ptr<ZELStatistics>& sharedSlot() {
 }
 
 std::string& domainSuffixSlot() {
-    static std::string suffix = kZELAdNetworkDomainSuffix;
+    static std::string suffix = ZELServerAddresses::adServerRootURL().host();
     return suffix;
 }
 
@@ -60,7 +61,7 @@ const std::vector<std::string>& ZELStatistics::allTimingNames() {
 }
 
 void ZELStatistics::setAdNetworkDomainSuffixForTesting(const std::string& suffix) {
-    domainSuffixSlot() = suffix.empty() ? std::string(kZELAdNetworkDomainSuffix) : suffix;
+    domainSuffixSlot() = suffix.empty() ? ZELServerAddresses::adServerRootURL().host() : suffix;
 }
 
 const std::string& ZELStatistics::adNetworkDomainSuffix() { return domainSuffixSlot(); }

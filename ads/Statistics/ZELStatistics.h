@@ -18,7 +18,8 @@ class ZELTimingManager;
 
 // Host suffix of the ad network's click-tracking servers; a finished
 // click-tracking download from such a host carries the impression ticket.
-inline constexpr const char kZELAdNetworkDomainSuffix[] = "ads.nimbra.org";
+// The ad network is the configured ad server: its host is the suffix
+// (the compiled-in loopback server unless NIMBRA_AD_SERVER names another).
 
 class ZELStatistics {
 public:

@@ -34,30 +34,35 @@ void loadAddress(platform::WebView* web, const std::string& address) {
 }
 }  // namespace
 
+// ---- BannerWebScreen
+
+BannerWebScreen::BannerWebScreen(std::string interfaceName, bool drivesNetworkIndicator)
+    : ViewController(std::move(interfaceName)), watch_(drivesNetworkIndicator) {}
+
+BannerWebScreen::~BannerWebScreen() = default;
+
+void BannerWebScreen::viewDidLoad() {
+    ViewController::viewDidLoad();
+    bannerView_ = placeBanner(*this);
+}
+
+void BannerWebScreen::viewDidUnload() { releaseBanner(bannerView_); }
+
+bool BannerWebScreen::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
+    return portraitOnly(o);
+}
+
 // ---- FirstViewController
 
-FirstViewController::FirstViewController(std::string interfaceName) : ViewController(std::move(interfaceName)) {
+FirstViewController::FirstViewController(std::string interfaceName) : BannerWebScreen(std::move(interfaceName), true) {
     outlets().add("webView", webView);
     outlets().add("cargando", cargando);
     outlets().addAction("mailto", [this] { mailto(); });
 }
 
-FirstViewController::~FirstViewController() = default;
-
-void FirstViewController::viewDidLoad() {
-    ViewController::viewDidLoad();
-    bannerView_ = placeBanner(*this);
-}
-
 void FirstViewController::viewWillAppear(bool) {
     loadAddress(webView.get(), mensajes::firstPageAddress());
     watch_.start(webView, cargando);
-}
-
-void FirstViewController::viewDidUnload() { releaseBanner(bannerView_); }
-
-bool FirstViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
-    return portraitOnly(o);
 }
 
 void FirstViewController::mailto() { mensajes::openContactAddress(); }
@@ -76,26 +81,17 @@ bool ThirdViewController::shouldAutorotateToInterfaceOrientation(platform::Inter
 
 // ---- FourthViewController
 
-FourthViewController::FourthViewController(std::string interfaceName) : ViewController(std::move(interfaceName)) {
+FourthViewController::FourthViewController(std::string interfaceName)
+    : BannerWebScreen(std::move(interfaceName), false) {
     outlets().add("webView3", webView3);
     outlets().add("activado", activado);
 }
-
-FourthViewController::~FourthViewController() = default;
-
-void FourthViewController::viewDidLoad() { bannerView_ = placeBanner(*this); }
 
 void FourthViewController::viewWillAppear(bool) {
     // A missing page leaves the web view empty.
     if (auto path = platform::InterfaceFile::pathForResource(mensajes::kLocalPageName, mensajes::kLocalPageType))
         if (webView3) webView3->loadRequest(platform::URLRequest(platform::URL::fileURL(*path, false)));
     watch_.start(webView3, activado);
-}
-
-void FourthViewController::viewDidUnload() { releaseBanner(bannerView_); }
-
-bool FourthViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
-    return portraitOnly(o);
 }
 
 // ---- AyudaViewController

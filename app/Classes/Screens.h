@@ -13,29 +13,42 @@
 
 class ZELBannerView;
 
-// First tab: the carrier's message form.
-class FirstViewController : public platform::ViewController {
+// A web screen that carries a banner in the strip at its bottom and polls its
+// page's loading for the spinner: the first and the bundled-page screens.
+class BannerWebScreen : public platform::ViewController {
 public:
-    explicit FirstViewController(std::string interfaceName = "FirstView");
-    ~FirstViewController() override;
+    ~BannerWebScreen() override;
 
+    // Places the banner and sends its first request.
     void viewDidLoad() override;
-    void viewWillAppear(bool animated) override;
+    // Releases the banner.
     void viewDidUnload() override;
+    // Upright portrait only.
     bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) override;
 
     void checkLoad() { watch_.checkLoad(); }
     void checkNotLoad() { watch_.checkNotLoad(); }
+    const std::shared_ptr<ZELBannerView>& banner() const { return bannerView_; }
+
+protected:
+    BannerWebScreen(std::string interfaceName, bool drivesNetworkIndicator);
+    mensajes::LoadWatch watch_;
+
+private:
+    std::shared_ptr<ZELBannerView> bannerView_;
+};
+
+// First tab: the carrier's message form.
+class FirstViewController : public BannerWebScreen {
+public:
+    explicit FirstViewController(std::string interfaceName = "FirstView");
+
+    void viewWillAppear(bool animated) override;
     // Hands the contact address to the desktop's mail client.
     void mailto();
 
     std::shared_ptr<platform::WebView> webView;
     std::shared_ptr<platform::ActivityIndicatorView> cargando;
-    const std::shared_ptr<ZELBannerView>& banner() const { return bannerView_; }
-
-private:
-    mensajes::LoadWatch watch_{true};
-    std::shared_ptr<ZELBannerView> bannerView_;
 };
 
 // Second tab: a messaging service's page, no spinner.
@@ -49,26 +62,14 @@ public:
 };
 
 // Third tab: the bundled page.
-class FourthViewController : public platform::ViewController {
+class FourthViewController : public BannerWebScreen {
 public:
     explicit FourthViewController(std::string interfaceName = "FourthView");
-    ~FourthViewController() override;
 
-    void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
-    void viewDidUnload() override;
-    bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) override;
-
-    void checkLoad() { watch_.checkLoad(); }
-    void checkNotLoad() { watch_.checkNotLoad(); }
 
     std::shared_ptr<platform::WebView> webView3;
     std::shared_ptr<platform::ActivityIndicatorView> activado;
-    const std::shared_ptr<ZELBannerView>& banner() const { return bannerView_; }
-
-private:
-    mensajes::LoadWatch watch_{false};
-    std::shared_ptr<ZELBannerView> bannerView_;
 };
 
 // Fourth tab: the scrolling help text with the mail button.

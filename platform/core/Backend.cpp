@@ -53,3 +53,17 @@ std::optional<std::string> Paths::pathForResource(const std::string& name, const
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void UserDefaults::registerDefaults(const Dictionary& values) {
+    for (const auto& [key, value] : values) registered_[key] = value;
+}
+
+std::optional<Value> UserDefaults::registeredValue(const std::string& key) const {
+    auto it = registered_.find(key);
+    if (it == registered_.end()) return std::nullopt;
+    return it->second;
+}
+
+}  // namespace platform

@@ -30,7 +30,7 @@ void SimClock::reset() {
 std::optional<Value> SimUserDefaults::objectForKey(const std::string& key) const {
     std::lock_guard lock(mutex_);
     auto it = live_.find(key);
-    if (it == live_.end()) return std::nullopt;
+    if (it == live_.end()) return registeredValue(key);
     return it->second;
 }
 

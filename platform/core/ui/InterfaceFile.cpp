@@ -281,8 +281,8 @@ std::optional<InterfaceFile::Main> InterfaceFile::mainFromText(std::string_view 
         if (connectable) connectables[*id] = connectable;
         specs[*id] = &o;
     }
-    for (auto& [id, spec] : specs) {
-        auto& o = *spec;
+    for (auto& [id, node] : specs) {
+        auto& o = *node;
         auto& made = main.objects[id];
         if (auto c = made.controller) {
             if (auto t = text(o, "title")) c->setTitle(*t);
@@ -305,9 +305,9 @@ std::optional<InterfaceFile::Main> InterfaceFile::mainFromText(std::string_view 
             tabs->setViewControllers(children);
         }
     }
-    for (auto& [id, spec] : specs) {
-        auto outlets = spec->find("outlets");
-        if (outlets == spec->end() || !outlets->is_object()) continue;
+    for (auto& [id, node] : specs) {
+        auto outlets = node->find("outlets");
+        if (outlets == node->end() || !outlets->is_object()) continue;
         auto target = connectables.find(id);
         if (target == connectables.end()) return fail(error, "outlets on an object that takes none"), std::nullopt;
         for (auto& [name, ref] : outlets->items()) {

@@ -78,7 +78,7 @@ void FileUserDefaults::load() {
 std::optional<Value> FileUserDefaults::objectForKey(const std::string& key) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
+    if (it == values_.end()) return registeredValue(key);
     return it->second;
 }
 

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -101,6 +102,19 @@ UserDefaults& GtkBackend::userDefaults() {
         std::atexit([] {
             if (gInstalled && gInstalled->services_->defaults) gInstalled->services_->defaults->synchronize();
         });
+        // The user's preferred languages, as the platform's settings name them
+        // ("es-ES", "es"); the C locale names none.
+        Array languages;
+        for (const char* const* name = g_get_language_names(); name && *name; ++name) {
+            std::string language(*name);
+            language = language.substr(0, language.find_first_of(".@"));
+            if (language.empty() || language == "C" || language == "POSIX") continue;
+            std::replace(language.begin(), language.end(), '_', '-');
+            if (std::find(languages.begin(), languages.end(), Value(language)) == languages.end()) {
+                languages.push_back(Value(language));
+            }
+        }
+        if (!languages.empty()) services_->defaults->registerDefaults({{"AppleLanguages", Value(languages)}});
     });
     return *services_->defaults;
 }

@@ -39,6 +39,14 @@ public:
     virtual bool synchronize() = 0;
 
     void setFloat(float value, const std::string& key) { setObject(Value(static_cast<double>(value)), key); }
+
+    // Values answered for keys that hold nothing; never written to disk (the
+    // platform's own settings, such as the preferred languages).
+    void registerDefaults(const Dictionary& values);
+    std::optional<Value> registeredValue(const std::string& key) const;
+
+private:
+    Dictionary registered_;
 };
 
 // Where the application's files live.

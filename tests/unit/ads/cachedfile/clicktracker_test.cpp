@@ -26,11 +26,12 @@ class ClickTrackerTest : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        ZELStatistics::setAdNetworkDomainSuffixForTesting("");
+        ZELStatistics::setAdNetworkDomainSuffixForTesting("ads.nimbra.org");
         ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);
     }
     void TearDown() override {
         tracker.reset();
+        ZELStatistics::setAdNetworkDomainSuffixForTesting("");
         ZELStatistics::sharedStatistics()->removeTimingNamed(kZELParameterPriorClickLatency);
         SimTest::TearDown();
     }

@@ -1,4 +1,4 @@
-#include "Object/ZELServerAddresses.h"
+#include "Utility/ZELServerAddresses.h"
 
 #include <cstdlib>
 #include <string>
