@@ -2,7 +2,6 @@
 // front, real files in the test's caches directory.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,15 +15,6 @@ namespace {
 
 using namespace cache_test;
 using nimbra::test::RawTcpServer;
-
-constexpr const char kLastModified[] = "Tue, 15 Nov 1994 12:45:26 GMT";
-constexpr time_t kLastModifiedUnix = 784903526;
-
-time_t modificationTime(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mtim.tv_sec;
-}
 
 class CachedFileHttp : public CacheIntegrationTest {
 protected:

@@ -2,7 +2,6 @@
 // requests, the file on disk, and objects that die in the middle of things.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <ctime>
@@ -17,19 +16,11 @@
 
 namespace {
 
+using namespace cache_test;
 using platform::HeaderMap;
 using platform::sim::SimResponse;
 
 constexpr const char kURL[] = "http://static.example.org/ruma/sdk-core-v40.js";
-constexpr const char kLastModified[] = "Tue, 15 Nov 1994 12:45:26 GMT";
-constexpr time_t kLastModifiedUnix = 784903526;
-
-time_t modificationTime(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mtim.tv_sec;
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
