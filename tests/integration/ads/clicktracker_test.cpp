@@ -100,23 +100,4 @@ TEST_F(ClickTrackerHttp, SecondTrackingCancelsTheFirstSilently) {
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
 }
 
-TEST_F(ClickTrackerHttp, RedirectLoopEndsInOneFailure) {
-    server.route("/loop", redirect("/loop"));
-    trackToEnd("/loop");
-    EXPECT_TRUE(recorder->redirects.empty());
-    ASSERT_EQ(recorder->failures.size(), 1u);
-    ASSERT_TRUE(recorder->failures[0]);
-    EXPECT_EQ(recorder->failures[0]->code, platform::kURLErrorHTTPTooManyRedirects);
-}
-
-TEST_F(ClickTrackerHttp, DestroyedWhileTrackingNeverReports) {
-    server.route("/slow", hang());
-    tracker->trackURL(url("/slow"));
-    ASSERT_TRUE(spinUntil([&] { return countOf(server, "/slow") > 0; }));
-    tracker.reset();
-    EXPECT_FALSE(ZELClickTracker::activeTrackings());
-    spinFor(0.2);
-    EXPECT_EQ(recorder->finished(), 0u);
-}
-
 }  // namespace

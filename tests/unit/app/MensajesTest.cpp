@@ -155,16 +155,15 @@ TEST_F(MensajesTest, TheBundledPageScreenNeverTouchesTheStatusBarIndicator) {
 }
 
 TEST_F(MensajesTest, TheScreensStayUprightAndTheWindowDoesNotTurn) {
-    for (auto o : {InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft,
-                   InterfaceOrientation::LandscapeRight}) {
-        EXPECT_FALSE(first->shouldAutorotateToInterfaceOrientation(o));
-        EXPECT_FALSE(third->shouldAutorotateToInterfaceOrientation(o));
-        EXPECT_FALSE(fourth->shouldAutorotateToInterfaceOrientation(o));
-        EXPECT_FALSE(delegate->window()->deviceDidRotate(o));
+    const std::shared_ptr<platform::ViewController> webScreens[] = {first, third, fourth};
+    for (const auto& screen : webScreens) {
+        EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
+        for (auto o : {InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft,
+                       InterfaceOrientation::LandscapeRight}) {
+            EXPECT_FALSE(screen->shouldAutorotateToInterfaceOrientation(o));
+            EXPECT_FALSE(delegate->window()->deviceDidRotate(o));
+        }
     }
-    EXPECT_TRUE(first->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
-    EXPECT_TRUE(third->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
-    EXPECT_TRUE(fourth->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
     EXPECT_EQ(delegate->window()->frame(), platform::Rect(0, 0, 320, 480));
     EXPECT_EQ(sim().application().statusBarOrientation(), InterfaceOrientation::Portrait);
 }

@@ -3,6 +3,10 @@
 // hooks to act from inside a callback (destroy the sender, start again, ...).
 // Shared by the unit tests (sim) and the integration tests (real HTTP).
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -10,6 +14,18 @@
 
 #include "Network/ZELCachedFile.h"
 #include "Network/ZELClickTracker.h"
+
+// A server time and its Unix value, for the stored file's modification time.
+namespace cache_test {
+inline constexpr const char kLastModified[] = "Tue, 15 Nov 1994 12:45:26 GMT";
+inline constexpr time_t kLastModifiedUnix = 784903526;
+
+inline time_t modificationTime(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mtim.tv_sec;
+}
+}  // namespace cache_test
 
 struct FileRecorder : ZELCachedFileDelegate {
     enum class Kind { End, Fail };

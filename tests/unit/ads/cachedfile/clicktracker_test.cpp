@@ -93,17 +93,6 @@ TEST_F(ClickTrackerTest, StopErrorIsInOurDomain) {
     EXPECT_FALSE(tracker->cachedFileShouldRedirectToURL(file, url("HTTPS://a.example/")));
 }
 
-TEST_F(ClickTrackerTest, UpperCaseWebSchemeIsFollowed) {
-    sim().http().route(kClick, SimResponse::redirect("HTTPS://Secure.Example.com/x"));
-    sim().http().routePrefix("HTTPS://", SimResponse::ok("secure"));
-    sim().http().routePrefix("https://", SimResponse::ok("secure"));
-    tracker->trackURL(url(kClick));
-    sim().runUntilIdle();
-    ASSERT_EQ(recorder->redirects.size(), 1u);
-    EXPECT_EQ(sim().http().requests().size(), 2u);
-    EXPECT_TRUE(recorder->failures.empty());
-}
-
 TEST_F(ClickTrackerTest, FailuresAreReportedOnceAndTellTheStatisticsNothing) {
     struct Case {
         SimResponse end;

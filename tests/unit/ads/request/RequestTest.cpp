@@ -121,16 +121,6 @@ TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
     EXPECT_EQ(original->keywords()->size(), 1u);
 }
 
-TEST_F(RequestTest, DescriptionListsWhatIsSet) {
-    auto request = privateRequest();
-    EXPECT_EQ(request->description().find('\n'), std::string::npos);
-    request->setGender(ZELRequest::kGenderFemale);
-    request->setLocationWithDescription("Quito");
-    const std::string text = request->description();
-    EXPECT_EQ(text.rfind("ZELRequest<", 0), 0u);
-    EXPECT_NE(text.find(">: \ngender:Female\nlocation:Quito"), std::string::npos);
-}
-
 TEST_F(RequestTest, SignalsSplitIntoOneKeyAndValue) {
     EXPECT_TRUE(ZELRequestPrivate::spamSignals().empty());  // the library gave nothing
     const std::pair<const char*, platform::Dictionary> cases[] = {
