@@ -83,6 +83,7 @@ protected:
         root.reset();
         environment.reset();
         server.reset();
+        banner_test::forgetVisitorCookie();
     }
 
     std::shared_ptr<ZELBannerView> makeBanner(const std::string& adUnit) {

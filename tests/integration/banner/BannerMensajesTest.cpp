@@ -41,6 +41,15 @@ void expectAdOnScreen(const std::shared_ptr<ZELBannerView>& banner, platform::Vi
 
 TEST(BannerMensajesApp, FirstAndThirdTabsShowRealAds) {
     nimbra::test::gtkBackend();
+    // The launch runs once per lifecycle: start from an unlaunched one and
+    // leave one behind, whichever test of the process launches too.
+    platform::ApplicationLifecycle::shared().reset();
+    struct LeaveClean {
+        ~LeaveClean() {
+            platform::ApplicationLifecycle::shared().reset();
+            banner_test::forgetVisitorCookie();
+        }
+    } leaveClean;
     // No reload during the test, nor later into another test's server.
     AdServerProcess server({"--refresh-rate", "600"});
     ASSERT_TRUE(server.ok()) << "nimbra-adserver did not start";

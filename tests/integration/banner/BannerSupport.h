@@ -17,6 +17,8 @@
 #include "Request/ZELRequestError.h"
 #include "integration/adserver/AdServerProcess.h"
 #include "integration/support/GtkTestEnvironment.h"
+#include "integration/support/TestHttpServer.h"
+#include "platform/Http.h"
 #include "platform/WebView.h"
 
 namespace banner_test {
@@ -86,6 +88,28 @@ inline std::optional<std::string> visibleText(platform::WebView& web) {
     });
     nimbra::test::spinUntil([&] { return result->first; }, 10);
     return result->second;
+}
+
+// The ad server's visitor cookie lands in the process's shared HTTP session
+// (cookies are per host, not per port): later tests on 127.0.0.1 must not see
+// it. A throw-away server on the same host expires it.
+inline void forgetVisitorCookie() {
+    struct Ending : platform::URLConnectionDelegate {
+        void connectionDidFinishLoading(platform::URLConnection&) override { ended = true; }
+        void connectionDidFailWithError(platform::URLConnection&, const platform::Error&) override { ended = true; }
+        bool ended = false;
+    };
+    nimbra::test::TestHttpServer expirer;
+    expirer.route("/", [](SoupServerMessage* message, const nimbra::test::TestHttpServer::Request&) {
+        nimbra::test::TestHttpServer::respond(message, 200, "ok",
+                                              {{"Set-Cookie", "nimbra_uid=; Path=/; Max-Age=0"}});
+    });
+    auto ending = std::make_shared<Ending>();
+    auto url = platform::URL::parse(expirer.url("/"));
+    if (!url) return;
+    auto connection = platform::URLConnection::create(platform::URLRequest(*url), ending);
+    connection->start();
+    nimbra::test::spinUntil([&] { return ending->ended; }, 10);
 }
 
 }  // namespace banner_test
