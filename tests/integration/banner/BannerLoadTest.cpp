@@ -62,6 +62,7 @@ protected:
 
     void SetUp() override {
         nimbra::test::gtkBackend();
+        application = std::make_unique<banner_test::ActiveApplication>();
         server = std::make_unique<AdServer>(serverArguments());
         ASSERT_TRUE(server->ok()) << "nimbra-adserver did not start";
         environment = std::make_unique<ServerEnvironment>(server->origin(), server->origin());
@@ -84,6 +85,7 @@ protected:
         environment.reset();
         server.reset();
         banner_test::forgetVisitorCookie();
+        application.reset();
     }
 
     std::shared_ptr<ZELBannerView> makeBanner(const std::string& adUnit) {
@@ -96,16 +98,18 @@ protected:
         return b;
     }
 
-    // Loads and waits for the next callback of the banner's delegate.
-    void loadAndWait(const std::shared_ptr<ZELRequest>& request) {
+    // Loads and waits for the next callback of the banner's delegate; false
+    // when none came.
+    [[nodiscard]] bool loadAndWait(const std::shared_ptr<ZELRequest>& request) {
         const int before = recorder->callbacks();
         banner->loadRequest(request);
-        ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() > before; }, kAdTimeout)) << "no callback";
+        return spinUntil([&] { return recorder->callbacks() > before; }, kAdTimeout);
     }
 
     int state() const { return banner->getPrivate()->state(); }
 
     using AdServer = AdServerProcess;
+    std::unique_ptr<banner_test::ActiveApplication> application;
     std::unique_ptr<AdServer> server;
     std::unique_ptr<ServerEnvironment> environment;
     std::shared_ptr<platform::Window> window;
@@ -117,7 +121,7 @@ protected:
 
 TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
     nimbra::test::LogCapture log;
-    loadAndWait(ZELRequest::request());
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
     ASSERT_EQ(recorder->events, std::vector<std::string>{"receive"});
     EXPECT_EQ(state(), kZELStateShown);
 
@@ -174,7 +178,7 @@ protected:
 };
 
 TEST_F(BannerReload, ReloadsAtTheServersRateWithANewAd) {
-    loadAndWait(ZELRequest::request());
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
     ASSERT_EQ(recorder->received, 1);
     EXPECT_FALSE(banner->hasAutoRefreshed());
     EXPECT_TRUE(banner->getPrivate()->isReloadTimerScheduled());
@@ -203,7 +207,7 @@ TEST_F(BannerAdServer, ReportsEachKindOfFailureAndLoadsAgainAfterIt) {
     nimbra::test::LogCapture log;
     // An ad unit that is not one: the server refuses the parameters.
     banner->setAdUnitID("A1B2C3D4E5F6A7B");
-    loadAndWait(ZELRequest::request());
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
     EXPECT_EQ(recorder->codes, std::vector<long>{ZELErrorInvalidRequest});
     EXPECT_EQ(log.countContaining(
                   "<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect."),
@@ -211,21 +215,21 @@ TEST_F(BannerAdServer, ReportsEachKindOfFailureAndLoadsAgainAfterIt) {
     EXPECT_EQ(state(), kZELStateFailed);
 
     banner->setAdUnitID(kAdUnit);
-    loadAndWait(requestWithScenario("nofill"));
-    EXPECT_EQ(recorder->codes.back(), ZELErrorNoAd);
+    ASSERT_TRUE(loadAndWait(requestWithScenario("nofill"))) << "no callback";
+    EXPECT_EQ(recorder->events.back(), "fail " + std::to_string(ZELErrorNoAd));
     EXPECT_EQ(state(), kZELStateFailed);
 
     // The script's own refusals end the load too: the next one runs.
     for (const char* scenario : {"invalid", "unable", "errors"}) {
         SCOPED_TRACE(scenario);
         const size_t failures = recorder->codes.size();
-        loadAndWait(requestWithScenario(scenario));
+        ASSERT_TRUE(loadAndWait(requestWithScenario(scenario))) << "no callback";
         ASSERT_EQ(recorder->codes.size(), failures + 1);
         EXPECT_EQ(recorder->codes.back(), ZELErrorInvalidRequest);
         EXPECT_EQ(state(), kZELStateFailed);
 
         const int received = recorder->received;
-        loadAndWait(ZELRequest::request());
+        ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
         EXPECT_EQ(recorder->received, received + 1);
         EXPECT_EQ(state(), kZELStateShown);
     }
@@ -241,7 +245,7 @@ TEST_F(BannerAdServer, UnreachableStaticServerWithoutStoredScriptIsANetworkError
     const unsigned port = closedPort();
     ASSERT_NE(port, 0u);
     ServerEnvironment unreachable("http://127.0.0.1:" + std::to_string(port), server->origin());
-    loadAndWait(ZELRequest::request());
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
     EXPECT_EQ(recorder->codes, std::vector<long>{ZELErrorNetworkError});
     EXPECT_EQ(recorder->received, 0);
     spinFor(0.3);

@@ -18,6 +18,7 @@
 #include "integration/adserver/AdServerProcess.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/TestHttpServer.h"
+#include "platform/ApplicationMain.h"
 #include "platform/Http.h"
 #include "platform/WebView.h"
 
@@ -41,6 +42,29 @@ public:
     std::vector<std::string> events;
     std::vector<long> codes;
     int received = 0;
+};
+
+// The component loads only while the application is active. A test that
+// needs it active without launching the application makes it so and leaves
+// an unlaunched lifecycle behind, so a later test can launch for real.
+class ActiveApplication {
+public:
+    ActiveApplication() {
+        auto& lifecycle = platform::ApplicationLifecycle::shared();
+        if (lifecycle.state() == platform::ApplicationState::Active) return;
+        owned_ = true;
+        lifecycle.reset();
+        lifecycle.finishLaunching();
+        lifecycle.setOnScreen(true);
+    }
+    ~ActiveApplication() {
+        if (owned_) platform::ApplicationLifecycle::shared().reset();
+    }
+    ActiveApplication(const ActiveApplication&) = delete;
+    ActiveApplication& operator=(const ActiveApplication&) = delete;
+
+private:
+    bool owned_ = false;
 };
 
 // Points the component at a server for the life of the object; the variables
