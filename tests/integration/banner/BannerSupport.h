@@ -1,0 +1,139 @@
+#pragma once
+// Helpers of the banner tests against nimbra-adserver: a server per test with
+// the component pointed at it, a recording banner delegate, the server's
+// status report and the text a web view shows.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Delegate/ZELBannerViewDelegate.h"
+#include "Request/ZELRequestError.h"
+#include "integration/adserver/AdServerProcess.h"
+#include "integration/support/GtkTestEnvironment.h"
+#include "integration/support/TestHttpServer.h"
+#include "platform/ApplicationMain.h"
+#include "platform/Http.h"
+#include "platform/WebView.h"
+
+namespace banner_test {
+
+// Generous limits: a loaded two-core machine starts web processes slowly.
+inline constexpr double kAdTimeout = 20.0;
+
+class BannerRecorder : public ZELBannerViewDelegate {
+public:
+    void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override {
+        events.push_back("receive");
+        ++received;
+    }
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+        events.push_back("fail " + std::to_string(error.code));
+        codes.push_back(error.code);
+    }
+    int callbacks() const { return static_cast<int>(events.size()); }
+
+    std::vector<std::string> events;
+    std::vector<long> codes;
+    int received = 0;
+};
+
+// The component loads only while the application is active. A test that
+// needs it active without launching the application makes it so and leaves
+// an unlaunched lifecycle behind, so a later test can launch for real.
+class ActiveApplication {
+public:
+    ActiveApplication() {
+        auto& lifecycle = platform::ApplicationLifecycle::shared();
+        if (lifecycle.state() == platform::ApplicationState::Active) return;
+        owned_ = true;
+        lifecycle.reset();
+        lifecycle.finishLaunching();
+        lifecycle.setOnScreen(true);
+    }
+    ~ActiveApplication() {
+        if (owned_) platform::ApplicationLifecycle::shared().reset();
+    }
+    ActiveApplication(const ActiveApplication&) = delete;
+    ActiveApplication& operator=(const ActiveApplication&) = delete;
+
+private:
+    bool owned_ = false;
+};
+
+// Points the component at a server for the life of the object; the variables
+// are removed again so later tests reach no dead server.
+class ServerEnvironment {
+public:
+    ServerEnvironment(const std::string& staticServer, const std::string& adServer) {
+        setenv("NIMBRA_STATIC_SERVER", staticServer.c_str(), 1);
+        setenv("NIMBRA_AD_SERVER", adServer.c_str(), 1);
+    }
+    ~ServerEnvironment() {
+        unsetenv("NIMBRA_STATIC_SERVER");
+        unsetenv("NIMBRA_AD_SERVER");
+    }
+    ServerEnvironment(const ServerEnvironment&) = delete;
+    ServerEnvironment& operator=(const ServerEnvironment&) = delete;
+};
+
+inline nlohmann::json serverStatus(const adserver_test::AdServerProcess& server) {
+    auto answer = adserver_test::httpRequest(server.port(), "/status");
+    return nlohmann::json::parse(answer.body, nullptr, false);
+}
+
+inline int counter(const adserver_test::AdServerProcess& server, const char* name) {
+    auto status = serverStatus(server);
+    if (!status.is_object() || !status["counters"].contains(name)) return -1;
+    return status["counters"][name].get<int>();
+}
+
+inline std::vector<nlohmann::json> requestsTo(const nlohmann::json& status, const std::string& endpoint) {
+    std::vector<nlohmann::json> found;
+    if (!status.is_object()) return found;
+    for (const auto& r : status["requests"])
+        if (r["endpoint"] == endpoint) found.push_back(r);
+    return found;
+}
+
+// The text the page shows, or nothing when the script never answered.
+inline std::optional<std::string> visibleText(platform::WebView& web) {
+    // Shared with the callback, which may come after a time-out.
+    auto result = std::make_shared<std::pair<bool, std::optional<std::string>>>();
+    web.evaluateJavaScript("document.body ? document.body.innerText : ''", [result](std::optional<std::string> t) {
+        result->second = std::move(t);
+        result->first = true;
+    });
+    nimbra::test::spinUntil([&] { return result->first; }, 10);
+    return result->second;
+}
+
+// The ad server's visitor cookie lands in the process's shared HTTP session
+// (cookies are per host, not per port): later tests on 127.0.0.1 must not see
+// it. A throw-away server on the same host expires it.
+inline void forgetVisitorCookie() {
+    struct Ending : platform::URLConnectionDelegate {
+        void connectionDidFinishLoading(platform::URLConnection&) override { ended = true; }
+        void connectionDidFailWithError(platform::URLConnection&, const platform::Error&) override { ended = true; }
+        bool ended = false;
+    };
+    nimbra::test::TestHttpServer expirer;
+    expirer.route("/", [](SoupServerMessage* message, const nimbra::test::TestHttpServer::Request&) {
+        nimbra::test::TestHttpServer::respond(message, 200, "ok",
+                                              {{"Set-Cookie", "nimbra_uid=; Path=/; Max-Age=0"}});
+    });
+    auto ending = std::make_shared<Ending>();
+    auto url = platform::URL::parse(expirer.url("/"));
+    if (!url) return;
+    auto connection = platform::URLConnection::create(platform::URLRequest(*url), ending);
+    connection->start();
+    nimbra::test::spinUntil([&] { return ending->ended; }, 10);
+}
+
+}  // namespace banner_test
