@@ -539,9 +539,9 @@ std::optional<platform::Error> ZELObjectPrivate::cachedFileShouldRedirectToURL(Z
 
 // Response headers.
 
-std::optional<std::string> ZELObjectPrivate::headerValue(const char* name) const {
-    if (!adHTML_ || !adHTML_->httpHeaders()) return std::nullopt;
-    const auto& headers = *adHTML_->httpHeaders();
+std::optional<std::string> ZELObjectPrivate::headerValue(const ZELCachedFile* file, const char* name) {
+    if (!file || !file->httpHeaders()) return std::nullopt;
+    const auto& headers = *file->httpHeaders();
     auto it = headers.find(name);
     if (it == headers.end()) return std::nullopt;
     return it->second;
@@ -549,12 +549,7 @@ std::optional<std::string> ZELObjectPrivate::headerValue(const char* name) const
 
 void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
     if (!file.httpHeaders()) return;
-    const auto& headers = *file.httpHeaders();
-    auto value = [&headers](const char* name) -> std::optional<std::string> {
-        auto it = headers.find(name);
-        if (it == headers.end()) return std::nullopt;
-        return it->second;
-    };
+    auto value = [&file](const char* name) { return headerValue(&file, name); };
     pendingTrackingURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingTrackingURLs_), value("X-Ruma-Tracking-Urls"));
     pendingClickURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingClickURLs_), value("X-Ruma-Click-Tracking-Urls"));
     int orientation = ZELOrientationFromString(value("X-Ruma-Orientation"));
@@ -635,7 +630,7 @@ double ZELObjectPrivate::floatValueOfText(const std::string& text) {
 }
 
 void ZELObjectPrivate::addReloadInformationFromHeaders() {
-    auto rate = headerValue("X-Ruma-Refresh-Rate");
+    auto rate = headerValue(adHTML_.get(), "X-Ruma-Refresh-Rate");
     double seconds = (rate && !rate->empty()) ? floatValueOfText(*rate) : reloadSeconds_;
     scheduleReloadTimer(seconds);
 }

@@ -146,7 +146,7 @@ private:
     void reportFailure(long code);
     void scriptFailed(long code);
     void keepAliveForThisTurn();
-    std::optional<std::string> headerValue(const char* name) const;
+    static std::optional<std::string> headerValue(const ZELCachedFile* file, const char* name);
 
     std::weak_ptr<platform::View> adView_;
     std::string adUnitID_;

@@ -24,9 +24,9 @@ std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithObje
 }
 
 ZELBannerWebViewDelegate::~ZELBannerWebViewDelegate() {
-    if (auto webView = webView_.lock()) {
-        if (webView->delegate().get() == nullptr || webView->delegate().get() == this) webView->setDelegate({});
-    }
+    // Our own weak reference has expired by now: clear it unless another
+    // delegate took the web view over.
+    if (auto webView = webView_.lock(); webView && !webView->delegate()) webView->setDelegate({});
 }
 
 bool ZELBannerWebViewDelegate::isClick(platform::NavigationType type) const {
