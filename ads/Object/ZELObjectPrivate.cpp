@@ -5,6 +5,7 @@
 
 #include "Delegate/ZELDelegateManager.h"
 #include "Notification/ZELNotificationCenter.h"
+#include "Object/ZELPreparedBuildPage.h"
 #include "Utility/ZELServerAddresses.h"
 #include "Request/ZELRequest.h"
 #include "Request/ZELRequestError.h"
@@ -268,6 +269,7 @@ void ZELObjectPrivate::changeState(int state) {
         if (webView_) webView_->setTouched(false);
         timeLastLoaded_ = ZELTiming::counter();
     }
+    if (state == kZELStateShown || state == kZELStateFailed) prepareNextBuildPage();
 }
 
 bool ZELObjectPrivate::isAppActive() const {
@@ -336,10 +338,38 @@ void ZELObjectPrivate::buildAdUrl() {
     platform::Dictionary parameters = request_->parameters();
     addAdditionalParameters(parameters);
     std::string json = ZELMacros::jsonify(platform::Value(parameters)).value_or("");
+    const std::string call = std::string(kBuildAdURLFunction) + "(" + escapeForScriptElement(json) + ");";
+    const platform::URL baseURL = ZELServerAddresses::adServerRootURL();
+
+    if (auto page = ZELPreparedBuildPage::take(*script, baseURL)) {
+        setupBuildAdWebView(std::move(*page));
+        std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
+        const unsigned long build = buildCount_;
+        buildAdWebView_->evaluateJavaScript(call, [weakSelf, build, script = *script, call,
+                                                   baseURL](std::optional<std::string> result) {
+            auto self = weakSelf.lock();
+            if (result || !self || self->buildCount_ != build || self->state_ != kZELStateBuildingAdURL) return;
+            // The prepared page could not run the call (its process may have
+            // ended): build in a fresh page instead.
+            self->setupBuildAdWebView();
+            self->buildAdWebView_->loadHTMLString(ZELPreparedBuildPage::pageHTML(script, call), baseURL);
+        });
+        return;
+    }
     setupBuildAdWebView();
-    std::string page = "<html><head><script>" + *script + "</script><script>" + kBuildAdURLFunction + "(" +
-                       escapeForScriptElement(json) + ");</script></head><body></body></html>";
-    buildAdWebView_->loadHTMLString(page, ZELServerAddresses::adServerRootURL());
+    buildAdWebView_->loadHTMLString(ZELPreparedBuildPage::pageHTML(*script, call), baseURL);
+}
+
+void ZELObjectPrivate::prepareNextBuildPage() {
+    // After the load, not during it: loading the page would hold up the ad's
+    // own page in the shared web process.
+    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
+    platform::RunLoop::main().performAfterDelay(this, 0, [weakSelf] {
+        auto self = weakSelf.lock();
+        if (!self || !self->buildAdJS_ || self->isMakingRequest()) return;
+        auto script = self->buildAdJS_->content();
+        if (script && !script->empty()) ZELPreparedBuildPage::prepare(*script, ZELServerAddresses::adServerRootURL());
+    });
 }
 
 void ZELObjectPrivate::addAdditionalParameters(platform::Dictionary& parameters) const {
@@ -360,12 +390,13 @@ void ZELObjectPrivate::addAdditionalParameters(platform::Dictionary& parameters)
     parameters["ad_bounds"] = platform::Value(rectDictionary(bounds));
 }
 
-void ZELObjectPrivate::setupBuildAdWebView() {
+void ZELObjectPrivate::setupBuildAdWebView() { setupBuildAdWebView(ZELPreparedBuildPage::makePage()); }
+
+void ZELObjectPrivate::setupBuildAdWebView(ZELPreparedBuildPage::Page page) {
     resetBuildAdWebView();
-    buildAdWebViewDelegate_ = std::make_shared<ZELWebViewDelegate>();
-    buildAdWebView_ = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
-    buildAdWebView_->setHidden(true);
-    buildAdWebView_->setDelegate(buildAdWebViewDelegate_);
+    ++buildCount_;
+    buildAdWebViewDelegate_ = std::move(page.delegate);
+    buildAdWebView_ = std::move(page.webView);
 
     std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
     auto& center = ZELNotificationCenter::defaultCenter();

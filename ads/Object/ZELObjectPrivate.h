@@ -13,6 +13,7 @@
 
 #include "Network/ZELCachedFile.h"
 #include "Network/ZELClickTracker.h"
+#include "Object/ZELPreparedBuildPage.h"
 #include "Utility/ZELPrivateUtilities.h"
 #include "platform/Geometry.h"
 #include "platform/NotificationCenter.h"
@@ -101,6 +102,8 @@ public:
     void ensureSupportFiles();
     void buildAdUrl();
     void setupBuildAdWebView();
+    // Adopts a page (a fresh one or one made ready ahead) as the hidden page.
+    void setupBuildAdWebView(ZELPreparedBuildPage::Page page);
     void resetBuildAdWebView();
     void failedToDownloadJavaScriptWithError(const std::optional<platform::Error>& error);
     void addAdditionalParameters(platform::Dictionary& parameters) const;
@@ -146,6 +149,7 @@ private:
     void reportFailure(long code);
     void scriptFailed(long code);
     void keepAliveForThisTurn();
+    void prepareNextBuildPage();
     static std::optional<std::string> headerValue(const ZELCachedFile* file, const char* name);
 
     std::weak_ptr<platform::View> adView_;
@@ -169,5 +173,6 @@ private:
     bool hasAutoRefreshed_ = false;
     int supportedOrientations_ = 1;
     std::shared_ptr<platform::Timer> buildAdURLWatchdog_;
+    unsigned long buildCount_ = 0;  // hidden pages set up so far
     platform::Rect initialFrame_;
 };

@@ -162,6 +162,12 @@ void SimWebViewPeer::evaluateJavaScript(const std::string& script,
                                         std::function<void(std::optional<std::string>)> completion) {
     scripts_.push_back(script);
     later([script, completion = std::move(completion)](SimWebViewPeer& p) {
+        if (p.engine_.scriptBehaviour_) {
+            std::weak_ptr<Token> alive = p.token_;
+            auto behaviour = p.engine_.scriptBehaviour_;
+            behaviour(p, script);
+            if (!alive.lock()) return;  // the behaviour destroyed the view
+        }
         auto& responder = p.responder_ ? p.responder_ : p.engine_.responder_;
         std::optional<std::string> result = responder ? responder(script) : std::optional<std::string>("");
         if (completion) completion(result);
@@ -224,6 +230,7 @@ SimWebViewPeer* SimWebEngine::findByHTML(const std::string& fragment) const {
 
 void SimWebEngine::reset() {
     behaviour_ = nullptr;
+    scriptBehaviour_ = nullptr;
     responder_ = nullptr;
     autoFinish_ = false;
     userAgent_ = kDefaultUserAgent;

@@ -3,14 +3,15 @@
 namespace adserver {
 namespace {
 
-// How answers leave the page: each message is a navigation of its own
-// hidden iframe to qmsg://nimbra/<name>?<query>. The host refuses the
-// navigation and reads the message from the URL. Two assignments to
-// location.href in a row would lose the first (a new navigation cancels
-// the pending one), so every message gets a fresh frame, and frames are
-// created in the order the messages were posted. A frame is removed ten
-// seconds later, long after its navigation has been decided; removing it
-// sooner could cancel a decision still in flight.
+// How answers leave the page: a navigation to qmsg://nimbra/<name>?<query>,
+// which the host refuses, reading the message from the URL. A lone message
+// from a page that has finished loading and sent nothing yet navigates the
+// page itself, the quickest way out (a page made ready ahead answers its one
+// call this way). Anything else gets a fresh hidden iframe per message, in
+// posting order: two assignments to location.href in a row would lose the
+// first (a new navigation cancels the pending one), frames do not interfere.
+// A frame is removed ten seconds later, long after its navigation has been
+// decided; removing it sooner could cancel a decision still in flight.
 constexpr std::string_view kScript = R"JS(/* nimbra support script: builds the ad URL for the hidden request page. */
 (function (global) {
   'use strict';
@@ -20,6 +21,8 @@ constexpr std::string_view kScript = R"JS(/* nimbra support script: builds the a
   var FALLBACK_ORIGIN = 'http://127.0.0.1:8090';
   var pending = [];
   var waitingForDocument = false;
+  var sendQueued = false;
+  var pageNavigated = false;
 
   function attachFrame(url) {
     var doc = global.document;
@@ -45,6 +48,18 @@ constexpr std::string_view kScript = R"JS(/* nimbra support script: builds the a
     }
   }
 
+  // Sends what was posted during this task.
+  function send() {
+    sendQueued = false;
+    var doc = global.document;
+    if (!pageNavigated && pending.length === 1 && doc && doc.readyState === 'complete') {
+      pageNavigated = true;
+      global.location.href = pending.shift();
+      return;
+    }
+    flush();
+  }
+
   function queryString(items) {
     var parts = [];
     for (var i = 0; i < items.length; i++) {
@@ -58,7 +73,10 @@ constexpr std::string_view kScript = R"JS(/* nimbra support script: builds the a
     var url = MESSAGE_ROOT + name;
     if (items && items.length > 0) url += '?' + queryString(items);
     pending.push(url);
-    flush();
+    if (!sendQueued) {
+      sendQueued = true;
+      Promise.resolve().then(send);
+    }
   }
 
   function origin() {

@@ -6,6 +6,7 @@
 #include <webkit/webkit.h>
 
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,15 @@ struct Capture {
   std::vector<std::string> messages;
   std::size_t wanted = 0;
   GMainLoop* loop = nullptr;
+  std::string afterLoad;  // evaluated once the page has loaded
 };
+
+void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+  auto* capture = static_cast<Capture*>(data);
+  if (event != WEBKIT_LOAD_FINISHED || capture->afterLoad.empty()) return;
+  webkit_web_view_evaluate_javascript(view, capture->afterLoad.c_str(), -1, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr);
+}
 
 gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                         gpointer data) {
@@ -39,15 +48,19 @@ gboolean onGuard(gpointer loop) {
   return G_SOURCE_REMOVE;
 }
 
-// Runs the page and collects message URLs until `wanted` arrived (or a
-// generous guard expires, which the caller sees as missing messages).
-std::vector<std::string> runHiddenPage(const std::string& page, const std::string& baseURL, std::size_t wanted) {
+// Runs the page (and then afterLoad in it) and collects message URLs until
+// `wanted` arrived (or a generous guard expires, which the caller sees as
+// missing messages).
+std::vector<std::string> runHiddenPage(const std::string& page, const std::string& baseURL, std::size_t wanted,
+                                       const std::string& afterLoad = {}) {
   GtkWidget* view = webkit_web_view_new();
   g_object_ref_sink(view);
   Capture capture;
   capture.wanted = wanted;
   capture.loop = g_main_loop_new(nullptr, FALSE);
+  capture.afterLoad = afterLoad;
   g_signal_connect(view, "decide-policy", G_CALLBACK(onDecidePolicy), &capture);
+  g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), &capture);
   webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), page.c_str(), baseURL.c_str());
   const guint guard = g_timeout_add_seconds(30, onGuard, capture.loop);
   g_main_loop_run(capture.loop);
@@ -119,6 +132,30 @@ TEST(SupportScriptWebKitTest, BuildsAdURLAndSendsEveryAnswer) {
   EXPECT_EQ(query["u_sd"], "1.5");
   EXPECT_EQ(nlohmann::json::parse(query["kw"].get<std::string>()), params["kw"]);
   EXPECT_EQ(nlohmann::json::parse(query["ad_frame"].get<std::string>()), params["ad_frame"]);
+}
+
+// A page loaded with the script alone, called afterwards: the lone answer
+// leaves by the page's own navigation, and a later one still arrives.
+TEST(SupportScriptWebKitTest, PageLoadedAheadAnswersLaterCalls) {
+  if (!gtk_init_check()) GTEST_SKIP() << "no display";
+  AdServerProcess server;
+  ASSERT_TRUE(server.ok());
+  const HttpResponse script = httpRequest(server.port(), "/ruma/sdk-core-v40.js");
+  ASSERT_EQ(script.status, 200u);
+  const std::string page = "<html><head><script>" + script.body + "</script></head><body></body></html>";
+  const std::string call = "RUMA_buildAdURL({\"slotname\":\"a1b2c3d4e5f6a7b\"});"
+                           "setTimeout(function () { RUMA_buildAdURL({\"slotname\":\"invalid\"}); }, 0);";
+  const auto messages = runHiddenPage(page, server.origin() + "/", 2, call);
+  ASSERT_EQ(messages.size(), 2u);
+  const std::set<std::string> names = {messages[0].substr(0, messages[0].find('?')),
+                                        messages[1].substr(0, messages[1].find('?'))};
+  EXPECT_EQ(names, (std::set<std::string>{"qmsg://nimbra/loadAdURL", "qmsg://nimbra/invalidRequest"}));
+  for (const auto& m : messages) {
+    if (!m.starts_with("qmsg://nimbra/loadAdURL?")) continue;
+    const auto answer = messageQuery(m);
+    ASSERT_EQ(answer.size(), 2u) << m;
+    EXPECT_TRUE(targetOf(answer[0].second, server.port()).starts_with("/ads?slotname=a1b2c3d4e5f6a7b")) << m;
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Object/ZELObjectPrivate.h"
+#include "Object/ZELPreparedBuildPage.h"
 #include "Request/ZELRequest.h"
 #include "View/ZELBannerView.h"
 #include "View/ZELWebView.h"
@@ -62,6 +63,7 @@ protected:
 
     void SetUp() override {
         nimbra::test::gtkBackend();
+        ZELPreparedBuildPage::discard();  // made for another test's server
         application = std::make_unique<banner_test::ActiveApplication>();
         server = std::make_unique<AdServer>(serverArguments());
         ASSERT_TRUE(server->ok()) << "nimbra-adserver did not start";
@@ -170,6 +172,29 @@ TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("Ad #1"), std::string::npos) << *text;
     EXPECT_EQ(log.countContaining("Server rejected"), 0u);
+}
+
+TEST_F(BannerAdServer, NextLoadRunsInThePagePreparedAfterTheFirst) {
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
+    ASSERT_TRUE(spinUntil([] { return ZELPreparedBuildPage::readyWebView() != nullptr; }, kAdTimeout))
+        << "no page was prepared after the load";
+    const auto prepared = ZELPreparedBuildPage::readyWebView();
+
+    const int before = recorder->callbacks();
+    banner->loadRequest(ZELRequest::request());
+    EXPECT_EQ(banner->getPrivate()->buildAdWebView(), prepared);
+    ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() > before; }, kAdTimeout)) << "no callback";
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"receive", "receive"}));
+    EXPECT_EQ(state(), kZELStateShown);
+
+    // The call in the prepared page got the whole request.
+    const auto ads = banner_test::requestsTo(banner_test::serverStatus(*server), "ads");
+    ASSERT_EQ(ads.size(), 2u);
+    for (const char* key : {"slotname", "ad_frame", "ad_bounds", "session_id", "isu"})
+        EXPECT_EQ(ads[1]["query"][key], ads[0]["query"][key]) << key;
+    const auto text = banner_test::visibleText(*banner->webView());
+    ASSERT_TRUE(text);
+    EXPECT_NE(text->find("Ad #2"), std::string::npos) << *text;
 }
 
 class BannerReload : public BannerAdServer {

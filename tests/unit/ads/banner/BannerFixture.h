@@ -10,6 +10,7 @@
 
 #include "Delegate/ZELBannerViewDelegate.h"
 #include "Object/ZELObjectPrivate.h"
+#include "Object/ZELPreparedBuildPage.h"
 #include "Request/ZELRequest.h"
 #include "Request/ZELRequestError.h"
 #include "Statistics/ZELStatistics.h"
@@ -50,17 +51,26 @@ protected:
     void SetUp() override {
         // The statistics save themselves when released: before the reset.
         ZELStatistics::releaseSharedStatistics();
+        ZELPreparedBuildPage::discard();
         SimTest::SetUp();
         sim().web().setAutoFinish(true);
-        sim().web().setPageBehaviour([this](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
-            const std::string marker = "<script>RUMA_buildAdURL(";
-            auto at = load.html.find(marker);
+        // The hidden page runs the call either inline in a fresh page or,
+        // in a page made ready ahead, as an evaluated script.
+        auto answerCall = [this](platform::sim::SimWebViewPeer& peer, const std::string& text, size_t at) {
+            const std::string marker = "RUMA_buildAdURL(";
+            at = text.find(marker, at);
             if (at == std::string::npos) return;
             ++pagesBuilt;
-            auto end = load.html.find(");</script>", at);
-            lastParameters = nlohmann::json::parse(load.html.substr(at + marker.size(), end - at - marker.size()),
-                                                   nullptr, false);
+            auto end = text.find(");", at);
+            lastParameters = nlohmann::json::parse(text.substr(at + marker.size(), end - at - marker.size()), nullptr, false);
             if (pageAnswers) peer.navigate(pageAnswer, platform::NavigationType::Other);
+        };
+        sim().web().setPageBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
+            auto at = load.html.find("<script>RUMA_buildAdURL(");
+            if (at != std::string::npos) answerCall(peer, load.html, at);
+        });
+        sim().web().setScriptBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const std::string& script) {
+            if (script.rfind("RUMA_buildAdURL(", 0) == 0) answerCall(peer, script, 0);
         });
         sim().http().route(kScriptURL, platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
         serveAd("<a href='http://127.0.0.1:8090/click?ai=tok'>ad</a>",
@@ -74,6 +84,7 @@ protected:
     void TearDown() override {
         banner.reset();
         sim().runUntilIdle();
+        ZELPreparedBuildPage::discard();
         SimTest::TearDown();
     }
 

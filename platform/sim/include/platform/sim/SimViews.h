@@ -129,6 +129,10 @@ public:
     // page send a message with peer.navigate("qmsg://...", Other).
     using PageBehaviour = std::function<void(SimWebViewPeer&, const SimWebLoad&)>;
     void setPageBehaviour(PageBehaviour behaviour) { behaviour_ = std::move(behaviour); }
+    // Runs when an evaluated script is answered, before the answer: the page
+    // running it (typical use: the call sends a message, as a page does).
+    using ScriptBehaviour = std::function<void(SimWebViewPeer&, const std::string&)>;
+    void setScriptBehaviour(ScriptBehaviour behaviour) { scriptBehaviour_ = std::move(behaviour); }
     // Answers evaluated scripts (default: the empty string).
     void setScriptResponder(std::function<std::optional<std::string>(const std::string&)> responder) {
         responder_ = std::move(responder);
@@ -151,6 +155,7 @@ private:
     friend class SimWebViewPeer;
     SimRunLoop& loop_;
     PageBehaviour behaviour_;
+    ScriptBehaviour scriptBehaviour_;
     std::function<std::optional<std::string>(const std::string&)> responder_;
     bool autoFinish_ = false;
     std::string userAgent_;

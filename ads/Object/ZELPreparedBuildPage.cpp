@@ -1,0 +1,72 @@
+#include "Object/ZELPreparedBuildPage.h"
+
+#include "View/ZELWebViewDelegate.h"
+#include "platform/WebView.h"
+
+namespace {
+
+struct Prepared {
+    ZELPreparedBuildPage::Page page;
+    std::string script;
+    std::string baseURL;
+};
+
+// Never destroyed: a web view must not outlive the toolkit at exit.
+std::optional<Prepared>& prepared() {
+    static auto* slot = new std::optional<Prepared>();
+    return *slot;
+}
+
+bool isReady(const Prepared& p) { return p.page.delegate->hasLoadedAtLeastOnce(); }
+
+}  // namespace
+
+ZELPreparedBuildPage::Page ZELPreparedBuildPage::makePage() {
+    Page page;
+    page.delegate = std::make_shared<ZELWebViewDelegate>();
+    page.webView = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
+    page.webView->setHidden(true);
+    page.webView->setDelegate(page.delegate);
+    return page;
+}
+
+std::string ZELPreparedBuildPage::pageHTML(const std::string& script, const std::string& call) {
+    std::string html = "<html><head><script>" + script + "</script>";
+    if (!call.empty()) html += "<script>" + call + "</script>";
+    return html + "</head><body></body></html>";
+}
+
+std::optional<ZELPreparedBuildPage::Page> ZELPreparedBuildPage::take(const std::string& script,
+                                                                     const platform::URL& baseURL) {
+    auto& slot = prepared();
+    if (!slot || !isReady(*slot) || slot->script != script || slot->baseURL != baseURL.absoluteString())
+        return std::nullopt;
+    Page page = std::move(slot->page);
+    slot.reset();
+    return page;
+}
+
+void ZELPreparedBuildPage::prepare(const std::string& script, const platform::URL& baseURL) {
+    auto& slot = prepared();
+    if (slot && slot->script == script && slot->baseURL == baseURL.absoluteString() &&
+        (isReady(*slot) || slot->page.webView->isLoading()))
+        return;
+    discard();
+    slot = Prepared{makePage(), script, baseURL.absoluteString()};
+    slot->page.webView->loadHTMLString(pageHTML(script, ""), baseURL);
+}
+
+bool ZELPreparedBuildPage::hasPreparedPage() { return prepared().has_value(); }
+
+std::shared_ptr<platform::WebView> ZELPreparedBuildPage::readyWebView() {
+    const auto& slot = prepared();
+    return slot && isReady(*slot) ? slot->page.webView : nullptr;
+}
+
+void ZELPreparedBuildPage::discard() {
+    auto& slot = prepared();
+    if (!slot) return;
+    slot->page.webView->setDelegate({});
+    slot->page.webView->stopLoading();
+    slot.reset();
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The hidden page in which the support script builds an ad URL, and one such
+// page made ready ahead of time. Loading the page and running the script is
+// most of the time an ad load spends building its URL, so after a load ends
+// one page is loaded with the script alone, and the next load of any banner
+// only calls the entry point in it. Every page still serves a single request:
+// nothing a script keeps in its globals reaches the next one.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/URL.h"
+
+namespace platform {
+class WebView;
+}
+class ZELWebViewDelegate;
+
+class ZELPreparedBuildPage {
+public:
+    struct Page {
+        std::shared_ptr<platform::WebView> webView;
+        std::shared_ptr<ZELWebViewDelegate> delegate;
+    };
+
+    // A hidden 1 x 1 web view, not in any window, with its delegate.
+    static Page makePage();
+    // The page's markup: the script, then the call when there is one.
+    static std::string pageHTML(const std::string& script, const std::string& call);
+
+    // The page made ready for this script and base URL, once it has finished
+    // loading; it is the caller's from then on.
+    static std::optional<Page> take(const std::string& script, const platform::URL& baseURL);
+    // Loads a page with this script, unless one is ready or loading for it.
+    static void prepare(const std::string& script, const platform::URL& baseURL);
+    static bool hasPreparedPage();
+    // The web view of the page that is ready for the next load, if any.
+    static std::shared_ptr<platform::WebView> readyWebView();
+    static void discard();
+};

@@ -1,0 +1,149 @@
+// The page made ready after a load: the next load of any banner calls the
+// entry point in it instead of loading a page of its own, each page serves one
+// request, and every way it can be unusable falls back to a fresh page.
+
+#include "unit/ads/banner/BannerFixture.h"
+
+#include "Statistics/ZELStatisticsCore.h"
+
+using platform::sim::SimResponse;
+using platform::sim::SimWebViewPeer;
+
+namespace {
+
+constexpr const char* kScript = "function RUMA_buildAdURL(p){}";
+
+// A page holding the script alone, without the call.
+SimWebViewPeer* preparedPeer(platform::sim::SimBackend& sim, const std::string& script = kScript) {
+    return sim.web().findByHTML("<script>" + script + "</script></head>");
+}
+
+int callsEvaluatedIn(const SimWebViewPeer& peer) {
+    int n = 0;
+    for (const auto& s : peer.scripts()) n += s.rfind("RUMA_buildAdURL(", 0) == 0;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(BannerTest, NextLoadCallsTheEntryPointInThePagePreparedAfterTheLast) {
+    makeBanner();
+    loadAndSettle();
+    ASSERT_EQ(state(), kZELStateShown);
+    SimWebViewPeer* prepared = preparedPeer(sim());
+    ASSERT_TRUE(prepared) << "no page was prepared after the load";
+    EXPECT_EQ(&prepared->view(), ZELPreparedBuildPage::readyWebView().get());
+    EXPECT_EQ(prepared->lastLoad()->baseURL->absoluteString(), "http://127.0.0.1:8090/");
+    std::weak_ptr<platform::View> preparedView = prepared->view().weak_from_this();
+
+    // A new banner, as a new screen would make.
+    auto first = banner;
+    makeBanner();
+    banner->loadRequest(ZELRequest::request());
+    EXPECT_EQ(std::static_pointer_cast<platform::View>(controller()->buildAdWebView()), preparedView.lock());
+    sim().runUntilIdle();
+
+    EXPECT_EQ(state(), kZELStateShown);
+    EXPECT_EQ(delegate->received, 2);
+    EXPECT_EQ(pagesBuilt, 2);
+    EXPECT_EQ(lastParameters["slotname"], kAdUnit);
+    EXPECT_EQ(lastParameters["ad_frame"]["y"].get<double>(), 361.0);
+    EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
+    // The used page is gone, not kept for another request; a new one waits.
+    EXPECT_TRUE(preparedView.expired());
+    SimWebViewPeer* next = preparedPeer(sim());
+    ASSERT_TRUE(next);
+    EXPECT_EQ(callsEvaluatedIn(*next), 0);
+}
+
+TEST_F(BannerTest, PreparedPageIsUsedOnlyLoadedAndForTheSameScript) {
+    makeBanner();
+    loadAndSettle();
+    ASSERT_TRUE(ZELPreparedBuildPage::hasPreparedPage());
+
+    // Still loading: the load builds its own page and leaves this one be.
+    ZELPreparedBuildPage::discard();
+    sim().web().setAutoFinish(false);
+    ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
+    SimWebViewPeer* loading = preparedPeer(sim());
+    ASSERT_TRUE(loading && loading->view().isLoading());
+    EXPECT_EQ(ZELPreparedBuildPage::readyWebView(), nullptr);
+    sim().web().setAutoFinish(true);
+    sim().advance(31);  // the reload
+    sim().runUntilIdle();
+    EXPECT_EQ(delegate->received, 2);
+    EXPECT_EQ(callsEvaluatedIn(*loading), 0);
+    EXPECT_EQ(preparedPeer(sim()), loading);
+
+    // A new script: the page made for the old one is not used, and the next
+    // page is made for the new one.
+    loading->finishLoad();
+    const std::string newScript = "function RUMA_buildAdURL(p){ /* v2 */ }";
+    sim().http().route(kScriptURL, SimResponse::ok(newScript));
+    ZELStatisticsCore("ZELObjectPrivate").removeObjectForKey("expireDate");
+    sim().advance(31);
+    sim().runUntilIdle();
+    EXPECT_EQ(delegate->received, 3);
+    EXPECT_EQ(pagesBuilt, 3);
+    EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim(), newScript)), 0);
+    EXPECT_EQ(preparedPeer(sim(), kScript), nullptr) << "the old page was kept";
+}
+
+TEST_F(BannerTest, PreparedPageThatCannotRunTheCallFallsBackToAFreshPage) {
+    makeBanner();
+    loadAndSettle();
+    ASSERT_TRUE(preparedPeer(sim()));
+    // The page's process is gone: the call is not run and reports no result.
+    sim().web().setScriptBehaviour(nullptr);
+    sim().web().setScriptResponder([](const std::string& script) -> std::optional<std::string> {
+        if (script.rfind("RUMA_buildAdURL(", 0) == 0) return std::nullopt;
+        return std::string();
+    });
+    sim().advance(31);
+    sim().runUntilIdle();
+    EXPECT_EQ(delegate->received, 2);
+    EXPECT_TRUE(delegate->failures.empty());
+    EXPECT_EQ(pagesBuilt, 2);  // the fresh page's inline call
+    EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
+}
+
+TEST_F(BannerTest, TwoBannersShareOnePreparedPage) {
+    makeBanner();
+    loadAndSettle();
+    auto first = banner;
+    SimWebViewPeer* prepared = preparedPeer(sim());
+    ASSERT_TRUE(prepared);
+    auto preparedView = prepared->view().weak_from_this().lock();
+
+    makeBanner();
+    auto second = banner;
+    first->loadRequest(ZELRequest::request());
+    second->loadRequest(ZELRequest::request());
+    auto firstPage = std::static_pointer_cast<platform::View>(first->getPrivate()->buildAdWebView());
+    auto secondPage = std::static_pointer_cast<platform::View>(second->getPrivate()->buildAdWebView());
+    EXPECT_EQ(firstPage, preparedView);
+    EXPECT_TRUE(secondPage && secondPage != preparedView);
+    firstPage.reset();
+    secondPage.reset();
+    preparedView.reset();
+    sim().runUntilIdle();
+    EXPECT_EQ(pagesBuilt, 3);
+    EXPECT_EQ(delegate->received, 3);
+    EXPECT_EQ(first->getPrivate()->state(), kZELStateShown);
+    EXPECT_EQ(second->getPrivate()->state(), kZELStateShown);
+}
+
+TEST_F(BannerTest, BannerReleasedWhileThePreparedPageRunsTheCall) {
+    makeBanner();
+    loadAndSettle();
+    ASSERT_TRUE(preparedPeer(sim()));
+    pageAnswers = false;
+    banner->loadRequest(ZELRequest::request());
+    std::weak_ptr<ZELObjectPrivate> weakController = banner->getPrivate();
+    banner.reset();
+    sim().advance(100);
+    sim().runUntilIdle();
+    EXPECT_TRUE(weakController.expired());
+    EXPECT_EQ(delegate->received, 1);
+    EXPECT_TRUE(delegate->failures.empty());
+}
