@@ -1,8 +1,9 @@
 // A banner against a bare web view, in one process on the real backend and
 // nimbra-adserver on loopback:
 //  - time from loadRequest to adViewDidReceiveAd, cold (first load of the
-//    process, nothing stored) and warm (support script fresh in the store, a
-//    new banner each round), beside a bare WebKit view loading the same ad URL;
+//    process, nothing stored) and warm (support script fresh in the store: a
+//    new banner each round, and reloads of a banner that stays), beside a
+//    bare WebKit view loading the same ad URL;
 //  - resident memory with zero, one and two banners;
 //  - what wakes the main loop while a shown banner waits for its next reload.
 // Rounds are interleaved so every contender sees the same machine; medians.
@@ -38,6 +39,7 @@
 #include "Delegate/ZELBannerViewDelegate.h"
 #include "Network/ZELCachedFile.h"
 #include "Object/ZELObjectPrivate.h"
+#include "Object/ZELPreparedBuildPage.h"
 #include "Request/ZELRequest.h"
 #include "Request/ZELRequestError.h"
 #include "Utility/ZELServerAddresses.h"
@@ -599,14 +601,21 @@ int main() {
     // starts and after it stops (trackers, teardown) so none pays for another.
     BareView bareReused;
     if (bareReused.load(markupURL->absoluteString()) < 0) fail("bare web view could not load the ad URL");
-    std::vector<BannerLoad> warm;
+    // An application keeps its banners: one stays shown through the warm
+    // rounds, reloading as one contender, while new banners come and go.
+    auto resident = bench.makeBanner(0);
+    if (!bench.load(resident).ok) fail("the resident banner failed");
+    std::vector<BannerLoad> warm, reloads;
+    int warmWithPreparedPage = 0;
     std::vector<double> bareNew, bareSame;
+    constexpr int kContenders = 4;
     for (int round = 0; round < kRounds; ++round) {
-        for (int turn = 0; turn < 3; ++turn) {
-            switch ((round + turn) % 3) {
+        for (int turn = 0; turn < kContenders; ++turn) {
+            switch ((round + turn) % kContenders) {
                 case 0: {
                     auto banner = bench.makeBanner(361);
                     spinFor(0.05);
+                    warmWithPreparedPage += ZELPreparedBuildPage::readyWebView() != nullptr;
                     const BannerLoad l = bench.load(banner);
                     if (!l.ok) fail("warm load failed: " + l.error);
                     warm.push_back(l);
@@ -615,6 +624,14 @@ int main() {
                     break;
                 }
                 case 1: {
+                    spinFor(0.05);
+                    const BannerLoad l = bench.load(resident);
+                    if (!l.ok) fail("reload failed: " + l.error);
+                    reloads.push_back(l);
+                    spinFor(0.25);
+                    break;
+                }
+                case 2: {
                     BareView view(bareReused.web());
                     spinFor(0.05);
                     const double ms = view.load(markupURL->absoluteString());
@@ -634,6 +651,9 @@ int main() {
             spinFor(0.05);
         }
     }
+    bench.release(resident);
+    spinFor(0.1);
+    const bool preparedPageOutlivedBanners = ZELPreparedBuildPage::hasPreparedPage();
     const auto afterWarmCounters = serverCounters(server.port());
 
     // Web processes: which ones a banner load uses and whether it starts any.
@@ -702,15 +722,23 @@ int main() {
     printLoadRow("banner, cold (first load)", {cold});
     printLoadRow("banner, second (first warm)", {secondLoad});
     printLoadRow("banner, warm (new banner each)", warm);
+    printLoadRow("banner, reload (same banner)", reloads);
     printBareRow("bare view, new view each", bareNew);
     printBareRow("bare view, same view", bareSame);
     std::printf("  ratio warm / bare (new view)   %6.2fx   (goal <= 1.5x)\n", warmMs / bareNewMs);
+    std::printf("  new banners that found a request page prepared ahead: %d of %zu; after the last banner went: %s\n",
+                warmWithPreparedPage, warm.size(), preparedPageOutlivedBanners ? "STILL THERE" : "gone");
     std::printf("  ratio warm / bare (same view)  %6.2fx\n", warmMs / bareSameMs);
+    std::printf("  ratio reload / bare (new view) %6.2fx\n", median([&] {
+                    std::vector<double> v;
+                    for (const auto& l : reloads) v.push_back(l.totalMs);
+                    return v;
+                }()) / bareNewMs);
     std::printf("  ratio cold / bare (new view)   %6.2fx\n", cold.totalMs / bareNewMs);
     std::printf("  ratio cold / bare (same view)  %6.2fx\n", cold.totalMs / bareSameMs);
     std::printf("  server: support script fetched %ld time(s) (304: %ld) for %ld banner loads; /ads %ld, /im %ld\n",
                 afterWarmCounters.script, afterWarmCounters.script304,
-                2 + static_cast<long>(warm.size()), afterWarmCounters.ads, afterWarmCounters.imp);
+                3 + static_cast<long>(warm.size() + reloads.size()), afterWarmCounters.ads, afterWarmCounters.imp);
     std::printf("  (after the cold and second loads: script %ld, 304 %ld)\n", afterColdCounters.script,
                 afterColdCounters.script304);
 

@@ -76,11 +76,11 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Temporary file beside the target, flushed to disk, then renamed over it: a
-// reader sees the old file or the whole new one, never a part. The time is set
-// on the temporary file so the new file appears with it.
+// Temporary file beside the target, flushed to disk when asked, then renamed
+// over it: a reader sees the old file or the whole new one, never a part. The
+// time is set on the temporary file so the new file appears with it.
 std::optional<platform::Error> writeFileAtomically(const std::string& path, std::string_view data,
-                                                   std::optional<time_t> modificationTime) {
+                                                   std::optional<time_t> modificationTime, bool flush) {
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return fileError(errno, path, "cannot create a temporary file for");
@@ -91,13 +91,14 @@ std::optional<platform::Error> writeFileAtomically(const std::string& path, std:
         const struct timespec times[2] = {{*modificationTime, 0}, {*modificationTime, 0}};
         ::futimens(fd, times);  // a refused time leaves the time of the write
     }
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (err == 0 && flush && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
     if (err != 0) {
         ::unlink(temp.c_str());
         return fileError(err, path, "cannot write");
     }
+    if (!flush) return std::nullopt;
     // Make the rename itself survive a crash; the new file is complete either way.
     const std::string directory = std::filesystem::path(path).parent_path().string();
     if (const int dirfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirfd >= 0) {
@@ -410,7 +411,7 @@ void ZELCachedFile::didFinishLoading() {
                     modificationTime = static_cast<time_t>(t);
             }
         }
-        error = writeFileAtomically(*path, body, modificationTime);
+        error = writeFileAtomically(*path, body, modificationTime, flushesToDisk_);
     }
     body = std::string();
     finishFetch(error, !error);

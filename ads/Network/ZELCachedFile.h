@@ -78,6 +78,12 @@ public:
     size_t maximumBodySize() const { return maximumBodySize_; }
     void setMaximumBodySize(size_t bytes) { maximumBodySize_ = bytes; }
 
+    // Whether a new copy is flushed to the disk before it replaces the old
+    // one (on by default). Either way a reader sees the old file or the whole
+    // new one; without the flush a power cut may lose the newest copy.
+    bool flushesToDisk() const { return flushesToDisk_; }
+    void setFlushesToDisk(bool flushes) { flushesToDisk_ = flushes; }
+
     std::string description() const;
 
     // The hash that names the cache file (exposed for tests and tools).
@@ -110,6 +116,7 @@ private:
     int httpStatusCode_ = 0;
     std::optional<platform::HeaderMap> httpHeaders_;
     size_t maximumBodySize_ = kDefaultMaximumBodySize;
+    bool flushesToDisk_ = true;
     // Expires with the object: lets a callback notice that the delegate
     // destroyed us while it ran.
     std::shared_ptr<char> alive_ = std::make_shared<char>();

@@ -31,6 +31,8 @@ namespace {
 // Set once the platform has announced the end of the launch.
 bool didAppFinishLaunching = false;
 
+int liveControllers = 0;
+
 constexpr char kExpireDateKey[] = "expireDate";
 constexpr char kStoreIdentifier[] = "ZELObjectPrivate";
 constexpr char kBuildAdURLFunction[] = "RUMA_buildAdURL";
@@ -108,7 +110,7 @@ std::string escapeForScriptElement(const std::string& json) {
 
 // Creation and ownership.
 
-ZELObjectPrivate::ZELObjectPrivate(const platform::Rect& frame) : initialFrame_(frame) {}
+ZELObjectPrivate::ZELObjectPrivate(const platform::Rect& frame) : initialFrame_(frame) { ++liveControllers; }
 
 std::shared_ptr<ZELObjectPrivate> ZELObjectPrivate::initWithFrame(const platform::Rect& frame) {
     registerForLaunchNotification();
@@ -187,6 +189,8 @@ ZELObjectPrivate::~ZELObjectPrivate() {
     }
     for (const auto& tracker : trackers_) tracker->reset();
     trackers_.clear();
+    // The page made ready ahead serves banners; with none left it goes too.
+    if (--liveControllers == 0) ZELPreparedBuildPage::discard();
 }
 
 // Properties.
@@ -497,7 +501,10 @@ void ZELObjectPrivate::loadHTMLFromURL(const std::optional<platform::URL>& url) 
         failedAdRequestWithError(std::nullopt, nullptr);
         return;
     }
-    setAdHTML(std::make_shared<ZELCachedFile>(weak_from_this(), *url));
+    auto file = std::make_shared<ZELCachedFile>(weak_from_this(), *url);
+    // One ad's markup, deleted at the next load: not worth a flush to disk.
+    file->setFlushesToDisk(false);
+    setAdHTML(std::move(file));
 }
 
 void ZELObjectPrivate::setAdHTML(std::shared_ptr<ZELCachedFile> file) {

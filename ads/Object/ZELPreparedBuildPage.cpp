@@ -1,6 +1,7 @@
 #include "Object/ZELPreparedBuildPage.h"
 
 #include "View/ZELWebViewDelegate.h"
+#include "platform/RunLoop.h"
 #include "platform/WebView.h"
 
 namespace {
@@ -68,5 +69,7 @@ void ZELPreparedBuildPage::discard() {
     if (!slot) return;
     slot->page.webView->setDelegate({});
     slot->page.webView->stopLoading();
+    // Not under the feet of a web view callback that led here.
+    platform::RunLoop::main().keepAliveUntilNextTurn(slot->page.webView);
     slot.reset();
 }

@@ -4,7 +4,8 @@
 // most of the time an ad load spends building its URL, so after a load ends
 // one page is loaded with the script alone, and the next load of any banner
 // only calls the entry point in it. Every page still serves a single request:
-// nothing a script keeps in its globals reaches the next one.
+// nothing a script keeps in its globals reaches the next one. The page goes
+// when the last banner does.
 
 #include <memory>
 #include <optional>

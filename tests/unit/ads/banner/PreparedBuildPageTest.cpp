@@ -147,3 +147,20 @@ TEST_F(BannerTest, BannerReleasedWhileThePreparedPageRunsTheCall) {
     EXPECT_EQ(delegate->received, 1);
     EXPECT_TRUE(delegate->failures.empty());
 }
+
+TEST_F(BannerTest, PreparedPageGoesWithTheLastBanner) {
+    makeBanner();
+    loadAndSettle();
+    auto first = banner;
+    makeBanner();
+    ASSERT_TRUE(ZELPreparedBuildPage::hasPreparedPage());
+    std::weak_ptr<platform::View> page = preparedPeer(sim())->view().weak_from_this();
+
+    first.reset();
+    sim().runUntilIdle();
+    EXPECT_TRUE(ZELPreparedBuildPage::hasPreparedPage()) << "one banner is still there";
+    banner.reset();
+    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
+    sim().runUntilIdle();
+    EXPECT_TRUE(page.expired());
+}
