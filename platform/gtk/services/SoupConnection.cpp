@@ -252,6 +252,16 @@ void SoupConnection::sent(GInputStream* stream, GError* error) {
     if (!d) return;
     d->connectionDidReceiveResponse(*this, response);
     if (done_) return;
+    // With "Connection: close" the session takes an early end of the stream
+    // for the end of the body: count the bytes against Content-Length (only
+    // where the body is not decoded on the way).
+    SoupMessageHeaders* headers = soup_message_get_response_headers(message_.get());
+    const char* coding = soup_message_headers_get_one(headers, "Content-Encoding");
+    announcedLength_.reset();
+    bodyBytes_ = 0;
+    if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
+        (!coding || g_ascii_strcasecmp(coding, "identity") == 0) && current_.httpMethod != "HEAD")
+        announcedLength_ = soup_message_headers_get_content_length(headers);
     body_ = GRef<GInputStream>::retain(stream);
     armTimeout();
     readNext();
@@ -316,10 +326,15 @@ void SoupConnection::received(GBytes* bytes, GError* error) {
     auto d = delegate();
     if (!d) return;
     if (size == 0) {
+        if (announcedLength_ && bodyBytes_ < *announcedLength_) {
+            fail(kURLErrorNetworkConnectionLost, "the answer ended before its announced length");
+            return;
+        }
         stop();
         d->connectionDidFinishLoading(*this);
         return;
     }
+    bodyBytes_ += static_cast<goffset>(size);
     d->connectionDidReceiveData(*this, std::string_view(data, size));
     if (done_) return;
     armTimeout();

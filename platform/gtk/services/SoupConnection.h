@@ -8,6 +8,7 @@
 #include <libsoup/soup.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "GRef.h"
@@ -61,6 +62,9 @@ private:
     GRef<GCancellable> cancellable_;
     GRef<SoupMessage> message_;
     GRef<GInputStream> body_;
+    // The announced length of a body sent as-is, and what has come of it.
+    std::optional<goffset> announcedLength_;
+    goffset bodyBytes_ = 0;
     guint timeoutSource_ = 0;
 };
 

@@ -248,6 +248,8 @@ TEST_F(SoupConnectionTest, NotModifiedAndErrorStatusesAreAnswers) {
 
 TEST_F(SoupConnectionTest, BrokenServersFailCleanly) {
     const std::string partial = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes";
+    const std::string partialThenClose = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\nfirst bytes";
+    const std::string partialOldServer = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes";
     struct Case {
         std::string answer;
         RawTcpServer::Ending ending;
@@ -256,6 +258,8 @@ TEST_F(SoupConnectionTest, BrokenServersFailCleanly) {
     };
     for (const Case& k : {Case{partial, RawTcpServer::Ending::Close, platform::kURLErrorNetworkConnectionLost, 1},
                           Case{partial, RawTcpServer::Ending::Reset, platform::kURLErrorNetworkConnectionLost, 1},
+                          Case{partialThenClose, RawTcpServer::Ending::Close, platform::kURLErrorNetworkConnectionLost, 1},
+                          Case{partialOldServer, RawTcpServer::Ending::Close, platform::kURLErrorNetworkConnectionLost, 1},
                           Case{"NOT HTTP AT ALL\r\n\r\n", RawTcpServer::Ending::Close,
                                platform::kURLErrorBadServerResponse, 0},
                           Case{"", RawTcpServer::Ending::Close, platform::kURLErrorNetworkConnectionLost, 0}}) {
