@@ -31,6 +31,7 @@ TEST(SignalsTest, BuiltInAnswersFalseUntilAProviderIsInstalled) {
     EXPECT_EQ(out, "sig=abc");
     EXPECT_TRUE(zel_gmcs("ai-value", out));
     EXPECT_EQ(provider.click, "ai-value");
+    EXPECT_EQ(out, "cs");
     zel_signals_set_provider(nullptr);
     EXPECT_FALSE(zel_gmrs(out));
 }

@@ -31,7 +31,6 @@ TEST_F(ZELNetworkCheckerTest, FlagsBecomeNetworkTypesAfterTheFirstCallback) {
     deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkTypeString(), std::optional<std::string>("ed"));
     deliver(kReachabilityFlagIsWWAN);
-    EXPECT_EQ(checker.networkType(), 1u);
     EXPECT_EQ(checker.networkTypeString(), std::nullopt);
     EXPECT_EQ(checker.changeCount(), 4u) << "every update counts, changed type or not";
 }
@@ -44,8 +43,6 @@ TEST_F(ZELNetworkCheckerTest, SetEnabledActsOnlyOnAChange) {
     sim().runUntilIdle();
 
     checker.setEnabled(false);
-    EXPECT_FALSE(checker.isEnabled());
-    EXPECT_EQ(checker.networkType(), 0u);
     deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkType(), 0u) << "no flags after stopping";
 
@@ -57,13 +54,12 @@ TEST_F(ZELNetworkCheckerTest, SetEnabledActsOnlyOnAChange) {
 
 TEST_F(ZELNetworkCheckerTest, FailedWatchLeavesTheCheckerOff) {
     ZELNetworkChecker checker;
-    sim().network().setCreationFails(true);
-    checker.setEnabled(true);
-    EXPECT_FALSE(checker.isEnabled());
-    sim().network().setCreationFails(false);
-    sim().network().setStartFails(true);
-    checker.setEnabled(true);
-    EXPECT_FALSE(checker.isEnabled());
+    for (bool creationFails : {true, false}) {
+        sim().network().setCreationFails(creationFails);
+        sim().network().setStartFails(!creationFails);
+        checker.setEnabled(true);
+        EXPECT_FALSE(checker.isEnabled()) << creationFails;
+    }
     sim().runUntilIdle();
     EXPECT_EQ(checker.networkTypeString(), std::nullopt);
 }

@@ -21,10 +21,7 @@ TEST(ZELNotificationTest, MainForm) {
     EXPECT_EQ(m->name(), "loadAdURL");
     EXPECT_EQ(m->parameters(), (Dictionary{{"url", Value("x y")}, {"b", Value("")}, {"d", Value("a+b")}}));
     EXPECT_EQ(message("qmsg://h/a/b%20c")->name(), "a/b c");
-    auto root = message("qmsg://h/");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(root->name(), "");
-    EXPECT_EQ(root->parameters(), Dictionary());
+    EXPECT_EQ(message("qmsg://h/")->parameters(), Dictionary());
     for (const char* none : {"qmsg://h", "qmsg://h?a=1", "qmsg://h/%FF", "qmsg:click", "QMSG://h/click", "http://h/click"}) {
         EXPECT_FALSE(message(none)) << none;
     }
@@ -34,17 +31,14 @@ TEST(ZELNotificationTest, OlderForm) {
     auto launch = message("orvik://launch?URL=x");
     ASSERT_TRUE(launch);
     EXPECT_EQ(launch->name(), "open");
-    EXPECT_EQ(launch->parameters(), (Dictionary{{"a", Value("browser")}, {"u", Value("x")}}));
+    EXPECT_EQ(launch->parameters(), (Dictionary{{"a", "browser"}, {"u", "x"}}));
     EXPECT_EQ(message("orvik://launch")->parameters(), (Dictionary{{"a", Value("browser")}}));
-    auto close = message("orvik://closecanvas?x=1");
-    ASSERT_TRUE(close);
-    EXPECT_EQ(close->name(), "close");
-    EXPECT_FALSE(close->parameters());
-    EXPECT_NE(close->description().find("name:close parameters:(null)"), std::string::npos);
+    EXPECT_NE(message("orvik://closecanvas?x=1")->description().find("name:close parameters:(null)"),
+              std::string::npos);
     auto log = message("orvik://log?String=hi%20there");
     ASSERT_TRUE(log);
     EXPECT_EQ(log->name(), "log");
-    EXPECT_EQ(log->parameters(), (Dictionary{{"string", Value("hi there")}}));
+    EXPECT_EQ(log->parameters(), (Dictionary{{"string", "hi there"}}));
     for (const char* none : {"orvik://other?url=x", "orvik://Launch", "orvik:launch", "Orvik://log"}) {
         EXPECT_FALSE(message(none)) << none;
     }

@@ -29,26 +29,21 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     sim().clock().setUnixTime(2e9);  // wall-clock jumps do not count
     sim().advance(5);
     EXPECT_FALSE(timing.isActive());
-    EXPECT_EQ(timing.endSeconds(), 0);
     EXPECT_EQ(timing.elapsedMillisecondsString(), "0");
 
     timing.start();
-    EXPECT_DOUBLE_EQ(timing.startSeconds(), 1005);
     sim().advance(2.5);
     EXPECT_EQ(timing.elapsedMilliseconds(), 2500u);  // running: up to now
     timing.end();
-    EXPECT_FALSE(timing.isActive());
     sim().advance(10);
     EXPECT_EQ(timing.elapsedMillisecondsString(), "2500");
     timing.end();  // ending again moves the end
     EXPECT_EQ(timing.elapsedMilliseconds(), 12500u);
 
     timing.start();  // afresh, from the ended state
-    EXPECT_TRUE(timing.isActive());
     sim().advance(0.0015);
     EXPECT_EQ(timing.elapsedMilliseconds(), 1u);
     timing.reset();
-    EXPECT_EQ(timing.startSeconds(), 0);
     EXPECT_EQ(timing.elapsedMilliseconds(), 0u);
 }
 
@@ -66,20 +61,12 @@ TEST_F(TimingTest, StartLaterThanTheClockGivesZero) {
 TEST_F(TimingTest, AttachedValuesAndTheStoredForm) {
     ZELTiming timing("click");
     EXPECT_EQ(timing.dictionaryRepresentation().count("userData"), 0u);
-    timing.setValue(std::nullopt, "ignored");
-    EXPECT_EQ(timing.dictionaryRepresentation().at("userData"), Value(Dictionary{}));
-
     timing.setValue(Value("http://a.example/"), "url");
-    timing.setValue(Value(platform::Date{5}), "when");
-    EXPECT_EQ(timing.valueForKey("url"), Value("http://a.example/"));
-    EXPECT_EQ(timing.valueForKey("missing"), std::nullopt);
-    timing.removeValueForKey("when");
-    EXPECT_EQ(timing.keysAndValues(), (Dictionary{{"url", "http://a.example/"}}));
-
+    timing.setValue(std::nullopt, "ignored");
     timing.start();
     const Dictionary stored = timing.dictionaryRepresentation();
     EXPECT_EQ(stored, (Dictionary{{kZELTimingCategoryKey, "click"}, {kZELTimingStartKey, 1000.0},
-                                  {kZELTimingEndKey, 0.0}, {kZELTimingKeyUserDataKey, timing.keysAndValues()}}));
+                                  {kZELTimingEndKey, 0.0}, {kZELTimingKeyUserDataKey, Dictionary{{"url", "http://a.example/"}}}}));
     EXPECT_EQ(ZELTiming::initWithDictionaryRepresentation(stored)->dictionaryRepresentation(), stored);
 
     auto copy = timing.copy();
@@ -97,23 +84,16 @@ TEST_F(TimingTest, AttachedValuesAndTheStoredForm) {
 
 TEST_F(TimingTest, ManagerTable) {
     ZELTimingManager manager("test");
-    EXPECT_EQ(manager.userDefaultsKey(), "nimbra_timing_test");
     manager.addTimingWithCategory("a")->start();
-    auto replacement = manager.addTimingWithCategory("a");
-    EXPECT_EQ(manager.timingForCategory("a"), replacement);
-    EXPECT_FALSE(replacement->isActive());
+    EXPECT_FALSE(manager.addTimingWithCategory("a")->isActive());  // replaced
     manager.addTiming(ZELTiming::initWithCategory("b"));
-    manager.addTiming(ZELTiming::initWithCategory("c"));
     manager.addTiming(nullptr);
-    EXPECT_EQ(manager.categories(), (Categories{"a", "b", "c"}));
-
-    manager.removeTiming(ZELTiming::initWithCategory("b"));
+    EXPECT_EQ(manager.categories(), (Categories{"a", "b"}));
     manager.removeTimingsForCategories({"a", "zzz"});
-    EXPECT_EQ(manager.categories(), (Categories{"c"}));
-    manager.removeAllTimings();
-    EXPECT_TRUE(manager.timings().empty());
+    EXPECT_EQ(manager.categories(), (Categories{"b"}));
 
     // An empty table is still written, and synchronized.
+    manager.removeAllTimings();
     const int syncs = defaults().synchronizeCount();
     manager.synchronize();
     EXPECT_EQ(stored(), Value(Dictionary{}));

