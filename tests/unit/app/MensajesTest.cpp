@@ -44,12 +44,6 @@ protected:
     void TearDown() override {
         platform::ApplicationLifecycle::shared().reset();
         main.reset();
-        delegate.reset();
-        tabs.reset();
-        first.reset();
-        third.reset();
-        fourth.reset();
-        ayuda.reset();
         platform::InterfaceFile::setSearchDirectory("");
         SimTest::TearDown();
     }
