@@ -34,44 +34,35 @@ using nimbra::test::TestHttpServer;
 // not stop us (running as root), the immutable flag as well.
 class ReadOnlyDirectory {
 public:
-    explicit ReadOnlyDirectory(std::filesystem::path dir) : dir_(std::move(dir)) {
-        struct stat st {};
-        if (::stat(dir_.c_str(), &st) != 0) return;
-        mode_ = st.st_mode & 07777;
+    explicit ReadOnlyDirectory(std::string dir) : dir_(std::move(dir)) {
         ::chmod(dir_.c_str(), 0555);
-        if (writable()) immutable_ = setImmutable(true);
-        effective_ = !writable();
+        setImmutable(true);
     }
     ~ReadOnlyDirectory() { release(); }
-    bool effective() const { return effective_; }
     void release() {
-        if (immutable_) setImmutable(false);
-        if (mode_) ::chmod(dir_.c_str(), mode_);
-        immutable_ = false, mode_ = 0;
+        setImmutable(false);
+        ::chmod(dir_.c_str(), 0700);
+    }
+    bool effective() const {
+        const std::string probe = dir_ + "/.probe";
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) return true;
+        ::close(fd);
+        ::unlink(probe.c_str());
+        return false;
     }
 
 private:
-    bool setImmutable(bool on) const {
+    void setImmutable(bool on) const {
         const int fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) return false;
         int flags = 0;
-        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        ::close(fd);
-        return done;
+        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd >= 0) ::close(fd);
     }
-    bool writable() const {
-        const std::string probe = (dir_ / ".probe").string();
-        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) return false;
-        ::close(fd);
-        ::unlink(probe.c_str());
-        return true;
-    }
-    std::filesystem::path dir_;
-    mode_t mode_ = 0;
-    bool immutable_ = false, effective_ = false;
+    std::string dir_;
 };
 
 class CacheOnHttp : public ::testing::Test {
@@ -155,7 +146,7 @@ TEST_F(CacheOnHttp, BrokenAnswersFailOnceAndKeepTheOldFile) {
                  {"", std::string("\x00\xff not http at all\r\n\r\n", 22), Close, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.adServerTarget + c.raw);
-        RawTcpServer raw(c.raw, c.ending);
+        RawTcpServer raw({c.raw}, c.ending);
         server.route("/f", TestHttpServer::redirect(c.raw.empty() ? adServer->origin() + c.adServerTarget : raw.url("/f")));
         files->events.clear();
         fetch(file);
@@ -178,7 +169,7 @@ TEST_F(CacheOnHttp, UnwritableCacheDirectoryKeepsTheOldFileAndReportsTheWrite) {
     ASSERT_EQ(files->ends(), 1);
 
     const auto directory = std::filesystem::path(*file.filePath()).parent_path();
-    ReadOnlyDirectory guard(directory);
+    ReadOnlyDirectory guard(directory.string());
     if (!guard.effective()) GTEST_SKIP() << "cannot make a directory unwritable here";
     fetch(file);
     ASSERT_EQ(files->fails(), 1);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,53 +88,24 @@ protected:
     TestHttpServer server;
 };
 
-// Answers in several pieces, gapMs apart, as a chunked body. The server writes
-// what it has and waits for the next piece; a client that goes away ends the feed.
-TestHttpServer::Handler chunked(std::vector<std::string> pieces, guint gapMs = 10) {
-    return [=](SoupServerMessage* message, const TestHttpServer::Request&) {
-        soup_server_message_set_status(message, 200, nullptr);
-        SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
-        soup_message_headers_set_encoding(headers, SOUP_ENCODING_CHUNKED);
-        soup_message_headers_append(headers, "X-Test", "one");
-        soup_message_headers_append(headers, "X-Test", "two");
-        struct Feed {
-            SoupServerMessage* message;
-            std::vector<std::string> pieces;
-            size_t next = 0;
-            bool finished = false;
-        };
-        auto* feed = new Feed{SOUP_SERVER_MESSAGE(g_object_ref(message)), pieces};
-        g_signal_connect(message, "finished", G_CALLBACK(+[](SoupServerMessage*, gpointer f) {
-            static_cast<Feed*>(f)->finished = true;
-        }), feed);
-        soup_server_message_pause(message);
-        g_timeout_add(gapMs, [](gpointer data) -> gboolean {
-            auto* f = static_cast<Feed*>(data);
-            if (!f->finished) {
-                SoupMessageBody* body = soup_server_message_get_response_body(f->message);
-                if (f->next < f->pieces.size()) {
-                    const std::string& piece = f->pieces[f->next++];
-                    soup_message_body_append(body, SOUP_MEMORY_COPY, piece.data(), piece.size());
-                    soup_server_message_unpause(f->message);
-                    return G_SOURCE_CONTINUE;
-                }
-                soup_message_body_complete(body);
-                soup_server_message_unpause(f->message);
-            }
-            g_signal_handlers_disconnect_by_data(f->message, f);
-            g_object_unref(f->message);
-            delete f;
-            return G_SOURCE_REMOVE;
-        }, feed);
-    };
+// A chunked answer that trickles in, a piece every `gapSeconds`.
+std::unique_ptr<RawTcpServer> trickle(const std::vector<std::string>& pieces, double gapSeconds = 0.01) {
+    std::vector<std::string> answer{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nX-Test: one\r\nX-Test: two\r\n\r\n"};
+    for (const std::string& piece : pieces) {
+        char size[24];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+        answer.push_back(size + piece + "\r\n");
+    }
+    answer.back() += "0\r\n\r\n";
+    return std::make_unique<RawTcpServer>(answer, RawTcpServer::Ending::Close, gapSeconds);
 }
 
 TEST_F(SoupConnectionTest, ChunkedBodyArrivesWholeAfterTheResponse) {
-    server.route("/chunks", chunked({"alpha-", "beta-", "gamma"}));
-    auto c = run(server.url("/chunks"));
+    auto chunks = trickle({"alpha-", "beta-", "gamma"});
+    auto c = run(chunks->url("/chunks"));
     ASSERT_EQ(recorder->responses.size(), 1u);
     EXPECT_EQ(recorder->responses[0].statusCode, 200);
-    EXPECT_EQ(recorder->responses[0].url.absoluteString(), server.url("/chunks"));
+    EXPECT_EQ(recorder->responses[0].url.absoluteString(), chunks->url("/chunks"));
     EXPECT_EQ(recorder->responses[0].headers.at("x-test"), "one, two");
     EXPECT_EQ(recorder->body, "alpha-beta-gamma");
     EXPECT_GE(recorder->chunks, 2);  // pieces are passed on as they come
@@ -228,13 +200,13 @@ TEST_F(SoupConnectionTest, BrokenServersAndUnreachableTargetsFailCleanly) {
                           Case{"NOT HTTP AT ALL\r\n\r\n", Close, platform::kURLErrorBadServerResponse, 0},
                           Case{"", Close, platform::kURLErrorNetworkConnectionLost, 0}}) {
         SCOPED_TRACE(k.answer);
-        RawTcpServer raw(k.answer, k.ending);
+        RawTcpServer raw({k.answer}, k.ending);
         auto c = run(raw.url("/"));
         EXPECT_EQ(recorder->responses.size(), k.responses);
         EXPECT_EQ(recorder->failure(), k.code);
     }
 
-    std::string closedPort = RawTcpServer("", Close).url("/");
+    std::string closedPort = RawTcpServer({}).url("/");
     for (auto [url, code] : {std::pair{closedPort, platform::kURLErrorCannotConnectToHost},
                              {std::string("ftp://127.0.0.1/file"), platform::kURLErrorUnsupportedURL}}) {
         auto c = run(url);
@@ -243,7 +215,7 @@ TEST_F(SoupConnectionTest, BrokenServersAndUnreachableTargetsFailCleanly) {
 }
 
 TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
-    RawTcpServer late("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", RawTcpServer::Ending::Close, 0.6);
+    RawTcpServer late({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, RawTcpServer::Ending::Close, 0.6);
     auto c = run(requestFor(late.url("/slow"), 0.2));
     EXPECT_EQ(recorder->failure(), platform::kURLErrorTimedOut);
     spinFor(0.8);  // the late answer comes and goes unseen
@@ -251,8 +223,8 @@ TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
 
     // Eight pieces 100 ms apart take longer than the 0.5 s time-out in total,
     // but the server is never quiet for that long.
-    server.route("/steady", chunked({"1", "2", "3", "4", "5", "6", "7", "8"}, 100));
-    c = run(requestFor(server.url("/steady"), 0.5));
+    auto steady = trickle({"1", "2", "3", "4", "5", "6", "7", "8"}, 0.1);
+    c = run(requestFor(steady->url("/steady"), 0.5));
     EXPECT_TRUE(recorder->failures.empty());
     EXPECT_EQ(recorder->body, "12345678");
 }
@@ -267,8 +239,8 @@ TEST_F(SoupConnectionTest, CancelledOrOrphanedConnectionsSayNothingMore) {
     EXPECT_EQ(recorder->callbacks, 0);
 
     // From the response callback, dropping the last reference too.
-    server.route("/chunks", chunked({"a", "b", "c"}));
-    c = start(requestFor(server.url("/chunks")));
+    auto chunks = trickle({"a", "b", "c"});
+    c = start(requestFor(chunks->url("/chunks")));
     recorder->onResponse = [&](URLConnection& connection) {
         connection.cancel();
         connection.cancel();
@@ -280,7 +252,7 @@ TEST_F(SoupConnectionTest, CancelledOrOrphanedConnectionsSayNothingMore) {
     EXPECT_TRUE(recorder->body.empty());
 
     // From the first data callback.
-    c = start(requestFor(server.url("/chunks")));
+    c = start(requestFor(chunks->url("/chunks")));
     recorder->onData = [](URLConnection& connection) { connection.cancel(); };
     ASSERT_TRUE(spinUntil([&] { return recorder->chunks == 1; }));
     spinFor(0.2);

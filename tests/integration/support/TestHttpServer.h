@@ -3,7 +3,7 @@
 // - TestHttpServer: a SoupServer on the default main context with per-path
 //   handlers that records every request it sees;
 // - RawTcpServer: answers each connection with scripted bytes (cut bodies,
-//   resets, late answers, garbage), what a real server would not send on purpose.
+//   resets, late or trickling answers, garbage).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -107,9 +107,10 @@ class RawTcpServer {
 public:
     enum class Ending { Close, Reset };  // orderly close, or abortive (RST), after the answer
 
-    // Every connection gets `answer` `delaySeconds` after its request head arrived.
-    RawTcpServer(std::string answer, Ending ending, double delaySeconds = 0)
-        : answer_(std::move(answer)), ending_(ending), delayMs_(static_cast<int>(delaySeconds * 1000)) {
+    // Every connection gets the pieces once its request head has arrived,
+    // each one `gapSeconds` after the one before.
+    explicit RawTcpServer(std::vector<std::string> pieces, Ending ending = Ending::Close, double gapSeconds = 0)
+        : pieces_(std::move(pieces)), ending_(ending), gapMs_(static_cast<int>(gapSeconds * 1000)) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -149,8 +150,10 @@ private:
                 if (n <= 0) break;
                 head.append(buffer, static_cast<size_t>(n));
             }
-            wait(-1, delayMs_);
-            ::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+            for (const std::string& piece : pieces_) {
+                wait(-1, gapMs_);
+                ::send(client, piece.data(), piece.size(), MSG_NOSIGNAL);
+            }
             if (ending_ == Ending::Reset) {
                 const linger abortive = {1, 0};
                 ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
@@ -159,9 +162,9 @@ private:
         }
     }
 
-    std::string answer_;
+    std::vector<std::string> pieces_;
     Ending ending_;
-    int delayMs_;
+    int gapMs_;
     int listener_ = -1, port_ = 0;
     int stop_[2] = {-1, -1};
     std::thread thread_;

@@ -56,6 +56,9 @@ protected:
         nimbra::test::spinFor(0.5);
         x = xdisplay(display);
     }
+    bool windowIs(int width, int height) {
+        return gtk_widget_get_width(gtkWindow) == width && gtk_widget_get_height(gtkWindow) == height;
+    }
     // Moves the pointer to a point of the root view.
     void pointAt(double px, double py) {
         double wx = 0, wy = 0;
@@ -106,7 +109,7 @@ TEST_F(TouchTest, PressesReachTheHitTestFirstAndTapsRunButtonActions) {
     EXPECT_EQ(touchable->last.y, 10);
 }
 
-TEST_F(TouchTest, ControlAndRightArrowTurnTheDevice) {
+TEST_F(TouchTest, ControlAndRightArrowTurnTheDeviceAndTheWindowTakesTheScreensShape) {
     // Keys go where the pointer is on a display without a window manager.
     pointAt(50, 30);
     const unsigned control = keycode(x, 0xffe3 /* Control_L */), right = keycode(x, 0xff53 /* Right */);
@@ -115,12 +118,14 @@ TEST_F(TouchTest, ControlAndRightArrowTurnTheDevice) {
     key(x, right, 0, 0);
     key(x, control, 0, 0);
     flush(x);
-    ASSERT_TRUE(nimbra::test::spinUntil(
-        [&] { return gtk_widget_get_width(gtkWindow) == 480 && gtk_widget_get_height(gtkWindow) == 320; }, 5));
+    ASSERT_TRUE(nimbra::test::spinUntil([&] { return windowIs(480, 320); }, 5));
     EXPECT_EQ(platform::Device::current().orientation(), platform::InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(root->interfaceOrientation(), platform::InterfaceOrientation::LandscapeRight);
-    // Back upright for the tests that follow.
+    EXPECT_EQ(platform::Screen::main().bounds(), Rect(0, 0, 480, 320));
+    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
+    // Back upright, also for the tests that follow.
     EXPECT_TRUE(window->deviceDidRotate(platform::InterfaceOrientation::Portrait));
+    EXPECT_TRUE(nimbra::test::spinUntil([&] { return windowIs(320, 480); }, 5));
 }
 
 }  // namespace

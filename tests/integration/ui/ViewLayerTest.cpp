@@ -1,6 +1,5 @@
 // Views on GTK: widgets sit at their views' frames, follow moves, hiding and
-// interaction; the window takes the screen's shape when the interface turns;
-// device, application and lifecycle answer from the system.
+// interaction; device, application and lifecycle answer from the system.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -48,9 +47,6 @@ protected:
         GtkWidget* target = platform::gtk::widgetForView(v);
         return w && (w == target || gtk_widget_is_ancestor(w, target));
     }
-    bool windowIs(int width, int height) {
-        return gtk_widget_get_width(gtkWindow) == width && gtk_widget_get_height(gtkWindow) == height;
-    }
 
     std::shared_ptr<platform::Window> window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
     std::shared_ptr<AnyOrientation> root = std::make_shared<AnyOrientation>();
@@ -79,16 +75,6 @@ TEST_F(ViewLayerTest, WidgetsSitAtTheirFramesAndFollowChanges) {
     spinFor(0.2);
     EXPECT_FALSE(picks(255, 315, *button));
     EXPECT_EQ(gtk_widget_get_parent(platform::gtk::widgetForView(*button)), nullptr);
-}
-
-TEST_F(ViewLayerTest, WindowTakesTheScreensShapeWhenTheInterfaceTurns) {
-    ASSERT_TRUE(spinUntil([&] { return windowIs(320, 480); }));
-    ASSERT_TRUE(window->deviceDidRotate(platform::InterfaceOrientation::LandscapeLeft));
-    EXPECT_EQ(platform::Screen::main().bounds(), Rect(0, 0, 480, 320));
-    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
-    ASSERT_TRUE(spinUntil([&] { return windowIs(480, 320); }));
-    ASSERT_TRUE(window->deviceDidRotate(platform::InterfaceOrientation::Portrait));
-    ASSERT_TRUE(spinUntil([&] { return windowIs(320, 480); }));
 }
 
 TEST_F(ViewLayerTest, DeviceAndApplicationAnswerFromTheSystem) {

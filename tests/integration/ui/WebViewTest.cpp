@@ -86,8 +86,8 @@ protected:
     std::shared_ptr<platform::WebView> web = std::make_shared<platform::WebView>(platform::Rect(0, 0, 320, 400));
 };
 
-TEST_F(WebViewTest, PageThatNavigatesToAnUnknownSchemeWhileLoadingStillFinishes) {
-    // The navigation is made while the page's own image is still on its way.
+TEST_F(WebViewTest, RefusedNavigationsOfAPageOrItsFramesNeverEndOrFailIt) {
+    // The page's own image is still on its way while the navigations are made.
     server.route("/slow.png", [](SoupServerMessage* m, const TestHttpServer::Request&) {
         soup_server_message_pause(m);
         g_timeout_add_once(600, [](gpointer msg) {
@@ -96,24 +96,23 @@ TEST_F(WebViewTest, PageThatNavigatesToAnUnknownSchemeWhileLoadingStillFinishes)
             soup_server_message_unpause(message);
         }, m);
     });
-    page("/start", "<html><body><img src='/slow.png'><script>location.href='nimbra-unknown://open?x=1';</script>"
-                   "</body></html>");
-    load("/start");
-    ASSERT_TRUE(waitForFinishes(1));
-    expectOneLoad(1, 0);
-    EXPECT_NE(recorder->offerFor("nimbra-unknown://open"), nullptr);
-    EXPECT_NE(web->request()->url.absoluteString().find("/start"), std::string::npos);
-}
-
-TEST_F(WebViewTest, IframeMessageIsOfferedAndRefusedWithoutFailingThePage) {
-    page("/ad", "<html><body><iframe id='m' style='display:none' src='about:blank'></iframe><script>"
-                "document.getElementById('m').src = 'qmsg://loadAdURL?url=http%3A%2F%2Fexample.com%2F';"
-                "</script></body></html>");
-    load("/ad");
-    ASSERT_TRUE(waitForFinishes(1));
-    ASSERT_TRUE(spinUntil([&] { return recorder->offerFor("qmsg://loadAdURL") != nullptr; }, 5));
-    expectOneLoad(1, 0);
-    EXPECT_EQ(recorder->offerFor("qmsg://")->type, NavigationType::Other);
+    const std::pair<const char*, std::string> pages[] = {
+        {"nimbra-unknown://open", "<script>location.href='nimbra-unknown://open?x=1';</script>"},
+        {"qmsg://loadAdURL", "<iframe id='m' style='display:none' src='about:blank'></iframe><script>"
+                             "document.getElementById('m').src = 'qmsg://loadAdURL?url=http%3A%2F%2Fexample.com%2F';"
+                             "</script>"}};
+    for (const auto& [offered, body] : pages) {
+        SCOPED_TRACE(offered);
+        recorder = std::make_shared<Recorder>();
+        web->setDelegate(recorder);
+        page("/start", "<html><body><img src='/slow.png'>" + body + "</body></html>");
+        load("/start");
+        ASSERT_TRUE(waitForFinishes(1));
+        ASSERT_TRUE(spinUntil([&] { return recorder->offerFor(offered) != nullptr; }, 5));
+        expectOneLoad(1, 0);
+        EXPECT_EQ(recorder->offerFor(offered)->type, NavigationType::Other);
+        EXPECT_NE(web->request()->url.absoluteString().find("/start"), std::string::npos);
+    }
 }
 
 TEST_F(WebViewTest, NavigationTypesAndUserAgentReachTheDelegate) {
