@@ -1,186 +1,241 @@
-// ZELCachedFile on real HTTP: libsoup underneath, a SoupServer on loopback in
-// front, real files in the test's caches directory.
+// ZELCachedFile and ZELClickTracker on real HTTP: libsoup underneath, real
+// files in the test's caches directory, and at the other end nimbra-adserver
+// (the real wire contract) or loopback servers scripted for the odd cases.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
 
-#include "integration/ads/CacheTestSupport.h"
+#include "Request/ZELRequestParameters.h"
+#include "Statistics/ZELStatistics.h"
+#include "Timing/ZELTiming.h"
+#include "integration/adserver/AdServerProcess.h"
+#include "integration/support/GtkTestEnvironment.h"
+#include "integration/support/TestHttpServer.h"
+#include "platform/Date.h"
 #include "unit/ads/cachedfile/Recorders.h"
 
 namespace {
 
-using namespace cache_test;
+using adserver_test::AdServerProcess;
 using nimbra::test::RawTcpServer;
+using nimbra::test::spinFor;
+using nimbra::test::TestHttpServer;
 
-class CachedFileHttp : public CacheIntegrationTest {
-protected:
-    std::unique_ptr<ZELCachedFile> makeFile(const std::string& path) {
-        return std::make_unique<ZELCachedFile>(recorder, *platform::URL::parse(server.url(path)));
+// Makes a directory unwritable while it lives: mode 0555 and, where that does
+// not stop us (running as root), the immutable flag as well.
+class ReadOnlyDirectory {
+public:
+    explicit ReadOnlyDirectory(std::string dir) : dir_(std::move(dir)) {
+        ::chmod(dir_.c_str(), 0555);
+        setImmutable(true);
     }
-    // Runs one fetch to its end (or until something reports).
-    void fetch(ZELCachedFile& file) {
-        const size_t before = recorder->finished();
-        file.validate();
-        ASSERT_TRUE(spinUntil([&] { return recorder->finished() > before; })) << "the fetch never ended";
+    ~ReadOnlyDirectory() { release(); }
+    void release() {
+        setImmutable(false);
+        ::chmod(dir_.c_str(), 0700);
+    }
+    bool effective() const {
+        const std::string probe = dir_ + "/.probe";
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) return true;
+        ::close(fd);
+        ::unlink(probe.c_str());
+        return false;
     }
 
-    TestHttpServer server;
-    std::shared_ptr<FileRecorder> recorder = std::make_shared<FileRecorder>();
+private:
+    void setImmutable(bool on) const {
+        const int fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    std::string dir_;
 };
 
-TEST_F(CachedFileHttp, StoresBodyWithServerTimeThenRevalidatesWith304) {
-    int bodies = 0;
-    server.route("/script.js", [&](SoupServerMessage* message, const TestHttpServer::Request& r) {
-        if (header(r, "If-Modified-Since") == std::optional<std::string>(kLastModified)) {
-            soup_server_message_set_status(message, 304, nullptr);
-        } else {
-            ++bodies;
-            TestHttpServer::respond(message, 200, "var x = 1;", {{"Last-Modified", kLastModified}});
-        }
-    });
-    auto file = makeFile("/script.js");
+class CacheOnHttp : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { adServer = std::make_unique<AdServerProcess>(); }
+    static void TearDownTestSuite() { adServer.reset(); }
+    void SetUp() override {
+        nimbra::test::gtkBackend();
+        ASSERT_TRUE(adServer->ok()) << "nimbra-adserver did not start";
+        adserver_test::httpRequest(adServer->port(), "/status/reset", "POST");
+    }
+    // Released connections and kept objects go before the next test.
+    void TearDown() override { spinFor(0.05); }
 
-    fetch(*file);
-    ASSERT_EQ(recorder->ends(), 1);
-    EXPECT_EQ(recorder->fails(), 0);
-    EXPECT_EQ(file->httpStatusCode(), 200);
-    EXPECT_EQ(file->content(), std::optional<std::string>("var x = 1;"));
-    EXPECT_EQ(modificationTime(*file->filePath()), kLastModifiedUnix);
-    EXPECT_EQ(file->fileModificationDate(), std::optional<std::string>("Tue, 15 Nov 1994 12:45:26"));
-    EXPECT_FALSE(header(server.requests().at(0), "If-Modified-Since")) << "no file yet, nothing to compare";
+    // A path on the ad server, or an absolute URL.
+    static platform::URL url(const std::string& text) {
+        return *platform::URL::parse(text.starts_with("/") ? adServer->origin() + text : text);
+    }
+    static nlohmann::json counters() {
+        auto status = adserver_test::httpRequest(adServer->port(), "/status");
+        return nlohmann::json::parse(status.body, nullptr, false)["counters"];
+    }
+    static bool spinUntil(const std::function<bool()>& done) { return nimbra::test::spinUntil(done, 30); }
+    void fetch(ZELCachedFile& file) {
+        const size_t before = files->finished();
+        file.validate();
+        ASSERT_TRUE(spinUntil([&] { return files->finished() > before; })) << "the fetch never ended";
+    }
+    void track(ZELClickTracker& tracker, const std::string& target) {
+        const size_t before = trackers->redirects.size() + trackers->failures.size();
+        tracker.trackURL(url(target));
+        ASSERT_TRUE(spinUntil([&] { return trackers->redirects.size() + trackers->failures.size() > before; }));
+        spinFor(0.2);  // room for a stray second report
+    }
 
-    fetch(*file);
-    EXPECT_EQ(recorder->ends(), 2);
-    EXPECT_EQ(file->httpStatusCode(), 304);
-    EXPECT_EQ(bodies, 1);
-    EXPECT_EQ(header(server.requests().at(1), "If-Modified-Since"), std::optional<std::string>(kLastModified));
-    EXPECT_EQ(file->content(), std::optional<std::string>("var x = 1;"));
-    EXPECT_EQ(modificationTime(*file->filePath()), kLastModifiedUnix);
+    static inline std::unique_ptr<AdServerProcess> adServer;
+    TestHttpServer server;
+    std::shared_ptr<FileRecorder> files = std::make_shared<FileRecorder>();
+    std::shared_ptr<TrackerRecorder> trackers = std::make_shared<TrackerRecorder>();
+};
 
-    // Another object for the same URL finds the same file, in this or any run.
-    auto again = makeFile("/script.js");
-    EXPECT_EQ(again->filePath(), file->filePath());
-    EXPECT_TRUE(again->hasContent());
+TEST_F(CacheOnHttp, SupportScriptIsStoredWithTheServerTimeThenRevalidated) {
+    ZELCachedFile file(files, url("/ruma/sdk-core-v40.js"));
+    file.invalidate();
+    fetch(file);
+    ASSERT_EQ(files->ends(), 1);
+    EXPECT_NE(file.content().value_or("").find("RUMA_buildAdURL"), std::string::npos);
+    ASSERT_TRUE(file.httpHeaders());
+    const auto lastModified = platform::parseDate(file.httpHeaders()->at("Last-Modified").substr(0, 25),
+                                                  "EEE, dd MMM yyyy HH:mm:ss", platform::TimeZone::GMT);
+    ASSERT_TRUE(lastModified);
+    EXPECT_EQ(cache_test::modificationTime(*file.filePath()), static_cast<time_t>(lastModified->unixTime()));
+
+    fetch(file);
+    EXPECT_EQ(files->ends(), 2);
+    EXPECT_EQ(file.httpStatusCode(), 304);
+    EXPECT_EQ(counters()["script"], 1);
+    EXPECT_EQ(counters()["script_304"], 1);
 }
 
-TEST_F(CachedFileHttp, NotFoundFailsWithoutErrorAndKeepsOldFile) {
-    server.route("/ad", answer(200, "old"));
-    auto file = makeFile("/ad");
-    fetch(*file);
-    ASSERT_EQ(recorder->ends(), 1);
+TEST_F(CacheOnHttp, BrokenAnswersFailOnceAndKeepTheOldFile) {
+    server.route("/f", TestHttpServer::answer(200, "good"));
+    ZELCachedFile file(files, url(server.url("/f")));
+    fetch(file);
+    ASSERT_EQ(files->ends(), 1);
 
-    server.route("/ad", answer(404, "not here", {{"X-Reason", "gone"}}));
-    fetch(*file);
-    ASSERT_EQ(recorder->fails(), 1);
-    EXPECT_FALSE(recorder->events.back().error.has_value());
-    EXPECT_EQ(file->httpStatusCode(), 404);
-    ASSERT_TRUE(file->httpHeaders());
-    EXPECT_EQ(file->httpHeaders()->at("x-reason"), "gone");
-    EXPECT_EQ(file->content(), std::optional<std::string>("old"));
+    // (The ad server's "reset" scenario would leave its visitor cookie in the
+    // shared session for every later test on 127.0.0.1; the raw server cuts answers.)
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nContent-Type: text/plain\r\n";
+    using enum RawTcpServer::Ending;
+    struct Case {
+        std::string adServerTarget, raw;
+        RawTcpServer::Ending ending;
+        bool withError;
+    } cases[] = {{"/ads?slotname=404", "", Close, false},
+                 {"/ads?slotname=500", "", Close, false},
+                 {"/ads?slotname=redirectloop", "", Close, true},
+                 {"", head + "\r\nonly the start", Reset, true},
+                 {"", head + "Connection: close\r\n\r\nonly the start", Close, true},
+                 {"", "HTTP/1.1 200 OK\r\nContent-Le", Close, true},
+                 {"", std::string("\x00\xff not http at all\r\n\r\n", 22), Close, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.adServerTarget + c.raw);
+        RawTcpServer raw({c.raw}, c.ending);
+        server.route("/f", TestHttpServer::redirect(c.raw.empty() ? adServer->origin() + c.adServerTarget : raw.url("/f")));
+        files->events.clear();
+        fetch(file);
+        spinFor(0.2);  // nothing more arrives later
+        EXPECT_EQ(files->finished(), 1u);
+        ASSERT_EQ(files->fails(), 1);
+        EXPECT_EQ(files->events[0].error.has_value(), c.withError);
+        EXPECT_EQ(file.content(), std::optional<std::string>("good"));
+        EXPECT_FALSE(file.isFetching());
+    }
 }
 
-TEST_F(CachedFileHttp, RefusedRedirectStopsAtTheRefusedURL) {
-    server.route("/click", redirect("/landing"));
-    server.route("/landing", answer(200));
-    recorder->onRedirect = [](ZELCachedFile&, const platform::URL&) {
-        return std::optional<platform::Error>(platform::Error{"test", 7, "refused"});
-    };
-    auto file = makeFile("/click");
-    fetch(*file);
-
-    ASSERT_EQ(recorder->fails(), 1);
-    ASSERT_TRUE(recorder->events[0].error);
-    EXPECT_EQ(recorder->events[0].error->code, 7);
-    EXPECT_EQ(file->httpDestinationURL().absoluteString(), server.url("/landing"));
-    ASSERT_TRUE(file->httpHeaders());
-    EXPECT_EQ(file->httpHeaders()->at("Location"), "/landing");
-    EXPECT_EQ(countOf(server, "/landing"), 0u);
-    EXPECT_FALSE(file->hasContent());
-    EXPECT_FALSE(file->isFetching());
-}
-
-TEST_F(CachedFileHttp, UnwritableCacheDirectoryKeepsOldFileAndReportsTheWrite) {
+TEST_F(CacheOnHttp, UnwritableCacheDirectoryKeepsTheOldFileAndReportsTheWrite) {
     int version = 0;
     server.route("/data", [&](SoupServerMessage* message, const TestHttpServer::Request&) {
         TestHttpServer::respond(message, 200, "version " + std::to_string(++version));
     });
-    auto file = makeFile("/data");
-    fetch(*file);
-    ASSERT_EQ(recorder->ends(), 1);
+    ZELCachedFile file(files, url(server.url("/data")));
+    fetch(file);
+    ASSERT_EQ(files->ends(), 1);
 
-    const auto directory = std::filesystem::path(*file->filePath()).parent_path();
-    ReadOnlyDirectory guard(directory);
+    const auto directory = std::filesystem::path(*file.filePath()).parent_path();
+    ReadOnlyDirectory guard(directory.string());
     if (!guard.effective()) GTEST_SKIP() << "cannot make a directory unwritable here";
-
-    fetch(*file);
-    ASSERT_EQ(recorder->fails(), 1);
-    ASSERT_TRUE(recorder->events.back().error);
-    EXPECT_EQ(recorder->events.back().error->domain, platform::kFileErrorDomain);
-    EXPECT_EQ(file->content(), std::optional<std::string>("version 1"));
+    fetch(file);
+    ASSERT_EQ(files->fails(), 1);
+    ASSERT_TRUE(files->events.back().error);
+    EXPECT_EQ(files->events.back().error->domain, platform::kFileErrorDomain);
+    EXPECT_EQ(file.content(), std::optional<std::string>("version 1"));
     guard.release();
-    const std::string name = std::filesystem::path(*file->filePath()).filename().string();
+    const std::string name = std::filesystem::path(*file.filePath()).filename().string();
     for (const auto& entry : std::filesystem::directory_iterator(directory))
-        EXPECT_NE(entry.path().filename().string().rfind(name + ".", 0), 0u) << "temporary file left: " << entry.path();
+        EXPECT_FALSE(entry.path().filename().string().starts_with(name + ".")) << "temporary left: " << entry.path();
 }
 
-// Hostile or broken servers: one failure each, the old file as it was.
-class CachedFileBrokenServer : public CachedFileHttp {
-protected:
-    void SetUp() override {
-        CachedFileHttp::SetUp();
-        server.route("/f", answer(200, "good"));
-        file = makeFile("/f");
-        fetch(*file);
-        ASSERT_EQ(recorder->ends(), 1);
-    }
-    void expectOneFailureOldFileKept() {
-        EXPECT_EQ(recorder->ends(), 1);
-        EXPECT_EQ(recorder->fails(), 1);
-        EXPECT_EQ(file->content(), std::optional<std::string>("good"));
-        EXPECT_FALSE(file->isFetching());
-        // Nothing more arrives later.
-        spinFor(0.2);
-        EXPECT_EQ(recorder->finished(), 2u);
-    }
-    // The same file, now fetched from a server that misbehaves on the wire.
-    void fetchFromRawServer(RawTcpServer& raw) {
-        server.route("/f", redirect(raw.url("/f")));
-        fetch(*file);
-    }
-    std::unique_ptr<ZELCachedFile> file;
-};
-
-TEST_F(CachedFileBrokenServer, AnswersCutShortOrNotHTTP) {
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nContent-Type: text/plain\r\n";
-    struct Case {
-        std::string bytes;
-        RawTcpServer::Ending ending;
-    } cases[] = {{head + "\r\nonly the start", RawTcpServer::Ending::Reset},
-                 {head + "Connection: close\r\n\r\nonly the start", RawTcpServer::Ending::Close},
-                 {"HTTP/1.1 200 OK\r\nContent-Le", RawTcpServer::Ending::Close},
-                 {std::string("\x00\xff not http at all\r\n\r\n", 22), RawTcpServer::Ending::Close}};
-    for (auto& c : cases) {
-        recorder->events.erase(recorder->events.begin() + 1, recorder->events.end());
-        RawTcpServer raw(c.bytes, c.ending);
-        fetchFromRawServer(raw);
-        ASSERT_TRUE(recorder->events.back().error);
-        expectOneFailureOldFileKept();
-    }
-}
-
-TEST_F(CachedFileHttp, DestroyedMidFetchNeverCallsBack) {
+TEST_F(CacheOnHttp, DestroyedMidFetchNeverCallsBack) {
     static const std::string big(8 << 20, 'y');
-    server.route("/big", staticBody(big));
-    auto file = makeFile("/big");
+    server.route("/big", [](SoupServerMessage* message, const TestHttpServer::Request&) {
+        soup_server_message_set_status(message, 200, nullptr);
+        soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_STATIC, big.data(), big.size());
+    });
+    auto file = std::make_unique<ZELCachedFile>(files, url(server.url("/big")));
     file->validate();
     ASSERT_TRUE(spinUntil([&] { return !server.requests().empty(); }));
     file.reset();
     spinFor(0.3);
-    EXPECT_EQ(recorder->finished(), 0u);
+    EXPECT_EQ(files->finished(), 0u);
+}
+
+TEST_F(CacheOnHttp, ClickChainsEndAtTheLandingPageOrInAnotherApplication) {
+    // Fetched outside the shared session, so the visitor cookie stays out of it.
+    const auto ad = adserver_test::httpRequest(adServer->port(), "/ads?slotname=a1b2c3d4e5f6a7b");
+    const auto clickOf = [](const std::string& markup) {
+        std::smatch match;
+        std::regex_search(markup, match, std::regex("href=\"([^\"]*)\""));
+        return std::regex_replace(match[1].str(), std::regex("&amp;"), "&");
+    };
+    const std::string click = clickOf(ad.body);
+    ASSERT_TRUE(click.starts_with(adServer->origin() + "/click?ai=")) << click;
+    const std::string token = click.substr(click.find("ai=") + 3, 16);
+
+    ZELClickTracker tracker(trackers);
+    track(tracker, click);
+    track(tracker, clickOf(adserver_test::httpRequest(adServer->port(), "/ads?slotname=nonweb").body));
+    ASSERT_EQ(trackers->redirects.size(), 2u);
+    EXPECT_TRUE(trackers->redirects[0].value_or("").starts_with(adServer->origin() + "/landing?ai=" + token));
+    EXPECT_EQ(trackers->redirects[1], std::optional<std::string>("market://details?id=com.nimbra.demo"));
+
+    // The second click-tracking URL takes one hop; the ticket of its first URL
+    // reaches the click's timing.
+    ZELStatistics::setAdNetworkDomainSuffixForTesting("127.0.0.1");
+    auto statistics = ZELStatistics::sharedStatistics();
+    statistics->startTimingNamed(kZELParameterPriorClickLatency);
+    const std::string tracking = ad.header("x-ruma-click-tracking-urls").value_or("");
+    const std::string second = tracking.substr(tracking.find(' ') + 1);
+    track(tracker, second);
+    auto timing = statistics->timingNamed(kZELParameterPriorClickLatency);
+    ASSERT_TRUE(timing);
+    EXPECT_EQ(timing->valueForKey(kZELParameterPriorImpressionTicketString),
+              std::optional<platform::Value>(second.substr(second.find("/ct/") + 4, 16)));
+    statistics->removeTimingNamed(kZELParameterPriorClickLatency);
+    ZELStatistics::setAdNetworkDomainSuffixForTesting("");
+
+    EXPECT_TRUE(trackers->failures.empty());
+    const auto seen = counters();
+    EXPECT_EQ(seen["click"], 2);
+    EXPECT_EQ(seen["hop"], 5);
+    EXPECT_EQ(seen["landing"], 1);
+    EXPECT_EQ(seen["ctrack"], 1);
 }
 
 }  // namespace

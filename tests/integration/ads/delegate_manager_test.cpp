@@ -9,47 +9,38 @@
 #include "Delegate/ZELDelegateManager.h"
 #include "integration/support/GtkTestEnvironment.h"
 
-using namespace nimbra::test;
-
 namespace {
+
+std::atomic<bool> raiserReturned{false};
 
 class FailureListener : public ZELBannerViewDelegate {
 public:
-    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&,
-                                           const ZELRequestError& error) override {
-        onMainThread = platform::RunLoop::main().isMainThread();
-        sawRaiserStillWaiting = !raiserReturned->load();
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+        onMainThreadBeforeTheRaiserReturned = platform::RunLoop::main().isMainThread() && !raiserReturned;
         message = error.localizedDescription();
-        calls.fetch_add(1);
+        ++calls;
     }
-    std::atomic<bool>* raiserReturned = nullptr;
-    bool onMainThread = false;
-    bool sawRaiserStillWaiting = false;
+    bool onMainThreadBeforeTheRaiserReturned = false;
     std::string message;
     std::atomic<int> calls{0};
 };
 
 TEST(DelegateManagerOnGtk, FailureFromAWorkerThreadIsDeliveredOnTheMainThreadBeforeTheRaiserReturns) {
-    gtkBackend();
+    nimbra::test::gtkBackend();
     auto manager = ZELDelegateManager::create();
     auto listener = std::make_shared<FailureListener>();
-    std::atomic<bool> raiserReturned{false};
-    listener->raiserReturned = &raiserReturned;
     manager->setBannerDelegate(listener);
-
     std::thread raiser([&] {
         manager->didFailToReceiveAdWithError(ZELRequestError(ZELErrorNetworkError, nullptr));
         raiserReturned = true;
     });
     // The main thread must keep turning the loop for the worker to finish;
     // a broken hand-over shows as a worker that never returns.
-    const bool returned = spinUntil([&] { return raiserReturned.load(); }, 30);
+    const bool returned = nimbra::test::spinUntil([&] { return raiserReturned.load(); }, 30);
     raiser.join();
-
     ASSERT_TRUE(returned);
     EXPECT_EQ(listener->calls.load(), 1);
-    EXPECT_TRUE(listener->onMainThread);
-    EXPECT_TRUE(listener->sawRaiserStillWaiting);
+    EXPECT_TRUE(listener->onMainThreadBeforeTheRaiserReturned);
     EXPECT_EQ(listener->message, "Request Error: A network error occurred.");
 }
 

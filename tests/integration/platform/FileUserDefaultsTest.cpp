@@ -4,7 +4,7 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 
-#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -22,13 +22,9 @@ using platform::gtk::FileUserDefaults;
 namespace {
 
 std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::stringstream s;
-    s << in.rdbuf();
+    s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
-}
-void writeFile(const std::string& path, const std::string& contents) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 class FileUserDefaultsTest : public ::testing::Test {
@@ -39,101 +35,90 @@ protected:
         dir_ = g_mkdtemp(tmpl);
         path_ = dir_ + "/prefs/defaults.plist";  // the folder does not exist yet
     }
-    void TearDown() override {
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void writeStore(const std::string& contents) {
+        std::filesystem::create_directories(dir_ + "/prefs");
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << contents;
     }
-    // Names in the store's folder other than the store itself.
+    // The contents of the files in the store's folder other than the store itself.
     std::vector<std::string> otherFiles() const {
-        std::vector<std::string> names;
-        if (GDir* d = g_dir_open((dir_ + "/prefs").c_str(), 0, nullptr)) {
-            while (const char* n = g_dir_read_name(d))
-                if (std::string(n) != "defaults.plist") names.push_back(n);
-            g_dir_close(d);
-        }
-        return names;
+        std::vector<std::string> contents;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/prefs"))
+            if (entry.path().filename() != "defaults.plist") {
+                EXPECT_TRUE(entry.path().filename().string().starts_with("defaults.plist.corrupt-")) << entry.path();
+                contents.push_back(readFile(entry.path()));
+            }
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    }
+    ino_t inode() const {
+        GStatBuf st;
+        EXPECT_EQ(g_stat(path_.c_str(), &st), 0);
+        return st.st_ino;
     }
     std::string dir_, path_;
 };
 
 TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
-    Dictionary nested{{"when", Value(Date{1000.0})},
-                      {"list", Value(Array{Value(1), Value("two"), Value(Array{Value(false)})})},
-                      {"empty", Value(Dictionary{})}};
+    const Value nested(Dictionary{{"when", Value(Date{1000.0})},
+                                  {"list", Value(Array{Value(1), Value("two"), Value(Array{Value(false)})})},
+                                  {"empty", Value(Dictionary{})}});
+    const std::vector<std::tuple<std::string, Value, Value>> kept = {
+        {"bool", Value(true), Value(true)},
+        {"negative", Value(-42), Value(-42)},
+        {"large", Value(static_cast<long long>(INT64_MAX)), Value(static_cast<long long>(INT64_MAX))},
+        {"double", Value(0.1), Value(0.1)},
+        {"text", Value("é <&> \"q\"\n"), Value("é <&> \"q\"\n")},
+        {"bytes", Value(Bytes{std::string("\0\x01\xff", 3)}), Value(Bytes{std::string("\0\x01\xff", 3)})},
+        {"date", Value(Date{-5000.75}), Value(Date{-5001.0})},  // kept to the whole second
+        {"nested", nested, nested},
+    };
     {
         FileUserDefaults store(path_);
-        store.setObject(Value(true), "bool");
-        store.setObject(Value(-42), "negative");
-        store.setObject(Value(static_cast<long long>(INT64_MAX)), "large");
-        store.setObject(Value(0.1), "double");
-        store.setObject(Value("é <&> \"q\"\n"), "text");
-        store.setObject(Value(Bytes{std::string("\0\x01\xff", 3)}), "bytes");
-        store.setObject(Value(Date{-5000.75}), "date");  // kept to the whole second
-        store.setObject(Value(nested), "nested");
+        for (const auto& [key, value, _] : kept) store.setObject(value, key);
         store.setObject(Value("gone"), "removed");
         store.removeObject("removed");
-        EXPECT_TRUE(store.synchronize());
+        store.setObject(Value("unsaved"), "pending");  // written when the store goes
+        ASSERT_TRUE(store.synchronize());
+        store.setObject(Value("saved at the end"), "pending");
     }
     FileUserDefaults reread(path_);
-    EXPECT_EQ(reread.objectForKey("bool"), Value(true));
-    EXPECT_EQ(reread.objectForKey("negative"), Value(-42));
-    EXPECT_EQ(reread.objectForKey("large"), Value(static_cast<long long>(INT64_MAX)));
-    EXPECT_EQ(reread.objectForKey("double"), Value(0.1));
-    EXPECT_EQ(reread.objectForKey("text"), Value("é <&> \"q\"\n"));
-    EXPECT_EQ(reread.objectForKey("bytes"), Value(Bytes{std::string("\0\x01\xff", 3)}));
-    EXPECT_EQ(reread.objectForKey("date"), Value(Date{-5001.0}));
-    EXPECT_EQ(reread.objectForKey("nested"), Value(nested));
+    for (const auto& [key, _, expected] : kept) EXPECT_EQ(reread.objectForKey(key), expected) << key;
     EXPECT_FALSE(reread.objectForKey("removed").has_value());
+    EXPECT_EQ(reread.objectForKey("pending"), Value("saved at the end"));
     EXPECT_TRUE(otherFiles().empty());  // no temporary file left behind
-}
-
-TEST_F(FileUserDefaultsTest, PendingChangesAreWrittenWhenTheStoreGoes) {
-    { FileUserDefaults(path_).setObject(Value("kept"), "k"); }
-    EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value("kept"));
 }
 
 TEST_F(FileUserDefaultsTest, StoringAnEqualValueLeavesTheFileAlone) {
     FileUserDefaults store(path_);
-    const Value first(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}});
-    store.setObject(first, "k");
-    ASSERT_TRUE(store.synchronize());
-    GStatBuf written;
-    ASSERT_EQ(g_stat(path_.c_str(), &written), 0);
-
     store.setObject(Value(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}}), "k");
     ASSERT_TRUE(store.synchronize());
-    GStatBuf unchanged;
-    ASSERT_EQ(g_stat(path_.c_str(), &unchanged), 0);
-    EXPECT_EQ(unchanged.st_ino, written.st_ino);  // every write replaces the file
-
+    const ino_t written = inode();  // every write replaces the file
+    store.setObject(Value(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}}), "k");
+    ASSERT_TRUE(store.synchronize());
+    EXPECT_EQ(inode(), written);
     store.setObject(Value(Dictionary{{"n", Value(2)}}), "k");
     ASSERT_TRUE(store.synchronize());
-    GStatBuf rewritten;
-    ASSERT_EQ(g_stat(path_.c_str(), &rewritten), 0);
-    EXPECT_NE(rewritten.st_ino, written.st_ino);
-    EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value(Dictionary{{"n", Value(2)}}));
+    EXPECT_NE(inode(), written);
 }
 
 TEST_F(FileUserDefaultsTest, ValuesTheFileCannotHoldAreRefusedAndTheOldValueStays) {
     LogCapture logs;
     FileUserDefaults store(path_);
     store.setObject(Value("old"), "k");
+    Value deep = Value(1);
+    for (int i = 0; i < 150; ++i) deep = Value(Array{deep});
     const std::vector<Value> refused = {
-        Value(Array{Value(1), Value()}),          // null inside a collection
-        Value(std::string("a\0b", 3)),            // NUL in text
-        Value(std::string("\xc3\x28")),           // not UTF-8
-        Value(Date{1e12}),                        // beyond the file's date range
+        Value(Array{Value(1), Value()}),  // null inside a collection
+        Value(std::string("a\0b", 3)),    // NUL in text
+        Value(std::string("\xc3\x28")),   // not UTF-8
+        Value(Date{1e12}),                // beyond the file's date range
         Value(Dictionary{{std::string("\xff"), Value(1)}}),
+        deep,
     };
     for (const Value& v : refused) store.setObject(v, "k");
     EXPECT_EQ(store.objectForKey("k"), Value("old"));
     EXPECT_EQ(logs.countContaining("cannot be kept"), refused.size());
-
-    Value deep = Value(1);
-    for (int i = 0; i < 150; ++i) deep = Value(Array{deep});
-    store.setObject(deep, "deep");
-    EXPECT_FALSE(store.objectForKey("deep").has_value());
-
     store.setObject(Value(), "k");  // null removes
     EXPECT_FALSE(store.objectForKey("k").has_value());
 }
@@ -142,7 +127,6 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
     std::string valid;
     {
         FileUserDefaults store(path_);
-        store.setObject(Value("v"), "k");
         store.setObject(Value(Array{Value(1), Value(2), Value(3)}), "list");
         ASSERT_TRUE(store.synchronize());
         valid = readFile(path_);
@@ -159,47 +143,38 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
     };
     for (const auto& [what, contents] : damaged) {
         SCOPED_TRACE(what);
-        ASSERT_EQ(system(("rm -f '" + dir_ + "'/prefs/*").c_str()), 0);
-        writeFile(path_, contents);
+        std::filesystem::remove_all(dir_ + "/prefs");
+        writeStore(contents);
         LogCapture logs;
         FileUserDefaults store(path_);
         EXPECT_TRUE(store.dictionaryRepresentation().empty());
         ASSERT_EQ(logs.lines().size(), 1u);
         EXPECT_NE(logs.lines()[0].find(path_), std::string::npos);
-        auto aside = otherFiles();
-        ASSERT_EQ(aside.size(), 1u);
-        EXPECT_EQ(aside[0].rfind("defaults.plist.corrupt-", 0), 0u);
-        EXPECT_EQ(readFile(dir_ + "/prefs/" + aside[0]), contents);
         // The store works on and writes a fresh file next to the old one.
         store.setObject(Value(1), "fresh");
         EXPECT_TRUE(store.synchronize());
         EXPECT_EQ(FileUserDefaults(path_).objectForKey("fresh"), Value(1));
-        EXPECT_EQ(readFile(dir_ + "/prefs/" + aside[0]), contents);
+        EXPECT_EQ(otherFiles(), std::vector<std::string>{contents});
     }
-}
 
-TEST_F(FileUserDefaultsTest, SettingAsideNeverReplacesAnEarlierDamagedFile) {
-    ASSERT_EQ(g_mkdir_with_parents((dir_ + "/prefs").c_str(), 0700), 0);
-    LogCapture logs;
-    writeFile(path_, "first");
-    { FileUserDefaults store(path_); }
-    writeFile(path_, "second");
-    { FileUserDefaults store(path_); }
-    EXPECT_EQ(logs.lines().size(), 2u);
-    auto aside = otherFiles();
-    ASSERT_EQ(aside.size(), 2u);
-    std::vector<std::string> contents = {readFile(dir_ + "/prefs/" + aside[0]), readFile(dir_ + "/prefs/" + aside[1])};
-    std::sort(contents.begin(), contents.end());
-    EXPECT_EQ(contents, (std::vector<std::string>{"first", "second"}));
-}
+    // Setting aside never replaces an earlier damaged file.
+    std::filesystem::remove_all(dir_ + "/prefs");
+    for (const char* contents : {"first", "second"}) {
+        writeStore(contents);
+        FileUserDefaults store(path_);
+    }
+    EXPECT_EQ(otherFiles(), (std::vector<std::string>{"first", "second"}));
 
-TEST_F(FileUserDefaultsTest, AFolderInTheFilesPlaceIsSetAsideToo) {
-    ASSERT_EQ(g_mkdir_with_parents(path_.c_str(), 0700), 0);
+    // Nor is a folder in the file's place in the way.
+    std::filesystem::remove_all(dir_ + "/prefs");
+    std::filesystem::create_directories(path_);
     LogCapture logs;
-    FileUserDefaults store(path_);
+    {
+        FileUserDefaults store(path_);
+        store.setObject(Value("x"), "k");
+        EXPECT_TRUE(store.synchronize());
+    }
     EXPECT_EQ(logs.lines().size(), 1u);
-    store.setObject(Value("x"), "k");
-    EXPECT_TRUE(store.synchronize());
     EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value("x"));
 }
 
@@ -207,9 +182,7 @@ TEST_F(FileUserDefaultsTest, StandardStoreLivesInTheConfigFolderOfTheApplication
     auto& standard = platform::UserDefaults::standard();
     standard.setObject(Value("here"), "nimbra-test-key");
     ASSERT_TRUE(standard.synchronize());
-    const char* config = g_getenv("XDG_CONFIG_HOME");
-    ASSERT_NE(config, nullptr);
-    FileUserDefaults reread(std::string(config) + "/" + kTestApplicationId + "/defaults.plist");
+    FileUserDefaults reread(std::string(g_getenv("XDG_CONFIG_HOME")) + "/" + kTestApplicationId + "/defaults.plist");
     EXPECT_EQ(reread.objectForKey("nimbra-test-key"), Value("here"));
 }
 
