@@ -65,20 +65,25 @@ TEST_F(SimHttpTest, AnswerArrivesInChunksAfterStartReturns) {
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
 }
 
-TEST_F(SimHttpTest, RedirectsAreOfferedOneByOneAndRecorded) {
-    sim().http().route("http://a/click", SimResponse::redirect("/hop?x=1"));
-    sim().http().route("http://a/hop?x=1", SimResponse::redirect("http://b/land", 301));
+TEST_F(SimHttpTest, RedirectsAreOfferedOneByOneAndFollowedLikeTheRealTransport) {
+    sim().http().route("http://a/click", SimResponse::redirect("/hop?x=1", 303));
+    sim().http().route("http://a/hop?x=1", SimResponse::redirect("http://b/land", 307));
     sim().http().route("http://b/land", SimResponse::ok("landed"));
-    auto r = request("http://a/click");
-    r.setValueForHTTPHeaderField("UA/1", "User-Agent");
-    URLConnection::create(r, rec)->start();
+    auto post = request("http://a/click");
+    post.httpMethod = "POST";
+    post.setValueForHTTPHeaderField("UA/1", "User-Agent");
+    post.setValueForHTTPHeaderField("secret", "Authorization");
+    URLConnection::create(post, rec)->start();
     sim().runUntilIdle();
-    EXPECT_EQ(rec->events, (std::vector<std::string>{"send http://a/click", "send http://a/hop?x=1 after 302",
-                                                     "send http://b/land after 301", "response 200 http://b/land",
+    EXPECT_EQ(rec->events, (std::vector<std::string>{"send http://a/click", "send http://a/hop?x=1 after 303",
+                                                     "send http://b/land after 307", "response 200 http://b/land",
                                                      "data landed", "finish"}));
     const auto& sent = sim().http().requests();
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[2].header("user-agent"), "UA/1") << "header fields follow the redirects";
+    EXPECT_EQ(sent[1].method, "GET") << "303 turns a POST into a GET";
+    EXPECT_EQ(sent[1].header("Authorization"), "secret");
+    EXPECT_FALSE(sent[2].header("Authorization")) << "credentials stay on their own site";
+    EXPECT_EQ(sent[2].header("user-agent"), "UA/1") << "other header fields follow the redirects";
 }
 
 TEST_F(SimHttpTest, RefusingARedirectStopsSilently) {
@@ -90,7 +95,7 @@ TEST_F(SimHttpTest, RefusingARedirectStopsSilently) {
     EXPECT_EQ(sim().http().requests().size(), 1u) << "the refused request never went out";
 }
 
-TEST_F(SimHttpTest, TooManyRedirectsFail) {
+TEST_F(SimHttpTest, RedirectLoopsAndOtherSchemesFail) {
     sim().http().routePrefix("http://loop/", [](const URLRequest& r) {
         return SimResponse::redirect(r.url.absoluteString() + "x");
     });
@@ -98,6 +103,15 @@ TEST_F(SimHttpTest, TooManyRedirectsFail) {
     sim().runUntilIdle();
     EXPECT_EQ(rec->events.back(), "fail " + std::to_string(kURLErrorHTTPTooManyRedirects));
     EXPECT_EQ(sim().http().requests().size(), static_cast<size_t>(kMaximumRedirects) + 1);
+
+    auto store = std::make_shared<Recorder>();
+    sim().http().route("http://a/click", SimResponse::redirect("itms://store/app"));
+    fetch("http://a/click", store);
+    sim().runUntilIdle();
+    EXPECT_EQ(store->events, (std::vector<std::string>{"send http://a/click", "send itms://store/app after 302",
+                                                       "fail " + std::to_string(kURLErrorUnsupportedURL)}));
+    EXPECT_EQ(sim().http().requests().size(), static_cast<size_t>(kMaximumRedirects) + 2)
+        << "nothing but HTTP goes over the wire";
 }
 
 TEST_F(SimHttpTest, FailuresUnknownURLsAndDroppedConnections) {
@@ -149,28 +163,4 @@ TEST_F(SimHttpTest, ADelegateThatWentAwayHearsNothing) {
     EXPECT_TRUE(weak.expired());
     sim().advance(2);  // a call into the dead delegate would crash under sanitizers
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
-}
-
-TEST_F(SimHttpTest, RedirectToAnotherSchemeOrSiteIsHandledLikeTheRealTransport) {
-    sim().http().route("http://a/click", SimResponse::redirect("itms://store/app"));
-    fetch("http://a/click", rec);
-    sim().runUntilIdle();
-    EXPECT_EQ(rec->events, (std::vector<std::string>{"send http://a/click", "send itms://store/app after 302",
-                                                     "fail " + std::to_string(kURLErrorUnsupportedURL)}));
-    EXPECT_EQ(sim().http().requests().size(), 1u) << "nothing but HTTP goes over the wire";
-
-    sim().http().route("http://a/login", SimResponse::redirect("http://a/next", 303));
-    sim().http().route("http://a/next", SimResponse::redirect("http://b/away", 307));
-    sim().http().route("http://b/away", SimResponse::ok("done"));
-    auto post = request("http://a/login");
-    post.httpMethod = "POST";
-    post.setValueForHTTPHeaderField("secret", "Authorization");
-    auto poster = std::make_shared<Recorder>();
-    URLConnection::create(post, poster)->start();
-    sim().runUntilIdle();
-    auto sent = sim().http().requests();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[2].method, "GET") << "303 turns a POST into a GET";
-    EXPECT_EQ(sent[2].header("Authorization"), "secret");
-    EXPECT_FALSE(sent[3].header("Authorization")) << "credentials stay on their own site";
 }
