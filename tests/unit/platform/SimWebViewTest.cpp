@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,12 +17,16 @@ class PageDelegate : public WebViewDelegate {
 public:
     std::vector<std::string> events;
     std::vector<std::string> userAgents;
+    std::function<void()> onStart;
     bool webViewShouldStartLoadWithRequest(WebView&, const URLRequest& r, NavigationType type) override {
         events.push_back("should " + r.url.absoluteString() + " " + std::to_string(static_cast<int>(type)));
         userAgents.push_back(r.valueForHTTPHeaderField("User-Agent").value_or(""));
         return r.url.scheme() != "qmsg";
     }
-    void webViewDidStartLoad(WebView&) override { events.push_back("start"); }
+    void webViewDidStartLoad(WebView&) override {
+        events.push_back("start");
+        if (onStart) onStart();
+    }
     void webViewDidFinishLoad(WebView&) override { events.push_back("finish"); }
     void webViewDidFailLoadWithError(WebView&, const Error& e) override {
         events.push_back("fail " + std::to_string(e.code));
@@ -45,7 +50,7 @@ protected:
     static URLRequest request_(const std::string& url) { return URLRequest(*URL::parse(url)); }
 };
 
-TEST_F(SimWebViewTest, HtmlLoadAsksTheDelegateWithTheBaseURL) {
+TEST_F(SimWebViewTest, LoadsAreOfferedOnALaterTurnAndEndOnce) {
     web->loadHTMLString("<script>RUMA_buildAdURL({})</script>", URL::parse("http://ads.example/"));
     EXPECT_TRUE(delegate->events.empty()) << "the engine answers on a later turn";
     EXPECT_TRUE(web->isLoading()) << "loading from the moment the load is asked for";
@@ -56,6 +61,16 @@ TEST_F(SimWebViewTest, HtmlLoadAsksTheDelegateWithTheBaseURL) {
     ASSERT_TRUE(peer->finishLoad());
     EXPECT_FALSE(web->isLoading());
     EXPECT_FALSE(peer->finishLoad()) << "only a load in progress can finish";
+    EXPECT_EQ(delegate->events.back(), "finish");
+
+    web->loadRequest(request_("http://a/"));
+    sim().runUntilIdle();
+    EXPECT_TRUE(peer->failLoad(Error{kURLErrorDomain, kURLErrorTimedOut, "timed out"}));
+    EXPECT_EQ(delegate->events.back(), "fail -1001");
+    EXPECT_FALSE(web->isLoading());
+    sim().web().setAutoFinish(true);
+    web->loadRequest(request_("http://b/"));
+    sim().runUntilIdle();
     EXPECT_EQ(delegate->events.back(), "finish");
 }
 
@@ -88,19 +103,6 @@ TEST_F(SimWebViewTest, AllowedNavigationsReplaceTheLoadRefusedOnesChangeNothing)
     EXPECT_EQ(web->request()->url.absoluteString(), "http://a/2") << "a subframe does not change the page";
 }
 
-TEST_F(SimWebViewTest, FailAndAutoFinish) {
-    web->loadRequest(request_("http://a/"));
-    sim().runUntilIdle();
-    EXPECT_TRUE(peer->failLoad(Error{kURLErrorDomain, kURLErrorTimedOut, "timed out"}));
-    EXPECT_EQ(delegate->events.back(), "fail -1001");
-    EXPECT_FALSE(web->isLoading());
-
-    sim().web().setAutoFinish(true);
-    web->loadRequest(request_("http://b/"));
-    sim().runUntilIdle();
-    EXPECT_EQ(delegate->events.back(), "finish");
-}
-
 TEST_F(SimWebViewTest, ScriptsAreAnsweredAfterTheCallAndNeverToAGoneView) {
     sim().web().setScriptResponder([](const std::string& script) -> std::optional<std::string> {
         if (script == "bad(") return std::nullopt;
@@ -124,13 +126,7 @@ TEST_F(SimWebViewTest, ScriptsAreAnsweredAfterTheCallAndNeverToAGoneView) {
 TEST_F(SimWebViewTest, DelegateThatDropsTheViewDuringACallbackIsSafe) {
     // The owner releases the web view when the page starts: nothing may touch
     // it afterwards, neither the pending behaviour nor auto-finish.
-    struct Dropper : WebViewDelegate {
-        std::shared_ptr<WebView>* owner = nullptr;
-        void webViewDidStartLoad(WebView&) override { owner->reset(); }
-    };
-    auto dropper = std::make_shared<Dropper>();
-    dropper->owner = &web;
-    web->setDelegate(dropper);
+    delegate->onStart = [this] { web.reset(); };
     int behaviourRuns = 0;
     sim().web().setPageBehaviour([&](SimWebViewPeer&, const SimWebLoad&) { ++behaviourRuns; });
     sim().web().setAutoFinish(true);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ApplicationMain.h"
@@ -101,10 +102,9 @@ TEST_F(InterfaceFileTest, BadValuesAreIgnoredNotApplied) {
 TEST_F(InterfaceFileTest, ResourceNamesStayInsideTheResourceFolder) {
     InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
     EXPECT_TRUE(InterfaceFile::pathForResource("MainWindow", "json"));
-    EXPECT_FALSE(InterfaceFile::pathForResource("../CMakeLists", "txt"));
-    EXPECT_FALSE(InterfaceFile::pathForResource("/etc/passwd", ""));
-    EXPECT_FALSE(InterfaceFile::pathForResource("MainWindow", "/json"));
-    EXPECT_FALSE(InterfaceFile::pathForResource("", "json"));
+    const std::pair<const char*, const char*> outside[] = {
+        {"../CMakeLists", "txt"}, {"/etc/passwd", ""}, {"MainWindow", "/json"}, {"", "json"}};
+    for (const auto& [name, type] : outside) EXPECT_FALSE(InterfaceFile::pathForResource(name, type)) << name << type;
     InterfaceFile::setSearchDirectory("");
 }
 
@@ -134,8 +134,7 @@ TEST_F(InterfaceFileTest, MainFileMakesTheObjectsAndTheirReferences) {
     auto d = std::dynamic_pointer_cast<AppDelegate>(main->delegate);
     ASSERT_TRUE(d);
     EXPECT_EQ(d->window, main->window);
-    ASSERT_TRUE(d->tabs);
-    ASSERT_EQ(d->tabs->viewControllers().size(), 2u);
+    ASSERT_TRUE(d->tabs && d->tabs->viewControllers().size() == 2u);
     EXPECT_EQ(d->tabs->viewControllers()[0]->tabBarItem().title, "1");
     EXPECT_EQ(d->tabs->viewControllers()[1]->title(), "Dos");
 
