@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <tuple>
 
 #include "platform/Date.h"
 
@@ -33,16 +34,15 @@ TEST(Date, FormatsEveryFieldWithEnglishNames) {
 }
 
 TEST(Date, ParseIsStrict) {
-    EXPECT_TRUE(parseDate("  Tue, 15 Nov 1994 12:45:26 ", kHTTP, TimeZone::GMT));
-    EXPECT_TRUE(parseDate("tue, 15 nov 1994 12:45:26", kHTTP, TimeZone::GMT)) << "names match without case";
+    for (const char* good : {"  Tue, 15 Nov 1994 12:45:26 ", "tue, 15 nov 1994 12:45:26", "Thu, 29 Feb 2024 00:00:00"}) {
+        EXPECT_TRUE(parseDate(good, kHTTP, TimeZone::GMT)) << good;
+    }
     for (const char* bad : {"Tue, 15 Nov 1994 12:45", "Tue, 15 Nov 1994 12:45:26 extra", "Tue, 31 Feb 1994 12:45:26",
                             "Tue, 15 Foo 1994 12:45:26", "Tue, 15 Nov 1994 24:00:00", "Tue, 15 Nov 1994 12:60:00",
-                            "Xyz, 15 Nov 1994 12:45:26", "Tue, 5 Nov 1994 12:45:26", "", "Tue, 15 Nov 19x4 12:45:26"}) {
+                            "Xyz, 15 Nov 1994 12:45:26", "Tue, 5 Nov 1994 12:45:26", "", "Tue, 15 Nov 19x4 12:45:26",
+                            "Fri, 29 Feb 2023 00:00:00", "Fri, 29 Feb 1900 00:00:00"}) {
         EXPECT_FALSE(parseDate(bad, kHTTP, TimeZone::GMT)) << bad;
     }
-    EXPECT_TRUE(parseDate("Thu, 29 Feb 2024 00:00:00", kHTTP, TimeZone::GMT));
-    EXPECT_FALSE(parseDate("Fri, 29 Feb 2023 00:00:00", kHTTP, TimeZone::GMT));
-    EXPECT_FALSE(parseDate("Fri, 29 Feb 1900 00:00:00", kHTTP, TimeZone::GMT));
 }
 
 TEST(Date, CompactLocalDates) {
@@ -51,14 +51,11 @@ TEST(Date, CompactLocalDates) {
     std::time_t t = static_cast<std::time_t>(d->unixTime());
     std::tm tm{};
     localtime_r(&t, &tm);
-    EXPECT_EQ(tm.tm_year, 87);
-    EXPECT_EQ(tm.tm_mon, 2);
-    EXPECT_EQ(tm.tm_mday, 4);
-    EXPECT_EQ(tm.tm_hour, 0);
+    EXPECT_EQ(std::make_tuple(tm.tm_year, tm.tm_mon, tm.tm_mday, tm.tm_hour), std::make_tuple(87, 2, 4, 0));
     EXPECT_EQ(formatDate(*d, "yyyyMMdd", TimeZone::Local), "19870304");
-    EXPECT_FALSE(parseDate("1987034", "yyyyMMdd", TimeZone::Local));
-    EXPECT_FALSE(parseDate("198703041", "yyyyMMdd", TimeZone::Local));
-    EXPECT_FALSE(parseDate("19871304", "yyyyMMdd", TimeZone::Local));
+    for (const char* bad : {"1987034", "198703041", "19871304"}) {
+        EXPECT_FALSE(parseDate(bad, "yyyyMMdd", TimeZone::Local)) << bad;
+    }
 }
 
 TEST(Date, GregorianDays) {
