@@ -539,6 +539,12 @@ void printMemory(const char* label, const std::vector<ProcessMemory>& processes)
                 pss / 1024.0, web, parts.c_str());
 }
 
+double medianTotal(const std::vector<BannerLoad>& loads) {
+    std::vector<double> totals;
+    for (const auto& l : loads) totals.push_back(l.totalMs);
+    return median(totals);
+}
+
 void printLoadRow(const char* label, const std::vector<BannerLoad>& loads) {
     std::vector<double> total, sync, build, markup, render;
     for (const auto& l : loads) {
@@ -709,11 +715,7 @@ int main() {
 
     // ------------------------------------------------------------ report
     const double bareNewMs = median(bareNew), bareSameMs = median(bareSame);
-    const double warmMs = median([&] {
-        std::vector<double> v;
-        for (const auto& l : warm) v.push_back(l.totalMs);
-        return v;
-    }());
+    const double warmMs = medianTotal(warm);
     std::printf("\nbench_banner: nimbra-adserver at %s, markup URL %s\n", server.origin().c_str(),
                 markupURL->absoluteString().substr(0, 60).c_str());
     if (!storeWasEmpty) std::printf("  NOTE: a support script was already stored: the cold figure is not cold\n");
@@ -729,11 +731,7 @@ int main() {
     std::printf("  new banners that found a request page prepared ahead: %d of %zu; after the last banner went: %s\n",
                 warmWithPreparedPage, warm.size(), preparedPageOutlivedBanners ? "STILL THERE" : "gone");
     std::printf("  ratio warm / bare (same view)  %6.2fx\n", warmMs / bareSameMs);
-    std::printf("  ratio reload / bare (new view) %6.2fx\n", median([&] {
-                    std::vector<double> v;
-                    for (const auto& l : reloads) v.push_back(l.totalMs);
-                    return v;
-                }()) / bareNewMs);
+    std::printf("  ratio reload / bare (new view) %6.2fx\n", medianTotal(reloads) / bareNewMs);
     std::printf("  ratio cold / bare (new view)   %6.2fx\n", cold.totalMs / bareNewMs);
     std::printf("  ratio cold / bare (same view)  %6.2fx\n", cold.totalMs / bareSameMs);
     std::printf("  server: support script fetched %ld time(s) (304: %ld) for %ld banner loads; /ads %ld, /im %ld\n",

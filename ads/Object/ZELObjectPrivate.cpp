@@ -355,13 +355,17 @@ void ZELObjectPrivate::buildAdUrl() {
             if (result || !self || self->buildCount_ != build || self->state_ != kZELStateBuildingAdURL) return;
             // The prepared page could not run the call (its process may have
             // ended): build in a fresh page instead.
-            self->setupBuildAdWebView();
-            self->buildAdWebView_->loadHTMLString(ZELPreparedBuildPage::pageHTML(script, call), baseURL);
+            self->buildInFreshPage(script, call, baseURL);
         });
         return;
     }
+    buildInFreshPage(*script, call, baseURL);
+}
+
+void ZELObjectPrivate::buildInFreshPage(const std::string& script, const std::string& call,
+                                        const platform::URL& baseURL) {
     setupBuildAdWebView();
-    buildAdWebView_->loadHTMLString(ZELPreparedBuildPage::pageHTML(*script, call), baseURL);
+    buildAdWebView_->loadHTMLString(ZELPreparedBuildPage::pageHTML(script, call), baseURL);
 }
 
 void ZELObjectPrivate::prepareNextBuildPage() {

@@ -150,6 +150,7 @@ private:
     void scriptFailed(long code);
     void keepAliveForThisTurn();
     void prepareNextBuildPage();
+    void buildInFreshPage(const std::string& script, const std::string& call, const platform::URL& baseURL);
     static std::optional<std::string> headerValue(const ZELCachedFile* file, const char* name);
 
     std::weak_ptr<platform::View> adView_;
