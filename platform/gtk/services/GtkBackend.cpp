@@ -69,6 +69,11 @@ GtkBackend& GtkBackend::install(const std::string& applicationId) {
         std::fprintf(stderr, "platform/gtk: \"%s\" cannot name the application's folders\n", applicationId.c_str());
         std::abort();
     }
+    // The toolkit and the web engine name their folders, the window class and
+    // the sandbox's mounts after the program name. It must come from the
+    // application's identity: argv[0] differs with every way of starting the
+    // program, and an absolute one points the web sandbox at the executable.
+    g_set_prgname(applicationId.c_str());
     // Lives until the process ends: objects everywhere may still reach it
     // from their destructors during exit.
     gInstalled = new GtkBackend(applicationId);
@@ -85,6 +90,9 @@ GtkBackend::~GtkBackend() = default;
 
 void GtkBackend::setResourcesDirectory(std::string path) { services_->paths.setResourcesDirectory(std::move(path)); }
 void GtkBackend::setBundleVersion(std::string version) { services_->paths.setBundleVersion(std::move(version)); }
+
+std::optional<std::string> GtkBackend::dataDirectory() const { return services_->paths.dataDirectory(); }
+std::optional<std::string> GtkBackend::cacheDirectory() const { return services_->paths.cachesDirectory(); }
 
 RunLoop& GtkBackend::runLoop() { return services_->runLoop; }
 Clock& GtkBackend::clock() { return services_->clock; }

@@ -56,9 +56,15 @@ std::optional<std::string> XdgPaths::cachesDirectory() const {
 }
 
 std::optional<std::string> XdgPaths::documentsDirectory() const {
+    auto base = dataDirectory();
+    if (!base) return std::nullopt;
+    return *base + "/Documents";
+}
+
+std::optional<std::string> XdgPaths::dataDirectory() const {
     auto base = xdgBaseDirectory("XDG_DATA_HOME", ".local/share");
     if (!base) return std::nullopt;
-    return *base + "/" + applicationId_ + "/Documents";
+    return *base + "/" + applicationId_;
 }
 
 std::optional<std::string> XdgPaths::configDirectory() const {

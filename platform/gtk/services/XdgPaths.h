@@ -22,6 +22,8 @@ public:
     void setBundleVersion(std::string version);
     // $XDG_CONFIG_HOME/<id> (or ~/.config/<id>); no value without a home.
     std::optional<std::string> configDirectory() const;
+    // $XDG_DATA_HOME/<id> (or ~/.local/share/<id>); no value without a home.
+    std::optional<std::string> dataDirectory() const;
 
 private:
     const std::string applicationId_;

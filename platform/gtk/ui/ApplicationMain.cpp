@@ -10,8 +10,10 @@
 namespace platform {
 
 int applicationMain(int argc, char** argv, const LaunchOptions& options) {
+    // The program name is the application's identifier (set by the
+    // backend), never argv[0].
     (void)argc;
-    if (argv && argv[0]) g_set_prgname(argv[0]);
+    (void)argv;
     auto& backend = gtk::GtkBackend::install(options.identifier);
     if (!options.resourcesDirectory.empty()) {
         backend.setResourcesDirectory(options.resourcesDirectory);

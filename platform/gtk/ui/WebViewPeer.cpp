@@ -12,14 +12,33 @@
 #include "UiGtk.h"
 #include "ViewWidget.h"
 #include "platform/Services.h"
+#include "platform/gtk/GtkBackend.h"
 
 namespace platform::gtk {
 namespace {
 
+// The engine's cookies, caches and storage live in the application's own
+// folders ("webkit" under its XDG data and cache folders), named after its
+// identifier and not after the way the program was started.
+WebKitNetworkSession* applicationSession() {
+    static WebKitNetworkSession* session = [] {
+        std::optional<std::string> data, cache;
+        if (auto* backend = GtkBackend::installed()) {
+            data = backend->dataDirectory();
+            cache = backend->cacheDirectory();
+        }
+        if (data) *data += "/webkit";
+        if (cache) *cache += "/webkit";
+        return webkit_network_session_new(data ? data->c_str() : nullptr, cache ? cache->c_str() : nullptr);
+    }();
+    return session;
+}
+
 // All web views share one web process through a hidden view they are all
-// related to, and the default network session (cookies, cache).
+// related to, and the application's network session.
 WebKitWebView* anchorView() {
-    static WebKitWebView* anchor = WEBKIT_WEB_VIEW(g_object_ref_sink(webkit_web_view_new()));
+    static WebKitWebView* anchor = WEBKIT_WEB_VIEW(
+        g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", applicationSession(), nullptr)));
     return anchor;
 }
 

@@ -30,6 +30,10 @@ public:
     // "Resources" folder beside the executable).
     void setResourcesDirectory(std::string path);
     void setBundleVersion(std::string version);
+    // The application's own folders under the XDG data and cache homes
+    // (".../<applicationId>"); no value without a home.
+    std::optional<std::string> dataDirectory() const;
+    std::optional<std::string> cacheDirectory() const;
 
     RunLoop& runLoop() override;
     Clock& clock() override;
