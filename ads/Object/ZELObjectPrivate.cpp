@@ -419,8 +419,18 @@ void ZELObjectPrivate::setupBuildAdWebView(ZELPreparedBuildPage::Page page) {
         if (auto self = weakSelf.lock()) self->unableToServe(n);
     });
 
-    // A script that never answers (or throws, or a page that fails) would keep
-    // the banner building forever; give the page a limit.
+    // A page whose load failed or whose process ended will never answer.
+    const unsigned long build = buildCount_;
+    buildAdWebViewDelegate_->setPageLostHandler([weakSelf, build] {
+        auto self = weakSelf.lock();
+        if (!self || self->buildCount_ != build || self->state_ != kZELStateBuildingAdURL) return;
+        self->resetBuildAdWebView();
+        platform::log("<Nimbra> The page building the ad request was lost.");
+        self->scriptFailed(ZELErrorNetworkError);
+    });
+
+    // A script that never answers (or throws) would keep the banner building
+    // forever; give the page a limit.
     buildAdURLWatchdog_ = platform::RunLoop::main().scheduleTimer(
         kBuildAdURLTimeout, false, [weakSelf](platform::Timer&) {
             auto self = weakSelf.lock();
@@ -440,6 +450,7 @@ void ZELObjectPrivate::resetBuildAdWebView() {
     ZELNotificationCenter::defaultCenter().removeObserver(this, "loadAdURL", buildAdWebView_.get());
     ZELNotificationCenter::defaultCenter().removeObserver(this, "invalidRequest", buildAdWebView_.get());
     ZELNotificationCenter::defaultCenter().removeObserver(this, "unableToServe", buildAdWebView_.get());
+    if (buildAdWebViewDelegate_) buildAdWebViewDelegate_->setPageLostHandler({});
     if (buildAdWebView_) {
         buildAdWebView_->setDelegate({});
         buildAdWebView_->stopLoading();

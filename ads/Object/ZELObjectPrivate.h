@@ -32,6 +32,7 @@ class ZELRequest;
 class ZELRequestPrivate;
 class ZELWebView;
 class ZELWebViewDelegate;
+class ZELBuildPageDelegate;
 
 // Load states.
 enum ZELObjectState : int {
@@ -160,7 +161,7 @@ private:
     std::shared_ptr<ZELWebView> webView_;
     std::shared_ptr<platform::WebView> buildAdWebView_;
     std::shared_ptr<ZELBannerWebViewDelegate> webViewDelegate_;
-    std::shared_ptr<ZELWebViewDelegate> buildAdWebViewDelegate_;
+    std::shared_ptr<ZELBuildPageDelegate> buildAdWebViewDelegate_;
     std::shared_ptr<ZELCachedFile> buildAdJS_;
     std::shared_ptr<ZELCachedFile> adHTML_;
     std::shared_ptr<ZELRequestPrivate> request_;

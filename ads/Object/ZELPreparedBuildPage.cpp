@@ -22,9 +22,24 @@ bool isReady(const Prepared& p) { return p.page.delegate->hasLoadedAtLeastOnce()
 
 }  // namespace
 
+void ZELBuildPageDelegate::webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) {
+    ZELWebViewDelegate::webViewDidFailLoadWithError(webView, error);
+    pageLost();
+}
+
+void ZELBuildPageDelegate::webViewWebProcessDidTerminate(platform::WebView& webView) {
+    ZELWebViewDelegate::webViewWebProcessDidTerminate(webView);
+    pageLost();
+}
+
+void ZELBuildPageDelegate::pageLost() {
+    // The handler may release this delegate.
+    if (auto handler = pageLost_) handler();
+}
+
 ZELPreparedBuildPage::Page ZELPreparedBuildPage::makePage() {
     Page page;
-    page.delegate = std::make_shared<ZELWebViewDelegate>();
+    page.delegate = std::make_shared<ZELBuildPageDelegate>();
     page.webView = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
     page.webView->setHidden(true);
     page.webView->setDelegate(page.delegate);
@@ -44,6 +59,7 @@ std::optional<ZELPreparedBuildPage::Page> ZELPreparedBuildPage::take(const std::
         return std::nullopt;
     Page page = std::move(slot->page);
     slot.reset();
+    page.delegate->setPageLostHandler({});
     return page;
 }
 
@@ -54,6 +70,11 @@ void ZELPreparedBuildPage::prepare(const std::string& script, const platform::UR
         return;
     discard();
     slot = Prepared{makePage(), script, baseURL.absoluteString()};
+    // A page that can no longer answer is no page to hand out.
+    const platform::WebView* page = slot->page.webView.get();
+    slot->page.delegate->setPageLostHandler([page] {
+        if (prepared() && prepared()->page.webView.get() == page) discard();
+    });
     slot->page.webView->loadHTMLString(pageHTML(script, ""), baseURL);
 }
 

@@ -7,22 +7,33 @@
 // nothing a script keeps in its globals reaches the next one. The page goes
 // when the last banner does.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "View/ZELWebViewDelegate.h"
 #include "platform/URL.h"
 
-namespace platform {
-class WebView;
-}
-class ZELWebViewDelegate;
+// The hidden page's delegate: the ad messages of the base delegate, and a word
+// to whoever holds the page when it can no longer answer (its load failed or
+// its process ended), so nobody waits for it until a time limit.
+class ZELBuildPageDelegate final : public ZELWebViewDelegate {
+public:
+    void setPageLostHandler(std::function<void()> handler) { pageLost_ = std::move(handler); }
+    void webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) override;
+    void webViewWebProcessDidTerminate(platform::WebView& webView) override;
+
+private:
+    void pageLost();
+    std::function<void()> pageLost_;
+};
 
 class ZELPreparedBuildPage {
 public:
     struct Page {
         std::shared_ptr<platform::WebView> webView;
-        std::shared_ptr<ZELWebViewDelegate> delegate;
+        std::shared_ptr<ZELBuildPageDelegate> delegate;
     };
 
     // A hidden 1 x 1 web view, not in any window, with its delegate.

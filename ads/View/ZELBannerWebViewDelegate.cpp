@@ -87,3 +87,16 @@ void ZELBannerWebViewDelegate::webViewDidFailLoadWithError(platform::WebView& we
     controller->delegateManager()->didFailToReceiveAdWithError(
         ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));
 }
+
+void ZELBannerWebViewDelegate::webViewWebProcessDidTerminate(platform::WebView& webView) {
+    ZELWebViewDelegate::webViewWebProcessDidTerminate(webView);
+    // A load in flight has already failed; a shown ad is gone from the screen
+    // and is reported lost once. The next load starts a new process.
+    auto controller = private_.lock();
+    if (!controller || controller->state() != kZELStateShown) return;
+    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
+    controller->changeState(kZELStateFailed);
+    webView.setHidden(true);
+    controller->delegateManager()->didFailToReceiveAdWithError(
+        ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));
+}

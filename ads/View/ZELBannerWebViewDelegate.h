@@ -25,6 +25,7 @@ public:
                                            platform::NavigationType type) override;
     void webViewDidFinishLoad(platform::WebView& webView) override;
     void webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) override;
+    void webViewWebProcessDidTerminate(platform::WebView& webView) override;
 
 private:
     ZELBannerWebViewDelegate() = default;

@@ -114,6 +114,15 @@ bool SimWebViewPeer::failLoad(const Error& error) {
     return true;
 }
 
+void SimWebViewPeer::endProcess() {
+    std::weak_ptr<Token> alive = token_;
+    auto hold = view_.weak_from_this().lock();
+    failLoad(Error{kWebProcessErrorDomain, 1, "The page's process ended."});
+    if (!alive.lock()) return;
+    current_.reset();
+    if (auto delegate = view_.delegate()) delegate->webViewWebProcessDidTerminate(view_);
+}
+
 std::shared_ptr<View> SimWebViewPeer::tap(Point point) {
     Event touch;
     touch.type = Event::Type::Touches;

@@ -140,6 +140,8 @@ constexpr std::string_view kScript = R"JS(/* nimbra support script: builds the a
         post('unableToServe', [['reason', 'the ad unit asked not to be served']]);
       } else if (scenario === 'errors') {
         post('loadAdURL', [['errors', 'the ad unit asked for an error answer']]);
+      } else if (scenario === 'silent') {
+        // No answer at all: the component's own time limit has to end the load.
       } else {
         post('loadAdURL', [['url', adURL(params)], ['type', adTypeOf(params)]]);
       }

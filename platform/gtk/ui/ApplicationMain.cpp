@@ -1,6 +1,9 @@
 #include "platform/ApplicationMain.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+
+#include <csignal>
 
 #include "platform/InterfaceFile.h"
 #include "platform/RunLoop.h"
@@ -28,7 +31,17 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         log("the main interface \"" + options.mainInterface + "\" could not be built: " + error);
         return 1;
     }
+    // A session ending or a service manager stopping us: end as if the
+    // window closed, so the application hears it will terminate.
+    auto quit = +[](gpointer) -> gboolean {
+        RunLoop::main().quit();
+        return G_SOURCE_CONTINUE;
+    };
+    const guint interrupt = g_unix_signal_add(SIGINT, quit, nullptr);
+    const guint terminate = g_unix_signal_add(SIGTERM, quit, nullptr);
     RunLoop::main().run();
+    g_source_remove(interrupt);
+    g_source_remove(terminate);
     ApplicationLifecycle::shared().terminate();
     return 0;
 }

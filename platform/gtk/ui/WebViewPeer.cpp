@@ -42,7 +42,39 @@ WebKitWebView* anchorView() {
     return anchor;
 }
 
+// Ad markup comes from outside, so pages run in the engine's sandbox. Where
+// the sandbox cannot start, the engine would abort on its first page with a
+// message about a socket; say what is wrong instead, and how to go on.
+void requireWebSandbox() {
+    static const bool checked = [] {
+        if (g_getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS")) {
+            log("web view: the web sandbox is off (WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS is set)");
+            return true;
+        }
+        const char* argv[] = {"bwrap", "--ro-bind", "/", "/", "--unshare-all", "--die-with-parent", "true", nullptr};
+        char* errors = nullptr;
+        int status = 0;
+        GError* error = nullptr;
+        const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                                      nullptr, nullptr, &errors, &status, &error);
+        if (ran && g_spawn_check_wait_status(status, nullptr)) {
+            g_free(errors);
+            return true;
+        }
+        std::string why = error ? error->message : (errors && *errors ? errors : "bwrap failed");
+        while (!why.empty() && why.back() == '\n') why.pop_back();
+        log("web view: the web sandbox (bubblewrap) cannot run here: " + why +
+            ". Web pages are not shown without it. To run them without a sandbox anyway, at your own risk, set "
+            "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1.");
+        if (error) g_error_free(error);
+        g_free(errors);
+        std::exit(EXIT_FAILURE);
+    }();
+    (void)checked;
+}
+
 WebKitWebView* newWebKitView() {
+    requireWebSandbox();
     WebKitSettings* settings = webkit_settings_new();
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings, nullptr));
     g_object_unref(settings);
@@ -278,10 +310,15 @@ private:
     static void onProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<GtkWebPeer*>(data);
         log("web view: the page's process ended (" + std::to_string(int(reason)) + ")");
-        if (!self->started_) return;
-        self->started_ = false;
-        Error e{"WebKitWebProcessError", long(reason), "The page's process ended."};
-        if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
+        std::weak_ptr<int> alive = self->alive_;
+        auto hold = self->view_.weak_from_this().lock();
+        if (self->started_) {
+            self->started_ = false;
+            Error e{kWebProcessErrorDomain, long(reason), "The page's process ended."};
+            if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
+            if (alive.expired()) return;
+        }
+        if (auto d = self->view_.delegate()) d->webViewWebProcessDidTerminate(self->view_);
     }
 
     WebView& view_;

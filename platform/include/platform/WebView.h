@@ -33,7 +33,14 @@ public:
     virtual void webViewDidStartLoad(WebView&) {}
     virtual void webViewDidFinishLoad(WebView&) {}
     virtual void webViewDidFailLoadWithError(WebView&, const Error&) {}
+    // The engine process behind the page ended (it crashed or was killed). A
+    // load in flight has been reported failed first; the view shows nothing
+    // until its next load, which starts a new process.
+    virtual void webViewWebProcessDidTerminate(WebView&) {}
 };
+
+// Domain of the error a load in flight fails with when its process ends.
+inline constexpr const char kWebProcessErrorDomain[] = "WebProcessError";
 
 // The backend's web engine behind a WebView.
 class WebViewPeer;

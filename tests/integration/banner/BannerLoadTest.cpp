@@ -15,6 +15,7 @@
 #include "View/ZELBannerView.h"
 #include "View/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
+#include "integration/support/Processes.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
 
@@ -307,6 +308,52 @@ TEST_F(BannerAdServer, DestroyedWhileTheMarkupDownloadsHearsNothing) {
     EXPECT_EQ(recorder->callbacks(), 0);
     EXPECT_TRUE(controller.expired()) << "the controller outlived its banner";
     EXPECT_EQ(banner_test::counter(*server, "imp"), 0);
+}
+
+// The page process can end at any moment (a crash, the system reclaiming
+// memory): the banner reports it once and its next load gets a working page.
+TEST_F(BannerAdServer, SurvivesItsPageProcessEndingWhileShownAndWhileBuilding) {
+    const pid_t self = ::getpid();
+    auto killPageProcesses = [&] {
+        const auto pages = nimbra::test::webProcessesOf(self);
+        ASSERT_FALSE(pages.empty()) << "no page process to end";
+        nimbra::test::killAll(pages);
+    };
+    auto loadsAgain = [&] {
+        const int received = recorder->received;
+        ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback after the process ended";
+        EXPECT_EQ(recorder->received, received + 1);
+        EXPECT_EQ(state(), kZELStateShown);
+        const auto text = banner_test::visibleText(*banner->webView());
+        ASSERT_TRUE(text);
+        EXPECT_NE(text->find("Ad #"), std::string::npos) << *text;
+    };
+
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
+    ASSERT_EQ(state(), kZELStateShown);
+    killPageProcesses();
+    ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() >= 2; }, kAdTimeout)) << "the lost ad was not reported";
+    EXPECT_EQ(recorder->events.back(), "fail " + std::to_string(ZELErrorNetworkError));
+    spinFor(0.5);
+    EXPECT_EQ(recorder->callbacks(), 2);
+    loadsAgain();
+
+    // The request page is running a script that will never answer: ending
+    // its process ends the load at once, not at the time limit.
+    banner->loadRequest(requestWithScenario("silent"));
+    ASSERT_TRUE(spinUntil([&] { return banner_test::counter(*server, "script") + banner_test::counter(*server, "script_304") >= 1 &&
+                                       state() == kZELStateBuildingAdURL; },
+                          kAdTimeout));
+    spinFor(0.5);  // the page is loaded and has run the call
+    ASSERT_EQ(state(), kZELStateBuildingAdURL);
+    const int before = recorder->callbacks();
+    killPageProcesses();
+    ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() > before; }, ZELObjectPrivate::kBuildAdURLTimeout / 2))
+        << "the lost request page was not reported";
+    EXPECT_EQ(recorder->events.back(), "fail " + std::to_string(ZELErrorNetworkError));
+    EXPECT_EQ(state(), kZELStateFailed);
+    loadsAgain();
+    EXPECT_EQ(recorder->callbacks(), before + 2);
 }
 
 }  // namespace

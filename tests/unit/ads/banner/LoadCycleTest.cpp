@@ -306,3 +306,60 @@ TEST_F(BannerTest, NoLoadWhileInBackground) {
     loadAndSettle();
     EXPECT_EQ(state(), kZELStateShown);
 }
+
+// The engine process behind the pages can end at any moment (a crash, the
+// system killing it): each time the load ends with one network error and the
+// next load works again.
+TEST_F(BannerTest, EndedPageProcessFailsTheLoadOnceAndTheNextLoadWorks) {
+    auto settleAgain = [this] {
+        sim().web().setAutoFinish(true);
+        pageAnswers = true;
+        delegate->failures.clear();
+        loadAndSettle();
+        EXPECT_EQ(state(), kZELStateShown);
+        EXPECT_FALSE(banner->webView()->isHidden());
+    };
+    makeBanner();
+    loadAndSettle();
+    ASSERT_EQ(state(), kZELStateShown);
+
+    // While the ad is shown.
+    platform::sim::SimWebViewPeer::of(*banner->webView())->endProcess();
+    EXPECT_EQ(state(), kZELStateFailed);
+    EXPECT_EQ(delegate->failures, std::vector<long>{ZELErrorNetworkError});
+    EXPECT_TRUE(banner->webView()->isHidden());
+    EXPECT_TRUE(controller()->isReloadTimerScheduled());
+    settleAgain();
+
+    // While the markup renders.
+    sim().web().setAutoFinish(false);
+    banner->loadRequest(ZELRequest::request());
+    sim().runUntilIdle();
+    ASSERT_EQ(state(), kZELStateRendering);
+    platform::sim::SimWebViewPeer::of(*banner->webView())->endProcess();
+    EXPECT_EQ(delegate->failures, std::vector<long>{ZELErrorNetworkError});
+    settleAgain();
+
+    // While the hidden page builds the request: no wait for the time limit.
+    ZELPreparedBuildPage::discard();
+    pageAnswers = false;
+    banner->loadRequest(ZELRequest::request());
+    sim().runUntilIdle();
+    ASSERT_EQ(state(), kZELStateBuildingAdURL);
+    platform::sim::SimWebViewPeer::of(*controller()->buildAdWebView())->endProcess();
+    EXPECT_EQ(state(), kZELStateFailed);
+    EXPECT_EQ(delegate->failures, std::vector<long>{ZELErrorNetworkError});
+    EXPECT_EQ(controller()->buildAdWebView(), nullptr);
+    sim().advance(ZELObjectPrivate::kBuildAdURLTimeout + 1);
+    EXPECT_EQ(delegate->failures.size(), 1u);
+    settleAgain();
+
+    // The page made ready ahead: dropped, and the next load builds its own.
+    auto ready = ZELPreparedBuildPage::readyWebView();
+    ASSERT_TRUE(ready);
+    platform::sim::SimWebViewPeer::of(*ready)->endProcess();
+    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
+    ready.reset();
+    settleAgain();
+    EXPECT_TRUE(delegate->failures.empty());
+}

@@ -61,6 +61,9 @@ public:
     // Ends the load in progress (false when none is).
     bool finishLoad();
     bool failLoad(const Error& error);
+    // The page's process ends: a load in flight fails, then the delegate
+    // hears of the process; the page is blank until the next load.
+    void endProcess();
     // A tap on the page: the web view's hit test sees it first.
     std::shared_ptr<View> tap(Point point);
 
