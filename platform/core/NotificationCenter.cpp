@@ -1,6 +1,7 @@
 #include "platform/NotificationCenter.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 
@@ -17,12 +18,42 @@ void NotificationCenter::addObserver(const void* observer, const std::string& na
     entries_.push_back({nextId_++, observer, name, sender, std::move(callback)});
 }
 
+Observation& Observation::operator=(Observation&& other) noexcept {
+    if (this != &other) {
+        reset();
+        center_ = other.center_;
+        id_ = other.id_;
+        other.center_ = nullptr;
+    }
+    return *this;
+}
+
+void Observation::reset() {
+    if (auto* center = std::exchange(center_, nullptr)) center->removeEntry(id_);
+}
+
+Observation NotificationCenter::observe(const std::string& name, const void* sender, Callback callback) {
+    if (!callback) return {};
+    std::lock_guard lock(mutex_);
+    const unsigned long long id = nextId_++;
+    // No observer address: only the token removes it.
+    entries_.push_back({id, nullptr, name, sender, std::move(callback)});
+    return Observation(this, id);
+}
+
+void NotificationCenter::removeEntry(unsigned long long id) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
+}
+
 void NotificationCenter::removeObserver(const void* observer) {
+    if (!observer) return;
     std::lock_guard lock(mutex_);
     std::erase_if(entries_, [&](const Entry& e) { return e.observer == observer; });
 }
 
 void NotificationCenter::removeObserver(const void* observer, const std::string& name, const void* sender) {
+    if (!observer) return;
     std::lock_guard lock(mutex_);
     std::erase_if(entries_, [&](const Entry& e) {
         return e.observer == observer && (name.empty() || e.name == name) && (!sender || e.sender == sender);

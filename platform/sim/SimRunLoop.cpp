@@ -234,6 +234,10 @@ void SimRunLoop::performAfterDelay(const void* target, double seconds, std::func
     post(seconds, std::move(call), target);
 }
 
+void SimRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
+    if (task) post(seconds, std::move(task));
+}
+
 void SimRunLoop::cancelPerformRequests(const void* target) {
     if (!target) return;
     for (auto it = queue_.begin(); it != queue_.end();) {

@@ -158,7 +158,12 @@ void GlibRunLoop::performAfterDelay(const void* target, double seconds, std::fun
     enqueue(seconds, g_get_monotonic_time(), Entry{target, nullptr, std::move(call)});
 }
 
+void GlibRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
+    if (task) performAfterDelay(nullptr, seconds, std::move(task));
+}
+
 void GlibRunLoop::cancelPerformRequests(const void* target) {
+    if (!target) return;
     if (!isMainThread()) {
         performOnMainThread([this, target] { cancelPerformRequests(target); }, false);
         return;

@@ -29,6 +29,7 @@ public:
     GlibRunLoop& operator=(const GlibRunLoop&) = delete;
 
     std::shared_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void(Timer&)> callback) override;
+    void postDelayedTask(double seconds, std::function<void()> task) override;
     void performAfterDelay(const void* target, double seconds, std::function<void()> call) override;
     void cancelPerformRequests(const void* target) override;
     void performOnMainThread(std::function<void()> call, bool waitUntilDone) override;

@@ -13,6 +13,29 @@
 
 namespace platform {
 
+class NotificationCenter;
+
+// An observer's registration: it observes until the token is destroyed,
+// reset or overwritten. Held as a member, it ends with its owner.
+class Observation {
+public:
+    Observation() = default;
+    ~Observation() { reset(); }
+    Observation(Observation&& other) noexcept : center_(other.center_), id_(other.id_) { other.center_ = nullptr; }
+    Observation& operator=(Observation&& other) noexcept;
+    Observation(const Observation&) = delete;
+    Observation& operator=(const Observation&) = delete;
+
+    void reset();
+    bool isActive() const { return center_ != nullptr; }
+
+private:
+    friend class NotificationCenter;
+    Observation(NotificationCenter* center, unsigned long long id) : center_(center), id_(id) {}
+    NotificationCenter* center_ = nullptr;
+    unsigned long long id_ = 0;
+};
+
 struct Notification {
     std::string name;
     const void* object = nullptr;  // the sender's identity (may be null)
@@ -31,7 +54,11 @@ public:
     // The process-wide default center.
     static NotificationCenter& defaultCenter();
 
-    // name empty: every name; sender null: any sender.
+    // name empty: every name; sender null: any sender. The callback runs
+    // until the returned observation ends.
+    [[nodiscard]] Observation observe(const std::string& name, const void* sender, Callback callback);
+
+    // Old forms, keyed by the observer's address.
     void addObserver(const void* observer, const std::string& name, const void* sender, Callback callback);
     // Removes the observer from everything.
     void removeObserver(const void* observer);
@@ -41,6 +68,8 @@ public:
     bool hasObserver(const void* observer) const;
 
 private:
+    friend class Observation;
+    void removeEntry(unsigned long long id);
     struct Entry {
         unsigned long long id;
         const void* observer;

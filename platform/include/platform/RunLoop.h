@@ -1,13 +1,21 @@
 #pragma once
-// The main run loop: timers, delayed calls, main-thread calls and the
-// "keep alive until the next turn" hold. Everything here fires on the main
-// thread, in time order; equal times fire in scheduling order.
+// The main run loop: timers, delayed tasks, main-thread calls and the "keep
+// alive until the next turn" hold. Everything here fires on the main thread,
+// in time order; equal times fire in scheduling order.
+//
+// Owners never hold a loop timer themselves: they keep a OneShotTimer or a
+// RepeatingTimer member, which cancels its task when the owner goes, and
+// post tasks bound to a WeakPtr (see WeakPtr.h).
 
 #include <functional>
 #include <memory>
+#include <utility>
+
+#include "platform/WeakPtr.h"
 
 namespace platform {
 
+// A timer of the backend's loop; only the timer members below hold one.
 class Timer {
 public:
     virtual ~Timer() = default;
@@ -17,6 +25,9 @@ public:
     virtual double interval() const = 0;
 };
 
+class OneShotTimer;
+class RepeatingTimer;
+
 class RunLoop {
 public:
     virtual ~RunLoop() = default;
@@ -24,15 +35,16 @@ public:
     // The run loop of the installed backend.
     static RunLoop& main();
 
-    // A timer retained by the run loop until it is invalidated (a one-shot timer
-    // invalidates itself after firing). The callback gets the timer itself.
-    virtual std::shared_ptr<Timer> scheduleTimer(double seconds, bool repeats,
-                                                 std::function<void(Timer&)> callback) = 0;
+    // Runs the task on a later turn, after the delay (0: the next turn).
+    virtual void postDelayedTask(double seconds, std::function<void()> task) = 0;
+    // The same, skipped when the target is gone by then: task(target).
+    template <typename T, typename F>
+    void postTask(WeakPtr<T> target, F task, double seconds = 0) {
+        postDelayedTask(seconds, bindWeak(std::move(target), std::move(task)));
+    }
 
-    // A delayed call aimed at a target (an object identity, never dereferenced).
-    // A delay of 0 runs on the next turn of the loop.
+    // Old forms, until every owner has moved to the members above.
     virtual void performAfterDelay(const void* target, double seconds, std::function<void()> call) = 0;
-    // Cancels every pending delayed call aimed at the target.
     virtual void cancelPerformRequests(const void* target) = 0;
 
     // From any thread. With wait, the caller blocks until the call has run (run
@@ -40,12 +52,61 @@ public:
     virtual void performOnMainThread(std::function<void()> call, bool waitUntilDone) = 0;
     virtual bool isMainThread() const = 0;
 
-    // Holds a reference until the next turn of the loop ("autorelease").
+    // Holds a reference until the next turn of the loop ("autorelease"): for
+    // an object released from inside one of its own callbacks.
     virtual void keepAliveUntilNextTurn(std::shared_ptr<void> object) = 0;
 
     // Runs the loop until quit() (the application's main loop).
     virtual void run() = 0;
     virtual void quit() = 0;
+
+    // A timer retained by the loop until it is invalidated (a one-shot timer
+    // invalidates itself after firing). The callback gets the timer itself.
+    // What the timer members are made of; owners use the members.
+    virtual std::shared_ptr<Timer> scheduleTimer(double seconds, bool repeats,
+                                                 std::function<void(Timer&)> callback) = 0;
+};
+
+// A timer held by value. Its task runs on the main loop; stopping it,
+// starting it again or destroying it (with its owner) cancels the pending
+// run, so the task may use its owner freely. Main thread only.
+class OneShotTimer {
+public:
+    OneShotTimer() = default;
+    ~OneShotTimer() { stop(); }
+    OneShotTimer(const OneShotTimer&) = delete;
+    OneShotTimer& operator=(const OneShotTimer&) = delete;
+    OneShotTimer(OneShotTimer&& other) noexcept : timer_(std::move(other.timer_)) {}
+    OneShotTimer& operator=(OneShotTimer&& other) noexcept;
+
+    // Runs the task once after the delay (0: the next turn), replacing a
+    // pending one. The task may start the timer again.
+    void start(double seconds, std::function<void()> task);
+    void stop();
+    bool isRunning() const { return timer_ && timer_->isValid(); }
+    double interval() const { return timer_ ? timer_->interval() : 0; }
+
+private:
+    std::shared_ptr<Timer> timer_;
+};
+
+// The same, run every interval until stopped.
+class RepeatingTimer {
+public:
+    RepeatingTimer() = default;
+    ~RepeatingTimer() { stop(); }
+    RepeatingTimer(const RepeatingTimer&) = delete;
+    RepeatingTimer& operator=(const RepeatingTimer&) = delete;
+    RepeatingTimer(RepeatingTimer&& other) noexcept : timer_(std::move(other.timer_)) {}
+    RepeatingTimer& operator=(RepeatingTimer&& other) noexcept;
+
+    void start(double seconds, std::function<void()> task);
+    void stop();
+    bool isRunning() const { return timer_ && timer_->isValid(); }
+    double interval() const { return timer_ ? timer_->interval() : 0; }
+
+private:
+    std::shared_ptr<Timer> timer_;
 };
 
 }  // namespace platform
