@@ -123,12 +123,12 @@ std::optional<uint64_t> parseContentLength(const platform::HeaderMap& headers) {
 }  // namespace
 
 // The connection holds its delegate weakly; this relay is that delegate. Each
-// fetch gets its own relay, detached when the fetch ends, so a late callback
-// of an abandoned connection reaches nothing.
+// fetch gets its own relay, dropped when the fetch ends, so a late callback of
+// an abandoned connection reaches nothing; the weak owner covers a file
+// destroyed in the middle of a callback.
 class ZELCachedFile::ConnectionRelay final : public platform::URLConnectionDelegate {
 public:
-    explicit ConnectionRelay(ZELCachedFile* owner) : owner_(owner) {}
-    void detach() { owner_ = nullptr; }
+    explicit ConnectionRelay(platform::WeakPtr<ZELCachedFile> owner) : owner_(std::move(owner)) {}
 
     std::optional<platform::URLRequest> connectionWillSendRequest(
         platform::URLConnection&, const platform::URLRequest& request,
@@ -150,7 +150,7 @@ public:
     }
 
 private:
-    ZELCachedFile* owner_;
+    platform::WeakPtr<ZELCachedFile> owner_;
 };
 
 ZELCachedFile::ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate> delegate, platform::URL url)
@@ -259,7 +259,7 @@ void ZELCachedFile::beginFetch(bool cacheBuster) {
         url = ZELNetworkUtilities::appendQueryKey("unique", std::string(stamp), sourceURL_);
     }
 
-    auto relay = std::make_shared<ConnectionRelay>(this);
+    auto relay = std::make_shared<ConnectionRelay>(weakFactory_.getWeakPtr());
     std::shared_ptr<platform::URLConnection> connection;
     if (url) {
         platform::URLRequest request(*url);
@@ -283,10 +283,7 @@ void ZELCachedFile::beginFetch(bool cacheBuster) {
 }
 
 void ZELCachedFile::cleanUpConnection() {
-    if (relay_) {
-        relay_->detach();
-        relay_.reset();
-    }
+    relay_.reset();
     if (connection_) {
         auto connection = std::move(connection_);
         connection_.reset();
@@ -318,13 +315,12 @@ std::optional<platform::URLRequest> ZELCachedFile::willSendRequest(const platfor
 
     httpHeaders_ = redirectResponse->headers;
     std::optional<platform::Error> refusal;
-    if (auto delegate = delegate_.lock()) {
-        const std::weak_ptr<char> alive = alive_;
-        const ConnectionRelay* relay = relay_.get();
-        refusal = delegate->cachedFileShouldRedirectToURL(*this, request.url);
-        // Destroyed, cancelled or restarted by the delegate: this fetch is over.
-        if (alive.expired() || relay_.get() != relay) return std::nullopt;
-    }
+    const platform::WeakPtr<ZELCachedFile> self = weakFactory_.getWeakPtr();
+    const ConnectionRelay* relay = relay_.get();
+    if (auto delegate = delegate_.lock()) refusal = delegate->cachedFileShouldRedirectToURL(*this, request.url);
+    // Destroyed (the delegate may have held the last reference to our owner),
+    // cancelled or restarted by the delegate: this fetch is over.
+    if (!self || relay_.get() != relay) return std::nullopt;
     if (!refusal) return request;
     cleanUpConnection();
     finishFetch(refusal, false);

@@ -208,9 +208,9 @@ TEST_F(CacheOnHttp, ClickChainsEndAtTheLandingPageOrInAnotherApplication) {
     ASSERT_TRUE(click.starts_with(adServer->origin() + "/click?ai=")) << click;
     const std::string token = click.substr(click.find("ai=") + 3, 16);
 
-    ZELClickTracker tracker(trackers);
-    track(tracker, click);
-    track(tracker, clickOf(adserver_test::httpRequest(adServer->port(), "/ads?slotname=nonweb").body));
+    auto tracker = ZELClickTracker::create(trackers);
+    track(*tracker, click);
+    track(*tracker, clickOf(adserver_test::httpRequest(adServer->port(), "/ads?slotname=nonweb").body));
     ASSERT_EQ(trackers->redirects.size(), 2u);
     EXPECT_TRUE(trackers->redirects[0].value_or("").starts_with(adServer->origin() + "/landing?ai=" + token));
     EXPECT_EQ(trackers->redirects[1], std::optional<std::string>("market://details?id=com.nimbra.demo"));
@@ -222,7 +222,7 @@ TEST_F(CacheOnHttp, ClickChainsEndAtTheLandingPageOrInAnotherApplication) {
     statistics->startTimingNamed(kZELParameterPriorClickLatency);
     const std::string tracking = ad.header("x-ruma-click-tracking-urls").value_or("");
     const std::string second = tracking.substr(tracking.find(' ') + 1);
-    track(tracker, second);
+    track(*tracker, second);
     auto timing = statistics->timingNamed(kZELParameterPriorClickLatency);
     ASSERT_TRUE(timing);
     EXPECT_EQ(timing->valueForKey(kZELParameterPriorImpressionTicketString),
