@@ -2,12 +2,15 @@
 # make check  - install what is missing, build, run every test
 # make bench  - the benchmarks, printing ratios measured side by side
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
+# make install PREFIX=/usr/local - build, then install the application and
+#                the ad server (DESTDIR is honoured)
 BUILD ?= build
 JOBS ?= 2
 WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build check unit integration demo bench fuzz clean
+.PHONY: all deps configure build check unit integration demo bench fuzz install clean
 
 all: build
 
@@ -38,6 +41,9 @@ bench: build
 
 fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD) build-fuzz
