@@ -2,8 +2,8 @@
 # make check  - install what is missing, build, run every test
 # make bench  - the benchmarks, printing ratios measured side by side
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
-# make install PREFIX=/usr/local - build, then install the application and
-#                the ad server (DESTDIR is honoured)
+# make install PREFIX=/usr/local - build, then install the application, the
+#                ad server and the library (DESTDIR is honoured)
 BUILD ?= build
 JOBS ?= 2
 WERROR ?= $(if $(CI),ON,OFF)
