@@ -4,13 +4,14 @@
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
 # make install PREFIX=/usr/local - build, then install the application, the
 #                ad server and the library (DESTDIR is honoured)
+# make package - build, then the Debian package in $(BUILD)/
 BUILD ?= build
 JOBS ?= 2
 WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build check unit integration demo bench fuzz install clean
+.PHONY: all deps configure build check unit integration demo bench fuzz install package clean
 
 all: build
 
@@ -44,6 +45,9 @@ fuzz: deps
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-fuzz
