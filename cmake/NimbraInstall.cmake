@@ -43,6 +43,8 @@ set(NIMBRA_PUBLIC_PLATFORM_HEADERS
   platform/ViewController.h
   platform/Geometry.h
   platform/Image.h
+  platform/RunLoop.h
+  platform/WeakPtr.h
   platform/Date.h
   platform/Value.h
   platform/Http.h
