@@ -148,8 +148,8 @@ void ZELObjectPrivate::setUp() {
         observe(platform::kApplicationWillResignActiveNotification, &ZELObjectPrivate::deactivateReloadTimer);
         observe(platform::kApplicationDidBecomeActiveNotification, &ZELObjectPrivate::activateReloadTimer);
     }
-    observe(ZELViewControllerWillPresentFullScreen, &ZELObjectPrivate::deactivateReloadTimer);
-    observe(ZELViewControllerDidRelinquishFullScreen, &ZELObjectPrivate::activateReloadTimer);
+    observe(ZELViewControllerWillPresentFullScreen, &ZELObjectPrivate::adWillPresentFullScreen);
+    observe(ZELViewControllerDidRelinquishFullScreen, &ZELObjectPrivate::adDidRelinquishFullScreen);
 }
 
 void ZELObjectPrivate::registerForLaunchNotification() {
@@ -261,9 +261,21 @@ void ZELObjectPrivate::changeState(int state) {
     state_ = state;
     if (state == kZELStateShown) {
         if (webView_) webView_->setTouched(false);
+        refusalLogged_ = false;
         timeLastLoaded_ = ZELTiming::counter();
     }
     if (state == kZELStateShown || state == kZELStateFailed) prepareNextBuildPage();
+}
+
+bool ZELObjectPrivate::mayOpenForUser() {
+    if (webView_ && webView_->touched()) return true;
+    // Ad markup comes from outside: without a tap it may not put a screen over
+    // the application or send the user elsewhere.
+    if (!refusalLogged_) {
+        refusalLogged_ = true;
+        platform::log("<Nimbra> The ad asked to open something without being tapped; refused.");
+    }
+    return false;
 }
 
 bool ZELObjectPrivate::isAppActive() const {
@@ -664,8 +676,22 @@ void ZELObjectPrivate::scheduleReloadTimer(double seconds) {
     resetReloadTimer();
     // A negative interval would reload back to back without end: no timer.
     if (seconds == 0 || !(seconds > 0)) return;
-    reloadTimer_.start(seconds, [this] { reloadCurrentRequest(); });
     reloadSeconds_ = seconds;
+    // Under an ad screen the banner waits; the screen's going starts it.
+    if (fullScreenCovers_ > 0) return;
+    reloadTimer_.start(seconds, [this] { reloadCurrentRequest(); });
+}
+
+// Screens can stack (one ad screen opening another): the banner reloads again
+// only once the last of them is gone.
+void ZELObjectPrivate::adWillPresentFullScreen() {
+    ++fullScreenCovers_;
+    deactivateReloadTimer();
+}
+
+void ZELObjectPrivate::adDidRelinquishFullScreen() {
+    if (fullScreenCovers_ > 0) --fullScreenCovers_;
+    if (fullScreenCovers_ == 0) activateReloadTimer();
 }
 
 void ZELObjectPrivate::resetReloadTimer() { reloadTimer_.stop(); }

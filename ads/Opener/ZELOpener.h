@@ -11,6 +11,7 @@
 
 namespace platform {
 class ViewController;
+class WebView;
 }  // namespace platform
 class ZELDelegateManager;
 class ZELNotification;
@@ -26,6 +27,10 @@ public:
     }
     const std::optional<platform::URL>& referringURL() const { return referringURL_; }
     void setReferringURL(std::optional<platform::URL> url) { referringURL_ = std::move(url); }
+    // The ad web view the opened screens come from (handed to them).
+    std::shared_ptr<platform::WebView> openingWebView() const { return openingWebView_.lock(); }
+    void setOpeningWebView(std::weak_ptr<platform::WebView> webView) { openingWebView_ = std::move(webView); }
+    // Set for a banner's opener only: the ad whose clicks it reports.
     std::shared_ptr<ZELObjectPrivate> adController() const { return adController_.lock(); }
     void setAdController(std::weak_ptr<ZELObjectPrivate> controller) { adController_ = std::move(controller); }
 
@@ -37,9 +42,17 @@ public:
     void openEmailComposer(const std::optional<platform::URL>& url);
     void didOpen();
 
+    // The orientation an "open" message asks for: "p" portrait, "l" landscape,
+    // anything else any.
+    static ZELOrientationSetting orientationFromCode(const std::optional<std::string>& code);
+
 private:
+    // A banner's ad opens nothing the user did not ask for with a tap.
+    bool mayOpenFromAd() const;
+
     std::shared_ptr<ZELDelegateManager> delegateManager_;
     std::weak_ptr<platform::ViewController> viewController_;
     std::optional<platform::URL> referringURL_;
+    std::weak_ptr<platform::WebView> openingWebView_;
     std::weak_ptr<ZELObjectPrivate> adController_;
 };

@@ -73,6 +73,7 @@ bool ZELWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& we
 
     ZELNetworkUtilities::setUserAgentString(request.valueForHTTPHeaderField("User-Agent"));
     opener_->setViewController(viewController_);
+    opener_->setOpeningWebView(std::static_pointer_cast<platform::WebView>(webView.weak_from_this().lock()));
 
     platform::Dictionary action{{"u", platform::Value(url.absoluteString())}};
 
