@@ -1,6 +1,6 @@
 #include "NetworkReachability.h"
 
-#include "GRef.h"
+#include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
 

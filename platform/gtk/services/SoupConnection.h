@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "GRef.h"
+#include "platform/gtk/GRef.h"
 #include "platform/Http.h"
 
 namespace platform::gtk {

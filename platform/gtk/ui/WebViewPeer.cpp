@@ -12,6 +12,7 @@
 #include "UiGtk.h"
 #include "ViewWidget.h"
 #include "platform/Services.h"
+#include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace platform::gtk {
@@ -52,22 +53,17 @@ void requireWebSandbox() {
             return true;
         }
         const char* argv[] = {"bwrap", "--ro-bind", "/", "/", "--unshare-all", "--die-with-parent", "true", nullptr};
-        char* errors = nullptr;
+        GCharPtr errors;
         int status = 0;
-        GError* error = nullptr;
+        GErrorPtr error;
         const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                      nullptr, nullptr, &errors, &status, &error);
-        if (ran && g_spawn_check_wait_status(status, nullptr)) {
-            g_free(errors);
-            return true;
-        }
-        std::string why = error ? error->message : (errors && *errors ? errors : "bwrap failed");
+                                      nullptr, nullptr, errors.out(), &status, error.out());
+        if (ran && g_spawn_check_wait_status(status, nullptr)) return true;
+        std::string why = error ? error->message : (errors && *errors.get() ? errors.get() : "bwrap failed");
         while (!why.empty() && why.back() == '\n') why.pop_back();
         log("web view: the web sandbox (bubblewrap) cannot run here: " + why +
             ". Web pages are not shown without it. To run them without a sandbox anyway, at your own risk, set "
             "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1.");
-        if (error) g_error_free(error);
-        g_free(errors);
         std::exit(EXIT_FAILURE);
     }();
     (void)checked;
@@ -75,10 +71,9 @@ void requireWebSandbox() {
 
 WebKitWebView* newWebKitView() {
     requireWebSandbox();
-    WebKitSettings* settings = webkit_settings_new();
-    auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings, nullptr));
-    g_object_unref(settings);
-    return view;
+    const auto settings = GRef<WebKitSettings>::adopt(webkit_settings_new());
+    return WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings.get(), nullptr));
 }
 
 Error errorFrom(const GError* e) {
@@ -91,7 +86,8 @@ Error errorFrom(const GError* e) {
 class GtkWebPeer final : public WebViewPeer, public GtkPeer {
 public:
     explicit GtkWebPeer(WebView& view)
-        : view_(view), web_(newWebKitView()), widget_(view, GTK_WIDGET(web_)), cancellable_(g_cancellable_new()) {
+        : view_(view), web_(newWebKitView()), widget_(view, GTK_WIDGET(web_)),
+          cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
         g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
         g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
         g_signal_connect(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
@@ -101,8 +97,7 @@ public:
     }
 
     ~GtkWebPeer() override {
-        g_cancellable_cancel(cancellable_);
-        g_object_unref(cancellable_);
+        g_cancellable_cancel(cancellable_.get());
         g_signal_handlers_disconnect_by_data(web_, this);
         webkit_web_view_stop_loading(web_);
     }
@@ -119,12 +114,11 @@ public:
     }
 
     void loadRequest(const URLRequest& request) override {
-        WebKitURIRequest* r = webkit_uri_request_new(request.url.absoluteString().c_str());
-        if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r))
+        const auto r = GRef<WebKitURIRequest>::adopt(webkit_uri_request_new(request.url.absoluteString().c_str()));
+        if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r.get()))
             for (auto& [name, value] : request.headers) soup_message_headers_replace(h, name.c_str(), value.c_str());
         lastRequest_ = request;
-        webkit_web_view_load_request(web_, r);
-        g_object_unref(r);
+        webkit_web_view_load_request(web_, r.get());
     }
     void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) override {
         lastRequest_ = baseURL ? std::optional<URLRequest>(URLRequest(*baseURL)) : std::nullopt;
@@ -139,7 +133,7 @@ public:
         };
         auto* call = new Call{alive_, std::move(completion)};
         webkit_web_view_evaluate_javascript(
-            web_, script.data(), gssize(script.size()), nullptr, nullptr, cancellable_,
+            web_, script.data(), gssize(script.size()), nullptr, nullptr, cancellable_.get(),
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 std::unique_ptr<Call> call(static_cast<Call*>(data));
                 GError* error = nullptr;
@@ -324,7 +318,7 @@ private:
     WebView& view_;
     WebKitWebView* web_;
     ViewWidget widget_;
-    GCancellable* cancellable_;
+    GRef<GCancellable> cancellable_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::optional<URLRequest> lastRequest_;
     std::optional<std::string> approvedURI_;
