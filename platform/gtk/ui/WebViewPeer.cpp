@@ -12,6 +12,7 @@
 #include "UiGtk.h"
 #include "ViewWidget.h"
 #include "platform/Services.h"
+#include "platform/WeakPtr.h"
 #include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 
@@ -127,34 +128,25 @@ public:
 
     void evaluateJavaScript(const std::string& script,
                             std::function<void(std::optional<std::string>)> completion) override {
-        struct Call {
-            std::weak_ptr<int> alive;
-            std::function<void(std::optional<std::string>)> completion;
-        };
-        auto* call = new Call{alive_, std::move(completion)};
+        using Completion = std::function<void(std::optional<std::string>)>;
         webkit_web_view_evaluate_javascript(
             web_, script.data(), gssize(script.size()), nullptr, nullptr, cancellable_.get(),
             +[](GObject* source, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<Call> call(static_cast<Call*>(data));
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                // Cancelled with its view: nobody to tell.
+                auto completion = PendingCall<Completion>::take(data);
+                const auto value =
+                    GRef<JSCValue>::adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
+                if (!completion || !*completion) return;
                 std::optional<std::string> text;
-                if (value) {
-                    if (jsc_value_is_undefined(value) || jsc_value_is_null(value)) {
-                        text = "";
-                    } else {
-                        char* s = jsc_value_to_string(value);
-                        text = s ? s : "";
-                        g_free(s);
-                    }
-                    g_object_unref(value);
+                if (value && (jsc_value_is_undefined(value.get()) || jsc_value_is_null(value.get()))) {
+                    text = "";
+                } else if (value) {
+                    const GCharPtr s(jsc_value_to_string(value.get()));
+                    text = s ? s.get() : "";
                 }
-                if (error) g_error_free(error);
-                // Cancelled with its view, or the view went meanwhile: nobody to tell.
-                if (call->alive.expired() || !call->completion) return;
-                call->completion(text);
+                (*completion)(text);
             },
-            call);
+            PendingCall<Completion>::make(cancellable_.get(), std::move(completion)));
     }
 
     // The engine counts a load as under way from the moment it is asked for.
@@ -221,9 +213,9 @@ private:
         if (!delegate) return true;
         auto type = static_cast<NavigationType>(webkit_navigation_action_get_navigation_type(action));
         if (int(type) < 0 || int(type) > 5) type = NavigationType::Other;
-        std::weak_ptr<int> alive = alive_;
+        auto self = weakFactory_.getWeakPtr();
         bool allow = delegate->webViewShouldStartLoadWithRequest(view_, requestFrom(r, *url), type);
-        gone = alive.expired();
+        gone = !self;
         return allow;
     }
 
@@ -304,13 +296,13 @@ private:
     static void onProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<GtkWebPeer*>(data);
         log("web view: the page's process ended (" + std::to_string(int(reason)) + ")");
-        std::weak_ptr<int> alive = self->alive_;
+        auto alive = self->weakFactory_.getWeakPtr();
         auto hold = self->view_.weak_from_this().lock();
         if (self->started_) {
             self->started_ = false;
             Error e{kWebProcessErrorDomain, long(reason), "The page's process ended."};
             if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
-            if (alive.expired()) return;
+            if (!alive) return;
         }
         if (auto d = self->view_.delegate()) d->webViewWebProcessDidTerminate(self->view_);
     }
@@ -318,12 +310,13 @@ private:
     WebView& view_;
     WebKitWebView* web_;
     ViewWidget widget_;
+    // Cancelled with the peer: pending script results then go nowhere.
     GRef<GCancellable> cancellable_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     std::optional<URLRequest> lastRequest_;
     std::optional<std::string> approvedURI_;
     bool started_ = false;
     bool swallowFinish_ = false;
+    WeakPtrFactory<GtkWebPeer> weakFactory_{this};
 };
 
 }  // namespace

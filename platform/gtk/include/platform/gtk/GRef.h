@@ -1,10 +1,13 @@
 #pragma once
 // Owning handles for GLib, so that every early return releases what it took
 // and nothing is released by hand: GRef for GObjects (counted references),
-// GUnique for anything else GLib hands out with one release function.
+// GUnique for anything else GLib hands out with one release function, and
+// PendingCall for the user data of an async call whose owner may go first.
 
 #include <gio/gio.h>
 
+#include <memory>
+#include <optional>
 #include <utility>
 
 namespace platform::gtk {
@@ -96,11 +99,29 @@ using GMainLoopPtr = GUnique<GMainLoop, g_main_loop_unref>;
 using GSListPtr = GUnique<GSList, g_slist_free>;  // the cells, not what they point to
 using GAttachedSource = GUnique<GSource, destroySource>;
 
-// Until SoupConnection holds its errors in a GErrorPtr.
-struct GErrorDeleter {
-    void operator()(GError* e) const {
-        if (e) g_error_free(e);
+// The user data of one async call made for an owner that cancels its
+// GCancellable when it goes (or drops the work). The call holds the
+// cancellable itself, so its callback can tell whether the owner may be
+// touched before touching anything.
+template <typename T>
+class PendingCall {
+public:
+    static gpointer make(GCancellable* cancellable, T payload) {
+        return new PendingCall{GRef<GCancellable>::retain(cancellable), std::move(payload)};
     }
+    // The first thing a callback does: takes the data back; no value when the
+    // call was cancelled.
+    static std::optional<T> take(gpointer data) {
+        std::unique_ptr<PendingCall> call(static_cast<PendingCall*>(data));
+        if (g_cancellable_is_cancelled(call->cancellable_.get())) return std::nullopt;
+        return std::move(call->payload_);
+    }
+
+private:
+    PendingCall(GRef<GCancellable> cancellable, T payload)
+        : cancellable_(std::move(cancellable)), payload_(std::move(payload)) {}
+    GRef<GCancellable> cancellable_;
+    T payload_;
 };
 
 }  // namespace platform::gtk
