@@ -37,7 +37,10 @@ const char* describe(PlistReadError error) {
 
 }  // namespace
 
-FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
+FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) {
+    autosaveTarget_ = weakFactory_.getWeakPtr();
+    load();
+}
 
 FileUserDefaults::~FileUserDefaults() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -128,15 +131,16 @@ void FileUserDefaults::changed() {
         if (!autosave_ || autosavePending_ || !hasBackend()) return;
         autosavePending_ = true;
     }
-    std::weak_ptr<int> alive = alive_;
-    RunLoop::main().performAfterDelay(alive_.get(), kAutosaveDelaySeconds, [this, alive] {
-        if (alive.expired()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            autosavePending_ = false;
-        }
-        synchronize();
-    });
+    RunLoop::main().postTask(
+        autosaveTarget_,
+        [](FileUserDefaults& self) {
+            {
+                std::lock_guard<std::mutex> lock(self.mutex_);
+                self.autosavePending_ = false;
+            }
+            self.synchronize();
+        },
+        kAutosaveDelaySeconds);
 }
 
 bool FileUserDefaults::synchronize() {

@@ -10,6 +10,7 @@
 #include "platform/Label.h"
 #include "platform/RunLoop.h"
 #include "platform/ScrollView.h"
+#include "platform/WeakPtr.h"
 #include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
@@ -191,10 +192,7 @@ public:
         gtk_widget_add_controller(widget_.outer(), GTK_EVENT_CONTROLLER(click_));
         refresh();
     }
-    ~ButtonPeer() override {
-        g_signal_handlers_disconnect_by_data(click_, this);
-        RunLoop::main().cancelPerformRequests(this);
-    }
+    ~ButtonPeer() override { g_signal_handlers_disconnect_by_data(click_, this); }
 
     void refresh() override {
         GtkWidget* box = widget_.content();
@@ -244,12 +242,13 @@ private:
     template <class F>
     void later(F f) {
         std::weak_ptr<View> weak = button_.weak_from_this();
-        RunLoop::main().performAfterDelay(this, 0, [weak, f] {
+        RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, f](ButtonPeer&) {
             if (auto v = std::dynamic_pointer_cast<Button>(weak.lock())) f(*v);
         });
     }
     Button& button_;
     GtkGesture* click_;
+    WeakPtrFactory<ButtonPeer> weakFactory_{this};
 };
 
 }  // namespace
@@ -318,7 +317,6 @@ public:
     }
 
     ~WindowPeer() override {
-        RunLoop::main().cancelPerformRequests(this);
         gtkApplication().removeWindow(this);
         g_source_remove(clockSource_);
         if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
@@ -393,7 +391,8 @@ private:
         if (surface_ && GDK_IS_TOPLEVEL(surface_))
             onScreen = onScreen && !(gdk_toplevel_get_state(GDK_TOPLEVEL(surface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
         // Deliver from the run loop: observers may change windows.
-        RunLoop::main().performAfterDelay(this, 0, [onScreen] { ApplicationLifecycle::shared().setOnScreen(onScreen); });
+        RunLoop::main().postTask(weakFactory_.getWeakPtr(),
+                                 [onScreen](WindowPeer&) { ApplicationLifecycle::shared().setOnScreen(onScreen); });
     }
 
     void turnDevice(bool clockwise) {
@@ -406,7 +405,7 @@ private:
         auto next = kTurn[(at + (clockwise ? 1 : 3)) % 4];
         gtkDevice().setOrientation(next);
         std::weak_ptr<View> weak = window_.weak_from_this();
-        RunLoop::main().performAfterDelay(this, 0, [weak, next] {
+        RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, next](WindowPeer&) {
             if (auto w = std::dynamic_pointer_cast<Window>(weak.lock())) w->deviceDidRotate(next);
         });
     }
@@ -428,6 +427,7 @@ private:
     GtkGesture* touches_ = nullptr;
     GdkSurface* surface_ = nullptr;
     guint clockSource_ = 0;
+    WeakPtrFactory<WindowPeer> weakFactory_{this};
 };
 
 void refreshWindowStatusBar(WindowPeer* peer) { peer->refreshStatusBar(); }
