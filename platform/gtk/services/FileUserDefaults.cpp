@@ -13,8 +13,9 @@
 
 #include "FileUtil.h"
 #include "PlistValue.h"
-#include "platform/RunLoop.h"
 #include "platform/Backend.h"
+#include "platform/Files.h"
+#include "platform/RunLoop.h"
 
 namespace platform::gtk {
 namespace {
@@ -157,8 +158,12 @@ bool FileUserDefaults::writeLocked() {
         return false;
     }
     std::string error;
-    if (!writeFileAtomically(path_, *xml, error)) {
+    if (!makeDirectories(directoryOf(path_), error)) {
         log("defaults: could not write " + path_ + ": " + error);
+        return false;
+    }
+    if (auto failure = writeFileAtomically(path_, *xml)) {
+        log("defaults: " + failure->description);
         return false;
     }
     dirty_ = false;
