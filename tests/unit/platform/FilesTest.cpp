@@ -2,9 +2,7 @@
 // errors a caller can tell apart.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -13,6 +11,7 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "unit/support/FileSizeLimit.h"
 
 using platform::writeFileAtomically;
 
@@ -32,27 +31,6 @@ protected:
     }
     size_t entries() const { return size_t(std::distance(std::filesystem::directory_iterator(dir), {})); }
     std::string dir;
-};
-
-// Makes writes fail part-way, as a full disk would, even for root (whom
-// folder permissions do not stop).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &old_);
-        ::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
 };
 
 TEST_F(FilesTest, ReplacesTheWholeFileOrLeavesTheOldOne) {
