@@ -17,41 +17,13 @@
 #include "Utility/ZELNetworkUtilities.h"
 #include "platform/Backend.h"
 #include "platform/Date.h"
+#include "platform/Files.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 
 namespace {
 
 constexpr const char kHTTPDateFormat[] = "EEE, dd MMM yyyy HH:mm:ss";
-
-// Cocoa-style file error codes, so callers can tell a permission problem from
-// a full disk without parsing text.
-constexpr long kFileNoSuchFileError = 4;
-constexpr long kFileWriteUnknownError = 512;
-constexpr long kFileWriteNoPermissionError = 513;
-constexpr long kFileWriteOutOfSpaceError = 640;
-
-platform::Error fileError(int err, const std::string& path, const char* what) {
-    long code = kFileWriteUnknownError;
-    switch (err) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        code = kFileWriteNoPermissionError;
-        break;
-    case ENOSPC:
-    case EDQUOT:
-        code = kFileWriteOutOfSpaceError;
-        break;
-    case ENOENT:
-    case ENOTDIR:
-        code = kFileNoSuchFileError;
-        break;
-    default:
-        break;
-    }
-    return {platform::kFileErrorDomain, code, std::string(what) + " " + path + ": " + std::strerror(err)};
-}
 
 // The host names a directory inside the caches directory; a host must never
 // lead out of it.
@@ -61,51 +33,6 @@ std::string directoryNameForHost(std::string host) {
         if (dotsOnly || c == '/' || c == '\0' || c == '\\') c = '_';
     }
     return host;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const size_t chunk = std::min<size_t>(data.size(), size_t{1} << 30);
-        const ssize_t n = ::write(fd, data.data(), chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Temporary file beside the target, flushed to disk when asked, then renamed
-// over it: a reader sees the old file or the whole new one, never a part. The
-// time is set on the temporary file so the new file appears with it.
-std::optional<platform::Error> writeFileAtomically(const std::string& path, std::string_view data,
-                                                   std::optional<time_t> modificationTime, bool flush) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return fileError(errno, path, "cannot create a temporary file for");
-
-    int err = 0;
-    if (!writeAll(fd, data)) err = errno;
-    if (err == 0 && modificationTime) {
-        const struct timespec times[2] = {{*modificationTime, 0}, {*modificationTime, 0}};
-        ::futimens(fd, times);  // a refused time leaves the time of the write
-    }
-    if (err == 0 && flush && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        return fileError(err, path, "cannot write");
-    }
-    if (!flush) return std::nullopt;
-    // Make the rename itself survive a crash; the new file is complete either way.
-    const std::string directory = std::filesystem::path(path).parent_path().string();
-    if (const int dirfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirfd >= 0) {
-        ::fsync(dirfd);
-        ::close(dirfd);
-    }
-    return std::nullopt;
 }
 
 std::optional<uint64_t> parseContentLength(const platform::HeaderMap& headers) {
@@ -393,7 +320,7 @@ void ZELCachedFile::didFinishLoading() {
     std::optional<platform::Error> error;
     const auto& path = filePath();
     if (!path) {
-        error = platform::Error{platform::kFileErrorDomain, kFileNoSuchFileError, "no caches directory"};
+        error = platform::Error{platform::kFileErrorDomain, platform::kFileNoSuchFileError, "no caches directory"};
     } else {
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(*path).parent_path(), ignored);
@@ -407,7 +334,8 @@ void ZELCachedFile::didFinishLoading() {
                     modificationTime = static_cast<time_t>(t);
             }
         }
-        error = writeFileAtomically(*path, body, modificationTime, flushesToDisk_);
+        error = platform::writeFileAtomically(
+            *path, body, {.flushToDisk = flushesToDisk_, .modificationTime = modificationTime});
     }
     body = std::string();
     finishFetch(error, !error);

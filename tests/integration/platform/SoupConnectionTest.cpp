@@ -230,9 +230,10 @@ TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
 }
 
 TEST_F(SoupConnectionTest, CancelledOrOrphanedConnectionsSayNothingMore) {
-    // Before the first turn, and with the delegate already gone.
+    // Before the first turn, dropped there, and with the delegate already gone.
     auto c = start(requestFor(server.url("/missing")));
     c->cancel();
+    URLConnection::create(requestFor(server.url("/missing")), recorder)->start();
     auto orphan = URLConnection::create(requestFor(server.url("/missing")), std::make_shared<Recorder>());
     orphan->start();
     spinFor(0.2);
