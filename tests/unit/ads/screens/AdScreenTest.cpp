@@ -1,0 +1,172 @@
+// The full-screen ad screen base: what it takes from the application while it
+// is up (status bar, idle timer, the banners' reload), what it tells whom,
+// and that it gives everything back however it goes.
+
+#include "unit/ads/screens/ScreensFixture.h"
+
+#include "Notification/ZELNotification.h"
+#include "ViewController/ZELViewController.h"
+#include "ViewController/ZELViewControllerPrivate.h"
+#include "platform/Application.h"
+
+using platform::InterfaceOrientation;
+
+namespace {
+
+std::shared_ptr<ZELViewController> makeScreen(const std::shared_ptr<ZELDelegateManager>& manager) {
+    auto screen = ZELViewController::init();
+    screen->setDelegateManager(manager);
+    return screen;
+}
+
+}  // namespace
+
+TEST_F(ScreensTest, FirstScreenReportsItsLifeAndAScreenFromAScreenDoesNot) {
+    std::weak_ptr<ZELViewController> first, second;
+    {
+        auto a = makeScreen(manager);
+        first = a;
+        a->presentFromViewController(root);
+        settle();
+        ASSERT_EQ(shown<ZELViewController>(), a);
+        EXPECT_TRUE(a->isFirstZELViewController());
+        EXPECT_TRUE(a->view()->isUserInteractionEnabled());
+
+        auto b = makeScreen(manager);
+        second = b;
+        b->presentFromViewController(a);
+        settle();
+        ASSERT_EQ(shown<ZELViewController>(), b);
+        EXPECT_FALSE(b->isFirstZELViewController());
+        EXPECT_EQ(events->events, std::vector<std::string>{"willPresent"});
+        b->relinquishScreen();
+    }
+    settle();
+    // The second screen is gone and said nothing; the first is still up.
+    EXPECT_TRUE(second.expired());
+    EXPECT_EQ(events->events, std::vector<std::string>{"willPresent"});
+    ASSERT_FALSE(first.expired());
+    first.lock()->relinquishScreen();
+    first.lock()->relinquishScreen();  // a second tap on Done changes nothing
+    settle();
+    EXPECT_TRUE(first.expired()) << "the screen kept itself after it went";
+    EXPECT_EQ(events->events, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+    EXPECT_EQ(willPresent, 2);
+    EXPECT_EQ(didRelinquish, 2);
+    EXPECT_EQ(root->modalViewController(), nullptr);
+}
+
+TEST_F(ScreensTest, StatusBarAndIdleTimerComeBackAsTheApplicationHadThem) {
+    auto& application = platform::Application::shared();
+    for (bool barHidden : {false, true}) {
+        for (bool idleOff : {false, true}) {
+            SCOPED_TRACE(std::string("status bar hidden ") + (barHidden ? "yes" : "no") + ", idle timer off " +
+                         (idleOff ? "yes" : "no"));
+            application.setStatusBarHidden(barHidden, false);
+            application.setIdleTimerDisabled(idleOff);
+            auto screen = makeScreen(manager);
+            screen->presentFromViewController(root);
+            EXPECT_TRUE(application.isStatusBarHidden());
+            EXPECT_TRUE(application.isIdleTimerDisabled());
+            settle();
+            screen->relinquishScreen();
+            settle();
+            EXPECT_EQ(application.isStatusBarHidden(), barHidden);
+            EXPECT_EQ(application.isIdleTimerDisabled(), idleOff);
+        }
+    }
+    // A screen that does not cover the whole window leaves the status bar be.
+    application.setStatusBarHidden(false, false);
+    auto sheet = makeScreen(manager);
+    sheet->setModalPresentationStyle(platform::ModalPresentationStyle::FormSheet);
+    sheet->presentFromViewController(root);
+    EXPECT_FALSE(application.isStatusBarHidden());
+    sheet->relinquishScreen();
+}
+
+TEST_F(ScreensTest, PresentedFromTheKeyWindowsRootOrAppearingOnceWithoutOne) {
+    auto other = std::make_shared<platform::ViewController>();
+    auto screen = makeScreen(manager);
+    screen->presentFromViewController(other);
+    EXPECT_EQ(screen->presentingViewController(), root) << "the key window's root presents";
+    settle();
+    screen->relinquishScreen();
+    settle();
+
+    // No key window: the given controller presents, and viewDidAppear comes
+    // again after a delay; its body runs once.
+    window.reset();
+    auto host = std::make_shared<platform::ViewController>();
+    auto late = makeScreen(manager);
+    late->presentFromViewController(host);
+    EXPECT_EQ(late->presentingViewController(), host);
+    EXPECT_FALSE(late->view()->isUserInteractionEnabled());
+    EXPECT_TRUE(late->getPrivate()->interactingWithParent());
+    sim().advance(ZELViewController::kSecondAppearanceDelay);
+    EXPECT_TRUE(late->view()->isUserInteractionEnabled());
+    EXPECT_FALSE(late->getPrivate()->interactingWithParent());
+    late->getPrivate()->setInteractingWithParent(true);
+    late->viewDidAppear(false);
+    EXPECT_TRUE(late->getPrivate()->interactingWithParent()) << "the body ran twice";
+    late->relinquishScreen();
+}
+
+TEST_F(ScreensTest, OrientationsFromTheServerTextAndTheSettingsMessage) {
+    auto screen = makeScreen(manager);
+    EXPECT_EQ(screen->supportedOrientations(), kZELOrientationAny);
+    for (auto o : {InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeLeft})
+        EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(o));
+
+    auto settings = [&](const void* sender, std::optional<std::string> text) {
+        platform::Dictionary info;
+        if (text) info[kZELSupportedOrientationsKey] = platform::Value(*text);
+        platform::NotificationCenter::defaultCenter().post(kZELMessageSettings, sender, platform::Value(info));
+    };
+    settings(screen->view().get(), "landscape");
+    EXPECT_EQ(screen->supportedOrientations(), kZELOrientationLandscape);
+    EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::LandscapeRight));
+    EXPECT_FALSE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
+    // Other texts, no text, Landscape in capitals or another screen's message: no change.
+    settings(screen->view().get(), "Portrait");
+    settings(screen->view().get(), std::nullopt);
+    settings(root->view().get(), "portrait");
+    EXPECT_EQ(screen->supportedOrientations(), kZELOrientationLandscape);
+    settings(screen->view().get(), "portrait");
+    EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::PortraitUpsideDown));
+    EXPECT_FALSE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::LandscapeLeft));
+}
+
+TEST_F(ScreensTest, NothingIsLeftHalfDoneWhenAScreenCannotOrDoesNotGoTheUsualWay) {
+    auto& application = platform::Application::shared();
+    // From nothing: a log line and nothing else.
+    auto lost = makeScreen(manager);
+    lost->presentFromViewController(nullptr);
+    EXPECT_TRUE(sim().logContains("<Nimbra> No UIViewController supplied to the ad.  Cannot continue."));
+    EXPECT_EQ(willPresent, 0);
+
+    // A second screen asked for while the first is still coming up is not shown.
+    std::weak_ptr<ZELViewController> refused;
+    {
+        auto first = makeScreen(manager);
+        first->presentFromViewController(root);
+        auto second = makeScreen(manager);
+        refused = second;
+        second->presentFromViewController(root);
+        EXPECT_EQ(shown<ZELViewController>(), first);
+    }
+    sim().runUntilIdle();
+    EXPECT_TRUE(refused.expired()) << "a reference kept for a screen that never showed";
+    EXPECT_EQ(willPresent, 1);
+    EXPECT_EQ(events->events, std::vector<std::string>{"willPresent"});
+
+    // Taken away by its presenter instead of relinquished: everything comes back.
+    settle();
+    std::weak_ptr<ZELViewController> dismissed = shown<ZELViewController>();
+    root->dismissModalViewControllerAnimated(true);
+    settle();
+    EXPECT_TRUE(dismissed.expired());
+    EXPECT_EQ(didRelinquish, 1);
+    EXPECT_FALSE(application.isStatusBarHidden());
+    EXPECT_FALSE(application.isIdleTimerDisabled());
+    EXPECT_EQ(events->events, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss"}));
+}

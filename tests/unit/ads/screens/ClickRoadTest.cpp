@@ -1,0 +1,147 @@
+// A tap on a banner ad, all the way to the in-app browser and back: what the
+// ad may open and when, the browser's page, and the banner's reload pausing
+// under the screen.
+
+#include "unit/ads/banner/BannerFixture.h"
+
+#include "Browser/ZELBrowserController.h"
+#include "Object/ZELObjectPrivate.h"
+#include "platform/Window.h"
+#include "platform/sim/SimViews.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+using platform::sim::SimWebViewPeer;
+
+namespace {
+
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            char buffer[4];
+            std::snprintf(buffer, sizeof buffer, "%%%02X", c);
+            out += buffer;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+class ClickRoadTest : public BannerTest {
+protected:
+    void SetUp() override {
+        BannerTest::SetUp();
+        // The banner's screen is on the phone's screen, as in an application.
+        window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+        makeBanner();
+        loadAndSettle();
+        ASSERT_EQ(state(), kZELStateShown);
+        peer = SimWebViewPeer::of(*banner->webView());
+        sim().advance(1);
+    }
+    void tap() { banner->webView()->hitTest(platform::Point{10, 10}, nullptr); }
+    std::shared_ptr<ZELBrowserController> browser() {
+        return std::dynamic_pointer_cast<ZELBrowserController>(root->modalViewController());
+    }
+    bool sendOpen(const std::string& query) { return peer->navigate("qmsg://nimbra/open?" + query, platform::NavigationType::Other); }
+    void TearDown() override {
+        root->dismissModalViewControllerAnimated(false);
+        window.reset();
+        BannerTest::TearDown();
+    }
+    std::shared_ptr<platform::Window> window;
+    SimWebViewPeer* peer = nullptr;
+};
+
+TEST_F(ClickRoadTest, TappedLinkOpensTheBrowserAndTheBannerWaitsUnderIt) {
+    tap();
+    EXPECT_FALSE(peer->navigate("http://127.0.0.1:8090/click?ai=tok", platform::NavigationType::LinkClicked));
+    auto screen = browser();
+    ASSERT_TRUE(screen) << "no browser over the application";
+    sim().runUntilIdle();
+    auto load = SimWebViewPeer::of(*screen->webView())->lastLoad();
+    ASSERT_TRUE(load);
+    EXPECT_EQ(load->request.url.absoluteString().rfind("http://127.0.0.1:8090/click?ai=tok", 0), 0u);
+    EXPECT_EQ(load->request.valueForHTTPHeaderField("Referer"), "http://127.0.0.1:8090/ads?slot=1");
+
+    // No reload while the browser covers the banner, however long it stays.
+    EXPECT_FALSE(controller()->isReloadTimerScheduled());
+    sim().advance(100);
+    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
+
+    screen->relinquishScreen();
+    screen.reset();
+    sim().advance(1);
+    EXPECT_EQ(root->modalViewController(), nullptr);
+    EXPECT_TRUE(controller()->isReloadTimerScheduled());
+    sim().advance(31);
+    EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
+    EXPECT_EQ(delegate->received, 2);
+}
+
+TEST_F(ClickRoadTest, OpenMessagesOpenOnlyWhatATapAskedFor) {
+    const std::string landing = "u=" + escaped("http://127.0.0.1:8090/landing?ai=tok");
+    // The page asks by itself: refused, logged once, nothing counted.
+    EXPECT_FALSE(sendOpen("a=browser&" + landing));
+    EXPECT_FALSE(sendOpen("a=browser&" + landing));
+    EXPECT_FALSE(browser());
+    const auto lines = sim().logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("without being tapped") != std::string::npos; }),
+              1);
+
+    tap();
+    // Nothing to open: no "u", a "u" that is no URL.
+    sendOpen("a=browser");
+    sendOpen("a=browser&u=%20");
+    EXPECT_FALSE(browser());
+    // A video opens in the browser; an unknown orientation code means any.
+    sendOpen("a=video&o=x&" + landing);
+    auto screen = browser();
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(screen->supportedOrientations(), kZELOrientationAny);
+    // The same message again, at once: one screen.
+    sendOpen("a=browser&o=l&" + landing);
+    EXPECT_EQ(browser(), screen);
+    EXPECT_EQ(screen->modalViewController(), nullptr);
+    sim().advance(1);
+    screen->relinquishScreen();
+    sim().advance(1);
+
+    // The next ad is a new one: a tap is needed again.
+    sim().advance(31);
+    ASSERT_EQ(delegate->received, 2);
+    EXPECT_FALSE(banner->webView()->touched());
+    sendOpen("a=browser&o=p&" + landing);
+    EXPECT_FALSE(browser());
+    tap();
+    sendOpen("a=browser&o=p&" + landing);
+    ASSERT_TRUE(browser());
+    EXPECT_EQ(browser()->supportedOrientations(), kZELOrientationPortrait);
+    browser()->relinquishScreen();
+}
+
+TEST_F(ClickRoadTest, BrowserOutlivesTheBannerThatOpenedIt) {
+    tap();
+    peer->navigate("http://127.0.0.1:8090/click?ai=tok", platform::NavigationType::LinkClicked);
+    auto screen = browser();
+    ASSERT_TRUE(screen);
+    std::weak_ptr<ZELObjectPrivate> ad = controller();
+    banner.reset();
+    sim().runUntilIdle();
+    EXPECT_TRUE(ad.expired());
+    SimWebViewPeer::of(*screen->webView())->finishLoad();
+    screen->relinquishScreen();
+    std::weak_ptr<ZELBrowserController> gone = screen;
+    screen.reset();
+    sim().advance(1);
+    EXPECT_TRUE(gone.expired());
+}
