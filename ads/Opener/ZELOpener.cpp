@@ -1,6 +1,9 @@
 #include "Opener/ZELOpener.h"
 
 #include "Browser/ZELBrowserController.h"
+#include "Network/ZELClickTracker.h"
+#include "Utility/ZELNetworkUtilities.h"
+#include "WebApp/ZELWebAppViewController.h"
 #include "Delegate/ZELDelegateManager.h"
 #include "Notification/ZELNotification.h"
 #include "Object/ZELObjectPrivate.h"
@@ -9,6 +12,9 @@
 #include "platform/Application.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -72,23 +78,153 @@ void ZELOpener::openBrowserToURL(const std::optional<platform::URL>& url, ZELOri
     didOpen();
 }
 
-// The web-app screen arrives with the next destinations.
-void ZELOpener::openWebApp(const std::optional<platform::URL>&, ZELOrientationSetting) {}
+std::shared_ptr<ZELWebAppViewController> ZELOpener::webAppOrientations(ZELOrientationSetting supportedOrientations) {
+    auto screen = ZELWebAppViewController::init();
+    screen->setSupportedOrientations(supportedOrientations);
+    screen->setOpeningWebView(openingWebView_);
+    screen->setDelegateManager(delegateManager_);
+    return screen;
+}
 
-void ZELOpener::openWebAppWithHTML(const std::optional<std::string>&, ZELOrientationSetting) {}
-
-void ZELOpener::openApp(const std::optional<platform::URL>& url) {
-    if (!url || !mayOpenFromAd()) return;
+void ZELOpener::presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen) {
+    screen->presentFromViewController(viewController());
     didOpen();
-    if (delegateManager_) delegateManager_->willLeaveApplication();
+}
+
+void ZELOpener::openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
+    if (!viewController() || !url || !mayOpenFromAd()) return;
+    auto screen = webAppOrientations(supportedOrientations);
+    screen->load(url);
+    presentWebApp(screen);
+}
+
+void ZELOpener::openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations) {
+    if (!viewController() || !html || !mayOpenFromAd()) return;
+    auto screen = webAppOrientations(supportedOrientations);
+    screen->loadHTML(html, std::nullopt);
+    presentWebApp(screen);
+}
+
+namespace {
+
+// One attempt at handing the URL over: trackings still in flight get a few
+// short waits first. Needs nothing of the opener, so a tap still leads out
+// when the banner that was tapped has gone meanwhile.
+void handOver(platform::URL url, std::shared_ptr<ZELDelegateManager> manager, int waitsLeft) {
+    if (ZELClickTracker::activeTrackings() && waitsLeft > 0) {
+        platform::RunLoop::main().postDelayedTask(ZELOpener::kTrackingWaitSeconds,
+                                                  [url = std::move(url), manager = std::move(manager), waitsLeft] {
+                                                      handOver(url, manager, waitsLeft - 1);
+                                                  });
+        return;
+    }
+    auto& application = platform::Application::shared();
+    if (!application.canOpenURL(url)) {
+        // Nothing here handles the scheme: the application stays as it is.
+        platform::log("<Nimbra> No application opens " + url.absoluteString());
+        return;
+    }
+    if (manager) manager->willLeaveApplication();
     // On the next turn: never from inside the page's navigation decision.
-    platform::RunLoop::main().postDelayedTask(0, [url = *url] {
+    platform::RunLoop::main().postDelayedTask(0, [url = std::move(url)] {
         if (!platform::Application::shared().openURL(url))
-            platform::log("<Nimbra> No application opens " + url.absoluteString());
+            platform::log("<Nimbra> The application for " + url.absoluteString() + " did not start");
     });
 }
 
-void ZELOpener::openEmailComposer(const std::optional<platform::URL>&) {}
+std::vector<std::string> addressList(const platform::Dictionary& query, const char* key) {
+    std::vector<std::string> list;
+    auto it = query.find(key);
+    const std::string* text = it == query.end() ? nullptr : it->second.asString();
+    if (!text) return list;
+    size_t start = 0;
+    while (start <= text->size()) {
+        const size_t comma = std::min(text->find(',', start), text->size());
+        if (comma > start) list.push_back(text->substr(start, comma - start));
+        start = comma + 1;
+    }
+    return list;
+}
+
+std::string queryText(const platform::Dictionary& query, const char* key) {
+    auto it = query.find(key);
+    const std::string* text = it == query.end() ? nullptr : it->second.asString();
+    return text ? *text : std::string();
+}
+
+}  // namespace
+
+void ZELOpener::openApp(const std::optional<platform::URL>& url) {
+    if (!url || !mayOpenFromAd()) return;
+    // One tap, one report of the click-tracking URLs: the waits below are
+    // for the trackings this starts, not a reason to report again.
+    didOpen();
+    handOver(*url, delegateManager_, kTrackingWaits);
+}
+
+platform::MailMessage ZELOpener::mailMessageFromURL(const platform::URL& url) {
+    const std::string text = url.absoluteString();
+    const std::string rest = text.size() > 7 ? text.substr(7) : std::string();
+    const size_t question = rest.find('?');
+    platform::MailMessage message;
+    // An address written with escapes ("a%40b.example") is still an address.
+    const std::string recipient = rest.substr(0, question);
+    message.to.push_back(platform::percentDecode(recipient).value_or(recipient));
+    if (question != std::string::npos) {
+        const platform::Dictionary query = ZELNetworkUtilities::dictionaryFromQueryString(rest.substr(question + 1));
+        message.cc = addressList(query, "cc");
+        message.bcc = addressList(query, "bcc");
+        message.subject = queryText(query, "subject");
+        message.body = queryText(query, "body");
+    }
+    return message;
+}
+
+class ZELOpener::MailRelay final : public platform::MailComposeViewControllerDelegate {
+public:
+    explicit MailRelay(platform::WeakPtr<ZELOpener> opener) : opener_(std::move(opener)) {}
+    void mailComposeControllerDidFinishWithResult(platform::MailComposeViewController& composer,
+                                                  platform::MailComposeResult result,
+                                                  const platform::Error* error) override {
+        if (auto* opener = opener_.get()) {
+            opener->mailComposeControllerDidFinishWithResult(composer, result, error);
+        } else {
+            // The banner went while the composer was up: it still goes away.
+            composer.dismissModalViewControllerAnimated(true);
+        }
+    }
+
+private:
+    platform::WeakPtr<ZELOpener> opener_;
+};
+
+void ZELOpener::openEmailComposer(const std::optional<platform::URL>& url) {
+    auto controller = viewController();
+    if (!controller || !url || !mayOpenFromAd()) return;
+    const platform::MailMessage message = mailMessageFromURL(*url);
+    auto composer = std::make_shared<platform::MailComposeViewController>();
+    if (!mailRelay_) mailRelay_ = std::make_shared<MailRelay>(weakFactory_.getWeakPtr());
+    composer->setMailComposeDelegate(mailRelay_);
+    composer->setToRecipients(message.to);
+    composer->setCcRecipients(message.cc);
+    composer->setBccRecipients(message.bcc);
+    composer->setSubject(message.subject);
+    composer->setMessageBody(message.body, false);
+    composer->setModalTransitionStyle(platform::ModalTransitionStyle::CoverVertical);
+    if (!platform::MailComposeViewController::canSendMail())
+        platform::log("<Nimbra> No mail application is set up; the message can be written but not sent.");
+    controller->presentModalViewController(composer, true);
+    didOpen();
+}
+
+void ZELOpener::mailComposeControllerDidFinishWithResult(platform::MailComposeViewController& composer,
+                                                         platform::MailComposeResult result,
+                                                         const platform::Error* error) {
+    if (result == platform::MailComposeResult::Failed)
+        platform::log("<Nimbra> The message was not sent: " + (error ? error->description : std::string("no reason")));
+    composer.dismissModalViewControllerAnimated(true);
+    if (auto controller = viewController()) controller->becomeFirstResponder();
+}
 
 void ZELOpener::didOpen() {
     if (auto controller = adController_.lock()) controller->trackURLs(controller->pendingClickURLs());

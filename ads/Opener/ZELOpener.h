@@ -7,7 +7,9 @@
 #include <string>
 
 #include "ViewController/ZELOrientationSetting.h"
+#include "platform/MailComposeViewController.h"
 #include "platform/URL.h"
+#include "platform/WeakPtr.h"
 
 namespace platform {
 class ViewController;
@@ -16,6 +18,7 @@ class WebView;
 class ZELDelegateManager;
 class ZELNotification;
 class ZELObjectPrivate;
+class ZELWebAppViewController;
 
 class ZELOpener {
 public:
@@ -38,21 +41,41 @@ public:
     void openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
     void openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
     void openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations);
+    // A new web-app screen with the opener's web view and delegate manager.
+    std::shared_ptr<ZELWebAppViewController> webAppOrientations(ZELOrientationSetting supportedOrientations);
+    // Leaves the application for the URL's own handler, after waiting a
+    // little for click trackings still in flight.
     void openApp(const std::optional<platform::URL>& url);
     void openEmailComposer(const std::optional<platform::URL>& url);
+    void mailComposeControllerDidFinishWithResult(platform::MailComposeViewController& composer,
+                                                  platform::MailComposeResult result, const platform::Error* error);
     void didOpen();
+
+    // How long openApp waits for trackings in flight, and how often.
+    static constexpr double kTrackingWaitSeconds = 0.3;
+    static constexpr int kTrackingWaits = 3;
+
+    // What a mail link asks for: the recipient (percent-decoded) and, from
+    // its query, cc and bcc (split at commas, empty pieces dropped), subject
+    // and body.
+    static platform::MailMessage mailMessageFromURL(const platform::URL& url);
 
     // The orientation an "open" message asks for: "p" portrait, "l" landscape,
     // anything else any.
     static ZELOrientationSetting orientationFromCode(const std::optional<std::string>& code);
 
 private:
+    class MailRelay;
     // A banner's ad opens nothing the user did not ask for with a tap.
     bool mayOpenFromAd() const;
+    void presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen);
 
     std::shared_ptr<ZELDelegateManager> delegateManager_;
     std::weak_ptr<platform::ViewController> viewController_;
     std::optional<platform::URL> referringURL_;
     std::weak_ptr<platform::WebView> openingWebView_;
     std::weak_ptr<ZELObjectPrivate> adController_;
+    // The composer's delegate, which speaks for the opener while it lives.
+    std::shared_ptr<MailRelay> mailRelay_;
+    platform::WeakPtrFactory<ZELOpener> weakFactory_{this};
 };

@@ -145,3 +145,28 @@ TEST_F(ClickRoadTest, BrowserOutlivesTheBannerThatOpenedIt) {
     sim().advance(1);
     EXPECT_TRUE(gone.expired());
 }
+
+// One tap, one hit per click-tracking URL, however long the hand-over waits
+// for the trackings it started.
+TEST_F(ClickRoadTest, LeavingWaitsForTrackingsInFlightAndReportsTheClickOnce) {
+    serveAd("<a href='market://details?id=x'>ad</a>",
+            {{"X-Ruma-Click-Tracking-Urls", "http://127.0.0.1:8090/ct/one http://127.0.0.1:8090/ct/two"},
+             {"X-Ruma-Refresh-Rate", "30"}});
+    sim().http().routePrefix("http://127.0.0.1:8090/ct/", platform::sim::SimResponse::ok("ok").after(60));
+    sim().advance(31);
+    ASSERT_EQ(delegate->received, 2);
+    sim().advance(1);
+    sim().application().setOpenableSchemes({"http", "https", "market"});
+    tap();
+    ASSERT_TRUE(sendOpen("a=app&u=" + escaped("market://details?id=x")) == false);
+    for (int wait = 1; wait <= 3; ++wait) {
+        SCOPED_TRACE(wait);
+        sim().advance(0.29);
+        EXPECT_TRUE(sim().application().openedURLs().empty());
+        sim().advance(0.01);
+    }
+    sim().runUntilIdle();
+    ASSERT_EQ(sim().application().openedURLs().size(), 1u);
+    EXPECT_EQ(sim().http().countOf("http://127.0.0.1:8090/ct/one"), 1u);
+    EXPECT_EQ(sim().http().countOf("http://127.0.0.1:8090/ct/two"), 1u);
+}

@@ -1,0 +1,156 @@
+// Where a tap on an ad goes: each "open" action's destination, leaving the
+// application after the trackings in flight, and mail links in the composer.
+
+#include "unit/ads/screens/ScreensFixture.h"
+
+#include "Browser/ZELBrowserController.h"
+#include "Network/ZELClickTracker.h"
+#include "Notification/ZELNotification.h"
+#include "Opener/ZELOpener.h"
+#include "View/ZELWebView.h"
+#include "WebApp/ZELWebAppViewController.h"
+#include "WebApp/ZELWebAppViewControllerPrivate.h"
+#include "platform/MailComposeViewController.h"
+#include "platform/sim/SimViews.h"
+
+namespace {
+
+ZELNotification openMessage(const std::string& query) {
+    return *ZELNotification::notificationFromURL(*platform::URL::parse("qmsg://nimbra/open?" + query));
+}
+
+}  // namespace
+
+class OpenerTest : public ScreensTest {
+protected:
+    void SetUp() override {
+        ScreensTest::SetUp();
+        opener.setViewController(root);
+        opener.setDelegateManager(manager);
+        sim().application().setOpenableSchemes({"http", "https", "tel", "mailto", "market"});
+    }
+    std::shared_ptr<platform::ViewController> top() {
+        auto c = root->modalViewController();
+        while (c && c->modalViewController()) c = c->modalViewController();
+        return c;
+    }
+    void closeTop() {
+        if (auto screen = std::dynamic_pointer_cast<ZELViewController>(top())) screen->relinquishScreen();
+        else if (auto c = top()) c->dismissModalViewControllerAnimated(false);
+        settle();
+    }
+    ZELOpener opener;
+};
+
+TEST_F(OpenerTest, EachActionGoesWhereItSays) {
+    struct Case {
+        const char* query;
+        const char* destination;  // "browser", "webapp", "webapp html", "app" or "nothing"
+        ZELOrientationSetting orientation;
+    };
+    const Case cases[] = {
+        {"a=browser&u=http%3A%2F%2F127.0.0.1%3A8090%2Fl&o=p", "browser", kZELOrientationPortrait},
+        {"a=video&u=http%3A%2F%2F127.0.0.1%3A8090%2Fv&o=L", "browser", kZELOrientationAny},
+        {"a=webapp&u=http%3A%2F%2F127.0.0.1%3A8090%2Fw&o=l", "webapp", kZELOrientationLandscape},
+        {"a=webapp&html=%3Cp%3Ehi%3C%2Fp%3E", "webapp html", kZELOrientationAny},
+        {"a=webapp", "nothing", kZELOrientationAny},
+        {"a=browser&html=%3Cp%3E", "nothing", kZELOrientationAny},
+        {"a=call&u=tel%3A%2B34600000000", "app", kZELOrientationAny},
+        {"a=app&u=http%3A%2F%2F127.0.0.1%3A8090%2Fstore", "app", kZELOrientationAny},
+        {"a=somethingelse&u=market%3A%2F%2Fdetails%3Fid%3Dx", "app", kZELOrientationAny},
+        {"u=market%3A%2F%2Fdetails%3Fid%3Dy", "app", kZELOrientationAny},
+        {"a=app&u=nosuchscheme%3A%2F%2Fx", "nothing", kZELOrientationAny},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        const size_t opened = sim().application().openedURLs().size();
+        events->events.clear();
+        opener.openNotification(openMessage(c.query));
+        settle();
+        const std::string destination = c.destination;
+        if (destination == "browser") {
+            auto browser = std::dynamic_pointer_cast<ZELBrowserController>(top());
+            ASSERT_TRUE(browser);
+            EXPECT_EQ(browser->supportedOrientations(), c.orientation);
+        } else if (destination.rfind("webapp", 0) == 0) {
+            auto app = std::dynamic_pointer_cast<ZELWebAppViewController>(top());
+            ASSERT_TRUE(app);
+            EXPECT_EQ(app->supportedOrientations(), c.orientation);
+            auto load = platform::sim::SimWebViewPeer::of(*app->webView())->lastLoad();
+            ASSERT_TRUE(load);
+            EXPECT_EQ(load->kind == platform::sim::SimWebLoad::Kind::HTML, destination == "webapp html");
+        } else if (destination == "app") {
+            EXPECT_EQ(top(), nullptr);
+            ASSERT_EQ(sim().application().openedURLs().size(), opened + 1);
+            EXPECT_EQ(events->events, std::vector<std::string>{"willLeave"});
+        } else {
+            EXPECT_EQ(top(), nullptr);
+            EXPECT_EQ(sim().application().openedURLs().size(), opened);
+            EXPECT_TRUE(events->events.empty());
+        }
+        closeTop();
+    }
+    EXPECT_TRUE(sim().logContains("<Nimbra> No application opens nosuchscheme://x"));
+}
+
+TEST_F(OpenerTest, MailLinksFillTheComposer) {
+    struct Case {
+        const char* link;
+        std::vector<std::string> to, cc, bcc;
+        std::string subject, body;
+    };
+    const Case cases[] = {
+        {"mailto:ana@example.com", {"ana@example.com"}, {}, {}, "", ""},
+        {"mailto:ana@example.com?", {"ana@example.com"}, {}, {}, "", ""},
+        {"mailto:a%40b.example?cc=c@d.example,e@f.example,&subject=Hi", {"a@b.example"}, {"c@d.example", "e@f.example"},
+         {}, "Hi", ""},
+        {"mailto:x@y.example?CC=,z@y.example&BODY=L%C3%ADnea%0A2&bcc=w@y.example&subject=one&subject=two",
+         {"x@y.example"}, {"z@y.example"}, {"w@y.example"}, "two", "Línea\n2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        const auto message = ZELOpener::mailMessageFromURL(*platform::URL::parse(c.link));
+        EXPECT_EQ(message.to, c.to);
+        EXPECT_EQ(message.cc, c.cc);
+        EXPECT_EQ(message.bcc, c.bcc);
+        EXPECT_EQ(message.subject, c.subject);
+        EXPECT_EQ(message.body, c.body);
+    }
+
+    // The composer comes up, and goes when it is done, whatever the result.
+    opener.openEmailComposer(platform::URL::parse("mailto:ana@example.com?subject=Hola"));
+    settle();
+    auto composer = std::dynamic_pointer_cast<platform::MailComposeViewController>(top());
+    ASSERT_TRUE(composer);
+    EXPECT_EQ(composer->message().subject, "Hola");
+    sim().application().setOpenableSchemes({});  // nobody takes mail: Send fails
+    composer->send();
+    settle();
+    EXPECT_EQ(top(), nullptr);
+    EXPECT_TRUE(sim().logContains("<Nimbra> The message was not sent"));
+}
+
+TEST_F(OpenerTest, AnUntappedBannerAdNeitherLeavesNorComposes) {
+    auto ad = ZELObjectPrivate::initWithFrame(platform::Rect(0, 0, 320, 50));
+    opener.setAdController(ad);
+    opener.openApp(platform::URL::parse("tel:+34600000000"));
+    opener.openEmailComposer(platform::URL::parse("mailto:ana@example.com"));
+    opener.openNotification(openMessage("a=webapp&html=%3Cp%3E"));
+    settle();
+    EXPECT_EQ(top(), nullptr);
+    EXPECT_TRUE(sim().application().openedURLs().empty());
+    EXPECT_TRUE(events->events.empty());
+
+    // Tapped: the same requests go through; the banner may go meanwhile.
+    ad->webView()->setTouched(true);
+    opener.openApp(platform::URL::parse("tel:+34600000000"));
+    opener.openEmailComposer(platform::URL::parse("mailto:ana@example.com"));
+    ad.reset();
+    settle();
+    EXPECT_EQ(sim().application().openedURLs().size(), 1u);
+    auto composer = std::dynamic_pointer_cast<platform::MailComposeViewController>(top());
+    ASSERT_TRUE(composer);
+    composer->cancel();
+    settle();
+    EXPECT_EQ(top(), nullptr);
+}

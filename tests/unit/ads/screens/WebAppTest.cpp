@@ -1,0 +1,168 @@
+// The web-app screen: the page it loads, "onshow" once and "onhide" each time,
+// its close button and spinner, and the page outliving the screen by two
+// seconds.
+
+#include "unit/ads/screens/ScreensFixture.h"
+
+#include "View/ZELWebView.h"
+#include "WebApp/ZELWebAppViewController.h"
+#include "WebApp/ZELWebAppViewControllerPrivate.h"
+#include "WebApp/ZELWebAppWebViewDelegate.h"
+#include "platform/sim/SimViews.h"
+
+using platform::sim::SimWebViewPeer;
+
+namespace {
+
+platform::URL url(const char* text) { return *platform::URL::parse(text); }
+
+int messagesTo(const SimWebViewPeer& page, const std::string& name) {
+    int n = 0;
+    for (const auto& script : page.scripts()) n += script.rfind("RUMA_ReceiveMessage('" + name + "'", 0) == 0;
+    return n;
+}
+
+}  // namespace
+
+class WebAppTest : public ScreensTest {
+protected:
+    std::shared_ptr<ZELWebAppViewController> make() {
+        auto screen = ZELWebAppViewController::init();
+        screen->setDelegateManager(manager);
+        return screen;
+    }
+    SimWebViewPeer* page(const ZELWebAppViewController& screen) { return SimWebViewPeer::of(*screen.webView()); }
+};
+
+TEST_F(WebAppTest, WhatWaitsIsLoadedAtTheFirstAppearanceAndAURLWins) {
+    auto markup = make();
+    markup->loadHTML("<p>one</p>", url("http://127.0.0.1:8090/a"));
+    markup->loadHTML("<p>two</p>", std::nullopt);
+    markup->loadHTML(std::nullopt, url("http://127.0.0.1:8090/ignored"));
+    markup->presentFromViewController(root);
+    auto loads = page(*markup)->loads();
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0].html, "<p>two</p>");
+    EXPECT_FALSE(loads[0].baseURL);
+    settle();
+    markup->relinquishScreen();
+    settle();
+
+    auto both = make();
+    both->loadHTML("<p>markup</p>", std::nullopt);
+    both->load(url("http://127.0.0.1:8090/app"));
+    both->presentFromViewController(root);
+    loads = page(*both)->loads();
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0].kind, platform::sim::SimWebLoad::Kind::Request);
+    EXPECT_EQ(loads[0].request.url.absoluteString(), "http://127.0.0.1:8090/app");
+    EXPECT_FALSE(loads[0].request.valueForHTTPHeaderField("Referer"));
+    both->relinquishScreen();
+}
+
+TEST_F(WebAppTest, OnShowOnceWhenLoadedAndShownOnHideEachTimeItGoes) {
+    // Loaded before the screen has appeared: told when it appears.
+    auto early = make();
+    early->loadHTML("<p>app</p>", std::nullopt);
+    early->presentFromViewController(root);
+    auto* peer = page(*early);
+    sim().runUntilIdle();
+    peer->finishLoad();
+    EXPECT_EQ(messagesTo(*peer, "onshow"), 0);
+    settle();
+    EXPECT_EQ(messagesTo(*peer, "onshow"), 1);
+    EXPECT_NE(peer->scripts().back().find("\"version\":\"ruma-sdk-i-v4.1.1\""), std::string::npos);
+    // Another page in it, another appearance after a screen over it: still once.
+    peer->navigate("http://127.0.0.1:8090/next", platform::NavigationType::LinkClicked);
+    peer->finishLoad();
+    auto cover = ZELViewController::init();
+    cover->presentFromViewController(early);
+    settle();
+    cover->relinquishScreen();
+    settle();
+    EXPECT_EQ(messagesTo(*peer, "onshow"), 1);
+    EXPECT_EQ(messagesTo(*peer, "onhide"), 1);
+    early->relinquishScreen();
+    settle();
+    EXPECT_EQ(messagesTo(*peer, "onhide"), 2);
+
+    // Still loading when it appeared: told when the load finishes.
+    auto late = make();
+    late->load(url("http://127.0.0.1:8090/app"));
+    late->presentFromViewController(root);
+    settle();
+    auto* latePeer = page(*late);
+    EXPECT_EQ(messagesTo(*latePeer, "onshow"), 0);
+    latePeer->finishLoad();
+    EXPECT_EQ(messagesTo(*latePeer, "onshow"), 1);
+    late->relinquishScreen();
+    settle();
+
+    // Closed before its page finished: never told.
+    auto closed = make();
+    closed->load(url("http://127.0.0.1:8090/slow"));
+    closed->presentFromViewController(root);
+    settle();
+    auto* closedPeer = page(*closed);
+    closed->relinquishScreen();
+    closed.reset();
+    settle();
+    closedPeer->finishLoad();
+    EXPECT_EQ(messagesTo(*closedPeer, "onshow"), 0);
+}
+
+TEST_F(WebAppTest, CloseButtonInTheCornerSpinnerInTheMiddleUntilTheFirstPage) {
+    auto screen = make();
+    screen->load(url("http://127.0.0.1:8090/app"));
+    screen->presentFromViewController(root);
+    auto v = screen->vars();
+    ASSERT_TRUE(v->closeButton_ && v->loadingSpinner_);
+    EXPECT_EQ(v->closeButton_->frame(), platform::Rect(0, 0, 32, 32));
+    EXPECT_EQ(v->closeButton_->image()->size(), platform::Size(25, 25));
+    EXPECT_EQ(v->loadingSpinner_->frame(), platform::Rect(150, 230, 20, 20));
+    EXPECT_TRUE(v->loadingSpinner_->isAnimating());
+    // Turned: the button stays in the corner, the spinner in the middle.
+    screen->view()->setFrame(platform::Rect(0, 0, 480, 320));
+    EXPECT_EQ(v->closeButton_->frame(), platform::Rect(0, 0, 32, 32));
+    EXPECT_EQ(v->loadingSpinner_->frame().x(), 230);
+
+    sim().runUntilIdle();
+    page(*screen)->finishLoad();
+    EXPECT_FALSE(v->loadingSpinner_);
+
+    // The button closes the screen.
+    settle();
+    v->closeButton_->touchDown();
+    v->closeButton_->touchUp(true);
+    settle();
+    EXPECT_EQ(shown<ZELWebAppViewController>(), nullptr);
+    EXPECT_EQ(didRelinquish, 1);
+}
+
+TEST_F(WebAppTest, PageOutlivesTheScreenByTwoSecondsThenIsEmptiedAndReleased) {
+    std::shared_ptr<platform::WebView> web;
+    std::weak_ptr<platform::WebViewDelegate> delegate;
+    std::weak_ptr<ZELWebAppViewController> gone;
+    {
+        auto screen = make();
+        screen->load(url("http://127.0.0.1:8090/app"));
+        screen->presentFromViewController(root);
+        settle();
+        web = screen->webView();
+        delegate = screen->webView()->delegate();
+        gone = screen;
+        // The page closes its own screen.
+        page(*screen)->navigate("qmsg://nimbra/close", platform::NavigationType::Other);
+    }
+    ASSERT_TRUE(sim().runUntil([&] { return gone.expired(); }, 1));
+    EXPECT_EQ(shown<ZELWebAppViewController>(), nullptr);
+    sim().advance(ZELWebAppWebViewDelegate::kReleaseDelay - 0.1);
+    EXPECT_EQ(web->delegate(), delegate.lock()) << "callbacks in flight would find no delegate";
+    sim().advance(0.2);
+    EXPECT_EQ(web->delegate(), nullptr);
+    EXPECT_EQ(SimWebViewPeer::of(*web)->lastHTML(), std::optional<std::string>(""));
+    EXPECT_TRUE(delegate.expired());
+    std::weak_ptr<platform::WebView> released = web;
+    web.reset();
+    EXPECT_TRUE(released.expired());
+}
