@@ -30,7 +30,7 @@ constexpr std::array<const char*, 4> kRecordedHeaders{"User-Agent", "If-Modified
 bool isScenario(std::string_view name) {
   static constexpr std::array<std::string_view, 10> kScenarios{
       "nofill", "404", "500", "slow", "reset", "redirectloop", "redirect", "nonweb", "norefresh", "ok"};
-  return std::find(kScenarios.begin(), kScenarios.end(), name) != kScenarios.end();
+  return std::find(kScenarios.begin(), kScenarios.end(), name) != kScenarios.end() || creativeKind(name);
 }
 
 std::string endpointOf(std::string_view path) {
@@ -41,6 +41,7 @@ std::string endpointOf(std::string_view path) {
   if (path == "/click") return "click";
   if (path == "/track/hop") return "hop";
   if (path == "/landing") return "landing";
+  if (path == "/landing/2") return "landing2";
   if (path == "/loop/a" || path == "/loop/b") return "loop";
   return "other";
 }
@@ -287,15 +288,15 @@ AdServer::Reply AdServer::route(const Request& request) {
     reply = clickReply(request);
   } else if (endpoint == "hop") {
     reply = hopReply(request);
-  } else if (endpoint == "landing") {
+  } else if (endpoint == "landing" || endpoint == "landing2") {
     reply.contentType = "text/html; charset=utf-8";
-    reply.body = landingPage(queryValue(request.items, "ai").value_or(""),
-                             queryValue(request.items, "seq").value_or(""));
+    reply.body = landingPage(request.origin, queryValue(request.items, "ai").value_or(""),
+                             queryValue(request.items, "seq").value_or(""), endpoint == "landing" ? 1 : 2);
   } else if (endpoint == "loop") {
     reply = loopReply(request);
   } else if (request.path == "/") {
     reply = textReply(200,
-                      "nimbra-adserver: /ruma/sdk-core-v40.js /ads /click /track/hop /landing "
+                      "nimbra-adserver: /ruma/sdk-core-v40.js /ads /click /track/hop /landing /landing/2 "
                       "/im/<ticket> /ct/<ticket> /status /status/reset");
   } else {
     reply = textReply(404, "not found");
@@ -353,10 +354,10 @@ AdServer::Reply AdServer::adsReply(const Request& request) {
     reply.headers.emplace_back("X-Ruma-Tracking-Urls",
                                request.origin + "/im/" + token() + "?n=redirect");
   } else if (scenario == "nofill") {
-    reply = filledAd(request, adUnitID, false);
+    reply = filledAd(request, adUnitID, scenario);
     reply.body = "  \n  ";
   } else {
-    reply = filledAd(request, adUnitID, scenario == "nonweb");
+    reply = filledAd(request, adUnitID, scenario);
     if (scenario == "slow") {
       const auto delay = queryOrExtras(request.items, "delay", extras.delay);
       const auto seconds = delay ? parseSeconds(*delay) : std::nullopt;
@@ -371,29 +372,47 @@ AdServer::Reply AdServer::adsReply(const Request& request) {
   return reply;
 }
 
-AdServer::Reply AdServer::filledAd(const Request& request, const std::string& adUnitID, bool nonWebClick) {
+const CreativeKind& AdServer::creativeFor(const std::string& scenario, std::uint64_t sequence) const {
+  if (const CreativeKind* named = creativeKind(scenario)) return *named;
+  if (!scenario.empty() || options_.creatives.empty()) return normalCreative();
+  const std::string& name = options_.creatives[(sequence - 1) % options_.creatives.size()];
+  const CreativeKind* listed = creativeKind(name);
+  return listed ? *listed : normalCreative();
+}
+
+AdServer::Reply AdServer::filledAd(const Request& request, const std::string& adUnitID, const std::string& scenario) {
   const std::uint64_t sequence = ++adSerial_;
+  const CreativeKind& kind = creativeFor(scenario, sequence);
   const std::string seq = std::to_string(sequence);
   const std::string ticket = token();
   const std::string clickToken = token();
   const std::string& origin = request.origin;
   const std::string destination =
-      nonWebClick ? kNonWebDestination : origin + "/landing?ai=" + clickToken + "&seq=" + seq;
+      scenario == "nonweb" ? kNonWebDestination : origin + "/landing?ai=" + clickToken + "&seq=" + seq;
 
   Creative creative;
   creative.adUnitID = truncateUtf8(adUnitID, 40);
   creative.sequence = sequence;
   creative.clickURL = origin + "/click?ai=" + clickToken + "&seq=" + seq + "&hops=2&dest=" +
                       percentEncode(destination);
+  creative.note = kind.note;
+  // The message opens the click chain, so the server counts the click as
+  // for a link, and the browser arrives at the landing page.
+  if (!kind.openAction.empty()) {
+    creative.openMessage = "qmsg://nimbra/open?a=" + percentEncode(kind.openAction) +
+                           "&u=" + percentEncode(creative.clickURL) + "&o=p";
+  }
 
   Reply reply;
   reply.contentType = "text/html; charset=utf-8";
   reply.body = bannerMarkup(creative);
   reply.headers.emplace_back("X-Ruma-Tracking-Urls", origin + "/im/" + ticket + "?seq=" + seq + "&n=1 " +
                                                          origin + "/im/" + ticket + "?seq=" + seq + "&n=2");
-  reply.headers.emplace_back("X-Ruma-Click-Tracking-Urls",
-                             origin + "/ct/" + ticket + "?seq=" + seq + "&n=1 " + origin + "/ct/" + ticket +
-                                 "?seq=" + seq + "&n=2&hops=1");
+  if (kind.clickTracking) {
+    reply.headers.emplace_back("X-Ruma-Click-Tracking-Urls",
+                               origin + "/ct/" + ticket + "?seq=" + seq + "&n=1 " + origin + "/ct/" + ticket +
+                                   "?seq=" + seq + "&n=2&hops=1");
+  }
   const auto orientation = queryValue(request.items, "orientation");
   const bool plainWord = orientation && !orientation->empty() && orientation->size() <= 16 &&
                          std::all_of(orientation->begin(), orientation->end(),

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "Creative.h"
 #include "RequestLog.h"
 #include "Text.h"
 #include "platform/gtk/GRef.h"
@@ -28,6 +29,9 @@ struct ServerOptions {
   unsigned port = 8090;            // 0 picks a free port
   std::string refreshRate = "30";  // seconds, sent as X-Ruma-Refresh-Rate
   bool verbose = false;            // one line per request on stderr
+  // Creative kinds that plain filled answers cycle through by ad number;
+  // empty: always the normal one.
+  std::vector<std::string> creatives;
 };
 
 class AdServer {
@@ -82,7 +86,8 @@ class AdServer {
   Reply route(const Request& request);
   Reply scriptReply(const Request& request) const;
   Reply adsReply(const Request& request);
-  Reply filledAd(const Request& request, const std::string& adUnitID, bool nonWebClick);
+  const CreativeKind& creativeFor(const std::string& scenario, std::uint64_t sequence) const;
+  Reply filledAd(const Request& request, const std::string& adUnitID, const std::string& scenario);
   Reply clickReply(const Request& request);
   Reply hopReply(const Request& request) const;
   Reply clickTrackingReply(const Request& request) const;

@@ -23,7 +23,29 @@ constexpr std::array<Theme, 4> kThemes{{
     {"#be185d", "#6d28d9", "Learn a language daily", "Start"},
 }};
 
+// One line per kind of creative.
+constexpr std::array<CreativeKind, 3> kCreativeKinds{{
+    {"normal", true, "", ""},
+    {"browser", false, "", "browser link"},
+    {"open-browser", true, "browser", "open message"},
+}};
+
+// Sends the ad's message on a tap only: the component opens nothing a
+// person did not touch.
+constexpr const char kOpenOnTap[] =
+    "<script>document.getElementById('ad').addEventListener('click',function(event){"
+    "event.preventDefault();location.href=this.dataset.message;});</script>";
+
 }  // namespace
+
+const CreativeKind* creativeKind(std::string_view name) {
+  for (const CreativeKind& kind : kCreativeKinds) {
+    if (kind.name == name) return &kind;
+  }
+  return nullptr;
+}
+
+const CreativeKind& normalCreative() { return kCreativeKinds.front(); }
 
 std::string bannerMarkup(const Creative& creative) {
   const Theme& theme = kThemes[creative.sequence % kThemes.size()];
@@ -48,40 +70,68 @@ std::string bannerMarkup(const Creative& creative) {
           ".text{flex:1;min-width:0;padding:0 8px}"
           ".headline{display:block;font-size:14px;font-weight:bold;white-space:nowrap;overflow:hidden;"
           "text-overflow:ellipsis}"
-          ".sub{display:block;font-size:10px;opacity:.85}"
+          ".sub{display:block;font-size:10px;opacity:.85;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}"
           ".cta{flex:none;padding:6px 10px;border-radius:14px;background:#fff;color:";
   html += theme.from;
   html += ";font-size:12px;font-weight:bold}"
           "</style></head><body>"
           "<a class=\"ad\" id=\"ad\" href=\"";
-  html += htmlEscape(creative.clickURL);
+  if (creative.openMessage.empty()) {
+    html += htmlEscape(creative.clickURL);
+  } else {
+    html += "#\" data-message=\"";
+    html += htmlEscape(creative.openMessage);
+  }
   html += "\"><span class=\"mark\">N</span><span class=\"text\"><span class=\"headline\">";
   html += htmlEscape(theme.headline);
   html += "</span><span class=\"sub\">Ad #";
   html += sequence;
+  if (!creative.note.empty()) {
+    html += " &middot; ";
+    html += htmlEscape(creative.note);
+  }
   html += " &middot; unit ";
   html += htmlEscape(creative.adUnitID);
   html += "</span></span><span class=\"cta\">";
   html += htmlEscape(theme.action);
-  html += "</span></a></body></html>\n";
+  html += "</span></a>";
+  if (!creative.openMessage.empty()) html += kOpenOnTap;
+  html += "</body></html>\n";
   return html;
 }
 
-std::string landingPage(std::string_view clickToken, std::string_view sequence) {
+std::string landingPage(std::string_view origin, std::string_view clickToken, std::string_view sequence, int page) {
+  const bool first = page == 1;
+  const std::string query = "?ai=" + percentEncode(clickToken) + "&seq=" + percentEncode(sequence);
+  const std::string pageText = first ? "1" : "2";
   std::string html;
   html += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
           "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-          "<title>Nimbra landing page</title><style>"
-          "body{margin:0;font-family:sans-serif;background:linear-gradient(180deg,#1d4ed8,#7c3aed);"
-          "color:#fff;min-height:100vh;display:flex;flex-direction:column;align-items:center;"
-          "justify-content:center;text-align:center}"
-          "h1{font-size:24px;margin:0 16px 8px}p{margin:4px 16px;opacity:.9}"
-          "</style></head><body><h1>Thanks for your interest</h1>"
-          "<p>This is the advertiser's landing page.</p><p id=\"ai\">Click ";
-  html += htmlEscape(clickToken.empty() ? std::string_view{"(none)"} : clickToken);
+          "<title>Nimbra landing page ";
+  html += pageText;
+  html += "</title><style>"
+          "body{margin:0;font-family:sans-serif;background:linear-gradient(180deg,";
+  html += first ? "#1d4ed8,#7c3aed" : "#047857,#0ea5e9";
+  html += ");color:#fff;min-height:100vh;display:flex;flex-direction:column;align-items:center;"
+          "justify-content:center;text-align:center;box-sizing:border-box;padding:24px 16px}"
+          "h1{font-size:22px;margin:0 0 12px}p{margin:4px 0;opacity:.9}#ai{overflow-wrap:anywhere}"
+          ".page{font-size:13px;letter-spacing:1px;text-transform:uppercase;opacity:.75}"
+          "a{display:inline-block;margin-top:20px;padding:10px 18px;border-radius:20px;background:#fff;"
+          "color:#1d4ed8;font-weight:bold;text-decoration:none}"
+          "</style></head><body><p class=\"page\" id=\"page\">Page ";
+  html += pageText;
+  html += " of 2</p><h1>";
+  html += first ? "Thanks for your interest" : "More about the offer";
+  html += "</h1><p>";
+  html += first ? "This is the advertiser's landing page." : "The advertiser's second page.";
   html += "</p><p id=\"seq\">Ad #";
   html += htmlEscape(sequence.empty() ? std::string_view{"?"} : sequence);
-  html += "</p></body></html>\n";
+  html += "</p><p id=\"ai\">Click ";
+  html += htmlEscape(clickToken.empty() ? std::string_view{"(none)"} : clickToken);
+  html += "</p><a id=\"page-link\" href=\"";
+  html += htmlEscape(std::string(origin) + (first ? "/landing/2" : "/landing") + query);
+  html += first ? "\">Next page &rarr;</a>" : "\">&larr; Back to page 1</a>";
+  html += "</body></html>\n";
   return html;
 }
 

@@ -8,23 +8,40 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "AdServer.h"
+#include "Creative.h"
 #include "Text.h"
 
 namespace {
 
 constexpr const char kUsage[] =
-    "usage: nimbra-adserver [--port N] [--refresh-rate SECONDS] [--exit-after SECONDS] [--verbose]\n"
+    "usage: nimbra-adserver [--port N] [--refresh-rate SECONDS] [--exit-after SECONDS] [--creatives LIST]\n"
+    "                       [--verbose]\n"
     "  --port N               listen on 127.0.0.1:N (default 8090; 0 picks a free port)\n"
     "  --refresh-rate SECONDS value of X-Ruma-Refresh-Rate (default 30)\n"
     "  --exit-after SECONDS   stop by itself after that long (a safety limit for tests)\n"
+    "  --creatives LIST       plain ads cycle through these creatives by ad number,\n"
+    "                         e.g. normal,browser,open-browser (default: normal only)\n"
     "  --verbose              one line per request on stderr\n";
 
 struct CommandLine {
   adserver::ServerOptions server;
   std::optional<double> exitAfter;
 };
+
+// Comma-separated names of creative kinds; nothing when one is unknown or empty.
+std::optional<std::vector<std::string>> creativeNames(std::string_view list) {
+  std::vector<std::string> names;
+  for (std::size_t start = 0, comma = 0; comma != std::string_view::npos; start = comma + 1) {
+    comma = list.find(',', start);
+    const std::string_view name = list.substr(start, comma - start);
+    if (!adserver::creativeKind(name)) return std::nullopt;
+    names.emplace_back(name);
+  }
+  return names;
+}
 
 std::optional<CommandLine> parseCommandLine(int argc, char** argv) {
   CommandLine line;
@@ -49,6 +66,10 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv) {
       const std::string_view value = argv[++i];
       if (!adserver::isDecimal(value)) return std::nullopt;
       line.exitAfter = g_ascii_strtod(std::string(value).c_str(), nullptr);
+    } else if (option == "--creatives" && hasValue) {
+      const auto names = creativeNames(argv[++i]);
+      if (!names) return std::nullopt;
+      line.server.creatives = *names;
     } else {
       return std::nullopt;
     }

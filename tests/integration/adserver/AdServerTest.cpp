@@ -217,6 +217,75 @@ TEST_F(AdServerTest, HostileRequestsGetErrorsNotCrashes) {
   EXPECT_EQ(server_.stop(), 0) << "server exits cleanly after hostile input";
 }
 
+// Creatives that lead to the in-app browser, the two landing pages, and the
+// --creatives rotation a demo uses.
+TEST(AdServerCreativesTest, BrowserCreativesRotateAndLandOnTwoPages) {
+  AdServerProcess server({"--creatives", "browser,open-browser,normal"});
+  ASSERT_TRUE(server.ok());
+  const unsigned port = server.port();
+  const auto attribute = [](const std::string& html, const std::string& name) {
+    std::smatch match;
+    if (!std::regex_search(html, match, std::regex(name + "=\"([^\"]*)\""))) return std::string();
+    return std::regex_replace(match[1].str(), std::regex("&amp;"), "&");
+  };
+  const auto item = [](const std::string& url, const std::string& key) {
+    std::smatch match;
+    if (!std::regex_search(url, match, std::regex("[?&]" + key + "=([^&]*)"))) return std::string("(none)");
+    return percentDecodeForTest(match[1].str());
+  };
+  // Follows redirects on this server; the last answer.
+  const auto follow = [port](std::string target) {
+    HttpResponse answer = httpRequest(port, target);
+    for (int hop = 0; hop < 5 && answer.status == 302; ++hop)
+      answer = httpRequest(port, target = targetOf(answer.header("location").value_or(""), port));
+    return answer;
+  };
+
+  // Ad numbers 1, 2, 4 follow the list; 3 asked for a scenario and is not rotated.
+  const HttpResponse browser = httpRequest(port, kAd);
+  const HttpResponse openBrowser = httpRequest(port, kAd);
+  const HttpResponse asked = httpRequest(port, kAd + "&scenario=ok");
+  const HttpResponse again = httpRequest(port, kAd);
+  EXPECT_FALSE(browser.header("x-ruma-click-tracking-urls"));
+  EXPECT_TRUE(openBrowser.header("x-ruma-click-tracking-urls"));
+  EXPECT_TRUE(asked.header("x-ruma-click-tracking-urls"));
+  EXPECT_FALSE(again.header("x-ruma-click-tracking-urls"));
+  EXPECT_TRUE(attribute(again.body, "data-message").empty());
+  EXPECT_FALSE(httpRequest(port, "/ads?slotname=browser").header("x-ruma-click-tracking-urls"));
+
+  // browser: one plain link into the click chain, ending at landing page 1.
+  ASSERT_TRUE(browser.header("x-ruma-tracking-urls"));
+  const std::string link = targetOf(attribute(browser.body, "href"), port);
+  ASSERT_TRUE(link.starts_with("/click?ai=")) << link;
+  const std::string landing = "/landing?ai=" + item(link, "ai") + "&seq=1";
+  EXPECT_EQ(item(link, "dest"), server.origin() + landing);
+  const HttpResponse page1 = follow(link);
+  EXPECT_NE(page1.body.find("Page 1 of 2"), std::string::npos);
+
+  // open-browser: a tap sends "open" for the browser with the click chain as "u".
+  EXPECT_EQ(attribute(openBrowser.body, "href"), "#");
+  const std::string message = attribute(openBrowser.body, "data-message");
+  ASSERT_TRUE(message.starts_with("qmsg://nimbra/open?")) << message;
+  EXPECT_EQ(item(message, "a"), "browser");
+  EXPECT_EQ(item(message, "o"), "p");
+  const std::string opened = targetOf(item(message, "u"), port);
+  ASSERT_TRUE(opened.starts_with("/click?ai=")) << opened;
+  EXPECT_EQ(item(opened, "dest"), server.origin() + "/landing?ai=" + item(opened, "ai") + "&seq=2");
+  EXPECT_NE(follow(opened).body.find("Ad #2"), std::string::npos);
+
+  // Page 1 links to page 2, which links back; both show the ad number.
+  const std::string next = targetOf(attribute(page1.body, "href"), port);
+  EXPECT_EQ(next, "/landing/2" + landing.substr(8));
+  const HttpResponse page2 = httpRequest(port, next);
+  EXPECT_NE(page2.body.find("Page 2 of 2"), std::string::npos);
+  EXPECT_NE(page2.body.find("Ad #1"), std::string::npos);
+  EXPECT_EQ(targetOf(attribute(page2.body, "href"), port), landing);
+  const auto counters = nlohmann::json::parse(httpRequest(port, "/status").body)["counters"];
+  EXPECT_EQ(counters["click"], 2);
+  EXPECT_EQ(counters["landing"], 2);
+  EXPECT_EQ(counters["landing2"], 1);
+}
+
 TEST(AdServerProcessTest, CommandLineAndPortConflicts) {
   AdServerProcess first;
   ASSERT_TRUE(first.ok());
@@ -234,6 +303,8 @@ TEST(AdServerProcessTest, CommandLineAndPortConflicts) {
   EXPECT_EQ(exitStatus({"--port", port.c_str(), "--exit-after", "5"}), 1);
   EXPECT_EQ(exitStatus({"--port", "70000"}), 2);
   EXPECT_EQ(exitStatus({"--refresh-rate", "soon"}), 2);
+  EXPECT_EQ(exitStatus({"--creatives", "normal,,browser"}), 2);
+  EXPECT_EQ(exitStatus({"--creatives", "normal,bogus"}), 2);
   EXPECT_EQ(exitStatus({"--port", "0", "--exit-after", "0.1"}), 0);
   EXPECT_EQ(first.stop(), 0);
 }
