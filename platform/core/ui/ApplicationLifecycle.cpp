@@ -59,13 +59,6 @@ void ApplicationLifecycle::terminate() {
     NotificationCenter::defaultCenter().post(kApplicationWillTerminateNotification, &app());
 }
 
-void ApplicationLifecycle::reset() {
-    state_ = ApplicationState::Inactive;
-    launched_ = false;
-    terminated_ = false;
-    delegate_.reset();
-}
-
 namespace {
 // The objects of the main interface file live as long as the process (they
 // are not torn down at exit, after the toolkit has gone).
@@ -74,6 +67,16 @@ std::optional<InterfaceFile::Main>& mainObjects() {
     return *objects;
 }
 }  // namespace
+
+void ApplicationLifecycle::reset() {
+    state_ = ApplicationState::Inactive;
+    launched_ = false;
+    terminated_ = false;
+    delegate_.reset();
+    // An application launched before goes with its launch: its screens (and
+    // the banners on them) must not live on into what comes next.
+    mainObjects().reset();
+}
 
 bool launchApplication(const std::string& mainInterface, std::string* error) {
     auto main = InterfaceFile::loadMain(mainInterface, error);

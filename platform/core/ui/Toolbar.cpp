@@ -107,41 +107,47 @@ void Toolbar::setTintColor(const Color& color) {
     setBackgroundColor(color);
 }
 
+std::shared_ptr<View> Toolbar::makeItemView(const std::shared_ptr<BarButtonItem>& item) {
+    if (item->customView_) return item->customView_;
+    if (item->isSpace()) return nullptr;
+    auto button = std::make_shared<Button>(ButtonType::Custom);
+    button->setShowsTouchWhenHighlighted(true);
+    if (item->image_) button->setImage(item->image_);
+    if (!item->title_.empty()) button->setTitle(item->title_);
+    if (item->system_) {
+        if (auto* t = systemTitle(*item->system_)) button->setTitle(t);
+        button->setSymbol(systemSymbol(*item->system_));
+    }
+    // The item may change its action later: look it up at tap time.
+    std::weak_ptr<BarButtonItem> weakItem = item;
+    button->addTarget(
+        [weakItem] {
+            if (auto it = weakItem.lock())
+                if (auto action = it->action_) action();
+        },
+        kControlEventTouchUpInside);
+    return button;
+}
+
 void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items, bool) {
-    for (auto& v : placed_) v->removeFromSuperview();
-    placed_.clear();
-    items_ = std::move(items);
-    std::erase(items_, nullptr);
-    for (auto& item : items_) {
-        std::shared_ptr<View> view;
-        if (item->customView_) {
-            view = item->customView_;
-        } else if (!item->isSpace()) {
-            auto button = std::make_shared<Button>(ButtonType::Custom);
-            button->setShowsTouchWhenHighlighted(true);
-            if (item->image_) button->setImage(item->image_);
-            if (!item->title_.empty()) button->setTitle(item->title_);
-            if (item->system_) {
-                if (auto* t = systemTitle(*item->system_)) button->setTitle(t);
-                button->setSymbol(systemSymbol(*item->system_));
-            }
-            // The item may change its action later: look it up at tap time.
-            std::weak_ptr<BarButtonItem> weakItem = item;
-            button->addTarget(
-                [weakItem] {
-                    if (auto it = weakItem.lock())
-                        if (auto action = it->action_) action();
-                },
-                kControlEventTouchUpInside);
-            view = button;
-        }
+    std::erase(items, nullptr);
+    std::vector<std::shared_ptr<View>> placed;
+    for (auto& item : items) {
+        // An item already on this bar keeps its view: a bar refreshed while a
+        // finger is on one of its buttons must not lose the tap.
+        std::shared_ptr<View> view = item->representedView();
+        if (!view || view->superview().get() != this) view = makeItemView(item);
         item->represented_ = view;
         if (view) {
-            addSubview(view);
-            placed_.push_back(view);
+            if (view->superview().get() != this) addSubview(view);
+            placed.push_back(view);
         }
         item->apply();
     }
+    for (auto& old : placed_)
+        if (std::find(placed.begin(), placed.end(), old) == placed.end()) old->removeFromSuperview();
+    placed_ = std::move(placed);
+    items_ = std::move(items);
     layoutItems();
 }
 

@@ -102,6 +102,7 @@ public:
 private:
     void didChangeSize() override;
     void layoutItems();
+    static std::shared_ptr<View> makeItemView(const std::shared_ptr<BarButtonItem>& item);
     std::vector<std::shared_ptr<BarButtonItem>> items_;
     std::vector<std::shared_ptr<View>> placed_;
     Color tint_ = Color{0.25, 0.3, 0.38, 1};

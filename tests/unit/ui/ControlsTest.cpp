@@ -114,6 +114,13 @@ TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpaces) {
 
     toolbar->setFrame(Rect(0, 0, 480, 30));
     EXPECT_DOUBLE_EQ(done->representedView()->frame().x() + doneWidth, 474) << "a resize keeps the right edge";
+    // A refresh keeps the buttons of the items that stay: a tap under way on
+    // one of them is not lost.
+    const auto doneView = done->representedView();
+    toolbar->setItems({back, flex, done});
+    EXPECT_EQ(back->representedView(), backView);
+    EXPECT_EQ(done->representedView(), doneView);
+    EXPECT_EQ(spinner->superview(), nullptr);
     toolbar->setItems({done});
     EXPECT_EQ(backView->superview(), nullptr) << "replaced items leave the bar";
     EXPECT_EQ(toolbar->subviews().size(), 1u);
