@@ -2,7 +2,7 @@
 // What every backend's web view promises the component: each load is offered
 // with its type and User-Agent, then starts and ends once; a refused
 // navigation neither ends nor fails the page that is loading; scripts answer
-// with a value or nothing; the page's process may end and the view goes on.
+// with a value or nothing. (A page process that ends is the banner tests'.)
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,6 @@ public:
     void webViewDidStartLoad(platform::WebView&) override { ++starts; }
     void webViewDidFinishLoad(platform::WebView&) override { ++finishes; }
     void webViewDidFailLoadWithError(platform::WebView&, const platform::Error& e) override { fails.push_back(e); }
-    void webViewWebProcessDidTerminate(platform::WebView&) override { ++processEnds; }
 
     const Offer* offerFor(const std::string& fragment) const {
         for (auto& o : offers)
@@ -40,7 +39,7 @@ public:
         return nullptr;
     }
     std::vector<Offer> offers;
-    int starts = 0, finishes = 0, processEnds = 0;
+    int starts = 0, finishes = 0;
     std::vector<platform::Error> fails;
 };
 
@@ -139,22 +138,7 @@ TYPED_TEST_P(WebViewContract, ScriptsAnswerAValueOrNothingAndNeverAGoneView) {
     EXPECT_FALSE(called);
 }
 
-TYPED_TEST_P(WebViewContract, AnEndedPageProcessIsReportedAndTheNextLoadWorks) {
-    auto& d = this->driver;
-    this->load(d.page("/p"));
-    ASSERT_TRUE(d.runUntil([&] { return this->recorder->finishes == 1; }));
-    d.endWebProcess(*this->web);
-    ASSERT_TRUE(d.runUntil([&] { return this->recorder->processEnds == 1; }));
-    EXPECT_TRUE(this->recorder->fails.empty()) << "no load was in flight";
-
-    this->load(d.page("/again"));
-    ASSERT_TRUE(d.runUntil([&] { return this->recorder->finishes == 2; }, 20));
-    EXPECT_EQ(this->evaluate("6 * 7"), "42");
-}
-
 REGISTER_TYPED_TEST_SUITE_P(WebViewContract, RequestsAndMarkupAreOfferedThenStartAndFinishOnce,
-                            ARefusedNavigationNeitherEndsNorFailsTheLoadingPage, AFailedLoadIsReportedOnce,
-                            ScriptsAnswerAValueOrNothingAndNeverAGoneView,
-                            AnEndedPageProcessIsReportedAndTheNextLoadWorks);
+                            ARefusedNavigationNeitherEndsNorFailsTheLoadingPage, AFailedLoadIsReportedOnce, ScriptsAnswerAValueOrNothingAndNeverAGoneView);
 
 }  // namespace nimbra::contract

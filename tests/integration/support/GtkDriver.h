@@ -3,7 +3,6 @@
 // the real main loop, servers on loopback, real pages in WebKit and the
 // status bar drawn in the window. The GTK-only tests use it too.
 #include <gtest/gtest.h>
-#include <webkit/webkit.h>
 
 #include <chrono>
 #include <functional>
@@ -77,11 +76,6 @@ public:
         });
     }
     std::string failingPage() const { return "http://nowhere.invalid/nothing"; }
-    void endWebProcess(platform::WebView& web) {
-        GtkWidget* view = findWidget(platform::gtk::widgetForView(web), [](GtkWidget* w) { return WEBKIT_IS_WEB_VIEW(w); });
-        ASSERT_NE(view, nullptr);
-        webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(view));
-    }
 
     DrawnChrome drawn(const platform::Window& window) const {
         GtkWidget* bar = findWidget(platform::gtk::widgetForView(window),

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "contract/ChromeContract.h"
+#include "contract/DefaultsContract.h"
 #include "contract/HttpContract.h"
 #include "contract/RunLoopContract.h"
 #include "contract/WebViewContract.h"
@@ -72,7 +73,6 @@ public:
         return url(path);
     }
     std::string failingPage() const { return "http://nowhere.invalid/nothing"; }
-    void endWebProcess(platform::WebView& web) { SimWebViewPeer::of(web)->endProcess(); }
 
     DrawnChrome drawn(const platform::Window&) const {
         const auto& drawn = sim().application().drawnChrome();
@@ -98,4 +98,5 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Sim, RunLoopContract, SimDriver);
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, HttpContract, SimDriver);
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, WebViewContract, SimDriver);
 INSTANTIATE_TYPED_TEST_SUITE_P(Sim, ChromeContract, SimDriver);
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, DefaultsContract, SimDriver);
 }  // namespace nimbra::contract
