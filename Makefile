@@ -2,12 +2,16 @@
 # make check  - install what is missing, build, run every test
 # make bench  - the benchmarks, printing ratios measured side by side
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
+# make install PREFIX=/usr/local - build, then install the application, the
+#                ad server and the library (DESTDIR is honoured)
+# make package - build, then the Debian package in $(BUILD)/
 BUILD ?= build
 JOBS ?= 2
 WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build check unit integration demo bench fuzz clean
+.PHONY: all deps configure build check unit integration demo bench fuzz install package clean
 
 all: build
 
@@ -38,6 +42,12 @@ bench: build
 
 fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
+
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-fuzz

@@ -17,41 +17,13 @@
 #include "Utility/ZELNetworkUtilities.h"
 #include "platform/Backend.h"
 #include "platform/Date.h"
+#include "platform/Files.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 
 namespace {
 
 constexpr const char kHTTPDateFormat[] = "EEE, dd MMM yyyy HH:mm:ss";
-
-// Cocoa-style file error codes, so callers can tell a permission problem from
-// a full disk without parsing text.
-constexpr long kFileNoSuchFileError = 4;
-constexpr long kFileWriteUnknownError = 512;
-constexpr long kFileWriteNoPermissionError = 513;
-constexpr long kFileWriteOutOfSpaceError = 640;
-
-platform::Error fileError(int err, const std::string& path, const char* what) {
-    long code = kFileWriteUnknownError;
-    switch (err) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        code = kFileWriteNoPermissionError;
-        break;
-    case ENOSPC:
-    case EDQUOT:
-        code = kFileWriteOutOfSpaceError;
-        break;
-    case ENOENT:
-    case ENOTDIR:
-        code = kFileNoSuchFileError;
-        break;
-    default:
-        break;
-    }
-    return {platform::kFileErrorDomain, code, std::string(what) + " " + path + ": " + std::strerror(err)};
-}
 
 // The host names a directory inside the caches directory; a host must never
 // lead out of it.
@@ -61,51 +33,6 @@ std::string directoryNameForHost(std::string host) {
         if (dotsOnly || c == '/' || c == '\0' || c == '\\') c = '_';
     }
     return host;
-}
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const size_t chunk = std::min<size_t>(data.size(), size_t{1} << 30);
-        const ssize_t n = ::write(fd, data.data(), chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Temporary file beside the target, flushed to disk when asked, then renamed
-// over it: a reader sees the old file or the whole new one, never a part. The
-// time is set on the temporary file so the new file appears with it.
-std::optional<platform::Error> writeFileAtomically(const std::string& path, std::string_view data,
-                                                   std::optional<time_t> modificationTime, bool flush) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return fileError(errno, path, "cannot create a temporary file for");
-
-    int err = 0;
-    if (!writeAll(fd, data)) err = errno;
-    if (err == 0 && modificationTime) {
-        const struct timespec times[2] = {{*modificationTime, 0}, {*modificationTime, 0}};
-        ::futimens(fd, times);  // a refused time leaves the time of the write
-    }
-    if (err == 0 && flush && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        return fileError(err, path, "cannot write");
-    }
-    if (!flush) return std::nullopt;
-    // Make the rename itself survive a crash; the new file is complete either way.
-    const std::string directory = std::filesystem::path(path).parent_path().string();
-    if (const int dirfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirfd >= 0) {
-        ::fsync(dirfd);
-        ::close(dirfd);
-    }
-    return std::nullopt;
 }
 
 std::optional<uint64_t> parseContentLength(const platform::HeaderMap& headers) {
@@ -123,12 +50,12 @@ std::optional<uint64_t> parseContentLength(const platform::HeaderMap& headers) {
 }  // namespace
 
 // The connection holds its delegate weakly; this relay is that delegate. Each
-// fetch gets its own relay, detached when the fetch ends, so a late callback
-// of an abandoned connection reaches nothing.
+// fetch gets its own relay, dropped when the fetch ends, so a late callback of
+// an abandoned connection reaches nothing; the weak owner covers a file
+// destroyed in the middle of a callback.
 class ZELCachedFile::ConnectionRelay final : public platform::URLConnectionDelegate {
 public:
-    explicit ConnectionRelay(ZELCachedFile* owner) : owner_(owner) {}
-    void detach() { owner_ = nullptr; }
+    explicit ConnectionRelay(platform::WeakPtr<ZELCachedFile> owner) : owner_(std::move(owner)) {}
 
     std::optional<platform::URLRequest> connectionWillSendRequest(
         platform::URLConnection&, const platform::URLRequest& request,
@@ -150,7 +77,7 @@ public:
     }
 
 private:
-    ZELCachedFile* owner_;
+    platform::WeakPtr<ZELCachedFile> owner_;
 };
 
 ZELCachedFile::ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate> delegate, platform::URL url)
@@ -259,7 +186,7 @@ void ZELCachedFile::beginFetch(bool cacheBuster) {
         url = ZELNetworkUtilities::appendQueryKey("unique", std::string(stamp), sourceURL_);
     }
 
-    auto relay = std::make_shared<ConnectionRelay>(this);
+    auto relay = std::make_shared<ConnectionRelay>(weakFactory_.getWeakPtr());
     std::shared_ptr<platform::URLConnection> connection;
     if (url) {
         platform::URLRequest request(*url);
@@ -283,10 +210,7 @@ void ZELCachedFile::beginFetch(bool cacheBuster) {
 }
 
 void ZELCachedFile::cleanUpConnection() {
-    if (relay_) {
-        relay_->detach();
-        relay_.reset();
-    }
+    relay_.reset();
     if (connection_) {
         auto connection = std::move(connection_);
         connection_.reset();
@@ -318,13 +242,12 @@ std::optional<platform::URLRequest> ZELCachedFile::willSendRequest(const platfor
 
     httpHeaders_ = redirectResponse->headers;
     std::optional<platform::Error> refusal;
-    if (auto delegate = delegate_.lock()) {
-        const std::weak_ptr<char> alive = alive_;
-        const ConnectionRelay* relay = relay_.get();
-        refusal = delegate->cachedFileShouldRedirectToURL(*this, request.url);
-        // Destroyed, cancelled or restarted by the delegate: this fetch is over.
-        if (alive.expired() || relay_.get() != relay) return std::nullopt;
-    }
+    const platform::WeakPtr<ZELCachedFile> self = weakFactory_.getWeakPtr();
+    const ConnectionRelay* relay = relay_.get();
+    if (auto delegate = delegate_.lock()) refusal = delegate->cachedFileShouldRedirectToURL(*this, request.url);
+    // Destroyed (the delegate may have held the last reference to our owner),
+    // cancelled or restarted by the delegate: this fetch is over.
+    if (!self || relay_.get() != relay) return std::nullopt;
     if (!refusal) return request;
     cleanUpConnection();
     finishFetch(refusal, false);
@@ -397,7 +320,7 @@ void ZELCachedFile::didFinishLoading() {
     std::optional<platform::Error> error;
     const auto& path = filePath();
     if (!path) {
-        error = platform::Error{platform::kFileErrorDomain, kFileNoSuchFileError, "no caches directory"};
+        error = platform::Error{platform::kFileErrorDomain, platform::kFileNoSuchFileError, "no caches directory"};
     } else {
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(*path).parent_path(), ignored);
@@ -411,7 +334,8 @@ void ZELCachedFile::didFinishLoading() {
                     modificationTime = static_cast<time_t>(t);
             }
         }
-        error = writeFileAtomically(*path, body, modificationTime, flushesToDisk_);
+        error = platform::writeFileAtomically(
+            *path, body, {.flushToDisk = flushesToDisk_, .modificationTime = modificationTime});
     }
     body = std::string();
     finishFetch(error, !error);

@@ -16,6 +16,7 @@
 
 #include "platform/Http.h"
 #include "platform/URL.h"
+#include "platform/WeakPtr.h"
 
 class ZELCachedFile;
 
@@ -117,7 +118,5 @@ private:
     std::optional<platform::HeaderMap> httpHeaders_;
     size_t maximumBodySize_ = kDefaultMaximumBodySize;
     bool flushesToDisk_ = true;
-    // Expires with the object: lets a callback notice that the delegate
-    // destroyed us while it ran.
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    platform::WeakPtrFactory<ZELCachedFile> weakFactory_{this};
 };

@@ -12,37 +12,11 @@ uint32_t gTrackingCount = 0;
 
 }  // namespace
 
-// The cached file holds its delegate weakly; this relay is that delegate and
-// forwards to the tracker until the tracker goes away.
-class ZELClickTracker::FileRelay final : public ZELCachedFileDelegate {
-public:
-    explicit FileRelay(ZELClickTracker* owner) : owner_(owner) {}
-    void detach() { owner_ = nullptr; }
-
-    void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override {
-        if (owner_) owner_->cachedFileDownloadDidFail(file, error);
-    }
-    void cachedFileDownloadDidEnd(ZELCachedFile& file) override {
-        if (owner_) owner_->cachedFileDownloadDidEnd(file);
-    }
-    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
-                                                                 const platform::URL& url) override {
-        // A tracker that is gone wants nothing followed any more.
-        if (!owner_) return platform::Error{kZELErrorDomain, 0, {}};
-        return owner_->cachedFileShouldRedirectToURL(file, url);
-    }
-
-private:
-    ZELClickTracker* owner_;
-};
-
-ZELClickTracker::ZELClickTracker(std::weak_ptr<ZELClickTrackerDelegate> delegate)
-    : delegate_(std::move(delegate)), relay_(std::make_shared<FileRelay>(this)) {}
-
-ZELClickTracker::~ZELClickTracker() {
-    relay_->detach();
-    reset();
+std::shared_ptr<ZELClickTracker> ZELClickTracker::create(std::weak_ptr<ZELClickTrackerDelegate> delegate) {
+    return std::shared_ptr<ZELClickTracker>(new ZELClickTracker(std::move(delegate)));
 }
+
+ZELClickTracker::~ZELClickTracker() { reset(); }
 
 uint32_t ZELClickTracker::trackingCount() { return gTrackingCount; }
 
@@ -50,13 +24,13 @@ void ZELClickTracker::trackURL(const std::optional<platform::URL>& url) {
     if (!url) return;
     reset();
     beginBackgroundTask();
-    tracker_ = std::make_unique<ZELCachedFile>(relay_, *url);
+    tracker_ = std::make_unique<ZELCachedFile>(weak_from_this(), *url);
     // May report a failure at once; nothing of this object is used after it.
     tracker_->validate();
 }
 
 void ZELClickTracker::reset() {
-    ++generation_;
+    trackingFactory_.invalidateWeakPtrs();
     hasTracked_ = false;
     if (tracker_) {
         auto file = std::move(tracker_);
@@ -104,25 +78,23 @@ void ZELClickTracker::cachedFileDownloadDidEnd(ZELCachedFile& file) {
     hasTracked_ = true;
     // The tracked URL, not where it ended, carries the impression ticket.
     ZELStatistics::sharedStatistics()->addClickTrackingURL(file.sourceURL());
-    if (auto delegate = delegate_.lock()) {
-        const std::weak_ptr<char> alive = alive_;
-        const uint64_t generation = generation_;
-        delegate->trackerDidRedirect(*this, trackingURL());
-        // Destroyed, reset or given a new tracking meanwhile: nothing left to end.
-        if (alive.expired() || generation != generation_) return;
-    }
+    if (!reportToDelegate([this](ZELClickTrackerDelegate& d) { d.trackerDidRedirect(*this, trackingURL()); })) return;
     endBackgroundTask();
+}
+
+template <typename Report>
+bool ZELClickTracker::reportToDelegate(Report report) {
+    auto delegate = delegate_.lock();
+    if (!delegate) return true;
+    const platform::WeakPtr<ZELClickTracker> tracking = trackingFactory_.getWeakPtr();
+    report(*delegate);
+    // Destroyed, reset or given a new tracking meanwhile: nothing left to end.
+    return static_cast<bool>(tracking);
 }
 
 void ZELClickTracker::cachedFileDownloadDidFail(ZELCachedFile&, const std::optional<platform::Error>& error) {
     if (hasTracked_) return;
     hasTracked_ = true;
-    if (auto delegate = delegate_.lock()) {
-        const std::weak_ptr<char> alive = alive_;
-        const uint64_t generation = generation_;
-        delegate->trackerDidFailWithError(*this, error);
-        // Destroyed, reset or given a new tracking meanwhile: nothing left to end.
-        if (alive.expired() || generation != generation_) return;
-    }
+    if (!reportToDelegate([this, &error](ZELClickTrackerDelegate& d) { d.trackerDidFailWithError(*this, error); })) return;
     endBackgroundTask();
 }

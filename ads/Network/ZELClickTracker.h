@@ -14,6 +14,7 @@
 #include "Network/ZELCachedFile.h"
 #include "platform/Http.h"
 #include "platform/URL.h"
+#include "platform/WeakPtr.h"
 
 class ZELClickTracker;
 
@@ -32,9 +33,10 @@ public:
     }
 };
 
-class ZELClickTracker : public ZELCachedFileDelegate {
+class ZELClickTracker : public ZELCachedFileDelegate, public std::enable_shared_from_this<ZELClickTracker> {
 public:
-    explicit ZELClickTracker(std::weak_ptr<ZELClickTrackerDelegate> delegate = {});
+    // Always shared: the download it makes holds it as its delegate, weakly.
+    static std::shared_ptr<ZELClickTracker> create(std::weak_ptr<ZELClickTrackerDelegate> delegate = {});
     ~ZELClickTracker() override;
     ZELClickTracker(const ZELClickTracker&) = delete;
     ZELClickTracker& operator=(const ZELClickTracker&) = delete;
@@ -62,16 +64,18 @@ public:
     std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL& url) override;
 
 private:
-    class FileRelay;
-
+    explicit ZELClickTracker(std::weak_ptr<ZELClickTrackerDelegate> delegate) : delegate_(std::move(delegate)) {}
     void beginBackgroundTask();
     void endBackgroundTask();
+    // Tells the delegate; false when the tracker was reset, given another
+    // tracking or destroyed meanwhile.
+    template <typename Report>
+    bool reportToDelegate(Report report);
 
     std::weak_ptr<ZELClickTrackerDelegate> delegate_;
     std::unique_ptr<ZELCachedFile> tracker_;
     bool hasTracked_ = false;
     bool counted_ = false;  // this tracking holds one unit of trackingCount
-    uint64_t generation_ = 0;  // bumped by every reset
-    std::shared_ptr<FileRelay> relay_;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
+    // Revoked by every reset: a report that outlives its tracking stops there.
+    platform::WeakPtrFactory<ZELClickTracker> trackingFactory_{this};
 };

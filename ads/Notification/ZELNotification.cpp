@@ -47,10 +47,10 @@ std::optional<ZELNotification> ZELNotification::notificationFromURL(const URL& u
                 if (auto target = query.find(kURLKey); target != query.end()) {
                     parameters["u"] = target->second;
                 }
-                return ZELNotification("open", std::move(parameters));
+                return ZELNotification(kZELMessageOpen, std::move(parameters));
             }
             if (action == "closecanvas") {
-                return ZELNotification("close", std::nullopt);
+                return ZELNotification(kZELMessageClose, std::nullopt);
             }
             if (action == "log") {
                 return ZELNotification("log", ZELNetworkUtilities::dictionaryFromQueryString(url.query()));

@@ -19,6 +19,15 @@ inline constexpr const char kURLKey[] = "url";
 inline constexpr const char kObjectKey[] = "object";
 inline constexpr const char kJSReceiveMessageMethod[] = "RUMA_ReceiveMessage";
 
+// Names of the messages the component acts on. The hidden request page
+// answers with one of the first three; ad pages send the others.
+inline constexpr const char kZELMessageLoadAdURL[] = "loadAdURL";
+inline constexpr const char kZELMessageInvalidRequest[] = "invalidRequest";
+inline constexpr const char kZELMessageUnableToServe[] = "unableToServe";
+inline constexpr const char kZELMessageOpen[] = "open";
+inline constexpr const char kZELMessageClose[] = "close";
+inline constexpr const char kZELMessageSettings[] = "settings";
+
 class ZELNotification {
 public:
     // Schemes compare case-sensitively: "QMSG" is an ordinary navigation.

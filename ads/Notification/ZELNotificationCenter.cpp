@@ -18,21 +18,9 @@ ZELNotificationCenter& ZELNotificationCenter::defaultCenter() {
 
 ZELNotificationCenter::ZELNotificationCenter(platform::NotificationCenter& center) : center_(center) {}
 
-ZELNotificationCenter::~ZELNotificationCenter() {
-    if (platform::hasBackend()) {
-        platform::RunLoop::main().cancelPerformRequests(this);
-    }
-}
-
-void ZELNotificationCenter::addObserver(const void* observer, const std::string& name, const void* sender,
-                                        platform::NotificationCenter::Callback callback) {
-    center_.addObserver(observer, name, sender, std::move(callback));
-}
-
-void ZELNotificationCenter::removeObserver(const void* observer) { center_.removeObserver(observer); }
-
-void ZELNotificationCenter::removeObserver(const void* observer, const std::string& name, const void* sender) {
-    center_.removeObserver(observer, name, sender);
+platform::Observation ZELNotificationCenter::observe(const std::string& name, const void* sender,
+                                                     platform::NotificationCenter::Callback callback) {
+    return center_.observe(name, sender, std::move(callback));
 }
 
 void ZELNotificationCenter::postNotificationFromURL(const URL& url, const void* sender) {
@@ -44,24 +32,18 @@ void ZELNotificationCenter::postNotificationFromURL(const URL& url, const void* 
     center_.post(message->name(), sender, userInfo);
 }
 
-void ZELNotificationCenter::postNotificationFromURL(const URL& url, const void* sender, double delay) {
-    // Aimed at this center, so that destroying it drops what is still pending.
-    platform::RunLoop::main().performAfterDelay(this, delay, [this, url, sender] {
-        postNotificationFromURL(url, sender);
-    });
-}
-
 void ZELNotificationCenter::postNotificationFromURL(const URL& url, std::weak_ptr<const void> sender, double delay) {
     // An empty pointer means "no sender"; one that has expired means "gone".
     const std::weak_ptr<const void> empty;
     const bool hadSender = sender.owner_before(empty) || empty.owner_before(sender);
-    platform::RunLoop::main().performAfterDelay(this, delay, [this, url, sender = std::move(sender), hadSender] {
-        std::shared_ptr<const void> alive = sender.lock();
-        if (hadSender && !alive) {
-            return;
-        }
-        postNotificationFromURL(url, alive.get());
-    });
+    platform::RunLoop::main().postTask(
+        weakFactory_.getWeakPtr(),
+        [url, sender = std::move(sender), hadSender](ZELNotificationCenter& center) {
+            std::shared_ptr<const void> alive = sender.lock();
+            if (hadSender && !alive) return;
+            center.postNotificationFromURL(url, alive.get());
+        },
+        delay);
 }
 
 std::string ZELNotificationCenter::scriptForJSNotification(const std::string& name,

@@ -11,6 +11,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/URL.h"
 #include "platform/Value.h"
+#include "platform/WeakPtr.h"
 
 namespace platform {
 class WebView;
@@ -22,28 +23,23 @@ public:
     static ZELNotificationCenter& defaultCenter();
 
     explicit ZELNotificationCenter(platform::NotificationCenter& center);
-    // Pending delayed postings of this center are dropped.
-    ~ZELNotificationCenter();
     ZELNotificationCenter(const ZELNotificationCenter&) = delete;
     ZELNotificationCenter& operator=(const ZELNotificationCenter&) = delete;
 
     platform::NotificationCenter& center() const { return center_; }
 
     // Observers name the message and, as sender, the web view whose messages
-    // they want (null: any sender).
-    void addObserver(const void* observer, const std::string& name, const void* sender,
-                     platform::NotificationCenter::Callback callback);
-    void removeObserver(const void* observer);
-    void removeObserver(const void* observer, const std::string& name, const void* sender);
+    // they want (null: any sender); they hear it until the observation ends.
+    [[nodiscard]] platform::Observation observe(const std::string& name, const void* sender,
+                                                platform::NotificationCenter::Callback callback);
 
     // Posts the URL's message (name, the sender's identity, the parameters as
     // user info); nothing when the URL carries no message.
     void postNotificationFromURL(const platform::URL& url, const void* sender);
-    // The same after the delay on the main run loop (0: its next turn). The
-    // sender travels as an identity only and is never dereferenced.
-    void postNotificationFromURL(const platform::URL& url, const void* sender, double delay);
-    // As above, but dropped when the sender is gone by then, so a message from
-    // a destroyed web view never reaches an object now living at its address.
+    // The same after the delay on the main run loop (0: its next turn),
+    // dropped when the sender is gone by then, so a message from a destroyed
+    // web view never reaches an object now living at its address. An empty
+    // sender posts with no sender.
     void postNotificationFromURL(const platform::URL& url, std::weak_ptr<const void> sender, double delay);
 
     // Evaluates "RUMA_ReceiveMessage('name', <payload as JSON>);" in the web
@@ -56,4 +52,6 @@ public:
 
 private:
     platform::NotificationCenter& center_;
+    // Delayed postings die with the center.
+    platform::WeakPtrFactory<ZELNotificationCenter> weakFactory_{this};
 };

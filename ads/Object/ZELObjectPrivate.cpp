@@ -2,8 +2,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 #include "Delegate/ZELDelegateManager.h"
+#include "Notification/ZELNotification.h"
+#include "ViewController/ZELFullScreenAdScreen.h"
 #include "Notification/ZELNotificationCenter.h"
 #include "Object/ZELPreparedBuildPage.h"
 #include "Utility/ZELServerAddresses.h"
@@ -134,12 +137,9 @@ void ZELObjectPrivate::setUp() {
     webView_->setHidden(true);
     webViewDelegate_ = ZELBannerWebViewDelegate::initWithObjectPrivate(shared_from_this());
 
-    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
-    auto observe = [this, weakSelf](const char* name, void (ZELObjectPrivate::*action)()) {
-        platform::NotificationCenter::defaultCenter().addObserver(this, name, nullptr,
-                                                                  [weakSelf, action](const platform::Notification&) {
-                                                                      if (auto self = weakSelf.lock()) ((*self).*action)();
-                                                                  });
+    auto observe = [this](const char* name, void (ZELObjectPrivate::*action)()) {
+        applicationObservations_.push_back(platform::NotificationCenter::defaultCenter().observe(
+            name, nullptr, [this, action](const platform::Notification&) { (this->*action)(); }));
     };
     if (ZELIdentifierUtilities::isOSAtLeast(4, 0, 0)) {
         observe(platform::kApplicationDidEnterBackgroundNotification, &ZELObjectPrivate::deactivateReloadTimer);
@@ -148,47 +148,38 @@ void ZELObjectPrivate::setUp() {
         observe(platform::kApplicationWillResignActiveNotification, &ZELObjectPrivate::deactivateReloadTimer);
         observe(platform::kApplicationDidBecomeActiveNotification, &ZELObjectPrivate::activateReloadTimer);
     }
-    observe("ZELViewControllerWillPresentFullScreen", &ZELObjectPrivate::deactivateReloadTimer);
-    observe("ZELViewControllerDidRelinquishFullScreen", &ZELObjectPrivate::activateReloadTimer);
+    observe(ZELViewControllerWillPresentFullScreen, &ZELObjectPrivate::adWillPresentFullScreen);
+    observe(ZELViewControllerDidRelinquishFullScreen, &ZELObjectPrivate::adDidRelinquishFullScreen);
 }
 
 void ZELObjectPrivate::registerForLaunchNotification() {
-    static bool registered = false;
-    if (registered) return;
-    registered = true;
-    static const char token = 0;
-    platform::NotificationCenter::defaultCenter().addObserver(
-        &token, platform::kApplicationDidFinishLaunchingNotification, nullptr, [](const platform::Notification&) {
+    // One observation for the process, until the launch has been announced.
+    static platform::Observation* launch = nullptr;
+    if (launch || didAppFinishLaunching) return;
+    launch = new platform::Observation(platform::NotificationCenter::defaultCenter().observe(
+        platform::kApplicationDidFinishLaunchingNotification, nullptr, [](const platform::Notification&) {
             didAppFinishLaunching = true;
-            platform::NotificationCenter::defaultCenter().removeObserver(&token);
-        });
+            delete std::exchange(launch, nullptr);
+        }));
+}
+
+void ZELObjectPrivate::resetProcessState() {
+    ZELStatistics::releaseSharedStatistics();
+    didAppFinishLaunching = false;
+    ZELPreparedBuildPage::discard();
+    registerForLaunchNotification();
 }
 
 ZELObjectPrivate::~ZELObjectPrivate() {
-    platform::NotificationCenter::defaultCenter().removeObserver(this);
-    platform::RunLoop::main().cancelPerformRequests(this);
-    if (buildAdURLWatchdog_) buildAdURLWatchdog_->invalidate();
-    if (reloadTimer_) reloadTimer_->invalidate();
+    // The ad web view sits in the banner's view tree: take it out, blank.
     if (webView_) {
         webView_->setDelegate({});
         webView_->loadHTMLString("", std::nullopt);
         webView_->removeFromSuperview();
-        webView_.reset();
     }
-    webViewDelegate_.reset();
     resetBuildAdWebView();
-    if (buildAdJS_) {
-        buildAdJS_->setDelegate({});
-        buildAdJS_->cancel();
-        buildAdJS_.reset();
-    }
-    if (adHTML_) {
-        adHTML_->setDelegate({});
-        adHTML_->invalidate();
-        adHTML_.reset();
-    }
-    for (const auto& tracker : trackers_) tracker->reset();
-    trackers_.clear();
+    // The markup of an ad nobody shows any more is not worth keeping.
+    if (adHTML_) adHTML_->invalidate();
     // The page made ready ahead serves banners; with none left it goes too.
     if (--liveControllers == 0) ZELPreparedBuildPage::discard();
 }
@@ -213,8 +204,6 @@ bool ZELObjectPrivate::isMakingRequest() const {
         default: return false;
     }
 }
-
-bool ZELObjectPrivate::isReloadTimerScheduled() const { return reloadTimer_ && reloadTimer_->isValid(); }
 
 // Loading.
 
@@ -257,12 +246,13 @@ void ZELObjectPrivate::loadPrivateRequest(const std::shared_ptr<ZELRequestPrivat
 }
 
 void ZELObjectPrivate::reloadCurrentRequest() {
-    reloadTimer_.reset();
+    reloadTimer_.stop();
     loadPrivateRequest(request_, true);
 }
 
 void ZELObjectPrivate::cancelPendingActions() {
-    platform::RunLoop::main().cancelPerformRequests(this);
+    prepareNextPage_.stop();
+    trackerCleanup_.stop();
     resetReloadTimer();
 }
 
@@ -271,9 +261,21 @@ void ZELObjectPrivate::changeState(int state) {
     state_ = state;
     if (state == kZELStateShown) {
         if (webView_) webView_->setTouched(false);
+        refusalLogged_ = false;
         timeLastLoaded_ = ZELTiming::counter();
     }
     if (state == kZELStateShown || state == kZELStateFailed) prepareNextBuildPage();
+}
+
+bool ZELObjectPrivate::mayOpenForUser() {
+    if (webView_ && webView_->touched()) return true;
+    // Ad markup comes from outside: without a tap it may not put a screen over
+    // the application or send the user elsewhere.
+    if (!refusalLogged_) {
+        refusalLogged_ = true;
+        platform::log("<Nimbra> The ad asked to open something without being tapped; refused.");
+    }
+    return false;
 }
 
 bool ZELObjectPrivate::isAppActive() const {
@@ -347,16 +349,15 @@ void ZELObjectPrivate::buildAdUrl() {
 
     if (auto page = ZELPreparedBuildPage::take(*script, baseURL)) {
         setupBuildAdWebView(std::move(*page));
-        std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
         const unsigned long build = buildCount_;
-        buildAdWebView_->evaluateJavaScript(call, [weakSelf, build, script = *script, call,
-                                                   baseURL](std::optional<std::string> result) {
-            auto self = weakSelf.lock();
-            if (result || !self || self->buildCount_ != build || self->state_ != kZELStateBuildingAdURL) return;
-            // The prepared page could not run the call (its process may have
-            // ended): build in a fresh page instead.
-            self->buildInFreshPage(script, call, baseURL);
-        });
+        buildAdWebView_->evaluateJavaScript(
+            call, platform::bindWeak(weakFactory_.getWeakPtr(), [build, script = *script, call, baseURL](
+                                                                   ZELObjectPrivate& self, std::optional<std::string> result) {
+                if (result || self.buildCount_ != build || self.state_ != kZELStateBuildingAdURL) return;
+                // The prepared page could not run the call (its process may
+                // have ended): build in a fresh page instead.
+                self.buildInFreshPage(script, call, baseURL);
+            }));
         return;
     }
     buildInFreshPage(*script, call, baseURL);
@@ -371,11 +372,9 @@ void ZELObjectPrivate::buildInFreshPage(const std::string& script, const std::st
 void ZELObjectPrivate::prepareNextBuildPage() {
     // After the load, not during it: loading the page would hold up the ad's
     // own page in the shared web process.
-    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
-    platform::RunLoop::main().performAfterDelay(this, 0, [weakSelf] {
-        auto self = weakSelf.lock();
-        if (!self || !self->buildAdJS_ || self->isMakingRequest()) return;
-        auto script = self->buildAdJS_->content();
+    prepareNextPage_.start(0, [this] {
+        if (!buildAdJS_ || isMakingRequest()) return;
+        auto script = buildAdJS_->content();
         if (script && !script->empty()) ZELPreparedBuildPage::prepare(*script, ZELServerAddresses::adServerRootURL());
     });
 }
@@ -406,50 +405,38 @@ void ZELObjectPrivate::setupBuildAdWebView(ZELPreparedBuildPage::Page page) {
     buildAdWebViewDelegate_ = std::move(page.delegate);
     buildAdWebView_ = std::move(page.webView);
 
-    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
-    auto& center = ZELNotificationCenter::defaultCenter();
-    const void* sender = buildAdWebView_.get();
-    center.addObserver(this, "loadAdURL", sender, [weakSelf](const platform::Notification& n) {
-        if (auto self = weakSelf.lock()) self->loadAdURL(n);
-    });
-    center.addObserver(this, "invalidRequest", sender, [weakSelf](const platform::Notification& n) {
-        if (auto self = weakSelf.lock()) self->invalidRequest(n);
-    });
-    center.addObserver(this, "unableToServe", sender, [weakSelf](const platform::Notification& n) {
-        if (auto self = weakSelf.lock()) self->unableToServe(n);
-    });
+    // The page's answers, from this page only.
+    auto observe = [this](const char* message, void (ZELObjectPrivate::*handler)(const platform::Notification&)) {
+        buildPageObservations_.push_back(ZELNotificationCenter::defaultCenter().observe(
+            message, static_cast<const platform::View*>(buildAdWebView_.get()), [this, handler](const platform::Notification& n) { (this->*handler)(n); }));
+    };
+    observe(kZELMessageLoadAdURL, &ZELObjectPrivate::loadAdURL);
+    observe(kZELMessageInvalidRequest, &ZELObjectPrivate::invalidRequest);
+    observe(kZELMessageUnableToServe, &ZELObjectPrivate::unableToServe);
 
     // A page whose load failed or whose process ended will never answer.
     const unsigned long build = buildCount_;
-    buildAdWebViewDelegate_->setPageLostHandler([weakSelf, build] {
-        auto self = weakSelf.lock();
-        if (!self || self->buildCount_ != build || self->state_ != kZELStateBuildingAdURL) return;
-        self->resetBuildAdWebView();
+    buildAdWebViewDelegate_->setPageLostHandler(platform::bindWeak(weakFactory_.getWeakPtr(), [build](ZELObjectPrivate& self) {
+        if (self.buildCount_ != build || self.state_ != kZELStateBuildingAdURL) return;
+        self.resetBuildAdWebView();
         platform::log("<Nimbra> The page building the ad request was lost.");
-        self->scriptFailed(ZELErrorNetworkError);
-    });
+        self.scriptFailed(ZELErrorNetworkError);
+    }));
 
     // A script that never answers (or throws) would keep the banner building
     // forever; give the page a limit.
-    buildAdURLWatchdog_ = platform::RunLoop::main().scheduleTimer(
-        kBuildAdURLTimeout, false, [weakSelf](platform::Timer&) {
-            auto self = weakSelf.lock();
-            if (!self || self->state_ != kZELStateBuildingAdURL || !self->buildAdWebView_) return;
-            self->resetBuildAdWebView();
-            platform::log("<Nimbra> The ad request could not be built in time.");
-            self->scriptFailed(ZELErrorTimeout);
-        });
+    buildAdURLWatchdog_.start(kBuildAdURLTimeout, [this] {
+        if (state_ != kZELStateBuildingAdURL || !buildAdWebView_) return;
+        resetBuildAdWebView();
+        platform::log("<Nimbra> The ad request could not be built in time.");
+        scriptFailed(ZELErrorTimeout);
+    });
 }
 
 void ZELObjectPrivate::resetBuildAdWebView() {
-    if (buildAdURLWatchdog_) {
-        buildAdURLWatchdog_->invalidate();
-        buildAdURLWatchdog_.reset();
-    }
+    buildAdURLWatchdog_.stop();
+    buildPageObservations_.clear();
     if (!buildAdWebView_ && !buildAdWebViewDelegate_) return;
-    ZELNotificationCenter::defaultCenter().removeObserver(this, "loadAdURL", buildAdWebView_.get());
-    ZELNotificationCenter::defaultCenter().removeObserver(this, "invalidRequest", buildAdWebView_.get());
-    ZELNotificationCenter::defaultCenter().removeObserver(this, "unableToServe", buildAdWebView_.get());
     if (buildAdWebViewDelegate_) buildAdWebViewDelegate_->setPageLostHandler({});
     if (buildAdWebView_) {
         buildAdWebView_->setDelegate({});
@@ -605,7 +592,7 @@ void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
     auto value = [&file](const char* name) { return headerValue(&file, name); };
     pendingTrackingURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingTrackingURLs_), value("X-Ruma-Tracking-Urls"));
     pendingClickURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingClickURLs_), value("X-Ruma-Click-Tracking-Urls"));
-    int orientation = ZELOrientationFromString(value("X-Ruma-Orientation"));
+    const ZELOrientationSetting orientation = ZELOrientationFromString(value("X-Ruma-Orientation"));
     if (orientation != kZELOrientationUnset) supportedOrientations_ = orientation;
     if (auto timeout = value("X-Ruma-Interstitial-Timeout"); timeout && !timeout->empty()) {
         platform::UserDefaults::standard().setFloat(static_cast<float>(floatValueOfText(*timeout)), "applicationTimeout");
@@ -636,7 +623,7 @@ std::optional<std::vector<platform::URL>> ZELObjectPrivate::createOrReuseArrayOf
 
 void ZELObjectPrivate::trackURLs(const std::vector<platform::URL>& urls) {
     for (const auto& url : urls) {
-        auto tracker = std::make_shared<ZELClickTracker>(weak_from_this());
+        auto tracker = ZELClickTracker::create(weak_from_this());
         trackers_.insert(tracker);
         tracker->trackURL(url);
     }
@@ -653,11 +640,8 @@ void ZELObjectPrivate::cleanupTrackers() {
 }
 
 void ZELObjectPrivate::trackerDidRedirect(ZELClickTracker&, const std::optional<platform::URL>&) {
-    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
     // Never remove a tracker inside its own callback.
-    platform::RunLoop::main().performAfterDelay(this, 0, [weakSelf] {
-        if (auto self = weakSelf.lock()) self->cleanupTrackers();
-    });
+    if (!trackerCleanup_.isRunning()) trackerCleanup_.start(0, [this] { cleanupTrackers(); });
 }
 
 void ZELObjectPrivate::trackerDidFailWithError(ZELClickTracker& tracker, const std::optional<platform::Error>&) {
@@ -692,17 +676,25 @@ void ZELObjectPrivate::scheduleReloadTimer(double seconds) {
     resetReloadTimer();
     // A negative interval would reload back to back without end: no timer.
     if (seconds == 0 || !(seconds > 0)) return;
-    std::weak_ptr<ZELObjectPrivate> weakSelf = weak_from_this();
-    reloadTimer_ = platform::RunLoop::main().scheduleTimer(seconds, false, [weakSelf](platform::Timer&) {
-        if (auto self = weakSelf.lock()) self->reloadCurrentRequest();
-    });
     reloadSeconds_ = seconds;
+    // Under an ad screen the banner waits; the screen's going starts it.
+    if (fullScreenCovers_ > 0) return;
+    reloadTimer_.start(seconds, [this] { reloadCurrentRequest(); });
 }
 
-void ZELObjectPrivate::resetReloadTimer() {
-    if (reloadTimer_) reloadTimer_->invalidate();
-    reloadTimer_.reset();
+// Screens can stack (one ad screen opening another): the banner reloads again
+// only once the last of them is gone.
+void ZELObjectPrivate::adWillPresentFullScreen() {
+    ++fullScreenCovers_;
+    deactivateReloadTimer();
 }
+
+void ZELObjectPrivate::adDidRelinquishFullScreen() {
+    if (fullScreenCovers_ > 0) --fullScreenCovers_;
+    if (fullScreenCovers_ == 0) activateReloadTimer();
+}
+
+void ZELObjectPrivate::resetReloadTimer() { reloadTimer_.stop(); }
 
 void ZELObjectPrivate::deactivateReloadTimer() { resetReloadTimer(); }
 

@@ -15,11 +15,13 @@
 #include "Network/ZELClickTracker.h"
 #include "Object/ZELPreparedBuildPage.h"
 #include "Utility/ZELPrivateUtilities.h"
+#include "ViewController/ZELOrientationSetting.h"
 #include "platform/Geometry.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/URL.h"
 #include "platform/Value.h"
+#include "platform/WeakPtr.h"
 
 namespace platform {
 class View;
@@ -57,6 +59,10 @@ public:
 
     static std::shared_ptr<ZELObjectPrivate> initWithView(platform::View& view);
     static std::shared_ptr<ZELObjectPrivate> initWithFrame(const platform::Rect& frame);
+    // Forgets what the process has learnt so far (the launch announced, the
+    // request page made ready ahead, the shared statistics, saved first),
+    // for a test that starts afresh.
+    static void resetProcessState();
     ~ZELObjectPrivate() override;
     ZELObjectPrivate(const ZELObjectPrivate&) = delete;
     ZELObjectPrivate& operator=(const ZELObjectPrivate&) = delete;
@@ -76,15 +82,18 @@ public:
     int state() const { return state_; }
     double timeLastLoaded() const { return timeLastLoaded_; }
     bool hasAutoRefreshed() const { return hasAutoRefreshed_; }
-    int supportedOrientations() const { return supportedOrientations_; }
+    ZELOrientationSetting supportedOrientations() const { return supportedOrientations_; }
     double reloadSeconds() const { return reloadSeconds_; }
-    bool isReloadTimerScheduled() const;
+    bool isReloadTimerScheduled() const { return reloadTimer_.isRunning(); }
     const std::shared_ptr<ZELCachedFile>& adHTML() const { return adHTML_; }
     std::optional<std::string> adHTMLString() const;
     std::optional<platform::URL> adHTMLBaseURL() const;
     std::vector<platform::URL> pendingTrackingURLs() const { return pendingTrackingURLs_.value_or(std::vector<platform::URL>()); }
     std::vector<platform::URL> pendingClickURLs() const { return pendingClickURLs_.value_or(std::vector<platform::URL>()); }
     bool isMakingRequest() const;
+    // Whether the ad may open a screen or leave the application: only after a
+    // tap on the ad shown now. A refusal is logged once per ad.
+    bool mayOpenForUser();
     const std::shared_ptr<platform::WebView>& buildAdWebView() const { return buildAdWebView_; }
     size_t trackerCount() const { return trackers_.size(); }
 
@@ -128,6 +137,8 @@ public:
     void scheduleReloadTimer(double seconds);
     void activateReloadTimer();
     void deactivateReloadTimer();
+    void adWillPresentFullScreen();
+    void adDidRelinquishFullScreen();
     void resetReloadTimer();
 
     // Cached-file delegate.
@@ -170,11 +181,18 @@ private:
     std::set<std::shared_ptr<ZELClickTracker>> trackers_;
     std::optional<std::vector<platform::URL>> pendingTrackingURLs_;
     std::optional<std::vector<platform::URL>> pendingClickURLs_;
-    std::shared_ptr<platform::Timer> reloadTimer_;
+    platform::OneShotTimer reloadTimer_;
     double reloadSeconds_ = 0;
     bool hasAutoRefreshed_ = false;
-    int supportedOrientations_ = 1;
-    std::shared_ptr<platform::Timer> buildAdURLWatchdog_;
+    ZELOrientationSetting supportedOrientations_ = kZELOrientationAny;
+    platform::OneShotTimer buildAdURLWatchdog_;
+    platform::OneShotTimer prepareNextPage_;
+    platform::OneShotTimer trackerCleanup_;
+    std::vector<platform::Observation> applicationObservations_;
+    std::vector<platform::Observation> buildPageObservations_;
     unsigned long buildCount_ = 0;  // hidden pages set up so far
+    int fullScreenCovers_ = 0;      // ad screens up over the application
+    bool refusalLogged_ = false;    // for the ad shown now
     platform::Rect initialFrame_;
+    platform::WeakPtrFactory<ZELObjectPrivate> weakFactory_{this};
 };

@@ -1,13 +1,12 @@
 #pragma once
-// Sends what an ad asks to open where it belongs. The destinations (in-app
-// browser, web-app screen, mail composer, other applications) arrive with the
-// full-screen screens; until then the opener takes the calls and keeps the
-// context it is given.
+// Sends what an ad asks to open where it belongs: the in-app browser, the
+// web-app screen, the mail composer or another application.
 
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "ViewController/ZELOrientationSetting.h"
 #include "platform/URL.h"
 
 namespace platform {
@@ -20,8 +19,6 @@ class ZELObjectPrivate;
 
 class ZELOpener {
 public:
-    enum Orientation : int { kOrientationAny = 1, kOrientationPortrait = 2, kOrientationLandscape = 3 };
-
     const std::shared_ptr<ZELDelegateManager>& delegateManager() const { return delegateManager_; }
     void setDelegateManager(std::shared_ptr<ZELDelegateManager> manager) { delegateManager_ = std::move(manager); }
     std::shared_ptr<platform::ViewController> viewController() const { return viewController_.lock(); }
@@ -30,28 +27,32 @@ public:
     }
     const std::optional<platform::URL>& referringURL() const { return referringURL_; }
     void setReferringURL(std::optional<platform::URL> url) { referringURL_ = std::move(url); }
+    // The ad web view the opened screens come from (handed to them).
     std::shared_ptr<platform::WebView> openingWebView() const { return openingWebView_.lock(); }
     void setOpeningWebView(std::weak_ptr<platform::WebView> webView) { openingWebView_ = std::move(webView); }
+    // Set for a banner's opener only: the ad whose clicks it reports.
     std::shared_ptr<ZELObjectPrivate> adController() const { return adController_.lock(); }
     void setAdController(std::weak_ptr<ZELObjectPrivate> controller) { adController_ = std::move(controller); }
 
     void openNotification(const ZELNotification& notification);
-    void openBrowserToURL(const std::optional<platform::URL>& url, int supportedOrientations);
-    void openWebApp(const std::optional<platform::URL>& url, int supportedOrientations);
-    void openWebAppWithHTML(const std::optional<std::string>& html, int supportedOrientations);
+    void openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
+    void openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
+    void openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations);
     void openApp(const std::optional<platform::URL>& url);
     void openEmailComposer(const std::optional<platform::URL>& url);
     void didOpen();
 
-    // What the last call asked for; lets the application shell and tests see
-    // the opener was reached while the destinations are not there yet.
-    const std::string& lastRequest() const { return lastRequest_; }
+    // The orientation an "open" message asks for: "p" portrait, "l" landscape,
+    // anything else any.
+    static ZELOrientationSetting orientationFromCode(const std::optional<std::string>& code);
 
 private:
+    // A banner's ad opens nothing the user did not ask for with a tap.
+    bool mayOpenFromAd() const;
+
     std::shared_ptr<ZELDelegateManager> delegateManager_;
     std::weak_ptr<platform::ViewController> viewController_;
     std::optional<platform::URL> referringURL_;
     std::weak_ptr<platform::WebView> openingWebView_;
     std::weak_ptr<ZELObjectPrivate> adController_;
-    std::string lastRequest_;
 };

@@ -249,3 +249,13 @@ void ZELStatistics::synchronize() {
     statistics_->synchronize();
     timingMgr_->synchronize();
 }
+
+void ZELStatistics::landingPageDidStartLoad() {
+    if (!timingNamed("plpl")) startTimingNamed("plpl");
+}
+
+void ZELStatistics::landingPageDidFinishLoad() {
+    if (timingNamed("plpd")) return;
+    endTimingNamed("plpl");
+    startTimingNamed("plpd");
+}

@@ -75,6 +75,11 @@ public:
     int32_t adRequestCount() const;
     void setAdRequestCount(int32_t count);
 
+    // The landing page of a click, as both ad screens measure it: the first
+    // load start starts "plpl"; the first finish ends it and starts "plpd".
+    void landingPageDidStartLoad();
+    void landingPageDidFinishLoad();
+
     void startTimingNamed(const std::string& name);
     void endTimingNamed(const std::string& name);
     void removeTimingNamed(const std::string& name);

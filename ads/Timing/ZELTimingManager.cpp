@@ -4,19 +4,15 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 
-ZELTimingManager::ZELTimingManager(std::string identifier)
-    : identifier_(std::move(identifier)), self_(std::make_shared<ZELTimingManager*>(this)) {
+ZELTimingManager::ZELTimingManager(std::string identifier) : identifier_(std::move(identifier)) {
     loadPersistentTimings();
-    std::weak_ptr<ZELTimingManager*> self = self_;
-    platform::NotificationCenter::defaultCenter().addObserver(
-        this, platform::kApplicationWillTerminateNotification, nullptr, [self](const platform::Notification&) {
-            if (auto alive = self.lock(); alive && *alive) (*alive)->savePersistentTimings();
-        });
+    termination_ = platform::NotificationCenter::defaultCenter().observe(
+        platform::kApplicationWillTerminateNotification, nullptr,
+        [this](const platform::Notification&) { savePersistentTimings(); });
 }
 
 ZELTimingManager::~ZELTimingManager() {
-    platform::NotificationCenter::defaultCenter().removeObserver(this);
-    *self_ = nullptr;
+    termination_.reset();
     // A process-wide manager may outlive the backend at exit; then there is
     // no store left to write to.
     if (platform::hasBackend()) savePersistentTimings();

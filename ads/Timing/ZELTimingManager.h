@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Timing/ZELTiming.h"
+#include "platform/NotificationCenter.h"
 
 class ZELTimingManager {
 public:
@@ -42,7 +43,5 @@ public:
 private:
     std::string identifier_;
     std::map<std::string, std::shared_ptr<ZELTiming>> timings_;
-    // Shared with the termination observer; cleared by the destructor so a
-    // notice already on its way finds no manager.
-    std::shared_ptr<ZELTimingManager*> self_;
+    platform::Observation termination_;
 };

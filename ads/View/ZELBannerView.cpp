@@ -5,7 +5,6 @@
 #include "Request/ZELRequestError.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Utility/ZELPrivateUtilities.h"
-#include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 #include "platform/ViewController.h"
 #include "View/ZELWebView.h"
@@ -27,7 +26,6 @@ void ZELBannerView::commonInitializer() {
 
 ZELBannerView::~ZELBannerView() {
     if (auto controller = getPrivate()) controller->cancelPendingActions();
-    platform::NotificationCenter::defaultCenter().removeObserver(this);
     ZELPrivateUtilities::removePrivateObjectForKey(this);
 }
 

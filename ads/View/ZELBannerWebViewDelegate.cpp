@@ -29,6 +29,14 @@ ZELBannerWebViewDelegate::~ZELBannerWebViewDelegate() {
     if (auto webView = webView_.lock(); webView && !webView->delegate()) webView->setDelegate({});
 }
 
+std::shared_ptr<ZELObjectPrivate> ZELBannerWebViewDelegate::controllerForThisTurn() const {
+    auto controller = private_.lock();
+    // The application may release the banner from a callback we cause; the
+    // controller, and the web view calling us, must not go under our feet.
+    if (controller) platform::RunLoop::main().keepAliveUntilNextTurn(controller);
+    return controller;
+}
+
 bool ZELBannerWebViewDelegate::isClick(platform::NavigationType type) const {
     auto controller = private_.lock();
     if (!controller || controller->state() != kZELStateShown) return false;
@@ -40,9 +48,8 @@ bool ZELBannerWebViewDelegate::isClick(platform::NavigationType type) const {
 bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& webView,
                                                                  const platform::URLRequest& request,
                                                                  platform::NavigationType type) {
-    auto controller = private_.lock();
+    auto controller = controllerForThisTurn();
     if (!controller) return false;
-    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
     setViewController(controller->rootViewController());
     opener().setDelegateManager(controller->delegateManager());
     opener().setViewController(controller->rootViewController());
@@ -54,7 +61,7 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
     auto current = webView.request();
     opener().setReferringURL(current ? std::optional<platform::URL>(current->url) : std::nullopt);
     if (clickURL && platform::toLowerASCII(clickURL->scheme()).rfind("http", 0) == 0) {
-        int orientations = controller->supportedOrientations();
+        const ZELOrientationSetting orientations = controller->supportedOrientations();
         if (!controller->pendingClickURLs().empty()) {
             opener().openWebApp(clickURL, orientations);
         } else {
@@ -66,9 +73,8 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
 
 void ZELBannerWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) {
     ZELWebViewDelegate::webViewDidFinishLoad(webView);
-    auto controller = private_.lock();
+    auto controller = controllerForThisTurn();
     if (!controller || controller->state() != kZELStateRendering) return;
-    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
     controller->changeState(kZELStateShown);
     webView.setHidden(false);
     controller->delegateManager()->didReceiveAd();
@@ -80,9 +86,8 @@ void ZELBannerWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) 
 
 void ZELBannerWebViewDelegate::webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) {
     ZELWebViewDelegate::webViewDidFailLoadWithError(webView, error);
-    auto controller = private_.lock();
+    auto controller = controllerForThisTurn();
     if (!controller || controller->state() == kZELStateShown) return;
-    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
     controller->changeState(kZELStateFailed);
     controller->delegateManager()->didFailToReceiveAdWithError(
         ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));
@@ -92,9 +97,8 @@ void ZELBannerWebViewDelegate::webViewWebProcessDidTerminate(platform::WebView& 
     ZELWebViewDelegate::webViewWebProcessDidTerminate(webView);
     // A load in flight has already failed; a shown ad is gone from the screen
     // and is reported lost once. The next load starts a new process.
-    auto controller = private_.lock();
+    auto controller = controllerForThisTurn();
     if (!controller || controller->state() != kZELStateShown) return;
-    platform::RunLoop::main().keepAliveUntilNextTurn(controller);
     controller->changeState(kZELStateFailed);
     webView.setHidden(true);
     controller->delegateManager()->didFailToReceiveAdWithError(

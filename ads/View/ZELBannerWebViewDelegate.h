@@ -29,6 +29,7 @@ public:
 
 private:
     ZELBannerWebViewDelegate() = default;
+    std::shared_ptr<ZELObjectPrivate> controllerForThisTurn() const;
     std::weak_ptr<ZELObjectPrivate> private_;
     std::weak_ptr<platform::WebView> webView_;
 };

@@ -44,11 +44,7 @@ std::vector<std::string> splitAtCommas(const std::string& text) {
 
 ZELWebViewDelegate::ZELWebViewDelegate() : opener_(std::make_unique<ZELOpener>()) {}
 
-ZELWebViewDelegate::~ZELWebViewDelegate() {
-    // Trackings in flight must stop reporting to us.
-    if (tracker_) tracker_->reset();
-    platform::RunLoop::main().cancelPerformRequests(this);
-}
+ZELWebViewDelegate::~ZELWebViewDelegate() = default;
 
 void ZELWebViewDelegate::loadedFirstPage(platform::WebView&) {}
 
@@ -77,6 +73,7 @@ bool ZELWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& we
 
     ZELNetworkUtilities::setUserAgentString(request.valueForHTTPHeaderField("User-Agent"));
     opener_->setViewController(viewController_);
+    opener_->setOpeningWebView(std::static_pointer_cast<platform::WebView>(webView.weak_from_this().lock()));
 
     platform::Dictionary action{{"u", platform::Value(url.absoluteString())}};
 
@@ -110,13 +107,13 @@ bool ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
     const auto& parameters = message->parameters();
     if (name == "click") {
         trackURLString(stringParameter(parameters, "u"), true);
-    } else if (name == "close") {
+    } else if (name == kZELMessageClose) {
         if (auto screen = std::dynamic_pointer_cast<ZELFullScreenAdScreen>(viewController())) screen->relinquishScreen();
     } else if (name == "httpTrack") {
         trackURLString(stringParameter(parameters, "u"), false);
     } else if (name == "log") {
         platform::log(stringParameter(parameters, "string").value_or(""));
-    } else if (name == "open") {
+    } else if (name == kZELMessageOpen) {
         opener_->openNotification(*message);
     } else if (name == "touch") {
         processTouchSignals(parameters.value_or(platform::Dictionary()));
@@ -130,15 +127,16 @@ bool ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
         auto script = stringParameter(parameters, "js").value_or("");
         // Never from inside the navigation decision: on a later turn, and only
         // while this delegate and the asking web view are still alive.
-        std::weak_ptr<ZELWebViewDelegate> weakSelf = weak_from_this();
         std::weak_ptr<platform::View> weakAsking = webView.weak_from_this();
-        platform::RunLoop::main().performAfterDelay(this, 0, [weakSelf, weakAsking, script] {
-            auto self = weakSelf.lock();
-            auto asking = std::dynamic_pointer_cast<platform::WebView>(weakAsking.lock());
-            if (self && asking) self->evaluateJavaScriptInOpener(script, *asking);
+        platform::RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weakAsking, script](ZELWebViewDelegate& self) {
+            if (auto asking = std::dynamic_pointer_cast<platform::WebView>(weakAsking.lock()))
+                self.evaluateJavaScriptInOpener(script, *asking);
         });
     } else {
-        ZELNotificationCenter::defaultCenter().postNotificationFromURL(url, &webView, 0.0);
+        // The sender travels weakly: a message from a web view destroyed
+        // meanwhile must not reach observers of a new one at its address.
+        ZELNotificationCenter::defaultCenter().postNotificationFromURL(
+            url, std::weak_ptr<const void>(webView.weak_from_this()), 0.0);
     }
     return true;
 }
@@ -162,7 +160,7 @@ void ZELWebViewDelegate::processCanOpenURLs(const std::vector<std::string>& urls
 }
 
 void ZELWebViewDelegate::trackURLString(const std::optional<std::string>& urlString, bool appendSpamSignals) {
-    if (!tracker_) tracker_ = std::make_shared<ZELClickTracker>();
+    if (!tracker_) tracker_ = ZELClickTracker::create();
     // A message without "u" has nothing to track.
     if (!urlString) return;
     auto url = platform::URL::parse(*urlString);

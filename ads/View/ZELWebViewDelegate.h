@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Value.h"
+#include "platform/WeakPtr.h"
 #include "platform/WebView.h"
 
 namespace platform {
@@ -21,8 +22,7 @@ class ZELOpener;
 // Name of the notification posted for every navigation an ad web view sees.
 inline constexpr const char ZELWebViewDelegateDidReceiveWebAction[] = "didReceiveWebAction";
 
-class ZELWebViewDelegate : public platform::WebViewDelegate,
-                           public std::enable_shared_from_this<ZELWebViewDelegate> {
+class ZELWebViewDelegate : public platform::WebViewDelegate {
 public:
     ZELWebViewDelegate();
     ~ZELWebViewDelegate() override;
@@ -67,4 +67,5 @@ private:
     std::shared_ptr<ZELClickTracker> tracker_;
     std::weak_ptr<platform::ViewController> viewController_;
     std::weak_ptr<platform::WebView> openingWebView_;
+    platform::WeakPtrFactory<ZELWebViewDelegate> weakFactory_{this};
 };

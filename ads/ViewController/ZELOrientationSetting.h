@@ -1,10 +1,13 @@
 #pragma once
 // Orientation settings that the ad server and ad pages name in text.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
-enum ZELOrientationSetting : int {
+// The one orientation type of the component: the ad server's header, the
+// "o" of an open message and the full-screen screens all speak it.
+enum ZELOrientationSetting : int32_t {
     kZELOrientationUnset = 0,      // empty or unknown text
     kZELOrientationAny = 1,        // "any"
     kZELOrientationPortrait = 2,   // "portrait"
@@ -12,7 +15,7 @@ enum ZELOrientationSetting : int {
 };
 
 // Exact, case-sensitive comparison; anything else gives kZELOrientationUnset.
-inline int ZELOrientationFromString(const std::optional<std::string>& text) {
+inline ZELOrientationSetting ZELOrientationFromString(const std::optional<std::string>& text) {
     if (!text) return kZELOrientationUnset;
     if (*text == "any") return kZELOrientationAny;
     if (*text == "portrait") return kZELOrientationPortrait;

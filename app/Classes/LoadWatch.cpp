@@ -4,23 +4,12 @@
 
 namespace mensajes {
 
-LoadWatch::~LoadWatch() {
-    if (loadTimer_) loadTimer_->invalidate();
-    if (notLoadTimer_) notLoadTimer_->invalidate();
-}
-
 void LoadWatch::start(std::weak_ptr<platform::WebView> webView, std::weak_ptr<platform::ActivityIndicatorView> spinner) {
     webView_ = std::move(webView);
     spinner_ = std::move(spinner);
-    if (loadTimer_) return;
-    std::weak_ptr<int> alive = alive_;
-    auto& loop = platform::RunLoop::main();
-    loadTimer_ = loop.scheduleTimer(kInterval, true, [this, alive](platform::Timer&) {
-        if (!alive.expired()) checkLoad();
-    });
-    notLoadTimer_ = loop.scheduleTimer(kInterval, true, [this, alive](platform::Timer&) {
-        if (!alive.expired()) checkNotLoad();
-    });
+    if (loadTimer_.isRunning()) return;
+    loadTimer_.start(kInterval, [this] { checkLoad(); });
+    notLoadTimer_.start(kInterval, [this] { checkNotLoad(); });
 }
 
 void LoadWatch::checkLoad() {

@@ -15,7 +15,6 @@ namespace mensajes {
 class LoadWatch {
 public:
     explicit LoadWatch(bool drivesNetworkIndicator) : drivesNetworkIndicator_(drivesNetworkIndicator) {}
-    ~LoadWatch();
     LoadWatch(const LoadWatch&) = delete;
     LoadWatch& operator=(const LoadWatch&) = delete;
 
@@ -23,7 +22,7 @@ public:
     // point them at the given views (one pair per screen, however often it
     // appears).
     void start(std::weak_ptr<platform::WebView> webView, std::weak_ptr<platform::ActivityIndicatorView> spinner);
-    bool isScheduled() const { return loadTimer_ != nullptr; }
+    bool isScheduled() const { return loadTimer_.isRunning(); }
 
     void checkLoad();
     void checkNotLoad();
@@ -34,8 +33,8 @@ private:
     bool drivesNetworkIndicator_;
     std::weak_ptr<platform::WebView> webView_;
     std::weak_ptr<platform::ActivityIndicatorView> spinner_;
-    std::shared_ptr<platform::Timer> loadTimer_, notLoadTimer_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Members: they stop with the screen that owns the watch.
+    platform::RepeatingTimer loadTimer_, notLoadTimer_;
 };
 
 }  // namespace mensajes

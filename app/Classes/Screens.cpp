@@ -109,4 +109,3 @@ void AyudaViewController::viewDidLoad() {
     ViewController::viewDidLoad();
 }
 
-void AyudaViewController::viewDidUnload() { ViewController::viewDidUnload(); }

@@ -77,7 +77,6 @@ class AyudaViewController : public platform::ViewController {
 public:
     explicit AyudaViewController(std::string interfaceName = "AyudaView");
     void viewDidLoad() override;
-    void viewDidUnload() override;
 
     std::shared_ptr<platform::ScrollView> scrollview;
 

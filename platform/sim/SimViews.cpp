@@ -26,10 +26,7 @@ SimWebViewPeer::~SimWebViewPeer() { std::erase(engine_.live_, this); }
 SimWebViewPeer* SimWebViewPeer::of(const WebView& view) { return dynamic_cast<SimWebViewPeer*>(view.webPeer()); }
 
 void SimWebViewPeer::later(std::function<void(SimWebViewPeer&)> fn) {
-    std::weak_ptr<Token> alive = token_;
-    engine_.loop_.post(0, [this, alive, fn = std::move(fn)] {
-        if (alive.lock()) fn(*this);
-    });
+    engine_.loop_.post(0, platform::bindWeak(weakFactory_.getWeakPtr(), std::move(fn)));
 }
 
 bool SimWebViewPeer::offer(const URLRequest& request, NavigationType type) {
@@ -42,9 +39,9 @@ bool SimWebViewPeer::offer(const URLRequest& request, NavigationType type) {
 bool SimWebViewPeer::navigate(const URLRequest& original, NavigationType type, bool mainFrame) {
     URLRequest request = original;
     if (!request.valueForHTTPHeaderField("User-Agent")) request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
-    std::weak_ptr<Token> alive = token_;
+    const WeakPtr<SimWebViewPeer> alive = weakFactory_.getWeakPtr();
     const bool allowed = offer(request, type);
-    if (!alive.lock()) return allowed;
+    if (!alive) return allowed;
     if (allowed && mainFrame)
         startLoad(request, type, std::nullopt, type != NavigationType::BackForward && type != NavigationType::Reload);
     return allowed;
@@ -70,9 +67,9 @@ void SimWebViewPeer::interruptLoad() {
 void SimWebViewPeer::startLoad(const URLRequest& request, NavigationType type, std::optional<SimWebLoad> page,
                                bool newEntry) {
     (void)type;
-    std::weak_ptr<Token> alive = token_;
+    const WeakPtr<SimWebViewPeer> alive = weakFactory_.getWeakPtr();
     interruptLoad();
-    if (!alive.lock()) return;
+    if (!alive) return;
     loading_ = true;
     current_ = request;
     if (newEntry) {
@@ -86,7 +83,7 @@ void SimWebViewPeer::startLoad(const URLRequest& request, NavigationType type, s
         auto hold = view_.weak_from_this().lock();
         if (auto delegate = view_.delegate()) delegate->webViewDidStartLoad(view_);
     }
-    if (!alive.lock()) return;
+    if (!alive) return;
     SimWebLoad load = page ? *page : SimWebLoad{SimWebLoad::Kind::Request, request, {}, {}};
     later([load](SimWebViewPeer& p) {
         if (auto behaviour = p.engine_.behaviour_) behaviour(p, load);
@@ -115,10 +112,10 @@ bool SimWebViewPeer::failLoad(const Error& error) {
 }
 
 void SimWebViewPeer::endProcess() {
-    std::weak_ptr<Token> alive = token_;
+    const WeakPtr<SimWebViewPeer> alive = weakFactory_.getWeakPtr();
     auto hold = view_.weak_from_this().lock();
     failLoad(Error{kWebProcessErrorDomain, 1, "The page's process ended."});
-    if (!alive.lock()) return;
+    if (!alive) return;
     current_.reset();
     if (auto delegate = view_.delegate()) delegate->webViewWebProcessDidTerminate(view_);
 }
@@ -147,8 +144,8 @@ void SimWebViewPeer::loadRequest(const URLRequest& original) {
     ++asked_;
     later([request](SimWebViewPeer& p) {
         --p.asked_;
-        std::weak_ptr<Token> alive = p.token_;
-        if (p.offer(request, NavigationType::Other) && alive.lock())
+        const WeakPtr<SimWebViewPeer> alive = p.weakFactory_.getWeakPtr();
+        if (p.offer(request, NavigationType::Other) && alive)
             p.startLoad(request, NavigationType::Other, std::nullopt, true);
     });
 }
@@ -161,8 +158,8 @@ void SimWebViewPeer::loadHTMLString(const std::string& html, const std::optional
     ++asked_;
     later([load](SimWebViewPeer& p) {
         --p.asked_;
-        std::weak_ptr<Token> alive = p.token_;
-        if (p.offer(load.request, NavigationType::Other) && alive.lock())
+        const WeakPtr<SimWebViewPeer> alive = p.weakFactory_.getWeakPtr();
+        if (p.offer(load.request, NavigationType::Other) && alive)
             p.startLoad(load.request, NavigationType::Other, load, true);
     });
 }
@@ -172,10 +169,10 @@ void SimWebViewPeer::evaluateJavaScript(const std::string& script,
     scripts_.push_back(script);
     later([script, completion = std::move(completion)](SimWebViewPeer& p) {
         if (p.engine_.scriptBehaviour_) {
-            std::weak_ptr<Token> alive = p.token_;
+            const WeakPtr<SimWebViewPeer> alive = p.weakFactory_.getWeakPtr();
             auto behaviour = p.engine_.scriptBehaviour_;
             behaviour(p, script);
-            if (!alive.lock()) return;  // the behaviour destroyed the view
+            if (!alive) return;  // the behaviour destroyed the view
         }
         auto& responder = p.responder_ ? p.responder_ : p.engine_.responder_;
         std::optional<std::string> result = responder ? responder(script) : std::optional<std::string>("");
@@ -188,8 +185,8 @@ void SimWebViewPeer::historyMove(int by) {
         const long target = static_cast<long>(p.index_) + by;
         if (target < 0 || target >= static_cast<long>(p.history_.size())) return;
         const URLRequest request = p.history_[static_cast<size_t>(target)];
-        std::weak_ptr<Token> alive = p.token_;
-        if (!p.offer(request, NavigationType::BackForward) || !alive.lock()) return;
+        const WeakPtr<SimWebViewPeer> alive = p.weakFactory_.getWeakPtr();
+        if (!p.offer(request, NavigationType::BackForward) || !alive) return;
         p.index_ = static_cast<size_t>(target);
         p.startLoad(request, NavigationType::BackForward, std::nullopt, false);
     });
@@ -208,8 +205,8 @@ void SimWebViewPeer::reload() {
     later([](SimWebViewPeer& p) {
         if (!p.current_) return;
         const URLRequest request = *p.current_;
-        std::weak_ptr<Token> alive = p.token_;
-        if (p.offer(request, NavigationType::Reload) && alive.lock())
+        const WeakPtr<SimWebViewPeer> alive = p.weakFactory_.getWeakPtr();
+        if (p.offer(request, NavigationType::Reload) && alive)
             p.startLoad(request, NavigationType::Reload, std::nullopt, false);
     });
 }

@@ -160,9 +160,10 @@ TYPED_TEST_P(HttpContract, UnreachableServersLoopsAndOtherSchemesFail) {
 TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     auto& d = this->driver;
     const std::string pieces = d.serveInPieces("/pieces", {"a", "b", "c"});
-    // Before the first turn, and with the delegate already gone.
+    // Before the first turn, dropped there, and with the delegate already gone.
     auto c = this->start(this->requestFor(pieces));
     c->cancel();
+    platform::URLConnection::create(this->requestFor(pieces), this->recorder)->start();
     auto orphan = platform::URLConnection::create(this->requestFor(pieces),
                                                   std::make_shared<ConnectionRecorder>());
     orphan->start();

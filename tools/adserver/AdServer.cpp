@@ -115,7 +115,7 @@ std::string cutResponse(unsigned status, const std::string& contentType,
 }
 
 struct CutConnection {
-  GObjectPtr<GIOStream> stream;
+  GRef<GIOStream> stream;
   std::string bytes;
 };
 
@@ -137,10 +137,11 @@ AdServer::Reply textReply(unsigned status, std::string body) {
 
 AdServer::AdServer(ServerOptions options)
     : options_(std::move(options)),
-      server_(SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "nimbra-adserver", nullptr))),
+      server_(GRef<SoupServer>::adopt(
+          SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "nimbra-adserver", nullptr)))),
+      lastModified_(g_date_time_new_from_unix_utc(g_get_real_time() / G_USEC_PER_SEC)),
       random_(std::random_device{}()) {
-  lastModified_ = g_date_time_new_from_unix_utc(g_get_real_time() / G_USEC_PER_SEC);
-  GCharPtr text(soup_date_time_to_string(lastModified_, SOUP_DATE_HTTP));
+  platform::gtk::GCharPtr text(soup_date_time_to_string(lastModified_.get(), SOUP_DATE_HTTP));
   lastModifiedText_ = text ? text.get() : "";
   soup_server_add_handler(server_.get(), nullptr, &AdServer::onRequest, this, nullptr);
 }
@@ -154,22 +155,20 @@ AdServer::~AdServer() {
   soup_server_remove_handler(server_.get(), nullptr);
   soup_server_disconnect(server_.get());
   server_.reset();
-  g_date_time_unref(lastModified_);
 }
 
 std::optional<unsigned> AdServer::listen(std::string& error) {
-  GError* raw = nullptr;
-  if (!soup_server_listen_local(server_.get(), options_.port, SOUP_SERVER_LISTEN_IPV4_ONLY, &raw)) {
-    GErrorPtr failure(raw);
+  platform::gtk::GErrorPtr failure;
+  if (!soup_server_listen_local(server_.get(), options_.port, SOUP_SERVER_LISTEN_IPV4_ONLY, failure.out())) {
     error = failure ? failure->message : "cannot listen";
     return std::nullopt;
   }
-  GSList* uris = soup_server_get_uris(server_.get());
-  for (GSList* item = uris; item; item = item->next) {
-    const int port = g_uri_get_port(static_cast<GUri*>(item->data));
+  const platform::gtk::GSListPtr uris(soup_server_get_uris(server_.get()));
+  for (GSList* item = uris.get(); item; item = item->next) {
+    const platform::gtk::GUriPtr uri(static_cast<GUri*>(item->data));
+    const int port = g_uri_get_port(uri.get());
     if (port > 0) boundPort_ = static_cast<unsigned>(port);
   }
-  g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
   if (boundPort_ == 0) {
     error = "no listening address";
     return std::nullopt;
@@ -310,10 +309,8 @@ AdServer::Reply AdServer::scriptReply(const Request& request) const {
   reply.endpoint = "script";
   reply.headers.emplace_back("Last-Modified", lastModifiedText_);
   if (const char* since = soup_message_headers_get_one(request.headers, "If-Modified-Since")) {
-    if (GDateTime* date = soup_date_time_new_from_http_string(since)) {
-      const bool fresh = g_date_time_compare(date, lastModified_) >= 0;
-      g_date_time_unref(date);
-      if (fresh) {
+    if (const GDateTimePtr date{soup_date_time_new_from_http_string(since)}) {
+      if (g_date_time_compare(date.get(), lastModified_.get()) >= 0) {
         reply.status = 304;
         reply.endpoint = "script_304";
         reply.contentType.clear();
@@ -480,7 +477,7 @@ void AdServer::send(SoupServerMessage* message, Reply reply) {
   // Paused until the main loop comes back to it; the other connections go on.
   Deferred& deferred = deferred_.emplace_back();
   deferred.server = this;
-  deferred.message.reset(SOUP_SERVER_MESSAGE(g_object_ref(message)));
+  deferred.message = GRef<SoupServerMessage>::retain(message);
   deferred.finishedHandler =
       g_signal_connect(message, "finished", G_CALLBACK(&AdServer::onDeferredFinished), &deferred);
   const auto delayMs = static_cast<guint>(reply.delaySeconds * 1000);
@@ -521,7 +518,7 @@ void AdServer::complete(Deferred* deferred) {
   GIOStream* stream = soup_server_message_steal_connection(message);
   drop(deferred);
   if (!stream) return;
-  auto* cut = new CutConnection{GObjectPtr<GIOStream>(stream), std::move(bytes)};
+  auto* cut = new CutConnection{GRef<GIOStream>::adopt(stream), std::move(bytes)};
   g_output_stream_write_all_async(g_io_stream_get_output_stream(stream), cut->bytes.data(), cut->bytes.size(),
                                   G_PRIORITY_DEFAULT, nullptr, &onCutWritten, cut);
 }

@@ -15,11 +15,14 @@
 #include <utility>
 #include <vector>
 
-#include "GLibPtr.h"
 #include "RequestLog.h"
 #include "Text.h"
+#include "platform/gtk/GRef.h"
 
 namespace adserver {
+
+using platform::gtk::GDateTimePtr;
+using platform::gtk::GRef;
 
 struct ServerOptions {
   unsigned port = 8090;            // 0 picks a free port
@@ -63,7 +66,7 @@ class AdServer {
   // A reply that waits on the main loop: a slow answer or a connection cut.
   struct Deferred {
     AdServer* server = nullptr;
-    GObjectPtr<SoupServerMessage> message;
+    GRef<SoupServerMessage> message;
     Reply reply;
     guint source = 0;
     gulong finishedHandler = 0;
@@ -92,9 +95,9 @@ class AdServer {
   std::string token();
 
   ServerOptions options_;
-  GObjectPtr<SoupServer> server_;
+  GRef<SoupServer> server_;
   unsigned boundPort_ = 0;
-  GDateTime* lastModified_ = nullptr;  // whole second, fixed at start
+  GDateTimePtr lastModified_;  // whole second, fixed at start
   std::string lastModifiedText_;
   RequestLog log_;
   std::uint64_t adSerial_ = 0;  // never reset, so every ad has its own number

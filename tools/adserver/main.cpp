@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   // A client that hangs up must not end the server.
   std::signal(SIGPIPE, SIG_IGN);
 
-  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  const platform::gtk::GMainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
   int status = 0;
   {
     adserver::AdServer server(line->server);
@@ -101,18 +101,17 @@ int main(int argc, char** argv) {
     } else {
       std::printf("nimbra-adserver listening on http://127.0.0.1:%u\n", *port);
       std::fflush(stdout);
-      const guint interrupt = g_unix_signal_add(SIGINT, &quitLoop, loop);
-      const guint terminate = g_unix_signal_add(SIGTERM, &quitLoop, loop);
-      Limit limit{loop, 0};
+      const guint interrupt = g_unix_signal_add(SIGINT, &quitLoop, loop.get());
+      const guint terminate = g_unix_signal_add(SIGTERM, &quitLoop, loop.get());
+      Limit limit{loop.get(), 0};
       if (line->exitAfter) {
         limit.source = g_timeout_add(static_cast<guint>(*line->exitAfter * 1000), &onLimit, &limit);
       }
-      g_main_loop_run(loop);
+      g_main_loop_run(loop.get());
       g_source_remove(interrupt);
       g_source_remove(terminate);
       if (limit.source) g_source_remove(limit.source);
     }
   }
-  g_main_loop_unref(loop);
   return status;
 }

@@ -89,4 +89,16 @@ bool launchApplication(const std::string& mainInterface, std::string* error) {
     return true;
 }
 
+bool launchApplication(std::shared_ptr<ApplicationDelegate> delegate, std::string* error) {
+    if (!delegate) {
+        if (error) *error = "no application delegate";
+        return false;
+    }
+    auto& lifecycle = ApplicationLifecycle::shared();
+    lifecycle.setDelegate(std::move(delegate));
+    lifecycle.finishLaunching();
+    if (Window::keyWindow()) lifecycle.setOnScreen(true);
+    return true;
+}
+
 }  // namespace platform

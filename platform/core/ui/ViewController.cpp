@@ -27,10 +27,6 @@ ViewController::ViewController(std::string interfaceName) : interfaceName_(std::
 
 ViewController::~ViewController() {
     if (view_) viewOwners().erase(view_.get());
-    if (hasBackend()) {
-        RunLoop::main().cancelPerformRequests(&transition_);
-        RunLoop::main().cancelPerformRequests(&dismissing_);
-    }
 }
 
 std::shared_ptr<View> ViewController::view() {
@@ -199,10 +195,8 @@ void ViewController::presentModalViewController(const std::shared_ptr<ViewContro
     if (window) window->addSubview(v);
     else hostView->addSubview(v);
     if (animated) {
-        std::weak_ptr<ViewController> weak = controller;
-        RunLoop::main().performAfterDelay(&controller->transition_, kModalTransitionDuration, [weak] {
-            if (auto c = weak.lock()) c->finishPresentation();
-        });
+        auto* presented = controller.get();
+        controller->presentationEnd_.start(kModalTransitionDuration, [presented] { presented->finishPresentation(); });
     } else {
         controller->finishPresentation();
     }
@@ -212,7 +206,7 @@ void ViewController::finishPresentation() {
     if (transition_ != Transition::Presenting) return;
     transition_ = Transition::None;
     auto keep = shared_from_this();
-    RunLoop::main().cancelPerformRequests(&transition_);
+    presentationEnd_.stop();
     if (auto host = presenting_.lock())
         if (host->appearance_ == Appearance::Disappearing) host->endAppearanceTransition();
     if (appearance_ == Appearance::Appearing) endAppearanceTransition();
@@ -239,10 +233,8 @@ void ViewController::dismissModalViewControllerAnimated(bool animated) {
         host->beginAppearanceTransition(true, animated);
     }
     if (animated) {
-        std::weak_ptr<ViewController> weak = host;
-        RunLoop::main().performAfterDelay(&host->dismissing_, kModalTransitionDuration, [weak] {
-            if (auto h = weak.lock()) h->finishDismissal();
-        });
+        auto* presenter = host.get();
+        host->dismissalEnd_.start(kModalTransitionDuration, [presenter] { presenter->finishDismissal(); });
     } else {
         host->finishDismissal();
     }
@@ -253,7 +245,7 @@ void ViewController::finishDismissal() {
     dismissing_.clear();
     if (chain.empty()) return;
     auto keep = shared_from_this();
-    RunLoop::main().cancelPerformRequests(&dismissing_);
+    dismissalEnd_.stop();
     for (auto it = chain.rbegin(); it != chain.rend(); ++it)
         if ((*it)->view_) (*it)->view_->removeFromSuperview();
     auto top = chain.back();

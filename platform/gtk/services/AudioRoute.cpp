@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "GRef.h"
+#include "platform/gtk/GRef.h"
 #include "platform/URL.h"
 
 namespace platform::gtk {
@@ -53,12 +53,13 @@ bool soundServerListening() {
 }
 
 // Runs the command with a deadline, on a private main context so that nothing
-// else of the application runs meanwhile.
+// else of the application runs meanwhile. The call's callback always runs
+// before this returns (the context is turned until it has), so it may write to
+// this frame.
 std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
-    GMainContext* context = g_main_context_new();
-    g_main_context_push_thread_default(context);
+    const GMainContextPtr context(g_main_context_new());
+    g_main_context_push_thread_default(context.get());
     std::optional<std::string> output;
-    GError* error = nullptr;
     GRef<GSubprocessLauncher> launcher = GRef<GSubprocessLauncher>::adopt(
         g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
                                                                 G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
@@ -66,53 +67,48 @@ std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
     std::vector<const char*> args = argv;
     args.push_back(nullptr);
     GRef<GSubprocess> process =
-        GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), &error));
-    if (!process) {
-        g_clear_error(&error);
-    } else {
+        GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
+    if (process) {
         struct Wait {
             bool done = false;
             bool ok = false;
-            GBytes* out = nullptr;
+            GBytesPtr out;
         } wait;
         GRef<GCancellable> cancellable = GRef<GCancellable>::adopt(g_cancellable_new());
         g_subprocess_communicate_async(
             process.get(), nullptr, cancellable.get(),
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 auto* w = static_cast<Wait*>(data);
-                w->ok = g_subprocess_communicate_finish(G_SUBPROCESS(source), result, &w->out, nullptr, nullptr);
+                w->ok = g_subprocess_communicate_finish(G_SUBPROCESS(source), result, w->out.out(), nullptr, nullptr);
                 w->done = true;
             },
             &wait);
         bool late = false;
-        GSource* deadline = g_timeout_source_new(kCommandTimeoutMs);
+        GAttachedSource deadline(g_timeout_source_new(kCommandTimeoutMs));
         g_source_set_callback(
-            deadline,
+            deadline.get(),
             [](gpointer data) -> gboolean {
                 *static_cast<bool*>(data) = true;
                 return G_SOURCE_REMOVE;
             },
             &late, nullptr);
-        g_source_attach(deadline, context);
-        while (!wait.done && !late) g_main_context_iteration(context, TRUE);
+        g_source_attach(deadline.get(), context.get());
+        while (!wait.done && !late) g_main_context_iteration(context.get(), TRUE);
         if (!wait.done) {
             // A child that keeps the pipe open must not hold us either.
             g_subprocess_force_exit(process.get());
             g_cancellable_cancel(cancellable.get());
-            while (!wait.done) g_main_context_iteration(context, TRUE);
+            while (!wait.done) g_main_context_iteration(context.get(), TRUE);
         }
-        g_source_destroy(deadline);
-        g_source_unref(deadline);
+        deadline.reset();
         if (wait.ok && !late && wait.out && g_subprocess_get_if_exited(process.get()) &&
             g_subprocess_get_exit_status(process.get()) == 0) {
             gsize size = 0;
-            const auto* data = static_cast<const char*>(g_bytes_get_data(wait.out, &size));
+            const auto* data = static_cast<const char*>(g_bytes_get_data(wait.out.get(), &size));
             if (size <= kMaximumOutput) output = std::string(data ? data : "", size);
         }
-        if (wait.out) g_bytes_unref(wait.out);
     }
-    g_main_context_pop_thread_default(context);
-    g_main_context_unref(context);
+    g_main_context_pop_thread_default(context.get());
     return output;
 }
 
@@ -153,7 +149,7 @@ std::optional<std::string> audioRouteFromPactl(std::string_view info, std::strin
 std::optional<std::string> queryAudioRoute() {
     std::optional<std::string> answer;
     if (soundServerListening()) {
-        std::unique_ptr<char, void (*)(void*)> pactl(g_find_program_in_path("pactl"), g_free);
+        const GCharPtr pactl(g_find_program_in_path("pactl"));
         if (pactl) {
             auto info = runCommand({pactl.get(), "info"});
             auto sinks = info ? runCommand({pactl.get(), "list", "sinks"}) : std::nullopt;

@@ -13,8 +13,9 @@
 
 #include "FileUtil.h"
 #include "PlistValue.h"
-#include "platform/RunLoop.h"
 #include "platform/Backend.h"
+#include "platform/Files.h"
+#include "platform/RunLoop.h"
 
 namespace platform::gtk {
 namespace {
@@ -37,7 +38,10 @@ const char* describe(PlistReadError error) {
 
 }  // namespace
 
-FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
+FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) {
+    autosaveTarget_ = weakFactory_.getWeakPtr();
+    load();
+}
 
 FileUserDefaults::~FileUserDefaults() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -128,15 +132,16 @@ void FileUserDefaults::changed() {
         if (!autosave_ || autosavePending_ || !hasBackend()) return;
         autosavePending_ = true;
     }
-    std::weak_ptr<int> alive = alive_;
-    RunLoop::main().performAfterDelay(alive_.get(), kAutosaveDelaySeconds, [this, alive] {
-        if (alive.expired()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            autosavePending_ = false;
-        }
-        synchronize();
-    });
+    RunLoop::main().postTask(
+        autosaveTarget_,
+        [](FileUserDefaults& self) {
+            {
+                std::lock_guard<std::mutex> lock(self.mutex_);
+                self.autosavePending_ = false;
+            }
+            self.synchronize();
+        },
+        kAutosaveDelaySeconds);
 }
 
 bool FileUserDefaults::synchronize() {
@@ -153,8 +158,12 @@ bool FileUserDefaults::writeLocked() {
         return false;
     }
     std::string error;
-    if (!writeFileAtomically(path_, *xml, error)) {
+    if (!makeDirectories(directoryOf(path_), error)) {
         log("defaults: could not write " + path_ + ": " + error);
+        return false;
+    }
+    if (auto failure = writeFileAtomically(path_, *xml)) {
+        log("defaults: " + failure->description);
         return false;
     }
     dirty_ = false;

@@ -22,11 +22,6 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
 
 private:
     int fd_;
@@ -89,40 +84,6 @@ bool makeDirectories(const std::string& path, std::string& error) {
         error = "cannot create " + path + " (" + errnoText(errno) + ")";
         return false;
     }
-    return true;
-}
-
-bool writeFileAtomically(const std::string& path, std::string_view contents, std::string& error) {
-    const std::string folder = directoryOf(path);
-    if (!makeDirectories(folder, error)) return false;
-    const auto slash = path.find_last_of('/');
-    std::string temp = folder + "/." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        error = "cannot create a temporary file in " + folder + " (" + errnoText(errno) + ")";
-        return false;
-    }
-    auto fail = [&](const std::string& what) {
-        error = what + " (" + errnoText(errno) + ")";
-        ::unlink(temp.c_str());
-        return false;
-    };
-    ::fchmod(fd.get(), 0600);
-    size_t written = 0;
-    while (written < contents.size()) {
-        ssize_t n = ::write(fd.get(), contents.data() + written, contents.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail("write failed");
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) return fail("flush failed");
-    if (::close(fd.release()) != 0) return fail("close failed");
-    if (::rename(temp.c_str(), path.c_str()) != 0) return fail("cannot replace the file");
-    // The rename itself is durable once the folder is flushed.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
     return true;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
-// Small POSIX file helpers: whole-file reads with a size cap, atomic
-// replacement and setting a file aside without overwriting anything.
+// Small POSIX file helpers: whole-file reads with a size cap, folders made on
+// demand and setting a file aside without overwriting anything. Writing is
+// platform::writeFileAtomically (platform/Files.h).
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace platform::gtk {
 
@@ -14,10 +14,6 @@ ReadResult readWholeFile(const std::string& path, size_t maximumSize, std::strin
 
 // Creates the folder and any missing parents (mode 0700 for new ones).
 bool makeDirectories(const std::string& path, std::string& error);
-
-// Writes a temporary file in the same folder, flushes it to disk and renames it
-// over the path, so readers see the old or the new contents, never a mix.
-bool writeFileAtomically(const std::string& path, std::string_view contents, std::string& error);
 
 // Renames path to path+suffix (or path+suffix+"-N" when taken); the new path,
 // or no value with the error.

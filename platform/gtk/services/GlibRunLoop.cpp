@@ -24,23 +24,16 @@ int64_t toMicroseconds(double seconds) {
 gboolean dispatchSource(GSource*, GSourceFunc callback, gpointer data) { return callback(data); }
 GSourceFuncs sourceFuncs = {nullptr, nullptr, dispatchSource, nullptr, nullptr, nullptr};
 
-GSource* attachSource(GSourceFunc callback, gpointer data, const char* name) {
-    GSource* source = g_source_new(&sourceFuncs, sizeof(GSource));
-    g_source_set_callback(source, callback, data, nullptr);
-    g_source_set_name(source, name);
-    g_source_set_ready_time(source, -1);
+GAttachedSource attachSource(GSourceFunc callback, gpointer data, const char* name) {
+    GAttachedSource source(g_source_new(&sourceFuncs, sizeof(GSource)));
+    g_source_set_callback(source.get(), callback, data, nullptr);
+    g_source_set_name(source.get(), name);
+    g_source_set_ready_time(source.get(), -1);
     // A callback that turns the loop itself (a nested wait) still sees timers,
     // delayed calls and main-thread calls.
-    g_source_set_can_recurse(source, TRUE);
-    g_source_attach(source, nullptr);
+    g_source_set_can_recurse(source.get(), TRUE);
+    g_source_attach(source.get(), nullptr);
     return source;
-}
-
-void destroySource(GSource*& source) {
-    if (!source) return;
-    g_source_destroy(source);
-    g_source_unref(source);
-    source = nullptr;
 }
 
 // Work handed to us by callers runs under this guard: an exception must not
@@ -108,9 +101,11 @@ GlibRunLoop::GlibRunLoop() : mainThread_(std::this_thread::get_id()) {
 }
 
 GlibRunLoop::~GlibRunLoop() {
-    destroySource(queueSource_);
-    destroySource(mainCallSource_);
-    destroySource(releaseSource_);
+    // Off the context first: entries released with the queues may still call
+    // rearm(), which then finds no source.
+    queueSource_.reset();
+    mainCallSource_.reset();
+    releaseSource_.reset();
 }
 
 bool GlibRunLoop::isMainThread() const { return std::this_thread::get_id() == mainThread_; }
@@ -129,7 +124,7 @@ void GlibRunLoop::removeTimer(const Key& key) {
 
 void GlibRunLoop::rearm() {
     if (!queueSource_) return;
-    g_source_set_ready_time(queueSource_, queue_.empty() ? -1 : queue_.begin()->first.first);
+    g_source_set_ready_time(queueSource_.get(), queue_.empty() ? -1 : queue_.begin()->first.first);
 }
 
 std::shared_ptr<Timer> GlibRunLoop::scheduleTimer(double seconds, bool repeats, std::function<void(Timer&)> callback) {
@@ -251,7 +246,7 @@ void GlibRunLoop::performOnMainThread(std::function<void()> call, bool waitUntil
         std::lock_guard<std::mutex> lock(mainCallsMutex_);
         mainCalls_.push_back(std::move(call));
     }
-    g_source_set_ready_time(mainCallSource_, 0);  // wakes the main context
+    g_source_set_ready_time(mainCallSource_.get(), 0);  // wakes the main context
     if (completion) {
         std::unique_lock<std::mutex> lock(completion->mutex);
         completion->done.wait(lock, [&] { return completion->finished; });
@@ -261,7 +256,7 @@ void GlibRunLoop::performOnMainThread(std::function<void()> call, bool waitUntil
 gboolean GlibRunLoop::dispatchMainCalls(gpointer data) {
     auto* self = static_cast<GlibRunLoop*>(data);
     // Disarm before taking the batch: a call posted after this point re-arms.
-    g_source_set_ready_time(self->mainCallSource_, -1);
+    g_source_set_ready_time(self->mainCallSource_.get(), -1);
     std::deque<std::function<void()>> batch;
     {
         std::lock_guard<std::mutex> lock(self->mainCallsMutex_);
@@ -283,12 +278,12 @@ void GlibRunLoop::keepAliveUntilNextTurn(std::shared_ptr<void> object) {
         return;
     }
     held_.push_back(std::move(object));
-    g_source_set_ready_time(releaseSource_, 0);
+    g_source_set_ready_time(releaseSource_.get(), 0);
 }
 
 gboolean GlibRunLoop::releaseHeld(gpointer data) {
     auto* self = static_cast<GlibRunLoop*>(data);
-    g_source_set_ready_time(self->releaseSource_, -1);
+    g_source_set_ready_time(self->releaseSource_.get(), -1);
     std::vector<std::shared_ptr<void>> batch;
     batch.swap(self->held_);
     ++self->activity_.keepAliveReleases;
@@ -297,17 +292,16 @@ gboolean GlibRunLoop::releaseHeld(gpointer data) {
 }
 
 void GlibRunLoop::run() {
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    const GMainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
     {
         std::lock_guard<std::mutex> lock(loopsMutex_);
-        loops_.push_back(loop);
+        loops_.push_back(loop.get());
     }
-    g_main_loop_run(loop);
+    g_main_loop_run(loop.get());
     {
         std::lock_guard<std::mutex> lock(loopsMutex_);
-        loops_.erase(std::find(loops_.begin(), loops_.end(), loop));
+        loops_.erase(std::find(loops_.begin(), loops_.end(), loop.get()));
     }
-    g_main_loop_unref(loop);
 }
 
 void GlibRunLoop::quit() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/RunLoop.h"
+#include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
 
@@ -67,9 +68,9 @@ private:
     void runDue();
 
     std::thread::id mainThread_;
-    GSource* queueSource_ = nullptr;
-    GSource* mainCallSource_ = nullptr;
-    GSource* releaseSource_ = nullptr;
+    GAttachedSource queueSource_;
+    GAttachedSource mainCallSource_;
+    GAttachedSource releaseSource_;
     std::map<Key, Entry> queue_;
     uint64_t nextSequence_ = 1;
 

@@ -5,10 +5,13 @@
 
 #include <gio/gio.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "platform/RunLoop.h"
 #include "platform/Services.h"
+#include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
 
@@ -20,11 +23,21 @@ public:
     bool start(std::function<void(uint32_t flags)> callback) override;
     void stop() override;
 
-    struct State;
-
 private:
-    explicit NetworkReachability(std::shared_ptr<State> state);
-    std::shared_ptr<State> state_;
+    NetworkReachability(GRef<GNetworkMonitor> monitor, GRef<GSocketConnectable> address);
+    void check();
+    void cancelPending();
+    void deliver(bool reachable);
+    static void onCanReach(GObject* source, GAsyncResult* result, gpointer data);
+    static void onNetworkChanged(GNetworkMonitor*, gboolean, gpointer self);
+
+    GRef<GNetworkMonitor> monitor_;
+    GRef<GSocketConnectable> address_;  // null for a host name
+    std::function<void(uint32_t)> callback_;
+    gulong changedHandler_ = 0;
+    // The pending question's; cancelled by a newer one, stop() and destruction.
+    GRef<GCancellable> cancellable_;
+    OneShotTimer nameAnswer_;
 };
 
 // The flags for a verdict from the monitor.

@@ -77,12 +77,7 @@ SoupConnection::SoupConnection(SoupTransport& transport, const URLRequest& reque
     : transport_(transport), original_(request), current_(request), delegate_(std::move(delegate)),
       cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {}
 
-SoupConnection::~SoupConnection() {
-    g_cancellable_cancel(cancellable_.get());
-    disarmTimeout();
-}
-
-void* SoupConnection::retainForCall() { return new std::shared_ptr<SoupConnection>(shared_from_this()); }
+SoupConnection::~SoupConnection() { g_cancellable_cancel(cancellable_.get()); }
 
 std::shared_ptr<URLConnectionDelegate> SoupConnection::delegate() {
     auto d = delegate_.lock();
@@ -95,8 +90,7 @@ void SoupConnection::start() {
     if (started_ || done_) return;
     started_ = true;
     // Never from inside start(): the first step runs on the next turn of the loop.
-    auto self = shared_from_this();
-    RunLoop::main().performOnMainThread([self] { self->begin(); }, false);
+    RunLoop::main().postTask(weakFactory_.getWeakPtr(), [](SoupConnection& c) { c.begin(); });
 }
 
 void SoupConnection::cancel() {
@@ -108,9 +102,8 @@ void SoupConnection::cancel() {
 void SoupConnection::stop() {
     if (done_) return;
     done_ = true;
-    disarmTimeout();
-    // Pending calls come back reporting cancellation and touch nothing but
-    // their own reference.
+    timeout_.stop();
+    // Pending calls come back cancelled and touch nothing of this object.
     g_cancellable_cancel(cancellable_.get());
     body_.reset();
     message_.reset();
@@ -157,31 +150,16 @@ void SoupConnection::failWith(const GError* error, bool inBody) {
 }
 
 void SoupConnection::armTimeout() {
-    disarmTimeout();
-    const double seconds = timeoutSeconds(current_.timeoutInterval);
-    timeoutSource_ = g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::min(seconds * 1000.0, 4e9)),
-                                        &SoupConnection::onTimeout, this, nullptr);
-}
-
-void SoupConnection::disarmTimeout() {
-    if (timeoutSource_) g_source_remove(timeoutSource_);
-    timeoutSource_ = 0;
-}
-
-gboolean SoupConnection::onTimeout(gpointer data) {
-    auto* self = static_cast<SoupConnection*>(data);
-    self->timeoutSource_ = 0;
-    auto keep = self->shared_from_this();
-    self->fail(kURLErrorTimedOut, "The request timed out.");
-    return G_SOURCE_REMOVE;
+    timeout_.start(timeoutSeconds(current_.timeoutInterval), [this] { fail(kURLErrorTimedOut, "The request timed out."); });
 }
 
 void SoupConnection::begin() {
     if (done_) return;
     auto d = delegate();
     if (!d) return;
+    auto self = weakFactory_.getWeakPtr();
     auto request = d->connectionWillSendRequest(*this, original_, nullptr);
-    if (done_) return;
+    if (!goesOn(self)) return;
     if (!request) {
         stop();
         return;
@@ -200,14 +178,13 @@ void SoupConnection::send(const URLRequest& request) {
         fail(kURLErrorBadURL, "invalid HTTP method");
         return;
     }
-    GUri* uri = g_uri_parse(request.url.absoluteString().c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
-    if (!uri || !g_uri_get_host(uri) || !*g_uri_get_host(uri)) {
-        if (uri) g_uri_unref(uri);
+    const GUriPtr uri(
+        g_uri_parse(request.url.absoluteString().c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr));
+    if (!uri || !g_uri_get_host(uri.get()) || !*g_uri_get_host(uri.get())) {
         fail(kURLErrorBadURL, "bad URL: " + request.url.absoluteString());
         return;
     }
-    message_ = GRef<SoupMessage>::adopt(soup_message_new_from_uri(request.httpMethod.c_str(), uri));
-    g_uri_unref(uri);
+    message_ = GRef<SoupMessage>::adopt(soup_message_new_from_uri(request.httpMethod.c_str(), uri.get()));
     if (!message_) {
         fail(kURLErrorBadURL, "bad URL: " + request.url.absoluteString());
         return;
@@ -223,21 +200,19 @@ void SoupConnection::send(const URLRequest& request) {
         soup_message_headers_replace(headers, "User-Agent", transport_.defaultUserAgent.c_str());
     armTimeout();
     soup_session_send_async(transport_.session.get(), message_.get(), G_PRIORITY_DEFAULT, cancellable_.get(),
-                            &SoupConnection::onSent, retainForCall());
+                            &SoupConnection::onSent, PendingCall<SoupConnection*>::make(cancellable_.get(), this));
 }
 
 void SoupConnection::onSent(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<std::shared_ptr<SoupConnection>> self(static_cast<std::shared_ptr<SoupConnection>*>(data));
-    GError* error = nullptr;
-    GInputStream* stream = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-    std::unique_ptr<GError, GErrorDeleter> errorOwner(error);
-    GRef<GInputStream> streamOwner = GRef<GInputStream>::adopt(stream);
-    if ((*self)->done_) return;  // cancelled, timed out or stopped: say nothing
-    (*self)->sent(stream, error);
+    auto self = PendingCall<SoupConnection*>::take(data);
+    GErrorPtr error;
+    auto stream = GRef<GInputStream>::adopt(soup_session_send_finish(SOUP_SESSION(source), result, error.out()));
+    if (!self) return;  // cancelled, timed out, stopped or destroyed: say nothing
+    (*self)->sent(stream.get(), error.get());
 }
 
 void SoupConnection::sent(GInputStream* stream, GError* error) {
-    disarmTimeout();
+    timeout_.stop();
     if (!stream) {
         failWith(error, false);
         return;
@@ -250,8 +225,9 @@ void SoupConnection::sent(GInputStream* stream, GError* error) {
     if (done_) return;
     auto d = delegate();
     if (!d) return;
+    auto self = weakFactory_.getWeakPtr();
     d->connectionDidReceiveResponse(*this, response);
-    if (done_) return;
+    if (!goesOn(self)) return;
     // With "Connection: close" the session takes an early end of the stream
     // for the end of the body: count the bytes against Content-Length (only
     // where the body is not decoded on the way).
@@ -288,8 +264,9 @@ bool SoupConnection::followRedirect(const HTTPURLResponse& response) {
     message_.reset();
     auto d = delegate();
     if (!d) return true;
+    auto self = weakFactory_.getWeakPtr();
     auto approved = d->connectionWillSendRequest(*this, next, &response);
-    if (done_) return true;
+    if (!goesOn(self)) return true;
     if (!approved) {
         stop();
         return true;
@@ -300,23 +277,19 @@ bool SoupConnection::followRedirect(const HTTPURLResponse& response) {
 
 void SoupConnection::readNext() {
     g_input_stream_read_bytes_async(body_.get(), kReadChunkSize, G_PRIORITY_DEFAULT, cancellable_.get(),
-                                    &SoupConnection::onRead, retainForCall());
+                                    &SoupConnection::onRead, PendingCall<SoupConnection*>::make(cancellable_.get(), this));
 }
 
 void SoupConnection::onRead(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<std::shared_ptr<SoupConnection>> self(static_cast<std::shared_ptr<SoupConnection>*>(data));
-    GError* error = nullptr;
-    GBytes* bytes = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
-    std::unique_ptr<GError, GErrorDeleter> errorOwner(error);
-    std::unique_ptr<GBytes, void (*)(GBytes*)> bytesOwner(bytes, [](GBytes* b) {
-        if (b) g_bytes_unref(b);
-    });
-    if ((*self)->done_) return;
-    (*self)->received(bytes, error);
+    auto self = PendingCall<SoupConnection*>::take(data);
+    GErrorPtr error;
+    const GBytesPtr bytes(g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, error.out()));
+    if (!self) return;
+    (*self)->received(bytes.get(), error.get());
 }
 
 void SoupConnection::received(GBytes* bytes, GError* error) {
-    disarmTimeout();
+    timeout_.stop();
     if (!bytes) {
         failWith(error, true);
         return;
@@ -335,8 +308,9 @@ void SoupConnection::received(GBytes* bytes, GError* error) {
         return;
     }
     bodyBytes_ += static_cast<goffset>(size);
+    auto self = weakFactory_.getWeakPtr();
     d->connectionDidReceiveData(*this, std::string_view(data, size));
-    if (done_) return;
+    if (!goesOn(self)) return;
     armTimeout();
     readNext();
 }

@@ -2,7 +2,8 @@
 // URL loading on libsoup: one shared session (cookies on, no HTTP cache), each
 // redirect handled here so the delegate sees every request, a time-out that
 // restarts whenever the server makes progress, and cancellation that silences
-// every later callback.
+// every later callback. The connection lives as long as its owner holds it:
+// destroying it cancels the fetch like cancel().
 
 #include <gio/gio.h>
 #include <libsoup/soup.h>
@@ -11,8 +12,10 @@
 #include <optional>
 #include <string>
 
-#include "GRef.h"
 #include "platform/Http.h"
+#include "platform/RunLoop.h"
+#include "platform/WeakPtr.h"
+#include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
 
@@ -23,7 +26,7 @@ struct SoupTransport {
 };
 SoupTransport& soupTransport(const std::string& defaultUserAgent);
 
-class SoupConnection final : public URLConnection, public std::enable_shared_from_this<SoupConnection> {
+class SoupConnection final : public URLConnection {
 public:
     SoupConnection(SoupTransport& transport, const URLRequest& request, std::weak_ptr<URLConnectionDelegate> delegate);
     ~SoupConnection() override;
@@ -43,14 +46,14 @@ private:
     void failWith(const GError* error, bool inBody);
     void stop();
     void armTimeout();
-    void disarmTimeout();
     std::shared_ptr<URLConnectionDelegate> delegate();
-    // Heap data for one async call: keeps this object alive until it returns.
-    void* retainForCall();
+    // After a delegate call: whether this object is still there and still fetching.
+    // After a delegate call (which may cancel or destroy the connection):
+    // whether the fetch goes on.
+    static bool goesOn(const WeakPtr<SoupConnection>& self) { return self && !self->done_; }
 
     static void onSent(GObject* source, GAsyncResult* result, gpointer data);
     static void onRead(GObject* source, GAsyncResult* result, gpointer data);
-    static gboolean onTimeout(gpointer data);
 
     SoupTransport& transport_;
     const URLRequest original_;
@@ -59,13 +62,15 @@ private:
     bool started_ = false;
     bool done_ = false;  // finished, failed, stopped or cancelled: nothing more is said
     int redirects_ = 0;
+    // Cancelled when nothing more is said; pending calls then return untouched.
     GRef<GCancellable> cancellable_;
     GRef<SoupMessage> message_;
     GRef<GInputStream> body_;
     // The announced length of a body sent as-is, and what has come of it.
     std::optional<goffset> announcedLength_;
     goffset bodyBytes_ = 0;
-    guint timeoutSource_ = 0;
+    OneShotTimer timeout_;
+    WeakPtrFactory<SoupConnection> weakFactory_{this};
 };
 
 }  // namespace platform::gtk

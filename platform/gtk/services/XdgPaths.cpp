@@ -21,19 +21,11 @@ std::optional<std::string> homeDirectory() {
     return std::nullopt;
 }
 
-std::string executableDirectory() {
-    std::vector<char> buffer(4096);
-    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return ".";
-    std::string path(buffer.data(), static_cast<size_t>(n));
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string defaultResourcesDirectory() {
     const char* env = std::getenv("NIMBRA_RESOURCES_DIR");
     if (env && env[0]) return env;
-    return executableDirectory() + "/Resources";
+    std::string dir = executableDirectory();
+    return (dir.empty() ? "." : dir) + "/Resources";
 }
 
 }  // namespace

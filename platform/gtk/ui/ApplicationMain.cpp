@@ -18,6 +18,10 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
     (void)argc;
     (void)argv;
     auto& backend = gtk::GtkBackend::install(options.identifier);
+    if (!options.mainInterface.empty() && options.delegate) {
+        log("the launch options name both a main interface file and a delegate; give one");
+        return 1;
+    }
     if (!options.resourcesDirectory.empty()) {
         backend.setResourcesDirectory(options.resourcesDirectory);
         InterfaceFile::setSearchDirectory(options.resourcesDirectory);
@@ -27,7 +31,12 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         return 1;
     }
     std::string error;
-    if (!launchApplication(options.mainInterface, &error)) {
+    if (options.mainInterface.empty()) {
+        if (!launchApplication(options.delegate, &error)) {
+            log("the application could not be launched: " + error + " (name a main interface file or a delegate)");
+            return 1;
+        }
+    } else if (!launchApplication(options.mainInterface, &error)) {
         log("the main interface \"" + options.mainInterface + "\" could not be built: " + error);
         return 1;
     }

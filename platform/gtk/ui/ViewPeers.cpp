@@ -10,6 +10,8 @@
 #include "platform/Label.h"
 #include "platform/RunLoop.h"
 #include "platform/ScrollView.h"
+#include "platform/WeakPtr.h"
+#include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
 
@@ -34,14 +36,13 @@ protected:
 // ---- Label
 
 void setLabelText(GtkLabel* label, const std::string& text, double size, bool bold, Color color) {
-    PangoAttrList* attrs = pango_attr_list_new();
-    pango_attr_list_insert(attrs, pango_attr_size_new_absolute(int(size * PANGO_SCALE)));
-    pango_attr_list_insert(attrs, pango_attr_weight_new(bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL));
-    pango_attr_list_insert(attrs, pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
-                                                            guint16(color.blue * 65535)));
-    pango_attr_list_insert(attrs, pango_attr_foreground_alpha_new(guint16(color.alpha * 65535)));
-    gtk_label_set_attributes(label, attrs);
-    pango_attr_list_unref(attrs);
+    const GUnique<PangoAttrList, pango_attr_list_unref> attrs(pango_attr_list_new());
+    pango_attr_list_insert(attrs.get(), pango_attr_size_new_absolute(int(size * PANGO_SCALE)));
+    pango_attr_list_insert(attrs.get(), pango_attr_weight_new(bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL));
+    pango_attr_list_insert(attrs.get(), pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
+                                                                  guint16(color.blue * 65535)));
+    pango_attr_list_insert(attrs.get(), pango_attr_foreground_alpha_new(guint16(color.alpha * 65535)));
+    gtk_label_set_attributes(label, attrs.get());
     gtk_label_set_text(label, text.c_str());
 }
 
@@ -138,16 +139,10 @@ GtkWidget* pictureFor(const Image& image) {
         gtk_widget_add_css_class(icon, "nimbra-symbol");
         return icon;
     }
-    GBytes* bytes = g_bytes_new(image.pngData().data(), image.pngData().size());
-    GError* error = nullptr;
-    GdkTexture* texture = gdk_texture_new_from_bytes(bytes, &error);
-    g_bytes_unref(bytes);
-    if (!texture) {
-        if (error) g_error_free(error);
-        return nullptr;  // a damaged picture shows nothing
-    }
-    GtkWidget* picture = gtk_picture_new_for_paintable(GDK_PAINTABLE(texture));
-    g_object_unref(texture);
+    const GBytesPtr bytes(g_bytes_new(image.pngData().data(), image.pngData().size()));
+    const auto texture = GRef<GdkTexture>::adopt(gdk_texture_new_from_bytes(bytes.get(), nullptr));
+    if (!texture) return nullptr;  // a damaged picture shows nothing
+    GtkWidget* picture = gtk_picture_new_for_paintable(GDK_PAINTABLE(texture.get()));
     gtk_picture_set_can_shrink(GTK_PICTURE(picture), TRUE);
     gtk_picture_set_content_fit(GTK_PICTURE(picture), GTK_CONTENT_FIT_CONTAIN);
     gtk_widget_set_size_request(picture, int(image.size().width + 0.5), int(image.size().height + 0.5));
@@ -197,10 +192,7 @@ public:
         gtk_widget_add_controller(widget_.outer(), GTK_EVENT_CONTROLLER(click_));
         refresh();
     }
-    ~ButtonPeer() override {
-        g_signal_handlers_disconnect_by_data(click_, this);
-        RunLoop::main().cancelPerformRequests(this);
-    }
+    ~ButtonPeer() override { g_signal_handlers_disconnect_by_data(click_, this); }
 
     void refresh() override {
         GtkWidget* box = widget_.content();
@@ -250,12 +242,13 @@ private:
     template <class F>
     void later(F f) {
         std::weak_ptr<View> weak = button_.weak_from_this();
-        RunLoop::main().performAfterDelay(this, 0, [weak, f] {
+        RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, f](ButtonPeer&) {
             if (auto v = std::dynamic_pointer_cast<Button>(weak.lock())) f(*v);
         });
     }
     Button& button_;
     GtkGesture* click_;
+    WeakPtrFactory<ButtonPeer> weakFactory_{this};
 };
 
 }  // namespace
@@ -266,17 +259,17 @@ class WindowPeer final : public ViewPeer, public GtkPeer {
 public:
     explicit WindowPeer(Window& window) : widget_(window, nullptr), window_(window) {
         installStyles();
-        gtkWindow_ = GTK_WINDOW(g_object_ref(gtk_window_new()));
-        gtk_window_set_resizable(gtkWindow_, FALSE);
-        gtk_window_set_title(gtkWindow_, g_get_application_name() ? g_get_application_name() : "");
-        if (GtkApplication* app = gtkApplication().gtkApplication()) gtk_window_set_application(gtkWindow_, app);
+        gtkWindow_ = GRef<GtkWindow>::retain(GTK_WINDOW(gtk_window_new()));
+        gtk_window_set_resizable(gtkWindow(), FALSE);
+        gtk_window_set_title(gtkWindow(), g_get_application_name() ? g_get_application_name() : "");
+        if (GtkApplication* app = gtkApplication().gtkApplication()) gtk_window_set_application(gtkWindow(), app);
         GtkWidget* overlay = gtk_overlay_new();
         gtk_overlay_set_child(GTK_OVERLAY(overlay), widget_.outer());
         buildStatusBar();
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), statusBar_);
-        gtk_window_set_child(gtkWindow_, overlay);
+        gtk_window_set_child(gtkWindow(), overlay);
 
-        g_signal_connect(gtkWindow_, "close-request", G_CALLBACK(+[](GtkWindow* w, gpointer) -> gboolean {
+        g_signal_connect(gtkWindow(), "close-request", G_CALLBACK(+[](GtkWindow* w, gpointer) -> gboolean {
                              // Closing the phone window ends the application.
                              ApplicationLifecycle::shared().terminate();
                              gtk_widget_set_visible(GTK_WIDGET(w), FALSE);
@@ -284,9 +277,9 @@ public:
                              return TRUE;
                          }),
                          this);
-        g_signal_connect_swapped(gtkWindow_, "map", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
-        g_signal_connect_swapped(gtkWindow_, "unmap", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
-        g_signal_connect_swapped(gtkWindow_, "realize", G_CALLBACK(+[](WindowPeer* p) { p->watchSurface(); }), this);
+        g_signal_connect_swapped(gtkWindow(), "map", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
+        g_signal_connect_swapped(gtkWindow(), "unmap", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
+        g_signal_connect_swapped(gtkWindow(), "realize", G_CALLBACK(+[](WindowPeer* p) { p->watchSurface(); }), this);
 
         keys_ = gtk_event_controller_key_new();
         // Before the focused widget (a page's text field would take Ctrl+arrows).
@@ -300,7 +293,7 @@ public:
                              return TRUE;
                          }),
                          this);
-        gtk_widget_add_controller(GTK_WIDGET(gtkWindow_), keys_);
+        gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), keys_);
 
         // Every press is shown to the view tree's hit test before the widget
         // under it handles it.
@@ -311,7 +304,7 @@ public:
                              static_cast<WindowPeer*>(self)->pressed(x, y);
                          }),
                          this);
-        gtk_widget_add_controller(GTK_WIDGET(gtkWindow_), GTK_EVENT_CONTROLLER(touches_));
+        gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), GTK_EVENT_CONTROLLER(touches_));
 
         clockSource_ = g_timeout_add_seconds(15, +[](gpointer self) -> gboolean {
             static_cast<WindowPeer*>(self)->refreshStatusBar();
@@ -324,34 +317,32 @@ public:
     }
 
     ~WindowPeer() override {
-        RunLoop::main().cancelPerformRequests(this);
         gtkApplication().removeWindow(this);
         g_source_remove(clockSource_);
         if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
         g_signal_handlers_disconnect_by_data(keys_, this);
         g_signal_handlers_disconnect_by_data(touches_, this);
-        g_signal_handlers_disconnect_by_data(gtkWindow_, this);
+        g_signal_handlers_disconnect_by_data(gtkWindow(), this);
         // The root frame belongs to this peer's view widget: take it out first.
-        gtk_overlay_set_child(GTK_OVERLAY(gtk_window_get_child(gtkWindow_)), nullptr);
-        gtk_window_destroy(gtkWindow_);
-        g_object_unref(gtkWindow_);
+        gtk_overlay_set_child(GTK_OVERLAY(gtk_window_get_child(gtkWindow())), nullptr);
+        gtk_window_destroy(gtkWindow());
     }
 
     ViewWidget& viewWidget() override { return widget_; }
-    GtkWindow* gtkWindow() const { return gtkWindow_; }
+    GtkWindow* gtkWindow() const { return gtkWindow_.get(); }
 
     void frameChanged() override {
         widget_.frameChanged();
         Rect f = window_.frame();
-        gtk_window_set_default_size(gtkWindow_, int(f.width()), int(f.height()));
+        gtk_window_set_default_size(gtkWindow(), int(f.width()), int(f.height()));
         gtk_widget_set_size_request(statusBar_, int(f.width()), kStatusBarHeight);
     }
     void propertiesChanged() override {
         widget_.propertiesChanged();
         gtk_widget_set_visible(widget_.outer(), TRUE);
         bool show = !window_.isHidden();
-        if (show && !gtk_widget_get_visible(GTK_WIDGET(gtkWindow_))) gtk_window_present(gtkWindow_);
-        else if (!show && gtk_widget_get_visible(GTK_WIDGET(gtkWindow_))) gtk_widget_set_visible(GTK_WIDGET(gtkWindow_), FALSE);
+        if (show && !gtk_widget_get_visible(GTK_WIDGET(gtkWindow()))) gtk_window_present(gtkWindow());
+        else if (!show && gtk_widget_get_visible(GTK_WIDGET(gtkWindow()))) gtk_widget_set_visible(GTK_WIDGET(gtkWindow()), FALSE);
     }
     void subviewsChanged() override { widget_.subviewsChanged(); }
 
@@ -386,7 +377,7 @@ private:
     }
 
     void watchSurface() {
-        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gtkWindow_));
+        GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gtkWindow()));
         if (!surface || surface == surface_) return;
         if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
         surface_ = surface;
@@ -396,11 +387,12 @@ private:
 
     void screenStateChanged() {
         if (!window_.isKeyWindow()) return;
-        bool onScreen = gtk_widget_get_mapped(GTK_WIDGET(gtkWindow_));
+        bool onScreen = gtk_widget_get_mapped(GTK_WIDGET(gtkWindow()));
         if (surface_ && GDK_IS_TOPLEVEL(surface_))
             onScreen = onScreen && !(gdk_toplevel_get_state(GDK_TOPLEVEL(surface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
         // Deliver from the run loop: observers may change windows.
-        RunLoop::main().performAfterDelay(this, 0, [onScreen] { ApplicationLifecycle::shared().setOnScreen(onScreen); });
+        RunLoop::main().postTask(weakFactory_.getWeakPtr(),
+                                 [onScreen](WindowPeer&) { ApplicationLifecycle::shared().setOnScreen(onScreen); });
     }
 
     void turnDevice(bool clockwise) {
@@ -413,21 +405,21 @@ private:
         auto next = kTurn[(at + (clockwise ? 1 : 3)) % 4];
         gtkDevice().setOrientation(next);
         std::weak_ptr<View> weak = window_.weak_from_this();
-        RunLoop::main().performAfterDelay(this, 0, [weak, next] {
+        RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, next](WindowPeer&) {
             if (auto w = std::dynamic_pointer_cast<Window>(weak.lock())) w->deviceDidRotate(next);
         });
     }
 
     void pressed(double x, double y) {
         double px = 0, py = 0;
-        if (!gtk_widget_translate_coordinates(GTK_WIDGET(gtkWindow_), widget_.outer(), x, y, &px, &py)) return;
+        if (!gtk_widget_translate_coordinates(GTK_WIDGET(gtkWindow()), widget_.outer(), x, y, &px, &py)) return;
         static const Event touch{Event::Type::Touches};
         if (auto self = window_.weak_from_this().lock()) self->hitTest(Point{px, py}, &touch);
     }
 
     ViewWidget widget_;
     Window& window_;
-    GtkWindow* gtkWindow_;
+    GRef<GtkWindow> gtkWindow_;
     GtkWidget* statusBar_ = nullptr;
     GtkWidget* networkSpinner_ = nullptr;
     GtkWidget* clock_ = nullptr;
@@ -435,6 +427,7 @@ private:
     GtkGesture* touches_ = nullptr;
     GdkSurface* surface_ = nullptr;
     guint clockSource_ = 0;
+    WeakPtrFactory<WindowPeer> weakFactory_{this};
 };
 
 void refreshWindowStatusBar(WindowPeer* peer) { peer->refreshStatusBar(); }

@@ -82,35 +82,30 @@ GtkWidget* ViewWidget::newFrame() { return GTK_WIDGET(g_object_new(nimbra_frame_
 
 // ---- ViewWidget
 
-ViewWidget::ViewWidget(View& view, GtkWidget* content) : view_(view) {
-    outer_ = GTK_WIDGET(g_object_ref_sink(newFrame()));
-    childHost_ = outer_;
-    g_object_set_data(G_OBJECT(outer_), kViewWidgetKey, this);
+ViewWidget::ViewWidget(View& view, GtkWidget* content)
+    : view_(view), outer_(GRef<GtkWidget>::sink(newFrame())), content_(GRef<GtkWidget>::sink(content)),
+      childHost_(outer()) {
+    g_object_set_data(G_OBJECT(outer()), kViewWidgetKey, this);
     if (content) {
-        content_ = GTK_WIDGET(g_object_ref_sink(content));
-        g_object_set_data(G_OBJECT(content_), kFillKey, GINT_TO_POINTER(1));
-        gtk_widget_set_parent(content_, outer_);
+        g_object_set_data(G_OBJECT(content), kFillKey, GINT_TO_POINTER(1));
+        gtk_widget_set_parent(content, outer());
     }
     propertiesChanged();
     frameChanged();
 }
 
 ViewWidget::~ViewWidget() {
-    g_object_set_data(G_OBJECT(outer_), kViewWidgetKey, nullptr);
-    if (GtkWidget* parent = gtk_widget_get_parent(outer_)) {
-        gtk_widget_unparent(outer_);
+    g_object_set_data(G_OBJECT(outer()), kViewWidgetKey, nullptr);
+    if (GtkWidget* parent = gtk_widget_get_parent(outer())) {
+        gtk_widget_unparent(outer());
         gtk_widget_queue_allocate(parent);
     }
     // Children of this frame belong to views that may live on.
     while (GtkWidget* child = gtk_widget_get_first_child(childHost_)) {
-        if (child == content_) break;
+        if (child == content()) break;
         gtk_widget_unparent(child);
     }
-    if (content_) {
-        if (gtk_widget_get_parent(content_)) gtk_widget_unparent(content_);
-        g_object_unref(content_);
-    }
-    g_object_unref(outer_);
+    if (content_ && gtk_widget_get_parent(content())) gtk_widget_unparent(content());
 }
 
 ViewWidget* ViewWidget::of(const View& view) {
@@ -120,16 +115,16 @@ ViewWidget* ViewWidget::of(const View& view) {
 
 void ViewWidget::frameChanged() {
     Rect f = view_.frame();
-    gtk_widget_set_size_request(outer_, int(f.width() + 0.5), int(f.height() + 0.5));
-    if (GtkWidget* parent = gtk_widget_get_parent(outer_)) gtk_widget_queue_allocate(parent);
-    gtk_widget_queue_allocate(outer_);
+    gtk_widget_set_size_request(outer(), int(f.width() + 0.5), int(f.height() + 0.5));
+    if (GtkWidget* parent = gtk_widget_get_parent(outer())) gtk_widget_queue_allocate(parent);
+    gtk_widget_queue_allocate(outer());
 }
 
 void ViewWidget::propertiesChanged() {
-    gtk_widget_set_visible(outer_, !view_.isHidden());
-    gtk_widget_set_can_target(outer_, view_.isUserInteractionEnabled());
-    gtk_widget_set_overflow(outer_, view_.clipsToBounds() ? GTK_OVERFLOW_HIDDEN : GTK_OVERFLOW_VISIBLE);
-    gtk_widget_queue_draw(outer_);
+    gtk_widget_set_visible(outer(), !view_.isHidden());
+    gtk_widget_set_can_target(outer(), view_.isUserInteractionEnabled());
+    gtk_widget_set_overflow(outer(), view_.clipsToBounds() ? GTK_OVERFLOW_HIDDEN : GTK_OVERFLOW_VISIBLE);
+    gtk_widget_queue_draw(outer());
 }
 
 void ViewWidget::subviewsChanged() {
@@ -158,7 +153,7 @@ void installStyles() {
     GdkDisplay* display = gdk_display_get_default();
     if (done || !display) return;
     done = true;
-    GtkCssProvider* css = gtk_css_provider_new();
+    const auto css = GRef<GtkCssProvider>::adopt(gtk_css_provider_new());
     static const char kStyles[] =
         ".nimbra-button { border-radius: 5px; }\n"
         ".nimbra-button.nimbra-rounded { background-color: white; border: 1px solid #8a9bb5; border-radius: 8px; }\n"
@@ -170,10 +165,9 @@ void installStyles() {
         "spinner.nimbra-gray { color: #777777; }\n"
         ".nimbra-statusbar { background-color: black; color: white; font-size: 11px; font-weight: bold;"
         " padding: 0 5px; }\n";
-    gtk_css_provider_load_from_data(css, kStyles, -1);
-    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
+    gtk_css_provider_load_from_data(css.get(), kStyles, -1);
+    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css.get()),
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
 }
 
 }  // namespace platform::gtk

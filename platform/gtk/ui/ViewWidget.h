@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/View.h"
+#include "platform/gtk/GRef.h"
 
 namespace platform::gtk {
 
@@ -22,8 +23,8 @@ public:
     ViewWidget& operator=(const ViewWidget&) = delete;
 
     View& view() const { return view_; }
-    GtkWidget* outer() const { return outer_; }
-    GtkWidget* content() const { return content_; }
+    GtkWidget* outer() const { return outer_.get(); }
+    GtkWidget* content() const { return content_.get(); }
     // Where subviews' widgets go (the outer frame unless a scroll document).
     GtkWidget* childHost() const { return childHost_; }
     void setChildHost(GtkWidget* host) { childHost_ = host; }
@@ -39,8 +40,8 @@ public:
 
 private:
     View& view_;
-    GtkWidget* outer_;
-    GtkWidget* content_ = nullptr;
+    GRef<GtkWidget> outer_;
+    GRef<GtkWidget> content_;
     GtkWidget* childHost_;
 };
 

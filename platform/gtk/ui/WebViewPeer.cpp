@@ -12,6 +12,8 @@
 #include "UiGtk.h"
 #include "ViewWidget.h"
 #include "platform/Services.h"
+#include "platform/WeakPtr.h"
+#include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace platform::gtk {
@@ -52,22 +54,17 @@ void requireWebSandbox() {
             return true;
         }
         const char* argv[] = {"bwrap", "--ro-bind", "/", "/", "--unshare-all", "--die-with-parent", "true", nullptr};
-        char* errors = nullptr;
+        GCharPtr errors;
         int status = 0;
-        GError* error = nullptr;
+        GErrorPtr error;
         const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                      nullptr, nullptr, &errors, &status, &error);
-        if (ran && g_spawn_check_wait_status(status, nullptr)) {
-            g_free(errors);
-            return true;
-        }
-        std::string why = error ? error->message : (errors && *errors ? errors : "bwrap failed");
+                                      nullptr, nullptr, errors.out(), &status, error.out());
+        if (ran && g_spawn_check_wait_status(status, nullptr)) return true;
+        std::string why = error ? error->message : (errors && *errors.get() ? errors.get() : "bwrap failed");
         while (!why.empty() && why.back() == '\n') why.pop_back();
         log("web view: the web sandbox (bubblewrap) cannot run here: " + why +
             ". Web pages are not shown without it. To run them without a sandbox anyway, at your own risk, set "
             "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1.");
-        if (error) g_error_free(error);
-        g_free(errors);
         std::exit(EXIT_FAILURE);
     }();
     (void)checked;
@@ -75,10 +72,9 @@ void requireWebSandbox() {
 
 WebKitWebView* newWebKitView() {
     requireWebSandbox();
-    WebKitSettings* settings = webkit_settings_new();
-    auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings, nullptr));
-    g_object_unref(settings);
-    return view;
+    const auto settings = GRef<WebKitSettings>::adopt(webkit_settings_new());
+    return WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings.get(), nullptr));
 }
 
 Error errorFrom(const GError* e) {
@@ -91,7 +87,8 @@ Error errorFrom(const GError* e) {
 class GtkWebPeer final : public WebViewPeer, public GtkPeer {
 public:
     explicit GtkWebPeer(WebView& view)
-        : view_(view), web_(newWebKitView()), widget_(view, GTK_WIDGET(web_)), cancellable_(g_cancellable_new()) {
+        : view_(view), web_(newWebKitView()), widget_(view, GTK_WIDGET(web_)),
+          cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
         g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
         g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
         g_signal_connect(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
@@ -101,8 +98,7 @@ public:
     }
 
     ~GtkWebPeer() override {
-        g_cancellable_cancel(cancellable_);
-        g_object_unref(cancellable_);
+        g_cancellable_cancel(cancellable_.get());
         g_signal_handlers_disconnect_by_data(web_, this);
         webkit_web_view_stop_loading(web_);
     }
@@ -119,12 +115,11 @@ public:
     }
 
     void loadRequest(const URLRequest& request) override {
-        WebKitURIRequest* r = webkit_uri_request_new(request.url.absoluteString().c_str());
-        if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r))
+        const auto r = GRef<WebKitURIRequest>::adopt(webkit_uri_request_new(request.url.absoluteString().c_str()));
+        if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r.get()))
             for (auto& [name, value] : request.headers) soup_message_headers_replace(h, name.c_str(), value.c_str());
         lastRequest_ = request;
-        webkit_web_view_load_request(web_, r);
-        g_object_unref(r);
+        webkit_web_view_load_request(web_, r.get());
     }
     void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) override {
         lastRequest_ = baseURL ? std::optional<URLRequest>(URLRequest(*baseURL)) : std::nullopt;
@@ -133,34 +128,25 @@ public:
 
     void evaluateJavaScript(const std::string& script,
                             std::function<void(std::optional<std::string>)> completion) override {
-        struct Call {
-            std::weak_ptr<int> alive;
-            std::function<void(std::optional<std::string>)> completion;
-        };
-        auto* call = new Call{alive_, std::move(completion)};
+        using Completion = std::function<void(std::optional<std::string>)>;
         webkit_web_view_evaluate_javascript(
-            web_, script.data(), gssize(script.size()), nullptr, nullptr, cancellable_,
+            web_, script.data(), gssize(script.size()), nullptr, nullptr, cancellable_.get(),
             +[](GObject* source, GAsyncResult* result, gpointer data) {
-                std::unique_ptr<Call> call(static_cast<Call*>(data));
-                GError* error = nullptr;
-                JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                // Cancelled with its view: nobody to tell.
+                auto completion = PendingCall<Completion>::take(data);
+                const auto value =
+                    GRef<JSCValue>::adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
+                if (!completion || !*completion) return;
                 std::optional<std::string> text;
-                if (value) {
-                    if (jsc_value_is_undefined(value) || jsc_value_is_null(value)) {
-                        text = "";
-                    } else {
-                        char* s = jsc_value_to_string(value);
-                        text = s ? s : "";
-                        g_free(s);
-                    }
-                    g_object_unref(value);
+                if (value && (jsc_value_is_undefined(value.get()) || jsc_value_is_null(value.get()))) {
+                    text = "";
+                } else if (value) {
+                    const GCharPtr s(jsc_value_to_string(value.get()));
+                    text = s ? s.get() : "";
                 }
-                if (error) g_error_free(error);
-                // Cancelled with its view, or the view went meanwhile: nobody to tell.
-                if (call->alive.expired() || !call->completion) return;
-                call->completion(text);
+                (*completion)(text);
             },
-            call);
+            PendingCall<Completion>::make(cancellable_.get(), std::move(completion)));
     }
 
     // The engine counts a load as under way from the moment it is asked for.
@@ -227,9 +213,9 @@ private:
         if (!delegate) return true;
         auto type = static_cast<NavigationType>(webkit_navigation_action_get_navigation_type(action));
         if (int(type) < 0 || int(type) > 5) type = NavigationType::Other;
-        std::weak_ptr<int> alive = alive_;
+        auto self = weakFactory_.getWeakPtr();
         bool allow = delegate->webViewShouldStartLoadWithRequest(view_, requestFrom(r, *url), type);
-        gone = alive.expired();
+        gone = !self;
         return allow;
     }
 
@@ -310,13 +296,13 @@ private:
     static void onProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<GtkWebPeer*>(data);
         log("web view: the page's process ended (" + std::to_string(int(reason)) + ")");
-        std::weak_ptr<int> alive = self->alive_;
+        auto alive = self->weakFactory_.getWeakPtr();
         auto hold = self->view_.weak_from_this().lock();
         if (self->started_) {
             self->started_ = false;
             Error e{kWebProcessErrorDomain, long(reason), "The page's process ended."};
             if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
-            if (alive.expired()) return;
+            if (!alive) return;
         }
         if (auto d = self->view_.delegate()) d->webViewWebProcessDidTerminate(self->view_);
     }
@@ -324,12 +310,13 @@ private:
     WebView& view_;
     WebKitWebView* web_;
     ViewWidget widget_;
-    GCancellable* cancellable_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Cancelled with the peer: pending script results then go nowhere.
+    GRef<GCancellable> cancellable_;
     std::optional<URLRequest> lastRequest_;
     std::optional<std::string> approvedURI_;
     bool started_ = false;
     bool swallowFinish_ = false;
+    WeakPtrFactory<GtkWebPeer> weakFactory_{this};
 };
 
 }  // namespace

@@ -59,11 +59,19 @@ private:
 // Loads the main interface file, installs its delegate, runs the launch and
 // shows the window. False (with the reason) when the file cannot be built.
 bool launchApplication(const std::string& mainInterface, std::string* error = nullptr);
+// For an application that builds its window in code: installs the delegate
+// and runs the launch; the delegate makes its window (and keeps it) in
+// applicationDidFinishLaunching. The application is on screen when a window
+// was made key and visible. False (with the reason) without a delegate.
+bool launchApplication(std::shared_ptr<ApplicationDelegate> delegate, std::string* error = nullptr);
 
 struct LaunchOptions {
     std::string identifier;          // application id ("org.example.App")
     std::string mainInterface;       // name of the main interface file
     std::string resourcesDirectory;  // bundled resources (interface files, pages, images)
+    // Instead of a main interface file: the delegate that builds the window.
+    // Made before the backend exists, so it makes views only once launched.
+    std::shared_ptr<ApplicationDelegate> delegate = nullptr;
 };
 
 // The program's entry on the desktop: installs the toolkit backend, launches

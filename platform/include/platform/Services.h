@@ -63,6 +63,11 @@ public:
     std::optional<std::string> pathForResource(const std::string& name, const std::string& type) const;
 };
 
+// The folder holding the running program's executable (symbolic links
+// resolved); empty when the system cannot tell. Applications find files they
+// install beside their program from here.
+std::string executableDirectory();
+
 // One log line: time with milliseconds, program name and process id, then the
 // text, on stderr. Tests may install a sink to see the lines.
 void log(std::string_view text);

@@ -9,6 +9,7 @@
 #include "platform/Geometry.h"
 #include "platform/Image.h"
 #include "platform/Outlets.h"
+#include "platform/RunLoop.h"
 #include "platform/View.h"
 
 namespace platform {
@@ -137,6 +138,9 @@ private:
     Appearance appearance_ = Appearance::Disappeared;
     bool appearanceAnimated_ = false;
     Transition transition_ = Transition::None;
+    // The ends of animated transitions; they go with the controller.
+    OneShotTimer presentationEnd_;
+    OneShotTimer dismissalEnd_;
 };
 
 }  // namespace platform

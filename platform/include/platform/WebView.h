@@ -39,6 +39,9 @@ public:
     virtual void webViewWebProcessDidTerminate(WebView&) {}
 };
 
+// Data detectors of a page (phone numbers, links, addresses, ...): all of them.
+inline constexpr unsigned kDataDetectorAll = ~0u;
+
 // Domain of the error a load in flight fails with when its process ends.
 inline constexpr const char kWebProcessErrorDomain[] = "WebProcessError";
 

@@ -64,7 +64,7 @@ protected:
 
     void SetUp() override {
         nimbra::test::gtkBackend();
-        ZELPreparedBuildPage::discard();  // made for another test's server
+        ZELObjectPrivate::resetProcessState();  // a page made for another test's server
         application = std::make_unique<banner_test::ActiveApplication>();
         server = std::make_unique<AdServer>(serverArguments());
         ASSERT_TRUE(server->ok()) << "nimbra-adserver did not start";

@@ -1,9 +1,13 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, and the
-// orientations the screens accept.
+// orientations the screens accept; and where the program finds its resources.
 #include "Object/ZELObjectPrivate.h"
 #include "View/ZELBannerView.h"
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
@@ -12,6 +16,7 @@
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
+#include "platform/Services.h"
 #include "platform/Window.h"
 #include "unit/support/SimTest.h"
 
@@ -183,6 +188,30 @@ TEST_F(MensajesTest, BothAdScreensRunTheirOwnBannerInTheStripAtTheBottom) {
     first->viewDidLoad();
     ASSERT_TRUE(first->banner());
     EXPECT_NE(first->banner()->getPrivate()->state(), kZELStateIdle);
+}
+
+// The installed program and the one in the build tree find their interface
+// files the same way: beside the program, at ../share/mensajes, unless the
+// environment names a folder.
+TEST(MensajesResourcesTest, FromTheEnvironmentElseBesideTheProgram) {
+    const char* saved = std::getenv("NIMBRA_RESOURCES_DIR");
+    const std::string before = saved ? saved : "";
+
+    const std::string program = platform::executableDirectory();
+    ASSERT_FALSE(program.empty());
+    EXPECT_EQ(program.front(), '/');
+    EXPECT_TRUE(std::filesystem::exists(program + "/unit_tests"));
+
+    setenv("NIMBRA_RESOURCES_DIR", "/opt/elsewhere", 1);
+    EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, "/opt/elsewhere");
+    setenv("NIMBRA_RESOURCES_DIR", "", 1);  // empty: no override
+    const std::string beside = mensajes::launchOptions().resourcesDirectory;
+    EXPECT_EQ(beside, program.substr(0, program.find_last_of('/')) + "/share/mensajes");
+
+    if (saved)
+        setenv("NIMBRA_RESOURCES_DIR", before.c_str(), 1);
+    else
+        unsetenv("NIMBRA_RESOURCES_DIR");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Images, buttons, toolbars, scroll views, spinners, the mail composer and
-// the application's life.
+// the application's life (launched from an interface file or from code).
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/ScrollView.h"
 #include "platform/Toolbar.h"
+#include "platform/ViewController.h"
 #include "platform/Window.h"
 #include "unit/support/SimTest.h"
 
@@ -232,6 +234,54 @@ TEST_F(ControlsTest, ApplicationStatesReachTheDelegateThenTheNotificationOnceEac
                        "WillEnterForegroundNotification", "delegate.active", "DidBecomeActiveNotification",
                        "delegate.terminate", "WillTerminateNotification"}));
     center.removeObserver(&log);
+    life.reset();
+}
+
+// An application that builds its window in code, as a program using the
+// component without interface files does.
+class WindowInCode : public ApplicationDelegate {
+public:
+    explicit WindowInCode(bool showWindow) : showWindow_(showWindow) {}
+    void applicationDidFinishLaunching(Application&) override {
+        stateAtLaunch = ApplicationLifecycle::shared().state();
+        if (!showWindow_) return;
+        window = std::make_shared<Window>(Rect(0, 0, 320, 480));
+        screen = std::make_shared<ViewController>();
+        window->setRootViewController(screen);
+        window->makeKeyAndVisible();
+    }
+    std::optional<ApplicationState> stateAtLaunch;
+    std::shared_ptr<Window> window;
+    std::shared_ptr<ViewController> screen;
+
+private:
+    bool showWindow_;
+};
+
+TEST_F(ControlsTest, ApplicationLaunchedWithADelegateIsOnScreenOnceItsWindowIsShown) {
+    auto& life = ApplicationLifecycle::shared();
+    life.reset();
+    ASSERT_EQ(Window::keyWindow(), nullptr);
+
+    std::string error;
+    EXPECT_FALSE(launchApplication(std::shared_ptr<ApplicationDelegate>(), &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(life.hasFinishedLaunching());
+
+    auto hidden = std::make_shared<WindowInCode>(false);
+    ASSERT_TRUE(launchApplication(hidden));
+    EXPECT_EQ(hidden->stateAtLaunch, ApplicationState::Inactive);
+    EXPECT_EQ(life.state(), ApplicationState::Inactive);  // no window: not on screen
+    EXPECT_EQ(life.delegate(), hidden);
+    life.reset();
+
+    auto shown = std::make_shared<WindowInCode>(true);
+    ASSERT_TRUE(launchApplication(shown));
+    EXPECT_EQ(shown->stateAtLaunch, ApplicationState::Inactive);
+    EXPECT_EQ(life.state(), ApplicationState::Active);
+    EXPECT_EQ(Window::keyWindow(), shown->window);
+    EXPECT_TRUE(shown->screen->isAppeared());
+    EXPECT_EQ(shown->screen->view()->frame(), shown->window->applicationFrame());
     life.reset();
 }
 

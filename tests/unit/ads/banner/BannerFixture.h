@@ -50,8 +50,7 @@ protected:
 
     void SetUp() override {
         // The statistics save themselves when released: before the reset.
-        ZELStatistics::releaseSharedStatistics();
-        ZELPreparedBuildPage::discard();
+        ZELObjectPrivate::resetProcessState();
         SimTest::SetUp();
         sim().web().setAutoFinish(true);
         // The hidden page runs the call either inline in a fresh page or,
@@ -84,7 +83,7 @@ protected:
     void TearDown() override {
         banner.reset();
         sim().runUntilIdle();
-        ZELPreparedBuildPage::discard();
+        ZELObjectPrivate::resetProcessState();
         SimTest::TearDown();
     }
 

@@ -11,6 +11,8 @@
 #include <memory>
 
 #include "Utility/ZELNetworkUtilities.h"
+#include "platform/Files.h"
+#include "unit/support/FileSizeLimit.h"
 #include "unit/support/SimTest.h"
 #include "unit/ads/cachedfile/Recorders.h"
 
@@ -227,6 +229,18 @@ TEST_F(CachedFileTest, NetworkTroubleFailsOnceAndKeepsTheOldFile) {
         EXPECT_EQ(file->content(), Text("old"));
         EXPECT_FALSE(file->isFetching());
     }
+}
+
+TEST_F(CachedFileTest, AFailedWriteIsReportedAndKeepsTheOldFile) {
+    auto file = makeFile();
+    storeOldFile(*file);
+    {
+        FileSizeLimit limit(4096);
+        fetch(*file, SimResponse::ok(std::string(64 * 1024, 'n')));
+    }
+    EXPECT_EQ(outcome(), failed(platform::kFileWriteUnknownError));
+    EXPECT_EQ(recorder->events[0].error->domain, platform::kFileErrorDomain);
+    EXPECT_EQ(file->content(), Text("old"));
 }
 
 TEST_F(CachedFileTest, BodySizeIsCheckedNotTrusted) {

@@ -47,7 +47,7 @@ protected:
     }
 
     std::shared_ptr<TrackerRecorder> recorder = std::make_shared<TrackerRecorder>();
-    std::unique_ptr<ZELClickTracker> tracker = std::make_unique<ZELClickTracker>(recorder);
+    std::shared_ptr<ZELClickTracker> tracker = ZELClickTracker::create(recorder);
 };
 
 TEST_F(ClickTrackerTest, ChainToAPageOrAnotherSchemeIsOneSuccessAtItsEnd) {
@@ -125,7 +125,7 @@ TEST_F(ClickTrackerTest, NewTrackingDropsTheRunningOneSilently) {
 TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndNeverUnderflows) {
     sim().http().route(kClick, SimResponse::ok("a").after(1));
     sim().http().route(kLanding, SimResponse::ok("b").after(2));
-    auto other = std::make_unique<ZELClickTracker>(recorder);
+    auto other = ZELClickTracker::create(recorder);
     tracker->trackURL(url(kClick));
     other->trackURL(url(kLanding));
     EXPECT_EQ(ZELClickTracker::trackingCount(), 2u);
@@ -167,7 +167,7 @@ TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacks) {
     for (const auto& end : {SimResponse::ok("page"), SimResponse::redirect("otherapp://open"),
                             SimResponse::withStatus(500)}) {
         chainTo(end);
-        tracker = std::make_unique<ZELClickTracker>(recorder);
+        tracker = ZELClickTracker::create(recorder);
         tracker->trackURL(url(kClick));
         sim().runUntilIdle();
         EXPECT_FALSE(tracker);
@@ -179,7 +179,7 @@ TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacks) {
     // Starting the next tracking from the report of the last one.
     recorder->redirects.clear();
     chainTo(SimResponse::redirect("otherapp://open"));
-    tracker = std::make_unique<ZELClickTracker>(recorder);
+    tracker = ZELClickTracker::create(recorder);
     int rounds = 0;
     recorder->onRedirect = [&](ZELClickTracker& t) {
         if (++rounds < 3) t.trackURL(url(kHop));

@@ -13,16 +13,13 @@ class ZELNotificationCenterTest : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
-        center.addObserver(this, "", nullptr, [this](const platform::Notification& n) { received.push_back(n); });
-    }
-    void TearDown() override {
-        center.removeObserver(this);
-        SimTest::TearDown();
+        observation = center.observe("", nullptr, [this](const platform::Notification& n) { received.push_back(n); });
     }
     static platform::URL url(const char* text) { return *platform::URL::parse(text); }
 
     ZELNotificationCenter& center = ZELNotificationCenter::defaultCenter();
     std::vector<platform::Notification> received;
+    platform::Observation observation;
 };
 
 TEST_F(ZELNotificationCenterTest, PostsMessagesOnThePlatformDefaultCenter) {
@@ -39,9 +36,9 @@ TEST_F(ZELNotificationCenterTest, PostsMessagesOnThePlatformDefaultCenter) {
 }
 
 TEST_F(ZELNotificationCenterTest, DelayedPostingRunsOnTheRunLoopAndOutlivesNeitherSenderNorCenter) {
-    int sender = 0;
-    center.postNotificationFromURL(url("qmsg://h/later"), &sender, 2.0);
-    center.postNotificationFromURL(url("qmsg://h/next"), &sender, 0);
+    auto sender = std::make_shared<int>(0);
+    center.postNotificationFromURL(url("qmsg://h/later"), std::weak_ptr<const void>(sender), 2.0);
+    center.postNotificationFromURL(url("qmsg://h/next"), std::weak_ptr<const void>(sender), 0);
     auto webView = std::make_shared<platform::WebView>();
     center.postNotificationFromURL(url("qmsg://h/dropped"), std::weak_ptr<const void>(webView), 0);
     webView.reset();
@@ -53,12 +50,12 @@ TEST_F(ZELNotificationCenterTest, DelayedPostingRunsOnTheRunLoopAndOutlivesNeith
     EXPECT_EQ(received[1].name, "anonymous");
     sim().advance(2.0);
     ASSERT_EQ(received.size(), 3u);
-    EXPECT_EQ(received[2].object, &sender);
+    EXPECT_EQ(received[2].object, sender.get());
 
     platform::NotificationCenter other;
     int delivered = 0;
-    other.addObserver(&delivered, "", nullptr, [&](const platform::Notification&) { ++delivered; });
-    ZELNotificationCenter(other).postNotificationFromURL(url("qmsg://h/x"), nullptr, 0);
+    auto counting = other.observe("", nullptr, [&](const platform::Notification&) { ++delivered; });
+    ZELNotificationCenter(other).postNotificationFromURL(url("qmsg://h/x"), std::weak_ptr<const void>(), 0);
     sim().runUntilIdle();
     EXPECT_EQ(delivered, 0);
 }

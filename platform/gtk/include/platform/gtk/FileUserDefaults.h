@@ -12,6 +12,7 @@
 
 #include "platform/Services.h"
 #include "platform/Value.h"
+#include "platform/WeakPtr.h"
 
 namespace platform::gtk {
 
@@ -53,8 +54,10 @@ private:
     // Set when a damaged file could not be set aside: it must not be replaced.
     bool writeBlocked_ = false;
     bool autosavePending_ = false;
-    // Lets a pending autosave see that the store has gone.
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Taken at construction, so that a change on another thread only copies
+    // it; the pending autosave checks it on the main thread.
+    WeakPtr<FileUserDefaults> autosaveTarget_;
+    WeakPtrFactory<FileUserDefaults> weakFactory_{this};
 };
 
 }  // namespace platform::gtk

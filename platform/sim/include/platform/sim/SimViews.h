@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/WeakPtr.h"
 #include "platform/WebView.h"
 
 namespace platform::sim {
@@ -100,7 +101,6 @@ public:
     int settingsChanges = 0;
 
 private:
-    struct Token {};
     // Runs fn on the next turn unless this peer is gone by then.
     void later(std::function<void(SimWebViewPeer&)> fn);
     bool offer(const URLRequest& request, NavigationType type);
@@ -110,7 +110,6 @@ private:
 
     WebView& view_;
     SimWebEngine& engine_;
-    std::shared_ptr<Token> token_ = std::make_shared<Token>();
     std::vector<SimWebLoad> loads_;
     std::vector<std::string> scripts_;
     std::function<std::optional<std::string>(const std::string&)> responder_;
@@ -120,6 +119,7 @@ private:
     std::vector<URLRequest> history_;
     size_t index_ = 0;
     int starts_ = 0;
+    WeakPtrFactory<SimWebViewPeer> weakFactory_{this};
 };
 
 // Settings shared by every sim web view, and the list of the live ones.

@@ -1,0 +1,81 @@
+#pragma once
+// The base of the component's full-screen screens (the in-app browser and the
+// web-app screen): it puts itself on screen over the application, takes
+// itself away again, tells which interface orientations it accepts, and
+// reports the screen's life. While it is up it hides the status bar, keeps
+// the device awake and pauses the banners' reload (through the two
+// notifications below); the first screen of a stack tells the application
+// willPresentScreen, willDismissScreen and didDismissScreen.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ViewController/ZELFullScreenAdScreen.h"
+#include "ViewController/ZELOrientationSetting.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ViewController.h"
+#include "platform/WebView.h"
+
+class ZELDelegateManager;
+class ZELViewControllerPrivate;
+
+// The key of the orientation in a "settings" message.
+inline constexpr const char kZELSupportedOrientationsKey[] = "supportedorientations";
+
+class ZELViewController : public platform::ViewController, public ZELFullScreenAdScreen {
+public:
+    // A new screen of the given kind, set up.
+    template <typename T>
+    static std::shared_ptr<T> make() {
+        std::shared_ptr<T> screen(new T());
+        screen->setUp();
+        return screen;
+    }
+    static std::shared_ptr<ZELViewController> init() { return make<ZELViewController>(); }
+    ~ZELViewController() override;
+
+    std::shared_ptr<ZELViewControllerPrivate> getPrivate() const;
+
+    std::shared_ptr<ZELDelegateManager> delegateManager() const;
+    void setDelegateManager(std::shared_ptr<ZELDelegateManager> manager);
+    ZELOrientationSetting supportedOrientations() const;
+    // An unset setting (0) leaves the old one.
+    void setSupportedOrientations(ZELOrientationSetting setting);
+    std::shared_ptr<platform::WebView> openingWebView() const;
+    void setOpeningWebView(std::weak_ptr<platform::WebView> webView);
+    bool statusBarWasHidden() const;
+    void setStatusBarWasHidden(bool hidden);
+
+    static ZELOrientationSetting orientationFromString(const std::optional<std::string>& text) {
+        return ZELOrientationFromString(text);
+    }
+
+    void presentFromViewController(const std::shared_ptr<platform::ViewController>& controller);
+    void presentSelfFrom(const std::shared_ptr<platform::ViewController>& controller);
+    void relinquishScreen() override;
+    bool isFirstZELViewController() const;
+    void settingsChanged(const platform::Notification& notification);
+
+    bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) override;
+    void viewDidAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
+
+    // Seconds after which a screen presented from a controller other than the
+    // key window's root hears viewDidAppear again.
+    static constexpr double kSecondAppearanceDelay = 0.6;
+
+protected:
+    ZELViewController() = default;
+    // The private object of this kind of screen; subclasses return their own.
+    virtual std::shared_ptr<ZELViewControllerPrivate> createPrivateData();
+    virtual void setUp();
+
+private:
+    // What presenting took from the application, given back: shared by
+    // relinquishing, a refused presentation and a screen taken away by
+    // someone else.
+    void giveBackScreen(ZELViewControllerPrivate& vars);
+    // Ends the pair of full-screen notifications this screen began.
+    void endCover(ZELViewControllerPrivate& vars);
+};
