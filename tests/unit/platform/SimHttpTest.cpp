@@ -15,7 +15,8 @@ class SimHttpTest : public SimTest {
 protected:
     std::shared_ptr<ConnectionRecorder> fetch(URLRequest request) {
         auto recorder = std::make_shared<ConnectionRecorder>();
-        URLConnection::create(request, recorder)->start();
+        auto connection = URLConnection::create(request, recorder);
+        connection->start();
         sim().runUntilIdle();
         return recorder;
     }
