@@ -6,7 +6,6 @@
 namespace platform::sim {
 
 SimBackend::SimBackend() {
-    application_.attachScreen(&screen_);
     // NIMBRA_SIM_LOG=1 shows the captured lines while debugging a test.
     echoLog_ = std::getenv("NIMBRA_SIM_LOG") != nullptr;
 }

@@ -73,9 +73,12 @@ public:
     bool inFlight() const { return started_ && !done_; }
 
 private:
+    // A connection its owner dropped ends there, as the real transport's does.
     void step(double delay, std::function<void(SimConnection&)> fn) {
-        auto self = shared_from_this();
-        pending_ = http_.loop_.post(delay, [self, fn = std::move(fn)] {
+        std::weak_ptr<SimConnection> weak = weak_from_this();
+        pending_ = http_.loop_.post(delay, [weak, fn = std::move(fn)] {
+            auto self = weak.lock();
+            if (!self) return;
             self->pending_ = 0;
             if (!self->done_) fn(*self);
         });
@@ -107,7 +110,7 @@ private:
         http_.record(current_);
         auto found = http_.match(current_);
         if (!found && http_.holdUnrouted_) {
-            http_.held_.push_back(shared_from_this());
+            http_.held_.push_back(weak_from_this());
             return;
         }
         respond(found ? *found : http_.default_);
@@ -251,16 +254,17 @@ void SimHttp::setHoldUnrouted(bool hold) {
 
 std::vector<URL> SimHttp::heldRequests() const {
     std::vector<URL> out;
-    for (const auto& c : held_)
-        if (!c->done()) out.push_back(c->currentRequest().url);
+    for (const auto& weak : held_)
+        if (auto c = weak.lock(); c && !c->done()) out.push_back(c->currentRequest().url);
     return out;
 }
 
 void SimHttp::releaseHeld() {
     auto held = std::move(held_);
     held_.clear();
-    for (auto& c : held) {
-        if (c->done()) continue;
+    for (auto& weak : held) {
+        auto c = weak.lock();
+        if (!c || c->done()) continue;
         auto found = match(c->currentRequest());
         if (found) c->respond(std::move(*found));
         else if (!holdUnrouted_) c->respond(default_);

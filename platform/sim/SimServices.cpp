@@ -282,7 +282,7 @@ void SimNetwork::reset() {
     hosts_.clear();
 }
 
-// --- application, screen -----------------------------------------------------
+// --- application -----------------------------------------------------
 
 bool SimApplication::canOpenURL(const URL& url) const {
     return schemes_.count(toLowerASCII(url.scheme())) > 0;
@@ -294,17 +294,14 @@ bool SimApplication::openURL(const URL& url) {
     return true;
 }
 
-void SimApplication::setStatusBarHidden(bool hidden, bool) { statusBarHidden_ = hidden; }
-
-void SimApplication::setNetworkActivityIndicatorVisible(bool visible) {
-    if (visible && !indicator_) ++indicatorShows_;
-    indicator_ = visible;
-}
-
-Rect SimApplication::statusBarFrame() const {
-    if (statusBarHidden_) return Rect();
-    const double width = screen_ ? screen_->bounds().width() : 320;
-    return Rect(0, 0, width, 20);
+int SimApplication::networkIndicatorShowCount() const {
+    int shows = 0;
+    bool shown = false;
+    for (const Chrome& c : drawn_) {
+        shows += c.networkActivityIndicatorVisible && !shown;
+        shown = c.networkActivityIndicatorVisible;
+    }
+    return shows;
 }
 
 void SimApplication::setApplicationState(ApplicationState target) {
@@ -350,17 +347,8 @@ void SimApplication::reset() {
     state_ = ApplicationState::Active;
     schemes_ = {"http", "https", "mailto"};
     opened_.clear();
-    statusBarHidden_ = false;
-    orientation_ = InterfaceOrientation::Portrait;
-    indicator_ = false;
-    indicatorShows_ = 0;
-    idleTimerDisabled_ = false;
-    keyWindow_.reset();
-}
-
-Rect SimScreen::applicationFrame() const {
-    if (app_.isStatusBarHidden()) return bounds_;
-    return Rect(bounds_.x(), bounds_.y() + 20, bounds_.width(), bounds_.height() - 20);
+    drawn_.clear();
+    resetChrome();
 }
 
 }  // namespace platform::sim

@@ -12,7 +12,6 @@ std::weak_ptr<Window>& keySlot() {
     static auto* slot = new std::weak_ptr<Window>();
     return *slot;
 }
-constexpr double kStatusBarHeight = 20;
 }  // namespace
 
 Window::Window(const Rect& frame) : View(frame, NoPeer{}) {
@@ -82,11 +81,7 @@ std::shared_ptr<ViewController> Window::topViewController() const {
     return c;
 }
 
-Rect Window::applicationFrame() const {
-    auto b = bounds();
-    if (Application::shared().isStatusBarHidden()) return b;
-    return Rect(0, kStatusBarHeight, b.width(), std::max(0.0, b.height() - kStatusBarHeight));
-}
+Rect Window::applicationFrame() const { return Application::shared().applicationFrameWithin(bounds()); }
 
 bool Window::deviceDidRotate(InterfaceOrientation orientation) {
     if (orientation == InterfaceOrientation::Unknown) return false;
@@ -100,10 +95,7 @@ bool Window::deviceDidRotate(InterfaceOrientation orientation) {
     constexpr double kRotationDuration = 0.3;
     for (auto& c : chain) c->rotateTo(orientation, kRotationDuration);
     app.setStatusBarOrientation(orientation);
-    double shortSide = std::min(frame().width(), frame().height());
-    double longSide = std::max(frame().width(), frame().height());
-    if (isLandscape(orientation)) setFrame(Rect(frame().x(), frame().y(), longSide, shortSide));
-    else setFrame(Rect(frame().x(), frame().y(), shortSide, longSide));
+    setFrame(orientedRect(frame(), orientation));
     statusBarDidChange();
     for (auto& c : chain) c->finishRotation(from, orientation);
     return true;

@@ -78,40 +78,17 @@ bool GtkApplicationImpl::openURL(const URL& url) {
     return ok;
 }
 
-void GtkApplicationImpl::setStatusBarHidden(bool hidden, bool) {
-    if (hidden == statusBarHidden_) return;
-    statusBarHidden_ = hidden;
-    refreshStatusBars();
-}
-
-void GtkApplicationImpl::setStatusBarOrientation(InterfaceOrientation orientation) {
-    if (orientation == InterfaceOrientation::Unknown) return;
-    orientation_ = orientation;
-    refreshStatusBars();
-}
-
-void GtkApplicationImpl::setNetworkActivityIndicatorVisible(bool visible) {
-    if (visible == networkIndicator_) return;
-    networkIndicator_ = visible;
-    refreshStatusBars();
-}
-
-Rect GtkApplicationImpl::statusBarFrame() const {
-    if (statusBarHidden_) return Rect();
-    return Rect(0, 0, gtkScreenBounds().width(), kStatusBarHeight);
-}
-
-void GtkApplicationImpl::setIdleTimerDisabled(bool disabled) {
-    idleTimerDisabled_ = disabled;
+void GtkApplicationImpl::drawChrome(const Chrome&) {
+    for (auto* w : windows_) refreshWindowStatusBar(w);
     applyInhibit();
 }
 
 void GtkApplicationImpl::applyInhibit() {
     GtkApplication* app = gtkApplication();
-    if (idleTimerDisabled_ && !inhibitCookie_ && app && !windows_.empty()) {
+    if (isIdleTimerDisabled() && !inhibitCookie_ && app && !windows_.empty()) {
         inhibitCookie_ = gtk_application_inhibit(app, gtkWindowOf(windows_.front()), GTK_APPLICATION_INHIBIT_IDLE,
                                                  "Showing a full-screen page");
-    } else if (!idleTimerDisabled_ && inhibitCookie_ && app) {
+    } else if (!isIdleTimerDisabled() && inhibitCookie_ && app) {
         gtk_application_uninhibit(app, inhibitCookie_);
         inhibitCookie_ = 0;
     }
@@ -128,11 +105,6 @@ void GtkApplicationImpl::removeWindow(WindowPeer* peer) {
         gtk_application_uninhibit(app_, inhibitCookie_);
         inhibitCookie_ = 0;
     }
-}
-
-void GtkApplicationImpl::refreshStatusBars() {
-    for (auto* w : windows_) refreshWindowStatusBar(w);
-    if (auto key = Window::keyWindow()) key->statusBarDidChange();
 }
 
 // ---- Device
@@ -170,12 +142,6 @@ std::string GtkDeviceImpl::uniqueIdentifier() const {
 
 // ---- Screen
 
-Rect gtkScreenBounds() {
-    return isLandscape(gtkApplication().statusBarOrientation()) ? Rect(0, 0, 480, 320) : Rect(0, 0, 320, 480);
-}
-
-Rect GtkScreenImpl::bounds() const { return gtkScreenBounds(); }
-
 double GtkScreenImpl::scale() const {
     GdkDisplay* display = gdk_display_get_default();
     if (!display) return 1.0;
@@ -185,12 +151,6 @@ double GtkScreenImpl::scale() const {
     int scale = gdk_monitor_get_scale_factor(monitor);
     g_object_unref(monitor);
     return scale > 0 ? double(scale) : 1.0;
-}
-
-Rect GtkScreenImpl::applicationFrame() const {
-    Rect b = bounds();
-    if (gtkApplication().isStatusBarHidden()) return b;
-    return Rect(0, kStatusBarHeight, b.width(), b.height() - kStatusBarHeight);
 }
 
 }  // namespace platform::gtk

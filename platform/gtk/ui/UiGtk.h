@@ -15,8 +15,8 @@ namespace platform::gtk {
 
 class WindowPeer;
 
-inline constexpr int kStatusBarHeight = 20;
-
+// Draws the chrome the application keeps: the status bar in every window,
+// and the session's idle inhibit while the idle timer is off.
 class GtkApplicationImpl final : public Application {
 public:
     GtkApplicationImpl();
@@ -25,29 +25,17 @@ public:
     ApplicationState applicationState() const override;
     bool openURL(const URL& url) override;
     bool canOpenURL(const URL& url) const override;
-    bool isStatusBarHidden() const override { return statusBarHidden_; }
-    void setStatusBarHidden(bool hidden, bool animated) override;
-    InterfaceOrientation statusBarOrientation() const override { return orientation_; }
-    void setStatusBarOrientation(InterfaceOrientation orientation) override;
-    bool isNetworkActivityIndicatorVisible() const override { return networkIndicator_; }
-    void setNetworkActivityIndicatorVisible(bool visible) override;
-    Rect statusBarFrame() const override;
-    bool isIdleTimerDisabled() const override { return idleTimerDisabled_; }
-    void setIdleTimerDisabled(bool disabled) override;
-    std::shared_ptr<Window> keyWindow() const override { return Window::keyWindow(); }
 
     // Window peers register to draw the status bar and hold the idle inhibit.
     void addWindow(WindowPeer* peer);
     void removeWindow(WindowPeer* peer);
     GtkApplication* gtkApplication();
 
+protected:
+    void drawChrome(const Chrome& chrome) override;
+
 private:
-    void refreshStatusBars();
     void applyInhibit();
-    bool statusBarHidden_ = false;
-    bool networkIndicator_ = false;
-    bool idleTimerDisabled_ = false;
-    InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
     std::vector<WindowPeer*> windows_;
     GtkApplication* app_ = nullptr;
     bool appTried_ = false;
@@ -69,13 +57,13 @@ private:
 
 class GtkScreenImpl final : public Screen {
 public:
-    Rect bounds() const override;
     double scale() const override;
-    Rect applicationFrame() const override;
+
+protected:
+    Rect panelBounds() const override { return Rect(0, 0, 320, 480); }
 };
 
 GtkApplicationImpl& gtkApplication();
-Rect gtkScreenBounds();
 GtkDeviceImpl& gtkDevice();
 
 std::unique_ptr<ViewPeer> makeGtkViewPeer(View& view);

@@ -1,6 +1,8 @@
 #pragma once
 // Points, sizes and rectangles in points (not pixels).
 
+#include <algorithm>
+
 namespace platform {
 
 struct Point {
@@ -36,6 +38,11 @@ enum class InterfaceOrientation : int {
 };
 inline bool isLandscape(InterfaceOrientation o) {
     return o == InterfaceOrientation::LandscapeRight || o == InterfaceOrientation::LandscapeLeft;
+}
+// The rectangle turned for the orientation: its long side across in landscape.
+inline Rect orientedRect(const Rect& r, InterfaceOrientation o) {
+    const double shortSide = std::min(r.width(), r.height()), longSide = std::max(r.width(), r.height());
+    return isLandscape(o) ? Rect(r.x(), r.y(), longSide, shortSide) : Rect(r.x(), r.y(), shortSide, longSide);
 }
 
 }  // namespace platform

@@ -102,27 +102,6 @@ TEST_F(FileUserDefaultsTest, StoringAnEqualValueLeavesTheFileAlone) {
     EXPECT_NE(inode(), written);
 }
 
-TEST_F(FileUserDefaultsTest, ValuesTheFileCannotHoldAreRefusedAndTheOldValueStays) {
-    LogCapture logs;
-    FileUserDefaults store(path_);
-    store.setObject(Value("old"), "k");
-    Value deep = Value(1);
-    for (int i = 0; i < 150; ++i) deep = Value(Array{deep});
-    const std::vector<Value> refused = {
-        Value(Array{Value(1), Value()}),  // null inside a collection
-        Value(std::string("a\0b", 3)),    // NUL in text
-        Value(std::string("\xc3\x28")),   // not UTF-8
-        Value(Date{1e12}),                // beyond the file's date range
-        Value(Dictionary{{std::string("\xff"), Value(1)}}),
-        deep,
-    };
-    for (const Value& v : refused) store.setObject(v, "k");
-    EXPECT_EQ(store.objectForKey("k"), Value("old"));
-    EXPECT_EQ(logs.countContaining("cannot be kept"), refused.size());
-    store.setObject(Value(), "k");  // null removes
-    EXPECT_FALSE(store.objectForKey("k").has_value());
-}
-
 TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
     std::string valid;
     {

@@ -14,8 +14,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -132,6 +134,22 @@ public:
     RawTcpServer& operator=(const RawTcpServer&) = delete;
 
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+    // A chunked answer that trickles in, a piece every `gapSeconds`.
+    static std::unique_ptr<RawTcpServer> chunked(const std::vector<std::string>& pieces,
+                                                 const std::vector<std::pair<std::string, std::string>>& headers = {},
+                                                 double gapSeconds = 0.01) {
+        std::string head = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n";
+        for (const auto& [name, value] : headers) head += name + ": " + value + "\r\n";
+        std::vector<std::string> answer{head + "\r\n"};
+        for (const std::string& piece : pieces) {
+            char size[24];
+            std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+            answer.push_back(size + piece + "\r\n");
+        }
+        answer.back() += "0\r\n\r\n";
+        return std::make_unique<RawTcpServer>(answer, Ending::Close, gapSeconds);
+    }
 
 private:
     // Waits for `fd` to be readable; false once the server stops (or on time-out).

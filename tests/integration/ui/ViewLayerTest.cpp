@@ -99,11 +99,6 @@ TEST_F(ViewLayerTest, DeviceAndApplicationAnswerFromTheSystem) {
     auto& app = platform::Application::shared();
     EXPECT_FALSE(app.canOpenURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
     EXPECT_FALSE(app.openURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
-    app.setStatusBarHidden(true, false);
-    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 0, 320, 480));
-    app.setStatusBarHidden(false, false);
-    EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, 20));
-
 }
 
 TEST(GtkLifecycleTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBack) {

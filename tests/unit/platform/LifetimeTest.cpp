@@ -1,5 +1,6 @@
 // The lifetime members: weak pointers from a factory, timers held by value and
 // notification observations. Each stops its callbacks when its owner goes.
+// What every loop does with them is in the contract suites.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -53,29 +54,12 @@ TEST_F(LifetimeTest, WeakPointersReadNullOnceTheOwnerOrItsFactorySaysSo) {
     EXPECT_FALSE(asBase);
     WeakPtr<Owner> fresh = owner->weakFactory.getWeakPtr();
     EXPECT_EQ(fresh.get(), owner.get()) << "pointers made after a revoke work";
-
-    // Tasks bound to the owner run while it lives and are skipped after.
-    loop().postTask(fresh, [](Owner& o) { ++o.hits; });
-    loop().runUntilIdle();
-    EXPECT_EQ(owner->hits, 1);
-    loop().postTask(fresh, [](Owner& o) { ++o.hits; }, 1.0);
     owner.reset();
     EXPECT_FALSE(fresh);
-    loop().advance(2);  // would touch freed memory if it ran
-    EXPECT_EQ(log, std::vector<std::string>{"gone"});
 }
 
-TEST_F(LifetimeTest, TimerMembersRunUntilStoppedRestartedOrDestroyed) {
+TEST_F(LifetimeTest, TimerMembersMayRestartFromTheirTaskAndCancelWhatTheyHeldWhenOverwritten) {
     auto owner = std::make_unique<Owner>(&log);
-    owner->once.start(1, [&] { log.push_back("first"); });
-    owner->once.start(2, [&] { log.push_back("second"); });  // replaces the first
-    EXPECT_TRUE(owner->once.isRunning());
-    EXPECT_DOUBLE_EQ(owner->once.interval(), 2);
-    loop().advance(3);
-    EXPECT_EQ(log, std::vector<std::string>{"second"});
-    EXPECT_FALSE(owner->once.isRunning());
-
-    // A task may start its own timer again.
     int rounds = 0;
     std::function<void()> again = [&] {
         if (++rounds < 3) owner->once.start(1, again);
@@ -86,35 +70,9 @@ TEST_F(LifetimeTest, TimerMembersRunUntilStoppedRestartedOrDestroyed) {
 
     int ticks = 0;
     owner->every.start(1, [&] { ++ticks; });
-    loop().advance(3.5);
-    EXPECT_EQ(ticks, 3);
-    owner->every.stop();
-    loop().advance(2);
-    EXPECT_EQ(ticks, 3);
-
-    // Moved-over timers cancel what they held.
-    owner->every.start(1, [&] { ++ticks; });
     owner->every = RepeatingTimer();
     loop().advance(2);
-    EXPECT_EQ(ticks, 3);
-
-    // Destroyed with the owner: nothing fires.
-    owner->once.start(1, [&] { log.push_back("late"); });
-    owner->every.start(1, [&] { log.push_back("late"); });
-    owner.reset();
-    loop().advance(5);
-    EXPECT_EQ(log, (std::vector<std::string>{"second", "gone"}));
-    EXPECT_EQ(loop().activeTimerCount(), 0u);
-}
-
-TEST_F(LifetimeTest, OwnerDestroyedFromItsOwnTimerTask) {
-    auto owner = std::make_unique<Owner>(&log);
-    owner->once.start(1, [&] {
-        log.push_back("fired");
-        owner.reset();
-    });
-    loop().advance(2);
-    EXPECT_EQ(log, (std::vector<std::string>{"fired", "gone"}));
+    EXPECT_EQ(ticks, 0);
     EXPECT_EQ(loop().activeTimerCount(), 0u);
 }
 

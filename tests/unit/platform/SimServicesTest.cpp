@@ -1,13 +1,14 @@
+// What only the sim services have: the defaults' disk copy, the files area
+// reset, reachability under test control, recorded URLs and the captured log.
+// The defaults' contract is in SimContractTest.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <cmath>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "platform/NotificationCenter.h"
 #include "unit/support/SimTest.h"
 
 using namespace platform;
@@ -29,27 +30,6 @@ TEST_F(SimServicesTest, DefaultsSurviveARestartOnlyAfterSynchronize) {
     EXPECT_FALSE(defaults.synchronize());
     sim().userDefaults().simulateRestart();
     EXPECT_EQ(defaults.objectForKey("kept"), Value(Dictionary{{"n", 1}})) << "a failed write keeps the old copy";
-
-    defaults.setObject(Value(), "kept");
-    EXPECT_FALSE(defaults.objectForKey("kept")) << "storing null removes the key";
-}
-
-TEST_F(SimServicesTest, DefaultsKeepOnlyWhatADefaultsFileCanHold) {
-    auto& defaults = UserDefaults::standard();
-    defaults.setObject(Value(Date{100.75}), "date");
-    EXPECT_EQ(defaults.objectForKey("date"), Value(Date{100})) << "dates are kept to the second";
-    defaults.setObject(Value("ok"), "text");
-    defaults.setObject(Value(std::string("bad\xff")), "text");
-    EXPECT_EQ(defaults.objectForKey("text"), Value("ok")) << "a refused value leaves the old one";
-    defaults.setObject(Value(Array{1, Value()}), "array");
-    defaults.setObject(Value(std::nan("")), "nan");
-    Value deep = Value(1);
-    for (int i = 0; i < 150; ++i) deep = Value(Array{deep});
-    defaults.setObject(deep, "deep");
-    EXPECT_FALSE(defaults.objectForKey("array"));
-    EXPECT_FALSE(defaults.objectForKey("nan"));
-    EXPECT_FALSE(defaults.objectForKey("deep"));
-    EXPECT_TRUE(sim().logContains("\"nan\" cannot be kept"));
 }
 
 TEST_F(SimServicesTest, ResetEmptiesTheFilesAreaAndRestoresWhatATestChanged) {
@@ -75,30 +55,6 @@ TEST_F(SimServicesTest, ReachabilityWatchDestroyedBeforeDeliveryHearsNothing) {
     watch.reset();
     sim().runUntilIdle();
     EXPECT_EQ(calls, 0);
-}
-
-TEST_F(SimServicesTest, ApplicationStateChangesPostInPlatformOrder) {
-    std::vector<std::string> names;
-    std::vector<ApplicationState> states;
-    auto& center = NotificationCenter::defaultCenter();
-    center.addObserver(&names, "", nullptr, [&](const Notification& n) {
-        names.push_back(n.name);
-        states.push_back(Application::shared().applicationState());
-    });
-    auto& app = sim().application();
-    app.setApplicationState(ApplicationState::Background);
-    app.setApplicationState(ApplicationState::Active);
-    app.setApplicationState(ApplicationState::Active);  // no change, no post
-    app.setApplicationState(ApplicationState::Inactive);
-    app.setApplicationState(ApplicationState::Active);
-    center.removeObserver(&names);
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
-                         kApplicationWillEnterForegroundNotification, kApplicationDidBecomeActiveNotification,
-                         kApplicationWillResignActiveNotification, kApplicationDidBecomeActiveNotification}));
-    EXPECT_EQ(states, (std::vector<ApplicationState>{ApplicationState::Active, ApplicationState::Background,
-                                                      ApplicationState::Background, ApplicationState::Active,
-                                                      ApplicationState::Active, ApplicationState::Active}));
 }
 
 TEST_F(SimServicesTest, ApplicationOpensOnlyKnownSchemesAndRecordsThem) {

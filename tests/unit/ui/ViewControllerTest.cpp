@@ -187,13 +187,4 @@ TEST_F(ViewControllerTest, RotationFollowsTheTopController) {
     EXPECT_EQ(b->interfaceOrientation(), InterfaceOrientation::LandscapeRight);
 }
 
-TEST_F(ViewControllerTest, FirstResponderIsOneControllerAtATime) {
-    auto b = std::make_shared<Recording>("B", log);
-    EXPECT_TRUE(root->becomeFirstResponder());
-    EXPECT_TRUE(b->becomeFirstResponder());
-    EXPECT_FALSE(root->isFirstResponder());
-    b->resignFirstResponder();
-    EXPECT_FALSE(b->isFirstResponder());
-}
-
 }  // namespace

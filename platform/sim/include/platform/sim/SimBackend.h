@@ -79,7 +79,7 @@ private:
     SimNetwork network_{loop_};
     SimApplication application_;
     SimDevice device_;
-    SimScreen screen_{application_};
+    SimScreen screen_;
     SimWebEngine web_{loop_};
     mutable std::mutex logMutex_;
     std::vector<std::string> log_;

@@ -100,7 +100,7 @@ private:
     std::vector<RecordedRequest> requests_;
     std::vector<std::weak_ptr<SimConnection>> connections_;
     bool holdUnrouted_ = false;
-    std::vector<std::shared_ptr<SimConnection>> held_;  // in flight: kept alive like any loading connection
+    std::vector<std::weak_ptr<SimConnection>> held_;  // waiting for a route; their owners keep them
 };
 
 }  // namespace platform::sim

@@ -129,16 +129,6 @@ public:
     ApplicationState applicationState() const override { return state_; }
     bool openURL(const URL& url) override;
     bool canOpenURL(const URL& url) const override;
-    bool isStatusBarHidden() const override { return statusBarHidden_; }
-    void setStatusBarHidden(bool hidden, bool animated) override;
-    InterfaceOrientation statusBarOrientation() const override { return orientation_; }
-    void setStatusBarOrientation(InterfaceOrientation o) override { orientation_ = o; }
-    bool isNetworkActivityIndicatorVisible() const override { return indicator_; }
-    void setNetworkActivityIndicatorVisible(bool visible) override;
-    Rect statusBarFrame() const override;
-    bool isIdleTimerDisabled() const override { return idleTimerDisabled_; }
-    void setIdleTimerDisabled(bool disabled) override { idleTimerDisabled_ = disabled; }
-    std::shared_ptr<Window> keyWindow() const override { return keyWindow_; }
 
     // Moves to the state, posting the application notifications on the
     // default center in the platform's order (resign active, then enter
@@ -149,23 +139,20 @@ public:
     // Schemes that canOpenURL answers yes for (compared without case).
     void setOpenableSchemes(std::set<std::string> schemes);
     const std::vector<URL>& openedURLs() const { return opened_; }
-    void setKeyWindow(std::shared_ptr<Window> window) { keyWindow_ = std::move(window); }
+    // Every chrome the backend was asked to draw, in order.
+    const std::vector<Chrome>& drawnChrome() const { return drawn_; }
     // How many times the indicator was switched on.
-    int networkIndicatorShowCount() const { return indicatorShows_; }
-    void attachScreen(const Screen* screen) { screen_ = screen; }
+    int networkIndicatorShowCount() const;
     void reset();
+
+protected:
+    void drawChrome(const Chrome& chrome) override { drawn_.push_back(chrome); }
 
 private:
     ApplicationState state_ = ApplicationState::Active;
     std::set<std::string> schemes_ = {"http", "https", "mailto"};
     std::vector<URL> opened_;
-    bool statusBarHidden_ = false;
-    InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
-    bool indicator_ = false;
-    int indicatorShows_ = 0;
-    bool idleTimerDisabled_ = false;
-    std::shared_ptr<Window> keyWindow_;
-    const Screen* screen_ = nullptr;
+    std::vector<Chrome> drawn_;
 };
 
 class SimDevice final : public Device {
@@ -193,20 +180,17 @@ private:
 
 class SimScreen final : public Screen {
 public:
-    explicit SimScreen(const Application& app) : app_(app) {}
-    Rect bounds() const override { return bounds_; }
     double scale() const override { return scale_; }
-    Rect applicationFrame() const override;
-    void setBounds(const Rect& r) { bounds_ = r; }
+    // The panel, either way up: bounds() turns it with the interface.
+    void setBounds(const Rect& r) { panel_ = r; }
     void setScale(double s) { scale_ = s; }
-    void reset() {
-        bounds_ = Rect(0, 0, 320, 480);
-        scale_ = 2;
-    }
+    void reset() { *this = SimScreen(); }
+
+protected:
+    Rect panelBounds() const override { return panel_; }
 
 private:
-    const Application& app_;
-    Rect bounds_{0, 0, 320, 480};
+    Rect panel_{0, 0, 320, 480};
     double scale_ = 2;
 };
 

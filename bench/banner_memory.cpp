@@ -1,0 +1,110 @@
+// What banners cost while they are shown, in one process on the real backend
+// and nimbra-adserver on loopback: resident memory with zero, one and two
+// banners, the web processes a banner load uses, and what wakes the main loop
+// while a shown banner waits for its next reload.
+#include <cstdio>
+#include <optional>
+
+#include "support/BannerBench.h"
+
+using namespace bench;
+
+int main() {
+    BannerSession session;
+    auto& bench = session.bench;
+    const unsigned port = session.server.port();
+    const auto memoryNone = ourProcesses();
+
+    std::shared_ptr<ZELBannerView> first;
+    session.coldLoad(first);
+    const auto markupURL = first->getPrivate()->adHTMLBaseURL();
+    spinFor(1.5);  // trackers, the defaults' autosave
+    const auto memoryOne = ourProcesses();
+    auto second = bench.makeBanner(0);
+    if (!bench.load(second).ok) fail("second banner failed");
+    spinFor(1.5);
+    const auto memoryTwo = ourProcesses();
+    bench.release(first);
+    bench.release(second);
+    spinFor(1.5);
+    const auto memoryNoneAgain = ourProcesses();
+
+    // Web processes: which ones a banner load uses and whether it starts any.
+    const std::set<int> webBefore = webProcessIds();
+    std::set<int> webSeen = webBefore;
+    for (int round = 0; round < 3; ++round) {
+        auto banner = bench.makeBanner(361);
+        spinFor(0.05);
+        const BannerLoad l = bench.load(banner, [&](int) {
+            for (int pid : webProcessIds()) webSeen.insert(pid);
+        });
+        if (!l.ok) fail("process check load failed: " + l.error);
+        for (int pid : webProcessIds()) webSeen.insert(pid);
+        spinFor(0.25);
+        bench.release(banner);
+        spinFor(0.1);
+    }
+    const std::set<int> webAfter = webProcessIds();
+
+    // Idle: one banner shown, its reload 30 s away.
+    auto idle = bench.makeBanner(361);
+    if (!bench.load(idle).ok) fail("idle banner failed");
+    spinFor(2.0);
+    const auto idleCountersBefore = serverCounters(port);
+    const auto activityBefore = loopActivity();
+    std::optional<WakeupCounter> wakes;
+    wakes.emplace(port);
+    idleFor(kQuietWindowSeconds);
+    const long idleWakeups = wakes->wakeups, idleIterations = wakes->iterations;
+    const auto idleCauses = wakes->causes;
+    wakes.reset();
+    const ActivityDelta idleActivity = loopActivity() - activityBefore;
+    const auto idleCountersAfter = serverCounters(port);
+    const bool idleTimerPending = idle->getPrivate()->isReloadTimerScheduled();
+    const int idleState = idle->getPrivate()->state();
+    bench.release(idle);
+    spinFor(0.5);
+
+    // The same with a 2-second refresh: each reload is one timer firing.
+    auto refreshing = bench.makeBanner(361, platform::Dictionary{{"refresh", platform::Value("2")}});
+    if (!bench.load(refreshing).ok) fail("refreshing banner failed");
+    const auto refreshCountersBefore = serverCounters(port);
+    const auto refreshActivityBefore = loopActivity();
+    wakes.emplace(port);
+    idleFor(kQuietWindowSeconds);
+    const auto refreshCauses = wakes->causes;
+    const long refreshWakeups = wakes->wakeups;
+    wakes.reset();
+    const ActivityDelta refreshActivity = loopActivity() - refreshActivityBefore;
+    const auto refreshCountersAfter = serverCounters(port);
+    bench.release(refreshing);
+    spinFor(0.2);
+
+    session.printHeader(markupURL);
+    std::printf("\n2. Memory (MiB)                  app RSS  all RSS   all PSS   web   per process RSS\n");
+    printMemory("no banner (before any)", memoryNone);
+    printMemory("one banner shown", memoryOne);
+    printMemory("two banners shown", memoryTwo);
+    printMemory("no banner (both released)", memoryNoneAgain);
+    std::printf("  web processes: %zu before 3 banner loads, %zu after, %zu distinct seen during them\n",
+                webBefore.size(), webAfter.size(), webSeen.size());
+
+    std::printf("\n3. Main-loop wake-ups, one banner shown, reload 30 s away, %.0f s window\n", kQuietWindowSeconds);
+    std::printf("  wake-ups (polls allowed to sleep that returned): %ld; loop turns: %ld\n", idleWakeups, idleIterations);
+    for (const auto& [cause, count] : idleCauses) std::printf("    %4ld  %s\n", count, cause.c_str());
+    std::printf("  component's run loop: %llu timers fired, %llu delayed calls, %llu main-thread calls, %llu keep-alive releases\n",
+                static_cast<unsigned long long>(idleActivity.timers), static_cast<unsigned long long>(idleActivity.delayed),
+                static_cast<unsigned long long>(idleActivity.mainCalls),
+                static_cast<unsigned long long>(idleActivity.releases));
+    std::printf("  requests to the server meanwhile: %ld; banner state %d, reload timer %s\n",
+                idleCountersAfter.total - idleCountersBefore.total, idleState, idleTimerPending ? "pending" : "NOT pending");
+    std::printf("\n   With a 2 s refresh over the same window: %llu timers fired (the reloads), %ld new ad requests, %ld wake-ups;\n"
+                "   the loads themselves ran %llu delayed calls and %llu keep-alive releases\n",
+                static_cast<unsigned long long>(refreshActivity.timers), refreshCountersAfter.ads - refreshCountersBefore.ads,
+                refreshWakeups, static_cast<unsigned long long>(refreshActivity.delayed),
+                static_cast<unsigned long long>(refreshActivity.releases));
+    for (const auto& [cause, count] : refreshCauses)
+        if (cause.find("platform") != std::string::npos) std::printf("    %4ld  %s\n", count, cause.c_str());
+    session.printLogSummary();
+    return 0;
+}

@@ -1,0 +1,100 @@
+#pragma once
+// The application's chrome lays screens out the same way on every backend:
+// the status bar's strip, the application frame under it, the key window's
+// screens following it as it hides and shows, and the interface turning.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "contract/Driver.h"
+#include "platform/Application.h"
+#include "platform/ViewController.h"
+#include "platform/Window.h"
+
+namespace nimbra::contract {
+
+class AnyOrientation : public platform::ViewController {
+public:
+    bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation) override { return true; }
+};
+
+template <typename Driver>
+class ChromeContract : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+    }
+    void TearDown() override {
+        // The chrome is the process's: leave it as the next test expects it.
+        window->deviceDidRotate(platform::InterfaceOrientation::Portrait);
+        app.setStatusBarHidden(false, false);
+        app.setNetworkActivityIndicatorVisible(false);
+        app.setIdleTimerDisabled(false);
+    }
+
+    Driver driver;
+    platform::Application& app = platform::Application::shared();
+    std::shared_ptr<platform::Window> window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+    std::shared_ptr<AnyOrientation> root = std::make_shared<AnyOrientation>();
+};
+TYPED_TEST_SUITE_P(ChromeContract);
+
+using platform::Rect;
+
+TYPED_TEST_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScreens) {
+    auto& app = this->app;
+    ASSERT_EQ(app.keyWindow(), this->window);
+    EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, platform::kStatusBarHeight));
+    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 320, 460));
+    EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
+    EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
+
+    app.setStatusBarHidden(true, false);
+    EXPECT_EQ(app.statusBarFrame(), Rect());
+    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(this->window->applicationFrame(), Rect(0, 0, 320, 480));
+    EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 320, 480));
+    EXPECT_FALSE(this->driver.drawn(*this->window).statusBar);
+
+    app.setStatusBarHidden(false, true);
+    EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
+    EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
+}
+
+TYPED_TEST_P(ChromeContract, TheScreenAndTheStatusBarTurnWithTheInterface) {
+    auto& app = this->app;
+    ASSERT_TRUE(this->window->deviceDidRotate(platform::InterfaceOrientation::LandscapeRight));
+    EXPECT_EQ(app.statusBarOrientation(), platform::InterfaceOrientation::LandscapeRight);
+    EXPECT_EQ(platform::Screen::main().bounds(), Rect(0, 0, 480, 320));
+    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
+    EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 480, 20));
+    EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 480, 300));
+
+    // A full-screen page in landscape.
+    app.setStatusBarHidden(true, false);
+    EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 480, 320));
+    app.setStatusBarOrientation(platform::InterfaceOrientation::Unknown);
+    EXPECT_EQ(app.statusBarOrientation(), platform::InterfaceOrientation::LandscapeRight) << "no such orientation";
+}
+
+TYPED_TEST_P(ChromeContract, NetworkIndicatorAndIdleTimerAreKeptAndShown) {
+    auto& app = this->app;
+    EXPECT_FALSE(this->driver.drawn(*this->window).networkSpinner);
+    app.setNetworkActivityIndicatorVisible(true);
+    EXPECT_TRUE(app.isNetworkActivityIndicatorVisible());
+    EXPECT_TRUE(this->driver.drawn(*this->window).networkSpinner);
+    app.setNetworkActivityIndicatorVisible(false);
+    EXPECT_FALSE(this->driver.drawn(*this->window).networkSpinner);
+
+    app.setIdleTimerDisabled(true);
+    EXPECT_TRUE(app.isIdleTimerDisabled());
+    app.setIdleTimerDisabled(false);
+    EXPECT_FALSE(app.isIdleTimerDisabled());
+}
+
+REGISTER_TYPED_TEST_SUITE_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScreens,
+                            TheScreenAndTheStatusBarTurnWithTheInterface, NetworkIndicatorAndIdleTimerAreKeptAndShown);
+
+}  // namespace nimbra::contract

@@ -1,0 +1,198 @@
+#pragma once
+// What every backend's URL loading promises: the answer with its status and
+// header fields, the body in pieces, redirects offered one by one and
+// refusable, failures as values, and silence after cancel.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "contract/Driver.h"
+#include "platform/Http.h"
+
+namespace nimbra::contract {
+
+// Records every callback; may act from inside one.
+class ConnectionRecorder : public platform::URLConnectionDelegate {
+public:
+    std::vector<std::pair<std::string, int>> sent;  // URL, redirect status (0 for the first request)
+    std::vector<platform::HTTPURLResponse> responses;
+    std::string body;
+    int chunks = 0, finished = 0, callbacks = 0;
+    std::vector<platform::Error> failures;
+    bool refuseRedirects = false;
+    std::function<void(platform::URLConnection&)> onResponse, onData;
+
+    std::optional<platform::URLRequest> connectionWillSendRequest(platform::URLConnection&,
+                                                                  const platform::URLRequest& r,
+                                                                  const platform::HTTPURLResponse* redirect) override {
+        ++callbacks;
+        sent.emplace_back(r.url.absoluteString(), redirect ? redirect->statusCode : 0);
+        if (redirect && refuseRedirects) return std::nullopt;
+        return r;
+    }
+    void connectionDidReceiveResponse(platform::URLConnection& c, const platform::HTTPURLResponse& r) override {
+        ++callbacks;
+        responses.push_back(r);
+        if (onResponse) onResponse(c);
+    }
+    void connectionDidReceiveData(platform::URLConnection& c, std::string_view data) override {
+        ++callbacks, ++chunks;
+        body.append(data);
+        if (onData) onData(c);
+    }
+    void connectionDidFinishLoading(platform::URLConnection&) override { ++callbacks, ++finished; }
+    void connectionDidFailWithError(platform::URLConnection&, const platform::Error& e) override {
+        ++callbacks;
+        failures.push_back(e);
+    }
+    bool ended() const { return finished + failures.size() > 0; }
+    long failure() const { return failures.size() == 1 && !finished ? failures[0].code : 0; }
+};
+
+// Runs connections on a loop, each with a fresh recorder.
+template <typename Loop>
+class ConnectionRuns {
+protected:
+    // Nothing may be said from inside start().
+    std::shared_ptr<platform::URLConnection> start(const platform::URLRequest& request) {
+        recorder = std::make_shared<ConnectionRecorder>();
+        auto connection = platform::URLConnection::create(request, recorder);
+        connection->start();
+        EXPECT_EQ(recorder->callbacks, 0);
+        return connection;
+    }
+    std::shared_ptr<platform::URLConnection> run(const platform::URLRequest& request) {
+        auto connection = start(request);
+        EXPECT_TRUE(driver.runUntil([&] { return recorder->ended(); }));
+        return connection;
+    }
+    std::shared_ptr<platform::URLConnection> run(const std::string& url) { return run(requestFor(url)); }
+    static platform::URLRequest requestFor(const std::string& url, double timeout = 60) {
+        platform::URLRequest request(*platform::URL::parse(url));
+        request.timeoutInterval = timeout;
+        return request;
+    }
+
+    Loop driver;
+    std::shared_ptr<ConnectionRecorder> recorder;
+};
+
+template <typename Driver>
+class HttpContract : public ::testing::Test, protected ConnectionRuns<Driver> {};
+TYPED_TEST_SUITE_P(HttpContract);
+
+TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
+    auto& d = this->driver;
+    const std::string pieces = d.serveInPieces("/pieces", {"alpha-", "beta-", "gamma"}, {{"X-Test", "one"}});
+    auto c = this->run(pieces);
+    const auto& r = *this->recorder;
+    ASSERT_EQ(r.responses.size(), 1u);
+    EXPECT_EQ(r.responses[0].statusCode, 200);
+    EXPECT_EQ(r.responses[0].url.absoluteString(), pieces);
+    EXPECT_EQ(r.responses[0].headers.at("x-test"), "one");
+    EXPECT_EQ(r.body, "alpha-beta-gamma");
+    EXPECT_GE(r.chunks, 2) << "pieces are passed on as they come";
+    EXPECT_EQ(r.finished, 1);
+    EXPECT_TRUE(r.failures.empty());
+
+    // An HTTP error status is still an answer.
+    d.serve("/missing", 404, "not found");
+    c = this->run(d.url("/missing"));
+    ASSERT_EQ(this->recorder->responses.size(), 1u);
+    EXPECT_EQ(this->recorder->responses[0].statusCode, 404);
+    EXPECT_EQ(this->recorder->body, "not found");
+    EXPECT_EQ(this->recorder->finished, 1);
+}
+
+TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
+    auto& d = this->driver;
+    d.redirect("/r1", "r2?x=1");
+    d.redirect("/r2", d.url("/final"), 301);
+    d.serve("/final", 200, "landed");
+    auto request = this->requestFor(d.url("/r1"));
+    request.setValueForHTTPHeaderField("kept", "X-Custom");
+    auto c = this->run(request);
+    EXPECT_EQ(this->recorder->sent, (std::vector<std::pair<std::string, int>>{
+                                        {d.url("/r1"), 0}, {d.url("/r2?x=1"), 302}, {d.url("/final"), 301}}));
+    ASSERT_EQ(this->recorder->responses.size(), 1u) << "redirect answers are not responses";
+    EXPECT_EQ(this->recorder->responses[0].url.absoluteString(), d.url("/final"));
+    EXPECT_EQ(this->recorder->body, "landed");
+    ASSERT_EQ(d.seen().size(), 3u);
+    EXPECT_EQ(d.seen()[2].headers.at("X-Custom"), "kept") << "header fields follow the redirects";
+
+    // Refused: nothing more is said and nothing more is asked for.
+    c = this->start(this->requestFor(d.url("/r1")));
+    this->recorder->refuseRedirects = true;
+    ASSERT_TRUE(d.runUntil([&] { return this->recorder->sent.size() == 2; }));
+    d.runFor(0.1);
+    EXPECT_EQ(this->recorder->callbacks, 2);
+    EXPECT_EQ(d.seen().size(), 4u);
+}
+
+TYPED_TEST_P(HttpContract, UnreachableServersLoopsAndOtherSchemesFail) {
+    auto& d = this->driver;
+    auto c = this->run(d.unreachableURL());
+    EXPECT_EQ(this->recorder->failure(), platform::kURLErrorCannotConnectToHost);
+
+    d.redirect("/loop", "/loop");
+    c = this->run(d.url("/loop"));
+    ASSERT_EQ(this->recorder->failure(), platform::kURLErrorHTTPTooManyRedirects);
+    EXPECT_EQ(this->recorder->failures[0].domain, platform::kURLErrorDomain);
+    EXPECT_EQ(d.seen().size(), static_cast<size_t>(platform::kMaximumRedirects) + 1);
+
+    // Another application's scheme: the delegate sees it first (and could take
+    // it elsewhere); sent as it is, it fails as unsupported.
+    d.redirect("/app", "itms-apps://store.example/app/1");
+    c = this->run(d.url("/app"));
+    ASSERT_EQ(this->recorder->sent.size(), 2u);
+    EXPECT_EQ(this->recorder->sent[1].first, "itms-apps://store.example/app/1");
+    EXPECT_EQ(this->recorder->failure(), platform::kURLErrorUnsupportedURL);
+    EXPECT_EQ(d.seen().size(), static_cast<size_t>(platform::kMaximumRedirects) + 2)
+        << "nothing but HTTP goes over the wire";
+}
+
+TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
+    auto& d = this->driver;
+    const std::string pieces = d.serveInPieces("/pieces", {"a", "b", "c"});
+    // Before the first turn, dropped there, and with the delegate already gone.
+    auto c = this->start(this->requestFor(pieces));
+    c->cancel();
+    platform::URLConnection::create(this->requestFor(pieces), this->recorder)->start();
+    auto orphan = platform::URLConnection::create(this->requestFor(pieces),
+                                                  std::make_shared<ConnectionRecorder>());
+    orphan->start();
+    d.runFor(0.2);  // a call into the dead delegate would crash under sanitizers
+    EXPECT_EQ(this->recorder->callbacks, 0);
+
+    // From the response callback, dropping the last reference too.
+    c = this->start(this->requestFor(pieces));
+    this->recorder->onResponse = [&](platform::URLConnection& connection) {
+        connection.cancel();
+        connection.cancel();  // twice is harmless
+        c.reset();
+    };
+    ASSERT_TRUE(d.runUntil([&] { return !this->recorder->responses.empty(); }));
+    d.runFor(0.2);
+    EXPECT_EQ(this->recorder->callbacks, 2);
+    EXPECT_TRUE(this->recorder->body.empty());
+
+    // From the first piece.
+    c = this->start(this->requestFor(pieces));
+    this->recorder->onData = [](platform::URLConnection& connection) { connection.cancel(); };
+    ASSERT_TRUE(d.runUntil([&] { return this->recorder->chunks == 1; }));
+    d.runFor(0.2);
+    EXPECT_EQ(this->recorder->chunks, 1);
+    EXPECT_FALSE(this->recorder->ended());
+}
+
+REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces,
+                            RedirectsAreOfferedOneByOneAndMayBeRefused, UnreachableServersLoopsAndOtherSchemesFail,
+                            CancelledOrOrphanedConnectionsSayNothingMore);
+
+}  // namespace nimbra::contract
