@@ -11,13 +11,6 @@ NotificationCenter& NotificationCenter::defaultCenter() {
     return *center;
 }
 
-void NotificationCenter::addObserver(const void* observer, const std::string& name, const void* sender,
-                                     Callback callback) {
-    if (!observer || !callback) return;
-    std::lock_guard lock(mutex_);
-    entries_.push_back({nextId_++, observer, name, sender, std::move(callback)});
-}
-
 Observation& Observation::operator=(Observation&& other) noexcept {
     if (this != &other) {
         reset();
@@ -36,33 +29,13 @@ Observation NotificationCenter::observe(const std::string& name, const void* sen
     if (!callback) return {};
     std::lock_guard lock(mutex_);
     const unsigned long long id = nextId_++;
-    // No observer address: only the token removes it.
-    entries_.push_back({id, nullptr, name, sender, std::move(callback)});
+    entries_.push_back({id, name, sender, std::move(callback)});
     return Observation(this, id);
 }
 
 void NotificationCenter::removeEntry(unsigned long long id) {
     std::lock_guard lock(mutex_);
     std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
-}
-
-void NotificationCenter::removeObserver(const void* observer) {
-    if (!observer) return;
-    std::lock_guard lock(mutex_);
-    std::erase_if(entries_, [&](const Entry& e) { return e.observer == observer; });
-}
-
-void NotificationCenter::removeObserver(const void* observer, const std::string& name, const void* sender) {
-    if (!observer) return;
-    std::lock_guard lock(mutex_);
-    std::erase_if(entries_, [&](const Entry& e) {
-        return e.observer == observer && (name.empty() || e.name == name) && (!sender || e.sender == sender);
-    });
-}
-
-bool NotificationCenter::hasObserver(const void* observer) const {
-    std::lock_guard lock(mutex_);
-    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.observer == observer; });
 }
 
 void NotificationCenter::post(const std::string& name, const void* sender, const Value& userInfo) {

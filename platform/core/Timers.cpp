@@ -3,10 +3,6 @@
 namespace platform {
 namespace {
 
-std::shared_ptr<Timer> schedule(double seconds, bool repeats, std::function<void()> task) {
-    return RunLoop::main().scheduleTimer(seconds, repeats, [task = std::move(task)](Timer&) { task(); });
-}
-
 void stopTimer(std::shared_ptr<Timer>& timer) {
     // Moved out first: the timer's own callback may be what stops it.
     if (auto old = std::move(timer)) old->invalidate();
@@ -24,7 +20,7 @@ OneShotTimer& OneShotTimer::operator=(OneShotTimer&& other) noexcept {
 
 void OneShotTimer::start(double seconds, std::function<void()> task) {
     stop();
-    timer_ = schedule(seconds, false, std::move(task));
+    timer_ = RunLoop::main().scheduleTimer(seconds, false, [task = std::move(task)](Timer&) { task(); });
 }
 
 void OneShotTimer::stop() { stopTimer(timer_); }
@@ -39,7 +35,7 @@ RepeatingTimer& RepeatingTimer::operator=(RepeatingTimer&& other) noexcept {
 
 void RepeatingTimer::start(double seconds, std::function<void()> task) {
     stop();
-    timer_ = schedule(seconds, true, std::move(task));
+    timer_ = RunLoop::main().scheduleTimer(seconds, true, [task = std::move(task)](Timer&) { task(); });
 }
 
 void RepeatingTimer::stop() { stopTimer(timer_); }

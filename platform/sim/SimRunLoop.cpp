@@ -105,14 +105,14 @@ SimRunLoop::Ticks SimRunLoop::toTicks(double seconds) {
     return static_cast<Ticks>(std::llround(seconds * 1e9));
 }
 
-uint64_t SimRunLoop::post(double delay, std::function<void()> call, const void* target) {
-    return postAt(now_ + toTicks(delay), std::move(call), target);
+uint64_t SimRunLoop::post(double delay, std::function<void()> call) {
+    return postAt(now_ + toTicks(delay), std::move(call));
 }
 
-uint64_t SimRunLoop::postAt(Ticks at, std::function<void()> call, const void* target) {
+uint64_t SimRunLoop::postAt(Ticks at, std::function<void()> call) {
     const uint64_t seq = nextSeq_++;
     const Key key{std::max(at, now_.load()), seq};
-    queue_.emplace(key, Entry{std::move(call), target});
+    queue_.emplace(key, Entry{std::move(call)});
     keys_.emplace(seq, key);
     return seq;
 }
@@ -217,7 +217,7 @@ void SimRunLoop::scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, Ticks
     std::weak_ptr<SimTimer> weak = timer;
     timer->pending_ = postAt(at, [weak] {
         if (auto t = weak.lock()) t->fire();
-    }, nullptr);
+    });
 }
 
 void SimRunLoop::removeTimer(SimTimer* timer) {
@@ -229,25 +229,8 @@ void SimRunLoop::removeTimer(SimTimer* timer) {
     }
 }
 
-void SimRunLoop::performAfterDelay(const void* target, double seconds, std::function<void()> call) {
-    if (!call) return;
-    post(seconds, std::move(call), target);
-}
-
 void SimRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
     if (task) post(seconds, std::move(task));
-}
-
-void SimRunLoop::cancelPerformRequests(const void* target) {
-    if (!target) return;
-    for (auto it = queue_.begin(); it != queue_.end();) {
-        if (it->second.target == target) {
-            keys_.erase(it->first.second);
-            it = queue_.erase(it);
-        } else {
-            ++it;
-        }
-    }
 }
 
 void SimRunLoop::performOnMainThread(std::function<void()> call, bool waitUntilDone) {

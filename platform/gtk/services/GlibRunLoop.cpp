@@ -134,7 +134,7 @@ std::shared_ptr<Timer> GlibRunLoop::scheduleTimer(double seconds, bool repeats, 
     auto schedule = [this, timer, start = g_get_monotonic_time()] {
         if (!timer->valid_) return;  // invalidated before it reached the main thread
         timer->queued_ = true;
-        timer->key_ = enqueue(timer->interval_, start, Entry{nullptr, timer, {}});
+        timer->key_ = enqueue(timer->interval_, start, Entry{timer, {}});
     };
     if (isMainThread())
         schedule();
@@ -143,38 +143,15 @@ std::shared_ptr<Timer> GlibRunLoop::scheduleTimer(double seconds, bool repeats, 
     return timer;
 }
 
-void GlibRunLoop::performAfterDelay(const void* target, double seconds, std::function<void()> call) {
+void GlibRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
+    if (!task) return;
     if (!isMainThread()) {
-        performOnMainThread([this, target, seconds, call = std::move(call), start = g_get_monotonic_time()]() mutable {
-            enqueue(seconds, start, Entry{target, nullptr, std::move(call)});
+        performOnMainThread([this, seconds, task = std::move(task), start = g_get_monotonic_time()]() mutable {
+            enqueue(seconds, start, Entry{nullptr, std::move(task)});
         }, false);
         return;
     }
-    enqueue(seconds, g_get_monotonic_time(), Entry{target, nullptr, std::move(call)});
-}
-
-void GlibRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
-    if (task) performAfterDelay(nullptr, seconds, std::move(task));
-}
-
-void GlibRunLoop::cancelPerformRequests(const void* target) {
-    if (!target) return;
-    if (!isMainThread()) {
-        performOnMainThread([this, target] { cancelPerformRequests(target); }, false);
-        return;
-    }
-    // Destroying a call's captures may run code that schedules again, so the
-    // cancelled calls die after the queue is consistent.
-    std::vector<std::function<void()>> cancelled;
-    for (auto it = queue_.begin(); it != queue_.end();) {
-        if (!it->second.timer && it->second.target == target) {
-            cancelled.push_back(std::move(it->second.call));
-            it = queue_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    rearm();
+    enqueue(seconds, g_get_monotonic_time(), Entry{nullptr, std::move(task)});
 }
 
 gboolean GlibRunLoop::dispatchQueue(gpointer self) {

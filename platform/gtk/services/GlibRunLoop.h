@@ -31,8 +31,6 @@ public:
 
     std::shared_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void(Timer&)> callback) override;
     void postDelayedTask(double seconds, std::function<void()> task) override;
-    void performAfterDelay(const void* target, double seconds, std::function<void()> call) override;
-    void cancelPerformRequests(const void* target) override;
     void performOnMainThread(std::function<void()> call, bool waitUntilDone) override;
     bool isMainThread() const override;
     void keepAliveUntilNextTurn(std::shared_ptr<void> object) override;
@@ -54,7 +52,6 @@ private:
     friend class LoopTimer;
     using Key = std::pair<int64_t, uint64_t>;  // fire time (monotonic µs), sequence
     struct Entry {
-        const void* target = nullptr;
         std::shared_ptr<LoopTimer> timer;  // set for timers
         std::function<void()> call;        // set for delayed calls
     };

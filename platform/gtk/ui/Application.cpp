@@ -30,14 +30,12 @@ std::string readFile(const char* path) {
 
 GtkApplicationImpl::GtkApplicationImpl() = default;
 
-GtkApplicationImpl::~GtkApplicationImpl() {
-    if (app_) g_object_unref(app_);
-}
+GtkApplicationImpl::~GtkApplicationImpl() = default;
 
 GtkApplication* GtkApplicationImpl::gtkApplication() {
     // Only for the idle inhibit; made once, and given up for good when the
     // session refuses it (no session bus on a test display, for instance).
-    if (appTried_) return app_;
+    if (appTried_) return app_.get();
     appTried_ = true;
     std::string id = hasBackend() ? Paths::current().bundleIdentifier() : "";
     if (id.empty() || !g_application_id_is_valid(id.c_str())) return nullptr;
@@ -45,15 +43,11 @@ GtkApplication* GtkApplicationImpl::gtkApplication() {
     // autolaunch a bus of its own, which outlives us.
     const char* bus = g_getenv("DBUS_SESSION_BUS_ADDRESS");
     if (!bus || g_str_has_prefix(bus, "disabled:")) return nullptr;
-    GtkApplication* app = gtk_application_new(id.c_str(), G_APPLICATION_NON_UNIQUE);
-    GError* error = nullptr;
-    if (!g_application_register(G_APPLICATION(app), nullptr, &error)) {
-        if (error) g_error_free(error);
-        g_object_unref(app);
-        return nullptr;
-    }
-    app_ = app;
-    return app_;
+    auto app = GRef<GtkApplication>::adopt(gtk_application_new(id.c_str(), G_APPLICATION_NON_UNIQUE));
+    GErrorPtr error;
+    if (!g_application_register(G_APPLICATION(app.get()), nullptr, error.out())) return nullptr;
+    app_ = std::move(app);
+    return app_.get();
 }
 
 ApplicationState GtkApplicationImpl::applicationState() const { return ApplicationLifecycle::shared().state(); }
@@ -61,20 +55,14 @@ ApplicationState GtkApplicationImpl::applicationState() const { return Applicati
 bool GtkApplicationImpl::canOpenURL(const URL& url) const {
     std::string scheme = toLowerASCII(url.scheme());
     if (scheme.empty()) return false;
-    GAppInfo* info = g_app_info_get_default_for_uri_scheme(scheme.c_str());
-    if (!info) return false;
-    g_object_unref(info);
-    return true;
+    return static_cast<bool>(GRef<GAppInfo>::adopt(g_app_info_get_default_for_uri_scheme(scheme.c_str())));
 }
 
 bool GtkApplicationImpl::openURL(const URL& url) {
     if (!canOpenURL(url)) return false;
-    GError* error = nullptr;
-    bool ok = g_app_info_launch_default_for_uri(url.absoluteString().c_str(), nullptr, &error);
-    if (!ok) {
-        log(std::string("could not open a URL: ") + (error ? error->message : "no handler"));
-        if (error) g_error_free(error);
-    }
+    GErrorPtr error;
+    bool ok = g_app_info_launch_default_for_uri(url.absoluteString().c_str(), nullptr, error.out());
+    if (!ok) log(std::string("could not open a URL: ") + (error ? error->message : "no handler"));
     return ok;
 }
 
@@ -102,7 +90,7 @@ void GtkApplicationImpl::addWindow(WindowPeer* peer) {
 void GtkApplicationImpl::removeWindow(WindowPeer* peer) {
     std::erase(windows_, peer);
     if (windows_.empty() && inhibitCookie_ && app_) {
-        gtk_application_uninhibit(app_, inhibitCookie_);
+        gtk_application_uninhibit(app_.get(), inhibitCookie_);
         inhibitCookie_ = 0;
     }
 }
@@ -147,9 +135,8 @@ double GtkScreenImpl::scale() const {
     if (!display) return 1.0;
     GListModel* monitors = gdk_display_get_monitors(display);
     if (!monitors || g_list_model_get_n_items(monitors) == 0) return 1.0;
-    auto* monitor = static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0));
-    int scale = gdk_monitor_get_scale_factor(monitor);
-    g_object_unref(monitor);
+    auto monitor = GRef<GdkMonitor>::adopt(static_cast<GdkMonitor*>(g_list_model_get_item(monitors, 0)));
+    int scale = gdk_monitor_get_scale_factor(monitor.get());
     return scale > 0 ? double(scale) : 1.0;
 }
 

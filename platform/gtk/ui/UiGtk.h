@@ -3,6 +3,8 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/gtk/GRef.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +39,7 @@ protected:
 private:
     void applyInhibit();
     std::vector<WindowPeer*> windows_;
-    GtkApplication* app_ = nullptr;
+    GRef<GtkApplication> app_;
     bool appTried_ = false;
     unsigned inhibitCookie_ = 0;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // In-process notifications: observers by name and optional sender, delivered
-// synchronously on the posting thread. An observer removes itself before it
-// goes away (removeObserver(this) in its destructor).
+// synchronously on the posting thread. An observer hears them for as long as
+// it holds its Observation (usually a member, so it ends with its owner).
 
 #include <functional>
 #include <mutex>
@@ -58,21 +58,14 @@ public:
     // until the returned observation ends.
     [[nodiscard]] Observation observe(const std::string& name, const void* sender, Callback callback);
 
-    // Old forms, keyed by the observer's address.
-    void addObserver(const void* observer, const std::string& name, const void* sender, Callback callback);
-    // Removes the observer from everything.
-    void removeObserver(const void* observer);
-    void removeObserver(const void* observer, const std::string& name, const void* sender);
     void post(const std::string& name, const void* sender = nullptr, const Value& userInfo = Value());
     void post(const Notification& notification);
-    bool hasObserver(const void* observer) const;
 
 private:
     friend class Observation;
     void removeEntry(unsigned long long id);
     struct Entry {
         unsigned long long id;
-        const void* observer;
         std::string name;
         const void* sender;
         Callback callback;

@@ -43,10 +43,6 @@ public:
         postDelayedTask(seconds, bindWeak(std::move(target), std::move(task)));
     }
 
-    // Old forms, until every owner has moved to the members above.
-    virtual void performAfterDelay(const void* target, double seconds, std::function<void()> call) = 0;
-    virtual void cancelPerformRequests(const void* target) = 0;
-
     // From any thread. With wait, the caller blocks until the call has run (run
     // at once when already on the main thread).
     virtual void performOnMainThread(std::function<void()> call, bool waitUntilDone) = 0;
@@ -60,6 +56,9 @@ public:
     virtual void run() = 0;
     virtual void quit() = 0;
 
+protected:
+    friend class OneShotTimer;
+    friend class RepeatingTimer;
     // A timer retained by the loop until it is invalidated (a one-shot timer
     // invalidates itself after firing). The callback gets the timer itself.
     // What the timer members are made of; owners use the members.

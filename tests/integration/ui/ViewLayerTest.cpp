@@ -108,7 +108,7 @@ TEST(GtkLifecycleTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBa
     life.finishLaunching();
     std::vector<std::string> names;
     auto& center = platform::NotificationCenter::defaultCenter();
-    center.addObserver(&names, "", nullptr, [&](const platform::Notification& n) {
+    auto observation = center.observe("", nullptr, [&](const platform::Notification& n) {
         if (n.name.starts_with("UIApplication")) names.push_back(n.name.substr(13));
     });
     auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
@@ -122,7 +122,6 @@ TEST(GtkLifecycleTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBa
     EXPECT_EQ(names, (std::vector<std::string>{"DidBecomeActiveNotification", "WillResignActiveNotification",
                                                "DidEnterBackgroundNotification", "WillEnterForegroundNotification",
                                                "DidBecomeActiveNotification"}));
-    center.removeObserver(&names);
     life.reset();
 }
 

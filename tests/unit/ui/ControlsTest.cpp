@@ -216,7 +216,7 @@ private:
 TEST_F(ControlsTest, ApplicationStatesReachTheDelegateThenTheNotificationOnceEach) {
     std::vector<std::string> log;
     auto& center = NotificationCenter::defaultCenter();
-    center.addObserver(&log, "", nullptr, [&](const Notification& n) {
+    auto observation = center.observe("", nullptr, [&](const Notification& n) {
         if (n.name.rfind("UIApplication", 0) == 0) log.push_back(n.name.substr(13));
     });
     auto& life = ApplicationLifecycle::shared();
@@ -240,7 +240,6 @@ TEST_F(ControlsTest, ApplicationStatesReachTheDelegateThenTheNotificationOnceEac
                        "delegate.background", "DidEnterBackgroundNotification", "delegate.foreground",
                        "WillEnterForegroundNotification", "delegate.active", "DidBecomeActiveNotification",
                        "delegate.terminate", "WillTerminateNotification"}));
-    center.removeObserver(&log);
     life.reset();
 }
 

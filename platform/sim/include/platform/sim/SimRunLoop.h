@@ -50,8 +50,8 @@ public:
     bool runUntil(const std::function<bool()>& predicate, double maxVirtualSeconds, double maxRealSeconds = 10.0);
 
     // Tasks of the sim services: a call at now + delay; the id cancels it.
-    uint64_t post(double delay, std::function<void()> call, const void* target = nullptr);
-    uint64_t postAt(Ticks at, std::function<void()> call, const void* target);
+    uint64_t post(double delay, std::function<void()> call);
+    uint64_t postAt(Ticks at, std::function<void()> call);
     void cancel(uint64_t id);
 
     // Pending timed entries (timers, delayed calls, sim deliveries).
@@ -68,8 +68,6 @@ public:
     // RunLoop
     std::shared_ptr<Timer> scheduleTimer(double seconds, bool repeats, std::function<void(Timer&)> callback) override;
     void postDelayedTask(double seconds, std::function<void()> task) override;
-    void performAfterDelay(const void* target, double seconds, std::function<void()> call) override;
-    void cancelPerformRequests(const void* target) override;
     void performOnMainThread(std::function<void()> call, bool waitUntilDone) override;
     bool isMainThread() const override;
     void keepAliveUntilNextTurn(std::shared_ptr<void> object) override;
@@ -82,7 +80,6 @@ private:
     friend class SimTimer;
     struct Entry {
         std::function<void()> call;
-        const void* target = nullptr;  // delayed calls only
     };
     struct CrossThreadDone;
     struct CrossThreadCall {
