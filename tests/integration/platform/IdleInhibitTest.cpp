@@ -18,10 +18,16 @@
 #include "platform/Application.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
+#include "platform/gtk/GRef.h"
 
 namespace {
 
 using nimbra::test::spinUntil;
+using platform::gtk::GCharPtr;
+using platform::gtk::GMainContextPtr;
+using platform::gtk::GMainLoopPtr;
+using platform::gtk::GRef;
+using platform::gtk::GUnique;
 
 constexpr const char kSessionManagerXml[] = R"(
 <node>
@@ -45,24 +51,21 @@ class SessionStandIn {
 public:
     SessionStandIn() {
         const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr};
-        daemon_ = g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr);
+        daemon_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
         if (!daemon_) return;
-        GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_));
-        char* line = g_data_input_stream_read_line(lines, nullptr, nullptr, nullptr);
-        if (line) address_ = line;
-        g_free(line);
-        g_object_unref(lines);
+        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
+        GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
+        if (line) address_ = line.get();
         if (address_.empty()) return;
         thread_ = std::thread([this] { serve(); });
         while (!ready_ && !failed_) std::this_thread::yield();
     }
     ~SessionStandIn() {
-        if (loop_) g_main_loop_quit(loop_);
+        if (loop_) g_main_loop_quit(loop_.get());
         if (thread_.joinable()) thread_.join();
         if (daemon_) {
-            g_subprocess_force_exit(daemon_);
-            g_subprocess_wait(daemon_, nullptr, nullptr);
-            g_object_unref(daemon_);
+            g_subprocess_force_exit(daemon_.get());
+            g_subprocess_wait(daemon_.get(), nullptr, nullptr);
         }
     }
     bool ok() const { return ready_; }
@@ -74,14 +77,14 @@ public:
 
 private:
     void serve() {
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
-        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+        GMainContextPtr context(g_main_context_new());
+        g_main_context_push_thread_default(context.get());
+        auto bus = GRef<GDBusConnection>::adopt(g_dbus_connection_new_for_address_sync(
             address_.c_str(),
             GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kSessionManagerXml, nullptr);
+            nullptr, nullptr, nullptr));
+        GUnique<GDBusNodeInfo, g_dbus_node_info_unref> node(g_dbus_node_info_new_for_xml(kSessionManagerXml, nullptr));
         static const GDBusInterfaceVTable vtable = {
             +[](GDBusConnection*, const char*, const char*, const char*, const char* method, GVariant* parameters,
                 GDBusMethodInvocation* invocation, gpointer data) {
@@ -102,29 +105,24 @@ private:
             },
             nullptr, nullptr, {}};
         if (bus && node &&
-            g_dbus_connection_register_object(bus, "/org/gnome/SessionManager", node->interfaces[0], &vtable, this,
-                                              nullptr, nullptr)) {
-            GVariant* reply = g_dbus_connection_call_sync(
-                bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+            g_dbus_connection_register_object(bus.get(), "/org/gnome/SessionManager", node->interfaces[0], &vtable,
+                                              this, nullptr, nullptr)) {
+            GUnique<GVariant, g_variant_unref> reply(g_dbus_connection_call_sync(
+                bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
                 g_variant_new("(su)", "org.gnome.SessionManager", 4u), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                nullptr);
-            if (reply) g_variant_unref(reply);
-            loop_ = g_main_loop_new(context, FALSE);
-            ready_ = reply != nullptr;
+                nullptr));
+            loop_ = GMainLoopPtr(g_main_loop_new(context.get(), FALSE));
+            ready_ = static_cast<bool>(reply);
         }
         failed_ = !ready_;
-        if (ready_) g_main_loop_run(loop_);
-        if (loop_) g_main_loop_unref(loop_);
-        if (node) g_dbus_node_info_unref(node);
-        if (bus) g_object_unref(bus);
-        g_main_context_pop_thread_default(context);
-        g_main_context_unref(context);
+        if (ready_) g_main_loop_run(loop_.get());
+        g_main_context_pop_thread_default(context.get());
     }
 
-    GSubprocess* daemon_ = nullptr;
+    GRef<GSubprocess> daemon_;
     std::string address_;
     std::thread thread_;
-    GMainLoop* loop_ = nullptr;
+    GMainLoopPtr loop_;
     std::atomic<bool> ready_{false}, failed_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
