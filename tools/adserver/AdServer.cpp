@@ -42,6 +42,8 @@ std::string endpointOf(std::string_view path) {
   if (path == "/track/hop") return "hop";
   if (path == "/landing") return "landing";
   if (path == "/landing/2") return "landing2";
+  if (path == "/webapp") return "webapp";
+  if (path == "/webapp/event") return "webapp_event";
   if (path == "/loop/a" || path == "/loop/b") return "loop";
   return "other";
 }
@@ -292,12 +294,18 @@ AdServer::Reply AdServer::route(const Request& request) {
     reply.contentType = "text/html; charset=utf-8";
     reply.body = landingPage(request.origin, queryValue(request.items, "ai").value_or(""),
                              queryValue(request.items, "seq").value_or(""), endpoint == "landing" ? 1 : 2);
+  } else if (endpoint == "webapp") {
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body = webAppPage(request.origin, queryValue(request.items, "ai").value_or(""),
+                            queryValue(request.items, "seq").value_or(""));
+  } else if (endpoint == "webapp_event") {
+    reply = queryValue(request.items, "name") ? textReply(200, "ok") : textReply(400, "no event name");
   } else if (endpoint == "loop") {
     reply = loopReply(request);
   } else if (request.path == "/") {
     reply = textReply(200,
                       "nimbra-adserver: /ruma/sdk-core-v40.js /ads /click /track/hop /landing /landing/2 "
-                      "/im/<ticket> /ct/<ticket> /status /status/reset");
+                      "/webapp /webapp/event /im/<ticket> /ct/<ticket> /status /status/reset");
   } else {
     reply = textReply(404, "not found");
   }
@@ -387,20 +395,29 @@ AdServer::Reply AdServer::filledAd(const Request& request, const std::string& ad
   const std::string ticket = token();
   const std::string clickToken = token();
   const std::string& origin = request.origin;
+  const std::string page = kind.destination == Destination::WebApp ? "/webapp" : "/landing";
   const std::string destination =
-      scenario == "nonweb" ? kNonWebDestination : origin + "/landing?ai=" + clickToken + "&seq=" + seq;
+      scenario == "nonweb" ? kNonWebDestination : origin + page + "?ai=" + clickToken + "&seq=" + seq;
 
   Creative creative;
   creative.adUnitID = truncateUtf8(adUnitID, 40);
   creative.sequence = sequence;
-  creative.clickURL = origin + "/click?ai=" + clickToken + "&seq=" + seq + "&hops=2&dest=" +
-                      percentEncode(destination);
+  creative.clickURL = kind.destination == Destination::Mail
+                          ? mailLink(seq)
+                          : origin + "/click?ai=" + clickToken + "&seq=" + seq + "&hops=2&dest=" +
+                                percentEncode(destination);
   creative.note = kind.note;
-  // The message opens the click chain, so the server counts the click as
-  // for a link, and the browser arrives at the landing page.
+  // A message that leads to a web page opens the click chain, so the server
+  // counts the click as for a link.
   if (!kind.openAction.empty()) {
-    creative.openMessage = "qmsg://nimbra/open?a=" + percentEncode(kind.openAction) +
-                           "&u=" + percentEncode(creative.clickURL) + "&o=p";
+    creative.openMessage = "qmsg://nimbra/open?a=" + percentEncode(kind.openAction);
+    if (kind.destination == Destination::WebAppHTML) {
+      creative.openMessage += "&html=" + percentEncode(webAppPage(origin, clickToken, seq));
+    } else {
+      const std::string url = kind.destination == Destination::Call ? std::string(kCallURL) : creative.clickURL;
+      creative.openMessage += "&u=" + percentEncode(url);
+    }
+    creative.openMessage += "&o=p";
   }
 
   Reply reply;

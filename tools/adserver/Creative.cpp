@@ -24,10 +24,15 @@ constexpr std::array<Theme, 4> kThemes{{
 }};
 
 // One line per kind of creative.
-constexpr std::array<CreativeKind, 3> kCreativeKinds{{
-    {"normal", true, "", ""},
-    {"browser", false, "", "browser link"},
-    {"open-browser", true, "browser", "open message"},
+constexpr std::array<CreativeKind, 8> kCreativeKinds{{
+    {"normal", true, "", Destination::Landing, ""},
+    {"browser", false, "", Destination::Landing, "browser link"},
+    {"open-browser", true, "browser", Destination::Landing, "open message"},
+    {"webapp", true, "", Destination::WebApp, "web app link"},
+    {"webapp-html", true, "webapp", Destination::WebAppHTML, "web app markup"},
+    {"app", true, "app", Destination::Landing, "leaves the app"},
+    {"call", true, "call", Destination::Call, "phone call"},
+    {"mail", true, "", Destination::Mail, "mail link"},
 }};
 
 // Sends the ad's message on a tap only: the component opens nothing a
@@ -132,6 +137,44 @@ std::string landingPage(std::string_view origin, std::string_view clickToken, st
   html += htmlEscape(std::string(origin) + (first ? "/landing/2" : "/landing") + query);
   html += first ? "\">Next page &rarr;</a>" : "\">&larr; Back to page 1</a>";
   html += "</body></html>\n";
+  return html;
+}
+
+std::string mailLink(std::string_view sequence) {
+  return "mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example&subject=" +
+         percentEncode("Ad #" + std::string(sequence));
+}
+
+std::string webAppPage(std::string_view origin, std::string_view clickToken, std::string_view sequence) {
+  // The beacon rides in an attribute, so nothing from the request is ever
+  // written into the script.
+  const std::string beacon = std::string(origin) + "/webapp/event?ai=" + percentEncode(clickToken) +
+                             "&seq=" + percentEncode(sequence);
+  std::string html;
+  html += "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+          "<meta name=\"viewport\" content=\"width=320,initial-scale=1,user-scalable=no\">"
+          "<title>Nimbra web app</title><style>"
+          // The top 48 points stay clear: the component draws its close button there.
+          "body{margin:0;min-height:100vh;box-sizing:border-box;padding:48px 16px 16px;font-family:sans-serif;"
+          "background:linear-gradient(180deg,#0f766e,#1d4ed8);color:#fff}"
+          "h1{font-size:28px;margin:0 0 16px}ol{margin:0 0 24px;padding-left:20px;line-height:1.6}"
+          "a{display:block;padding:12px;border-radius:22px;background:#fff;color:#0f766e;font-weight:bold;"
+          "text-align:center;text-decoration:none}"
+          "</style></head><body data-beacon=\"";
+  html += htmlEscape(beacon);
+  html += "\"><h1 id=\"title\">Web app &middot; Ad #";
+  html += htmlEscape(sequence.empty() ? std::string_view{"?"} : sequence);
+  html += "</h1><p>What the screen said:</p><ol id=\"log\"></ol>"
+          "<a id=\"close\" href=\"qmsg://nimbra/close\">Close</a>"
+          "<script>window.nimbraWebApp={onshow:0,onhide:0,log:[]};"
+          "window.RUMA_ReceiveMessage=function(name,payload){"
+          "var app=window.nimbraWebApp,line=String(name),p=payload||{};"
+          "if(name==='onshow'||name==='onhide')app[name]++;"
+          "if(name==='onshow')line+=' \\u00b7 version '+p.version+' \\u00b7 device '+p.device;"
+          "app.log.push(line);var item=document.createElement('li');item.textContent=line;"
+          "document.getElementById('log').appendChild(item);"
+          "new Image().src=document.body.dataset.beacon+'&name='+encodeURIComponent(name);};"
+          "</script></body></html>\n";
   return html;
 }
 

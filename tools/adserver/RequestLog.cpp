@@ -20,8 +20,9 @@ std::string spend(std::string_view text, std::size_t& budget, bool& truncated) {
 }  // namespace
 
 const std::vector<std::string>& RequestLog::endpoints() {
-  static const std::vector<std::string> names{"script", "script_304", "ads",      "imp",  "ctrack", "click",
-                                              "hop",    "landing",    "landing2", "loop", "other"};
+  static const std::vector<std::string> names{
+      "script", "script_304", "ads",    "imp",          "ctrack", "click", "hop",
+      "landing", "landing2",  "webapp", "webapp_event", "loop",   "other"};
   return names;
 }
 

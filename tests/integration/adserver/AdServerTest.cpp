@@ -2,6 +2,7 @@
 // component and the other tests rely on (docs/ad-server.md).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -217,9 +218,9 @@ TEST_F(AdServerTest, HostileRequestsGetErrorsNotCrashes) {
   EXPECT_EQ(server_.stop(), 0) << "server exits cleanly after hostile input";
 }
 
-// Creatives that lead to the in-app browser, the two landing pages, and the
-// --creatives rotation a demo uses.
-TEST(AdServerCreativesTest, BrowserCreativesRotateAndLandOnTwoPages) {
+// Creatives and where a tap on each leads: the two landing pages, the web-app
+// page and its event beacon; and the --creatives rotation a demo uses.
+TEST(AdServerCreativesTest, CreativesRotateAndLeadToTheirDestinations) {
   AdServerProcess server({"--creatives", "browser,open-browser,normal"});
   ASSERT_TRUE(server.ok());
   const unsigned port = server.port();
@@ -280,10 +281,47 @@ TEST(AdServerCreativesTest, BrowserCreativesRotateAndLandOnTwoPages) {
   EXPECT_NE(page2.body.find("Page 2 of 2"), std::string::npos);
   EXPECT_NE(page2.body.find("Ad #1"), std::string::npos);
   EXPECT_EQ(targetOf(attribute(page2.body, "href"), port), landing);
-  const auto counters = nlohmann::json::parse(httpRequest(port, "/status").body)["counters"];
+  auto counters = nlohmann::json::parse(httpRequest(port, "/status").body)["counters"];
   EXPECT_EQ(counters["click"], 2);
   EXPECT_EQ(counters["landing"], 2);
   EXPECT_EQ(counters["landing2"], 1);
+
+  // The other destinations by name (ads 6 to 10): the link or the "open"
+  // message ("http": into the click chain), and the page it leads to.
+  std::vector<std::string> webApps;
+  for (const auto& [kind, a, link, shows] : std::vector<std::array<std::string, 4>>{
+           {"webapp", "(none)", "http", "Web app &middot; Ad #6"},
+           {"webapp-html", "webapp", "(none)", "Web app &middot; Ad #7"},
+           {"app", "app", "http", "Page 1 of 2"},
+           {"call", "call", "tel:+34600000000", "(none)"},
+           {"mail", "(none)", "mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example"
+                              "&subject=Ad%20%2310", "(none)"}}) {
+    const HttpResponse ad = httpRequest(port, "/ads?slotname=" + kind);
+    EXPECT_TRUE(ad.header("x-ruma-click-tracking-urls")) << kind;
+    const std::string message = attribute(ad.body, "data-message");
+    EXPECT_EQ(item(message, "a"), a) << kind;
+    EXPECT_EQ(item(message, "o"), a == "(none)" ? a : "p") << kind;
+    const std::string to = a == "(none)" ? attribute(ad.body, "href") : item(message, "u");
+    const std::string target = targetOf(to, port);
+    EXPECT_EQ(target.starts_with("/click?") ? "http" : to, link) << kind;
+    const std::string page = target.empty() ? item(message, "html") : follow(target).body;
+    EXPECT_NE(page.find(shows), std::string::npos) << kind;
+    if (kind.starts_with("webapp")) webApps.push_back(page);
+  }
+  // Both web-app pages keep the page's side of the contract and report its events.
+  for (const std::string& page : webApps) {
+    for (const char* piece : {"window.nimbraWebApp={onshow:0,onhide:0,log:[]}", "href=\"qmsg://nimbra/close\"",
+                              "window.RUMA_ReceiveMessage=function(name,payload)",
+                              "new Image().src=document.body.dataset.beacon+'&name='"})
+      EXPECT_NE(page.find(piece), std::string::npos) << piece;
+    const std::string beacon = targetOf(attribute(page, "data-beacon"), port);
+    EXPECT_TRUE(beacon.starts_with("/webapp/event?ai=")) << beacon;
+    EXPECT_EQ(httpRequest(port, beacon + "&name=onshow").status, 200u);
+  }
+  EXPECT_EQ(httpRequest(port, "/webapp?seq=%3Cb%3E").body.find("<b>"), std::string::npos);
+  counters = nlohmann::json::parse(httpRequest(port, "/status").body)["counters"];
+  EXPECT_EQ(counters["webapp"], 2);
+  EXPECT_EQ(counters["webapp_event"], 2);
 }
 
 TEST(AdServerProcessTest, CommandLineAndPortConflicts) {
