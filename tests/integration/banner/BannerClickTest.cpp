@@ -7,6 +7,11 @@
 #include "integration/banner/MensajesTap.h"
 
 #include "Browser/ZELBrowserController.h"
+#include "WebApp/ZELWebAppViewController.h"
+#include "WebApp/ZELWebAppViewControllerPrivate.h"
+#include "integration/support/UrlRecorder.h"
+#include "platform/MailComposeViewController.h"
+#include "platform/Toolbar.h"
 
 namespace {
 
@@ -60,6 +65,107 @@ TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
     shown.reset();
     ASSERT_TRUE(spinUntil([&] { return banner_test::counter(*server, "ads") >= 3; }, kRefreshSeconds + kAdTimeout))
         << "the banner stopped reloading after the browser";
+}
+
+}  // namespace
+
+namespace {
+
+// What a page's script answers, as text; empty when it could not run.
+std::string pageValue(platform::WebView& web, const std::string& script) {
+    auto result = std::make_shared<std::optional<std::string>>();
+    auto done = std::make_shared<bool>(false);
+    web.evaluateJavaScript(script, [result, done](std::optional<std::string> value) {
+        *result = std::move(value);
+        *done = true;
+    });
+    spinUntil([&] { return *done; }, 5);
+    return result->value_or("");
+}
+
+class WebAppTaps : public banner_test::MensajesTap {
+protected:
+    std::string creatives() const override { return "webapp,webapp-html"; }
+    int events(const char* name) const {
+        int n = 0;
+        for (const auto& r : banner_test::requestsTo(banner_test::serverStatus(*server), "webapp_event"))
+            n += r["query"].value("name", std::string()) == name;
+        return n;
+    }
+};
+
+TEST_F(WebAppTaps, TheWebAppHearsItIsShownAndHiddenAndTheClickIsReportedOnce) {
+    // A link in an ad with click-tracking URLs: the web-app screen.
+    tapAdNumber(1);
+    auto shown = waitForScreenShowing<ZELWebAppViewController>("/webapp?");
+    ASSERT_TRUE(shown) << "no web-app screen over the application";
+    ASSERT_TRUE(spinUntil([&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == "1"; }, 10))
+        << "the page never heard it is shown";
+    ASSERT_TRUE(spinUntil([&] { return events("onshow") == 1; }, 10));
+    screenshot("NIMBRA_WEBAPP_SCREENSHOT");
+    // Each click-tracking URL of the ad once, however the opening went.
+    spinFor(1.0);
+    EXPECT_EQ(banner_test::counter(*server, "ctrack"), 2);
+    EXPECT_EQ(pageValue(*shown->webView(), "window.nimbraWebApp.onshow"), "1");
+
+    tapToClose(*shown, *shown->vars()->closeButton_);
+    ASSERT_TRUE(spinUntil([&] { return events("onhide") == 1; }, 10)) << "the page never heard it was hidden";
+    EXPECT_EQ(events("onshow"), 1);
+    shown.reset();
+
+    // Markup sent by message: the same page, without an address; it closes
+    // its own screen.
+    tapAdNumber(2);
+    ASSERT_TRUE(spinUntil([&] { return screen<ZELWebAppViewController>() != nullptr; }, kAdTimeout));
+    shown = screen<ZELWebAppViewController>();
+    ASSERT_TRUE(spinUntil([&] { return events("onshow") == 2; }, kAdTimeout));
+    ASSERT_TRUE(spinUntil([&] { return shown->view()->isUserInteractionEnabled(); }, 5));
+    pageValue(*shown->webView(), "document.getElementById('close').click(), 1");
+    ASSERT_TRUE(spinUntil([&] { return !screen<ZELWebAppViewController>(); }, 10)) << "the page could not close itself";
+    shown.reset();
+    ASSERT_TRUE(spinUntil([&] { return banner_test::counter(*server, "ads") >= 3; }, kRefreshSeconds + kAdTimeout))
+        << "the banner stopped reloading after the web app";
+}
+
+class LeavingTaps : public banner_test::MensajesTap {
+protected:
+    std::string creatives() const override { return "mail,app,call"; }
+    bool handedOver(const std::string& prefix) const {
+        for (const auto& url : nimbra::test::urlsHandedToTheDesktop())
+            if (url.rfind(prefix, 0) == 0) return true;
+        return false;
+    }
+};
+
+TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
+    // A mail link: the composer, filled from the link; Send hands it to the
+    // desktop's mail client.
+    tapAdNumber(1);
+    std::shared_ptr<platform::MailComposeViewController> composer;
+    ASSERT_TRUE(spinUntil(
+        [&] { return (composer = std::dynamic_pointer_cast<platform::MailComposeViewController>(tabs->modalViewController())) != nullptr; },
+        kAdTimeout))
+        << "no mail composer";
+    EXPECT_EQ(composer->message().to, std::vector<std::string>{"ventas@nimbra.example"});
+    EXPECT_EQ(composer->message().cc, (std::vector<std::string>{"info@nimbra.example", "soporte@nimbra.example"}));
+    EXPECT_EQ(composer->message().subject, "Ad #1");
+    screenshot("NIMBRA_MAIL_SCREENSHOT");
+    std::shared_ptr<platform::View> send;
+    for (const auto& item : std::dynamic_pointer_cast<platform::Toolbar>(composer->view()->subviews()[0])->items())
+        if (item->title() == "Send") send = item->representedView();
+    ASSERT_TRUE(send);
+    ASSERT_TRUE(input.clickAt(*send, send->bounds().width() / 2, send->bounds().height() / 2));
+    ASSERT_TRUE(spinUntil([&] { return !tabs->modalViewController(); }, 10)) << "the composer stayed up";
+    composer.reset();
+    ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,"); }, 10));
+
+    // "app" and "call": out to the desktop's handler of the URL's scheme.
+    tapAdNumber(2);
+    ASSERT_TRUE(spinUntil([&] { return handedOver(server->origin() + "/click?"); }, kAdTimeout))
+        << "the web page never reached the desktop";
+    tapAdNumber(3);
+    ASSERT_TRUE(spinUntil([&] { return handedOver("tel:+34600000000"); }, kAdTimeout)) << "the call never left";
+    EXPECT_EQ(tabs->modalViewController(), nullptr);
 }
 
 }  // namespace
