@@ -154,6 +154,7 @@ TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
     for (const auto& item : std::dynamic_pointer_cast<platform::Toolbar>(composer->view()->subviews()[0])->items())
         if (item->title() == "Send") send = item->representedView();
     ASSERT_TRUE(send);
+    ASSERT_TRUE(spinUntil([&] { return composer->isAppeared(); }, 5));
     ASSERT_TRUE(input.clickAt(*send, send->bounds().width() / 2, send->bounds().height() / 2));
     ASSERT_TRUE(spinUntil([&] { return !tabs->modalViewController(); }, 10)) << "the composer stayed up";
     composer.reset();
