@@ -19,6 +19,14 @@ constexpr std::size_t kMaxQuery = 32 * 1024;
 constexpr std::size_t kMaxExtras = 8 * 1024;
 constexpr std::size_t kMaxExtrasDepth = 32;
 constexpr double kMaxDelaySeconds = 60;
+// The "big" scenario's markup: 10 MiB unless "size" asks otherwise, at most 80 MiB.
+constexpr std::size_t kBigMarkupBytes = 10u << 20;
+constexpr std::size_t kMaxBigMarkupBytes = 80u << 20;
+// A GIF of one transparent pixel, for the "slowrender" scenario's image.
+constexpr unsigned char kPixel[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80, 0x00,
+                                    0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0x21, 0xf9, 0x04, 0x01, 0x00,
+                                    0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,
+                                    0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
 constexpr int kMaxHops = 10;
 // A visitor cookie, as a real ad server would set, so cookie handling shows in the report.
 constexpr const char kVisitorCookie[] = "nimbra_uid";
@@ -28,8 +36,9 @@ constexpr std::array<const char*, 4> kRecordedHeaders{"User-Agent", "If-Modified
                                                       "Referer"};
 
 bool isScenario(std::string_view name) {
-  static constexpr std::array<std::string_view, 10> kScenarios{
-      "nofill", "404", "500", "slow", "reset", "redirectloop", "redirect", "nonweb", "norefresh", "ok"};
+  static constexpr std::array<std::string_view, 14> kScenarios{
+      "nofill",   "404",    "500",  "slow",  "reset",      "redirectloop", "redirect",
+      "nonweb",   "norefresh", "ok", "hang", "trackreset", "big",          "slowrender"};
   return std::find(kScenarios.begin(), kScenarios.end(), name) != kScenarios.end() || creativeKind(name);
 }
 
@@ -60,12 +69,36 @@ std::optional<double> parseSeconds(std::string_view text) {
   return g_ascii_strtod(std::string(text).c_str(), nullptr);
 }
 
+// Seconds asked for by "delay", within what the server will wait.
+double delayOf(const std::optional<std::string>& text) {
+  const auto seconds = text ? parseSeconds(*text) : std::nullopt;
+  return std::min(seconds.value_or(5.0), kMaxDelaySeconds);
+}
+
+// Puts extra markup at the end of a banner's body.
+void appendToBody(std::string& html, const std::string& extra) {
+  const auto end = html.rfind("</body>");
+  html.insert(end == std::string::npos ? html.size() : end, extra);
+}
+
+// Each URL of a blank-separated list, with one more query item.
+std::string withQueryItem(const std::string& urls, const std::string& item) {
+  std::string out;
+  for (std::size_t start = 0, blank = 0; blank != std::string::npos; start = blank + 1) {
+    blank = urls.find(' ', start);
+    if (!out.empty()) out += ' ';
+    out += urls.substr(start, blank - start) + item;
+  }
+  return out;
+}
+
 // Scenario controls that may also ride inside the "extras" object, which
 // is where an application's additional request parameters end up.
 struct ExtrasControls {
   std::optional<std::string> scenario;
   std::optional<std::string> refresh;
   std::optional<std::string> delay;
+  std::optional<std::string> size;
 };
 
 ExtrasControls extrasControls(const std::optional<std::string>& text) {
@@ -83,6 +116,7 @@ ExtrasControls extrasControls(const std::optional<std::string>& text) {
   controls.scenario = read("scenario");
   controls.refresh = read("refresh");
   controls.delay = read("delay");
+  controls.size = read("size");
   return controls;
 }
 
@@ -143,6 +177,7 @@ AdServer::AdServer(ServerOptions options)
       server_(GRef<SoupServer>::adopt(
           SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "server-header", "nimbra-adserver", nullptr)))),
       lastModified_(g_date_time_new_from_unix_utc(g_get_real_time() / G_USEC_PER_SEC)),
+      scriptFaultPending_(!options_.scriptFault.empty()),
       random_(std::random_device{}()) {
   platform::gtk::GCharPtr text(soup_date_time_to_string(lastModified_.get(), SOUP_DATE_HTTP));
   lastModifiedText_ = text ? text.get() : "";
@@ -284,6 +319,7 @@ AdServer::Reply AdServer::route(const Request& request) {
     reply = adsReply(request);
   } else if (endpoint == "imp") {
     reply = isToken(request.path.substr(4)) ? textReply(200, "ok") : textReply(404, "unknown ticket");
+    if (queryValue(request.items, "cut") == "body") reply.cut = Cut::Body;
   } else if (endpoint == "ctrack") {
     reply = clickTrackingReply(request);
   } else if (endpoint == "click") {
@@ -302,10 +338,14 @@ AdServer::Reply AdServer::route(const Request& request) {
     reply = queryValue(request.items, "name") ? textReply(200, "ok") : textReply(400, "no event name");
   } else if (endpoint == "loop") {
     reply = loopReply(request);
+  } else if (request.path == "/pixel") {
+    reply.contentType = "image/gif";
+    reply.body.assign(reinterpret_cast<const char*>(kPixel), sizeof kPixel);
+    reply.delaySeconds = delayOf(queryValue(request.items, "delay"));
   } else if (request.path == "/") {
     reply = textReply(200,
                       "nimbra-adserver: /ruma/sdk-core-v40.js /ads /click /track/hop /landing /landing/2 "
-                      "/webapp /webapp/event /im/<ticket> /ct/<ticket> /status /status/reset");
+                      "/webapp /webapp/event /im/<ticket> /ct/<ticket> /pixel /status /status/reset");
   } else {
     reply = textReply(404, "not found");
   }
@@ -313,22 +353,33 @@ AdServer::Reply AdServer::route(const Request& request) {
   return reply;
 }
 
-AdServer::Reply AdServer::scriptReply(const Request& request) const {
+AdServer::Reply AdServer::scriptReply(const Request& request) {
   Reply reply;
   reply.endpoint = "script";
   reply.headers.emplace_back("Last-Modified", lastModifiedText_);
+  reply.contentType = "application/javascript; charset=utf-8";
+  reply.body = std::string(supportScript());
+  if (scriptFaultPending_) {
+    // The faulty answer is a whole one whatever the client holds already.
+    scriptFaultPending_ = false;
+    const std::string& fault = options_.scriptFault;
+    if (fault == "reset") reply.cut = Cut::Body;
+    if (fault == "hang") reply.hold = true;
+    if (fault == "throw") reply.body += scriptThatThrows();
+    if (fault == "twice") reply.body += scriptThatAnswersTwice();
+    return reply;
+  }
   if (const char* since = soup_message_headers_get_one(request.headers, "If-Modified-Since")) {
     if (const GDateTimePtr date{soup_date_time_new_from_http_string(since)}) {
       if (g_date_time_compare(date.get(), lastModified_.get()) >= 0) {
         reply.status = 304;
         reply.endpoint = "script_304";
         reply.contentType.clear();
+        reply.body.clear();
         return reply;
       }
     }
   }
-  reply.contentType = "application/javascript; charset=utf-8";
-  reply.body = std::string(supportScript());
   return reply;
 }
 
@@ -361,15 +412,31 @@ AdServer::Reply AdServer::adsReply(const Request& request) {
     reply.headers.emplace_back("Location", request.origin + "/ads?" + request.rawQuery + "&redirected=1");
     reply.headers.emplace_back("X-Ruma-Tracking-Urls",
                                request.origin + "/im/" + token() + "?n=redirect");
+  } else if (scenario == "hang") {
+    reply = filledAd(request, adUnitID, scenario);
+    reply.hold = true;
   } else if (scenario == "nofill") {
     reply = filledAd(request, adUnitID, scenario);
     reply.body = "  \n  ";
   } else {
     reply = filledAd(request, adUnitID, scenario);
+    const auto delay = queryOrExtras(request.items, "delay", extras.delay);
     if (scenario == "slow") {
-      const auto delay = queryOrExtras(request.items, "delay", extras.delay);
-      const auto seconds = delay ? parseSeconds(*delay) : std::nullopt;
-      reply.delaySeconds = std::min(seconds.value_or(5.0), kMaxDelaySeconds);
+      reply.delaySeconds = delayOf(delay);
+    } else if (scenario == "slowrender") {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", delayOf(delay));
+      appendToBody(reply.body, "<img src=\"" + request.origin + "/pixel?delay=" + seconds +
+                                   "\" width=\"1\" height=\"1\" alt=\"\">");
+    } else if (scenario == "big") {
+      const auto asked = parseInt(queryOrExtras(request.items, "size", extras.size).value_or(""));
+      const std::size_t size = asked && *asked > 0 ? std::min<std::size_t>(*asked, kMaxBigMarkupBytes) : kBigMarkupBytes;
+      const std::string end = "<span id=\"end\">end of ad</span>";
+      const std::size_t fixed = reply.body.size() + end.size() + 7;  // "<!--" and "-->"
+      appendToBody(reply.body, "<!--" + std::string(size > fixed ? size - fixed : 0, 'x') + "-->" + end);
+    } else if (scenario == "trackreset") {
+      for (auto& [name, value] : reply.headers)
+        if (name == "X-Ruma-Tracking-Urls") value = withQueryItem(value, "&cut=body");
     } else if (scenario == "reset") {
       reply.cut = queryValue(request.items, "cut") == "headers" ? Cut::Headers : Cut::Body;
     }
@@ -499,7 +566,7 @@ AdServer::Reply AdServer::loopReply(const Request& request) const {
 }
 
 void AdServer::send(SoupServerMessage* message, Reply reply) {
-  if (reply.cut == Cut::None && reply.delaySeconds <= 0) {
+  if (reply.cut == Cut::None && reply.delaySeconds <= 0 && !reply.hold) {
     soup_server_message_set_status(message, reply.status, nullptr);
     SoupMessageHeaders* headers = soup_server_message_get_response_headers(message);
     for (const auto& [name, value] : reply.headers) soup_message_headers_replace(headers, name.c_str(), value.c_str());
@@ -517,9 +584,10 @@ void AdServer::send(SoupServerMessage* message, Reply reply) {
   deferred.finishedHandler =
       g_signal_connect(message, "finished", G_CALLBACK(&AdServer::onDeferredFinished), &deferred);
   const auto delayMs = static_cast<guint>(reply.delaySeconds * 1000);
+  const bool hold = reply.hold;
   deferred.reply = std::move(reply);
   soup_server_message_pause(message);
-  deferred.source = g_timeout_add(delayMs, &AdServer::onDeferredDue, &deferred);
+  if (!hold) deferred.source = g_timeout_add(delayMs, &AdServer::onDeferredDue, &deferred);
 }
 
 void AdServer::onDeferredFinished(SoupServerMessage*, gpointer data) {

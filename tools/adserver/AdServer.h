@@ -32,6 +32,9 @@ struct ServerOptions {
   // Creative kinds that plain filled answers cycle through by ad number;
   // empty: always the normal one.
   std::vector<std::string> creatives;
+  // The first support-script answer goes wrong this way ("reset", "hang",
+  // "throw", "twice"); empty: none does.
+  std::string scriptFault;
 };
 
 class AdServer {
@@ -64,6 +67,7 @@ class AdServer {
     std::string endpoint = "other";
     double delaySeconds = 0;  // answered later, without holding up other requests
     Cut cut = Cut::None;      // the connection is closed part-way through the answer
+    bool hold = false;        // never answered: held until the server stops
   };
 
  private:
@@ -84,7 +88,7 @@ class AdServer {
 
   void handle(SoupServerMessage* message);
   Reply route(const Request& request);
-  Reply scriptReply(const Request& request) const;
+  Reply scriptReply(const Request& request);
   Reply adsReply(const Request& request);
   const CreativeKind& creativeFor(const std::string& scenario, std::uint64_t sequence) const;
   Reply filledAd(const Request& request, const std::string& adUnitID, const std::string& scenario);
@@ -105,6 +109,7 @@ class AdServer {
   GDateTimePtr lastModified_;  // whole second, fixed at start
   std::string lastModifiedText_;
   RequestLog log_;
+  bool scriptFaultPending_ = false;
   std::uint64_t adSerial_ = 0;  // never reset, so every ad has its own number
   std::mt19937_64 random_;
   std::list<Deferred> deferred_;

@@ -156,8 +156,22 @@ constexpr std::string_view kScript = R"JS(/* nimbra support script: builds the a
 })(this);
 )JS";
 
+// Appended to the script by --script-fault: the entry point throws before it
+// answers, or answers every request twice in the same task.
+constexpr std::string_view kThrows = R"JS(
+this.RUMA_buildAdURL = function () { throw new Error('nimbra-adserver: script fault'); };
+)JS";
+constexpr std::string_view kTwice = R"JS(
+(function (global) {
+  var build = global.RUMA_buildAdURL;
+  global.RUMA_buildAdURL = function (params) { build(params); build(params); };
+})(this);
+)JS";
+
 }  // namespace
 
 std::string_view supportScript() { return kScript; }
+std::string_view scriptThatThrows() { return kThrows; }
+std::string_view scriptThatAnswersTwice() { return kTwice; }
 
 }  // namespace adserver

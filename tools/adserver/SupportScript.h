@@ -8,5 +8,8 @@
 namespace adserver {
 
 std::string_view supportScript();
+// What --script-fault appends to it.
+std::string_view scriptThatThrows();
+std::string_view scriptThatAnswersTwice();
 
 }  // namespace adserver

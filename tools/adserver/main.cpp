@@ -18,12 +18,14 @@ namespace {
 
 constexpr const char kUsage[] =
     "usage: nimbra-adserver [--port N] [--refresh-rate SECONDS] [--exit-after SECONDS] [--creatives LIST]\n"
-    "                       [--verbose]\n"
+    "                       [--script-fault reset|hang|throw|twice] [--verbose]\n"
     "  --port N               listen on 127.0.0.1:N (default 8090; 0 picks a free port)\n"
     "  --refresh-rate SECONDS value of X-Ruma-Refresh-Rate (default 30)\n"
     "  --exit-after SECONDS   stop by itself after that long (a safety limit for tests)\n"
     "  --creatives LIST       plain ads cycle through these creatives by ad number,\n"
     "                         e.g. normal,browser,open-browser (default: normal only)\n"
+    "  --script-fault KIND    the first support-script answer is cut (reset), never comes (hang),\n"
+    "                         throws instead of answering (throw) or answers twice (twice)\n"
     "  --verbose              one line per request on stderr\n";
 
 struct CommandLine {
@@ -66,6 +68,10 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv) {
       const std::string_view value = argv[++i];
       if (!adserver::isDecimal(value)) return std::nullopt;
       line.exitAfter = g_ascii_strtod(std::string(value).c_str(), nullptr);
+    } else if (option == "--script-fault" && hasValue) {
+      const std::string_view kind = argv[++i];
+      if (kind != "reset" && kind != "hang" && kind != "throw" && kind != "twice") return std::nullopt;
+      line.server.scriptFault = std::string(kind);
     } else if (option == "--creatives" && hasValue) {
       const auto names = creativeNames(argv[++i]);
       if (!names) return std::nullopt;

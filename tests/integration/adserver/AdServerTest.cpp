@@ -125,6 +125,10 @@ TEST_F(AdServerTest, ScenariosShapeTheAnswer) {
   EXPECT_EQ(final.status, 200u);
   EXPECT_TRUE(final.header("x-ruma-click-tracking-urls"));
 
+  EXPECT_EQ(get("/ads?slotname=big&size=5000").body.size(), 5000u);
+  EXPECT_NE(get("/ads?slotname=trackreset").header("x-ruma-tracking-urls").value_or("").find("&cut=body"), std::string::npos);
+  EXPECT_NE(get("/ads?slotname=slowrender&delay=1").body.find("/pixel?delay=1\""), std::string::npos);
+
   std::string target = "/ads?slotname=redirectloop";
   for (const char* expected : {"/loop/a", "/loop/b", "/loop/a"}) {
     const HttpResponse hop = get(target);
@@ -343,6 +347,7 @@ TEST(AdServerProcessTest, CommandLineAndPortConflicts) {
   EXPECT_EQ(exitStatus({"--refresh-rate", "soon"}), 2);
   EXPECT_EQ(exitStatus({"--creatives", "normal,,browser"}), 2);
   EXPECT_EQ(exitStatus({"--creatives", "normal,bogus"}), 2);
+  EXPECT_EQ(exitStatus({"--script-fault", "bogus"}), 2);
   EXPECT_EQ(exitStatus({"--port", "0", "--exit-after", "0.1"}), 0);
   EXPECT_EQ(first.stop(), 0);
 }
