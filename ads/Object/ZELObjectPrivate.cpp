@@ -318,6 +318,9 @@ void ZELObjectPrivate::ensureSupportFiles() {
     }
     store.setDate(platform::Value(platform::Date::now().addingSeconds(kSupportScriptLifetime)), kExpireDateKey);
     store.synchronize();
+    // A stored copy that cannot be read is nothing to revalidate: a 304 would
+    // keep it for good. Fetch the script whole.
+    if (!content || content->empty()) buildAdJS_->invalidate();
     changeState(kZELStateFetchingSupportScript);
     buildAdJS_->validate();
 }
@@ -429,6 +432,9 @@ void ZELObjectPrivate::setupBuildAdWebView(ZELPreparedBuildPage::Page page) {
         if (state_ != kZELStateBuildingAdURL || !buildAdWebView_) return;
         resetBuildAdWebView();
         platform::log("<Nimbra> The ad request could not be built in time.");
+        // The stored script may be damaged (cut, overwritten): the next load
+        // fetches it again instead of failing the same way for a day.
+        if (buildAdJS_) buildAdJS_->invalidate();
         scriptFailed(ZELErrorTimeout);
     });
 }
