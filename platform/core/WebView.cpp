@@ -3,8 +3,14 @@
 #include "platform/Backend.h"
 
 namespace platform {
+namespace {
+
+int liveWebViews = 0;
+
+}  // namespace
 
 WebView::WebView(const Rect& frame) : View(frame, NoPeer{}) {
+    ++liveWebViews;
     auto peer = backend().makeWebViewPeer(*this);
     webPeer_ = peer.get();
     setPeer(std::move(peer));
@@ -15,7 +21,10 @@ WebView::~WebView() {
     // on the way out reaches a half-destroyed object.
     webPeer_ = nullptr;
     setPeer(nullptr);
+    --liveWebViews;
 }
+
+int WebView::liveCount() { return liveWebViews; }
 
 void WebView::loadRequest(const URLRequest& request) {
     if (webPeer_) webPeer_->loadRequest(request);

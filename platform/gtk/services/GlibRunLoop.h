@@ -46,6 +46,8 @@ public:
         uint64_t keepAliveReleases = 0;
     };
     const Activity& activity() const { return activity_; }
+    // Timers and delayed calls waiting in the queue (main thread only).
+    size_t queuedCount() const { return queue_.size(); }
 
 private:
     class LoopTimer;

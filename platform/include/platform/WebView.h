@@ -52,6 +52,9 @@ class WebView : public View {
 public:
     explicit WebView(const Rect& frame = Rect());
     ~WebView() override;
+    // Web views alive in the process (main thread): lets a long run see
+    // whether any are left behind.
+    static int liveCount();
 
     // Not retained: the owner keeps the delegate alive or clears it first.
     void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { delegate_ = std::move(delegate); }
