@@ -2,6 +2,7 @@
 # make check  - install what is missing, build, run every test
 # make bench  - the benchmarks, printing ratios measured side by side
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
+# make soak   - mensajes under reloads every second for SOAK_SECONDS (default 30 min)
 # make install PREFIX=/usr/local - build, then install the application, the
 #                ad server and the library (DESTDIR is honoured)
 # make package - build, then the Debian package in $(BUILD)/
@@ -9,9 +10,10 @@ BUILD ?= build
 JOBS ?= 2
 WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 1800
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build check unit integration demo bench fuzz install package clean
+.PHONY: all deps configure build check unit integration soak demo bench fuzz install package clean
 
 all: build
 
@@ -33,6 +35,9 @@ unit: build
 
 integration: build
 	@cd $(BUILD) && ctest --output-on-failure -R '^integration$$'
+
+soak: build
+	@NIMBRA_SOAK_SECONDS=$(SOAK_SECONDS) scripts/with-test-env $(BUILD)/tests/integration_tests --gtest_filter='Soak.*'
 
 demo: build
 	@scripts/demo $(BUILD)

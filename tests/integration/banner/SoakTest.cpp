@@ -1,0 +1,165 @@
+// mensajes in this process for minutes against nimbra-adserver reloading every
+// second: its two banner screens take turns and the window is minimised and
+// restored over and over. What it holds (memory, descriptors, web views,
+// main-loop sources and timers) must stay where it was after the warm-up, and
+// the ads must keep coming. NIMBRA_SOAK_SECONDS sets the length (`make soak`).
+#include <dirent.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "../platform/gtk/services/GlibRunLoop.h"
+#include "Classes/Mensajes.h"
+#include "Classes/Screens.h"
+#include "Object/ZELObjectPrivate.h"
+#include "View/ZELBannerView.h"
+#include "integration/banner/BannerSupport.h"
+#include "integration/support/Processes.h"
+#include "platform/InterfaceFile.h"
+#include "platform/TabBarController.h"
+#include "platform/Window.h"
+
+namespace {
+
+using nimbra::test::spinFor;
+
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+// A figure from a /proc status file ("VmRSS:", "Pss:"), in kB.
+long procField(const std::string& path, const std::string& field) {
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(field)) return std::atol(line.c_str() + field.size());
+    return 0;
+}
+
+int entriesIn(const char* folder) {
+    int n = 0;
+    if (DIR* dir = opendir(folder)) {
+        while (readdir(dir)) ++n;
+        closedir(dir);
+    }
+    return n - 2;
+}
+
+// Sources attached to GLib's default context: every id handed out so far
+// that still names a live source.
+int glibSources() {
+    GMainContext* context = g_main_context_default();
+    GSource* probe = g_idle_source_new();
+    const guint last = g_source_attach(probe, context);
+    g_source_destroy(probe);
+    g_source_unref(probe);
+    int n = 0;
+    for (guint id = 1; id < last; ++id) n += g_main_context_find_source_by_id(context, id) != nullptr;
+    return n;
+}
+
+struct Figures {
+    long rssKB, pssKB;
+    int fds, webViews, sources, timers, ads, impressions;
+};
+
+Figures measure(const adserver_test::AdServerProcess& server) {
+    Figures f{};
+    f.rssKB = procField("/proc/self/status", "VmRSS:");
+    f.pssKB = procField("/proc/self/smaps_rollup", "Pss:");
+    const auto table = nimbra::test::processTable();
+    for (const auto& [pid, info] : table)
+        if (!nimbra::test::ancestryBelow(table, pid, ::getpid()).empty() && info.name != "nimbra-adserver")
+            f.pssKB += procField("/proc/" + std::to_string(pid) + "/smaps_rollup", "Pss:");
+    f.fds = entriesIn("/proc/self/fd");
+    f.webViews = platform::WebView::liveCount();
+    f.sources = glibSources();
+    f.timers = int(dynamic_cast<platform::gtk::GlibRunLoop&>(platform::RunLoop::main()).queuedCount());
+    f.ads = banner_test::counter(server, "ads");
+    f.impressions = banner_test::counter(server, "imp");
+    return f;
+}
+
+TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
+    const char* asked = std::getenv("NIMBRA_SOAK_SECONDS");
+    const double seconds = asked ? std::atof(asked) : 120;
+    const double warmUp = std::max(20.0, seconds / 4);
+    nimbra::test::gtkBackend();
+    platform::ApplicationLifecycle::shared().reset();
+    ZELObjectPrivate::resetProcessState();
+    adserver_test::AdServerProcess server(
+        {"--refresh-rate", "1", "--exit-after", std::to_string(int(seconds) + 120)});
+    ASSERT_TRUE(server.ok());
+    banner_test::ServerEnvironment environment(server.origin(), server.origin());
+    // The remote screens stay on this machine.
+    setenv("MENSAJES_FIRST_PAGE", (server.origin() + "/landing").c_str(), 1);
+    setenv("MENSAJES_THIRD_PAGE", (server.origin() + "/landing/2").c_str(), 1);
+    mensajes::registerClasses();
+    platform::InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
+    std::string error;
+    ASSERT_TRUE(platform::launchApplication("MainWindow", &error)) << error;
+    auto window = platform::Window::keyWindow();
+    auto tabs = std::dynamic_pointer_cast<platform::TabBarController>(window->rootViewController());
+    ASSERT_TRUE(tabs);
+    auto recorder = std::make_shared<banner_test::BannerRecorder>();
+
+    // A turn: each banner screen for two seconds, then a second minimised.
+    auto turn = [&] {
+        for (size_t tab : {size_t(2), size_t(0)}) {
+            tabs->setSelectedIndex(tab);
+            for (const auto& screen : tabs->viewControllers())
+                if (auto carrier = std::dynamic_pointer_cast<BannerWebScreen>(screen); carrier && carrier->banner())
+                    carrier->banner()->setDelegate(recorder);
+            spinFor(2);
+        }
+        window->setHidden(true);
+        spinFor(1);
+        window->setHidden(false);
+    };
+    // Measured minimised, on the first tab, once the loads in flight are over.
+    auto quietFigures = [&] {
+        tabs->setSelectedIndex(0);
+        window->setHidden(true);
+        spinFor(3);
+        const Figures f = measure(server);
+        window->setHidden(false);
+        return f;
+    };
+    const double start = now();
+    while (now() - start < warmUp) turn();
+    const Figures warm = quietFigures();
+    const double measured = now();
+    while (now() - start < seconds) turn();
+    const Figures end = quietFigures();
+    const double span = now() - measured;
+
+    std::printf("[ soak     ] %.0f s, figures after %.0f s of warm-up and at the end:\n", seconds, warmUp);
+    std::printf("[ soak     ] resident memory %ld -> %ld kB, PSS of its processes %ld -> %ld kB\n", warm.rssKB,
+                end.rssKB, warm.pssKB, end.pssKB);
+    std::printf("[ soak     ] descriptors %d -> %d, web views %d -> %d, GLib sources %d -> %d, loop timers %d -> %d\n",
+                warm.fds, end.fds, warm.webViews, end.webViews, warm.sources, end.sources, warm.timers, end.timers);
+    std::printf("[ soak     ] %d ads and %d impressions in %.0f s, %zu failures told\n", end.ads - warm.ads,
+                end.impressions - warm.impressions, span, recorder->codes.size());
+    EXPECT_LE(end.rssKB, warm.rssKB * 110 / 100);
+    EXPECT_LE(end.pssKB, warm.pssKB * 115 / 100);
+    EXPECT_LE(end.fds, warm.fds);
+    EXPECT_LE(end.webViews, warm.webViews);
+    EXPECT_LE(end.sources, warm.sources + 5);
+    EXPECT_LE(end.timers, warm.timers + 2);
+    // Both banners reload every second while the window is up, 5 s of each 6.
+    EXPECT_GE(end.ads - warm.ads, int(span / 2));
+    EXPECT_GE(end.impressions - warm.impressions, 2 * int(span / 2));
+    EXPECT_EQ(recorder->codes, std::vector<long>{});
+
+    tabs.reset();
+    window->setHidden(true);
+    window.reset();
+    spinFor(0.2);
+    unsetenv("MENSAJES_FIRST_PAGE");
+    unsetenv("MENSAJES_THIRD_PAGE");
+    platform::ApplicationLifecycle::shared().reset();
+    banner_test::forgetVisitorCookie();
+}
+
+}  // namespace
