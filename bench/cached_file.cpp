@@ -18,6 +18,7 @@
 #include "../tests/integration/support/TestHttpServer.h"
 #include "Network/ZELCachedFile.h"
 #include "platform/Services.h"
+#include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace {
@@ -26,6 +27,7 @@ constexpr size_t kBodySize = size_t{50} << 20;
 constexpr int kRounds = 7;
 
 using Clock = std::chrono::steady_clock;
+using platform::gtk::GRef;
 
 void spinUntil(const bool& done) {
     while (!done) g_main_context_iteration(nullptr, TRUE);
@@ -58,7 +60,7 @@ double viaCachedFile(const std::string& url) {
 
 struct PlainFetch {
     bool done = false;
-    GBytes* bytes = nullptr;
+    platform::gtk::GBytesPtr bytes;
 };
 
 // What an application would write with libsoup alone: fetch the body, store it
@@ -66,28 +68,26 @@ struct PlainFetch {
 double viaLibsoup(SoupSession* session, const std::string& url, const std::string& path, bool store) {
     PlainFetch fetch;
     const auto start = Clock::now();
-    SoupMessage* message = soup_message_new("GET", url.c_str());
+    auto message = GRef<SoupMessage>::adopt(soup_message_new("GET", url.c_str()));
     soup_session_send_and_read_async(
-        session, message, G_PRIORITY_DEFAULT, nullptr,
+        session, message.get(), G_PRIORITY_DEFAULT, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* f = static_cast<PlainFetch*>(data);
-            f->bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr);
+            f->bytes.reset(soup_session_send_and_read_finish(SOUP_SESSION(source), result, nullptr));
             f->done = true;
         },
         &fetch);
     spinUntil(fetch.done);
-    if (!fetch.bytes || g_bytes_get_size(fetch.bytes) != kBodySize) {
+    if (!fetch.bytes || g_bytes_get_size(fetch.bytes.get()) != kBodySize) {
         std::fprintf(stderr, "plain fetch failed\n");
         std::exit(1);
     }
     if (store) {
         gsize size = 0;
-        const auto* data = static_cast<const gchar*>(g_bytes_get_data(fetch.bytes, &size));
+        const auto* data = static_cast<const gchar*>(g_bytes_get_data(fetch.bytes.get(), &size));
         if (!g_file_set_contents(path.c_str(), data, static_cast<gssize>(size), nullptr)) std::exit(1);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    g_bytes_unref(fetch.bytes);
-    g_object_unref(message);
     return seconds;
 }
 
@@ -106,12 +106,12 @@ int main() {
     std::string body(kBodySize, '\0');
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 2654435761u) >> 13);
 
-    GMainContext* serverContext = g_main_context_new();
-    GMainLoop* serverLoop = g_main_loop_new(serverContext, FALSE);
+    platform::gtk::GMainContextPtr serverContext(g_main_context_new());
+    platform::gtk::GMainLoopPtr serverLoop(g_main_loop_new(serverContext.get(), FALSE));
     std::string url;
     bool ready = false;
     std::thread serverThread([&] {
-        g_main_context_push_thread_default(serverContext);
+        g_main_context_push_thread_default(serverContext.get());
         {
             nimbra::test::TestHttpServer server;
             server.route("/blob", [&body](SoupServerMessage* message, const nimbra::test::TestHttpServer::Request&) {
@@ -124,29 +124,29 @@ int main() {
                 *static_cast<bool*>(data) = true;
                 return G_SOURCE_REMOVE;
             }, &ready);
-            g_main_loop_run(serverLoop);
+            g_main_loop_run(serverLoop.get());
         }
-        g_main_context_pop_thread_default(serverContext);
+        g_main_context_pop_thread_default(serverContext.get());
     });
     while (!ready) g_main_context_iteration(nullptr, TRUE);
 
-    SoupSession* session = soup_session_new();
+    auto session = GRef<SoupSession>::adopt(soup_session_new());
     const std::string plainPath = *platform::Paths::current().cachesDirectory() + "/bench-plain.bin";
     g_file_set_contents(plainPath.c_str(), "", 0, nullptr);  // replacing an existing file, as the cache does
 
     // One warm-up of each, then alternating rounds.
     viaCachedFile(url);
-    viaLibsoup(session, url, plainPath, true);
+    viaLibsoup(session.get(), url, plainPath, true);
     std::vector<double> cached, plainStored, plainFetchOnly;
     for (int round = 0; round < kRounds; ++round) {
         if (round % 2 == 0) {
             cached.push_back(viaCachedFile(url));
-            plainStored.push_back(viaLibsoup(session, url, plainPath, true));
+            plainStored.push_back(viaLibsoup(session.get(), url, plainPath, true));
         } else {
-            plainStored.push_back(viaLibsoup(session, url, plainPath, true));
+            plainStored.push_back(viaLibsoup(session.get(), url, plainPath, true));
             cached.push_back(viaCachedFile(url));
         }
-        plainFetchOnly.push_back(viaLibsoup(session, url, plainPath, false));
+        plainFetchOnly.push_back(viaLibsoup(session.get(), url, plainPath, false));
     }
 
     const double c = mibPerSecond(median(cached));
@@ -159,14 +159,12 @@ int main() {
     std::printf("ratio ZELCachedFile / libsoup with store: %.2fx (goal >= 0.90x)\n", c / p);
     std::printf("ratio ZELCachedFile / libsoup fetch only: %.2fx\n", c / f);
 
-    g_object_unref(session);
+    session.reset();
     ::unlink(plainPath.c_str());
-    g_main_context_invoke(serverContext, [](gpointer loop) -> gboolean {
+    g_main_context_invoke(serverContext.get(), [](gpointer loop) -> gboolean {
         g_main_loop_quit(static_cast<GMainLoop*>(loop));
         return G_SOURCE_REMOVE;
-    }, serverLoop);
+    }, serverLoop.get());
     serverThread.join();
-    g_main_loop_unref(serverLoop);
-    g_main_context_unref(serverContext);
     return 0;
 }

@@ -147,17 +147,16 @@ std::string describeDescriptor(int fd, unsigned serverPort) {
 
 void idleFor(double seconds) {
     bool over = false;
-    GSource* end = g_timeout_source_new(static_cast<guint>(seconds * 1000));
-    g_source_set_name(end, "bench: end of the window");
+    platform::gtk::GAttachedSource end(g_timeout_source_new(static_cast<guint>(seconds * 1000)));
+    g_source_set_name(end.get(), "bench: end of the window");
     g_source_set_callback(
-        end, +[](gpointer data) -> gboolean {
+        end.get(), +[](gpointer data) -> gboolean {
             *static_cast<bool*>(data) = true;
             return G_SOURCE_REMOVE;
         },
         &over, nullptr);
-    g_source_attach(end, nullptr);
+    g_source_attach(end.get(), nullptr);
     while (!over) g_main_context_iteration(nullptr, TRUE);
-    g_source_unref(end);
 }
 
 platform::gtk::GlibRunLoop::Activity loopActivity() {

@@ -26,6 +26,7 @@
 #include "View/ZELBannerView.h"
 #include "integration/adserver/AdServerProcess.h"
 #include "integration/support/GtkTestEnvironment.h"
+#include "platform/gtk/GRef.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
 
@@ -112,14 +113,10 @@ class StateProbe {
 public:
     StateProbe() {
         static GSourceFuncs funcs = {&StateProbe::prepare, nullptr, nullptr, nullptr, nullptr, nullptr};
-        source_ = g_source_new(&funcs, sizeof(Source));
-        reinterpret_cast<Source*>(source_)->probe = this;
-        g_source_set_name(source_, "bench: state probe");
-        g_source_attach(source_, nullptr);
-    }
-    ~StateProbe() {
-        g_source_destroy(source_);
-        g_source_unref(source_);
+        source_.reset(g_source_new(&funcs, sizeof(Source)));
+        reinterpret_cast<Source*>(source_.get())->probe = this;
+        g_source_set_name(source_.get(), "bench: state probe");
+        g_source_attach(source_.get(), nullptr);
     }
     StateProbe(const StateProbe&) = delete;
     StateProbe& operator=(const StateProbe&) = delete;
@@ -154,7 +151,7 @@ private:
         reinterpret_cast<Source*>(source)->probe->look();
         return FALSE;
     }
-    GSource* source_;
+    platform::gtk::GAttachedSource source_;
     std::weak_ptr<ZELObjectPrivate> controller_;
     std::map<int, Clock::time_point> stamps_;
     int last_ = -1;
@@ -301,10 +298,9 @@ public:
     explicit WakeupCounter(unsigned serverPort) : serverPort_(serverPort) {
         instance_ = this;
         // Known sources now: everything up to the next id to be handed out.
-        GSource* marker = g_idle_source_new();
-        const guint next = g_source_attach(marker, nullptr);
-        g_source_destroy(marker);
-        g_source_unref(marker);
+        platform::gtk::GAttachedSource marker(g_idle_source_new());
+        const guint next = g_source_attach(marker.get(), nullptr);
+        marker.reset();
         for (guint id = 1; id < next; ++id)
             if (g_main_context_find_source_by_id(nullptr, id)) ids_.insert(id);
         highestFound_ = next;
