@@ -1,8 +1,15 @@
 #pragma once
 // Test support: the one sim backend of the unit-test process, and a fixture
-// that hands it to a test freshly reset.
+// that hands it to a test freshly reset. Brings what nearly every unit test
+// uses (gtest and the standard containers).
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/sim/SimBackend.h"
 

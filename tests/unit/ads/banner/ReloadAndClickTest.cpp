@@ -3,8 +3,6 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
-#include "Opener/ZELOpener.h"
-#include "View/ZELBannerWebViewDelegate.h"
 #include "platform/NotificationCenter.h"
 
 using platform::sim::SimResponse;
@@ -12,7 +10,6 @@ using platform::sim::SimResponse;
 TEST_F(BannerTest, RefreshThirtyThenNoHeaderThenZero) {
     makeBanner();
     loadAndSettle();
-    EXPECT_EQ(controller()->reloadSeconds(), 30);
     serveAd("<p>second</p>", {});
     sim().advance(29.9);
     EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
@@ -20,28 +17,22 @@ TEST_F(BannerTest, RefreshThirtyThenNoHeaderThenZero) {
     sim().runUntilIdle();
     EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
     EXPECT_TRUE(banner->hasAutoRefreshed());
-    // No header: the last interval again.
-    EXPECT_TRUE(controller()->isReloadTimerScheduled());
+    // No header: the last interval again. Zero stops reloading but keeps the
+    // last interval for a later activation.
     serveAd("<p>third</p>", {{"X-Ruma-Refresh-Rate", "0"}});
     sim().advance(30.1);
     sim().runUntilIdle();
     EXPECT_EQ(sim().http().countOf(kAdURL), 3u);
-    // Zero stops reloading but keeps the last interval for a later activation.
     EXPECT_FALSE(controller()->isReloadTimerScheduled());
-    sim().advance(120);
-    EXPECT_EQ(sim().http().countOf(kAdURL), 3u);
     EXPECT_EQ(controller()->reloadSeconds(), 30);
     sim().application().setApplicationState(platform::ApplicationState::Background);
     sim().application().setApplicationState(platform::ApplicationState::Active);
     EXPECT_TRUE(controller()->isReloadTimerScheduled());
 }
 
-TEST_F(BannerTest, RefreshRateTextIsReadAsANumber) {
-    EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText("12.5"), 12.5);
-    EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText(" 7s"), 7);
-    EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText("soon"), 0);
-    EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText("inf"), 0);
-    EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText("-5"), -5);
+TEST_F(BannerTest, RefreshRateIsReadAsANumberAndOnlyAUsableOneSchedules) {
+    const std::pair<const char*, double> texts[] = {{"12.5", 12.5}, {" 7s", 7}, {"soon", 0}, {"inf", 0}, {"-5", -5}};
+    for (const auto& [text, value] : texts) EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText(text), value) << text;
 
     serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "12.5"}});
     makeBanner();
@@ -49,9 +40,7 @@ TEST_F(BannerTest, RefreshRateTextIsReadAsANumber) {
     sim().advance(12.4);
     EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
     sim().advance(0.2);
-    sim().runUntilIdle();
     EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
-
     // Garbage and negative rates schedule nothing (no reload storm).
     for (const char* rate : {"garbage", "-3"}) {
         serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", rate}});
@@ -65,93 +54,74 @@ TEST_F(BannerTest, BackgroundAndFullScreenPauseTheTimer) {
     sim().application().postDidFinishLaunching();
     makeBanner();
     loadAndSettle();
-    ASSERT_TRUE(controller()->isReloadTimerScheduled());
-
-    sim().application().setApplicationState(platform::ApplicationState::Background);
-    EXPECT_FALSE(controller()->isReloadTimerScheduled());
-    sim().advance(100);
-    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-    sim().application().setApplicationState(platform::ApplicationState::Active);
-    EXPECT_TRUE(controller()->isReloadTimerScheduled());
-
     int screen = 0;
-    platform::NotificationCenter::defaultCenter().post("ZELViewControllerWillPresentFullScreen", &screen);
-    EXPECT_FALSE(controller()->isReloadTimerScheduled());
-    sim().advance(100);
-    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-    platform::NotificationCenter::defaultCenter().post("ZELViewControllerDidRelinquishFullScreen", &screen);
-    // The full interval starts again from the activation.
-    sim().advance(29);
-    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-    sim().advance(1.5);
-    sim().runUntilIdle();
-    EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
+    auto& center = platform::NotificationCenter::defaultCenter();
+    const std::pair<std::function<void()>, std::function<void()>> pauses[] = {
+        {[&] { sim().application().setApplicationState(platform::ApplicationState::Background); },
+         [&] { sim().application().setApplicationState(platform::ApplicationState::Active); }},
+        {[&] { center.post("ZELViewControllerWillPresentFullScreen", &screen); },
+         [&] { center.post("ZELViewControllerDidRelinquishFullScreen", &screen); }},
+    };
+    for (const auto& [pause, resume] : pauses) {
+        const size_t loads = sim().http().countOf(kAdURL);
+        pause();
+        EXPECT_FALSE(controller()->isReloadTimerScheduled());
+        sim().advance(100);
+        EXPECT_EQ(sim().http().countOf(kAdURL), loads);
+        resume();
+        // The full interval starts again from the activation.
+        sim().advance(29);
+        EXPECT_EQ(sim().http().countOf(kAdURL), loads);
+        sim().advance(1.5);
+        EXPECT_EQ(sim().http().countOf(kAdURL), loads + 1);
+    }
 }
 
-TEST_F(BannerTest, TrackerLeavesTheSetAfterFailure) {
+TEST_F(BannerTest, FailedTrackerLeavesTheSet) {
     sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::withStatus(404));
     makeBanner();
     loadAndSettle();
-    EXPECT_EQ(controller()->trackerCount(), 0u);
     EXPECT_EQ(sim().http().countOf("http://127.0.0.1:8090/im/"), 2u);
+    EXPECT_EQ(controller()->trackerCount(), 0u);
 }
 
-class ClickTest : public BannerTest {
-protected:
-    void SetUp() override {
-        BannerTest::SetUp();
-        makeBanner();
+// A navigation of the shown ad is a click only after a touch, past the ad's
+// first moment, and not back/forward or reload; a click never navigates the
+// banner. Each case starts on a new ad, which forgets the last touch.
+TEST_F(BannerTest, OnlyATouchedNavigationPastTheFirstMomentIsAClick) {
+    using enum platform::NavigationType;
+    const std::string page = "http://127.0.0.1:8090/elsewhere";
+    struct Case {
+        const char* what;
+        bool touched;
+        double after;
+        std::string url;
+        platform::NavigationType type;
+        bool loadsInBanner;
+        int clicks;
+    } cases[] = {
+        {"untouched", false, 1, page, LinkClicked, true, 0},
+        {"touched in the first moment", true, 0.1, page, LinkClicked, true, 0},
+        {"back or forward", true, 1, page, BackForward, true, 0},
+        {"reload", true, 1, page, Reload, true, 0},
+        {"touched link", true, 1, "http://127.0.0.1:8090/click?ai=tok", LinkClicked, false, 1},
+        {"untouched after a click", false, 1, page, LinkClicked, true, 0},
+        {"message: served, never loaded", true, 1, "qmsg://nimbra/click?u=http%3A%2F%2F127.0.0.1%3A8090%2Fct%2Fxyz12",
+         LinkClicked, false, 0},
+    };
+    makeBanner();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        root->dismissModalViewControllerAnimated(false);  // what the last click opened
         loadAndSettle();
-        peer = platform::sim::SimWebViewPeer::of(*banner->webView());
         ASSERT_EQ(state(), kZELStateShown);
+        EXPECT_FALSE(banner->webView()->touched());
+        if (c.touched) banner->webView()->hitTest(platform::Point{10, 10}, nullptr);
+        sim().advance(c.after);
+        EXPECT_EQ(platform::sim::SimWebViewPeer::of(*banner->webView())->navigate(c.url, c.type), c.loadsInBanner);
+        const auto stats = ZELStatistics::sharedStatistics()->peekParameters();
+        EXPECT_EQ(stats.count("pcc") ? stats.at("pcc").asInteger().value_or(0) : 0, c.clicks);
     }
-    bool click(const std::string& url, platform::NavigationType type = platform::NavigationType::LinkClicked) {
-        return peer->navigate(url, type);
-    }
-    int clickCount() {
-        auto stats = ZELStatistics::sharedStatistics()->peekParameters();
-        auto it = stats.find("pcc");
-        return it == stats.end() ? 0 : static_cast<int>(it->second.asInteger().value_or(0));
-    }
-    platform::sim::SimWebViewPeer* peer = nullptr;
-};
-
-TEST_F(ClickTest, UntouchedNavigationLoadsInsideTheBanner) {
-    sim().advance(1);
-    EXPECT_TRUE(click("http://127.0.0.1:8090/elsewhere"));
-    EXPECT_EQ(clickCount(), 0);
-}
-
-TEST_F(ClickTest, TouchWithinTheFirstMomentIsNotAClick) {
-    banner->webView()->hitTest(platform::Point{10, 10}, nullptr);
-    sim().advance(0.1);
-    EXPECT_TRUE(click("http://127.0.0.1:8090/elsewhere"));
-    EXPECT_EQ(clickCount(), 0);
-}
-
-TEST_F(ClickTest, BackForwardAndReloadAreNotClicks) {
-    sim().advance(1);
-    banner->webView()->hitTest(platform::Point{10, 10}, nullptr);
-    EXPECT_TRUE(click("http://127.0.0.1:8090/a", platform::NavigationType::BackForward));
-    EXPECT_TRUE(click("http://127.0.0.1:8090/a", platform::NavigationType::Reload));
-    EXPECT_EQ(clickCount(), 0);
-}
-
-TEST_F(ClickTest, TouchedLinkIsAClickThatNeverNavigatesTheBanner) {
-    sim().advance(1);
-    banner->webView()->hitTest(platform::Point{10, 10}, nullptr);
-    EXPECT_FALSE(click("http://127.0.0.1:8090/click?ai=tok"));
-    EXPECT_EQ(clickCount(), 1);
-    // A message URL clicked is counted and never loaded.
-    EXPECT_FALSE(click("qmsg://nimbra/click?u=http%3A%2F%2F127.0.0.1%3A8090%2Fct%2Fxyz12"));
-}
-
-TEST_F(ClickTest, ShowingANewAdClearsTheTouch) {
-    banner->webView()->hitTest(platform::Point{10, 10}, nullptr);
-    EXPECT_TRUE(banner->webView()->touched());
-    sim().advance(31);
-    sim().runUntilIdle();
-    EXPECT_FALSE(banner->webView()->touched());
 }
 
 // Destroying the banner at any moment of its work: no crash, no callback to
@@ -167,88 +137,80 @@ protected:
     }
 };
 
-TEST_F(BannerLifetimeTest, DuringTheScriptDownload) {
-    sim().http().route(kScriptURL, SimResponse::ok("function RUMA_buildAdURL(p){}").after(5));
-    makeBanner();
-    banner->loadRequest(ZELRequest::request());
-    ASSERT_EQ(state(), kZELStateFetchingSupportScript);
-    destroyAndDrain();
-    EXPECT_EQ(delegate->received, 0);
+TEST_F(BannerLifetimeTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
+    const auto slow = [](SimResponse r, double seconds) { return r.after(seconds); };
+    struct Stage {
+        const char* what;
+        std::function<void()> arrange;
+        int state;
+    } stages[] = {
+        {"the script download", [&] { sim().http().route(kScriptURL, slow(SimResponse::ok("function RUMA_buildAdURL(p){}"), 5)); },
+         kZELStateFetchingSupportScript},
+        {"the hidden page at work", [&] { pageAnswers = false; }, kZELStateBuildingAdURL},
+        {"the markup download", [&] { sim().http().route(kAdURL, slow(SimResponse::ok("<p>ad</p>"), 5)); }, kZELStateLoadingAd},
+        {"the reload timer pending", [] {}, kZELStateShown},
+        {"trackers in flight",
+         [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", slow(SimResponse::ok("ok"), 10)); }, kZELStateShown},
+    };
+    for (const auto& stage : stages) {
+        SCOPED_TRACE(stage.what);
+        sim().http().route(kScriptURL, SimResponse::ok("function RUMA_buildAdURL(p){}"));
+        sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "30"}}));
+        sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok"));
+        pageAnswers = true;
+        stage.arrange();
+        makeBanner();
+        loadAndSettle();
+        ASSERT_EQ(state(), stage.state);
+        const int heard = delegate->received + int(delegate->failures.size());
+        const size_t requests = sim().http().requests().size();
+        destroyAndDrain();
+        EXPECT_EQ(delegate->received + int(delegate->failures.size()), heard);
+        EXPECT_EQ(sim().http().requests().size(), requests);
+        EXPECT_EQ(sim().http().inFlightCount(), 0u);
+    }
 }
 
-TEST_F(BannerLifetimeTest, WhileTheHiddenPageRuns) {
-    pageAnswers = false;
-    makeBanner();
-    loadAndSettle();
-    ASSERT_EQ(state(), kZELStateBuildingAdURL);
-    destroyAndDrain();
-    EXPECT_TRUE(delegate->failures.empty());
-}
-
-TEST_F(BannerLifetimeTest, WithTheAnswerOnItsWay) {
-    makeBanner();
+TEST_F(BannerLifetimeTest, WithTheAnswerOfItsPageOnItsWay) {
     sim().web().setPageBehaviour([this](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
         if (load.html.find("<script>RUMA_buildAdURL(") == std::string::npos) return;
         peer.navigate(pageAnswer, platform::NavigationType::Other);
         banner.reset();  // the message is posted on the next turn
     });
-    banner->loadRequest(ZELRequest::request());
+    makeBanner();
     std::weak_ptr<ZELObjectPrivate> weakController = banner->getPrivate();
+    banner->loadRequest(ZELRequest::request());
     sim().advance(200);
     EXPECT_TRUE(weakController.expired());
     EXPECT_EQ(sim().http().countOf(kAdURL), 0u);
 }
 
-TEST_F(BannerLifetimeTest, DuringTheMarkupDownload) {
-    sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5));
-    makeBanner();
-    loadAndSettle();
-    ASSERT_EQ(state(), kZELStateLoadingAd);
-    destroyAndDrain();
-    EXPECT_EQ(delegate->received, 0);
-}
-
-TEST_F(BannerLifetimeTest, WithTheReloadTimerPending) {
-    makeBanner();
-    loadAndSettle();
-    ASSERT_TRUE(controller()->isReloadTimerScheduled());
-    destroyAndDrain();
-    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-}
-
-TEST_F(BannerLifetimeTest, WithTrackersInFlight) {
-    sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10));
-    makeBanner();
-    loadAndSettle();
-    ASSERT_EQ(controller()->trackerCount(), 2u);
-    destroyAndDrain();
-    EXPECT_EQ(sim().http().inFlightCount(), 0u);
-}
-
-TEST_F(BannerLifetimeTest, InsideEachDelegateCallback) {
-    delegate->onReceive = [this] { banner.reset(); };
-    makeBanner();
-    std::weak_ptr<ZELObjectPrivate> weakController = banner->getPrivate();
-    banner->loadRequest(ZELRequest::request());
-    sim().advance(100);
-    EXPECT_EQ(delegate->received, 1);
-    EXPECT_TRUE(weakController.expired());
-
-    delegate->onFailure = [this] { banner.reset(); };
-    for (auto response : {SimResponse::withStatus(500), SimResponse::ok("  ")}) {
-        sim().http().route(kAdURL, response);
+// The controller stays for the rest of the turn in which the application
+// lets its banner go, then goes.
+TEST_F(BannerLifetimeTest, ReleasedInsideEachDelegateCallback) {
+    std::weak_ptr<ZELObjectPrivate> weakController;
+    int aliveAfterRelease = 0;
+    delegate->onReceive = delegate->onFailure = [&] {
+        banner.reset();
+        aliveAfterRelease += !weakController.expired();
+    };
+    // The first load has no stored script to fall back on.
+    const std::function<void()> endings[] = {
+        [&] { sim().http().route(kScriptURL, SimResponse::failure()); },
+        [&] { sim().http().route(kScriptURL, SimResponse::ok("function RUMA_buildAdURL(p){}")); },
+        [&] { sim().http().route(kAdURL, SimResponse::withStatus(500)); },
+        [&] { sim().http().route(kAdURL, SimResponse::ok("  ")); },
+        [&] { pageAnswer = "qmsg://nimbra/invalidRequest?reason=x"; },
+    };
+    for (const auto& ending : endings) {
+        ending();
         makeBanner();
         weakController = banner->getPrivate();
         banner->loadRequest(ZELRequest::request());
         sim().advance(100);
         EXPECT_TRUE(weakController.expired());
     }
-    // Support script failure and a script error, released inside the report.
-    sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>"));
-    pageAnswer = "qmsg://nimbra/invalidRequest?reason=x";
-    makeBanner();
-    weakController = banner->getPrivate();
-    banner->loadRequest(ZELRequest::request());
-    sim().advance(100);
-    EXPECT_TRUE(weakController.expired());
+    EXPECT_EQ(delegate->received, 1);
+    EXPECT_EQ(delegate->failures.size(), 4u);
+    EXPECT_EQ(aliveAfterRelease, 5);
 }
