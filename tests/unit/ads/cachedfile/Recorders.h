@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -37,8 +38,7 @@ struct FileRecorder : ZELCachedFileDelegate {
     std::vector<std::string> redirectsAsked;
     // What to answer to a redirect; follows when not set.
     std::function<std::optional<platform::Error>(ZELCachedFile&, const platform::URL&)> onRedirect;
-    std::function<void(ZELCachedFile&)> onEnd;
-    std::function<void(ZELCachedFile&)> onFail;
+    std::function<void(ZELCachedFile&)> onEnd, onFail;
 
     void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override {
         events.push_back({Kind::Fail, error});
@@ -48,27 +48,18 @@ struct FileRecorder : ZELCachedFileDelegate {
         events.push_back({Kind::End, std::nullopt});
         if (onEnd) onEnd(file);
     }
-    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
-                                                                 const platform::URL& url) override {
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL& url) override {
         redirectsAsked.push_back(url.absoluteString());
         return onRedirect ? onRedirect(file, url) : std::nullopt;
     }
-
-    int count(Kind kind) const {
-        int n = 0;
-        for (const auto& e : events) n += e.kind == kind;
-        return n;
-    }
-    int ends() const { return count(Kind::End); }
-    int fails() const { return count(Kind::Fail); }
+    int ends() const { return int(std::count_if(events.begin(), events.end(), [](auto& e) { return e.kind == Kind::End; })); }
     size_t finished() const { return events.size(); }
 };
 
 struct TrackerRecorder : ZELClickTrackerDelegate {
     std::vector<std::optional<std::string>> redirects;  // where each success ended
     std::vector<std::optional<platform::Error>> failures;
-    std::function<void(ZELClickTracker&)> onRedirect;
-    std::function<void(ZELClickTracker&)> onFail;
+    std::function<void(ZELClickTracker&)> onRedirect, onFail;
 
     void trackerDidRedirect(ZELClickTracker& tracker, const std::optional<platform::URL>& url) override {
         redirects.push_back(url ? std::optional<std::string>(url->absoluteString()) : std::nullopt);

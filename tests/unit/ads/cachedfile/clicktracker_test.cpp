@@ -1,16 +1,12 @@
 // ZELClickTracker on scripted HTTP: how chains end, what the statistics hear,
 // the process-wide count of trackings, and trackers that die mid-way.
 
-#include <gtest/gtest.h>
-
-#include <memory>
-
 #include "Request/ZELRequestError.h"
 #include "Request/ZELRequestParameters.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
-#include "unit/support/SimTest.h"
 #include "unit/ads/cachedfile/Recorders.h"
+#include "unit/support/SimTest.h"
 
 namespace {
 
@@ -27,7 +23,6 @@ protected:
     void SetUp() override {
         SimTest::SetUp();
         ZELStatistics::setAdNetworkDomainSuffixForTesting("ads.nimbra.org");
-        ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);
     }
     void TearDown() override {
         tracker.reset();
@@ -35,70 +30,63 @@ protected:
         ZELStatistics::sharedStatistics()->removeTimingNamed(kZELParameterPriorClickLatency);
         SimTest::TearDown();
     }
+    // The ticket the last finished tracking gave the click's timing.
     static std::optional<platform::Value> ticket() {
         auto timing = ZELStatistics::sharedStatistics()->timingNamed(kZELParameterPriorClickLatency);
         return timing ? timing->valueForKey(kZELParameterPriorImpressionTicketString) : std::nullopt;
     }
     static platform::URL url(const char* text) { return *platform::URL::parse(text); }
-    void chainTo(SimResponse end) {
+    // A click chain ending in `end`, tracked from a fresh click timing.
+    void track(SimResponse end) {
+        ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);
         sim().http().route(kClick, SimResponse::redirect(kHop));
         sim().http().route(kHop, SimResponse::redirect(kLanding, 301));
         sim().http().route(kLanding, std::move(end));
+        tracker->trackURL(url(kClick));
     }
 
     std::shared_ptr<TrackerRecorder> recorder = std::make_shared<TrackerRecorder>();
     std::shared_ptr<ZELClickTracker> tracker = ZELClickTracker::create(recorder);
 };
 
-TEST_F(ClickTrackerTest, ChainToAPageOrAnotherSchemeIsOneSuccessAtItsEnd) {
+// Every http(s) redirect is followed, in any case; another scheme ends the
+// chain as a success there. Only a success tells the statistics the ticket of
+// the tracked URL.
+TEST_F(ClickTrackerTest, EachChainEndsOnceAsASuccessOrAFailure) {
     const char* app = "shopapp://item/42";
-    const std::pair<SimResponse, const char*> cases[] = {{SimResponse::ok("<html>shop</html>"), kLanding},
-                                                         {SimResponse::redirect(app), app}};
-    for (const auto& [end, finalURL] : cases) {
-        SCOPED_TRACE(finalURL);
+    struct Case {
+        SimResponse end;
+        std::optional<std::string> success;
+        std::optional<long> failure;
+    } cases[] = {
+        {SimResponse::ok("<html>shop</html>"), kLanding, {}},
+        {SimResponse::redirect(app), app, {}},
+        {SimResponse::redirect("HTTPS://other.example/"), {}, platform::kURLErrorCannotConnectToHost},
+        {SimResponse::withStatus(404), {}, {}},
+        {SimResponse::failure(platform::kURLErrorCannotFindHost), {}, platform::kURLErrorCannotFindHost},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.success.value_or("failure"));
         recorder->redirects.clear();
-        ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);
-        chainTo(end);
-        tracker->trackURL(url(kClick));
+        recorder->failures.clear();
+        track(c.end);
         EXPECT_TRUE(ZELClickTracker::activeTrackings());
         EXPECT_FALSE(tracker->hasTracked());
         sim().runUntilIdle();
-
-        EXPECT_EQ(recorder->redirects, Ends{std::string(finalURL)});
-        EXPECT_TRUE(recorder->failures.empty());
-        EXPECT_EQ(ticket(), std::optional<platform::Value>("/TICKET-7")) << "from the tracked URL, not the end";
+        EXPECT_EQ(recorder->redirects, c.success ? Ends{c.success} : Ends{});
+        ASSERT_EQ(recorder->failures.size(), c.success ? 0u : 1u);
+        if (!c.success) { EXPECT_EQ(recorder->failures[0] ? std::optional(recorder->failures[0]->code) : std::nullopt, c.failure); }
+        EXPECT_EQ(ticket(), c.success ? std::optional<platform::Value>("/TICKET-7") : std::nullopt) << "from the tracked URL";
         EXPECT_TRUE(tracker->hasTracked());
-        EXPECT_EQ(tracker->trackingURL(), url(finalURL));
         EXPECT_FALSE(ZELClickTracker::activeTrackings());
         EXPECT_EQ(sim().http().inFlightCount(), 0u);
     }
     EXPECT_EQ(sim().http().countOf("shopapp:"), 0u);
-
     // The refusal that ends a chain at another scheme is an error of ours.
     ZELCachedFile file({}, url(kClick));
     auto error = tracker->cachedFileShouldRedirectToURL(file, url("itms://x"));
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, kZELErrorDomain);
-    EXPECT_EQ(error->code, 0);
-    EXPECT_FALSE(tracker->cachedFileShouldRedirectToURL(file, url("HTTPS://a.example/")));
-}
-
-TEST_F(ClickTrackerTest, FailuresAreReportedOnceAndTellTheStatisticsNothing) {
-    const std::pair<SimResponse, std::optional<long>> cases[] = {
-        {SimResponse::withStatus(404), std::nullopt},
-        {SimResponse::failure(platform::kURLErrorCannotFindHost), platform::kURLErrorCannotFindHost}};
-    for (const auto& [end, code] : cases) {
-        recorder->failures.clear();
-        chainTo(end);
-        tracker->trackURL(url(kClick));
-        sim().runUntilIdle();
-        EXPECT_TRUE(recorder->redirects.empty());
-        ASSERT_EQ(recorder->failures.size(), 1u);
-        EXPECT_EQ(recorder->failures[0] ? std::optional<long>(recorder->failures[0]->code) : std::nullopt, code);
-        EXPECT_TRUE(tracker->hasTracked());
-        EXPECT_FALSE(ticket());
-        EXPECT_FALSE(ZELClickTracker::activeTrackings());
-    }
+    EXPECT_EQ(std::pair(error->domain, error->code), std::pair(std::string(kZELErrorDomain), 0L));
 }
 
 TEST_F(ClickTrackerTest, NewTrackingDropsTheRunningOneSilently) {
@@ -122,7 +110,7 @@ TEST_F(ClickTrackerTest, NewTrackingDropsTheRunningOneSilently) {
     EXPECT_EQ(recorder->redirects.size(), 2u);
 }
 
-TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndNeverUnderflows) {
+TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndResetGivesBackOnceAndForgets) {
     sim().http().route(kClick, SimResponse::ok("a").after(1));
     sim().http().route(kLanding, SimResponse::ok("b").after(2));
     auto other = ZELClickTracker::create(recorder);
@@ -133,13 +121,15 @@ TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndNeverUnderflows) {
     EXPECT_EQ(ZELClickTracker::trackingCount(), 1u);
     sim().advance(1);
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
+    ZELCachedFile stored({}, url(kClick));
+    EXPECT_TRUE(stored.hasContent());
 
-    // Ended trackings give nothing back twice.
+    // Ended trackings give nothing back twice; a reset deletes the answer.
     tracker->reset();
     other.reset();
     tracker->reset();
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
-    EXPECT_FALSE(tracker->hasTracked());
+    EXPECT_FALSE(tracker->hasTracked() || tracker->trackingURL() || stored.hasContent());
 
     // A reset mid-way gives its unit back once and says nothing.
     tracker->trackURL(url(kClick));
@@ -150,25 +140,12 @@ TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndNeverUnderflows) {
     EXPECT_EQ(recorder->finished(), 2u);
 }
 
-TEST_F(ClickTrackerTest, ResetDeletesTheStoredAnswer) {
-    sim().http().route(kClick, SimResponse::ok("body"));
-    tracker->trackURL(url(kClick));
-    sim().runUntilIdle();
-    ZELCachedFile probe({}, url(kClick));
-    EXPECT_TRUE(probe.hasContent());
-    tracker->reset();
-    EXPECT_FALSE(probe.hasContent());
-    EXPECT_FALSE(tracker->trackingURL());
-}
-
 // A tracker's owner may drop it or reuse it from inside its callbacks.
 TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacks) {
     recorder->onRedirect = recorder->onFail = [&](ZELClickTracker&) { tracker.reset(); };
-    for (const auto& end : {SimResponse::ok("page"), SimResponse::redirect("otherapp://open"),
-                            SimResponse::withStatus(500)}) {
-        chainTo(end);
+    for (const auto& end : {SimResponse::ok("page"), SimResponse::redirect("otherapp://open"), SimResponse::withStatus(500)}) {
         tracker = ZELClickTracker::create(recorder);
-        tracker->trackURL(url(kClick));
+        track(end);
         sim().runUntilIdle();
         EXPECT_FALSE(tracker);
         EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
@@ -178,14 +155,13 @@ TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacks) {
 
     // Starting the next tracking from the report of the last one.
     recorder->redirects.clear();
-    chainTo(SimResponse::redirect("otherapp://open"));
     tracker = ZELClickTracker::create(recorder);
     int rounds = 0;
     recorder->onRedirect = [&](ZELClickTracker& t) {
         if (++rounds < 3) t.trackURL(url(kHop));
         EXPECT_EQ(ZELClickTracker::trackingCount(), 1u) << "still held while its report runs";
     };
-    tracker->trackURL(url(kClick));
+    track(SimResponse::redirect("otherapp://open"));
     sim().runUntilIdle();
     EXPECT_EQ(rounds, 3);
     EXPECT_EQ(recorder->redirects.size(), 3u);
