@@ -1,12 +1,7 @@
-// The lifetime members: weak pointers from a factory, timers held by value and
-// notification observations. Each stops its callbacks when its owner goes.
-// What every loop does with them is in the contract suites.
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
+// The lifetime members (weak pointers from a factory, timers held by value,
+// notification observations) stop their callbacks when their owner goes; and
+// the notification center's delivery. What every loop does with timers and
+// weak tasks is in the contract suites.
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/WeakPtr.h"
@@ -18,7 +13,6 @@ namespace {
 
 struct Base {
     virtual ~Base() = default;
-    int hits = 0;
 };
 
 // An owner as the tree writes them: members that call back, factory last.
@@ -32,26 +26,20 @@ struct Owner : Base {
     WeakPtrFactory<Owner> weakFactory{this};
 };
 
-}  // namespace
-
 class LifetimeTest : public SimTest {
 protected:
-    sim::SimRunLoop& loop() { return sim().runLoop(); }
     std::vector<std::string> log;
+    std::unique_ptr<Owner> owner = std::make_unique<Owner>(&log);
 };
 
 TEST_F(LifetimeTest, WeakPointersReadNullOnceTheOwnerOrItsFactorySaysSo) {
-    auto owner = std::make_unique<Owner>(&log);
     WeakPtr<Owner> weak = owner->weakFactory.getWeakPtr();
     WeakPtr<Base> asBase = weak;
-    WeakPtr<Owner> empty;
-    EXPECT_FALSE(empty);
+    EXPECT_FALSE(WeakPtr<Owner>());
     ASSERT_EQ(asBase.get(), owner.get());
     EXPECT_TRUE(owner->weakFactory.hasWeakPtrs());
-
     owner->weakFactory.invalidateWeakPtrs();
-    EXPECT_FALSE(weak);
-    EXPECT_FALSE(asBase);
+    EXPECT_FALSE(weak || asBase);
     WeakPtr<Owner> fresh = owner->weakFactory.getWeakPtr();
     EXPECT_EQ(fresh.get(), owner.get()) << "pointers made after a revoke work";
     owner.reset();
@@ -59,48 +47,72 @@ TEST_F(LifetimeTest, WeakPointersReadNullOnceTheOwnerOrItsFactorySaysSo) {
 }
 
 TEST_F(LifetimeTest, TimerMembersMayRestartFromTheirTaskAndCancelWhatTheyHeldWhenOverwritten) {
-    auto owner = std::make_unique<Owner>(&log);
-    int rounds = 0;
+    int rounds = 0, ticks = 0;
     std::function<void()> again = [&] {
         if (++rounds < 3) owner->once.start(1, again);
     };
     owner->once.start(1, again);
-    loop().advance(5);
-    EXPECT_EQ(rounds, 3);
-
-    int ticks = 0;
     owner->every.start(1, [&] { ++ticks; });
     owner->every = RepeatingTimer();
-    loop().advance(2);
+    sim().runLoop().advance(5);
+    EXPECT_EQ(rounds, 3);
     EXPECT_EQ(ticks, 0);
-    EXPECT_EQ(loop().activeTimerCount(), 0u);
+    EXPECT_EQ(sim().runLoop().activeTimerCount(), 0u);
 }
 
-TEST_F(LifetimeTest, ObservationsEndWithTheirToken) {
+TEST_F(LifetimeTest, ObservationsMatchNameAndSenderAndEndWithTheirToken) {
     NotificationCenter center;
-    auto owner = std::make_unique<Owner>(&log);
-    int sender = 0, other = 0;
-    owner->observation = center.observe("ping", &sender, [&](const Notification&) { log.push_back("ping"); });
+    int sender = 0, other = 0, all = 0;
+    auto any = center.observe("", nullptr, [&](const Notification&) { ++all; });
+    owner->observation = center.observe("ping", &sender, [&](const Notification& n) {
+        log.push_back("ping" + n.userInfo["k"].textForm().value_or(""));
+    });
     center.post("ping", &other);
-    center.post("ping", &sender);
-    EXPECT_EQ(log, std::vector<std::string>{"ping"});
+    center.post("ping", &sender, Value(Dictionary{{"k", "!"}}));
+    EXPECT_EQ(log, std::vector<std::string>{"ping!"});
+    EXPECT_EQ(all, 2);
 
     // Moving keeps one registration; overwriting ends the old one.
     Observation moved = std::move(owner->observation);
     EXPECT_FALSE(owner->observation.isActive());
     center.post("ping", &sender);
-    EXPECT_EQ(log.size(), 2u);
     moved = center.observe("pong", nullptr, [&](const Notification&) { log.push_back("pong"); });
     center.post("ping", &sender);
     center.post("pong");
-    EXPECT_EQ(log, (std::vector<std::string>{"ping", "ping", "pong"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"ping!", "ping", "pong"}));
 
-    // An observation that ends itself while it is being delivered.
+    // An observation whose owner goes while it is being delivered.
     owner->observation = center.observe("bye", nullptr, [&](const Notification&) {
         log.push_back("bye");
         owner.reset();
     });
     center.post("bye");
     center.post("bye");
-    EXPECT_EQ(log, (std::vector<std::string>{"ping", "ping", "pong", "bye", "gone"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"ping!", "ping", "pong", "bye", "gone"}));
 }
+
+TEST_F(LifetimeTest, ObservationsChangedDuringDeliveryAreSafe) {
+    NotificationCenter center;
+    std::vector<std::string> order;
+    int late = 0, nested = 0;
+    Observation first, second, added;
+    // The running observer ends itself and another (whose owner is gone),
+    // adds one and posts again, all from inside the delivery.
+    first = center.observe("N", nullptr, [&](const Notification&) {
+        order.push_back("first");
+        first.reset();
+        second.reset();
+        added = center.observe("N", nullptr, [&](const Notification&) { ++late; });
+        center.post("M");
+    });
+    second = center.observe("N", nullptr, [&](const Notification&) { order.push_back("second"); });
+    auto inner = center.observe("M", nullptr, [&](const Notification&) { ++nested; });
+    center.post("N");
+    EXPECT_EQ(order, std::vector<std::string>{"first"});
+    EXPECT_EQ(late, 0) << "an observer added during delivery waits for the next post";
+    EXPECT_EQ(nested, 1);
+    center.post("N");
+    EXPECT_EQ(std::pair(order.size(), late), std::pair(size_t{1}, 1));
+}
+
+}  // namespace

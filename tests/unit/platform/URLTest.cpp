@@ -1,51 +1,40 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/URL.h"
 
 using namespace platform;
 
-TEST(URL, ComponentsOfAnAbsoluteURL) {
+TEST(URL, ComponentsOfAbsoluteURLsOfEveryScheme) {
     auto u = URL::parse("HTTP://user:pw@Example.com:8080/a%20b/c?x=1&y=%2F#frag");
     ASSERT_TRUE(u);
-    EXPECT_EQ(u->scheme(), "HTTP");
-    EXPECT_EQ(u->host(), "Example.com");
-    EXPECT_EQ(u->port(), 8080);
-    EXPECT_EQ(u->path(), "/a b/c");
-    EXPECT_EQ(u->rawPath(), "/a%20b/c");
-    EXPECT_EQ(u->query(), "x=1&y=%2F");
-    EXPECT_EQ(u->fragment(), "frag");
-
+    EXPECT_EQ(std::tuple(u->scheme(), u->host(), u->port(), u->path(), u->rawPath(), u->query(), u->fragment()),
+              std::tuple("HTTP", "Example.com", std::optional<int>(8080), "/a b/c", "/a%20b/c",
+                         std::optional<std::string>("x=1&y=%2F"), std::optional<std::string>("frag")));
     auto v = URL::parse("http://h");
-    ASSERT_TRUE(v);
     EXPECT_EQ(v->path(), "");
     EXPECT_FALSE(v->port() || v->query() || v->fragment());
     EXPECT_EQ(URL::parse("http://h/?")->query(), "");
     EXPECT_EQ(URL::parse("http://[::1]:80/")->host(), "::1");
-}
 
-TEST(URL, AcceptsEveryKindOfScheme) {
     EXPECT_EQ(URL::parse("qmsg://ad/loadAdURL?url=x%20y")->path(), "/loadAdURL");
     EXPECT_EQ(URL::parse("orvik://x/click")->host(), "x");
     auto mail = URL::parse("mailto:someone@example.com?subject=Hi");
-    ASSERT_TRUE(mail);
-    EXPECT_EQ(mail->host(), "");
-    EXPECT_EQ(mail->path(), "someone@example.com");
+    EXPECT_EQ(std::pair(mail->host(), mail->path()), std::pair(std::string(), std::string("someone@example.com")));
     EXPECT_EQ(URL::parse("about:blank")->path(), "blank");
     auto file = URL::parse("file:///tmp/a%20b.txt");
-    ASSERT_TRUE(file);
     EXPECT_TRUE(file->isFileURL());
     EXPECT_EQ(file->filePath(), "/tmp/a b.txt");
-    EXPECT_TRUE(URL::parse("g;x?y#s"));
-    EXPECT_TRUE(URL::parse(""));
+    EXPECT_TRUE(URL::parse("g;x?y#s") && URL::parse(""));
 }
 
 TEST(URL, RejectsTextsThatAreNotURLs) {
     for (const char* bad : {"http://a b/", "http://a/b c", " http://a/", "http://a/\x01", "http://a/\xc3\xa9",
                             "http://a/%", "http://a/%2", "http://a/%zz", "http://h:99999/", "http://h:8x/",
                             "http://a/<b>", "http://a/\"q\"", "http://a/b#c#d", "1http://a", ":nothing",
-                            "http://[::1/", "http://[zz]/", "http://a@b@c/", "http://a/{}", "http://a/|"}) {
+                            "http://[::1/", "http://[zz]/", "http://a@b@c/", "http://a/{}", "http://a/|"})
         EXPECT_FALSE(URL::parse(bad)) << bad;
-    }
 }
 
 TEST(URL, ResolvesTheRFCExamples) {
@@ -87,9 +76,7 @@ TEST(URL, PercentDecodingChecksEscapesAndUTF8) {
     EXPECT_EQ(percentDecode("%C3%A9"), "\xc3\xa9");
     EXPECT_EQ(percentDecode(""), "");
     // Broken escapes, a stray byte, an overlong form and a surrogate.
-    for (const char* bad : {"%", "abc%4", "%g0", "%FF", "%C0%AF", "%ED%A0%80"}) {
-        EXPECT_FALSE(percentDecode(bad)) << bad;
-    }
+    for (const char* bad : {"%", "abc%4", "%g0", "%FF", "%C0%AF", "%ED%A0%80"}) EXPECT_FALSE(percentDecode(bad)) << bad;
     EXPECT_EQ(percentEncodeUnreserved("a b&c=d/~._-\xc3\xa9"), "a%20b%26c%3Dd%2F~._-%C3%A9");
     EXPECT_TRUE(isValidUTF8("\xf0\x9f\x98\x80"));
     EXPECT_FALSE(isValidUTF8("\xf4\x90\x80\x80")) << "beyond U+10FFFF";
