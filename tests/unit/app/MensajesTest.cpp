@@ -1,18 +1,15 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, and the
 // orientations the screens accept; and where the program finds its resources.
-#include "Object/ZELObjectPrivate.h"
-#include "View/ZELBannerView.h"
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
 #include "Classes/TabBarAppDelegate.h"
+#include "Object/ZELObjectPrivate.h"
+#include "View/ZELBannerView.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
@@ -81,34 +78,18 @@ TEST_F(MensajesTest, EveryAppearanceLoadsThePageAgain) {
     EXPECT_EQ(loadsOf(third->webView2, mensajes::kThirdPageAddress), 2);
 }
 
-TEST_F(MensajesTest, PollingDrivesTheSpinnerAndTheStatusBarIndicatorOnTheFirstScreen) {
+// The polling timers turn each web screen's spinner while its page loads; only
+// the first screen shows the status bar's indicator with it.
+TEST_F(MensajesTest, PollingDrivesTheSpinnersAndOnlyTheFirstScreenTouchesTheIndicator) {
     auto& app = sim().application();
     EXPECT_FALSE(first->cargando->isAnimating());
     sim().advance(1.0);
-    EXPECT_TRUE(first->cargando->isAnimating());
-    EXPECT_TRUE(app.isNetworkActivityIndicatorVisible());
+    EXPECT_TRUE(first->cargando->isAnimating() && app.isNetworkActivityIndicatorVisible());
     peer(first->webView).failLoad({platform::kURLErrorDomain, platform::kURLErrorNotConnectedToInternet, "offline"});
     EXPECT_TRUE(first->cargando->isAnimating());  // until the next tick sees it idle
     sim().advance(1.0);
-    EXPECT_FALSE(first->cargando->isAnimating());
-    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+    EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
 
-    // Shown again: loaded anew, turning until the page is in.
-    tabs->setSelectedIndex(3);
-    tabs->setSelectedIndex(0);
-    sim().runUntilIdle();
-    sim().advance(1.0);
-    EXPECT_TRUE(first->cargando->isAnimating());
-    peer(first->webView).finishLoad();
-    sim().advance(1.0);
-    EXPECT_FALSE(first->cargando->isAnimating());
-    EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
-}
-
-TEST_F(MensajesTest, TheBundledPageScreenNeverTouchesTheStatusBarIndicator) {
-    auto& app = sim().application();
-    peer(first->webView).finishLoad();
-    sim().advance(1.0);
     const int shows = app.networkIndicatorShowCount();
     tabs->setSelectedIndex(2);
     sim().runUntilIdle();
@@ -118,11 +99,20 @@ TEST_F(MensajesTest, TheBundledPageScreenNeverTouchesTheStatusBarIndicator) {
     sim().advance(1.0);
     EXPECT_FALSE(fourth->activado->isAnimating());
     EXPECT_EQ(app.networkIndicatorShowCount(), shows);
+
+    // Shown again: loaded anew, turning until the page is in.
+    tabs->setSelectedIndex(0);
+    sim().runUntilIdle();
+    sim().advance(1.0);
+    EXPECT_TRUE(first->cargando->isAnimating());
+    peer(first->webView).finishLoad();
+    sim().advance(1.0);
+    EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
 }
 
 TEST_F(MensajesTest, TheScreensStayUprightAndTheWindowDoesNotTurn) {
-    using Screen = std::shared_ptr<platform::ViewController>;
-    for (const Screen& screen : {Screen(first), Screen(third), Screen(fourth)}) {
+    for (const std::shared_ptr<platform::ViewController>& screen : {first->shared_from_this(), third->shared_from_this(),
+                                                                    fourth->shared_from_this()}) {
         EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
         for (auto o : {InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft,
                        InterfaceOrientation::LandscapeRight}) {
@@ -137,7 +127,6 @@ TEST_F(MensajesTest, HelpScrollsOverItsContentAndItsButtonWritesToTheAuthor) {
     tabs->setSelectedIndex(3);
     EXPECT_EQ(ayuda->scrollview->contentSize(), (platform::Size{320, 452}));
     EXPECT_LT(ayuda->scrollview->frame().height(), 452);
-
     std::shared_ptr<platform::Button> mail;
     for (auto& v : ayuda->scrollview->subviews())
         if (auto b = std::dynamic_pointer_cast<platform::Button>(v)) mail = b;
@@ -149,7 +138,6 @@ TEST_F(MensajesTest, HelpScrollsOverItsContentAndItsButtonWritesToTheAuthor) {
 }
 
 TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
-    auto web = first->webView;
     tabs.reset();
     delegate.reset();
     main.reset();
@@ -161,22 +149,17 @@ TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
 
 TEST_F(MensajesTest, BothAdScreensRunTheirOwnBannerInTheStripAtTheBottom) {
     tabs->setSelectedIndex(2);
-    EXPECT_EQ(delegate->window()->rootViewController(), tabs);
     EXPECT_EQ(first->view()->frame(), platform::Rect(0, 0, 320, 411));
     const platform::Rect strip(0, 361, 320, 50);
-    for (const auto& [screen, banner] : {std::pair<std::shared_ptr<platform::ViewController>, std::shared_ptr<ZELBannerView>>(
-                                             first, first->banner()),
-                                         {fourth, fourth->banner()}}) {
+    for (const std::shared_ptr<platform::ViewController>& screen : {first->shared_from_this(), fourth->shared_from_this()}) {
+        auto banner = screen == first ? first->banner() : fourth->banner();
         ASSERT_TRUE(banner);
         EXPECT_EQ(banner->frame(), strip);
         EXPECT_EQ(banner->adUnitID(), mensajes::kAdUnitID);
         EXPECT_EQ(banner->rootViewController(), screen);
         EXPECT_NE(banner->getPrivate()->state(), kZELStateIdle);  // its own ad cycle has started
-        for (auto& v : screen->view()->subviews()) {  // the strip holds the banner alone
-            if (v != banner) {
-                EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
-            }
-        }
+        for (auto& v : screen->view()->subviews())  // the strip holds the banner alone
+            if (v != banner) EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
     }
     EXPECT_NE(first->banner()->getPrivate(), fourth->banner()->getPrivate());
 
@@ -196,22 +179,15 @@ TEST_F(MensajesTest, BothAdScreensRunTheirOwnBannerInTheStripAtTheBottom) {
 TEST(MensajesResourcesTest, FromTheEnvironmentElseBesideTheProgram) {
     const char* saved = std::getenv("NIMBRA_RESOURCES_DIR");
     const std::string before = saved ? saved : "";
-
     const std::string program = platform::executableDirectory();
-    ASSERT_FALSE(program.empty());
-    EXPECT_EQ(program.front(), '/');
+    ASSERT_TRUE(program.starts_with("/"));
     EXPECT_TRUE(std::filesystem::exists(program + "/unit_tests"));
-
     setenv("NIMBRA_RESOURCES_DIR", "/opt/elsewhere", 1);
     EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, "/opt/elsewhere");
     setenv("NIMBRA_RESOURCES_DIR", "", 1);  // empty: no override
-    const std::string beside = mensajes::launchOptions().resourcesDirectory;
-    EXPECT_EQ(beside, program.substr(0, program.find_last_of('/')) + "/share/mensajes");
-
-    if (saved)
-        setenv("NIMBRA_RESOURCES_DIR", before.c_str(), 1);
-    else
-        unsetenv("NIMBRA_RESOURCES_DIR");
+    EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, program.substr(0, program.find_last_of('/')) + "/share/mensajes");
+    if (saved) setenv("NIMBRA_RESOURCES_DIR", before.c_str(), 1);
+    else unsetenv("NIMBRA_RESOURCES_DIR");
 }
 
 }  // namespace

@@ -1,11 +1,5 @@
 // Images, buttons, toolbars, scroll views, spinners, the mail composer and
 // the application's life (launched from an interface file or from code).
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "platform/ActivityIndicatorView.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
@@ -21,43 +15,32 @@
 namespace {
 
 using namespace platform;
+using Log = std::vector<std::string>;
 
 std::string pngHeader(uint32_t w, uint32_t h) {
-    std::string s("\x89PNG\r\n\x1a\n", 8);
-    auto be = [&](uint32_t v) {
+    std::string s("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+    for (uint32_t v : {w, h})
         for (int i = 3; i >= 0; --i) s.push_back(char((v >> (8 * i)) & 0xFF));
-    };
-    be(13);
-    s += "IHDR";
-    be(w);
-    be(h);
-    s += std::string("\x08\x06\x00\x00\x00", 5);
-    be(0);  // CRC, not checked here
-    return s;
+    return s + std::string("\x08\x06\x00\x00\x00\0\0\0\0", 9);  // CRC not checked here
 }
 
-class ControlsTest : public SimTest {};
+using ControlsTest = SimTest;
 
-TEST_F(ControlsTest, ImageSizeComesFromThePNGHeaderAndScale) {
+TEST_F(ControlsTest, ImageSizeComesFromThePNGHeaderAndScaleAndADamagedPNGGivesNone) {
     auto image = Image::fromPNG(pngHeader(54, 54), 2.0);
     ASSERT_TRUE(image);
     EXPECT_EQ(image->size(), (Size{27, 27}));
     auto half = image->redrawn({27, 27});
-    EXPECT_EQ(half->scale(), 1.0);
-    EXPECT_EQ(half->pixelWidth(), 27u);
+    EXPECT_EQ(std::pair(half->scale(), half->pixelWidth()), std::pair(1.0, 27u));
     EXPECT_EQ(image->redrawn({12.5, 12.4})->pixelWidth(), 13u);
     EXPECT_EQ(image->withScale(1.0)->size(), (Size{54, 54}));
     EXPECT_EQ(Image::fromPNG(pngHeader(10, 10), -3)->size(), (Size{10, 10})) << "a nonsensical scale means 1";
-}
 
-TEST_F(ControlsTest, DamagedPNGGivesNoImage) {
-    const auto good = pngHeader(10, 10);
-    auto wrongChunk = good;
+    auto wrongChunk = pngHeader(10, 10);
     wrongChunk[12] = 'X';
-    for (const std::string& bad : {std::string(), good.substr(0, 20), "GIF89a" + good, pngHeader(0, 10),
-                                   pngHeader(1u << 31, 10), wrongChunk}) {
+    for (const std::string& bad : {std::string(), pngHeader(10, 10).substr(0, 20), "GIF89a" + pngHeader(10, 10),
+                                   pngHeader(0, 10), pngHeader(1u << 31, 10), wrongChunk})
         EXPECT_FALSE(Image::fromPNG(bad)) << bad.size();
-    }
     EXPECT_FALSE(Image::fromFile("/nonexistent/file.png"));
 }
 
@@ -80,11 +63,10 @@ TEST_F(ControlsTest, ButtonActsOnTouchUpInsideOnlyWhileEnabled) {
     EXPECT_EQ(taps, 1);
 }
 
-TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpaces) {
+TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpacesAndKeepsTheButtonsOfItemsThatStay) {
     auto toolbar = std::make_shared<Toolbar>(Rect(0, 436, 320, 44));
     int backs = 0;
-    auto back = BarButtonItem::withImage(Image::fromPNG(pngHeader(54, 54), 2.0), BarButtonItemStyle::Plain,
-                                         [&] { ++backs; });
+    auto back = BarButtonItem::withImage(Image::fromPNG(pngHeader(54, 54), 2.0), BarButtonItemStyle::Plain, [&] { ++backs; });
     back->setWidth(27);
     back->setEnabled(false);
     auto spinner = std::make_shared<ActivityIndicatorView>(ActivityIndicatorStyle::White);
@@ -92,9 +74,8 @@ TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpaces) {
     auto flex = BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace);
     toolbar->setItems({back, flex, BarButtonItem::withCustomView(spinner), flex, done});
     // 6 + 27 + f + 20 + f + done + 6 and four gaps of 10 fill 320.
-    const double doneWidth = done->naturalWidth();
-    const double f = (320 - 12 - 27 - 20 - doneWidth - 40) / 2;
-    auto backView = back->representedView();
+    const double doneWidth = done->naturalWidth(), f = (320 - 12 - 27 - 20 - doneWidth - 40) / 2;
+    auto backView = std::dynamic_pointer_cast<Button>(back->representedView());
     ASSERT_TRUE(backView);
     EXPECT_EQ(backView->frame().x(), 6);
     EXPECT_EQ(backView->frame().width(), 27);
@@ -104,12 +85,9 @@ TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpaces) {
     spinner->startAnimating();
     EXPECT_FALSE(spinner->isHidden());
     EXPECT_DOUBLE_EQ(done->representedView()->frame().x() + doneWidth, 314);
-
-    auto button = std::dynamic_pointer_cast<Button>(backView);
-    ASSERT_TRUE(button);
-    button->sendActionsForControlEvents(kControlEventTouchUpInside);  // item disabled: nothing
+    backView->sendActionsForControlEvents(kControlEventTouchUpInside);  // item disabled: nothing
     back->setEnabled(true);
-    button->sendActionsForControlEvents(kControlEventTouchUpInside);
+    backView->sendActionsForControlEvents(kControlEventTouchUpInside);
     EXPECT_EQ(backs, 1);
 
     toolbar->setFrame(Rect(0, 0, 480, 30));
@@ -141,83 +119,68 @@ TEST_F(ControlsTest, ScrollOffsetStaysInsideTheContent) {
     EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
 }
 
-TEST_F(ControlsTest, MailtoURLEscapesWhatAURLCannotHold) {
-    MailMessage m;
-    m.to = {"ana@example.com", "b&c@example.com"};
-    m.cc = {"x@example.com", ""};
-    m.subject = "¿Qué tal?";
-    m.body = "line 1\nline 2";
-    EXPECT_EQ(mailtoURLString(m),
-              "mailto:ana@example.com,b%26c@example.com?cc=x@example.com&subject=%C2%BFQu%C3%A9%20tal%3F"
-              "&body=line%201%0D%0Aline%202");
-    EXPECT_TRUE(URL::parse(mailtoURLString(m)));
-    EXPECT_EQ(mailtoURLString({}), "mailto:");
-}
-
 class MailResult : public MailComposeViewControllerDelegate {
 public:
-    void mailComposeControllerDidFinishWithResult(MailComposeViewController&, MailComposeResult r,
-                                                  const Error* e) override {
-        results.push_back(r);
-        withError = e != nullptr;
+    void mailComposeControllerDidFinishWithResult(MailComposeViewController&, MailComposeResult r, const Error* e) override {
+        results.emplace_back(r, e != nullptr);
     }
-    std::vector<MailComposeResult> results;
-    bool withError = false;
+    std::vector<std::pair<MailComposeResult, bool>> results;  // with an error?
 };
 
-TEST_F(ControlsTest, MailComposerHandsTheMessageToTheMailClientAndReportsOnce) {
-    auto composer = std::make_shared<MailComposeViewController>();
+TEST_F(ControlsTest, MailComposerHandsAMailtoURLToTheMailClientAndReportsOnce) {
+    MailMessage m{{"ana@example.com", "b&c@example.com"}, {"x@example.com", ""}, {}, "¿Qué tal?", "line 1\nline 2"};
+    EXPECT_EQ(mailtoURLString(m), "mailto:ana@example.com,b%26c@example.com?cc=x@example.com&subject=%C2%BFQu%C3%A9%20tal%3F"
+                                  "&body=line%201%0D%0Aline%202");
+    EXPECT_TRUE(URL::parse(mailtoURLString(m)));
+    EXPECT_EQ(mailtoURLString({}), "mailto:");
+
     auto delegate = std::make_shared<MailResult>();
+    auto composer = std::make_shared<MailComposeViewController>();
     composer->setMailComposeDelegate(delegate);
     composer->setToRecipients({"ana@example.com"});
     composer->setSubject("Hola");
     composer->send();
     composer->cancel();  // already finished
-    ASSERT_EQ(delegate->results, std::vector<MailComposeResult>{MailComposeResult::Sent});
-    EXPECT_FALSE(delegate->withError);
     ASSERT_EQ(sim().application().openedURLs().size(), 1u);
     EXPECT_EQ(sim().application().openedURLs()[0].absoluteString(), "mailto:ana@example.com?subject=Hola");
-
     sim().application().setOpenableSchemes({"http"});  // no mail client
     EXPECT_FALSE(MailComposeViewController::canSendMail());
     auto failing = std::make_shared<MailComposeViewController>();
     failing->setMailComposeDelegate(delegate);
     failing->send();
-    EXPECT_EQ(delegate->results.back(), MailComposeResult::Failed);
-    EXPECT_TRUE(delegate->withError);
-}
+    using enum MailComposeResult;
+    EXPECT_EQ(delegate->results, (std::vector<std::pair<MailComposeResult, bool>>{{Sent, false}, {Failed, true}}));
 
-TEST_F(ControlsTest, MailComposerWithoutDelegateTakesItselfAway) {
+    // Without a delegate it takes itself away.
     auto window = std::make_shared<Window>(Rect(0, 0, 320, 480));
     auto root = std::make_shared<ViewController>();
     window->setRootViewController(root);
     window->makeKeyAndVisible();
-    auto composer = std::make_shared<MailComposeViewController>();
-    root->presentModalViewController(composer, false);
-    composer->cancel();
+    auto alone = std::make_shared<MailComposeViewController>();
+    root->presentModalViewController(alone, false);
+    alone->cancel();
     sim().advance(1);
     EXPECT_EQ(root->modalViewController(), nullptr);
 }
 
 class LifeRecorder : public ApplicationDelegate {
 public:
-    explicit LifeRecorder(std::vector<std::string>& log) : log_(log) {}
-    void applicationDidFinishLaunching(Application&) override { log_.push_back("delegate.launched"); }
-    void applicationWillResignActive(Application&) override { log_.push_back("delegate.resign"); }
-    void applicationDidBecomeActive(Application&) override { log_.push_back("delegate.active"); }
-    void applicationDidEnterBackground(Application&) override { log_.push_back("delegate.background"); }
-    void applicationWillEnterForeground(Application&) override { log_.push_back("delegate.foreground"); }
-    void applicationWillTerminate(Application&) override { log_.push_back("delegate.terminate"); }
+    explicit LifeRecorder(Log& log) : log_(log) {}
+    void applicationDidFinishLaunching(Application&) override { log_.push_back("launched"); }
+    void applicationWillResignActive(Application&) override { log_.push_back("resign"); }
+    void applicationDidBecomeActive(Application&) override { log_.push_back("active"); }
+    void applicationDidEnterBackground(Application&) override { log_.push_back("background"); }
+    void applicationWillEnterForeground(Application&) override { log_.push_back("foreground"); }
+    void applicationWillTerminate(Application&) override { log_.push_back("terminate"); }
 
 private:
-    std::vector<std::string>& log_;
+    Log& log_;
 };
 
 TEST_F(ControlsTest, ApplicationStatesReachTheDelegateThenTheNotificationOnceEach) {
-    std::vector<std::string> log;
-    auto& center = NotificationCenter::defaultCenter();
-    auto observation = center.observe("", nullptr, [&](const Notification& n) {
-        if (n.name.rfind("UIApplication", 0) == 0) log.push_back(n.name.substr(13));
+    Log log;
+    auto observation = NotificationCenter::defaultCenter().observe("", nullptr, [&](const Notification& n) {
+        if (n.name.starts_with("UIApplication")) log.push_back(n.name.substr(13));
     });
     auto& life = ApplicationLifecycle::shared();
     life.reset();
@@ -226,20 +189,14 @@ TEST_F(ControlsTest, ApplicationStatesReachTheDelegateThenTheNotificationOnceEac
     EXPECT_TRUE(log.empty());
     life.finishLaunching();
     life.finishLaunching();
-    life.setOnScreen(true);
-    life.setOnScreen(false);
-    EXPECT_EQ(life.state(), ApplicationState::Background);
-    life.setOnScreen(false);
-    life.setOnScreen(true);
+    for (bool onScreen : {true, false, false, true}) life.setOnScreen(onScreen);
     life.terminate();
     life.terminate();
     life.setOnScreen(false);
-    EXPECT_EQ(log, (std::vector<std::string>{
-                       "delegate.launched", "DidFinishLaunchingNotification", "delegate.active",
-                       "DidBecomeActiveNotification", "delegate.resign", "WillResignActiveNotification",
-                       "delegate.background", "DidEnterBackgroundNotification", "delegate.foreground",
-                       "WillEnterForegroundNotification", "delegate.active", "DidBecomeActiveNotification",
-                       "delegate.terminate", "WillTerminateNotification"}));
+    EXPECT_EQ(log, (Log{"launched", "DidFinishLaunchingNotification", "active", "DidBecomeActiveNotification", "resign",
+                        "WillResignActiveNotification", "background", "DidEnterBackgroundNotification", "foreground",
+                        "WillEnterForegroundNotification", "active", "DidBecomeActiveNotification", "terminate",
+                        "WillTerminateNotification"}));
     life.reset();
 }
 
@@ -267,28 +224,23 @@ private:
 TEST_F(ControlsTest, ApplicationLaunchedWithADelegateIsOnScreenOnceItsWindowIsShown) {
     auto& life = ApplicationLifecycle::shared();
     life.reset();
-    ASSERT_EQ(Window::keyWindow(), nullptr);
-
     std::string error;
     EXPECT_FALSE(launchApplication(std::shared_ptr<ApplicationDelegate>(), &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(life.hasFinishedLaunching());
-
-    auto hidden = std::make_shared<WindowInCode>(false);
-    ASSERT_TRUE(launchApplication(hidden));
-    EXPECT_EQ(hidden->stateAtLaunch, ApplicationState::Inactive);
-    EXPECT_EQ(life.state(), ApplicationState::Inactive);  // no window: not on screen
-    EXPECT_EQ(life.delegate(), hidden);
-    life.reset();
-
-    auto shown = std::make_shared<WindowInCode>(true);
-    ASSERT_TRUE(launchApplication(shown));
-    EXPECT_EQ(shown->stateAtLaunch, ApplicationState::Inactive);
-    EXPECT_EQ(life.state(), ApplicationState::Active);
-    EXPECT_EQ(Window::keyWindow(), shown->window);
-    EXPECT_TRUE(shown->screen->isAppeared());
-    EXPECT_EQ(shown->screen->view()->frame(), shown->window->applicationFrame());
-    life.reset();
+    EXPECT_FALSE(error.empty() || life.hasFinishedLaunching());
+    for (bool shown : {false, true}) {
+        SCOPED_TRACE(shown);
+        auto delegate = std::make_shared<WindowInCode>(shown);
+        ASSERT_TRUE(launchApplication(delegate));
+        EXPECT_EQ(delegate->stateAtLaunch, ApplicationState::Inactive);
+        EXPECT_EQ(life.state(), shown ? ApplicationState::Active : ApplicationState::Inactive);  // on screen with a window
+        EXPECT_EQ(life.delegate(), delegate);
+        EXPECT_EQ(Window::keyWindow(), delegate->window);
+        if (shown) {
+            EXPECT_TRUE(delegate->screen->isAppeared());
+            EXPECT_EQ(delegate->screen->view()->frame(), delegate->window->applicationFrame());
+        }
+        life.reset();
+    }
 }
 
 }  // namespace

@@ -80,46 +80,56 @@ TEST_F(ViewControllerTest, ViewLoadsOnFirstUseAndUnloadsOnlyOutsideAWindow) {
     EXPECT_EQ(log.back(), "C.load");
 }
 
+// Presented: its view loads, the presenter's disappearance and its own
+// appearance interleave; the "did" ones come a transition later when
+// animated. Dismissal mirrors it, also when sent to the presented controller.
 TEST_F(ViewControllerTest, PresentingAndDismissingCallBackInOrder) {
-    auto b = std::make_shared<Recording>("B", log);
-    root->presentModalViewController(b, false);
-    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
-    EXPECT_EQ(b->parentViewController(), root);
-    EXPECT_EQ(b->view()->superview(), window);
-    EXPECT_EQ(b->view()->frame(), Rect(0, 20, 320, 460));
-
-    log.clear();
-    // Sent to the presented controller, the dismissal goes to its presenter.
-    b->dismissModalViewControllerAnimated(false);
-    EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
-    EXPECT_EQ(root->modalViewController(), nullptr);
-    EXPECT_EQ(b->view()->superview(), nullptr);
+    const Log appear = {"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"};
+    const Log disappear = {"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"};
+    for (bool animated : {false, true}) {
+        SCOPED_TRACE(animated);
+        log.clear();
+        auto b = std::make_shared<Recording>("B", log);
+        root->presentModalViewController(b, animated);
+        EXPECT_EQ(log, animated ? Log(appear.begin(), appear.begin() + 3) : appear);
+        sim().advance(platform::kModalTransitionDuration);
+        EXPECT_EQ(log, appear);
+        EXPECT_EQ(b->parentViewController(), root);
+        EXPECT_EQ(b->view()->superview(), window);
+        EXPECT_EQ(b->view()->frame(), Rect(0, 20, 320, 460));
+        log.clear();
+        b->dismissModalViewControllerAnimated(animated);
+        EXPECT_EQ(log, animated ? Log(disappear.begin(), disappear.begin() + 2) : disappear);
+        EXPECT_EQ(b->view()->superview() != nullptr, animated) << "still sliding away";
+        sim().advance(platform::kModalTransitionDuration);
+        EXPECT_EQ(log, disappear);
+        EXPECT_EQ(root->modalViewController(), nullptr);
+        EXPECT_EQ(b->view()->superview(), nullptr);
+    }
 }
 
-TEST_F(ViewControllerTest, AnimatedTransitionsFinishAfterTheirDuration) {
-    auto b = std::make_shared<Recording>("B", log);
-    root->presentModalViewController(b, true);
-    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear"}));
-    sim().advance(platform::kModalTransitionDuration);
-    EXPECT_EQ(log.back(), "B.didAppear");
-
-    log.clear();
-    root->dismissModalViewControllerAnimated(true);
-    EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear"}));
-    EXPECT_EQ(b->view()->superview(), window);  // still sliding away
-    sim().advance(platform::kModalTransitionDuration);
-    EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
-    EXPECT_EQ(b->view()->superview(), nullptr);
-}
-
-TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirst) {
-    auto b = std::make_shared<Recording>("B", log);
-    root->presentModalViewController(b, true);
+TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothingReachesAScreenThatWent) {
+    std::weak_ptr<Recording> weak;
+    {
+        auto b = std::make_shared<Recording>("B", log);
+        weak = b;
+        root->presentModalViewController(b, true);
+    }
     root->dismissModalViewControllerAnimated(false);
     EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear",
                         "B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_TRUE(weak.expired());
     sim().advance(1);  // the cancelled animation end does nothing more
     EXPECT_EQ(log.size(), 9u);
+
+    // Kept while it slides away, then gone.
+    root->presentModalViewController(std::make_shared<Recording>("C", log), false);
+    weak = std::dynamic_pointer_cast<Recording>(root->modalViewController());
+    root->dismissModalViewControllerAnimated(true);
+    EXPECT_FALSE(weak.expired());
+    sim().advance(1);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(log.back(), "A.didAppear");
 }
 
 TEST_F(ViewControllerTest, ScreensStackAndTheirPresenterDismissesThemAll) {
@@ -143,21 +153,6 @@ TEST_F(ViewControllerTest, ScreensStackAndTheirPresenterDismissesThemAll) {
     other->presentModalViewController(b, false);
     EXPECT_EQ(other->modalViewController(), nullptr) << "a controller already up cannot be shown twice";
     EXPECT_EQ(b->presentingViewController(), root);
-}
-
-TEST_F(ViewControllerTest, ADismissedScreenNobodyHoldsGoesAwayAndNothingReachesIt) {
-    std::weak_ptr<Recording> weak;
-    {
-        auto b = std::make_shared<Recording>("B", log);
-        weak = b;
-        root->presentModalViewController(b, true);
-    }
-    sim().advance(0.1);
-    root->dismissModalViewControllerAnimated(true);
-    EXPECT_FALSE(weak.expired());  // kept while it slides away
-    sim().advance(1);
-    EXPECT_TRUE(weak.expired());
-    EXPECT_EQ(log.back(), "A.didAppear");
 }
 
 TEST_F(ViewControllerTest, RotationFollowsTheTopController) {
