@@ -1,19 +1,17 @@
-// The defaults file: every value kind across a restart, values it refuses,
-// and damaged files set aside without losing them.
+// The defaults file: every value kind across a restart, no write for an equal
+// value, and damaged files set aside without losing them.
 #include <gtest/gtest.h>
-#include <glib.h>
 #include <glib/gstdio.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "platform/gtk/FileUserDefaults.h"
 #include "integration/support/GtkTestEnvironment.h"
+#include "platform/gtk/FileUserDefaults.h"
 
 using namespace nimbra::test;
 using platform::Array;
-using platform::Bytes;
 using platform::Date;
 using platform::Dictionary;
 using platform::Value;
@@ -31,17 +29,13 @@ class FileUserDefaultsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gtkBackend();
-        char tmpl[] = "/tmp/nimbra-defaults-XXXXXX";
-        dir_ = g_mkdtemp(tmpl);
+        char folder[] = "/tmp/nimbra-defaults-XXXXXX";
+        dir_ = g_mkdtemp(folder);
         path_ = dir_ + "/prefs/defaults.plist";  // the folder does not exist yet
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
-    void writeStore(const std::string& contents) {
-        std::filesystem::create_directories(dir_ + "/prefs");
-        std::ofstream(path_, std::ios::binary | std::ios::trunc) << contents;
-    }
-    // The contents of the files in the store's folder other than the store itself.
-    std::vector<std::string> otherFiles() const {
+    // The contents of the files set aside beside the store, sorted.
+    std::vector<std::string> setAside() const {
         std::vector<std::string> contents;
         for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/prefs"))
             if (entry.path().filename() != "defaults.plist") {
@@ -51,15 +45,10 @@ protected:
         std::sort(contents.begin(), contents.end());
         return contents;
     }
-    ino_t inode() const {
-        GStatBuf st;
-        EXPECT_EQ(g_stat(path_.c_str(), &st), 0);
-        return st.st_ino;
-    }
     std::string dir_, path_;
 };
 
-TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
+TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestartAndAnEqualValueIsNoWrite) {
     const Value nested(Dictionary{{"when", Value(Date{1000.0})},
                                   {"list", Value(Array{Value(1), Value("two"), Value(Array{Value(false)})})},
                                   {"empty", Value(Dictionary{})}});
@@ -69,37 +58,32 @@ TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
         {"large", Value(static_cast<long long>(INT64_MAX)), Value(static_cast<long long>(INT64_MAX))},
         {"double", Value(0.1), Value(0.1)},
         {"text", Value("é <&> \"q\"\n"), Value("é <&> \"q\"\n")},
-        {"bytes", Value(Bytes{std::string("\0\x01\xff", 3)}), Value(Bytes{std::string("\0\x01\xff", 3)})},
+        {"bytes", Value(platform::Bytes{std::string("\0\x01\xff", 3)}), Value(platform::Bytes{std::string("\0\x01\xff", 3)})},
         {"date", Value(Date{-5000.75}), Value(Date{-5001.0})},  // kept to the whole second
         {"nested", nested, nested},
+    };
+    const auto inode = [&] {
+        GStatBuf st;
+        EXPECT_EQ(g_stat(path_.c_str(), &st), 0);
+        return st.st_ino;  // every write replaces the file
     };
     {
         FileUserDefaults store(path_);
         for (const auto& [key, value, _] : kept) store.setObject(value, key);
         store.setObject(Value("gone"), "removed");
         store.removeObject("removed");
-        store.setObject(Value("unsaved"), "pending");  // written when the store goes
         ASSERT_TRUE(store.synchronize());
-        store.setObject(Value("saved at the end"), "pending");
+        const ino_t written = inode();
+        store.setObject(nested, "nested");
+        ASSERT_TRUE(store.synchronize());
+        EXPECT_EQ(inode(), written);
+        store.setObject(Value("saved at the end"), "pending");  // written when the store goes
     }
     FileUserDefaults reread(path_);
     for (const auto& [key, _, expected] : kept) EXPECT_EQ(reread.objectForKey(key), expected) << key;
     EXPECT_FALSE(reread.objectForKey("removed").has_value());
     EXPECT_EQ(reread.objectForKey("pending"), Value("saved at the end"));
-    EXPECT_TRUE(otherFiles().empty());  // no temporary file left behind
-}
-
-TEST_F(FileUserDefaultsTest, StoringAnEqualValueLeavesTheFileAlone) {
-    FileUserDefaults store(path_);
-    store.setObject(Value(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}}), "k");
-    ASSERT_TRUE(store.synchronize());
-    const ino_t written = inode();  // every write replaces the file
-    store.setObject(Value(Dictionary{{"n", Value(1)}, {"when", Value(Date{1000.0})}}), "k");
-    ASSERT_TRUE(store.synchronize());
-    EXPECT_EQ(inode(), written);
-    store.setObject(Value(Dictionary{{"n", Value(2)}}), "k");
-    ASSERT_TRUE(store.synchronize());
-    EXPECT_NE(inode(), written);
+    EXPECT_TRUE(setAside().empty()) << "no temporary file left behind";
 }
 
 TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
@@ -120,6 +104,10 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
         {"binary form", "bplist00\xd1\x01\x02"},
         {"nested too deep", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>" + deep},
     };
+    const auto writeStore = [&](const std::string& contents) {
+        std::filesystem::create_directories(dir_ + "/prefs");
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << contents;
+    };
     for (const auto& [what, contents] : damaged) {
         SCOPED_TRACE(what);
         std::filesystem::remove_all(dir_ + "/prefs");
@@ -133,17 +121,15 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
         store.setObject(Value(1), "fresh");
         EXPECT_TRUE(store.synchronize());
         EXPECT_EQ(FileUserDefaults(path_).objectForKey("fresh"), Value(1));
-        EXPECT_EQ(otherFiles(), std::vector<std::string>{contents});
+        EXPECT_EQ(setAside(), std::vector<std::string>{contents});
     }
-
     // Setting aside never replaces an earlier damaged file.
     std::filesystem::remove_all(dir_ + "/prefs");
     for (const char* contents : {"first", "second"}) {
         writeStore(contents);
         FileUserDefaults store(path_);
     }
-    EXPECT_EQ(otherFiles(), (std::vector<std::string>{"first", "second"}));
-
+    EXPECT_EQ(setAside(), (std::vector<std::string>{"first", "second"}));
     // Nor is a folder in the file's place in the way.
     std::filesystem::remove_all(dir_ + "/prefs");
     std::filesystem::create_directories(path_);

@@ -1,5 +1,7 @@
-// The smaller services of the GTK backend: clock, folders, reachability on the
-// network monitor and the audio route from the sound server.
+// What only the GTK backend has to get right: the GLib loop with busy tasks,
+// nested loops and run/quit (its contract is in GtkContractTest); clock,
+// folders, reachability on the network monitor and the audio route from the
+// sound server.
 #include <gio/gio.h>
 #include <gio/gunixsocketaddress.h>
 #include <gtest/gtest.h>
@@ -8,14 +10,51 @@
 #include <filesystem>
 #include <fstream>
 
+#include <stdexcept>
+
+#include "integration/support/GtkTestEnvironment.h"
+#include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/gtk/AudioRoute.h"
-#include "integration/support/GtkTestEnvironment.h"
+#include "platform/gtk/GRef.h"
 
 using namespace nimbra::test;
 using platform::Reachability;
+using platform::RunLoop;
 
 namespace {
+
+TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowingCall) {
+    gtkBackend();
+    auto& loop = RunLoop::main();
+    // A task that keeps posting itself with no delay must not starve the rest
+    // of the loop: each new one waits for the next turn.
+    int steps = 0, stepsWhenOtherWorkRan = -1;
+    std::function<void()> step = [&] {
+        if (++steps < 1000) loop.postDelayedTask(0, step);
+    };
+    loop.postDelayedTask(0, step);
+    loop.performOnMainThread([&] { stepsWhenOtherWorkRan = steps; }, false);
+    ASSERT_TRUE(spinUntil([&] { return steps == 1000; }));
+    EXPECT_GE(stepsWhenOtherWorkRan, 0);
+    EXPECT_LT(stepsWhenOtherWorkRan, 10);
+
+    // A loop nested inside a callback still runs timers and calls.
+    bool timerFired = false, mainCallRan = false, nestedDone = false;
+    platform::OneShotTimer timer;
+    loop.postDelayedTask(0, [&] {
+        timer.start(0.01, [&] { timerFired = true; });
+        loop.performOnMainThread([&] { mainCallRan = true; }, false);
+        nestedDone = spinUntil([&] { return timerFired && mainCallRan; }, 5);
+    });
+    ASSERT_TRUE(spinUntil([&] { return nestedDone; }));
+
+    LogCapture logs;
+    loop.postDelayedTask(0, [] { throw std::runtime_error("boom"); });
+    loop.postDelayedTask(0.01, [&] { loop.quit(); });
+    loop.run();
+    EXPECT_EQ(logs.countContaining("boom"), 1u);
+}
 
 class GtkServicesTest : public ::testing::Test {
 protected:
@@ -74,7 +113,7 @@ TEST_F(GtkServicesTest, ReachabilityReportsAfterStartAndOnChangesOnlyWhileStarte
     EXPECT_EQ(Reachability::create(""), nullptr);
 }
 
-TEST_F(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePort) {
+TEST_F(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListeningSoundServer) {
     const char* info = "Server Name: pulseaudio\nDefault Sink: alsa_output.card\nDefault Source: mic\n";
     const char* sinks =
         "Sink #0\n\tName: other\n\tActive Port: analog-output-speaker\n"
@@ -86,9 +125,8 @@ TEST_F(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePort) {
     EXPECT_EQ(platform::gtk::routeNameForPort("bluez_output.00_11", "headset-output"), "HeadsetBT");
     EXPECT_EQ(platform::gtk::routeNameForPort("x", "analog-output-speaker"), "Speaker");
     EXPECT_EQ(platform::gtk::routeNameForPort("x", "[Out] Earpiece"), "[Out] Earpiece");
-}
 
-TEST_F(GtkServicesTest, AudioRouteAsksTheSoundServerOnlyWhenOneListens) {
+    // The sound server is asked only when one listens.
     const auto pactl = [&](const char* script) {
         std::ofstream(dir + "/pactl", std::ios::trunc) << "#!/bin/sh\n" << script;
         std::filesystem::permissions(dir + "/pactl", std::filesystem::perms::owner_all);
@@ -103,17 +141,16 @@ TEST_F(GtkServicesTest, AudioRouteAsksTheSoundServerOnlyWhenOneListens) {
 
     const std::string socketPath = std::string(g_getenv("XDG_RUNTIME_DIR")) + "/pulse/native";
     std::filesystem::create_directories(std::filesystem::path(socketPath).parent_path());
-    GSocket* socket = g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr);
-    GSocketAddress* address = g_unix_socket_address_new(socketPath.c_str());
-    EXPECT_TRUE(g_socket_bind(socket, address, TRUE, nullptr));
+    using platform::gtk::GRef;
+    auto socket = GRef<GSocket>::adopt(g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr));
+    auto address = GRef<GSocketAddress>::adopt(g_unix_socket_address_new(socketPath.c_str()));
+    EXPECT_TRUE(g_socket_bind(socket.get(), address.get(), TRUE, nullptr));
     EXPECT_EQ(platform::currentAudioRoute(), "Headphone");
 
     // A client that hangs (its child keeping the pipe open) is given up on.
     pactl("sleep 5\necho 'Default Sink: sink.a'\n");
     EXPECT_EQ(platform::currentAudioRoute(), std::nullopt);
 
-    g_object_unref(address);
-    g_object_unref(socket);
     unlink(socketPath.c_str());
     g_setenv("PATH", oldPath.c_str(), TRUE);
 }

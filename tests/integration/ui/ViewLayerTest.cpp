@@ -4,8 +4,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/Application.h"
@@ -18,66 +16,46 @@
 
 namespace {
 
-using nimbra::test::spinFor;
 using nimbra::test::spinUntil;
 using platform::Rect;
 
-class AnyOrientation : public platform::ViewController {
-public:
-    bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation) override { return true; }
-};
-
-class ViewLayerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        nimbra::test::gtkBackend();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
-        gtkWindow = platform::gtk::widgetForView(*window);
-        ASSERT_TRUE(gtkWindow);
-    }
-    void TearDown() override {
-        platform::Application::shared().setStatusBarOrientation(platform::InterfaceOrientation::Portrait);
-    }
-    // Whether the widget under a point of the root view belongs to `v`.
-    bool picks(double x, double y, const platform::View& v) {
-        double wx = 0, wy = 0;
-        gtk_widget_translate_coordinates(platform::gtk::widgetForView(*root->view()), gtkWindow, x, y, &wx, &wy);
-        GtkWidget* w = gtk_widget_pick(gtkWindow, wx, wy, GTK_PICK_DEFAULT);
-        GtkWidget* target = platform::gtk::widgetForView(v);
-        return w && (w == target || gtk_widget_is_ancestor(w, target));
-    }
-
-    std::shared_ptr<platform::Window> window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
-    std::shared_ptr<AnyOrientation> root = std::make_shared<AnyOrientation>();
-    GtkWidget* gtkWindow = nullptr;
-};
-
-TEST_F(ViewLayerTest, WidgetsSitAtTheirFramesAndFollowChanges) {
+TEST(ViewLayerTest, WidgetsSitAtTheirFramesAndFollowChanges) {
+    nimbra::test::gtkBackend();
+    auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+    auto root = std::make_shared<platform::ViewController>();
+    window->setRootViewController(root);
+    window->makeKeyAndVisible();
+    GtkWidget* gtkWindow = platform::gtk::widgetForView(*window);
     auto button = std::make_shared<platform::Button>(platform::ButtonType::RoundedRect, Rect(100, 100, 50, 50));
     button->setTitle("OK");
     root->view()->addSubview(button);
-    ASSERT_TRUE(spinUntil([&] { return picks(110, 110, *button); }));
-    EXPECT_FALSE(picks(95, 110, *button));
-    EXPECT_FALSE(picks(110, 155, *button));
-
+    // Whether the widget under a point of the root view is the button's.
+    const auto picks = [&](double x, double y) {
+        double wx = 0, wy = 0;
+        gtk_widget_translate_coordinates(platform::gtk::widgetForView(*root->view()), gtkWindow, x, y, &wx, &wy);
+        GtkWidget* w = gtk_widget_pick(gtkWindow, wx, wy, GTK_PICK_DEFAULT);
+        GtkWidget* target = platform::gtk::widgetForView(*button);
+        return w && (w == target || gtk_widget_is_ancestor(w, target));
+    };
+    ASSERT_TRUE(spinUntil([&] { return picks(110, 110); }));
+    EXPECT_FALSE(picks(95, 110) || picks(110, 155));
     button->setFrame(Rect(200, 300, 60, 40));
-    ASSERT_TRUE(spinUntil([&] { return picks(255, 315, *button); }));
-    EXPECT_FALSE(picks(110, 110, *button));
-
+    ASSERT_TRUE(spinUntil([&] { return picks(255, 315); }));
+    EXPECT_FALSE(picks(110, 110));
     button->setUserInteractionEnabled(false);
-    ASSERT_TRUE(spinUntil([&] { return !picks(255, 315, *button); }));
+    ASSERT_TRUE(spinUntil([&] { return !picks(255, 315); }));
     button->setUserInteractionEnabled(true);
     button->setHidden(true);
-    ASSERT_TRUE(spinUntil([&] { return !picks(255, 315, *button); }));
+    ASSERT_TRUE(spinUntil([&] { return !picks(255, 315); }));
     button->setHidden(false);
     button->removeFromSuperview();
-    spinFor(0.2);
-    EXPECT_FALSE(picks(255, 315, *button));
+    nimbra::test::spinFor(0.2);
+    EXPECT_FALSE(picks(255, 315));
     EXPECT_EQ(gtk_widget_get_parent(platform::gtk::widgetForView(*button)), nullptr);
 }
 
-TEST_F(ViewLayerTest, DeviceAndApplicationAnswerFromTheSystem) {
+TEST(ViewLayerTest, DeviceAndApplicationAnswerFromTheSystem) {
+    nimbra::test::gtkBackend();
     const auto fileText = [](const char* path) {
         std::stringstream s;
         s << std::ifstream(path).rdbuf();
@@ -92,33 +70,29 @@ TEST_F(ViewLayerTest, DeviceAndApplicationAnswerFromTheSystem) {
     }
     std::string machineId = fileText("/etc/machine-id");
     std::erase(machineId, '\n');
-    if (!machineId.empty()) {
-        EXPECT_EQ(device.uniqueIdentifier(), machineId);
-    }
-
+    if (!machineId.empty()) EXPECT_EQ(device.uniqueIdentifier(), machineId);
     auto& app = platform::Application::shared();
     EXPECT_FALSE(app.canOpenURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
     EXPECT_FALSE(app.openURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
 }
 
-TEST(GtkLifecycleTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBack) {
+TEST(ViewLayerTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBack) {
     nimbra::test::gtkBackend();
     auto& life = platform::ApplicationLifecycle::shared();
     life.reset();
     life.finishLaunching();
     std::vector<std::string> names;
-    auto& center = platform::NotificationCenter::defaultCenter();
-    auto observation = center.observe("", nullptr, [&](const platform::Notification& n) {
+    auto observation = platform::NotificationCenter::defaultCenter().observe("", nullptr, [&](const platform::Notification& n) {
         if (n.name.starts_with("UIApplication")) names.push_back(n.name.substr(13));
     });
     auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
     window->setRootViewController(std::make_shared<platform::ViewController>());
     window->makeKeyAndVisible();
-    ASSERT_TRUE(spinUntil([&] { return life.state() == platform::ApplicationState::Active; }));
-    window->setHidden(true);
-    ASSERT_TRUE(spinUntil([&] { return life.state() == platform::ApplicationState::Background; }));
-    window->setHidden(false);
-    ASSERT_TRUE(spinUntil([&] { return life.state() == platform::ApplicationState::Active; }));
+    for (bool hidden : {false, true, false}) {
+        window->setHidden(hidden);
+        const auto state = hidden ? platform::ApplicationState::Background : platform::ApplicationState::Active;
+        ASSERT_TRUE(spinUntil([&] { return life.state() == state; })) << hidden;
+    }
     EXPECT_EQ(names, (std::vector<std::string>{"DidBecomeActiveNotification", "WillResignActiveNotification",
                                                "DidEnterBackgroundNotification", "WillEnterForegroundNotification",
                                                "DidBecomeActiveNotification"}));

@@ -1,7 +1,5 @@
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
+#include <atomic>
+#include <thread>
 
 #include "Delegate/ZELDelegateManager.h"
 #include "unit/support/SimTest.h"
@@ -111,6 +109,27 @@ TEST_F(DelegateManagerTest, ListenerMayReleaseTheManagersOwnerInsideItsCallback)
     EXPECT_FALSE(manager.expired());
     sim().runUntilIdle();
     EXPECT_TRUE(manager.expired());
+}
+
+// An event raised on a worker thread reaches the listener on the main thread,
+// and the raiser goes on only once it has.
+TEST_F(DelegateManagerTest, EventFromAWorkerThreadIsDeliveredOnTheMainThreadBeforeTheRaiserReturns) {
+    Log log;
+    auto listener = std::make_shared<BannerListener>(&log);
+    std::atomic<bool> returned{false};
+    bool onMainBeforeReturn = false;
+    listener->onReceive = [&] { onMainBeforeReturn = platform::RunLoop::main().isMainThread() && !returned; };
+    auto manager = ZELDelegateManager::create();
+    manager->setBannerDelegate(listener);
+    std::thread raiser([&] {
+        manager->didReceiveAd();
+        returned = true;
+    });
+    const bool done = sim().runUntil([&] { return returned.load(); }, 30);
+    raiser.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(log, Log{"banner.receive"});
+    EXPECT_TRUE(onMainBeforeReturn);
 }
 
 }  // namespace
