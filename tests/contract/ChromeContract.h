@@ -33,7 +33,6 @@ protected:
         app.setNetworkActivityIndicatorVisible(false);
         app.setIdleTimerDisabled(false);
     }
-
     Driver driver;
     platform::Application& app = platform::Application::shared();
     std::shared_ptr<platform::Window> window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
@@ -50,14 +49,12 @@ TYPED_TEST_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScree
     EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 320, 460));
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
     EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
-
     app.setStatusBarHidden(true, false);
     EXPECT_EQ(app.statusBarFrame(), Rect());
     EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 0, 320, 480));
     EXPECT_EQ(this->window->applicationFrame(), Rect(0, 0, 320, 480));
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 320, 480));
     EXPECT_FALSE(this->driver.drawn(*this->window).statusBar);
-
     app.setStatusBarHidden(false, true);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
     EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
@@ -71,7 +68,6 @@ TYPED_TEST_P(ChromeContract, TheScreenAndTheStatusBarTurnWithTheInterface) {
     EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
     EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 480, 20));
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 480, 300));
-
     // A full-screen page in landscape.
     app.setStatusBarHidden(true, false);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 480, 320));
@@ -87,7 +83,6 @@ TYPED_TEST_P(ChromeContract, NetworkIndicatorAndIdleTimerAreKeptAndShown) {
     EXPECT_TRUE(this->driver.drawn(*this->window).networkSpinner);
     app.setNetworkActivityIndicatorVisible(false);
     EXPECT_FALSE(this->driver.drawn(*this->window).networkSpinner);
-
     app.setIdleTimerDisabled(true);
     EXPECT_TRUE(app.isIdleTimerDisabled());
     app.setIdleTimerDisabled(false);

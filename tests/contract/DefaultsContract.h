@@ -26,7 +26,6 @@ TYPED_TEST_P(DefaultsContract, OnlyWhatADefaultsFileCanHoldIsKept) {
     auto& defaults = platform::UserDefaults::standard();
     defaults.setObject(Value(platform::Date{100.75}), "contract-date");
     EXPECT_EQ(defaults.objectForKey("contract-date"), Value(platform::Date{100})) << "dates are kept to the second";
-
     defaults.setObject(Value("old"), "contract-key");
     Value deep = Value(1);
     for (int i = 0; i < 150; ++i) deep = Value(platform::Array{deep});

@@ -27,7 +27,6 @@ public:
     std::vector<platform::Error> failures;
     bool refuseRedirects = false;
     std::function<void(platform::URLConnection&)> onResponse, onData;
-
     std::optional<platform::URLRequest> connectionWillSendRequest(platform::URLConnection&,
                                                                   const platform::URLRequest& r,
                                                                   const platform::HTTPURLResponse* redirect) override {
@@ -78,7 +77,6 @@ protected:
         request.timeoutInterval = timeout;
         return request;
     }
-
     Loop driver;
     std::shared_ptr<ConnectionRecorder> recorder;
 };
@@ -100,7 +98,6 @@ TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
     EXPECT_GE(r.chunks, 2) << "pieces are passed on as they come";
     EXPECT_EQ(r.finished, 1);
     EXPECT_TRUE(r.failures.empty());
-
     // An HTTP error status is still an answer.
     d.serve("/missing", 404, "not found");
     c = this->run(d.url("/missing"));
@@ -125,7 +122,6 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
     EXPECT_EQ(this->recorder->body, "landed");
     ASSERT_EQ(d.seen().size(), 3u);
     EXPECT_EQ(d.seen()[2].headers.at("X-Custom"), "kept") << "header fields follow the redirects";
-
     // Refused: nothing more is said and nothing more is asked for.
     c = this->start(this->requestFor(d.url("/r1")));
     this->recorder->refuseRedirects = true;
@@ -139,13 +135,11 @@ TYPED_TEST_P(HttpContract, UnreachableServersLoopsAndOtherSchemesFail) {
     auto& d = this->driver;
     auto c = this->run(d.unreachableURL());
     EXPECT_EQ(this->recorder->failure(), platform::kURLErrorCannotConnectToHost);
-
     d.redirect("/loop", "/loop");
     c = this->run(d.url("/loop"));
     ASSERT_EQ(this->recorder->failure(), platform::kURLErrorHTTPTooManyRedirects);
     EXPECT_EQ(this->recorder->failures[0].domain, platform::kURLErrorDomain);
     EXPECT_EQ(d.seen().size(), static_cast<size_t>(platform::kMaximumRedirects) + 1);
-
     // Another application's scheme: the delegate sees it first (and could take
     // it elsewhere); sent as it is, it fails as unsupported.
     d.redirect("/app", "itms-apps://store.example/app/1");
@@ -169,7 +163,6 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     orphan->start();
     d.runFor(0.2);  // a call into the dead delegate would crash under sanitizers
     EXPECT_EQ(this->recorder->callbacks, 0);
-
     // From the response callback, dropping the last reference too.
     c = this->start(this->requestFor(pieces));
     this->recorder->onResponse = [&](platform::URLConnection& connection) {
@@ -181,7 +174,6 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     d.runFor(0.2);
     EXPECT_EQ(this->recorder->callbacks, 2);
     EXPECT_TRUE(this->recorder->body.empty());
-
     // From the first piece.
     c = this->start(this->requestFor(pieces));
     this->recorder->onData = [](platform::URLConnection& connection) { connection.cancel(); };

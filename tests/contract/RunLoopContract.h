@@ -67,7 +67,6 @@ TYPED_TEST_P(RunLoopContract, TimerMembersRepeatAndStopOnStopRestartOrDestructio
     this->driver.runFor(0.05);
     EXPECT_EQ(ticks, 3);
     EXPECT_EQ(log, std::vector<int>{2});
-
     // A task stopping a timer due in the same turn: that one no longer runs.
     platform::OneShotTimer stopper;
     stopper.start(0.01, [&] { owner->once.stop(); });
@@ -117,7 +116,6 @@ TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWa
     EXPECT_FALSE(workerIsMain);
     EXPECT_EQ(sequence, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_TRUE(sawResultAfterWait);
-
     // On the main thread: at once only when waiting.
     bool waited = false, queued = false;
     this->loop().performOnMainThread([&] { waited = true; }, true);

@@ -32,7 +32,6 @@ public:
     void webViewDidStartLoad(platform::WebView&) override { ++starts; }
     void webViewDidFinishLoad(platform::WebView&) override { ++finishes; }
     void webViewDidFailLoadWithError(platform::WebView&, const platform::Error& e) override { fails.push_back(e); }
-
     const Offer* offerFor(const std::string& fragment) const {
         for (auto& o : offers)
             if (o.url.find(fragment) != std::string::npos) return &o;
@@ -70,7 +69,6 @@ protected:
         EXPECT_TRUE(driver.runUntil([&] { return done; }));
         return result;
     }
-
     Driver driver;
     std::shared_ptr<PageRecorder> recorder = std::make_shared<PageRecorder>();
     std::shared_ptr<platform::WebView> web = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
@@ -90,7 +88,6 @@ TYPED_TEST_P(WebViewContract, RequestsAndMarkupAreOfferedThenStartAndFinishOnce)
     EXPECT_EQ(this->recorder->offers[0].type, platform::NavigationType::Other);
     EXPECT_FALSE(this->recorder->offers[0].userAgent.empty());
     EXPECT_EQ(this->web->request()->url.absoluteString(), url);
-
     // Markup with a base URL is offered as that URL.
     this->web->loadHTMLString("<html><body>markup</body></html>", platform::URL::parse(d.url("/base/")));
     ASSERT_TRUE(d.runUntil([&] { return this->recorder->finishes == 2; }));
@@ -107,7 +104,6 @@ TYPED_TEST_P(WebViewContract, ARefusedNavigationNeitherEndsNorFailsTheLoadingPag
     this->expectOneLoad(1, 0);
     EXPECT_EQ(this->recorder->offerFor("qmsg://")->type, platform::NavigationType::Other);
     EXPECT_EQ(this->web->request()->url.absoluteString(), d.url("/start"));
-
     // A refused load is never under way.
     this->recorder = std::make_shared<PageRecorder>();
     this->web->setDelegate(this->recorder);
@@ -130,7 +126,6 @@ TYPED_TEST_P(WebViewContract, ScriptsAnswerAValueOrNothingAndNeverAGoneView) {
     ASSERT_TRUE(d.runUntil([&] { return this->recorder->finishes == 1; }));
     EXPECT_EQ(this->evaluate("6 * 7"), "42");
     EXPECT_EQ(this->evaluate("throw new Error('x')"), std::nullopt);
-
     bool called = false;
     this->web->evaluateJavaScript("6 * 7", [&](std::optional<std::string>) { called = true; });
     this->web.reset();

@@ -31,7 +31,6 @@ protected:
         return *platform::URL::parse(text.starts_with("/") ? server.origin() + text : text);
     }
     nlohmann::json counters() { return nlohmann::json::parse(httpRequest(server.port(), "/status").body)["counters"]; }
-
     adserver_test::AdServerProcess server;
 };
 
@@ -67,7 +66,6 @@ TEST_F(CacheOnHttp, ClickChainsEndAtTheLandingPageOrInAnotherApplicationWithTheT
     const std::string second = tracking.substr(tracking.find(' ') + 1);  // one hop
     const std::string click = clickOf("/ads?slotname=a1b2c3d4e5f6a7b");
     ASSERT_TRUE(click.starts_with(server.origin() + "/click?ai=")) << click;
-
     ZELStatistics::setAdNetworkDomainSuffixForTesting("127.0.0.1");
     auto statistics = ZELStatistics::sharedStatistics();
     statistics->startTimingNamed(kZELParameterPriorClickLatency);

@@ -50,7 +50,6 @@ public:
         std::error_code ignored;
         fs::remove_all(root_, ignored);
     }
-
     bool started() const { return bool(process_); }
     pid_t pid() const { return pid_; }
     const fs::path& root() const { return root_; }
@@ -101,19 +100,16 @@ TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
         ASSERT_TRUE(server.ok()) << "nimbra-adserver did not start";
         RunningApplication app(command, workingDirectory, server.origin());
         ASSERT_TRUE(app.started());
-
         // Up long enough to load its first screen and ask for the banner's ad.
         const bool asked = spinUntil([&] { return app.exited() || banner_test::counter(server, "ads") >= 1; }, banner_test::kAdTimeout);
         ASSERT_FALSE(app.exited()) << "mensajes ended on its own";
         ASSERT_TRUE(asked) << "no ad request reached the server";
         nimbra::test::spinFor(1.0);
         ASSERT_FALSE(app.exited()) << "mensajes ended after its first ad";
-
         // Ad pages run in the web engine's sandbox.
         const auto pages = nimbra::test::webProcessesOf(app.pid());
         ASSERT_FALSE(pages.empty()) << "no page process under mensajes";
         for (pid_t page : pages) EXPECT_TRUE(nimbra::test::runsInsideSandbox(app.pid(), page)) << "page process " << page;
-
         // Its files, the web engine's included, live in folders named after
         // the application, never after the way it was started.
         const fs::path folder = "org.nimbra.Mensajes";
@@ -125,7 +121,6 @@ TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
             EXPECT_TRUE(name != "mensajes" && name != "app" && name != buildFolder.filename())
                 << "a folder named after the program's path: " << entry.path();
         }
-
         // A stop request ends it cleanly, its page processes with it.
         EXPECT_EQ(app.end(true).first, std::optional<int>(0));
         EXPECT_TRUE(spinUntil([&] { return std::none_of(pages.begin(), pages.end(), nimbra::test::isRunning); }, 10))

@@ -36,7 +36,6 @@ class BannerAdServer : public ::testing::Test {
 protected:
     // Long enough that no reload comes during a test unless it asks for one.
     virtual std::vector<std::string> serverArguments() const { return {"--refresh-rate", "300"}; }
-
     void SetUp() override {
         nimbra::test::gtkBackend();
         ZELObjectPrivate::resetProcessState();  // a page made for another test's server
@@ -79,7 +78,6 @@ protected:
         const auto shown = visibleText(*banner->webView());
         return shown && shown->find(text) != std::string::npos;
     }
-
     std::unique_ptr<ActiveApplication> application;
     std::unique_ptr<adserver_test::AdServerProcess> server;
     std::unique_ptr<ServerEnvironment> environment;
@@ -98,7 +96,6 @@ TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_TRUE(shows("Ad #1"));
     EXPECT_EQ(banner->webView()->superview().get(), banner.get());
-
     // The two impression trackers are fired after the ad is shown.
     ASSERT_TRUE(spinUntil([&] { return counter(*server, "imp") >= 2; }, kAdTimeout));
     const json status = serverStatus(*server);
@@ -243,7 +240,6 @@ TEST_F(BannerAdServer, SurvivesItsPageProcessEndingWhileShownAndWhileBuilding) {
     spinFor(0.5);
     EXPECT_EQ(recorder->callbacks(), 2);
     loadsAgain();
-
     // The request page runs a script that will never answer: ending its
     // process ends the load at once, not at the time limit.
     banner->loadRequest(requestWithScenario("silent"));

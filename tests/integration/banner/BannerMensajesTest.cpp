@@ -60,7 +60,6 @@ TEST(MensajesApp, StartsWithFourTabsTheBundledPageAndRealAdsOnBothBannerScreens)
     for (auto& b : tabs->tabBar()->buttons()) titles.push_back(b->title());
     EXPECT_EQ(titles, (std::vector<std::string>{"SMS Aurora", "SMS Web", "Sin conexión", "Ayuda"}));
     EXPECT_EQ(tabs->view()->frame(), platform::Rect(0, 20, 320, 460));
-
     auto first = std::dynamic_pointer_cast<FirstViewController>(tabs->selectedViewController());
     ASSERT_TRUE(first && first->banner());
     // Only in a test process that launched before: the component has seen a
@@ -69,7 +68,6 @@ TEST(MensajesApp, StartsWithFourTabsTheBundledPageAndRealAdsOnBothBannerScreens)
     const int afterLaunch = first->banner()->getPrivate()->state();
     if (afterLaunch == kZELStateIdle || afterLaunch == kZELStateFailed) first->banner()->loadRequest(ZELRequest::request());
     expectAdOnScreen(first->banner(), *first->view());
-
     // The other banner screen, chosen by a tap as a person would, shows the
     // bundled page with its own ad.
     tabs->tabBar()->buttons()[2]->touchDown();
@@ -88,13 +86,11 @@ TEST(MensajesApp, StartsWithFourTabsTheBundledPageAndRealAdsOnBothBannerScreens)
     EXPECT_TRUE(spinUntil([&] { return !fourth->activado->isAnimating(); }, 5)) << "the spinner stops once the page is idle";
     expectAdOnScreen(fourth->banner(), *fourth->view());
     EXPECT_NE(fourth->banner(), first->banner());
-
     // One ad request per banner, and their impressions.
     ASSERT_TRUE(spinUntil([&] { return banner_test::counter(server, "imp") >= 4; }, kAdTimeout));
     const auto status = banner_test::serverStatus(server);
     EXPECT_EQ(banner_test::requestsTo(status, "ads").size(), 2u);
     EXPECT_EQ(status["counters"]["imp"], 4);
-
     if (const char* shot = std::getenv("NIMBRA_BANNER_SCREENSHOT")) {
         tabs->tabBar()->buttons()[0]->touchDown();
         tabs->tabBar()->buttons()[0]->touchUp(true);

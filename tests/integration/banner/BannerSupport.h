@@ -38,7 +38,6 @@ public:
         codes.push_back(error.code);
     }
     int callbacks() const { return static_cast<int>(events.size()); }
-
     std::vector<std::string> events;
     std::vector<long> codes;
     int received = 0;

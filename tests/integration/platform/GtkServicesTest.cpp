@@ -38,7 +38,6 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
     ASSERT_TRUE(spinUntil([&] { return steps == 1000; }));
     EXPECT_GE(stepsWhenOtherWorkRan, 0);
     EXPECT_LT(stepsWhenOtherWorkRan, 10);
-
     // A loop nested inside a callback still runs timers and calls.
     bool timerFired = false, mainCallRan = false, nestedDone = false;
     platform::OneShotTimer timer;
@@ -48,7 +47,6 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
         nestedDone = spinUntil([&] { return timerFired && mainCallRan; }, 5);
     });
     ASSERT_TRUE(spinUntil([&] { return nestedDone; }));
-
     LogCapture logs;
     loop.postDelayedTask(0, [] { throw std::runtime_error("boom"); });
     loop.postDelayedTask(0.01, [&] { loop.quit(); });
@@ -75,7 +73,6 @@ TEST_F(GtkServicesTest, ClockAndFoldersComeFromTheSystem) {
     EXPECT_NEAR(clock.monotonicSeconds(), static_cast<double>(mono.tv_sec) + mono.tv_nsec / 1e9, 1.0);
     EXPECT_NEAR(clock.unixTime(), static_cast<double>(std::time(nullptr)), 2.0);
     EXPECT_NEAR(clock.absoluteTime(), static_cast<double>(std::time(nullptr)) - 978307200.0, 2.0);
-
     auto& paths = platform::Paths::current();
     EXPECT_EQ(paths.cachesDirectory(), std::string(g_getenv("XDG_CACHE_HOME")) + "/" + kTestApplicationId);
     EXPECT_EQ(paths.documentsDirectory(), std::string(g_getenv("XDG_DATA_HOME")) + "/" + kTestApplicationId + "/Documents");
@@ -97,14 +94,12 @@ TEST_F(GtkServicesTest, ReachabilityReportsAfterStartAndOnChangesOnlyWhileStarte
     EXPECT_TRUE(flags[0] & platform::kReachabilityFlagReachable);
     g_signal_emit_by_name(g_network_monitor_get_default(), "network-changed", TRUE);
     ASSERT_TRUE(spinUntil([&] { return flags.size() == 2; }));
-
     // Stopped or gone: silent.
     reachability->stop();
     Reachability::create("::1")->start([&](uint32_t f) { flags.push_back(f); });
     g_signal_emit_by_name(g_network_monitor_get_default(), "network-changed", TRUE);
     spinFor(0.1);
     EXPECT_EQ(flags.size(), 2u);
-
     // A name gets an answer from the monitor's state alone, never a lookup.
     auto named = Reachability::create("name.invalid");
     ASSERT_NE(named, nullptr);
@@ -125,7 +120,6 @@ TEST_F(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListening
     EXPECT_EQ(platform::gtk::routeNameForPort("bluez_output.00_11", "headset-output"), "HeadsetBT");
     EXPECT_EQ(platform::gtk::routeNameForPort("x", "analog-output-speaker"), "Speaker");
     EXPECT_EQ(platform::gtk::routeNameForPort("x", "[Out] Earpiece"), "[Out] Earpiece");
-
     // The sound server is asked only when one listens.
     const auto pactl = [&](const char* script) {
         std::ofstream(dir + "/pactl", std::ios::trunc) << "#!/bin/sh\n" << script;
@@ -138,7 +132,6 @@ TEST_F(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListening
     const std::string oldPath = g_getenv("PATH");
     g_setenv("PATH", (dir + ":" + oldPath).c_str(), TRUE);
     EXPECT_EQ(platform::currentAudioRoute(), std::nullopt);  // pactl is there, no server is
-
     const std::string socketPath = std::string(g_getenv("XDG_RUNTIME_DIR")) + "/pulse/native";
     std::filesystem::create_directories(std::filesystem::path(socketPath).parent_path());
     using platform::gtk::GRef;
@@ -146,11 +139,9 @@ TEST_F(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListening
     auto address = GRef<GSocketAddress>::adopt(g_unix_socket_address_new(socketPath.c_str()));
     EXPECT_TRUE(g_socket_bind(socket.get(), address.get(), TRUE, nullptr));
     EXPECT_EQ(platform::currentAudioRoute(), "Headphone");
-
     // A client that hangs (its child keeping the pipe open) is given up on.
     pactl("sleep 5\necho 'Default Sink: sink.a'\n");
     EXPECT_EQ(platform::currentAudioRoute(), std::nullopt);
-
     unlink(socketPath.c_str());
     g_setenv("PATH", oldPath.c_str(), TRUE);
 }

@@ -66,7 +66,6 @@ TEST_F(SoupConnectionTest, BrokenServersAndOtherSchemesFailCleanly) {
         EXPECT_EQ(recorder->responses.size(), k.responses);
         EXPECT_EQ(recorder->failure(), k.code);
     }
-
     auto c = run("ftp://127.0.0.1/file");
     EXPECT_EQ(recorder->failure(), platform::kURLErrorUnsupportedURL);
 }
@@ -77,7 +76,6 @@ TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
     EXPECT_EQ(recorder->failure(), platform::kURLErrorTimedOut);
     spinFor(0.8);  // the late answer comes and goes unseen
     EXPECT_EQ(recorder->callbacks, 2);
-
     // Eight pieces 100 ms apart take longer than the 0.5 s time-out in total,
     // but the server is never quiet for that long.
     auto steady = RawTcpServer::chunked({"1", "2", "3", "4", "5", "6", "7", "8"}, {}, 0.1);
@@ -96,7 +94,6 @@ TEST_F(SoupConnectionTest, HeadersUserAgentAndCookies) {
     auto without = requestFor(server.url("/echo"));
     without.shouldHandleCookies = false;
     c = run(without);
-
     ASSERT_EQ(server.requests().size(), 3u);
     const auto& first = server.requests()[0].headers;
     const auto& second = server.requests()[1].headers;

@@ -35,11 +35,9 @@ inline GtkWidget* findWidget(GtkWidget* top, const std::function<bool(GtkWidget*
 class GtkDriver {
 public:
     GtkDriver() { gtkBackend(); }
-
     bool runUntil(const std::function<bool()>& done, double seconds = 10) { return spinUntil(done, seconds); }
     void runFor(double seconds) { spinFor(seconds); }
     void waitWithoutTurning(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
     std::string url(const std::string& pathAndQuery) const { return server_.url(pathAndQuery); }
     void serve(const std::string& path, int status, const std::string& body, const Headers& headers = {}) {
         server_.route(path, TestHttpServer::answer(status, body, headers));
@@ -58,7 +56,6 @@ public:
         return out;
     }
     std::string unreachableURL() const { return RawTcpServer({}).url("/"); }  // closed again at once
-
     std::string page(const std::string& path) { return html(path, "<html><body>" + path + "</body></html>"); }
     std::string pageSending(const std::string& path, const std::string& message) {
         serveSlowImage();
@@ -76,7 +73,6 @@ public:
         });
     }
     std::string failingPage() const { return "http://nowhere.invalid/nothing"; }
-
     DrawnChrome drawn(const platform::Window& window) const {
         GtkWidget* bar = findWidget(platform::gtk::widgetForView(window),
                                     [](GtkWidget* w) { return gtk_widget_has_css_class(w, "nimbra-statusbar"); });
@@ -84,7 +80,6 @@ public:
         return {bar && gtk_widget_get_visible(bar),
                 spinner && gtk_widget_get_visible(spinner) && gtk_spinner_get_spinning(GTK_SPINNER(spinner))};
     }
-
     // An HTML page served at the path; returns its URL.
     std::string html(const std::string& path, std::string text) {
         server_.route(path, [text](SoupServerMessage* m, const TestHttpServer::Request&) {

@@ -53,7 +53,6 @@ public:
     ~LogCapture() { platform::setLogSink({}); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-
     std::vector<std::string> lines() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;

@@ -37,7 +37,6 @@ public:
     };
     using Handler = std::function<void(SoupServerMessage* message, const Request& request)>;
     using Headers = std::vector<std::pair<std::string, std::string>>;
-
     TestHttpServer() {
         server_ = soup_server_new("server-header", "nimbra-test", nullptr);
         soup_server_add_handler(server_, nullptr, &TestHttpServer::dispatch, this, nullptr);
@@ -57,7 +56,6 @@ public:
     }
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
-
     // Exact path match; other paths answer 404 "not found".
     void route(const std::string& path, Handler handler) { handlers_[path] = std::move(handler); }
     int port() const { return port_; }
@@ -65,7 +63,6 @@ public:
         return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
     }
     const std::vector<Request>& requests() const { return requests_; }
-
     // Sets status, header fields and body in one go.
     static void respond(SoupServerMessage* message, int status, const std::string& body = {},
                         const Headers& headers = {}) {
@@ -97,7 +94,6 @@ private:
         if (it == self->handlers_.end()) return respond(message, 404, "not found");
         it->second(message, request);
     }
-
     SoupServer* server_ = nullptr;
     int port_ = 0;
     std::map<std::string, Handler> handlers_;
@@ -108,7 +104,6 @@ private:
 class RawTcpServer {
 public:
     enum class Ending { Close, Reset };  // orderly close, or abortive (RST), after the answer
-
     // Every connection gets the pieces once its request head has arrived,
     // each one `gapSeconds` after the one before.
     explicit RawTcpServer(std::vector<std::string> pieces, Ending ending = Ending::Close, double gapSeconds = 0)
@@ -132,9 +127,7 @@ public:
     }
     RawTcpServer(const RawTcpServer&) = delete;
     RawTcpServer& operator=(const RawTcpServer&) = delete;
-
     std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-
     // A chunked answer that trickles in, a piece every `gapSeconds`.
     static std::unique_ptr<RawTcpServer> chunked(const std::vector<std::string>& pieces,
                                                  const std::vector<std::pair<std::string, std::string>>& headers = {},
@@ -179,7 +172,6 @@ private:
             ::close(client);
         }
     }
-
     std::vector<std::string> pieces_;
     Ending ending_;
     int gapMs_;

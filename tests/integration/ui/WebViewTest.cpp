@@ -70,7 +70,6 @@ TEST_F(WebViewTest, PagesWiderThanTheViewAreZoomedOutOnlyWhenAskedTo) {
     ASSERT_TRUE(waitForFinishes(1));
     auto innerWidth = [&] { return std::atof(evaluate("window.innerWidth").value_or("0").c_str()); };
     ASSERT_TRUE(spinUntil([&] { return innerWidth() == 320; }, 5));
-
     web->setScalesPageToFit(true);
     web->reload();
     ASSERT_TRUE(waitForFinishes(2));

@@ -55,7 +55,6 @@ protected:
         for (auto& l : peer(web).loads()) n += l.request.url.absoluteString() == address;
         return n;
     }
-
     std::optional<platform::InterfaceFile::Main> main;
     std::shared_ptr<TabBarAppDelegate> delegate;
     std::shared_ptr<platform::TabBarController> tabs;
@@ -89,7 +88,6 @@ TEST_F(MensajesTest, PollingDrivesTheSpinnersAndOnlyTheFirstScreenTouchesTheIndi
     EXPECT_TRUE(first->cargando->isAnimating());  // until the next tick sees it idle
     sim().advance(1.0);
     EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
-
     const int shows = app.networkIndicatorShowCount();
     tabs->setSelectedIndex(2);
     sim().runUntilIdle();
@@ -99,7 +97,6 @@ TEST_F(MensajesTest, PollingDrivesTheSpinnersAndOnlyTheFirstScreenTouchesTheIndi
     sim().advance(1.0);
     EXPECT_FALSE(fourth->activado->isAnimating());
     EXPECT_EQ(app.networkIndicatorShowCount(), shows);
-
     // Shown again: loaded anew, turning until the page is in.
     tabs->setSelectedIndex(0);
     sim().runUntilIdle();
@@ -162,7 +159,6 @@ TEST_F(MensajesTest, BothAdScreensRunTheirOwnBannerInTheStripAtTheBottom) {
             if (v != banner) EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
     }
     EXPECT_NE(first->banner()->getPrivate(), fourth->banner()->getPrivate());
-
     // An unloaded view releases its banner; the next load makes a new one.
     std::weak_ptr<ZELBannerView> old = first->banner();
     first->viewDidUnload();

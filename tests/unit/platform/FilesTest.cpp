@@ -23,7 +23,6 @@ TEST(FilesTest, ReplacesTheWholeFileOrLeavesTheOldOneWithTheTimeAskedFor) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 784903526);
-
     std::optional<platform::Error> error;
     {
         FileSizeLimit limit(4096);
@@ -33,7 +32,6 @@ TEST(FilesTest, ReplacesTheWholeFileOrLeavesTheOldOneWithTheTimeAskedFor) {
     EXPECT_EQ(std::pair(error->domain, error->code), std::pair(std::string(platform::kFileErrorDomain), long(platform::kFileWriteUnknownError)));
     EXPECT_EQ(read(), "short");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "a temporary file was left behind";
-
     // No folder at all, and a file where the folder should be.
     for (const std::string& target : {dir + "/missing/file", path + "/file"}) {
         auto failure = writeFileAtomically(target, "x");

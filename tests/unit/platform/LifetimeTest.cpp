@@ -71,7 +71,6 @@ TEST_F(LifetimeTest, ObservationsMatchNameAndSenderAndEndWithTheirToken) {
     center.post("ping", &sender, Value(Dictionary{{"k", "!"}}));
     EXPECT_EQ(log, std::vector<std::string>{"ping!"});
     EXPECT_EQ(all, 2);
-
     // Moving keeps one registration; overwriting ends the old one.
     Observation moved = std::move(owner->observation);
     EXPECT_FALSE(owner->observation.isActive());
@@ -80,7 +79,6 @@ TEST_F(LifetimeTest, ObservationsMatchNameAndSenderAndEndWithTheirToken) {
     center.post("ping", &sender);
     center.post("pong");
     EXPECT_EQ(log, (std::vector<std::string>{"ping!", "ping", "pong"}));
-
     // An observation whose owner goes while it is being delivered.
     owner->observation = center.observe("bye", nullptr, [&](const Notification&) {
         log.push_back("bye");

@@ -37,7 +37,6 @@ TEST_F(SimBackendTest, VirtualTimeMovesOnlyWhenTurnedAndResetDropsWhatIsPending)
     loop.advance(29.999);
     loop.advance(0.001);
     EXPECT_EQ(ticks, 30) << "steps add up exactly";
-
     ASSERT_TRUE(std::ofstream(*Paths::current().cachesDirectory() + "/leftover") << "x");
     sim().paths().setCachesAvailable(false);
     sim().paths().setBundleVersion(std::nullopt);
@@ -89,7 +88,6 @@ TEST_F(SimBackendTest, PagesThatTestsNavigate) {
     EXPECT_FALSE(peer->finishLoad()) << "only a load in progress can finish";
     EXPECT_TRUE(peer->navigate("http://frame/", NavigationType::Other, false));
     EXPECT_EQ(web->request()->url.absoluteString(), "http://a/2") << "a subframe does not change the page";
-
     // An owner that releases its view when the page starts: nothing may touch
     // it afterwards, neither the pending behaviour nor auto-finish.
     struct Dropper : PageRecorder {
@@ -129,7 +127,6 @@ TEST_F(SimBackendTest, DefaultsSurviveARestartOnlyAfterSynchronize) {
     ASSERT_TRUE(defaults.synchronize());
     sim().userDefaults().simulateRestart();
     EXPECT_EQ(defaults.objectForKey("AppleLanguages"), Value(Array{"es-ES", "en"}));
-
     sim().userDefaults().setSynchronizeFails(true);
     defaults.setObject(Value("new"), "kept");
     EXPECT_FALSE(defaults.synchronize());
@@ -156,7 +153,6 @@ TEST_F(SimBackendTest, ApplicationOpensOnlyKnownSchemesAndLogLinesCarryTimeAndPi
     EXPECT_FALSE(app.canOpenURL(*URL::parse("http://x/")));
     ASSERT_EQ(sim().application().openedURLs().size(), 1u);
     EXPECT_EQ(sim().application().openedURLs()[0].absoluteString(), "itms://x/");
-
     sim().clock().setUnixTime(784903526.25);
     log("<Nimbra> hello");
     std::vector<std::string> sunk;

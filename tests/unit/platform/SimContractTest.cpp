@@ -1,8 +1,6 @@
 // The platform contract on the sim backend: virtual time, scripted routes and
 // scripted pages stand in for the real loop, servers and engine.
 #include <map>
-#include <string>
-#include <vector>
 
 #include "contract/ChromeContract.h"
 #include "contract/DefaultsContract.h"
@@ -40,11 +38,9 @@ public:
         });
     }
     ~SimDriver() { sim().reset(); }
-
     bool runUntil(const std::function<bool()>& done, double seconds = 10) { return sim().runUntil(done, seconds); }
     void runFor(double seconds) { sim().advance(seconds); }
     void waitWithoutTurning(double) {}
-
     std::string url(const std::string& pathAndQuery) const { return "http://contract.test" + pathAndQuery; }
     void serve(const std::string& path, int status, const std::string& body, const Headers& headers = {}) {
         route(path, SimResponse::withStatus(status, body, headerMap(headers)));
@@ -66,14 +62,12 @@ public:
         return out;
     }
     std::string unreachableURL() const { return "http://unreachable.test/"; }
-
     std::string page(const std::string& path) const { return url(path); }
     std::string pageSending(const std::string& path, const std::string& message) {
         messages_[url(path)] = message;
         return url(path);
     }
     std::string failingPage() const { return "http://nowhere.invalid/nothing"; }
-
     DrawnChrome drawn(const platform::Window&) const {
         const auto& drawn = sim().application().drawnChrome();
         const platform::Chrome last = drawn.empty() ? platform::Chrome() : drawn.back();

@@ -17,7 +17,6 @@ TEST(URL, ComponentsOfAbsoluteURLsOfEveryScheme) {
     EXPECT_FALSE(v->port() || v->query() || v->fragment());
     EXPECT_EQ(URL::parse("http://h/?")->query(), "");
     EXPECT_EQ(URL::parse("http://[::1]:80/")->host(), "::1");
-
     EXPECT_EQ(URL::parse("qmsg://ad/loadAdURL?url=x%20y")->path(), "/loadAdURL");
     EXPECT_EQ(URL::parse("orvik://x/click")->host(), "x");
     auto mail = URL::parse("mailto:someone@example.com?subject=Hi");

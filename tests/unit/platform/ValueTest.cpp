@@ -17,7 +17,6 @@ TEST(Value, TypedReadsConvertAmongNumbersOnlyAndTextFormIsForScalars) {
     EXPECT_FALSE(Value("12").asInteger() || Value(12).asString() || Value().asBool());
     EXPECT_EQ(Value(1e300).asInteger(), INT64_MAX);  // saturates, no overflow
     EXPECT_EQ(Value(std::nan("")).asInteger(), 0);
-
     const std::pair<Value, std::optional<std::string>> texts[] = {
         {Value("a b"), "a b"}, {Value(-7LL), "-7"}, {Value(3.0), "3"}, {Value(0.1), "0.1"},
         {Value(true), "1"},    {Value(Array{}), {}}, {Value(), {}}};
@@ -49,7 +48,6 @@ TEST(Value, EqualityIsDeepAndDescriptionReadable) {
     for (const auto& [a, b] : {std::pair{Value(2), Value(2.5)}, {Value(1), Value(true)}, {Value("1"), Value(1)},
                                {Value(Date{1}), Value(Date{2})}})
         EXPECT_NE(a, b) << a.description();
-
     Value v(Dictionary{{"name", "two words"}, {"n", 3}, {"list", Array{true, Value()}}, {"raw", Bytes{"\x01\xff"}}});
     const std::string d = v.description();
     for (const char* part : {"name = \"two words\";", "n = 3;", "true", "<null>", "<01ff>"})

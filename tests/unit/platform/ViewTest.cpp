@@ -34,7 +34,6 @@ TEST_F(ViewTest, AutoresizingFollowsTheMaskOnEachAxisDownTheTree) {
     // Top 100, height 100, bottom 280 share -80 in proportion.
     EXPECT_DOUBLE_EQ(all->frame().y(), 100 - 80.0 * 100 / 480);
     EXPECT_DOUBLE_EQ(all->frame().height(), 100 - 80.0 * 100 / 480);
-
     parent->setFrame(Rect(50, 50, 480, 400));  // moved, not resized
     EXPECT_EQ(bottom->frame(), Rect(0, 350, 480, 50));
     EXPECT_EQ(sim::SimViewPeer::of(*parent)->frameChanges, 2) << "the engine hears moves too";

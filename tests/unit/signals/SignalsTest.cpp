@@ -24,7 +24,6 @@ TEST(SignalsTest, BuiltInAnswersFalseUntilAProviderIsInstalled) {
     EXPECT_FALSE(zel_gmrs(out));
     EXPECT_FALSE(zel_gmcs("ai", out));
     EXPECT_TRUE(out.empty());
-
     AnsweringProvider provider;
     zel_signals_set_provider(&provider);
     EXPECT_TRUE(zel_gmrs(out));

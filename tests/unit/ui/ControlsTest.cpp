@@ -35,7 +35,6 @@ TEST_F(ControlsTest, ImageSizeComesFromThePNGHeaderAndScaleAndADamagedPNGGivesNo
     EXPECT_EQ(image->redrawn({12.5, 12.4})->pixelWidth(), 13u);
     EXPECT_EQ(image->withScale(1.0)->size(), (Size{54, 54}));
     EXPECT_EQ(Image::fromPNG(pngHeader(10, 10), -3)->size(), (Size{10, 10})) << "a nonsensical scale means 1";
-
     auto wrongChunk = pngHeader(10, 10);
     wrongChunk[12] = 'X';
     for (const std::string& bad : {std::string(), pngHeader(10, 10).substr(0, 20), "GIF89a" + pngHeader(10, 10),
@@ -89,7 +88,6 @@ TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpacesAndKeepsTheButton
     back->setEnabled(true);
     backView->sendActionsForControlEvents(kControlEventTouchUpInside);
     EXPECT_EQ(backs, 1);
-
     toolbar->setFrame(Rect(0, 0, 480, 30));
     EXPECT_DOUBLE_EQ(done->representedView()->frame().x() + doneWidth, 474) << "a resize keeps the right edge";
     // A refresh keeps the buttons of the items that stay: a tap under way on
@@ -133,7 +131,6 @@ TEST_F(ControlsTest, MailComposerHandsAMailtoURLToTheMailClientAndReportsOnce) {
                                   "&body=line%201%0D%0Aline%202");
     EXPECT_TRUE(URL::parse(mailtoURLString(m)));
     EXPECT_EQ(mailtoURLString({}), "mailto:");
-
     auto delegate = std::make_shared<MailResult>();
     auto composer = std::make_shared<MailComposeViewController>();
     composer->setMailComposeDelegate(delegate);
@@ -150,7 +147,6 @@ TEST_F(ControlsTest, MailComposerHandsAMailtoURLToTheMailClientAndReportsOnce) {
     failing->send();
     using enum MailComposeResult;
     EXPECT_EQ(delegate->results, (std::vector<std::pair<MailComposeResult, bool>>{{Sent, false}, {Failed, true}}));
-
     // Without a delegate it takes itself away.
     auto window = std::make_shared<Window>(Rect(0, 0, 320, 480));
     auto root = std::make_shared<ViewController>();

@@ -1,10 +1,7 @@
 // Interface files build view trees and main objects from JSON, connect
 // outlets and actions by name, and refuse damaged files without crashing.
-#include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
@@ -137,7 +134,6 @@ TEST_F(InterfaceFileTest, MainFileMakesTheObjectsAndTheirReferences) {
     ASSERT_TRUE(d->tabs && d->tabs->viewControllers().size() == 2u);
     EXPECT_EQ(d->tabs->viewControllers()[0]->tabBarItem().title, "1");
     EXPECT_EQ(d->tabs->viewControllers()[1]->title(), "Dos");
-
     EXPECT_FALSE(InterfaceFile::mainFromText(R"({"objects": [{"id": "t", "class": "TabBarController",
         "viewControllers": ["ghost"]}]})"));
     EXPECT_FALSE(InterfaceFile::mainFromText(R"({"objects": [{"id": "a", "class": "Window"},

@@ -1,7 +1,4 @@
-#include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
 
 #include "platform/TabBarController.h"
 #include "platform/Window.h"
@@ -69,7 +66,6 @@ TEST_F(TabBarControllerTest, TappingATabSwitchesScreensInOrder) {
     EXPECT_EQ(a->view()->superview(), nullptr);
     EXPECT_TRUE(b->view()->isDescendantOf(*tabs->view()));
     EXPECT_FALSE(tabs->tabBar()->buttons()[0]->isSelected());
-
     log.clear();
     tabs->setSelectedIndex(1);  // already there
     tabs->setSelectedIndex(7);  // no such tab

@@ -1,9 +1,5 @@
 // Controller life: lazy views, modal presentation and dismissal in the
 // platform's order of callbacks, and rotation through the window.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "platform/Application.h"
 #include "platform/ViewController.h"
@@ -68,7 +64,6 @@ TEST_F(ViewControllerTest, ViewLoadsOnFirstUseAndUnloadsOnlyOutsideAWindow) {
     auto v = c->view();
     EXPECT_EQ(c->view(), v);
     EXPECT_EQ(platform::ViewController::controllerForView(v.get()), c);
-
     window->addSubview(v);
     c->didReceiveMemoryWarning();
     EXPECT_TRUE(c->isViewLoaded());
@@ -121,7 +116,6 @@ TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothi
     EXPECT_TRUE(weak.expired());
     sim().advance(1);  // the cancelled animation end does nothing more
     EXPECT_EQ(log.size(), 9u);
-
     // Kept while it slides away, then gone.
     root->presentModalViewController(std::make_shared<Recording>("C", log), false);
     weak = std::dynamic_pointer_cast<Recording>(root->modalViewController());
@@ -146,7 +140,6 @@ TEST_F(ViewControllerTest, ScreensStackAndTheirPresenterDismissesThemAll) {
     EXPECT_EQ(log, (Log{"C.willDisappear", "A.willAppear", "C.didDisappear", "A.didAppear"}));
     EXPECT_EQ(window->topViewController(), root);
     EXPECT_EQ(window->subviews().size(), 1u);
-
     root->presentModalViewController(b, false);
     auto other = std::make_shared<Recording>("O", log);
     window->setRootViewController(other);
@@ -160,11 +153,9 @@ TEST_F(ViewControllerTest, RotationFollowsTheTopController) {
     auto child = std::make_shared<platform::View>(Rect(0, 0, 320, 460));
     child->setAutoresizingMask(platform::kAutoresizingFlexibleWidth | platform::kAutoresizingFlexibleHeight);
     root->view()->addSubview(child);
-
     EXPECT_FALSE(window->deviceDidRotate(InterfaceOrientation::LandscapeRight));
     EXPECT_EQ(window->frame(), Rect(0, 0, 320, 480));
     EXPECT_TRUE(log.empty());
-
     root->anyOrientation = true;
     EXPECT_TRUE(window->deviceDidRotate(InterfaceOrientation::LandscapeRight));
     EXPECT_EQ(window->frame(), Rect(0, 0, 480, 320));
@@ -172,7 +163,6 @@ TEST_F(ViewControllerTest, RotationFollowsTheTopController) {
     EXPECT_EQ(root->view()->frame(), Rect(0, 20, 480, 300));
     EXPECT_EQ(child->frame(), Rect(0, 0, 480, 300));
     EXPECT_EQ(log, (Log{"A.willRotate3", "A.didRotate1"}));
-
     // A portrait-only screen on top keeps the interface where it is.
     auto b = std::make_shared<Recording>("B", log);
     root->presentModalViewController(b, false);

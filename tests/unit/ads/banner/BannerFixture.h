@@ -4,10 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "Delegate/ZELBannerViewDelegate.h"
 #include "Object/ZELObjectPrivate.h"
 #include "Object/ZELPreparedBuildPage.h"
@@ -40,14 +36,12 @@ protected:
     static constexpr const char* kScriptURL = "http://127.0.0.1:8090/ruma/sdk-core-v40.js";
     static constexpr const char* kAdURL = "http://127.0.0.1:8090/ads?slot=1";
     static constexpr const char* kAdUnit = "a1b2c3d4e5f6a7b";
-
     // What the hidden page answers with, as a message URL.
     std::string pageAnswer = std::string("qmsg://nimbra/loadAdURL?url=") + "http%3A%2F%2F127.0.0.1%3A8090%2Fads%3Fslot%3D1" +
                              "&type=pexmark";
     bool pageAnswers = true;
     int pagesBuilt = 0;
     nlohmann::json lastParameters;
-
     void SetUp() override {
         // The statistics save themselves when released: before the reset.
         ZELObjectPrivate::resetProcessState();
@@ -79,18 +73,15 @@ protected:
         root = std::make_shared<platform::ViewController>();
         delegate = std::make_shared<RecordingBannerDelegate>();
     }
-
     void TearDown() override {
         banner.reset();
         sim().runUntilIdle();
         ZELObjectPrivate::resetProcessState();
         SimTest::TearDown();
     }
-
     void serveAd(std::string body, platform::HeaderMap headers) {
         sim().http().route(kAdURL, platform::sim::SimResponse::ok(std::move(body), std::move(headers)));
     }
-
     std::shared_ptr<ZELBannerView> makeBanner() {
         banner = ZELBannerView::initWithFrame(platform::Rect(0, 361, 320, 50));
         banner->setAdUnitID(kAdUnit);
@@ -98,15 +89,12 @@ protected:
         banner->setDelegate(delegate);
         return banner;
     }
-
     std::shared_ptr<ZELObjectPrivate> controller() { return banner->getPrivate(); }
     int state() { return controller()->state(); }
-
     void loadAndSettle() {
         banner->loadRequest(ZELRequest::request());
         sim().runUntilIdle();
     }
-
     std::shared_ptr<platform::ViewController> root;
     std::shared_ptr<RecordingBannerDelegate> delegate;
     std::shared_ptr<ZELBannerView> banner;

@@ -20,7 +20,6 @@ TEST_F(BannerTest, SuccessfulLoadShowsTheAdReportsOnceAndTracksImpressions) {
     EXPECT_EQ(state(), kZELStateLoadingAd);
     banner->loadRequest(ZELRequest::request());  // in flight: dropped
     sim().advance(1);
-
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_EQ(delegate->received, 1);
     EXPECT_TRUE(delegate->failures.empty());
@@ -36,7 +35,6 @@ TEST_F(BannerTest, SuccessfulLoadShowsTheAdReportsOnceAndTracksImpressions) {
     EXPECT_NE(peer->lastHTML()->find("click?ai=tok"), std::string::npos);
     EXPECT_EQ(peer->lastLoad()->baseURL->absoluteString(), kAdURL);
     EXPECT_EQ(controller()->buildAdWebView(), nullptr) << "the hidden page goes once it has answered";
-
     // The ad's own later loads are no second ad.
     peer->navigate("http://127.0.0.1:8090/inner", platform::NavigationType::Other);
     sim().runUntilIdle();
@@ -53,7 +51,6 @@ TEST_F(BannerTest, StoredScriptIsUsedWhileFreshAndWhenTheServerFails) {
     sim().runUntilIdle();
     EXPECT_EQ(sim().http().countOf(kScriptURL), 1u);
     EXPECT_EQ(state(), kZELStateShown);
-
     // Expired, and the server unreachable: the stored copy still builds.
     ZELStatisticsCore store("ZELObjectPrivate");
     store.setDate(platform::Value(platform::Date::now().addingSeconds(-10)), "expireDate");
@@ -148,7 +145,6 @@ TEST_F(BannerTest, EachFailureIsReportedOnceThenTheNextLoadRuns) {
         if (c.logged) { EXPECT_TRUE(sim().logContains(c.logged)); }
         if (c.refresh) { EXPECT_TRUE(controller()->isReloadTimerScheduled() && controller()->reloadSeconds() == c.refresh); }
         EXPECT_EQ(sim().logContains("Server rejected"), std::string(c.what) == "400");
-
         sim().web().setAutoFinish(true);
         pageAnswer = goodAnswer;
         serveAd("<p>ad</p>", {});
@@ -210,7 +206,6 @@ TEST_F(BannerTest, NoRootViewControllerOrAnApplicationInTheBackgroundLoadsNothin
     loadAndSettle();
     EXPECT_EQ(delegate->failures, Codes{ZELErrorInvalidRequest});
     EXPECT_TRUE(sim().logContains("<Nimbra> Must set the rootViewController property of ZELBannerView"));
-
     sim().application().postDidFinishLaunching();
     makeBanner();
     sim().application().setApplicationState(platform::ApplicationState::Background);

@@ -33,7 +33,6 @@ TEST_F(BannerTest, RefreshThirtyThenNoHeaderThenZero) {
 TEST_F(BannerTest, RefreshRateIsReadAsANumberAndOnlyAUsableOneSchedules) {
     const std::pair<const char*, double> texts[] = {{"12.5", 12.5}, {" 7s", 7}, {"soon", 0}, {"inf", 0}, {"-5", -5}};
     for (const auto& [text, value] : texts) EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText(text), value) << text;
-
     serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "12.5"}});
     makeBanner();
     loadAndSettle();

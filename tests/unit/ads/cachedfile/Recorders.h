@@ -39,7 +39,6 @@ struct FileRecorder : ZELCachedFileDelegate {
     // What to answer to a redirect; follows when not set.
     std::function<std::optional<platform::Error>(ZELCachedFile&, const platform::URL&)> onRedirect;
     std::function<void(ZELCachedFile&)> onEnd, onFail;
-
     void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override {
         events.push_back({Kind::Fail, error});
         if (onFail) onFail(file);
@@ -60,7 +59,6 @@ struct TrackerRecorder : ZELClickTrackerDelegate {
     std::vector<std::optional<std::string>> redirects;  // where each success ended
     std::vector<std::optional<platform::Error>> failures;
     std::function<void(ZELClickTracker&)> onRedirect, onFail;
-
     void trackerDidRedirect(ZELClickTracker& tracker, const std::optional<platform::URL>& url) override {
         redirects.push_back(url ? std::optional<std::string>(url->absoluteString()) : std::nullopt);
         if (onRedirect) onRedirect(tracker);

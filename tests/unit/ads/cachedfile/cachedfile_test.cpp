@@ -43,7 +43,6 @@ protected:
     }
     static std::string failed(long code) { return "failed " + std::to_string(code); }
     static std::optional<platform::Error> refusal() { return platform::Error{"test", 42, "no thanks"}; }
-
     std::shared_ptr<FileRecorder> recorder = std::make_shared<FileRecorder>();
 };
 
@@ -60,7 +59,6 @@ TEST_F(CachedFileTest, StoresTheBodyWithTheServerTimeThenAsksOnlyWhetherItChange
     ASSERT_EQ(sim().http().requests().size(), 1u);
     EXPECT_FALSE(sim().http().requests()[0].header("If-Modified-Since"));
     EXPECT_EQ(sim().http().requests()[0].header("User-Agent"), ZELNetworkUtilities::userAgentString());
-
     fetch(*file, SimResponse::withStatus(304, {}, HeaderMap{{"Last-Modified", "Sat, 01 Jan 2000 00:00:00 GMT"}}));
     ASSERT_EQ(sim().http().requests().size(), 1u);
     EXPECT_EQ(sim().http().requests()[0].header("If-Modified-Since"), Text(kLastModified));
@@ -68,7 +66,6 @@ TEST_F(CachedFileTest, StoresTheBodyWithTheServerTimeThenAsksOnlyWhetherItChange
     EXPECT_EQ(file->httpStatusCode(), 304);
     EXPECT_EQ(file->content(), Text("var a = 1;"));
     EXPECT_EQ(modificationTime(*file->filePath()), kLastModifiedUnix);
-
     file->invalidate();
     EXPECT_FALSE(file->hasContent());
     fetch(*file, SimResponse::ok("new"));
@@ -139,7 +136,6 @@ TEST_F(CachedFileTest, RedirectsAreAskedAboutAndARefusalStopsAtTheRefusedURL) {
     EXPECT_EQ(recorder->redirectsAsked.size(), 2u);
     EXPECT_EQ(file->httpDestinationURL().absoluteString(), "https://cdn.example.org/third");
     EXPECT_EQ(file->content(), Text("third"));
-
     recorder->onRedirect = [](ZELCachedFile&, const platform::URL&) { return refusal(); };
     auto refused = makeFile(std::string(kURL) + "?r");
     fetch(*refused, SimResponse::redirect(kElsewhere, 301));
@@ -182,7 +178,6 @@ TEST_F(CachedFileTest, NamingIsStableIgnoresTheCacheBusterAndStaysInTheCachesDir
     std::snprintf(name, sizeof name, "%x", ZELCachedFile::fileNameHash(kURL));
     const auto caches = std::filesystem::path(*platform::Paths::current().cachesDirectory());
     EXPECT_EQ(std::filesystem::path(*a->filePath()), caches / "static.example.org" / name);
-
     sim().clock().setAbsoluteTime(700000000.6);
     sim().http().routePrefix(kURL, SimResponse::ok("busted"));
     a->validateWithCacheBuster();
@@ -190,7 +185,6 @@ TEST_F(CachedFileTest, NamingIsStableIgnoresTheCacheBusterAndStaysInTheCachesDir
     ASSERT_EQ(sim().http().requests().size(), 1u);
     EXPECT_EQ(sim().http().requests()[0].url.absoluteString(), std::string(kURL) + "?unique=700000001");
     EXPECT_EQ(b->content(), Text("busted"));
-
     int parsedCount = 0;
     for (const char* url : {"http://../x", "http://./x", "http://%2e%2e/x", "file:///etc/passwd"}) {
         auto parsed = platform::URL::parse(url);
@@ -201,7 +195,6 @@ TEST_F(CachedFileTest, NamingIsStableIgnoresTheCacheBusterAndStaysInTheCachesDir
         EXPECT_EQ(path.native().rfind(caches.lexically_normal().native(), 0), 0u) << path;
     }
     EXPECT_GE(parsedCount, 2) << "the hostile hosts must reach the naming";
-
     sim().paths().setCachesAvailable(false);
     auto nowhere = makeFile();
     EXPECT_FALSE(nowhere->filePath());
@@ -222,7 +215,6 @@ TEST_F(CachedFileTest, CancelIsSilentAValidateWhileFetchingStartsNothingAndTheOb
     sim().advance(5);
     EXPECT_EQ(recorder->finished(), 0u);
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
-
     file->validate();
     sim().advance(5);
     EXPECT_EQ(outcome(), "ended");
@@ -230,7 +222,6 @@ TEST_F(CachedFileTest, CancelIsSilentAValidateWhileFetchingStartsNothingAndTheOb
     file->invalidate();
     EXPECT_FALSE(file->hasContent());
     file->invalidate();  // nothing to delete: fine
-
     file->validate();
     recorder.reset();  // nobody to tell
     sim().advance(5);
@@ -304,7 +295,6 @@ TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndFinished) {
     fetch(*file, SimResponse::ok("v1", HeaderMap{{"Last-Modified", kLastModified}}));
     EXPECT_EQ(recorder->ends(), 2);
     EXPECT_EQ(sim().http().requests().size(), 2u);
-
     // Cancelling from the redirect question stops everything quietly.
     recorder->onRedirect = [](ZELCachedFile& f, const platform::URL&) {
         f.cancel();

@@ -44,7 +44,6 @@ protected:
         sim().http().route(kLanding, std::move(end));
         tracker->trackURL(url(kClick));
     }
-
     std::shared_ptr<TrackerRecorder> recorder = std::make_shared<TrackerRecorder>();
     std::shared_ptr<ZELClickTracker> tracker = ZELClickTracker::create(recorder);
 };
@@ -101,7 +100,6 @@ TEST_F(ClickTrackerTest, NewTrackingDropsTheRunningOneSilently) {
     EXPECT_TRUE(recorder->failures.empty());
     EXPECT_FALSE(ticket()) << "the dropped tracking never finished";
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
-
     // No URL: nothing starts and nothing stops.
     tracker->trackURL(url(kClick));
     tracker->trackURL(std::nullopt);
@@ -123,14 +121,12 @@ TEST_F(ClickTrackerTest, CountFollowsEveryTrackingAndResetGivesBackOnceAndForget
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
     ZELCachedFile stored({}, url(kClick));
     EXPECT_TRUE(stored.hasContent());
-
     // Ended trackings give nothing back twice; a reset deletes the answer.
     tracker->reset();
     other.reset();
     tracker->reset();
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u);
     EXPECT_FALSE(tracker->hasTracked() || tracker->trackingURL() || stored.hasContent());
-
     // A reset mid-way gives its unit back once and says nothing.
     tracker->trackURL(url(kClick));
     tracker->reset();
@@ -152,7 +148,6 @@ TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacks) {
         EXPECT_EQ(sim().http().inFlightCount(), 0u);
     }
     EXPECT_EQ(recorder->finished(), 3u);
-
     // Starting the next tracking from the report of the last one.
     recorder->redirects.clear();
     tracker = ZELClickTracker::create(recorder);

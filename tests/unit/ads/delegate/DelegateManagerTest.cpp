@@ -22,7 +22,6 @@ struct BannerListener : ZELBannerViewDelegate {
     void adViewWillDismissScreen(View) override { log->push_back("banner.dismiss"); }
     void adViewDidDismissScreen(View) override { log->push_back("banner.dismissed"); }
     void adViewWillLeaveApplication(View) override { log->push_back("banner.leave"); }
-
     Log* log;
     std::function<void()> onReceive;
 };
@@ -59,10 +58,8 @@ TEST_F(DelegateManagerTest, EventsReachEachListenerThatImplementsThemInFixedOrde
     manager->setInterstitialDelegate(app);
     manager->setSdkInterstitialDelegate(sdk);
     manager->setBannerDelegate(banner);
-
     raiseAll(*manager);
     raiseAll(*manager);  // unimplemented operations are skipped from now on
-
     const Log once = {"banner.receive", "sdk.receive", "app.receive",
                       "banner.fail:Request Error: No ad to show.", "sdk.fail:1", "app.fail:1",
                       "banner.present", "banner.dismiss", "banner.dismissed", "banner.leave"};
@@ -76,7 +73,6 @@ TEST_F(DelegateManagerTest, ListenersAreNotRetainedButHeldUntilTheLoopTurns) {
     Log log;
     auto manager = ZELDelegateManager::create();
     raiseAll(*manager);  // nobody listening
-
     auto listener = std::make_shared<BannerListener>(&log);
     std::weak_ptr<BannerListener> watch = listener;
     manager->setBannerDelegate(listener);
@@ -101,10 +97,8 @@ TEST_F(DelegateManagerTest, ListenerMayReleaseTheManagersOwnerInsideItsCallback)
     banner->onReceive = [&] { controller.reset(); };
     controller->manager->setBannerDelegate(banner);
     controller->manager->setSdkInterstitialDelegate(sdk);
-
     ZELDelegateManager* raw = controller->manager.get();
     raw->didReceiveAd();
-
     EXPECT_EQ(log, (Log{"banner.receive", "sdk.receive"}));  // the event ran to its end
     EXPECT_FALSE(manager.expired());
     sim().runUntilIdle();

@@ -63,7 +63,6 @@ TEST(StringEncoding, Base64PaddingLeftoversAndForeignCharacters) {
         {std::string("YWJ") + static_cast<char>('j' | 0x80), none},  // high bit must not alias a digit
     };
     for (const auto& [text, expected] : decodes) EXPECT_EQ(b64->decode(text), expected) << text;
-
     const std::string bytes("\xFB\xFF", 2);
     auto websafe = Encoding::rfc4648Base64WebsafeStringEncoding();
     EXPECT_EQ(Encoding::rfc4648Base64StringEncoding()->encode(bytes), "+/8=");
@@ -76,7 +75,6 @@ TEST(StringEncoding, SynonymsOfHexAndCrockford) {
     auto hex = Encoding::hexStringEncoding();
     EXPECT_EQ(hex->decode("ab"), Decoded("\xAB"));
     EXPECT_EQ(hex->decode("aG"), none);
-
     auto crockford = Encoding::crockfordBase32StringEncoding();
     const std::string oneInFortyBits("\0\0\0\0\x01", 5);
     for (const char* text : {"00000001", "OoOoOoOL", "0000000l", "0000000I", "0000000i"})
@@ -88,7 +86,6 @@ TEST(StringEncoding, AlphabetsPaddingAndIgnoredCharacters) {
     for (const char* bad : {"abc", "a", "", "abca", "01\xC3\xA9"})
         EXPECT_EQ(Encoding::stringEncodingWithString(bad), nullptr) << bad;
     EXPECT_EQ(Encoding::binaryStringEncoding()->encode("\x81"), "10000001");
-
     auto b32 = Encoding::rfc4648Base32StringEncoding();
     EXPECT_FALSE(b32->setPaddingChar('A'));  // an alphabet character cannot pad
     EXPECT_TRUE(b32->setPaddingChar('*'));
@@ -98,7 +95,6 @@ TEST(StringEncoding, AlphabetsPaddingAndIgnoredCharacters) {
     auto crockford = Encoding::crockfordBase32StringEncoding();
     crockford->setDoPad(true);
     EXPECT_EQ(crockford->encode("f"), "CR");
-
     auto b64 = Encoding::rfc4648Base64StringEncoding();
     EXPECT_TRUE(b64->ignoreCharacters(" \n"));
     EXPECT_FALSE(b64->ignoreCharacters("Y="));  // a character with a meaning keeps it

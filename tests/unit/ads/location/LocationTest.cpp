@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdint>
 #include <regex>
-#include <string>
 
 #include "ThirdParty/ZEL_HRBStringEncoding.h"
 #include "Utility/ZELLocation.h"
@@ -86,7 +85,6 @@ TEST_F(LocationTest, UuleDeciphersBackToTheRecord) {
     EXPECT_EQ(opened.iv[3], 2147483647);
     ASSERT_EQ(opened.padded.size(), 176u);
     EXPECT_EQ(opened.padded, kRecord + std::string(14, '\x0e'));
-
     // A record of whole blocks gets a whole block of padding.
     auto even = at(4.5f, -73.25f, 1.5f);
     ASSERT_EQ(even->recordText().size(), 160u);
@@ -123,7 +121,6 @@ TEST_F(LocationTest, EqualityIgnoresTimeButNotKindOrValues) {
     EXPECT_FALSE(first->isEqual(ZELLocation::initWithDescription(first->description()).get()));
     EXPECT_FALSE(first->isEqual(nullptr));
     EXPECT_FALSE(*ZELLocation::initWithDescription("Lyon") == *ZELLocation::initWithDescription("lyon"));
-
     // A copy keeps the original's time, not the clock's.
     auto described = ZELLocation::initWithDescription("Lyon");
     sim().advance(3600);

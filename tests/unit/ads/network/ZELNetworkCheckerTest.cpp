@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 
@@ -25,7 +24,6 @@ TEST_F(ZELNetworkCheckerTest, FlagsBecomeNetworkTypesAfterTheFirstCallback) {
     EXPECT_EQ(checker.networkTypeString(), std::nullopt) << "no synchronous first read";
     sim().runUntilIdle();
     EXPECT_EQ(checker.networkTypeString(), std::optional<std::string>("wi"));
-
     deliver(kReachabilityFlagReachable | (1u << 2));  // other flags do not matter
     EXPECT_EQ(checker.networkType(), 2u);
     deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
@@ -41,11 +39,9 @@ TEST_F(ZELNetworkCheckerTest, SetEnabledActsOnlyOnAChange) {
     checker.setEnabled(true);
     EXPECT_EQ(sim().network().hostsWatched().size(), 1u);
     sim().runUntilIdle();
-
     checker.setEnabled(false);
     deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkType(), 0u) << "no flags after stopping";
-
     checker.setEnabled(true);
     sim().runUntilIdle();
     EXPECT_EQ(checker.networkTypeString(), std::optional<std::string>("ed"));

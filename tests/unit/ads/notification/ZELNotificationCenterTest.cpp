@@ -1,6 +1,4 @@
-#include <gtest/gtest.h>
 
-#include <vector>
 
 #include "Notification/ZELNotificationCenter.h"
 #include "platform/WebView.h"
@@ -16,7 +14,6 @@ protected:
         observation = center.observe("", nullptr, [this](const platform::Notification& n) { received.push_back(n); });
     }
     static platform::URL url(const char* text) { return *platform::URL::parse(text); }
-
     ZELNotificationCenter& center = ZELNotificationCenter::defaultCenter();
     std::vector<platform::Notification> received;
     platform::Observation observation;
@@ -51,7 +48,6 @@ TEST_F(ZELNotificationCenterTest, DelayedPostingRunsOnTheRunLoopAndOutlivesNeith
     sim().advance(2.0);
     ASSERT_EQ(received.size(), 3u);
     EXPECT_EQ(received[2].object, sender.get());
-
     platform::NotificationCenter other;
     int delivered = 0;
     auto counting = other.observe("", nullptr, [&](const platform::Notification&) { ++delivered; });

@@ -37,7 +37,6 @@ TEST_F(RequestErrorTest, InvalidRequestCarriesTheParametersAndLeavesTheStatistic
     auto request = std::dynamic_pointer_cast<ZELRequestPrivate>(ZELRequest::request());
     request->addKeyword("shoes");
     request->setCounter(3);
-
     EXPECT_EQ(ZELRequestError::errorWithCode(7, request.get()).userInfo().count("kw"), 0u);
     ZELRequestError invalid = ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get());
     platform::Dictionary expected = request->peekParameters();
@@ -46,7 +45,6 @@ TEST_F(RequestErrorTest, InvalidRequestCarriesTheParametersAndLeavesTheStatistic
     EXPECT_EQ(invalid.userInfo(), expected);
     EXPECT_EQ(invalid.userInfo().at("kw"), platform::Value(platform::Array{"shoes"}));
     EXPECT_EQ(invalid.userInfo().at("pcc"), platform::Value(1));
-
     platform::Dictionary next = request->parameters();
     EXPECT_EQ(next["pcc"], platform::Value(1));
     EXPECT_EQ(next["pcbo"], platform::Value(1));

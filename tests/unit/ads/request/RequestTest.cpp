@@ -25,7 +25,6 @@ TEST_F(RequestTest, FreshRequestCarriesDeviceVersionNetworkStatisticsAndCounterO
     expected["session_id"] = stats()->sessionId();
     expected["preqs"] = 0;
     EXPECT_EQ(request->parameters(), expected);
-
     // The request's own counter wins over the statistics' total.
     stats()->setAdRequestCount(12);
     request->setCounter(5);
@@ -43,7 +42,6 @@ TEST_F(RequestTest, TargetingBecomesTypedParameters) {
     request->addKeyword("a");
     request->setAdditionalParameters(platform::Dictionary{{"color", "red"}, {"n", 2}});
     request->setLocationWithDescription("Plaza \"Mayor\"");
-
     platform::Dictionary p = request->parameters();
     EXPECT_EQ(p["cust_gender"], platform::Value("f"));
     EXPECT_EQ(p["cust_age"], platform::Value("20000229"));
@@ -61,7 +59,6 @@ TEST_F(RequestTest, InvalidBirthdayOrLocationKeepsWhatWasSet) {
     request->setBirthdayWithMonth(2, 30, 2001);
     request->setBirthdayWithMonth(13, 1, 2001);
     EXPECT_EQ(request->birthdayString(), "19991231");
-
     request->setLocationWithLatitude(10, 20, 5);
     auto location = request->location();
     request->setLocationWithLatitude(0, 20, 5);
@@ -77,7 +74,6 @@ TEST_F(RequestTest, TestModeOnlyForThisDeviceAndTheOldSwitchWarnsEachTime) {
     EXPECT_EQ(request->parameters().count("adtest"), 0u);
     request->setTestDevices(std::vector<std::string>{"someone-else", "my-device"});
     EXPECT_EQ(request->parameters()["adtest"], platform::Value("on"));
-
     request->setTesting(true);
     EXPECT_EQ(request->parameters()["testing"], platform::Value("1"));
     request->peekParameters();
@@ -97,7 +93,6 @@ TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
     original->setAdditionalParameters(platform::Dictionary{{"x", "y"}});
     original->setInterstitialAd(true);
     original->setCounter(9);
-
     auto copy = std::dynamic_pointer_cast<ZELRequestPrivate>(original->copy());
     ASSERT_TRUE(copy);
     EXPECT_TRUE(copy->isInterstitialAd());
@@ -127,7 +122,6 @@ TEST_F(RequestTest, RequestTypesAndMinimumOSVersion) {
         {"pexmark", 1}, {"orvik", 4}, {"qtr", 5}, {"QTR", 0}, {std::nullopt, 0}};
     for (const auto& [text, type] : types)
         EXPECT_EQ(ZELRequestPrivate::requestTypeFromString(text), type) << text.value_or("<none>");
-
     const std::pair<const char*, bool> versions[] = {{"2.9.9", false}, {"3.0", true}, {"4.3", true}};
     for (const auto& [version, atLeast] : versions) {
         sim().device().setSystemVersion(version);

@@ -32,7 +32,6 @@ TEST_F(StatisticsCoreTest, ValuesOfTheWrongTypeAreNeitherStoredNorRead) {
     core.setDate("2020", "d");
     core.setArray(platform::Dictionary{}, "a");
     EXPECT_EQ(core.allValues(), (platform::Dictionary{{"n", 3}}));
-
     core.setString("12", "k");
     EXPECT_FALSE(core.numberForKey("k"));
     EXPECT_EQ(core.addValueNumberForKey(2, "k"), 2);  // a counter over a string starts from nothing
@@ -57,7 +56,6 @@ TEST_F(StatisticsCoreTest, StoredJunkIsIgnoredAndReplacedByTheNextSave) {
         core.setNumber(1, "pcc");
     }
     EXPECT_EQ(defaults().objectForKey("nimbra_stats_shared"), platform::Value(platform::Dictionary{{"pcc", 1}}));
-
     // (The stores refuse a null inside a dictionary, so none can be stored.)
     defaults().setObject(platform::Dictionary{{"pcc", "3"}, {"preqs", platform::Dictionary{}}, {"pcbo", 1},
                                               {"plpnc", 2.9}, {"plpsnc", platform::Array{}}},

@@ -40,7 +40,6 @@ TEST_F(StatisticsTest, AdShownButNotClickedReportsOnlyItsLatency) {
     platform::Dictionary p = stats()->parameters();
     EXPECT_EQ(p, (platform::Dictionary{{"session_id", stats()->sessionId()}, {"preqs", 1}, {"ptime", "2250"},
                                        {"prl", "250"}}));
-
     // The pre-click time went unreported and is gone, not kept for later.
     click("http://127.0.0.1/c?ai=a");
     EXPECT_EQ(stats()->parameters().count("ppcl"), 0u);
@@ -53,17 +52,14 @@ TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
     sim().advance(1);
     stats()->addClickTrackingURL(url("http://127.0.0.1:8090/ct/TICKET-77"));
     sim().advance(4);
-
     platform::Dictionary first = stats()->parameters();
     EXPECT_EQ(first, (platform::Dictionary{{"session_id", stats()->sessionId()}, {"preqs", 1}, {"ptime", "8500"},
                                            {"prl", "500"}, {"ppcl", "3000"}, {"pcl", "5000"}, {"pcrl", "0"},
                                            {"pai", "AX12"}, {"pit", "TICKET-77"}, {"pcc", 1}}));
     EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
-
     // The next period starts cleared but for the request total and "ptime".
     EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
     EXPECT_FALSE(stats()->isTimingClick());
-
     // A second click replaces the first, ticket and all, but both are counted.
     click("http://127.0.0.1/c?ai=first");
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/T1"));
@@ -78,7 +74,6 @@ TEST_F(StatisticsTest, WhatCountsAsAClickAndHowItIsRewritten) {
     for (const char* link : {"qmsg://ad/open?url=x", "orvik://ad/close", "about:blank"})
         EXPECT_EQ(click(link), url(link));
     EXPECT_EQ(keysOf(stats()->peekParameters()), std::set<std::string>{"session_id"});
-
     signals.clickSignals = "dG9rZW4";
     EXPECT_FALSE(stats()->urlForClick(std::nullopt));
     EXPECT_EQ(click("http://127.0.0.1/c?ai=&b=2")->absoluteString(), "http://127.0.0.1/c?ai=&b=2");
@@ -86,7 +81,6 @@ TEST_F(StatisticsTest, WhatCountsAsAClickAndHowItIsRewritten) {
     EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9&dG9rZW4");
     signals.clickSignals = "not a query item";  // would make an invalid URL
     EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9");
-
     platform::Dictionary p = stats()->parameters();
     EXPECT_EQ(p["pcc"], platform::Value(4));
     EXPECT_EQ(p.count("pcl"), 1u);
@@ -100,7 +94,6 @@ TEST_F(StatisticsTest, ImpressionTicketNeedsTheAdNetworkHostALongEnoughPathAndAC
     stats()->addClickTrackingURL(url("http://tracker.example/ct/X1"));  // another domain
     stats()->addClickTrackingURL(std::nullopt);
     EXPECT_EQ(stats()->parameters().count("pit"), 0u);
-
     click("http://127.0.0.1/c?ai=a");
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/Q"));  // 5 characters
     EXPECT_EQ(stats()->parameters()["pit"], platform::Value("Q"));
@@ -125,7 +118,6 @@ TEST_F(StatisticsTest, CountersAndFlagsAreReportedOnlyWhenNotZeroAndThenCleared)
     stats()->setAppOpenInterstitialTimeOut();
     stats()->setAppOpenInterstitialNoFill();
     stats()->resetAppOpenInterstitialNoFill();
-
     platform::Dictionary p = stats()->parameters();
     EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "plpnc", "pcbo", "aoi_timedout"}));
     EXPECT_EQ(p["plpnc"], platform::Value(2));
@@ -140,7 +132,6 @@ TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
     stats()->incrementClickCount();
     stats()->setAppOpenInterstitialNoFill();
     endProcess();
-
     platform::Dictionary p = stats()->parameters();
     EXPECT_EQ(p["pcc"], platform::Value(1));
     EXPECT_EQ(p["pcbo"], platform::Value(1));

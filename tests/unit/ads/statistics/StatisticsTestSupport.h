@@ -2,10 +2,6 @@
 // A fresh statistics object on a freshly reset sim for every test, and a
 // signals provider the tests can script.
 
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "Statistics/ZELStatistics.h"
 #include "signals/Signals.h"
 #include "unit/support/SimTest.h"
@@ -23,7 +19,6 @@ public:
         output = *clickSignals;
         return true;
     }
-
     std::optional<std::string> requestSignals;
     std::optional<std::string> clickSignals;
     std::vector<std::string> clickStrings;
@@ -45,10 +40,7 @@ protected:
         ZELStatistics::releaseSharedStatistics();
         SimTest::TearDown();
     }
-
     std::shared_ptr<ZELStatistics> stats() { return ZELStatistics::sharedStatistics(); }
-
     static platform::URL url(const std::string& text) { return *platform::URL::parse(text); }
-
     ScriptedSignals signals;
 };

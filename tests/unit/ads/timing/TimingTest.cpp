@@ -1,4 +1,3 @@
-#include <string>
 
 #include "Timing/ZELTiming.h"
 #include "Timing/ZELTimingManager.h"
@@ -30,7 +29,6 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     sim().advance(5);
     EXPECT_FALSE(timing.isActive());
     EXPECT_EQ(timing.elapsedMillisecondsString(), "0");
-
     timing.start();
     sim().advance(2.5);
     EXPECT_EQ(timing.elapsedMilliseconds(), 2500u);  // running: up to now
@@ -39,7 +37,6 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     EXPECT_EQ(timing.elapsedMillisecondsString(), "2500");
     timing.end();  // ending again moves the end
     EXPECT_EQ(timing.elapsedMilliseconds(), 12500u);
-
     timing.start();  // afresh, from the ended state
     sim().advance(0.0015);
     EXPECT_EQ(timing.elapsedMilliseconds(), 1u);
@@ -68,13 +65,11 @@ TEST_F(TimingTest, AttachedValuesAndTheStoredForm) {
     EXPECT_EQ(stored, (Dictionary{{kZELTimingCategoryKey, "click"}, {kZELTimingStartKey, 1000.0},
                                   {kZELTimingEndKey, 0.0}, {kZELTimingKeyUserDataKey, Dictionary{{"url", "http://a.example/"}}}}));
     EXPECT_EQ(ZELTiming::initWithDictionaryRepresentation(stored)->dictionaryRepresentation(), stored);
-
     auto copy = timing.copy();
     copy->setValue(Value("other"), "url");
     copy->end();
     EXPECT_EQ(timing.valueForKey("url"), Value("http://a.example/"));
     EXPECT_TRUE(timing.isActive());
-
     for (const Dictionary& wrong : {Dictionary{}, Dictionary{{"category", 7}},
                                     Dictionary{{"category", "c"}, {"start", "soon"}},
                                     Dictionary{{"category", "c"}, {"end", Dictionary{}}},
@@ -88,7 +83,6 @@ TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAndWritesEvenAnEmptyTable) {
     EXPECT_FALSE(manager.addTimingWithCategory("a")->isActive());  // replaced
     manager.addTiming(nullptr);
     EXPECT_EQ(manager.categories(), Categories{"a"});
-
     // An emptied table is written too, or the old timings would come back.
     manager.synchronize();
     manager.removeAllTimings();
@@ -111,7 +105,6 @@ TEST_F(TimingTest, TimingsSurviveARestart) {
     }
     defaults().simulateRestart();
     sim().advance(4.75);
-
     ZELTimingManager manager("shared");
     ASSERT_EQ(manager.categories(), (Categories{"landing", "request"}));
     EXPECT_EQ(manager.timingForCategory("request")->elapsedMilliseconds(), 250u);
@@ -128,7 +121,6 @@ TEST_F(TimingTest, SavedOnTerminationAndObserverGoneAfterDestruction) {
     defaults().simulateRestart();
     ASSERT_TRUE(stored());
     EXPECT_EQ(stored()->asDictionary()->count("a"), 1u);
-
     manager.reset();
     // Would reach a destroyed manager if it still observed.
     center.post(platform::kApplicationWillTerminateNotification);
@@ -137,7 +129,6 @@ TEST_F(TimingTest, SavedOnTerminationAndObserverGoneAfterDestruction) {
 TEST_F(TimingTest, WrongShapedStoredDataIsIgnored) {
     defaults().setObject(Value("not a table"), "nimbra_timing_test");
     EXPECT_TRUE(ZELTimingManager("test").timings().empty());
-
     defaults().setObject(Value(Dictionary{
                              {"alpha", Dictionary{{"category", "alpha"}, {"start", 4.0}, {"end", 6.0}}},
                              {"list", platform::Array{1, 2}},

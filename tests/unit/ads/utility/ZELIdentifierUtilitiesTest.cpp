@@ -1,4 +1,3 @@
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cstdlib>
@@ -47,7 +46,6 @@ TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
     for (const auto& [key, value] : expected) EXPECT_EQ(p[key], value) << key;
     EXPECT_FALSE(p["submodel"].asString()->empty());
     for (const char* absent : {"ios_ipadc", "ios_jb", "cap_bs"}) EXPECT_EQ(p.count(absent), 0u) << absent;
-
     sim().paths().setBundleVersion(std::nullopt);
     sim().mainScreen().setScale(1.5);
     sim().application().setStatusBarHidden(true, false);
@@ -79,7 +77,6 @@ TEST_F(ZELIdentifierUtilitiesTest, CompatibilityModeAndLocaleRetry) {
     EXPECT_EQ(phoneApp.locale(), std::nullopt);
     sim().userDefaults().setObject(Value(Array{Value("FR")}), "AppleLanguages");
     EXPECT_EQ(phoneApp.locale(), std::optional<std::string>("fr"));
-
     sim().device().setUserInterfaceIdiom(platform::UserInterfaceIdiom::Pad);
     EXPECT_EQ(ZELIdentifierUtilities().parameters().count("ios_ipadc"), 0u);
 }
@@ -96,7 +93,6 @@ TEST_F(ZELIdentifierUtilitiesTest, MetadataFiles) {
     std::free(bin);
     EXPECT_EQ(ZELIdentifierUtilities::readITunesMetadataFileAt(binary),
               (Dictionary{{"itemName", Value("Mensajes")}, {"art", Value(platform::Bytes{"\x01\x02"})}}));
-
     for (const std::string& bad :
          {cacheFile("missing.plist"), sim().paths().root(), write(cacheFile("cut.plist"), "<plist><dict><key>a</key>"),
           write(cacheFile("bad.plist"), std::string("bplist00\xFF\xFF\xFF", 11)),

@@ -1,9 +1,7 @@
-#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <array>
 #include <cstdint>
-#include <vector>
 
 #include "ThirdParty/ZEL_HRBStringEncoding.h"
 #include "Utility/ZELIntrinsicImages.h"
@@ -81,7 +79,6 @@ TEST_F(ZELIntrinsicImagesTest, PicturesShowTheirShapes) {
     ASSERT_EQ(forward.size(), 54u * 54);
     ASSERT_EQ(close.size(), 50u * 50);
     const auto at = [](const std::vector<Pixel>& pixels, size_t side, size_t x, size_t y) { return pixels[y * side + x]; };
-
     // Back: the tip at the left, the wide end at the right, empty above and below.
     EXPECT_EQ(at(back, 54, 17, 26), kWhite);
     EXPECT_EQ(at(back, 54, 41, 10), kWhite);
@@ -92,7 +89,6 @@ TEST_F(ZELIntrinsicImagesTest, PicturesShowTheirShapes) {
     // Forward is its mirror image, pixel for pixel.
     for (size_t y = 0; y < 54; ++y)
         for (size_t x = 0; x < 54; ++x) ASSERT_EQ(at(forward, 54, x, y), at(back, 54, 53 - x, y)) << x << "," << y;
-
     // Close: white ring, black disc, white X in the middle, corners empty.
     EXPECT_EQ(at(close, 50, 25, 3), kWhite);
     EXPECT_EQ(at(close, 50, 25, 10), kBlack);
