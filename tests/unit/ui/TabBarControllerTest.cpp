@@ -1,5 +1,3 @@
-
-
 #include "platform/TabBarController.h"
 #include "platform/Window.h"
 #include "unit/support/SimTest.h"

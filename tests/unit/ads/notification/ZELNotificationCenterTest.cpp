@@ -1,11 +1,41 @@
-
-
+// Messages from pages (qmsg:// and the older orvik:// form), posted on the
+// platform's center now or later, and messages to pages.
+#include "Notification/ZELNotification.h"
 #include "Notification/ZELNotificationCenter.h"
 #include "platform/WebView.h"
 #include "unit/support/SimTest.h"
 
 using platform::Dictionary;
 using platform::Value;
+
+namespace {
+
+std::optional<ZELNotification> message(const char* text) {
+    auto url = platform::URL::parse(text);
+    EXPECT_TRUE(url) << text;
+    return url ? ZELNotification::notificationFromURL(*url) : std::nullopt;
+}
+
+TEST(ZELNotificationTest, MainAndOlderForms) {
+    auto m = message("qmsg://any/loadAdURL?Url=x%20y&a=1=2&b=&c&d=a+b&e=%C3");
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->name(), "loadAdURL");
+    EXPECT_EQ(m->parameters(), (Dictionary{{"url", Value("x y")}, {"b", Value("")}, {"d", Value("a+b")}}));
+    EXPECT_EQ(message("qmsg://h/a/b%20c")->name(), "a/b c");
+    EXPECT_EQ(message("qmsg://h/")->parameters(), Dictionary());
+
+    const std::pair<const char*, Dictionary> older[] = {{"orvik://launch?URL=x", {{"a", "browser"}, {"u", "x"}}},
+                                                         {"orvik://launch", {{"a", "browser"}}},
+                                                         {"orvik://log?String=hi%20there", {{"string", "hi there"}}}};
+    for (const auto& [text, parameters] : older) {
+        EXPECT_EQ(message(text)->name(), std::string(text).find("log") != std::string::npos ? "log" : "open") << text;
+        EXPECT_EQ(message(text)->parameters(), parameters) << text;
+    }
+    EXPECT_NE(message("orvik://closecanvas?x=1")->description().find("name:close parameters:(null)"), std::string::npos);
+    for (const char* none : {"qmsg://h", "qmsg://h?a=1", "qmsg://h/%FF", "qmsg:click", "QMSG://h/click", "http://h/click",
+                             "orvik://other?url=x", "orvik://Launch", "orvik:launch", "Orvik://log"})
+        EXPECT_FALSE(message(none)) << none;
+}
 
 class ZELNotificationCenterTest : public SimTest {
 protected:
@@ -66,3 +96,5 @@ TEST_F(ZELNotificationCenterTest, ScriptsToThePage) {
                                         R"(RUMA_ReceiveMessage('openableURLs', {"tel:1":false});)",
                                         "RUMA_ReceiveMessage('broken', );"}));
 }
+
+}  // namespace

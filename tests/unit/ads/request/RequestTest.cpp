@@ -1,4 +1,5 @@
 #include "Network/ZELNetworkChecker.h"
+#include "Request/ZELRequestError.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "unit/ads/statistics/StatisticsTestSupport.h"
@@ -107,6 +108,11 @@ TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
 
 TEST_F(RequestTest, SignalsSplitIntoOneKeyAndValue) {
     EXPECT_TRUE(ZELRequestPrivate::spamSignals().empty());  // the library gave nothing
+    zel_signals_set_provider(nullptr);
+    std::string out;
+    EXPECT_FALSE(zel_gmrs(out) || zel_gmcs("ai", out)) << "the built-in library answers nothing";
+    EXPECT_TRUE(ZELRequestPrivate::spamSignals().empty());
+    zel_signals_set_provider(&signals);
     const std::pair<const char*, platform::Dictionary> cases[] = {
         {"key=value=rest", {{"key", "value"}}}, {"ms=abc", {{"ms", "abc"}}}, {"ms=", {}},
         {"ms==x", {}}, {"nothing", {}}, {"", {}},
@@ -129,6 +135,49 @@ TEST_F(RequestTest, RequestTypesAndMinimumOSVersion) {
     }
     sim().device().setSystemVersion("3.1.9");
     EXPECT_FALSE(ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 2));
+}
+
+TEST_F(RequestTest, EveryErrorCodeHasItsExactMessage) {
+    sim().device().setSystemVersion("2.2.1");
+    const std::string invalid = "Request Error: Invalid ad request parameter(s).  Check the Xcode console for details.";
+    const std::pair<long, std::string> cases[] = {
+        {0, invalid},
+        {1, "Request Error: No ad to show."},
+        {2, "Request Error: A network error occurred."},
+        {3, "Request Error: Server error processing the request."},
+        {4, "Request Error: This device's OS is 2.2.1.  It is below the minimum of 3.0."},
+        {5, "Request Error: The Nimbra Ad request was unable to be fulfilled before a timeout occurred."},
+        {6, invalid},
+        {-1, invalid},
+    };
+    for (const auto& [code, message] : cases) {
+        ZELRequestError error = ZELRequestError::errorWithCode(code, nullptr);
+        EXPECT_EQ(error.domain, kZELErrorDomain);
+        EXPECT_EQ(error.localizedDescription(), message) << code;
+        EXPECT_EQ(error.localizedFailureReason(), message) << code;
+        EXPECT_EQ(error.userInfo().size(), 2u) << code;
+    }
+}
+
+// Only an invalid request carries its parameters, read without using up the
+// statistics the next request reports.
+TEST_F(RequestTest, InvalidRequestErrorCarriesTheParametersAndLeavesTheStatistics) {
+    stats()->incrementClickCount();
+    stats()->setBreakOutToSafari();
+    stats()->startTimingNamed("prl");
+    stats()->endTimingNamed("prl");
+    auto request = privateRequest();
+    request->addKeyword("shoes");
+    request->setCounter(3);
+    EXPECT_EQ(ZELRequestError::errorWithCode(7, request.get()).userInfo().count("kw"), 0u);
+    ZELRequestError invalid = ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get());
+    platform::Dictionary expected = request->peekParameters();
+    expected[kZELLocalizedDescriptionKey] = expected[kZELLocalizedFailureReasonErrorKey] = invalid.localizedDescription();
+    EXPECT_EQ(invalid.userInfo(), expected);
+    EXPECT_EQ(invalid.userInfo().at("kw"), platform::Value(platform::Array{"shoes"}));
+    EXPECT_EQ(invalid.userInfo().at("pcc"), platform::Value(1));
+    platform::Dictionary next = request->parameters();
+    EXPECT_EQ(std::tuple(next["pcc"], next["pcbo"], next.count("prl")), std::tuple(platform::Value(1), platform::Value(1), 1u));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-
+// Timings on the monotonic clock, their stored form, and the manager that
+// keeps one per category across restarts.
 #include "Timing/ZELTiming.h"
 #include "Timing/ZELTimingManager.h"
 #include "platform/NotificationCenter.h"
@@ -20,8 +21,6 @@ protected:
     std::optional<Value> stored() { return defaults().objectForKey("nimbra_timing_test"); }
 };
 
-}  // namespace
-
 TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     ZELTiming timing("request");
     timing.end();  // never started: stays idle
@@ -42,15 +41,11 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     EXPECT_EQ(timing.elapsedMilliseconds(), 1u);
     timing.reset();
     EXPECT_EQ(timing.elapsedMilliseconds(), 0u);
-}
 
-TEST_F(TimingTest, StartLaterThanTheClockGivesZero) {
-    // Stored before the tick counter began afresh.
-    auto timing = ZELTiming::initWithDictionaryRepresentation({{"category", "c"}, {"start", 90000.0}});
-    ASSERT_TRUE(timing);
-    EXPECT_EQ(timing->elapsedMilliseconds(), 0u);
-    timing->end();
-    EXPECT_EQ(timing->elapsedMilliseconds(), 0u);
+    // Stored before the tick counter began afresh: nothing elapsed, ever.
+    auto early = ZELTiming::initWithDictionaryRepresentation({{"category", "c"}, {"start", 90000.0}});
+    early->end();
+    EXPECT_EQ(early->elapsedMilliseconds(), 0u);
     auto huge = ZELTiming::initWithDictionaryRepresentation({{"category", "c"}, {"start", 1.0}, {"end", 1e300}});
     EXPECT_EQ(huge->elapsedMilliseconds(), 4294967295u);
 }
@@ -62,39 +57,25 @@ TEST_F(TimingTest, AttachedValuesAndTheStoredForm) {
     timing.setValue(std::nullopt, "ignored");
     timing.start();
     const Dictionary stored = timing.dictionaryRepresentation();
-    EXPECT_EQ(stored, (Dictionary{{kZELTimingCategoryKey, "click"}, {kZELTimingStartKey, 1000.0},
-                                  {kZELTimingEndKey, 0.0}, {kZELTimingKeyUserDataKey, Dictionary{{"url", "http://a.example/"}}}}));
+    EXPECT_EQ(stored, (Dictionary{{kZELTimingCategoryKey, "click"}, {kZELTimingStartKey, 1000.0}, {kZELTimingEndKey, 0.0},
+                                  {kZELTimingKeyUserDataKey, Dictionary{{"url", "http://a.example/"}}}}));
     EXPECT_EQ(ZELTiming::initWithDictionaryRepresentation(stored)->dictionaryRepresentation(), stored);
     auto copy = timing.copy();
     copy->setValue(Value("other"), "url");
     copy->end();
     EXPECT_EQ(timing.valueForKey("url"), Value("http://a.example/"));
     EXPECT_TRUE(timing.isActive());
-    for (const Dictionary& wrong : {Dictionary{}, Dictionary{{"category", 7}},
-                                    Dictionary{{"category", "c"}, {"start", "soon"}},
-                                    Dictionary{{"category", "c"}, {"end", Dictionary{}}},
-                                    Dictionary{{"category", "c"}, {"userData", "x"}}})
+    for (const Dictionary& wrong : {Dictionary{}, Dictionary{{"category", 7}}, Dictionary{{"category", "c"}, {"start", "soon"}},
+                                    Dictionary{{"category", "c"}, {"end", Dictionary{}}}, Dictionary{{"category", "c"}, {"userData", "x"}}})
         EXPECT_FALSE(ZELTiming::initWithDictionaryRepresentation(wrong)) << Value(wrong).description();
 }
 
-TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAndWritesEvenAnEmptyTable) {
-    ZELTimingManager manager("test");
-    manager.addTimingWithCategory("a")->start();
-    EXPECT_FALSE(manager.addTimingWithCategory("a")->isActive());  // replaced
-    manager.addTiming(nullptr);
-    EXPECT_EQ(manager.categories(), Categories{"a"});
-    // An emptied table is written too, or the old timings would come back.
-    manager.synchronize();
-    manager.removeAllTimings();
-    const int syncs = defaults().synchronizeCount();
-    manager.synchronize();
-    EXPECT_EQ(stored(), Value(Dictionary{}));
-    EXPECT_EQ(defaults().synchronizeCount(), syncs + 1);
-}
-
-TEST_F(TimingTest, TimingsSurviveARestart) {
+TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAcrossARestart) {
     {
-        auto manager = ZELTimingManager::initWithIdentifier("shared");
+        auto manager = ZELTimingManager::initWithIdentifier("test");
+        manager->addTimingWithCategory("landing")->start();
+        EXPECT_FALSE(manager->addTimingWithCategory("landing")->isActive());  // replaced
+        manager->addTiming(nullptr);
         auto running = manager->addTimingWithCategory("landing");
         running->start();
         running->setValue(Value("http://a.example/"), "url");
@@ -105,12 +86,19 @@ TEST_F(TimingTest, TimingsSurviveARestart) {
     }
     defaults().simulateRestart();
     sim().advance(4.75);
-    ZELTimingManager manager("shared");
+    ZELTimingManager manager("test");
     ASSERT_EQ(manager.categories(), (Categories{"landing", "request"}));
     EXPECT_EQ(manager.timingForCategory("request")->elapsedMilliseconds(), 250u);
     auto landing = manager.timingForCategory("landing");
     EXPECT_EQ(landing->elapsedMilliseconds(), 5000u);  // same clock, still counting
     EXPECT_EQ(landing->valueForKey("url"), Value("http://a.example/"));
+
+    // An emptied table is written too, or the old timings would come back.
+    manager.removeAllTimings();
+    const int syncs = defaults().synchronizeCount();
+    manager.synchronize();
+    EXPECT_EQ(stored(), Value(Dictionary{}));
+    EXPECT_EQ(defaults().synchronizeCount(), syncs + 1);
 }
 
 TEST_F(TimingTest, SavedOnTerminationAndObserverGoneAfterDestruction) {
@@ -122,24 +110,23 @@ TEST_F(TimingTest, SavedOnTerminationAndObserverGoneAfterDestruction) {
     ASSERT_TRUE(stored());
     EXPECT_EQ(stored()->asDictionary()->count("a"), 1u);
     manager.reset();
-    // Would reach a destroyed manager if it still observed.
-    center.post(platform::kApplicationWillTerminateNotification);
+    center.post(platform::kApplicationWillTerminateNotification);  // would reach a destroyed manager
 }
 
 TEST_F(TimingTest, WrongShapedStoredDataIsIgnored) {
     defaults().setObject(Value("not a table"), "nimbra_timing_test");
     EXPECT_TRUE(ZELTimingManager("test").timings().empty());
-    defaults().setObject(Value(Dictionary{
-                             {"alpha", Dictionary{{"category", "alpha"}, {"start", 4.0}, {"end", 6.0}}},
-                             {"list", platform::Array{1, 2}},
-                             {"late", Dictionary{{"category", "late"}, {"start", "soon"}}},
-                             {"nameless", Dictionary{{"start", 4.0}}},
-                             {"text", "not a timing"},
-                             {"zulu", Dictionary{{"category", "zulu"}, {"start", 1.0}}},
-                         }),
+    defaults().setObject(Value(Dictionary{{"alpha", Dictionary{{"category", "alpha"}, {"start", 4.0}, {"end", 6.0}}},
+                                          {"list", platform::Array{1, 2}},
+                                          {"late", Dictionary{{"category", "late"}, {"start", "soon"}}},
+                                          {"nameless", Dictionary{{"start", 4.0}}},
+                                          {"text", "not a timing"},
+                                          {"zulu", Dictionary{{"category", "zulu"}, {"start", 1.0}}}}),
                          "nimbra_timing_test");
     ZELTimingManager manager("test");
     EXPECT_EQ(manager.categories(), (Categories{"alpha", "zulu"}));
     EXPECT_EQ(manager.timingForCategory("alpha")->elapsedMilliseconds(), 2000u);
     EXPECT_TRUE(manager.timingForCategory("zulu")->isActive());
 }
+
+}  // namespace

@@ -1,0 +1,128 @@
+// The component's small helpers: JSON in and out, query strings and URL
+// parameters, short decimal text, and the private-object table.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "Utility/ZELMacros.h"
+#include "Utility/ZELNetworkUtilities.h"
+#include "Utility/ZELNumberUtilities.h"
+#include "Utility/ZELPrivateUtilities.h"
+
+using platform::Array;
+using platform::Dictionary;
+using platform::URL;
+using platform::Value;
+
+namespace {
+
+URL url(const char* text) { return *URL::parse(text); }
+
+TEST(ZELMacrosTest, ReadJsonGivesOnlyDictionariesAndJsonifyOnlyWritableArraysAndObjects) {
+    const Dictionary d{{"a", Value(1)}, {"b", Value(Array{Value(true), Value(), Value(2.5), Value("é")})}};
+    EXPECT_EQ(ZELMacros::readJson(std::string(R"({"a": 1, "b": [true, null, 2.5, "\u00e9"]})")), d);
+    EXPECT_TRUE((*ZELMacros::readJson(std::string(R"({"u": 18446744073709551615})")))["u"].isDouble());
+    for (const char* bad : {"[1]", "\"s\"", "42", "", "{\"a\": 1", "{} x", "{\"a\": \"\xC3\x28\"}"})
+        EXPECT_FALSE(ZELMacros::readJson(std::string(bad))) << bad;
+    EXPECT_FALSE(ZELMacros::readJson(std::nullopt));
+
+    EXPECT_EQ(ZELMacros::jsonify(Value(Dictionary{{"a", Value(1)}, {"b", Value(Array{Value(true), Value()})}})),
+              std::string(R"({"a":1,"b":[true,null]})"));
+    EXPECT_EQ(ZELMacros::jsonify(std::nullopt), std::nullopt);
+    for (const Value& unwritable : {Value("text"), Value(3), Value(), Value(Array{Value(platform::Date{0})}),
+                                    Value(Array{Value(platform::Bytes{"ab"})}),
+                                    Value(Array{Value(std::numeric_limits<double>::infinity())}),
+                                    Value(Dictionary{{"k", Value("\xC3\x28")}})})
+        EXPECT_EQ(ZELMacros::jsonify(unwritable), std::string()) << unwritable.description();
+
+    // The nesting limit, both ways.
+    const auto nestedText = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+    Value nested = Array();
+    for (int level = 1; level < 512; ++level) nested = Array{nested};
+    EXPECT_EQ(ZELMacros::jsonify(nested), nestedText(512));
+    EXPECT_EQ(ZELMacros::jsonify(Array{nested}), std::string());
+    EXPECT_TRUE(ZELMacros::readJson("{\"a\":" + nestedText(511) + "}"));
+    EXPECT_FALSE(ZELMacros::readJson("{\"a\":" + nestedText(512) + "}"));
+    EXPECT_FALSE(ZELMacros::readJson("{\"a\":" + std::string(1000000, '[')));
+}
+
+TEST(ZELNetworkUtilitiesTest, EncodingAndAppending) {
+    EXPECT_EQ(ZELNetworkUtilities::encodeURL("AZaz09-._~ &=/é!*'();:@+$,?%#[]"),
+              "AZaz09-._~%20%26%3D%2F%C3%A9%21%2A%27%28%29%3B%3A%40%2B%24%2C%3F%25%23%5B%5D");
+    EXPECT_EQ(ZELNetworkUtilities::appendQueryKey("k", std::nullopt, url("http://h.test/p?x=1"))->absoluteString(),
+              "http://h.test/p?x=1&k");
+    const auto appended = [](const Dictionary& d, const char* base) {
+        auto u = ZELNetworkUtilities::appendQueryParameters(d, url(base));
+        return u ? u->absoluteString() : "<none>";
+    };
+    const Dictionary d{{"b", Value("x/y")}, {"e", Value("")}, {"f", Value(1.5)}, {"n", Value(42)}};
+    EXPECT_EQ(appended(d, "http://h.test/ad?s=1"), "http://h.test/ad?s=1&b=x%2Fy&e&f=1.5&n=42");
+    // Pairs go ahead of a fragment, and a bare "?" gets no second one.
+    EXPECT_EQ(appended(d, "http://h.test/p?x=1#frag"), "http://h.test/p?x=1&b=x%2Fy&e&f=1.5&n=42#frag");
+    EXPECT_EQ(appended({{"a", Value("1")}}, "http://h.test/p?"), "http://h.test/p?a=1");
+    EXPECT_EQ(appended({}, "http://h.test/p?q#f"), "http://h.test/p?q#f");
+    EXPECT_EQ(appended({{"bad key", Value("1")}}, "http://h.test/p"), "<none>");
+}
+
+TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"http://h/c?x=1&ai=a%2Fb&ai=2", "a%2Fb"}, {"http://h/c?AI=1", std::nullopt}, {"http://h/c", std::nullopt},
+        {"http://h/c?ai", std::nullopt},           {"http://h/c?ai=", ""},            {"http://h/c?ai=1=2", "1"},
+        {"http://h/c?x=1;ai=2", std::nullopt},
+    };
+    for (const auto& [text, value] : cases) EXPECT_EQ(ZELNetworkUtilities::parameterValueForKey("ai", url(text)), value) << text;
+
+    const auto query = [](const char* text) { return ZELNetworkUtilities::dictionaryFromQueryString(std::string(text)); };
+    EXPECT_EQ(query("A=1;b=%41&c&d=1=2"), (Dictionary{{"a", Value("1")}, {"b", Value("A")}}));
+    EXPECT_EQ(query("%4B=1&k=2&p=a+b"), (Dictionary{{"k", Value("2")}, {"p", Value("a+b")}}));
+    // Blanks and line ends before an item are skipped, not inside or after it.
+    EXPECT_EQ(query("  a=1 &\n\tb=2;; & c=3 "), (Dictionary{{"a", Value("1 ")}, {"b", Value("2")}, {"c", Value("3 ")}}));
+    EXPECT_EQ(query("bad=%ZZ&short=%4&end=%&utf=%C3%28&raw=\xFF&%FF=k&ok=%C3%A9"), (Dictionary{{"ok", Value("é")}}));
+    EXPECT_TRUE(query("&&;;").empty());
+
+    ZELNetworkUtilities::setUserAgentString(std::string("Agent/1"));
+    ZELNetworkUtilities::setUserAgentString(std::string(""));
+    ZELNetworkUtilities::setUserAgentString(std::nullopt);
+    EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1")) << "the last non-empty one";
+}
+
+TEST(ZELNumberUtilitiesTest, ShortDecimalText) {
+    const std::pair<float, const char*> cases[] = {{2.0f, "2"},   {320.0f, "320"}, {100.0f, "100"}, {1.5f, "1.5"},
+                                                   {0.25f, "0.25"}, {0.0f, "0"},   {-3.5f, "-3.5"}, {1e-7f, "0"}};
+    for (const auto& [value, text] : cases) EXPECT_EQ(ZELNumberUtilities::stringWithFloat(value), text);
+}
+
+struct Companion : ZELPrivateObject {};
+struct Other : ZELPrivateObject {};
+// Removes another entry while it is being released.
+struct Cascading : ZELPrivateObject {
+    const void* alsoRemove = nullptr;
+    ~Cascading() override { ZELPrivateUtilities::removePrivateObjectForKey(alsoRemove); }
+};
+
+TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTableAndAReleasedOneMayUseIt) {
+    int key = 0;
+    auto first = std::make_shared<Companion>(), second = std::make_shared<Companion>();
+    std::weak_ptr<Companion> watchFirst = first, watchSecond = second;
+    ZELPrivateUtilities::setPrivateObject(std::move(first), &key);
+    ZELPrivateUtilities::setPrivateObject(std::move(second), &key);
+    EXPECT_TRUE(watchFirst.expired());
+    EXPECT_NE(ZELPrivateUtilities::privateObjectForKey<Companion>(&key), nullptr);
+    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey<Other>(&key), nullptr);  // another type: not this entry
+    ZELPrivateUtilities::removePrivateObjectForKey(&key);
+    EXPECT_TRUE(watchSecond.expired());
+
+    int owner = 0, dependent = 0;
+    // Released by replacement, then by removal.
+    for (auto next : {std::make_shared<Companion>(), std::shared_ptr<Companion>()}) {
+        auto cascading = std::make_shared<Cascading>();
+        cascading->alsoRemove = &dependent;
+        ZELPrivateUtilities::setPrivateObject(std::make_shared<Companion>(), &dependent);
+        ZELPrivateUtilities::setPrivateObject(std::move(cascading), &owner);
+        ZELPrivateUtilities::setPrivateObject(next, &owner);
+        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&owner), next);
+        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&dependent), nullptr);
+    }
+}
+
+}  // namespace
