@@ -17,15 +17,13 @@ AdServerProcess::AdServerProcess(const std::vector<std::string>& extraArguments)
   std::vector<const char*> argv{NIMBRA_ADSERVER_PATH, "--port", "0", "--exit-after", "60"};
   for (const std::string& argument : extraArguments) argv.push_back(argument.c_str());
   argv.push_back(nullptr);
-  process_ = g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr);
+  process_ = platform::gtk::GRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
   if (!process_) return;
-  GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_));
-  char* line = g_data_input_stream_read_line(lines, nullptr, nullptr, nullptr);
+  auto lines = platform::gtk::GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
+  platform::gtk::GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
   const char prefix[] = "nimbra-adserver listening on http://127.0.0.1:";
-  if (line && std::strncmp(line, prefix, sizeof prefix - 1) == 0)
-    port_ = static_cast<unsigned>(std::strtoul(line + sizeof prefix - 1, nullptr, 10));
-  g_free(line);
-  g_object_unref(lines);
+  if (line && std::strncmp(line.get(), prefix, sizeof prefix - 1) == 0)
+    port_ = static_cast<unsigned>(std::strtoul(line.get() + sizeof prefix - 1, nullptr, 10));
 }
 
 AdServerProcess::~AdServerProcess() { stop(); }
@@ -34,11 +32,11 @@ std::string AdServerProcess::origin() const { return "http://127.0.0.1:" + std::
 
 std::optional<int> AdServerProcess::stop() {
   if (!process_) return std::nullopt;
-  g_subprocess_send_signal(process_, SIGTERM);
-  g_subprocess_wait(process_, nullptr, nullptr);
+  g_subprocess_send_signal(process_.get(), SIGTERM);
+  g_subprocess_wait(process_.get(), nullptr, nullptr);
   std::optional<int> status;
-  if (g_subprocess_get_if_exited(process_)) status = g_subprocess_get_exit_status(process_);
-  g_clear_object(&process_);
+  if (g_subprocess_get_if_exited(process_.get())) status = g_subprocess_get_exit_status(process_.get());
+  process_.reset();
   port_ = 0;
   return status;
 }
@@ -112,10 +110,8 @@ std::string targetOf(const std::string& url, unsigned port) {
 }
 
 std::string percentDecodeForTest(const std::string& text) {
-  char* decoded = g_uri_unescape_string(text.c_str(), nullptr);
-  std::string result = decoded ? decoded : "";
-  g_free(decoded);
-  return result;
+  platform::gtk::GCharPtr decoded(g_uri_unescape_string(text.c_str(), nullptr));
+  return decoded ? decoded.get() : "";
 }
 
 }  // namespace adserver_test

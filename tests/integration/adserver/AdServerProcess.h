@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/GRef.h"
+
 namespace adserver_test {
 
 class AdServerProcess {
@@ -28,7 +30,7 @@ class AdServerProcess {
   std::optional<int> stop();
 
  private:
-  GSubprocess* process_ = nullptr;
+  platform::gtk::GRef<GSubprocess> process_;
   unsigned port_ = 0;
 };
 

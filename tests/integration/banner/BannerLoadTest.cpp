@@ -1,6 +1,6 @@
 // A banner in a real window loads real ads from nimbra-adserver: the wire
-// requests it makes, what it shows, its reload, its failures and its death in
-// the middle of a load.
+// requests it makes, what it shows, its failures and its death in the middle
+// of a load. Reloads on the server's schedule are the tap tests'.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -34,13 +34,11 @@ std::shared_ptr<ZELRequest> requestWithScenario(const std::string& scenario, con
 
 class BannerAdServer : public ::testing::Test {
 protected:
-    // Long enough that no reload comes during a test unless it asks for one.
-    virtual std::vector<std::string> serverArguments() const { return {"--refresh-rate", "300"}; }
     void SetUp() override {
         nimbra::test::gtkBackend();
         ZELObjectPrivate::resetProcessState();  // a page made for another test's server
         application = std::make_unique<ActiveApplication>();
-        server = std::make_unique<adserver_test::AdServerProcess>(serverArguments());
+        server = std::make_unique<adserver_test::AdServerProcess>(std::vector<std::string>{"--refresh-rate", "300"});  // no reloads
         ASSERT_TRUE(server->ok()) << "nimbra-adserver did not start";
         environment = std::make_unique<ServerEnvironment>(server->origin(), server->origin());
         window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
@@ -143,29 +141,6 @@ TEST_F(BannerAdServer, NextLoadRunsInThePagePreparedAfterTheFirst) {
         EXPECT_EQ(ads[1]["query"][key], ads[0]["query"][key]) << key;
 }
 
-class BannerReload : public BannerAdServer {
-protected:
-    std::vector<std::string> serverArguments() const override { return {"--refresh-rate", "2"}; }
-};
-
-TEST_F(BannerReload, ReloadsAtTheServersRateWithANewAd) {
-    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
-    EXPECT_FALSE(banner->hasAutoRefreshed());
-    ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() >= 2; }, kAdTimeout)) << "no reload";
-    EXPECT_EQ(recorder->events, (std::vector<std::string>{"receive", "receive"}));
-    EXPECT_TRUE(banner->hasAutoRefreshed());
-    EXPECT_TRUE(shows("Ad #2"));
-    // The reload reuses the stored script, stays in the session and counts
-    // the earlier request.
-    const json status = serverStatus(*server);
-    const auto ads = requestsTo(status, "ads");
-    ASSERT_GE(ads.size(), 2u);
-    EXPECT_EQ(status["counters"]["script"], 1);
-    EXPECT_EQ(ads[1]["query"]["session_id"], ads[0]["query"]["session_id"]);
-    const auto prior = [](const json& r) { return std::stoi(r["query"].value("preqs", std::string("-1"))); };
-    EXPECT_EQ(prior(ads[1]), prior(ads[0]) + 1);
-}
-
 TEST_F(BannerAdServer, ReportsEachKindOfFailureOnceAndLoadsAgainAfterIt) {
     nimbra::test::LogCapture log;
     // An ad unit that is not one: the server refuses the parameters.
@@ -189,15 +164,6 @@ TEST_F(BannerAdServer, ReportsEachKindOfFailureOnceAndLoadsAgainAfterIt) {
     EXPECT_EQ(recorder->codes.size(), 5u);
     EXPECT_EQ(recorder->received, 4);
     EXPECT_EQ(counter(*server, "ads"), 1 + 1 + 4);
-}
-
-TEST_F(BannerAdServer, UnreachableStaticServerWithoutStoredScriptIsANetworkError) {
-    ServerEnvironment unreachable(nimbra::test::RawTcpServer({}).url(""), server->origin());  // closed again at once
-    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
-    EXPECT_EQ(recorder->codes, std::vector<long>{ZELErrorNetworkError});
-    spinFor(0.3);
-    EXPECT_EQ(recorder->callbacks(), 1);
-    EXPECT_EQ(counter(*server, "ads"), 0);
 }
 
 TEST_F(BannerAdServer, DestroyedWhileItsHiddenPageRunsOrTheMarkupDownloadsHearsNothing) {

@@ -1,7 +1,7 @@
 #pragma once
-// Helpers of the banner tests against nimbra-adserver: a server per test with
-// the component pointed at it, a recording banner delegate, the server's
-// status report and the text a web view shows.
+// Helpers of the banner tests against nimbra-adserver: the component pointed
+// at a server, a recording banner delegate, the server's status report and
+// the text a web view shows.
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Delegate/ZELBannerViewDelegate.h"
@@ -48,10 +47,9 @@ public:
 // an unlaunched lifecycle behind, so a later test can launch for real.
 class ActiveApplication {
 public:
-    ActiveApplication() {
+    ActiveApplication() : owned_(platform::ApplicationLifecycle::shared().state() != platform::ApplicationState::Active) {
+        if (!owned_) return;
         auto& lifecycle = platform::ApplicationLifecycle::shared();
-        if (lifecycle.state() == platform::ApplicationState::Active) return;
-        owned_ = true;
         lifecycle.reset();
         lifecycle.finishLaunching();
         lifecycle.setOnScreen(true);
@@ -59,17 +57,14 @@ public:
     ~ActiveApplication() {
         if (owned_) platform::ApplicationLifecycle::shared().reset();
     }
-    ActiveApplication(const ActiveApplication&) = delete;
-    ActiveApplication& operator=(const ActiveApplication&) = delete;
 
 private:
-    bool owned_ = false;
+    const bool owned_;
 };
 
 // Points the component at a server for the life of the object; the variables
 // are removed again so later tests reach no dead server.
-class ServerEnvironment {
-public:
+struct ServerEnvironment {
     ServerEnvironment(const std::string& staticServer, const std::string& adServer) {
         setenv("NIMBRA_STATIC_SERVER", staticServer.c_str(), 1);
         setenv("NIMBRA_AD_SERVER", adServer.c_str(), 1);
@@ -78,26 +73,22 @@ public:
         unsetenv("NIMBRA_STATIC_SERVER");
         unsetenv("NIMBRA_AD_SERVER");
     }
-    ServerEnvironment(const ServerEnvironment&) = delete;
-    ServerEnvironment& operator=(const ServerEnvironment&) = delete;
 };
 
 inline nlohmann::json serverStatus(const adserver_test::AdServerProcess& server) {
-    auto answer = adserver_test::httpRequest(server.port(), "/status");
-    return nlohmann::json::parse(answer.body, nullptr, false);
+    return nlohmann::json::parse(adserver_test::httpRequest(server.port(), "/status").body, nullptr, false);
 }
 
 inline int counter(const adserver_test::AdServerProcess& server, const char* name) {
     auto status = serverStatus(server);
-    if (!status.is_object() || !status["counters"].contains(name)) return -1;
-    return status["counters"][name].get<int>();
+    return status.is_object() && status["counters"].contains(name) ? status["counters"][name].get<int>() : -1;
 }
 
 inline std::vector<nlohmann::json> requestsTo(const nlohmann::json& status, const std::string& endpoint) {
     std::vector<nlohmann::json> found;
-    if (!status.is_object()) return found;
-    for (const auto& r : status["requests"])
-        if (r["endpoint"] == endpoint) found.push_back(r);
+    if (status.is_object())
+        for (const auto& r : status["requests"])
+            if (r["endpoint"] == endpoint) found.push_back(r);
     return found;
 }
 
@@ -106,8 +97,7 @@ inline std::optional<std::string> visibleText(platform::WebView& web) {
     // Shared with the callback, which may come after a time-out.
     auto result = std::make_shared<std::pair<bool, std::optional<std::string>>>();
     web.evaluateJavaScript("document.body ? document.body.innerText : ''", [result](std::optional<std::string> t) {
-        result->second = std::move(t);
-        result->first = true;
+        *result = {true, std::move(t)};
     });
     nimbra::test::spinUntil([&] { return result->first; }, 10);
     return result->second;
@@ -123,14 +113,9 @@ inline void forgetVisitorCookie() {
         bool ended = false;
     };
     nimbra::test::TestHttpServer expirer;
-    expirer.route("/", [](SoupServerMessage* message, const nimbra::test::TestHttpServer::Request&) {
-        nimbra::test::TestHttpServer::respond(message, 200, "ok",
-                                              {{"Set-Cookie", "nimbra_uid=; Path=/; Max-Age=0"}});
-    });
+    expirer.route("/", nimbra::test::TestHttpServer::answer(200, "ok", {{"Set-Cookie", "nimbra_uid=; Path=/; Max-Age=0"}}));
     auto ending = std::make_shared<Ending>();
-    auto url = platform::URL::parse(expirer.url("/"));
-    if (!url) return;
-    auto connection = platform::URLConnection::create(platform::URLRequest(*url), ending);
+    auto connection = platform::URLConnection::create(platform::URLRequest(*platform::URL::parse(expirer.url("/"))), ending);
     connection->start();
     nimbra::test::spinUntil([&] { return ending->ended; }, 10);
 }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/Http.h"
+#include "platform/gtk/GRef.h"
 
 namespace nimbra::test {
 
@@ -37,23 +38,20 @@ public:
     };
     using Handler = std::function<void(SoupServerMessage* message, const Request& request)>;
     using Headers = std::vector<std::pair<std::string, std::string>>;
-    TestHttpServer() {
-        server_ = soup_server_new("server-header", "nimbra-test", nullptr);
-        soup_server_add_handler(server_, nullptr, &TestHttpServer::dispatch, this, nullptr);
-        GError* error = nullptr;
-        if (!soup_server_listen_local(server_, 0, SOUP_SERVER_LISTEN_IPV4_ONLY, &error)) {
+    TestHttpServer() : server_(platform::gtk::GRef<SoupServer>::adopt(soup_server_new("server-header", "nimbra-test", nullptr))) {
+        soup_server_add_handler(server_.get(), nullptr, &TestHttpServer::dispatch, this, nullptr);
+        platform::gtk::GErrorPtr error;
+        if (!soup_server_listen_local(server_.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out())) {
             g_printerr("test server: %s\n", error ? error->message : "cannot listen");
-            g_clear_error(&error);
             return;
         }
-        GSList* uris = soup_server_get_uris(server_);
-        if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
-        g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+        platform::gtk::GSListPtr uris(soup_server_get_uris(server_.get()));
+        for (GSList* cell = uris.get(); cell; cell = cell->next) {
+            platform::gtk::GUriPtr uri(static_cast<GUri*>(cell->data));
+            if (!port_) port_ = g_uri_get_port(uri.get());
+        }
     }
-    ~TestHttpServer() {
-        soup_server_disconnect(server_);
-        g_object_unref(server_);
-    }
+    ~TestHttpServer() { soup_server_disconnect(server_.get()); }
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
     // Exact path match; other paths answer 404 "not found".
@@ -94,7 +92,7 @@ private:
         if (it == self->handlers_.end()) return respond(message, 404, "not found");
         it->second(message, request);
     }
-    SoupServer* server_ = nullptr;
+    platform::gtk::GRef<SoupServer> server_;
     int port_ = 0;
     std::map<std::string, Handler> handlers_;
     std::vector<Request> requests_;
