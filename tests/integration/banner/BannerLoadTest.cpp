@@ -3,8 +3,6 @@
 // of a load. Reloads on the server's schedule are the tap tests'.
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "Object/ZELObjectPrivate.h"
 #include "Object/ZELPreparedBuildPage.h"
 #include "Request/ZELRequest.h"

@@ -6,7 +6,6 @@
 #include <gio/gunixsocketaddress.h>
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 

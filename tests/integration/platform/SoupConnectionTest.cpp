@@ -3,12 +3,6 @@
 // fields and cookies. The transport's contract is in GtkContractTest.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "contract/HttpContract.h"
 #include "integration/support/GtkDriver.h"
 

@@ -3,11 +3,6 @@
 // The web view's contract is in GtkContractTest.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "contract/WebViewContract.h"
 #include "integration/support/GtkDriver.h"
 #include "platform/Window.h"

@@ -1,7 +1,6 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, and the
 // orientations the screens accept; and where the program finds its resources.
-#include <cstdlib>
 #include <filesystem>
 
 #include "Classes/Constants.h"

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <ctime>
-#include <tuple>
-
 #include "platform/Date.h"
 
 using namespace platform;

@@ -1,6 +1,5 @@
 // The platform contract on the sim backend: virtual time, scripted routes and
 // scripted pages stand in for the real loop, servers and engine.
-#include <map>
 
 #include "contract/ChromeContract.h"
 #include "contract/DefaultsContract.h"

@@ -1,8 +1,6 @@
 // Interface files build view trees and main objects from JSON, connect
 // outlets and actions by name, and refuse damaged files without crashing.
 
-#include <utility>
-
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"

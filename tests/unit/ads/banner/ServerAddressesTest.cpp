@@ -1,7 +1,5 @@
 // Where the component finds its servers, and what it takes from that.
 
-#include <cstdlib>
-
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELServerAddresses.h"
 #include "unit/support/SimTest.h"

@@ -1,8 +1,6 @@
 // ZELCachedFile on scripted HTTP: the callback rules, the conditional
 // requests, the file on disk, and objects that die in the middle of things.
 
-#include <cstdio>
-#include <ctime>
 #include <filesystem>
 
 #include "Utility/ZELNetworkUtilities.h"

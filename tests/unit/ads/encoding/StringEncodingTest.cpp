@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <numeric>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "ThirdParty/ZEL_HRBStringEncoding.h"
 

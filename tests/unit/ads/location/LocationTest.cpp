@@ -1,9 +1,7 @@
 #include <openssl/evp.h>
 
 #include <cmath>
-#include <cstdint>
 #include <regex>
-#include <tuple>
 
 #include "ThirdParty/ZEL_HRBStringEncoding.h"
 #include "Utility/ZELLocation.h"

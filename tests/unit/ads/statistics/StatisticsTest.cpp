@@ -1,7 +1,5 @@
 // The statistics that ride on the next ad request: latencies, clicks and their
 // tickets, counters and flags, kept across restarts in their core store.
-#include <limits>
-#include <set>
 
 #include "Request/ZELRequestParameters.h"
 #include "Timing/ZELTiming.h"

@@ -2,8 +2,6 @@
 // parameters, short decimal text, and the private-object table.
 #include <gtest/gtest.h>
 
-#include <limits>
-
 #include "Utility/ZELMacros.h"
 #include "Utility/ZELNetworkUtilities.h"
 #include "Utility/ZELNumberUtilities.h"

@@ -1,5 +1,3 @@
-#include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 

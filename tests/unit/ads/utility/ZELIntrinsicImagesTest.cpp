@@ -1,8 +1,5 @@
 #include <zlib.h>
 
-#include <array>
-#include <cstdint>
-
 #include "ThirdParty/ZEL_HRBStringEncoding.h"
 #include "Utility/ZELIntrinsicImages.h"
 #include "unit/support/SimTest.h"
