@@ -143,12 +143,4 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
     EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value("x"));
 }
 
-TEST_F(FileUserDefaultsTest, StandardStoreLivesInTheConfigFolderOfTheApplication) {
-    auto& standard = platform::UserDefaults::standard();
-    standard.setObject(Value("here"), "nimbra-test-key");
-    ASSERT_TRUE(standard.synchronize());
-    FileUserDefaults reread(std::string(g_getenv("XDG_CONFIG_HOME")) + "/" + kTestApplicationId + "/defaults.plist");
-    EXPECT_EQ(reread.objectForKey("nimbra-test-key"), Value("here"));
-}
-
 }  // namespace

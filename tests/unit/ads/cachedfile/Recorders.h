@@ -1,7 +1,6 @@
 #pragma once
 // Delegates that record what a cached file or a click tracker told them, with
 // hooks to act from inside a callback (destroy the sender, start again, ...).
-// Shared by the unit tests (sim) and the integration tests (real HTTP).
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
