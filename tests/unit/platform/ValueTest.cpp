@@ -37,7 +37,7 @@ TEST(Value, DictionaryLookupAndCopyOnWrite) {
     EXPECT_EQ(Value("s").mutableArray(), nullptr);
 }
 
-TEST(Value, EqualityIsDeepAndDescriptionReadable) {
+TEST(Value, EqualityIsDeep) {
     const auto nested = [](double z) { return Value(Dictionary{{"k", Array{1, "two", Dictionary{{"z", z}}}}}); };
     EXPECT_EQ(nested(2.5), nested(2.5));
     EXPECT_NE(nested(2.5), nested(2.6));
@@ -47,10 +47,4 @@ TEST(Value, EqualityIsDeepAndDescriptionReadable) {
     for (const auto& [a, b] : {std::pair{Value(2), Value(2.5)}, {Value(1), Value(true)}, {Value("1"), Value(1)},
                                {Value(Date{1}), Value(Date{2})}})
         EXPECT_NE(a, b) << a.description();
-    Value v(Dictionary{{"name", "two words"}, {"n", 3}, {"list", Array{true, Value()}}, {"raw", Bytes{"\x01\xff"}}});
-    const std::string d = v.description();
-    for (const char* part : {"name = \"two words\";", "n = 3;", "true", "<null>", "<01ff>"})
-        EXPECT_NE(d.find(part), std::string::npos) << part << " in " << d;
-    EXPECT_EQ(Value(Date::fromUnixTime(0)).description(), "1970-01-01 00:00:00 +0000");
-    EXPECT_EQ(Value("quote\"\n").description(), "\"quote\\\"\\n\"");
 }

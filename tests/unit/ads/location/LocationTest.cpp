@@ -96,18 +96,3 @@ TEST_F(LocationTest, DescribedPlaceIsEncodedInTheClear) {
     EXPECT_EQ(decodeWebSafe(uule->substr(2)), "role: 6 producer: 24 historical_role: 1 historical_producer: 12 "
                                                "timestamp: 1300000000000000 loc: \"Caf\xC3\xA9 'Le D\xC3\xB4me', Paris\"");
 }
-
-TEST_F(LocationTest, EqualityIgnoresTimeButNotKindOrValuesAndCopiesKeepTheirTime) {
-    auto first = at(45.5f, -73.25f, 12.5f);
-    EXPECT_TRUE(first->isEqual(at(45.5f, -73.25f, 12.5f, kMarch2011 + 60).get()));
-    EXPECT_FALSE(first->isEqual(at(45.5f, -73.25f, 13.0f).get()) || first->isEqual(nullptr) ||
-                 first->isEqual(ZELLocation::initWithDescription(first->description()).get()));
-    EXPECT_FALSE(*ZELLocation::initWithDescription("Lyon") == *ZELLocation::initWithDescription("lyon"));
-    auto described = ZELLocation::initWithDescription("Lyon");
-    sim().advance(3600);
-    for (const auto& original : {first, described}) {
-        auto copy = original->copy();
-        ASSERT_TRUE(copy && copy != original);
-        EXPECT_EQ(copy->oolongRepresentation(), original->oolongRepresentation());
-    }
-}
