@@ -87,22 +87,20 @@ TEST_F(MensajesTest, PollingDrivesTheSpinnersAndOnlyTheFirstScreenTouchesTheIndi
     EXPECT_TRUE(first->cargando->isAnimating());  // until the next tick sees it idle
     sim().advance(1.0);
     EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
+    // Shown: loaded anew, turning until the page is in.
+    const auto turnsUntilLoaded = [&](size_t tab, auto spinner, auto web) {
+        tabs->setSelectedIndex(tab);
+        sim().runUntilIdle();
+        sim().advance(1.0);
+        EXPECT_TRUE(spinner()->isAnimating());
+        peer(web()).finishLoad();
+        sim().advance(1.0);
+        EXPECT_FALSE(spinner()->isAnimating());
+    };
     const int shows = app.networkIndicatorShowCount();
-    tabs->setSelectedIndex(2);
-    sim().runUntilIdle();
-    sim().advance(1.0);
-    EXPECT_TRUE(fourth->activado->isAnimating());
-    peer(fourth->webView3).finishLoad();
-    sim().advance(1.0);
-    EXPECT_FALSE(fourth->activado->isAnimating());
+    turnsUntilLoaded(2, [&] { return fourth->activado; }, [&] { return fourth->webView3; });
     EXPECT_EQ(app.networkIndicatorShowCount(), shows);
-    // Shown again: loaded anew, turning until the page is in.
-    tabs->setSelectedIndex(0);
-    sim().runUntilIdle();
-    sim().advance(1.0);
-    EXPECT_TRUE(first->cargando->isAnimating());
-    peer(first->webView).finishLoad();
-    sim().advance(1.0);
+    turnsUntilLoaded(0, [&] { return first->cargando; }, [&] { return first->webView; });
     EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
 }
 
