@@ -122,7 +122,7 @@ TEST_F(SimBackendTest, DefaultsSurviveARestartOnlyAfterSynchronize) {
     sim().userDefaults().simulateRestart();
     EXPECT_EQ(defaults.objectForKey("kept"), Value(Dictionary{{"n", 1}}));
     EXPECT_FALSE(defaults.objectForKey("lost"));
-    EXPECT_EQ(defaults.objectForKey("AppleLanguages"), Value(Array{"es-ES", "en"})) << "the registered value, never stored";
+    EXPECT_EQ(defaults.objectForKey("AppleLanguages"), Value(Array{"es-ES", "en"})) << "the registered value answers again";
     sim().userDefaults().setSynchronizeFails(true);
     defaults.setObject(Value("new"), "kept");
     EXPECT_FALSE(defaults.synchronize());
@@ -138,7 +138,6 @@ TEST_F(SimBackendTest, ServicesUnderTestControl) {
     watch.reset();  // destroyed before delivery: hears nothing
     sim().runUntilIdle();
     EXPECT_EQ(calls, 0);
-
     auto& app = Application::shared();
     EXPECT_TRUE(app.canOpenURL(*URL::parse("HTTP://x/")));
     EXPECT_FALSE(app.openURL(*URL::parse("itms://x/")));

@@ -70,7 +70,6 @@ TEST(StringEncoding, SynonymsAlphabetsPaddingAndIgnoredCharacters) {
     EXPECT_EQ(Encoding::hexStringEncoding()->decode("ab"), Decoded("\xAB"));
     const std::string oneInFortyBits("\0\0\0\0\x01", 5);
     for (const char* text : {"OoOoOoOL", "0000000i"}) EXPECT_EQ(Encoding::crockfordBase32StringEncoding()->decode(text), oneInFortyBits);
-
     for (const char* bad : {"abc", "a", "", "abca", "01\xC3\xA9"})
         EXPECT_EQ(Encoding::stringEncodingWithString(bad), nullptr) << bad;
     auto b32 = Encoding::rfc4648Base32StringEncoding();

@@ -34,7 +34,6 @@ TEST_F(ZELNetworkCheckerTest, FlagsBecomeNetworkTypesAfterTheFirstCallbackWhileE
     deliver(kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkTypeString(), std::nullopt);
     EXPECT_EQ(checker.changeCount(), 4u) << "every update counts, changed type or not";
-
     checker.setEnabled(false);
     deliver(kReachabilityFlagReachable | kReachabilityFlagIsWWAN);
     EXPECT_EQ(checker.networkType(), 0u) << "no flags after stopping";
@@ -54,7 +53,6 @@ TEST_F(ZELNetworkCheckerTest, FailedWatchLeavesTheCheckerOffAndAGoneOneGetsNoQue
     }
     sim().runUntilIdle();
     EXPECT_EQ(checker.networkTypeString(), std::nullopt);
-
     sim().network().setStartFails(false);
     const auto before = sim().network().activeWatchCount();  // the process-wide checker may hold one
     auto gone = std::make_unique<ZELNetworkChecker>();

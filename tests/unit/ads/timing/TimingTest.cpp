@@ -41,7 +41,6 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     EXPECT_EQ(timing.elapsedMilliseconds(), 1u);
     timing.reset();
     EXPECT_EQ(timing.elapsedMilliseconds(), 0u);
-
     // Stored before the tick counter began afresh: nothing elapsed, ever.
     auto early = ZELTiming::initWithDictionaryRepresentation({{"category", "c"}, {"start", 90000.0}});
     early->end();
@@ -92,7 +91,6 @@ TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAcrossARestart) {
     auto landing = manager.timingForCategory("landing");
     EXPECT_EQ(landing->elapsedMilliseconds(), 5000u);  // same clock, still counting
     EXPECT_EQ(landing->valueForKey("url"), Value("http://a.example/"));
-
     // An emptied table is written too, or the old timings would come back.
     manager.removeAllTimings();
     const int syncs = defaults().synchronizeCount();

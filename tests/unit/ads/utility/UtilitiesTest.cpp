@@ -23,7 +23,6 @@ TEST(ZELMacrosTest, ReadJsonGivesOnlyDictionariesAndJsonifyOnlyWritableArraysAnd
     for (const char* bad : {"[1]", "\"s\"", "42", "", "{\"a\": 1", "{} x", "{\"a\": \"\xC3\x28\"}"})
         EXPECT_FALSE(ZELMacros::readJson(std::string(bad))) << bad;
     EXPECT_FALSE(ZELMacros::readJson(std::nullopt));
-
     EXPECT_EQ(ZELMacros::jsonify(Value(Dictionary{{"a", Value(1)}, {"b", Value(Array{Value(true), Value()})}})),
               std::string(R"({"a":1,"b":[true,null]})"));
     EXPECT_EQ(ZELMacros::jsonify(std::nullopt), std::nullopt);
@@ -32,7 +31,6 @@ TEST(ZELMacrosTest, ReadJsonGivesOnlyDictionariesAndJsonifyOnlyWritableArraysAnd
                                     Value(Array{Value(std::numeric_limits<double>::infinity())}),
                                     Value(Dictionary{{"k", Value("\xC3\x28")}})})
         EXPECT_EQ(ZELMacros::jsonify(unwritable), std::string()) << unwritable.description();
-
     // The nesting limit, both ways.
     const auto nestedText = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
     Value nested = Array();
@@ -69,7 +67,6 @@ TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
         {"http://h/c?x=1;ai=2", std::nullopt},
     };
     for (const auto& [text, value] : cases) EXPECT_EQ(ZELNetworkUtilities::parameterValueForKey("ai", url(text)), value) << text;
-
     const auto query = [](const char* text) { return ZELNetworkUtilities::dictionaryFromQueryString(std::string(text)); };
     EXPECT_EQ(query("A=1;b=%41&c&d=1=2"), (Dictionary{{"a", Value("1")}, {"b", Value("A")}}));
     EXPECT_EQ(query("%4B=1&k=2&p=a+b"), (Dictionary{{"k", Value("2")}, {"p", Value("a+b")}}));
@@ -77,7 +74,6 @@ TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
     EXPECT_EQ(query("  a=1 &\n\tb=2;; & c=3 "), (Dictionary{{"a", Value("1 ")}, {"b", Value("2")}, {"c", Value("3 ")}}));
     EXPECT_EQ(query("bad=%ZZ&short=%4&end=%&utf=%C3%28&raw=\xFF&%FF=k&ok=%C3%A9"), (Dictionary{{"ok", Value("é")}}));
     EXPECT_TRUE(query("&&;;").empty());
-
     ZELNetworkUtilities::setUserAgentString(std::string("Agent/1"));
     ZELNetworkUtilities::setUserAgentString(std::string(""));
     ZELNetworkUtilities::setUserAgentString(std::nullopt);
@@ -109,7 +105,6 @@ TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTableAndAReleasedOneMayUseIt) 
     EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey<Other>(&key), nullptr);  // another type: not this entry
     ZELPrivateUtilities::removePrivateObjectForKey(&key);
     EXPECT_TRUE(watchSecond.expired());
-
     int owner = 0, dependent = 0;
     // Released by replacement, then by removal.
     for (auto next : {std::make_shared<Companion>(), std::shared_ptr<Companion>()}) {
