@@ -131,22 +131,18 @@ TEST_F(ControlsTest, MailComposerHandsAMailtoURLToTheMailClientAndReportsOnce) {
                                   "&body=line%201%0D%0Aline%202");
     EXPECT_TRUE(URL::parse(mailtoURLString(m)));
     EXPECT_EQ(mailtoURLString({}), "mailto:");
+    // Send reports once (the failures are the opener's tests', the desktop's
+    // mail client the tap tests').
     auto delegate = std::make_shared<MailResult>();
     auto composer = std::make_shared<MailComposeViewController>();
     composer->setMailComposeDelegate(delegate);
     composer->setToRecipients({"ana@example.com"});
-    composer->setSubject("Hola");
     composer->send();
     composer->cancel();  // already finished
-    ASSERT_EQ(sim().application().openedURLs().size(), 1u);
-    EXPECT_EQ(sim().application().openedURLs()[0].absoluteString(), "mailto:ana@example.com?subject=Hola");
-    sim().application().setOpenableSchemes({"http"});  // no mail client
-    EXPECT_FALSE(MailComposeViewController::canSendMail());
-    auto failing = std::make_shared<MailComposeViewController>();
-    failing->setMailComposeDelegate(delegate);
-    failing->send();
-    using enum MailComposeResult;
-    EXPECT_EQ(delegate->results, (std::vector<std::pair<MailComposeResult, bool>>{{Sent, false}, {Failed, true}}));
+    EXPECT_EQ(delegate->results, (std::vector<std::pair<MailComposeResult, bool>>{{MailComposeResult::Sent, false}}));
+    EXPECT_EQ(sim().application().openedURLs().at(0).absoluteString(), "mailto:ana@example.com");
+    sim().application().setOpenableSchemes({"http"});
+    EXPECT_FALSE(MailComposeViewController::canSendMail()) << "no mail client";
     // Without a delegate it takes itself away.
     auto window = std::make_shared<Window>(Rect(0, 0, 320, 480));
     auto root = std::make_shared<ViewController>();
