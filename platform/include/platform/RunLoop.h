@@ -25,8 +25,7 @@ public:
     virtual double interval() const = 0;
 };
 
-class OneShotTimer;
-class RepeatingTimer;
+class TimerMember;
 
 class RunLoop {
 public:
@@ -57,8 +56,7 @@ public:
     virtual void quit() = 0;
 
 protected:
-    friend class OneShotTimer;
-    friend class RepeatingTimer;
+    friend class TimerMember;
     // A timer retained by the loop until it is invalidated (a one-shot timer
     // invalidates itself after firing). The callback gets the timer itself.
     // What the timer members are made of; owners use the members.
@@ -69,43 +67,37 @@ protected:
 // A timer held by value. Its task runs on the main loop; stopping it,
 // starting it again or destroying it (with its owner) cancels the pending
 // run, so the task may use its owner freely. Main thread only.
-class OneShotTimer {
+class TimerMember {
 public:
-    OneShotTimer() = default;
-    ~OneShotTimer() { stop(); }
-    OneShotTimer(const OneShotTimer&) = delete;
-    OneShotTimer& operator=(const OneShotTimer&) = delete;
-    OneShotTimer(OneShotTimer&& other) noexcept : timer_(std::move(other.timer_)) {}
-    OneShotTimer& operator=(OneShotTimer&& other) noexcept;
+    TimerMember(const TimerMember&) = delete;
+    TimerMember& operator=(const TimerMember&) = delete;
+    TimerMember(TimerMember&& other) noexcept : timer_(std::move(other.timer_)) {}
+    TimerMember& operator=(TimerMember&& other) noexcept;
 
-    // Runs the task once after the delay (0: the next turn), replacing a
-    // pending one. The task may start the timer again.
-    void start(double seconds, std::function<void()> task);
     void stop();
     bool isRunning() const { return timer_ && timer_->isValid(); }
     double interval() const { return timer_ ? timer_->interval() : 0; }
+
+protected:
+    TimerMember() = default;
+    ~TimerMember() { stop(); }
+    void schedule(double seconds, bool repeats, std::function<void()> task);
 
 private:
     std::shared_ptr<Timer> timer_;
 };
 
-// The same, run every interval until stopped.
-class RepeatingTimer {
+class OneShotTimer : public TimerMember {
 public:
-    RepeatingTimer() = default;
-    ~RepeatingTimer() { stop(); }
-    RepeatingTimer(const RepeatingTimer&) = delete;
-    RepeatingTimer& operator=(const RepeatingTimer&) = delete;
-    RepeatingTimer(RepeatingTimer&& other) noexcept : timer_(std::move(other.timer_)) {}
-    RepeatingTimer& operator=(RepeatingTimer&& other) noexcept;
+    // Runs the task once after the delay (0: the next turn), replacing a
+    // pending one. The task may start the timer again.
+    void start(double seconds, std::function<void()> task) { schedule(seconds, false, std::move(task)); }
+};
 
-    void start(double seconds, std::function<void()> task);
-    void stop();
-    bool isRunning() const { return timer_ && timer_->isValid(); }
-    double interval() const { return timer_ ? timer_->interval() : 0; }
-
-private:
-    std::shared_ptr<Timer> timer_;
+// The same, run every interval until stopped.
+class RepeatingTimer : public TimerMember {
+public:
+    void start(double seconds, std::function<void()> task) { schedule(seconds, true, std::move(task)); }
 };
 
 }  // namespace platform
