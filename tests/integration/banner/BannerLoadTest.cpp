@@ -1,13 +1,15 @@
 // A banner in a real window loads real ads from nimbra-adserver: the wire
 // requests it makes, what it shows and its failures. Reloads on the server's
-// schedule are the tap tests'; a page process that ends, the faults test's
-// (and, at every stage, the unit tests'), as is a banner destroyed mid-load.
+// schedule are the tap tests'; a banner destroyed mid-load, the unit tests'
+// (at every stage).
 #include <gtest/gtest.h>
 
+#include "Object/ZELObjectPrivate.h"
 #include "Object/ZELPreparedBuildPage.h"
 #include "Request/ZELRequest.h"
 #include "View/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
+#include "integration/support/Processes.h"
 
 namespace {
 
@@ -119,6 +121,42 @@ TEST_F(BannerAdServer, ReportsEachKindOfFailureOnceAndLoadsAgainAfterIt) {
     EXPECT_EQ(recorder->codes.size(), 5u);
     EXPECT_EQ(recorder->received, 4);
     EXPECT_EQ(counter(*server, "ads"), 1 + 1 + 4);
+}
+
+// The page process can end at any moment (a crash, the system reclaiming
+// memory): the banner reports it once and its next load gets a working page.
+TEST_F(BannerAdServer, SurvivesItsPageProcessEndingWhileShownAndWhileBuilding) {
+    auto endPageProcesses = [&] {
+        const auto pages = nimbra::test::webProcessesOf(::getpid());
+        ASSERT_FALSE(pages.empty()) << "no page process to end";
+        nimbra::test::killAll(pages);
+    };
+    auto loadsAgain = [&] {
+        ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback after the process ended";
+        EXPECT_EQ(recorder->events.back(), "receive");
+        EXPECT_TRUE(shows("Ad #"));
+    };
+    ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
+    endPageProcesses();
+    ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() >= 2; }, kAdTimeout)) << "the lost ad was not reported";
+    EXPECT_EQ(recorder->events.back(), "fail " + std::to_string(ZELErrorNetworkError));
+    spinFor(0.5);
+    EXPECT_EQ(recorder->callbacks(), 2);
+    loadsAgain();
+    // The request page runs a script that will never answer: ending its
+    // process ends the load at once, not at the time limit.
+    banner->loadRequest(requestWithScenario("silent"));
+    ASSERT_TRUE(spinUntil([&] { return state() == kZELStateBuildingAdURL; }, kAdTimeout));
+    spinFor(0.5);  // the page is loaded and has run the call
+    ASSERT_EQ(state(), kZELStateBuildingAdURL);
+    const int before = recorder->callbacks();
+    endPageProcesses();
+    ASSERT_TRUE(spinUntil([&] { return recorder->callbacks() > before; }, ZELObjectPrivate::kBuildAdURLTimeout / 2))
+        << "the lost request page was not reported";
+    EXPECT_EQ(recorder->events.back(), "fail " + std::to_string(ZELErrorNetworkError));
+    EXPECT_EQ(state(), kZELStateFailed);
+    loadsAgain();
+    EXPECT_EQ(recorder->callbacks(), before + 2);
 }
 
 }  // namespace
