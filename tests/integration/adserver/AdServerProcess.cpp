@@ -104,14 +104,4 @@ HttpResponse httpRequest(unsigned port, const std::string& target, const std::st
   return response;
 }
 
-std::string targetOf(const std::string& url, unsigned port) {
-  const std::string origin = "http://127.0.0.1:" + std::to_string(port) + "/";
-  return url.starts_with(origin) ? url.substr(origin.size() - 1) : std::string();
-}
-
-std::string percentDecodeForTest(const std::string& text) {
-  platform::gtk::GCharPtr decoded(g_uri_unescape_string(text.c_str(), nullptr));
-  return decoded ? decoded.get() : "";
-}
-
 }  // namespace adserver_test

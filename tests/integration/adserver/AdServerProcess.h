@@ -55,10 +55,4 @@ HttpResponse httpRequest(unsigned port, const std::string& target, const std::st
 // Writes raw bytes and reads the answer, for malformed requests.
 std::string rawExchange(unsigned port, const std::string& bytes);
 
-// Splits an absolute http URL on 127.0.0.1 into its request target; empty
-// when the URL is not of that form.
-std::string targetOf(const std::string& url, unsigned port);
-
-std::string percentDecodeForTest(const std::string& text);
-
 }  // namespace adserver_test

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers of the banner tests against nimbra-adserver: the component pointed
-// at a server, a recording banner delegate, the server's status report and
-// the text a web view shows.
+// at a server, a recording banner delegate, a window for banners, the
+// server's status report and the text a web view shows.
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -13,13 +13,17 @@
 #include <vector>
 
 #include "Delegate/ZELBannerViewDelegate.h"
+#include "Object/ZELObjectPrivate.h"
 #include "Request/ZELRequestError.h"
+#include "View/ZELBannerView.h"
 #include "integration/adserver/AdServerProcess.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/TestHttpServer.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Http.h"
+#include "platform/ViewController.h"
 #include "platform/WebView.h"
+#include "platform/Window.h"
 
 namespace banner_test {
 
@@ -119,5 +123,50 @@ inline void forgetVisitorCookie() {
     connection->start();
     nimbra::test::spinUntil([&] { return ending->ended; }, 10);
 }
+
+// A phone-sized window with a root screen, and the component pointed at a
+// nimbra-adserver started with the fixture's arguments; what a test adds
+// goes before the server does.
+class ServedWindow : public ::testing::Test {
+protected:
+    explicit ServedWindow(std::vector<std::string> serverArguments) : serverArguments_(std::move(serverArguments)) {}
+    void SetUp() override {
+        nimbra::test::gtkBackend();
+        ZELObjectPrivate::resetProcessState();  // a page made for another test's server
+        application = std::make_unique<ActiveApplication>();
+        server = std::make_unique<adserver_test::AdServerProcess>(serverArguments_);
+        ASSERT_TRUE(server->ok()) << "nimbra-adserver did not start";
+        environment = std::make_unique<ServerEnvironment>(server->origin(), server->origin());
+        window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+        root = std::make_shared<platform::ViewController>();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+    }
+    void TearDown() override {
+        nimbra::test::spinFor(0.2);  // released web views and connections go before the server does
+        window.reset();
+        environment.reset();
+        server.reset();
+        forgetVisitorCookie();
+        application.reset();
+    }
+    // A banner in the bottom strip of the root screen.
+    std::shared_ptr<ZELBannerView> addBanner(const std::string& adUnit, const std::shared_ptr<ZELBannerViewDelegate>& delegate) {
+        auto banner = ZELBannerView::initWithFrame(platform::Rect(0, 361, 320, 50));
+        banner->setAdUnitID(adUnit);
+        banner->setRootViewController(root);
+        banner->setDelegate(delegate);
+        root->view()->addSubview(banner);
+        return banner;
+    }
+    std::unique_ptr<ActiveApplication> application;
+    std::unique_ptr<adserver_test::AdServerProcess> server;
+    std::unique_ptr<ServerEnvironment> environment;
+    std::shared_ptr<platform::Window> window;
+    std::shared_ptr<platform::ViewController> root;
+
+private:
+    std::vector<std::string> serverArguments_;
+};
 
 }  // namespace banner_test

@@ -4,7 +4,6 @@
 // fault. Each row ends with the failure told to the banner's delegate once (or
 // the documented recovery), nothing half-written in the caches and config
 // folders, and a next load that works. Rows that share nothing run together.
-#include <gio/gio.h>
 #include <sys/mount.h>
 
 #include <chrono>
@@ -15,17 +14,13 @@
 #include <functional>
 #include <future>
 #include <regex>
-#include <sstream>
 #include <thread>
 
-#include "Object/ZELObjectPrivate.h"
 #include "Request/ZELRequest.h"
-#include "View/ZELBannerView.h"
 #include "View/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
 #include "integration/support/Processes.h"
-#include "platform/ViewController.h"
-#include "platform/Window.h"
+#include "integration/support/RunningMensajes.h"
 #include "unit/support/FileSizeLimit.h"
 
 namespace {
@@ -118,53 +113,6 @@ struct Trial {
     double started = 0, seconds = 0;
 };
 
-// mensajes started with folders of its own (under root) and its log in a file.
-class Mensajes {
-public:
-    Mensajes(const fs::path& root, const std::string& origin) : log_(root / "log") {
-        GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
-            g_subprocess_launcher_setenv(launcher, name, (root / name).c_str(), TRUE);
-        g_subprocess_launcher_setenv(launcher, "NIMBRA_STATIC_SERVER", origin.c_str(), TRUE);
-        g_subprocess_launcher_setenv(launcher, "NIMBRA_AD_SERVER", origin.c_str(), TRUE);
-        g_subprocess_launcher_set_stderr_file_path(launcher, log_.c_str());
-        const char* argv[] = {NIMBRA_MENSAJES_PATH, nullptr};
-        process_ = g_subprocess_launcher_spawnv(launcher, argv, nullptr);
-        g_object_unref(launcher);
-        if (process_) pid_ = std::stoi(g_subprocess_get_identifier(process_));
-    }
-    ~Mensajes() {
-        if (!process_) return;
-        if (up()) ::kill(pid_, SIGKILL);
-        g_subprocess_wait(process_, nullptr, nullptr);
-        g_object_unref(process_);
-    }
-    bool up() const {
-        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-        std::string line;
-        return pid_ > 0 && std::getline(stat, line) && line.find(") Z") == std::string::npos;
-    }
-    size_t logged(const std::string& text) const {
-        std::istringstream lines(readFile(log_));
-        size_t n = 0;
-        for (std::string line; std::getline(lines, line);) n += line.find(text) != std::string::npos;
-        return n;
-    }
-    // SIGTERM; whether it ended cleanly within ten seconds.
-    bool stop() {
-        ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 100 && up(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (up()) return false;
-        g_subprocess_wait(process_, nullptr, nullptr);
-        return g_subprocess_get_if_exited(process_) && g_subprocess_get_exit_status(process_) == 0;
-    }
-
-private:
-    fs::path log_;
-    GSubprocess* process_ = nullptr;
-    pid_t pid_ = 0;
-};
-
 bool waitFor(const std::function<bool()>& done, double seconds) {
     for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(200)))
         if (done()) return true;
@@ -186,10 +134,8 @@ Relaunch relaunch(const Fault& fault) {
     const fs::path root = fs::temp_directory_path() / ("faults-" + std::to_string(::getpid()) + "-" +
                                                        std::to_string(int(fault.stage)));
     fs::remove_all(root);
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
-        fs::create_directories(root / name);
-    const fs::path config = root / "XDG_CONFIG_HOME" / "org.nimbra.Mensajes";
-    const fs::path caches = root / "XDG_CACHE_HOME" / "org.nimbra.Mensajes" / "127.0.0.1";
+    const fs::path config = root / "config" / "org.nimbra.Mensajes";
+    const fs::path caches = root / "cache" / "org.nimbra.Mensajes" / "127.0.0.1";
     AdServerProcess server({"--refresh-rate", "600", "--exit-after", "120"});
     const std::string script = adserver_test::httpRequest(server.port(), "/ruma/sdk-core-v40.js").body;
     auto shown = [&] { return banner_test::counter(server, "imp"); };
@@ -197,7 +143,7 @@ Relaunch relaunch(const Fault& fault) {
 
     for (int run = 1; run <= 3; ++run) {
         const int before = shown();
-        Mensajes app(root, server.origin());
+        nimbra::test::RunningMensajes app(root, server.origin());
         const bool ad = waitFor([&] { return !app.up() || shown() >= before + 2; }, 25);
         if (run == 2) {
             // The damaged defaults are set aside and the store starts empty.
@@ -213,7 +159,7 @@ Relaunch relaunch(const Fault& fault) {
             fail("run " + std::to_string(run) + " showed no ad");
         }
         if (!app.up()) fail("run " + std::to_string(run) + " ended by itself");
-        if (!app.stop()) fail("run " + std::to_string(run) + " did not end cleanly");
+        if (app.end() != 0) fail("run " + std::to_string(run) + " did not end cleanly");
         if (run > 1) continue;
         fs::path stored;
         for (const auto& entry : fs::directory_iterator(caches))
@@ -282,31 +228,18 @@ private:
     std::unique_ptr<FileSizeLimit> limit_;
 };
 
-class Faults : public ::testing::Test {
+class Faults : public banner_test::ServedWindow {
 protected:
+    Faults() : ServedWindow({"--refresh-rate", "300", "--exit-after", "300"}) {}
     void SetUp() override {
-        nimbra::test::gtkBackend();
-        ZELObjectPrivate::resetProcessState();
-        application = std::make_unique<banner_test::ActiveApplication>();
-        server = std::make_unique<AdServerProcess>(std::vector<std::string>{"--refresh-rate", "300", "--exit-after", "300"});
-        ASSERT_TRUE(server->ok());
+        ServedWindow::SetUp();
         script = adserver_test::httpRequest(server->port(), "/ruma/sdk-core-v40.js").body;
-        environment = std::make_unique<banner_test::ServerEnvironment>(server->origin(), server->origin());
-        window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
-        root = std::make_shared<platform::ViewController>();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
     }
     void TearDown() override {
         for (Trial& trial : trials)
             if (trial.banner) trial.banner->removeFromSuperview();
         trials.clear();
-        spinFor(0.2);
-        window.reset();
-        environment.reset();
-        server.reset();
-        banner_test::forgetVisitorCookie();
-        application.reset();
+        ServedWindow::TearDown();
     }
 
     // Starts the faulty load of a row; its banner reads the static server at
@@ -323,11 +256,7 @@ protected:
             trial.staticServer = std::make_unique<AdServerProcess>(arguments);
             setenv("NIMBRA_STATIC_SERVER", trial.staticServer->origin().c_str(), 1);
         }
-        trial.banner = ZELBannerView::initWithFrame(platform::Rect(0, 361, 320, 50));
-        trial.banner->setAdUnitID(trial.adUnit);
-        trial.banner->setRootViewController(root);
-        trial.banner->setDelegate(trial.recorder);
-        root->view()->addSubview(trial.banner);
+        trial.banner = addBanner(trial.adUnit, trial.recorder);
         trial.started = now();
         trial.banner->loadRequest(requestFor(fault));
         setenv("NIMBRA_STATIC_SERVER", server->origin().c_str(), 1);
@@ -385,12 +314,7 @@ protected:
         return found;
     }
 
-    std::unique_ptr<banner_test::ActiveApplication> application;
-    std::unique_ptr<AdServerProcess> server;
     std::string script;
-    std::unique_ptr<banner_test::ServerEnvironment> environment;
-    std::shared_ptr<platform::Window> window;
-    std::shared_ptr<platform::ViewController> root;
     std::deque<Trial> trials;
 };
 

@@ -22,6 +22,7 @@
 #include "platform/InterfaceFile.h"
 #include "platform/TabBarController.h"
 #include "platform/Window.h"
+#include "platform/gtk/GRef.h"
 
 namespace {
 
@@ -50,10 +51,9 @@ int entriesIn(const char* folder) {
 // that still names a live source.
 int glibSources() {
     GMainContext* context = g_main_context_default();
-    GSource* probe = g_idle_source_new();
-    const guint last = g_source_attach(probe, context);
-    g_source_destroy(probe);
-    g_source_unref(probe);
+    platform::gtk::GAttachedSource probe(g_idle_source_new());
+    const guint last = g_source_attach(probe.get(), context);
+    probe.reset();
     int n = 0;
     for (guint id = 1; id < last; ++id) n += g_main_context_find_source_by_id(context, id) != nullptr;
     return n;

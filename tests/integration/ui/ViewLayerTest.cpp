@@ -1,9 +1,6 @@
 // Views on GTK: widgets sit at their views' frames, follow moves, hiding and
-// interaction; device, application and lifecycle answer from the system.
+// interaction; the window's visibility drives the application's life.
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/Application.h"
@@ -52,28 +49,6 @@ TEST(ViewLayerTest, WidgetsSitAtTheirFramesAndFollowChanges) {
     nimbra::test::spinFor(0.2);
     EXPECT_FALSE(picks(255, 315));
     EXPECT_EQ(gtk_widget_get_parent(platform::gtk::widgetForView(*button)), nullptr);
-}
-
-TEST(ViewLayerTest, DeviceAndApplicationAnswerFromTheSystem) {
-    nimbra::test::gtkBackend();
-    const auto fileText = [](const char* path) {
-        std::stringstream s;
-        s << std::ifstream(path).rdbuf();
-        return s.str();
-    };
-    auto& device = platform::Device::current();
-    const std::string osRelease = fileText("/etc/os-release");
-    if (auto at = osRelease.find("\nVERSION_ID="); at != std::string::npos) {
-        std::string line = osRelease.substr(at + 12, osRelease.find('\n', at + 1) - at - 12);
-        std::erase(line, '"');
-        EXPECT_EQ(device.systemVersion(), line);
-    }
-    std::string machineId = fileText("/etc/machine-id");
-    std::erase(machineId, '\n');
-    if (!machineId.empty()) EXPECT_EQ(device.uniqueIdentifier(), machineId);
-    auto& app = platform::Application::shared();
-    EXPECT_FALSE(app.canOpenURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
-    EXPECT_FALSE(app.openURL(*platform::URL::parse("nimbra-no-such-scheme:x")));
 }
 
 TEST(ViewLayerTest, HidingTheKeyWindowSendsTheApplicationToTheBackgroundAndBack) {

@@ -153,7 +153,9 @@ TEST_F(MensajesTest, BothAdScreensRunTheirOwnBannerInTheStripAtTheBottom) {
         EXPECT_EQ(banner->rootViewController(), screen);
         EXPECT_NE(banner->getPrivate()->state(), kZELStateIdle);  // its own ad cycle has started
         for (auto& v : screen->view()->subviews())  // the strip holds the banner alone
-            if (v != banner) EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
+            if (v != banner) {
+                EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
+            }
     }
     EXPECT_NE(first->banner()->getPrivate(), fourth->banner()->getPrivate());
     // An unloaded view releases its banner; the next load makes a new one.

@@ -3,6 +3,7 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
+#include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/NotificationCenter.h"
 
 using platform::sim::SimResponse;
@@ -58,8 +59,8 @@ TEST_F(BannerTest, BackgroundAndFullScreenPauseTheTimer) {
     const std::pair<std::function<void()>, std::function<void()>> pauses[] = {
         {[&] { sim().application().setApplicationState(platform::ApplicationState::Background); },
          [&] { sim().application().setApplicationState(platform::ApplicationState::Active); }},
-        {[&] { center.post("ZELViewControllerWillPresentFullScreen", &screen); },
-         [&] { center.post("ZELViewControllerDidRelinquishFullScreen", &screen); }},
+        {[&] { center.post(ZELViewControllerWillPresentFullScreen, &screen); },
+         [&] { center.post(ZELViewControllerDidRelinquishFullScreen, &screen); }},
     };
     for (const auto& [pause, resume] : pauses) {
         const size_t loads = sim().http().countOf(kAdURL);
