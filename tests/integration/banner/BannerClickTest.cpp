@@ -214,12 +214,19 @@ TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
     composer.reset();
     ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,"); }, 10));
 
-    // "app" and "call": out to the desktop's handler of the URL's scheme.
+    // "app" and "call": out to the desktop's handler of the URL's scheme, the
+    // ad's two click-tracking URLs reported once each however long it waited.
+    auto clicks = banner_test::counter(*server, "ctrack");
     tapAdNumber(2);
     ASSERT_TRUE(spinUntil([&] { return handedOver(server->origin() + "/click?"); }, kAdTimeout))
         << "the web page never reached the desktop";
+    spinFor(1.0);
+    EXPECT_EQ(banner_test::counter(*server, "ctrack"), clicks + 2);
+    clicks = banner_test::counter(*server, "ctrack");
     tapAdNumber(3);
     ASSERT_TRUE(spinUntil([&] { return handedOver("tel:+34600000000"); }, kAdTimeout)) << "the call never left";
+    spinFor(1.0);
+    EXPECT_EQ(banner_test::counter(*server, "ctrack"), clicks + 2);
     EXPECT_EQ(tabs->modalViewController(), nullptr);
 }
 
