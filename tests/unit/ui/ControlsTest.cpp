@@ -1,12 +1,10 @@
-// Images, buttons, toolbars, scroll views, spinners, the mail composer and
-// the application's life (launched from an interface file or from code).
+// Images from damaged files, the toolbar's layout and its buttons across a
+// refresh, and the mail composer's mailto URL. Buttons, scroll views and the
+// application's life are reached by the application and end-to-end tests.
 #include "platform/ActivityIndicatorView.h"
-#include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/Image.h"
 #include "platform/MailComposeViewController.h"
-#include "platform/NotificationCenter.h"
-#include "platform/ScrollView.h"
 #include "platform/Toolbar.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
@@ -15,7 +13,6 @@
 namespace {
 
 using namespace platform;
-using Log = std::vector<std::string>;
 
 std::string pngHeader(uint32_t w, uint32_t h) {
     std::string s("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
@@ -41,25 +38,6 @@ TEST_F(ControlsTest, ImageSizeComesFromThePNGHeaderAndScaleAndADamagedPNGGivesNo
                                    pngHeader(0, 10), pngHeader(1u << 31, 10), wrongChunk})
         EXPECT_FALSE(Image::fromPNG(bad)) << bad.size();
     EXPECT_FALSE(Image::fromFile("/nonexistent/file.png"));
-}
-
-TEST_F(ControlsTest, ButtonActsOnTouchUpInsideOnlyWhileEnabled) {
-    auto button = std::make_shared<Button>(ButtonType::Custom, Rect(0, 0, 32, 32));
-    int taps = 0;
-    const int token = button->addTarget([&] { ++taps; }, kControlEventTouchUpInside);
-    button->touchDown();
-    button->touchUp(true);
-    button->touchDown();
-    button->touchUp(false);  // lifted outside
-    EXPECT_FALSE(button->isHighlighted());
-    button->setEnabled(false);
-    button->touchDown();
-    button->touchUp(true);
-    button->sendActionsForControlEvents(kControlEventTouchUpInside);
-    button->setEnabled(true);
-    button->removeTarget(token);
-    button->sendActionsForControlEvents(kControlEventTouchUpInside);
-    EXPECT_EQ(taps, 1);
 }
 
 TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpacesAndKeepsTheButtonsOfItemsThatStay) {
@@ -102,21 +80,6 @@ TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpacesAndKeepsTheButton
     EXPECT_EQ(toolbar->subviews().size(), 1u);
 }
 
-TEST_F(ControlsTest, ScrollOffsetStaysInsideTheContent) {
-    auto scroll = std::make_shared<ScrollView>(Rect(0, 0, 320, 411));
-    scroll->setContentSize({320, 452});
-    scroll->setContentOffset({50, 100});
-    EXPECT_EQ(scroll->contentOffset(), (Point{0, 41}));
-    scroll->setContentSize({320, 300});
-    EXPECT_EQ(scroll->contentOffset(), (Point{0, 0})) << "smaller content pulls the offset back";
-    scroll->setContentSize({-5, -5});
-    EXPECT_EQ(scroll->contentSize(), (Size{0, 0}));
-    scroll->setContentSize({320, 452});
-    scroll->setScrollEnabled(false);
-    scroll->userDidScroll({0, 30});
-    EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
-}
-
 class MailResult : public MailComposeViewControllerDelegate {
 public:
     void mailComposeControllerDidFinishWithResult(MailComposeViewController&, MailComposeResult r, const Error* e) override {
@@ -153,86 +116,6 @@ TEST_F(ControlsTest, MailComposerHandsAMailtoURLToTheMailClientAndReportsOnce) {
     alone->cancel();
     sim().advance(1);
     EXPECT_EQ(root->modalViewController(), nullptr);
-}
-
-class LifeRecorder : public ApplicationDelegate {
-public:
-    explicit LifeRecorder(Log& log) : log_(log) {}
-    void applicationDidFinishLaunching(Application&) override { log_.push_back("launched"); }
-    void applicationWillResignActive(Application&) override { log_.push_back("resign"); }
-    void applicationDidBecomeActive(Application&) override { log_.push_back("active"); }
-    void applicationDidEnterBackground(Application&) override { log_.push_back("background"); }
-    void applicationWillEnterForeground(Application&) override { log_.push_back("foreground"); }
-    void applicationWillTerminate(Application&) override { log_.push_back("terminate"); }
-
-private:
-    Log& log_;
-};
-
-TEST_F(ControlsTest, ApplicationStatesReachTheDelegateThenTheNotificationOnceEach) {
-    Log log;
-    auto observation = NotificationCenter::defaultCenter().observe("", nullptr, [&](const Notification& n) {
-        if (n.name.starts_with("UIApplication")) log.push_back(n.name.substr(13));
-    });
-    auto& life = ApplicationLifecycle::shared();
-    life.reset();
-    life.setDelegate(std::make_shared<LifeRecorder>(log));
-    life.setOnScreen(true);  // not launched yet: nothing
-    EXPECT_TRUE(log.empty());
-    life.finishLaunching();
-    life.finishLaunching();
-    for (bool onScreen : {true, false, false, true}) life.setOnScreen(onScreen);
-    life.terminate();
-    life.terminate();
-    life.setOnScreen(false);
-    EXPECT_EQ(log, (Log{"launched", "DidFinishLaunchingNotification", "active", "DidBecomeActiveNotification", "resign",
-                        "WillResignActiveNotification", "background", "DidEnterBackgroundNotification", "foreground",
-                        "WillEnterForegroundNotification", "active", "DidBecomeActiveNotification", "terminate",
-                        "WillTerminateNotification"}));
-    life.reset();
-}
-
-// An application that builds its window in code, as a program using the
-// component without interface files does.
-class WindowInCode : public ApplicationDelegate {
-public:
-    explicit WindowInCode(bool showWindow) : showWindow_(showWindow) {}
-    void applicationDidFinishLaunching(Application&) override {
-        stateAtLaunch = ApplicationLifecycle::shared().state();
-        if (!showWindow_) return;
-        window = std::make_shared<Window>(Rect(0, 0, 320, 480));
-        screen = std::make_shared<ViewController>();
-        window->setRootViewController(screen);
-        window->makeKeyAndVisible();
-    }
-    std::optional<ApplicationState> stateAtLaunch;
-    std::shared_ptr<Window> window;
-    std::shared_ptr<ViewController> screen;
-
-private:
-    bool showWindow_;
-};
-
-TEST_F(ControlsTest, ApplicationLaunchedWithADelegateIsOnScreenOnceItsWindowIsShown) {
-    auto& life = ApplicationLifecycle::shared();
-    life.reset();
-    std::string error;
-    EXPECT_FALSE(launchApplication(std::shared_ptr<ApplicationDelegate>(), &error));
-    EXPECT_FALSE(error.empty() || life.hasFinishedLaunching());
-    for (bool shown : {false, true}) {
-        SCOPED_TRACE(shown);
-        auto delegate = std::make_shared<WindowInCode>(shown);
-        ASSERT_TRUE(launchApplication(delegate));
-        EXPECT_EQ(delegate->stateAtLaunch, ApplicationState::Inactive);
-        EXPECT_EQ(life.state(), shown ? ApplicationState::Active : ApplicationState::Inactive);  // on screen with a window
-        EXPECT_EQ(life.delegate(), delegate);
-        EXPECT_EQ(Window::keyWindow(), delegate->window);
-        if (shown) {
-            EXPECT_TRUE(delegate->screen->isAppeared());
-            EXPECT_EQ(delegate->screen->view()->frame(), delegate->window->applicationFrame());
-        }
-        life.reset();
-    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Controller life: lazy views, modal presentation and dismissal in the
-// platform's order of callbacks, and rotation through the window.
+// Controller life: modal presentation and dismissal in the platform's order
+// of callbacks, and rotation through the window.
 
 #include "platform/Application.h"
 #include "platform/ViewController.h"
@@ -17,7 +17,6 @@ class Recording : public platform::ViewController {
 public:
     Recording(std::string name, Log& log) : name_(std::move(name)), log_(log) {}
     void viewDidLoad() override { log_.push_back(name_ + ".load"); }
-    void viewDidUnload() override { log_.push_back(name_ + ".unload"); }
     void viewWillAppear(bool) override { log_.push_back(name_ + ".willAppear"); }
     void viewDidAppear(bool) override { log_.push_back(name_ + ".didAppear"); }
     void viewWillDisappear(bool) override { log_.push_back(name_ + ".willDisappear"); }
@@ -57,23 +56,6 @@ protected:
     std::shared_ptr<platform::Window> window;
     std::shared_ptr<Recording> root;
 };
-
-TEST_F(ViewControllerTest, ViewLoadsOnFirstUseAndUnloadsOnlyOutsideAWindow) {
-    auto c = std::make_shared<Recording>("C", log);
-    EXPECT_FALSE(c->isViewLoaded());
-    auto v = c->view();
-    EXPECT_EQ(c->view(), v);
-    EXPECT_EQ(platform::ViewController::controllerForView(v.get()), c);
-    window->addSubview(v);
-    c->didReceiveMemoryWarning();
-    EXPECT_TRUE(c->isViewLoaded());
-    v->removeFromSuperview();
-    c->didReceiveMemoryWarning();
-    EXPECT_FALSE(c->isViewLoaded());
-    EXPECT_EQ(log, (Log{"C.load", "C.unload"}));
-    c->view();
-    EXPECT_EQ(log.back(), "C.load");
-}
 
 // Presented: its view loads, the presenter's disappearance and its own
 // appearance interleave; the "did" ones come a transition later when

@@ -77,14 +77,6 @@ TEST_F(BannerTest, BackgroundAndFullScreenPauseTheTimer) {
     }
 }
 
-TEST_F(BannerTest, FailedTrackerLeavesTheSet) {
-    sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::withStatus(404));
-    makeBanner();
-    loadAndSettle();
-    EXPECT_EQ(sim().http().countOf("http://127.0.0.1:8090/im/"), 2u);
-    EXPECT_EQ(controller()->trackerCount(), 0u);
-}
-
 // A navigation of the shown ad is a click only after a touch, past the ad's
 // first moment, and not back/forward or reload; a click never navigates the
 // banner. Each case starts on a new ad, which forgets the last touch.

@@ -75,8 +75,6 @@ TEST_F(BrowserTest, ToolbarFollowsThePageAndItsHistory) {
     EXPECT_EQ(toolbar(*browser),
               (std::vector<std::string>{"Back(off)", "Forward(off)", "Spinner", "View in Safari(off)", "Done"}));
     EXPECT_TRUE(browser->vars()->spinner_->isAnimating());
-    EXPECT_EQ(browser->toolbar()->frame(), platform::Rect(0, 480 - 44, 320, 44));
-    EXPECT_EQ(browser->webView()->frame(), platform::Rect(0, 0, 320, 480 - 44));
 
     peer->finishLoad();
     EXPECT_EQ(toolbar(*browser),
@@ -98,15 +96,6 @@ TEST_F(BrowserTest, ToolbarFollowsThePageAndItsHistory) {
     settle();
     EXPECT_TRUE(gone.expired());
     EXPECT_EQ(didRelinquish, 1);
-}
-
-TEST_F(BrowserTest, PhoneInLandscapeGetsTheLowToolbar) {
-    sim().application().setStatusBarOrientation(platform::InterfaceOrientation::LandscapeRight);
-    sim().mainScreen().setBounds(platform::Rect(0, 0, 480, 320));
-    window->setFrame(platform::Rect(0, 0, 480, 320));
-    auto browser = present(url("http://127.0.0.1:8090/landing"));
-    EXPECT_EQ(browser->toolbar()->frame().height(), ZELBrowserController::kLandscapePhoneToolbarHeight);
-    browser->relinquishScreen();
 }
 
 TEST_F(BrowserTest, LandingPageFiguresAndTheBreakOutFlag) {

@@ -1,12 +1,11 @@
-// The web-app screen: the page it loads, "onshow" once and "onhide" each time,
-// its close button and spinner, and the page outliving the screen by two
-// seconds.
+// The web-app screen: the page it loads, "onshow" once and "onhide" each time
+// (the close button is the tap tests'), and the page outliving the screen by
+// two seconds.
 
 #include "unit/ads/screens/ScreensFixture.h"
 
 #include "View/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
-#include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "WebApp/ZELWebAppWebViewDelegate.h"
 #include "platform/sim/SimViews.h"
 
@@ -109,34 +108,6 @@ TEST_F(WebAppTest, OnShowOnceWhenLoadedAndShownOnHideEachTimeItGoes) {
     settle();
     closedPeer->finishLoad();
     EXPECT_EQ(messagesTo(*closedPeer, "onshow"), 0);
-}
-
-TEST_F(WebAppTest, CloseButtonInTheCornerSpinnerInTheMiddleUntilTheFirstPage) {
-    auto screen = make();
-    screen->load(url("http://127.0.0.1:8090/app"));
-    screen->presentFromViewController(root);
-    auto v = screen->vars();
-    ASSERT_TRUE(v->closeButton_ && v->loadingSpinner_);
-    EXPECT_EQ(v->closeButton_->frame(), platform::Rect(0, 0, 32, 32));
-    EXPECT_EQ(v->closeButton_->image()->size(), platform::Size(25, 25));
-    EXPECT_EQ(v->loadingSpinner_->frame(), platform::Rect(150, 230, 20, 20));
-    EXPECT_TRUE(v->loadingSpinner_->isAnimating());
-    // Turned: the button stays in the corner, the spinner in the middle.
-    screen->view()->setFrame(platform::Rect(0, 0, 480, 320));
-    EXPECT_EQ(v->closeButton_->frame(), platform::Rect(0, 0, 32, 32));
-    EXPECT_EQ(v->loadingSpinner_->frame().x(), 230);
-
-    sim().runUntilIdle();
-    page(*screen)->finishLoad();
-    EXPECT_FALSE(v->loadingSpinner_);
-
-    // The button closes the screen.
-    settle();
-    v->closeButton_->touchDown();
-    v->closeButton_->touchUp(true);
-    settle();
-    EXPECT_EQ(shown<ZELWebAppViewController>(), nullptr);
-    EXPECT_EQ(didRelinquish, 1);
 }
 
 TEST_F(WebAppTest, PageOutlivesTheScreenByTwoSecondsThenIsEmptiedAndReleased) {
