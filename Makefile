@@ -1,5 +1,7 @@
 # make demo   - install what is missing, build, run the ad server and the app
 # make check  - install what is missing, build, run every test
+# make check-asan - the unit and GTK tests built and run under the address and
+#                undefined-behaviour sanitizers, in $(ASAN_BUILD)/
 # make bench  - the benchmarks, printing ratios measured side by side
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
 # make soak   - mensajes under reloads every second for SOAK_SECONDS (default 30 min)
@@ -12,8 +14,9 @@ WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 1800
 PREFIX ?= /usr/local
+ASAN_BUILD ?= build-asan
 
-.PHONY: all deps configure build check unit integration soak demo bench fuzz install package clean
+.PHONY: all deps configure build check check-asan unit integration soak demo bench fuzz install package clean
 
 all: build
 
@@ -29,6 +32,13 @@ build: configure
 
 check: build
 	@cd $(BUILD) && ctest --output-on-failure
+
+# Only what the tests run is built: no benches, no shared library.
+check-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_WERROR=$(WERROR) -DNIMBRA_SANITIZE=ON \
+	  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
+	@cmake --build $(ASAN_BUILD) -j$(JOBS) --target unit_tests integration_tests
+	@cd $(ASAN_BUILD) && ctest --output-on-failure
 
 unit: build
 	@cd $(BUILD) && ctest --output-on-failure -R '^unit$$'
@@ -55,4 +65,4 @@ package: build
 	@cd $(BUILD) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
