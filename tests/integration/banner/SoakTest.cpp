@@ -143,7 +143,9 @@ TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
                 end.impressions - warm.impressions, span, recorder->codes.size());
     EXPECT_LE(end.rssKB, warm.rssKB * 110 / 100);
     EXPECT_LE(end.pssKB, warm.pssKB * 115 / 100);
-    EXPECT_LE(end.fds, warm.fds);
+    // A kept-alive connection to the server or a tracker may be open or not
+    // at either moment; a leak of one a reload would be over a hundred.
+    EXPECT_LE(end.fds, warm.fds + 4);
     EXPECT_LE(end.webViews, warm.webViews);
     EXPECT_LE(end.sources, warm.sources + 5);
     EXPECT_LE(end.timers, warm.timers + 2);
