@@ -214,6 +214,9 @@ BannerSession::Backend::Backend(const adserver_test::AdServerProcess& server) {
     setenv("NIMBRA_STATIC_SERVER", server.origin().c_str(), 1);
     setenv("NIMBRA_AD_SERVER", server.origin().c_str(), 1);
     nimbra::test::gtkBackend();
+    // What an application that shows pages does at its start (a launch
+    // option): the web engine starts while the window is built.
+    platform::WebView::prewarm();
 }
 
 BannerSession::BannerSession()
