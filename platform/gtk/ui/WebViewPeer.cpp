@@ -78,10 +78,11 @@ WebKitWebView* newWebKitView() {
 }
 
 // For a traced launch: the first frame the window paints after a page in it
-// finished loading (hidden pages are in no window and never paint).
+// finished loading (hidden request pages are in no window and never paint).
 void traceDrawn(WebKitWebView* web) {
     static const bool enabled = g_getenv("NIMBRA_TRACE") != nullptr;
-    GdkFrameClock* clock = enabled ? gtk_widget_get_frame_clock(GTK_WIDGET(web)) : nullptr;
+    GtkRoot* root = enabled ? gtk_widget_get_root(GTK_WIDGET(web)) : nullptr;
+    GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
     if (!clock) return;
     const char* uri = webkit_web_view_get_uri(web);
     g_signal_connect_data(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* clock, gpointer uri) {
@@ -272,9 +273,11 @@ private:
             }
             if (!self->started_) return;
             self->started_ = false;
-            traceDrawn(self->web_);
             if (self->view_.scalesPageToFit()) self->fitPageWidth();
+            const auto alive = self->weakFactory_.getWeakPtr();
             if (auto d = self->view_.delegate()) d->webViewDidFinishLoad(self->view_);
+            // After the delegate, which may show the view or let it go.
+            if (alive) traceDrawn(self->web_);
         }
     }
 
