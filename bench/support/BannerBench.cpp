@@ -209,18 +209,18 @@ void printBareRow(const char* label, const std::vector<double>& ms) {
 
 // ---------------------------------------------------------------- one bench process
 
-BannerSession::Backend::Backend(const adserver_test::AdServerProcess& server) {
+BannerSession::Backend::Backend(const adserver_test::AdServerProcess& server, bool prewarm) {
     if (!server.ok()) fail("nimbra-adserver did not start");
     setenv("NIMBRA_STATIC_SERVER", server.origin().c_str(), 1);
     setenv("NIMBRA_AD_SERVER", server.origin().c_str(), 1);
     nimbra::test::gtkBackend();
     // What an application that shows pages does at its start (a launch
     // option): the web engine starts while the window is built.
-    platform::WebView::prewarm();
+    if (prewarm) platform::WebView::prewarm();
 }
 
-BannerSession::BannerSession()
-    : server({"--refresh-rate", "30", "--exit-after", "300"}), backend_(server), bench(server.port()) {
+BannerSession::BannerSession(bool prewarmAtStart)
+    : server({"--refresh-rate", "30", "--exit-after", "300"}), backend_(server, prewarmAtStart), bench(server.port()) {
     platform::setLogSink([this](std::string_view line) { log_.emplace_back(line); });
     storeWasEmpty = !ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL()).hasContent();
     bench.setUp();

@@ -400,7 +400,9 @@ void printBareRow(const char* label, const std::vector<double>& ms);
 // lines kept aside (they would bury the table), and a shown window.
 class BannerSession {
 public:
-    BannerSession();
+    // Unless told otherwise, the web engine starts with the session, as in an
+    // application that asks for it at launch.
+    explicit BannerSession(bool prewarmAtStart = true);
     // The first load of the process, nothing stored; fails the bench on error.
     BannerLoad coldLoad(std::shared_ptr<ZELBannerView>& banner);
     void printHeader(const std::optional<platform::URL>& markupURL) const;
@@ -412,7 +414,7 @@ private:
     // The server's addresses in the environment, then the backend, before
     // anything of the bench touches the main context.
     struct Backend {
-        explicit Backend(const adserver_test::AdServerProcess& server);
+        Backend(const adserver_test::AdServerProcess& server, bool prewarm);
     } backend_;
     std::vector<std::string> log_;
 
