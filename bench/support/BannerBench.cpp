@@ -228,6 +228,7 @@ BannerSession::BannerSession(bool prewarmAtStart)
 
 BannerLoad BannerSession::coldLoad(std::shared_ptr<ZELBannerView>& banner) {
     banner = bench.makeBanner(361);
+    engineUpAtColdLoad = !webProcessIds().empty();
     const BannerLoad cold = bench.load(banner);
     if (!cold.ok) fail("cold load failed: " + cold.error);
     if (!banner->getPrivate()->adHTMLBaseURL()) fail("the banner has no markup URL");

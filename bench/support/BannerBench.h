@@ -420,6 +420,9 @@ private:
 
 public:
     bool storeWasEmpty = false;
+    Clock::time_point started = Clock::now();  // the "application's" start
+    // Whether a web process was running when the cold load was asked for.
+    bool engineUpAtColdLoad = false;
     Bench bench;
 };
 
