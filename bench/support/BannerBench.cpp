@@ -71,8 +71,9 @@ std::vector<int> childrenOf(int pid) {
 
 ProcessMemory memoryOf(int pid) {
     const std::string base = "/proc/" + std::to_string(pid);
-    return {pid, commOf(pid), fieldKb(readFile(base + "/status"), "VmRSS"),
-            fieldKb(readFile(base + "/smaps_rollup"), "Pss")};
+    const std::string rollup = readFile(base + "/smaps_rollup");
+    return {pid, commOf(pid), fieldKb(readFile(base + "/status"), "VmRSS"), fieldKb(rollup, "Pss"),
+            fieldKb(rollup, "Private_Clean") + fieldKb(rollup, "Private_Dirty")};
 }
 
 std::vector<ProcessMemory> ourProcesses() {

@@ -66,6 +66,7 @@ struct ProcessMemory {
     std::string name;
     long rssKb = 0;
     long pssKb = 0;
+    long privateKb = 0;  // pages no other process maps (clean and dirty)
 };
 
 ProcessMemory memoryOf(int pid);
