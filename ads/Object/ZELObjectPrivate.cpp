@@ -34,6 +34,9 @@ namespace {
 // Set once the platform has announced the end of the launch.
 bool didAppFinishLaunching = false;
 
+// Set once the first banner of the process has started the web engine.
+bool didPrewarm = false;
+
 int liveControllers = 0;
 
 constexpr char kExpireDateKey[] = "expireDate";
@@ -117,6 +120,7 @@ ZELObjectPrivate::ZELObjectPrivate(const platform::Rect& frame) : initialFrame_(
 
 std::shared_ptr<ZELObjectPrivate> ZELObjectPrivate::initWithFrame(const platform::Rect& frame) {
     registerForLaunchNotification();
+    prewarmOnFirstUse();
     std::shared_ptr<ZELObjectPrivate> controller(new ZELObjectPrivate(frame));
     controller->setUp();
     return controller;
@@ -163,9 +167,24 @@ void ZELObjectPrivate::registerForLaunchNotification() {
         }));
 }
 
+void ZELObjectPrivate::prewarmOnFirstUse() {
+    if (std::exchange(didPrewarm, true)) return;
+    // The web engine's start is most of a first load; it runs beside whatever
+    // the application does before it asks for an ad.
+    platform::WebView::prewarm();
+    // With a script stored from an earlier run, the request page can be made
+    // ready now. It is read from the disk only: nothing goes to the server
+    // before the load asks for it, and a load that finds a newer script
+    // builds its own page.
+    ZELCachedFile stored(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL());
+    if (auto script = stored.content(); script && !script->empty())
+        ZELPreparedBuildPage::prepare(*script, ZELServerAddresses::adServerRootURL());
+}
+
 void ZELObjectPrivate::resetProcessState() {
     ZELStatistics::releaseSharedStatistics();
     didAppFinishLaunching = false;
+    didPrewarm = false;
     ZELPreparedBuildPage::discard();
     registerForLaunchNotification();
 }
@@ -241,6 +260,7 @@ void ZELObjectPrivate::loadPrivateRequest(const std::shared_ptr<ZELRequestPrivat
     auto statistics = ZELStatistics::sharedStatistics();
     if (!statistics->timingNamed("ptime")) statistics->startTimingNamed("ptime");
     request_->setCounter(statistics->incrementAdRequestCount());
+    platform::traceMark("ad load requested");
     changeState(kZELStateBuildingAdURL);
     ensureSupportFiles();
 }
@@ -344,6 +364,7 @@ void ZELObjectPrivate::buildAdUrl() {
         return;
     }
     changeState(kZELStateBuildingAdURL);
+    platform::traceMark("ad script ready");
     platform::Dictionary parameters = request_->parameters();
     addAdditionalParameters(parameters);
     std::string json = ZELMacros::jsonify(platform::Value(parameters)).value_or("");
@@ -471,6 +492,7 @@ void ZELObjectPrivate::loadAdURL(const platform::Notification& message) {
         return;
     }
     changeState(kZELStateLoadingAd);
+    platform::traceMark("ad URL built");
     auto urlText = userInfoString(message, "url");
     auto type = userInfoString(message, "type");
     std::optional<platform::URL> url = urlText ? platform::URL::parse(*urlText) : std::nullopt;
@@ -537,6 +559,7 @@ void ZELObjectPrivate::showAd() {
         return;
     }
     changeState(kZELStateRendering);
+    platform::traceMark("ad markup received");
     webView_->loadHTMLString(markup, baseURL);
 }
 

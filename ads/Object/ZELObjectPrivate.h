@@ -60,7 +60,8 @@ public:
     static std::shared_ptr<ZELObjectPrivate> initWithView(platform::View& view);
     static std::shared_ptr<ZELObjectPrivate> initWithFrame(const platform::Rect& frame);
     // Forgets what the process has learnt so far (the launch announced, the
-    // request page made ready ahead, the shared statistics, saved first),
+    // web engine started, the request page made ready ahead, the shared
+    // statistics, saved first),
     // for a test that starts afresh.
     static void resetProcessState();
     ~ZELObjectPrivate() override;
@@ -158,6 +159,7 @@ private:
     explicit ZELObjectPrivate(const platform::Rect& frame);
     void setUp();
     static void registerForLaunchNotification();
+    static void prewarmOnFirstUse();
     void reportFailure(long code);
     void scriptFailed(long code);
     void keepAliveForThisTurn();

@@ -9,6 +9,7 @@
 #include "Timing/ZELTiming.h"
 #include "View/ZELWebView.h"
 #include "platform/RunLoop.h"
+#include "platform/Services.h"
 #include "platform/ViewController.h"
 
 std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithObjectPrivate(
@@ -76,6 +77,7 @@ void ZELBannerWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) 
     auto controller = controllerForThisTurn();
     if (!controller || controller->state() != kZELStateRendering) return;
     controller->changeState(kZELStateShown);
+    platform::traceMark("ad shown");
     webView.setHidden(false);
     controller->delegateManager()->didReceiveAd();
     controller->trackURLs(controller->pendingTrackingURLs());

@@ -61,7 +61,11 @@ void registerClasses() {
 }
 
 platform::LaunchOptions launchOptions() {
-    return {"org.nimbra.Mensajes", "MainWindow", resourcesDirectory()};
+    platform::LaunchOptions options{"org.nimbra.Mensajes", "MainWindow", resourcesDirectory()};
+    // Its first screen shows a page and a banner: the web engine starts while
+    // the window is built.
+    options.prewarmWebEngine = true;
+    return options;
 }
 
 void openContactAddress() {

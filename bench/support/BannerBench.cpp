@@ -71,8 +71,9 @@ std::vector<int> childrenOf(int pid) {
 
 ProcessMemory memoryOf(int pid) {
     const std::string base = "/proc/" + std::to_string(pid);
-    return {pid, commOf(pid), fieldKb(readFile(base + "/status"), "VmRSS"),
-            fieldKb(readFile(base + "/smaps_rollup"), "Pss")};
+    const std::string rollup = readFile(base + "/smaps_rollup");
+    return {pid, commOf(pid), fieldKb(readFile(base + "/status"), "VmRSS"), fieldKb(rollup, "Pss"),
+            fieldKb(rollup, "Private_Clean") + fieldKb(rollup, "Private_Dirty")};
 }
 
 std::vector<ProcessMemory> ourProcesses() {
@@ -209,15 +210,18 @@ void printBareRow(const char* label, const std::vector<double>& ms) {
 
 // ---------------------------------------------------------------- one bench process
 
-BannerSession::Backend::Backend(const adserver_test::AdServerProcess& server) {
+BannerSession::Backend::Backend(const adserver_test::AdServerProcess& server, bool prewarm) {
     if (!server.ok()) fail("nimbra-adserver did not start");
     setenv("NIMBRA_STATIC_SERVER", server.origin().c_str(), 1);
     setenv("NIMBRA_AD_SERVER", server.origin().c_str(), 1);
     nimbra::test::gtkBackend();
+    // What an application that shows pages does at its start (a launch
+    // option): the web engine starts while the window is built.
+    if (prewarm) platform::WebView::prewarm();
 }
 
-BannerSession::BannerSession()
-    : server({"--refresh-rate", "30", "--exit-after", "300"}), backend_(server), bench(server.port()) {
+BannerSession::BannerSession(bool prewarmAtStart)
+    : server({"--refresh-rate", "30", "--exit-after", "300"}), backend_(server, prewarmAtStart), bench(server.port()) {
     platform::setLogSink([this](std::string_view line) { log_.emplace_back(line); });
     storeWasEmpty = !ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL()).hasContent();
     bench.setUp();
@@ -225,6 +229,7 @@ BannerSession::BannerSession()
 
 BannerLoad BannerSession::coldLoad(std::shared_ptr<ZELBannerView>& banner) {
     banner = bench.makeBanner(361);
+    engineUpAtColdLoad = !webProcessIds().empty();
     const BannerLoad cold = bench.load(banner);
     if (!cold.ok) fail("cold load failed: " + cold.error);
     if (!banner->getPrivate()->adHTMLBaseURL()) fail("the banner has no markup URL");

@@ -66,6 +66,7 @@ struct ProcessMemory {
     std::string name;
     long rssKb = 0;
     long pssKb = 0;
+    long privateKb = 0;  // pages no other process maps (clean and dirty)
 };
 
 ProcessMemory memoryOf(int pid);
@@ -400,7 +401,9 @@ void printBareRow(const char* label, const std::vector<double>& ms);
 // lines kept aside (they would bury the table), and a shown window.
 class BannerSession {
 public:
-    BannerSession();
+    // Unless told otherwise, the web engine starts with the session, as in an
+    // application that asks for it at launch.
+    explicit BannerSession(bool prewarmAtStart = true);
     // The first load of the process, nothing stored; fails the bench on error.
     BannerLoad coldLoad(std::shared_ptr<ZELBannerView>& banner);
     void printHeader(const std::optional<platform::URL>& markupURL) const;
@@ -412,12 +415,15 @@ private:
     // The server's addresses in the environment, then the backend, before
     // anything of the bench touches the main context.
     struct Backend {
-        explicit Backend(const adserver_test::AdServerProcess& server);
+        Backend(const adserver_test::AdServerProcess& server, bool prewarm);
     } backend_;
     std::vector<std::string> log_;
 
 public:
     bool storeWasEmpty = false;
+    Clock::time_point started = Clock::now();  // the "application's" start
+    // Whether a web process was running when the cold load was asked for.
+    bool engineUpAtColdLoad = false;
     Bench bench;
 };
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
@@ -54,6 +55,15 @@ std::string formatLine(std::string_view text) {
 void setLogSink(LogSink s) {
     std::lock_guard lock(sinkMutex());
     sink() = std::move(s);
+}
+
+void traceMark(std::string_view what) {
+    static const bool enabled = std::getenv("NIMBRA_TRACE") != nullptr;
+    if (!enabled) return;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::fprintf(stderr, "nimbra-trace %.3f %.*s\n", double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6,
+                 int(what.size()), what.data());
 }
 
 void log(std::string_view text) {

@@ -26,6 +26,10 @@ WebView::~WebView() {
 
 int WebView::liveCount() { return liveWebViews; }
 
+void WebView::prewarm() {
+    if (hasBackend()) backend().prewarmWebEngine();
+}
+
 void WebView::loadRequest(const URLRequest& request) {
     if (webPeer_) webPeer_->loadRequest(request);
 }

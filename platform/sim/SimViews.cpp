@@ -240,6 +240,7 @@ void SimWebEngine::reset() {
     responder_ = nullptr;
     autoFinish_ = false;
     userAgent_ = kDefaultUserAgent;
+    prewarms_ = 0;
 }
 
 }  // namespace platform::sim

@@ -8,6 +8,7 @@
 #include "platform/InterfaceFile.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
+#include "platform/WebView.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace platform {
@@ -30,6 +31,8 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         log("no display to show the application on");
         return 1;
     }
+    traceMark("toolkit ready");
+    if (options.prewarmWebEngine) WebView::prewarm();
     std::string error;
     if (options.mainInterface.empty()) {
         if (!launchApplication(options.delegate, &error)) {
@@ -40,6 +43,7 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         log("the main interface \"" + options.mainInterface + "\" could not be built: " + error);
         return 1;
     }
+    traceMark("interface built");
     // A session ending or a service manager stopping us: end as if the
     // window closed, so the application hears it will terminate.
     auto quit = +[](gpointer) -> gboolean {

@@ -18,6 +18,10 @@ public:
         ensureToolkit();
         return makeGtkWebViewPeer(view);
     }
+    void prewarmWebEngine() override {
+        ensureToolkit();
+        prewarmGtkWebEngine();
+    }
 
 private:
     static void ensureToolkit() {

@@ -77,6 +77,22 @@ WebKitWebView* newWebKitView() {
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings.get(), nullptr));
 }
 
+// For a traced launch: the first frame the window paints after a page in it
+// finished loading (hidden request pages are in no window and never paint).
+void traceDrawn(WebKitWebView* web) {
+    static const bool enabled = g_getenv("NIMBRA_TRACE") != nullptr;
+    GtkRoot* root = enabled ? gtk_widget_get_root(GTK_WIDGET(web)) : nullptr;
+    GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
+    if (!clock) return;
+    const char* uri = webkit_web_view_get_uri(web);
+    g_signal_connect_data(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* clock, gpointer uri) {
+                              traceMark(std::string("page drawn ") + static_cast<const char*>(uri));
+                              g_signal_handlers_disconnect_matched(clock, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, uri);
+                          }),
+                          g_strdup(uri ? uri : ""), +[](gpointer uri, GClosure*) { g_free(uri); }, GConnectFlags(0));
+    gtk_widget_queue_draw(GTK_WIDGET(web));
+}
+
 Error errorFrom(const GError* e) {
     if (!e) return Error{kURLErrorDomain, kURLErrorUnknown, "unknown error"};
     if (e->domain == WEBKIT_NETWORK_ERROR && e->code == WEBKIT_NETWORK_ERROR_CANCELLED)
@@ -258,7 +274,10 @@ private:
             if (!self->started_) return;
             self->started_ = false;
             if (self->view_.scalesPageToFit()) self->fitPageWidth();
+            const auto alive = self->weakFactory_.getWeakPtr();
             if (auto d = self->view_.delegate()) d->webViewDidFinishLoad(self->view_);
+            // After the delegate, which may show the view or let it go.
+            if (alive) traceDrawn(self->web_);
         }
     }
 
@@ -322,5 +341,31 @@ private:
 }  // namespace
 
 std::unique_ptr<WebViewPeer> makeGtkWebViewPeer(WebView& view) { return std::make_unique<GtkWebPeer>(view); }
+
+namespace {
+void onWarmPageLoad(WebKitWebView* anchor, WebKitLoadEvent event, gpointer) {
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    traceMark("web engine ready");
+    g_signal_handlers_disconnect_by_func(anchor, reinterpret_cast<gpointer>(onWarmPageLoad), nullptr);
+}
+}  // namespace
+
+void prewarmGtkWebEngine() {
+    static bool started = false;
+    if (started) return;
+    started = true;
+    requireWebSandbox();
+    traceMark("web engine starting");
+    g_signal_connect(anchorView(), "load-changed", G_CALLBACK(onWarmPageLoad), nullptr);
+    // The anchor itself shows a blank page: the shared web process starts (in
+    // its sandbox, with the network process beside it), builds its script
+    // engine and lays out a line of text in the usual face, plain and bold
+    // (loading the fonts), and then stays for every view
+    // related to the anchor. The page has no address and fetches nothing.
+    webkit_web_view_load_html(anchorView(),
+                              "<!DOCTYPE html><html><body style=\"font-family:sans-serif\"><p>Aa <b>Aa</b></p>"
+                              "<script>void 0;</script></body></html>",
+                              nullptr);
+}
 
 }  // namespace platform::gtk

@@ -72,6 +72,9 @@ struct LaunchOptions {
     // Instead of a main interface file: the delegate that builds the window.
     // Made before the backend exists, so it makes views only once launched.
     std::shared_ptr<ApplicationDelegate> delegate = nullptr;
+    // Start the web engine before the interface is built, so that its start
+    // overlaps the launch (for an application whose first screens show pages).
+    bool prewarmWebEngine = false;
 };
 
 // The program's entry on the desktop: installs the toolkit backend, launches

@@ -74,6 +74,11 @@ void log(std::string_view text);
 using LogSink = std::function<void(std::string_view)>;
 void setLogSink(LogSink sink);  // empty restores stderr
 
+// A moment of a launch or an ad load, for a bench that times a real process
+// from outside: with NIMBRA_TRACE set, one line "nimbra-trace <ms> <what>" on
+// stderr, the time read from the system's monotonic clock; nothing otherwise.
+void traceMark(std::string_view what);
+
 // Reachability flags, bit values as the component reads them.
 inline constexpr uint32_t kReachabilityFlagReachable = 1u << 1;
 inline constexpr uint32_t kReachabilityFlagIsWWAN = 1u << 18;

@@ -55,6 +55,10 @@ public:
     // Web views alive in the process (main thread): lets a long run see
     // whether any are left behind.
     static int liveCount();
+    // Starts the web engine's processes ahead of the first page: a hidden page
+    // with no address and nothing to fetch, so no request goes out. Later
+    // calls do nothing; so does a backend without a separate engine.
+    static void prewarm();
 
     // Not retained: the owner keeps the delegate alive or clears it first.
     void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { delegate_ = std::move(delegate); }

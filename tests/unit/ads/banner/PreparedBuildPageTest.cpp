@@ -97,6 +97,36 @@ TEST_F(BannerTest, PreparedPageIsUsedOnlyLoadedAndForTheSameScript) {
     EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim(), newScript)), 0);
 }
 
+TEST_F(BannerTest, FirstBannerOfAProcessStartsTheEngineAndPreparesAStoredScriptsPage) {
+    // Nothing stored: the engine starts, no page, nothing asked of the server.
+    makeBanner();
+    EXPECT_EQ(sim().web().prewarms(), 1);
+    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
+    EXPECT_EQ(sim().http().requests().size(), 0u);
+    loadAndSettle();
+    ASSERT_EQ(state(), kZELStateShown);
+
+    // The next run of the program finds the script stored.
+    banner.reset();
+    sim().runUntilIdle();
+    ZELObjectPrivate::resetProcessState();
+    const size_t requestsBefore = sim().http().requests().size();
+    makeBanner();
+    makeBanner();
+    EXPECT_EQ(sim().web().prewarms(), 2) << "once per process";
+    sim().runUntilIdle();
+    SimWebViewPeer* prepared = preparedPeer(sim());
+    ASSERT_TRUE(prepared);
+    EXPECT_EQ(prepared->lastLoad()->baseURL->absoluteString(), "http://127.0.0.1:8090/");
+    EXPECT_EQ(sim().http().requests().size(), requestsBefore);
+    std::weak_ptr<platform::View> preparedView = prepared->view().weak_from_this();
+    banner->loadRequest(ZELRequest::request());
+    EXPECT_EQ(std::static_pointer_cast<platform::View>(controller()->buildAdWebView()), preparedView.lock());
+    sim().runUntilIdle();
+    EXPECT_EQ(state(), kZELStateShown);
+    EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
+}
+
 TEST_F(BannerTest, PreparedPageThatCannotRunTheCallFallsBackToAFreshPage) {
     makeBanner();
     loadAndSettle();

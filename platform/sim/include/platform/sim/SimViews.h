@@ -147,6 +147,9 @@ public:
     const std::string& userAgent() const { return userAgent_; }
 
     const std::vector<SimWebViewPeer*>& liveWebViews() const { return live_; }
+    // Times the engine was asked to start ahead of a page.
+    int prewarms() const { return prewarms_; }
+    void prewarm() { ++prewarms_; }
     // The newest live web view whose last load matches, for finding the
     // views a component made by itself.
     SimWebViewPeer* findByURLPrefix(const std::string& prefix) const;
@@ -163,6 +166,7 @@ private:
     bool autoFinish_ = false;
     std::string userAgent_;
     std::vector<SimWebViewPeer*> live_;
+    int prewarms_ = 0;
 };
 
 }  // namespace platform::sim
