@@ -561,6 +561,18 @@ void ZELObjectPrivate::showAd() {
     changeState(kZELStateRendering);
     platform::traceMark("ad markup received");
     webView_->loadHTMLString(markup, baseURL);
+    renderWatchdog_.start(kRenderTimeout, [this] { renderTimedOut(); });
+}
+
+void ZELObjectPrivate::renderTimedOut() {
+    if (state_ != kZELStateRendering) return;
+    platform::log("<Nimbra> The ad did not finish loading in time; given up.");
+    changeState(kZELStateFailed);
+    webView_->stopLoading();
+    reportFailure(ZELErrorNetworkError);
+    // The reload timer may have fired during the render and found the load in
+    // flight: the server's rate starts again from here.
+    if (!reloadTimer_.isRunning()) addReloadInformationFromHeaders();
 }
 
 void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Error>&, ZELCachedFile* file) {

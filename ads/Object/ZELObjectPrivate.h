@@ -56,6 +56,10 @@ public:
     // Support script lifetime and the hidden page's own limit.
     static constexpr double kSupportScriptLifetime = 86400.0;
     static constexpr double kBuildAdURLTimeout = 20.0;
+    // How long the markup may take to finish loading in the ad view. Without
+    // it, a resource that never arrives would keep the banner loading for
+    // good: every later load, the reload timer's too, finds one in flight.
+    static constexpr double kRenderTimeout = 20.0;
 
     static std::shared_ptr<ZELObjectPrivate> initWithView(platform::View& view);
     static std::shared_ptr<ZELObjectPrivate> initWithFrame(const platform::Rect& frame);
@@ -161,6 +165,7 @@ private:
     static void registerForLaunchNotification();
     static void prewarmOnFirstUse();
     void reportFailure(long code);
+    void renderTimedOut();
     void scriptFailed(long code);
     void keepAliveForThisTurn();
     void prepareNextBuildPage();
@@ -188,6 +193,7 @@ private:
     bool hasAutoRefreshed_ = false;
     ZELOrientationSetting supportedOrientations_ = kZELOrientationAny;
     platform::OneShotTimer buildAdURLWatchdog_;
+    platform::OneShotTimer renderWatchdog_;
     platform::OneShotTimer prepareNextPage_;
     platform::OneShotTimer trackerCleanup_;
     std::vector<platform::Observation> applicationObservations_;

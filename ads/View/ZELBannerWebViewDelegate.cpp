@@ -89,7 +89,9 @@ void ZELBannerWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) 
 void ZELBannerWebViewDelegate::webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) {
     ZELWebViewDelegate::webViewDidFailLoadWithError(webView, error);
     auto controller = controllerForThisTurn();
-    if (!controller || controller->state() == kZELStateShown) return;
+    // Only the markup's own render fails a load: a page already shown, or one
+    // given up on, has been reported.
+    if (!controller || controller->state() != kZELStateRendering) return;
     controller->changeState(kZELStateFailed);
     controller->delegateManager()->didFailToReceiveAdWithError(
         ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));

@@ -172,6 +172,25 @@ TEST_F(BannerTest, ScriptThatNeverAnswersTimesOutAndFrees) {
     EXPECT_EQ(controller()->buildAdWebView(), nullptr);
 }
 
+TEST_F(BannerTest, AdThatNeverFinishesLoadingFailsOnceAndTheReloadGoesOn) {
+    // A resource that never comes keeps the page loading; the reload timer
+    // fires meanwhile and finds the load in flight.
+    sim().web().setAutoFinish(false);
+    serveAd("<img src='http://127.0.0.1:8090/never'>", {{"X-Ruma-Refresh-Rate", "5"}});
+    makeBanner();
+    loadAndSettle();
+    ASSERT_EQ(state(), kZELStateRendering);
+    sim().advance(ZELObjectPrivate::kRenderTimeout + 1);
+    EXPECT_EQ(state(), kZELStateFailed);
+    EXPECT_EQ(delegate->failures, Codes{ZELErrorNetworkError});
+    EXPECT_FALSE(controller()->webView()->isLoading());
+    sim().web().setAutoFinish(true);
+    sim().advance(6);
+    EXPECT_EQ(state(), kZELStateShown);
+    EXPECT_EQ(delegate->received, 1);
+    EXPECT_EQ(delegate->failures.size(), 1u);
+}
+
 TEST_F(BannerTest, ScriptAnsweringTwiceLoadsOnce) {
     sim().web().setPageBehaviour([this](SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
         if (load.html.find("RUMA_buildAdURL(") == std::string::npos) return;
