@@ -299,7 +299,8 @@ std::optional<Date> parseDate(std::string_view text, std::string_view pattern, T
     }
     if (at != text.size()) return std::nullopt;
     auto unix = unixOf(f, zone);
-    if (!unix) return std::nullopt;
+    // A date that formatDate could not write back (years past ~285000) is no date.
+    if (!unix || std::fabs(*unix) > kMaxUnix) return std::nullopt;
     return Date::fromUnixTime(*unix);
 }
 
