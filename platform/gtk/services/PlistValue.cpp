@@ -93,11 +93,16 @@ std::optional<Value> fromPlist(plist_t node, int depth) {
         return Value(d);
     }
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        std::unique_ptr<char, MallocDeleter> text(raw);
-        if (!text) return std::nullopt;
-        return Value(std::string(text.get()));
+        // By pointer and length: libplist's copying getter aborts the process
+        // on a string that holds a NUL byte.
+        uint64_t length = 0;
+        const char* raw = plist_get_string_ptr(node, &length);
+        if (!raw) return std::nullopt;
+        std::string text(raw, length);
+        // Only what the store could write back: a value it cannot save would
+        // block every later save of the whole file.
+        if (!isPlainText(text)) return std::nullopt;
+        return Value(std::move(text));
     }
     case PLIST_DATE: {
         int32_t sec = 0, usec = 0;
@@ -133,6 +138,7 @@ std::optional<Value> fromPlist(plist_t node, int depth) {
             plist_dict_next_item(node, iter, &rawKey, &child);
             std::unique_ptr<char, MallocDeleter> key(rawKey);
             if (!key) break;
+            if (!isPlainText(key.get())) return std::nullopt;
             auto item = fromPlist(child, depth + 1);
             if (!item) return std::nullopt;
             dict[key.get()] = std::move(*item);

@@ -103,6 +103,9 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
         {"empty", ""},
         {"binary form", "bplist00\xd1\x01\x02"},
         {"nested too deep", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>" + deep},
+        {"key not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>t\xc3(</key><true/></dict></plist>"},
+        {"text with a NUL", "<plist version=\"1.0\"><dict><key>t</key><string>x" + std::string(1, '\0') + "y</string></dict></plist>"},
+        {"text not UTF-8", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>t</key><string>\xff</string></dict></plist>"},
     };
     const auto writeStore = [&](const std::string& contents) {
         std::filesystem::create_directories(dir_ + "/prefs");
