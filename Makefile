@@ -5,6 +5,7 @@
 # make bench  - the benchmarks, printing ratios measured side by side
 # make fuzz   - the parsers' fuzz targets for a bounded time (clang)
 # make soak   - mensajes under reloads every second for SOAK_SECONDS (default 30 min)
+# make fuzz-long - each fuzz target until it has run FUZZ_RUNS inputs (10 million)
 # make install PREFIX=/usr/local - build, then install the application, the
 #                ad server and the library (DESTDIR is honoured)
 # make package - build, then the Debian package in $(BUILD)/
@@ -13,10 +14,11 @@ JOBS ?= 2
 WERROR ?= $(if $(CI),ON,OFF)
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 1800
+FUZZ_RUNS ?= 10000000
 PREFIX ?= /usr/local
 ASAN_BUILD ?= build-asan
 
-.PHONY: all deps configure build check check-asan unit integration soak demo bench fuzz install package clean
+.PHONY: all deps configure build check check-asan unit integration soak demo bench fuzz fuzz-long install package clean
 
 all: build
 
@@ -57,6 +59,9 @@ bench: build
 
 fuzz: deps
 	@scripts/run-fuzz $(FUZZ_SECONDS)
+
+fuzz-long: deps
+	@scripts/run-fuzz --runs $(FUZZ_RUNS)
 
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
