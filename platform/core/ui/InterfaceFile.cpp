@@ -298,8 +298,11 @@ std::optional<InterfaceFile::Main> InterfaceFile::mainFromText(std::string_view 
             if (auto list = o.find("viewControllers"); list != o.end() && list->is_array())
                 for (auto& ref : *list) {
                     auto child = ref.is_string() ? main.objects.find(ref.get<std::string>()) : main.objects.end();
-                    if (child == main.objects.end() || !child->second.controller)
-                        return fail(error, "tab bar lists an unknown controller"), std::nullopt;
+                    // A tab bar inside a tab bar could list its own holder: the
+                    // cycle would never be freed and asking it to rotate recurses.
+                    if (child == main.objects.end() || !child->second.controller ||
+                        std::dynamic_pointer_cast<TabBarController>(child->second.controller))
+                        return fail(error, "tab bar lists an unknown controller or a tab bar"), std::nullopt;
                     children.push_back(child->second.controller);
                 }
             tabs->setViewControllers(children);

@@ -92,6 +92,8 @@ TEST_F(InterfaceFileTest, MainFileWithBrokenReferencesIsRefused) {
     // (The application's MainWindow is the unit and launch tests' own.)
     EXPECT_FALSE(InterfaceFile::mainFromText(R"({"objects": [{"id": "t", "class": "TabBarController",
         "viewControllers": ["ghost"]}]})"));
+    EXPECT_FALSE(InterfaceFile::mainFromText(R"({"objects": [{"id": "t", "class": "TabBarController",
+        "viewControllers": ["t"]}]})")) << "a tab bar in itself recursed without end";
     EXPECT_FALSE(InterfaceFile::mainFromText(R"({"objects": [{"id": "a", "class": "Window"},
         {"id": "a", "class": "Window"}]})"));
     EXPECT_FALSE(InterfaceFile::mainFromText(R"({"objects": [{"id": "w", "class": "Window"}],
