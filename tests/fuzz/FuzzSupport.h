@@ -43,8 +43,8 @@ inline platform::sim::SimBackend& sim() {
 }
 
 // Ends one input's work on the sim backend. Virtual time stands still, so
-// stopped timers stay queued until a reset drops them: one every so often
-// keeps the queue short without paying for a reset on every input.
+// calls delayed into the future stay queued until a reset drops them: one
+// every so often keeps the queue short without paying for it on every input.
 inline void settle() {
     static unsigned count = 0;
     sim().runUntilIdle();
