@@ -64,7 +64,7 @@ void requireWebSandbox() {
         while (!why.empty() && why.back() == '\n') why.pop_back();
         log("web view: the web sandbox (bubblewrap) cannot run here: " + why +
             ". Web pages are not shown without it. To run them without a sandbox anyway, at your own risk, set "
-            "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1.");
+            "the environment variable WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS to 1.");
         std::exit(EXIT_FAILURE);
     }();
     (void)checked;

@@ -86,7 +86,7 @@ TEST(MensajesLaunch, WithoutAWorkingSandboxEndsWithAClearMessage) {
     const std::string errors = app.log();
     fs::remove_all(root);
     EXPECT_NE(errors.find("Operation not permitted"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("variable WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS to 1"), std::string::npos) << errors;
     EXPECT_EQ(banner_test::counter(server, "ads"), 0);
 }
 
