@@ -85,11 +85,13 @@ void traceDrawn(WebKitWebView* web) {
     GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
     if (!clock) return;
     const char* uri = webkit_web_view_get_uri(web);
-    g_signal_connect_data(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* clock, gpointer uri) {
-                              traceMark(std::string("page drawn ") + static_cast<const char*>(uri));
-                              g_signal_handlers_disconnect_matched(clock, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, uri);
+    // The mark's text travels with the handler and goes with it.
+    g_signal_connect_data(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* clock, gpointer mark) {
+                              traceMark(*static_cast<std::string*>(mark));
+                              g_signal_handlers_disconnect_matched(clock, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, mark);
                           }),
-                          g_strdup(uri ? uri : ""), +[](gpointer uri, GClosure*) { g_free(uri); }, GConnectFlags(0));
+                          new std::string(std::string("page drawn ") + (uri ? uri : "")),
+                          +[](gpointer mark, GClosure*) { delete static_cast<std::string*>(mark); }, GConnectFlags(0));
     gtk_widget_queue_draw(GTK_WIDGET(web));
 }
 
