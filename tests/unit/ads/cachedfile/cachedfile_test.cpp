@@ -1,23 +1,58 @@
 // ZELCachedFile on scripted HTTP: the callback rules, the conditional
 // requests, the file on disk, and objects that die in the middle of things.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
+#include "Network/ZELCachedFile.h"
 #include "Utility/ZELNetworkUtilities.h"
 #include "platform/Files.h"
-#include "unit/ads/cachedfile/Recorders.h"
 #include "unit/support/FileSizeLimit.h"
 #include "unit/support/SimTest.h"
 
 namespace {
 
-using namespace cache_test;
 using platform::HeaderMap;
 using platform::sim::SimResponse;
 using Text = std::optional<std::string>;
 
 constexpr const char kURL[] = "http://static.example.org/ruma/sdk-core-v40.js";
 constexpr const char kElsewhere[] = "http://elsewhere.example.org/";
+// A server time and its Unix value, for the stored file's modification time.
+constexpr const char kLastModified[] = "Tue, 15 Nov 1994 12:45:26 GMT";
+constexpr time_t kLastModifiedUnix = 784903526;
+
+time_t modificationTime(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mtim.tv_sec;
+}
+
+// Records what the file told it, with hooks to act from inside a callback.
+struct FileRecorder : ZELCachedFileDelegate {
+    struct Event {
+        bool ended;
+        std::optional<platform::Error> error;
+    };
+    std::vector<Event> events;
+    size_t redirectsAsked = 0;
+    // What to answer to a redirect; follows when not set.
+    std::function<std::optional<platform::Error>(ZELCachedFile&)> onRedirect;
+    std::function<void(ZELCachedFile&)> onEnd, onFail;
+    void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override {
+        events.push_back({false, error});
+        if (onFail) onFail(file);
+    }
+    void cachedFileDownloadDidEnd(ZELCachedFile& file) override {
+        events.push_back({true, std::nullopt});
+        if (onEnd) onEnd(file);
+    }
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL&) override {
+        ++redirectsAsked;
+        return onRedirect ? onRedirect(file) : std::nullopt;
+    }
+};
 
 class CachedFileTest : public SimTest {
 protected:
@@ -34,9 +69,9 @@ protected:
     }
     // How the last fetch was reported, which must be exactly once.
     std::string outcome() const {
-        if (recorder->finished() != 1) return std::to_string(recorder->finished()) + " reports";
+        if (recorder->events.size() != 1) return std::to_string(recorder->events.size()) + " reports";
         const auto& event = recorder->events[0];
-        if (event.kind == FileRecorder::Kind::End) return "ended";
+        if (event.ended) return "ended";
         return event.error ? "failed " + std::to_string(event.error->code) : "failed";
     }
     static std::string failed(long code) { return "failed " + std::to_string(code); }
@@ -53,7 +88,6 @@ TEST_F(CachedFileTest, StoresTheBodyWithTheServerTimeThenAsksOnlyWhetherItChange
     EXPECT_EQ(outcome(), "ended");
     EXPECT_EQ(file->content(), Text("var a = 1;"));
     EXPECT_EQ(modificationTime(*file->filePath()), kLastModifiedUnix);
-    EXPECT_EQ(file->fileModificationDate(), Text("Tue, 15 Nov 1994 12:45:26"));
     ASSERT_EQ(sim().http().requests().size(), 1u);
     EXPECT_FALSE(sim().http().requests()[0].header("If-Modified-Since"));
     EXPECT_EQ(sim().http().requests()[0].header("User-Agent"), ZELNetworkUtilities::userAgentString());
@@ -71,7 +105,8 @@ TEST_F(CachedFileTest, StoresTheBodyWithTheServerTimeThenAsksOnlyWhetherItChange
 }
 
 // Every answer is reported once, and only a whole body replaces the file: a
-// failure of any kind keeps what was there.
+// failure of any kind keeps what was there. (How the announced length and
+// the coding decide is the cached-file fuzz target's.)
 TEST_F(CachedFileTest, EachAnswerEndsOnceAndOnlyAWholeBodyReplacesTheFile) {
     SimResponse cut = SimResponse::ok(std::string(1000, 'n')).inChunks(100);
     cut.resetAfter = 350;
@@ -89,17 +124,8 @@ TEST_F(CachedFileTest, EachAnswerEndsOnceAndOnlyAWholeBodyReplacesTheFile) {
         {"connection reset in the body", cut, failed(platform::kURLErrorNetworkConnectionLost), "old"},
         {"a write that fails part-way", SimResponse::ok(std::string(64 * 1024, 'n')),
          failed(platform::kFileWriteUnknownError), "old", ZELCachedFile::kDefaultMaximumBodySize, 4096},
-        {"delivered shorter than announced: a cut answer", SimResponse::ok("half", HeaderMap{{"Content-Length", "80"}}),
-         failed(platform::kURLErrorNetworkConnectionLost), "old"},
-        {"announced short, delivered long: all kept",
-         SimResponse::ok("0123456789abcdef", HeaderMap{{"Content-Length", "3"}}).inChunks(4), "ended", "0123456789abcdef"},
-        {"a coded body's length says nothing about the decoded one",
-         SimResponse::ok("decoded", HeaderMap{{"Content-Length", "80"}, {"Content-Encoding", "gzip"}}), "ended", "decoded"},
-        {"announced absurdly long: refused before the body",
-         SimResponse::ok("tiny", HeaderMap{{"Content-Length", "99999999999999999"}}),
-         failed(kZELURLErrorDataLengthExceedsMaximum), "decoded", 8},
-        {"not announced, larger than allowed", SimResponse::ok("123456789", HeaderMap{}).inChunks(3),
-         failed(kZELURLErrorDataLengthExceedsMaximum), "decoded", 8},
+        {"larger than allowed, cut off mid-body", SimResponse::ok("123456789", HeaderMap{}).inChunks(3),
+         failed(kZELURLErrorDataLengthExceedsMaximum), "old", 8},
         {"empty", SimResponse::ok(""), "ended", ""},
     };
     auto file = makeFile();
@@ -131,10 +157,10 @@ TEST_F(CachedFileTest, RedirectsAreAskedAboutAndARefusalStopsAtTheRefusedURL) {
     auto file = makeFile();
     file->validate();
     sim().runUntilIdle();
-    EXPECT_EQ(recorder->redirectsAsked.size(), 2u);
+    EXPECT_EQ(recorder->redirectsAsked, 2u);
     EXPECT_EQ(file->httpDestinationURL().absoluteString(), "https://cdn.example.org/third");
     EXPECT_EQ(file->content(), Text("third"));
-    recorder->onRedirect = [](ZELCachedFile&, const platform::URL&) { return refusal(); };
+    recorder->onRedirect = [](ZELCachedFile&) { return refusal(); };
     auto refused = makeFile(std::string(kURL) + "?r");
     fetch(*refused, SimResponse::redirect(kElsewhere, 301));
     EXPECT_EQ(outcome(), failed(42));
@@ -144,24 +170,6 @@ TEST_F(CachedFileTest, RedirectsAreAskedAboutAndARefusalStopsAtTheRefusedURL) {
     EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
     EXPECT_FALSE(refused->hasContent());
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
-}
-
-TEST_F(CachedFileTest, LastModifiedVariants) {
-    const std::pair<const char*, std::optional<time_t>> cases[] = {  // none: the time of the write
-        {"Tue, 15 Nov 1994 12:45:26", kLastModifiedUnix},            // no zone: read as GMT
-        {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
-        {"Sunday, 06-Nov-94 08:49:37 GMT", std::nullopt},  // other date styles are not ours
-        {"garbage", std::nullopt},
-    };
-    int n = 0;
-    for (const auto& [header, expected] : cases) {
-        SCOPED_TRACE(header);
-        auto file = makeFile(std::string(kURL) + "?" + std::to_string(++n));
-        const time_t before = std::time(nullptr);
-        fetch(*file, SimResponse::ok("body", HeaderMap{{"Last-Modified", header}}));
-        const time_t written = modificationTime(*file->filePath());
-        EXPECT_TRUE(expected ? written == *expected : written >= before) << written;
-    }
 }
 
 TEST_F(CachedFileTest, NamingIsStableIgnoresTheCacheBusterAndStaysInTheCachesDirectory) {
@@ -211,7 +219,7 @@ TEST_F(CachedFileTest, CancelIsSilentAValidateWhileFetchingStartsNothingAndTheOb
     file->cancel();
     EXPECT_FALSE(file->isFetching());
     sim().advance(5);
-    EXPECT_EQ(recorder->finished(), 0u);
+    EXPECT_EQ(recorder->events.size(), 0u);
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
     file->validate();
     sim().advance(5);
@@ -246,15 +254,16 @@ TEST_F(CachedFileTest, DestroyedInTheMiddleOfAFetch) {
         destroyAfter(turns);
         sim().runUntilIdle();
         destroyedWhileFetching += wasFetching;
-        EXPECT_EQ(recorder->finished(), wasFetching ? 0u : 1u);
+        EXPECT_EQ(recorder->events.size(), wasFetching ? 0u : 1u);
         EXPECT_EQ(sim().http().inFlightCount(), 0u);
     }
     EXPECT_GE(destroyedWhileFetching, 12) << "the rounds must reach into the body";
 }
 
-TEST_F(CachedFileTest, DestroyedInsideEachCallback) {
+// Endings find the object idle and the file complete; its owner may destroy,
+// restart or cancel it from inside any callback.
+TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndMayDestroyRestartOrCancelIt) {
     std::unique_ptr<ZELCachedFile> file;
-    // Every ending finds the object already idle, then destroys it.
     recorder->onEnd = recorder->onFail = [&](ZELCachedFile& f) {
         EXPECT_FALSE(f.isFetching());
         file.reset();
@@ -264,42 +273,39 @@ TEST_F(CachedFileTest, DestroyedInsideEachCallback) {
         file = makeFile();
         fetch(*file, ending);
         EXPECT_FALSE(file);
-        EXPECT_EQ(recorder->finished(), 1u);
+        EXPECT_EQ(recorder->events.size(), 1u);
     }
     // Inside the redirect question, both answers.
     for (bool refuse : {false, true}) {
-        recorder->onRedirect = [&](ZELCachedFile&, const platform::URL&) {
+        recorder->onRedirect = [&](ZELCachedFile&) {
             file.reset();
             return refuse ? refusal() : std::nullopt;
         };
         file = makeFile();
         fetch(*file, SimResponse::redirect(kElsewhere));
         EXPECT_FALSE(file);
-        EXPECT_EQ(recorder->finished(), 0u);
+        EXPECT_EQ(recorder->events.size(), 0u);
         EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
     }
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
-}
-
-TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndFinished) {
-    auto file = makeFile();
     int restarts = 0;
+    recorder->onFail = nullptr;
     recorder->onEnd = [&](ZELCachedFile& f) {
-        // The file is complete, its time already set, and a new fetch may start.
         EXPECT_EQ(f.content(), Text("v1"));
         EXPECT_EQ(modificationTime(*f.filePath()), kLastModifiedUnix);
         if (restarts++ == 0) f.validate();
     };
+    file = makeFile();
     fetch(*file, SimResponse::ok("v1", HeaderMap{{"Last-Modified", kLastModified}}));
-    EXPECT_EQ(recorder->ends(), 2);
+    EXPECT_EQ(restarts, 2);
     EXPECT_EQ(sim().http().requests().size(), 2u);
     // Cancelling from the redirect question stops everything quietly.
-    recorder->onRedirect = [](ZELCachedFile& f, const platform::URL&) {
+    recorder->onRedirect = [](ZELCachedFile& f) {
         f.cancel();
         return refusal();
     };
     fetch(*file, SimResponse::redirect(kElsewhere));
-    EXPECT_EQ(recorder->finished(), 0u);
+    EXPECT_EQ(recorder->events.size(), 0u);
     EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
 }
 
