@@ -29,11 +29,7 @@ protected:
         opener.setDelegateManager(manager);
         sim().application().setOpenableSchemes({"http", "https", "tel", "mailto", "market"});
     }
-    std::shared_ptr<platform::ViewController> top() {
-        auto c = root->modalViewController();
-        while (c && c->modalViewController()) c = c->modalViewController();
-        return c;
-    }
+    std::shared_ptr<platform::ViewController> top() { return shown<platform::ViewController>(); }
     void closeTop() {
         if (auto screen = std::dynamic_pointer_cast<ZELViewController>(top())) screen->relinquishScreen();
         else if (auto c = top()) c->dismissModalViewControllerAnimated(false);
@@ -55,8 +51,6 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         {"a=webapp&html=%3Cp%3Ehi%3C%2Fp%3E", "webapp html", kZELOrientationAny},
         {"a=webapp", "nothing", kZELOrientationAny},
         {"a=browser&html=%3Cp%3E", "nothing", kZELOrientationAny},
-        {"a=call&u=tel%3A%2B34600000000", "app", kZELOrientationAny},
-        {"a=app&u=http%3A%2F%2F127.0.0.1%3A8090%2Fstore", "app", kZELOrientationAny},
         {"a=somethingelse&u=market%3A%2F%2Fdetails%3Fid%3Dx", "app", kZELOrientationAny},
         {"u=market%3A%2F%2Fdetails%3Fid%3Dy", "app", kZELOrientationAny},
         {"a=app&u=nosuchscheme%3A%2F%2Fx", "nothing", kZELOrientationAny},
@@ -68,39 +62,31 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         opener.openNotification(openMessage(c.query));
         settle();
         const std::string destination = c.destination;
-        if (destination == "browser") {
-            auto browser = std::dynamic_pointer_cast<ZELBrowserController>(top());
-            ASSERT_TRUE(browser);
-            EXPECT_EQ(browser->supportedOrientations(), c.orientation);
-        } else if (destination.rfind("webapp", 0) == 0) {
-            auto app = std::dynamic_pointer_cast<ZELWebAppViewController>(top());
-            ASSERT_TRUE(app);
-            EXPECT_EQ(app->supportedOrientations(), c.orientation);
-            auto load = platform::sim::SimWebViewPeer::of(*app->webView())->lastLoad();
-            ASSERT_TRUE(load);
-            EXPECT_EQ(load->kind == platform::sim::SimWebLoad::Kind::HTML, destination == "webapp html");
-        } else if (destination == "app") {
-            EXPECT_EQ(top(), nullptr);
-            ASSERT_EQ(sim().application().openedURLs().size(), opened + 1);
-            EXPECT_EQ(events->events, std::vector<std::string>{"willLeave"});
+        if (auto browser = std::dynamic_pointer_cast<ZELBrowserController>(top())) {
+            EXPECT_EQ(std::pair(std::string("browser"), browser->supportedOrientations()), std::pair(destination, c.orientation));
+        } else if (auto app = std::dynamic_pointer_cast<ZELWebAppViewController>(top())) {
+            const bool html = platform::sim::SimWebViewPeer::of(*app->webView())->lastLoad()->kind == platform::sim::SimWebLoad::Kind::HTML;
+            EXPECT_EQ(std::pair(std::string(html ? "webapp html" : "webapp"), app->supportedOrientations()),
+                      std::pair(destination, c.orientation));
         } else {
-            EXPECT_EQ(top(), nullptr);
-            EXPECT_EQ(sim().application().openedURLs().size(), opened);
-            EXPECT_TRUE(events->events.empty());
+            const bool left = destination == "app";
+            EXPECT_EQ(std::pair(destination, sim().application().openedURLs().size()), std::pair(std::string(left ? "app" : "nothing"), opened + left));
+            EXPECT_EQ(events->events, left ? std::vector<std::string>{"willLeave"} : std::vector<std::string>{});
         }
         closeTop();
     }
     EXPECT_TRUE(sim().logContains("<Nimbra> No application opens nosuchscheme://x"));
 }
 
-TEST_F(OpenerTest, MailLinksFillTheComposer) {
+// What the fuzz target cannot know: which of repeated or differently written
+// fields wins, and the decoding of each. (The composer is the tap tests'.)
+TEST_F(OpenerTest, MailLinksGiveTheirExactMessage) {
     struct Case {
         const char* link;
         std::vector<std::string> to, cc, bcc;
         std::string subject, body;
     };
     const Case cases[] = {
-        {"mailto:ana@example.com", {"ana@example.com"}, {}, {}, "", ""},
         {"mailto:ana@example.com?", {"ana@example.com"}, {}, {}, "", ""},
         {"mailto:a%40b.example?cc=c@d.example,e@f.example,&subject=Hi", {"a@b.example"}, {"c@d.example", "e@f.example"},
          {}, "Hi", ""},
@@ -116,18 +102,6 @@ TEST_F(OpenerTest, MailLinksFillTheComposer) {
         EXPECT_EQ(message.subject, c.subject);
         EXPECT_EQ(message.body, c.body);
     }
-
-    // The composer comes up, and goes when it is done, whatever the result.
-    opener.openEmailComposer(platform::URL::parse("mailto:ana@example.com?subject=Hola"));
-    settle();
-    auto composer = std::dynamic_pointer_cast<platform::MailComposeViewController>(top());
-    ASSERT_TRUE(composer);
-    EXPECT_EQ(composer->message().subject, "Hola");
-    sim().application().setOpenableSchemes({});  // nobody takes mail: Send fails
-    composer->send();
-    settle();
-    EXPECT_EQ(top(), nullptr);
-    EXPECT_TRUE(sim().logContains("<Nimbra> The message was not sent"));
 }
 
 TEST_F(OpenerTest, AnUntappedBannerAdNeitherLeavesNorComposes) {
