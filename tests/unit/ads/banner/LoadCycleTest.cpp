@@ -9,7 +9,9 @@ using platform::sim::SimResponse;
 using platform::sim::SimWebViewPeer;
 using Codes = std::vector<long>;
 
-TEST_F(BannerTest, SuccessfulLoadShowsTheAdReportsOnceAndTracksImpressions) {
+// The wire requests, impressions and their order are the banner load test's
+// on the real server; here the states on the way and what the load leaves.
+TEST_F(BannerTest, SuccessfulLoadShowsTheAdReportsOnceAndLeavesNoHiddenPage) {
     sim().http().route(kAdURL, SimResponse::ok("<a href='http://127.0.0.1:8090/click?ai=tok'>ad</a>",
                                                {{"X-Ruma-Tracking-Urls", "http://127.0.0.1:8090/im/1 http://127.0.0.1:8090/im/2"}})
                                    .after(1));
@@ -23,16 +25,10 @@ TEST_F(BannerTest, SuccessfulLoadShowsTheAdReportsOnceAndTracksImpressions) {
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_EQ(delegate->received, 1);
     EXPECT_TRUE(delegate->failures.empty());
-    EXPECT_FALSE(banner->webView()->isHidden());
-    EXPECT_EQ(pagesBuilt, 1);
-    EXPECT_EQ(sim().http().countOf(kScriptURL), 1u);
     EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-    EXPECT_EQ(sim().http().countOf("http://127.0.0.1:8090/im/"), 2u);
-    EXPECT_EQ(controller()->trackerCount(), 0u);
     // The markup went into the banner's web view with the ad URL as base.
     auto* peer = SimWebViewPeer::of(*banner->webView());
     ASSERT_TRUE(peer && peer->lastLoad());
-    EXPECT_NE(peer->lastHTML()->find("click?ai=tok"), std::string::npos);
     EXPECT_EQ(peer->lastLoad()->baseURL->absoluteString(), kAdURL);
     EXPECT_EQ(controller()->buildAdWebView(), nullptr) << "the hidden page goes once it has answered";
     // The ad's own later loads are no second ad.
@@ -84,7 +80,9 @@ TEST_F(BannerTest, UnusableScriptGivesANetworkErrorAndTheNextLoadRuns) {
 }
 
 // Every failure reaches the delegate once, ends in state 7 without the hidden
-// page, and the next load runs.
+// page, and the next load runs. (No fill, the script's refusals, a cut or
+// silent server and a script that throws or never answers are the banner load
+// and faults tests' on the real server.)
 TEST_F(BannerTest, EachFailureIsReportedOnceThenTheNextLoadRuns) {
     const std::string goodAnswer = pageAnswer;
     auto answer = [&](const char* message) { return [&, message] { pageAnswer = message; }; };
@@ -100,14 +98,7 @@ TEST_F(BannerTest, EachFailureIsReportedOnceThenTheNextLoadRuns) {
         {"400", ad(SimResponse::withStatus(400, "bad")), ZELErrorInvalidRequest,
          "<Nimbra> Server rejected ad parameters.  Typically"},
         {"404", ad(SimResponse::withStatus(404, "missing")), ZELErrorServerError},
-        {"500", ad(SimResponse::withStatus(500, "oops")), ZELErrorServerError},
-        {"no connection", ad(SimResponse::failure()), ZELErrorNetworkError},
         {"blank markup", ad(SimResponse::ok(" \n\t \r\n ", {{"X-Ruma-Refresh-Rate", "45"}})), ZELErrorNoAd, nullptr, {}, 45},
-        {"script errors", answer("qmsg://nimbra/loadAdURL?errors=missing%20slot"), ZELErrorInvalidRequest},
-        {"invalid request", answer("qmsg://nimbra/invalidRequest?reason=x"), ZELErrorInvalidRequest,
-         "<Nimbra> Invalid Request: "},
-        {"unable to serve", answer("qmsg://nimbra/unableToServe?reason=y"), ZELErrorInvalidRequest,
-         "<Nimbra> Unable to serve: "},
         {"ad URL that is no URL", answer("qmsg://nimbra/loadAdURL?url=not%20a%20url&type=pexmark"),
          ZELErrorNetworkError},
         {"markup that fails to render", [&] { sim().web().setAutoFinish(false); }, ZELErrorNetworkError, nullptr,
@@ -139,6 +130,8 @@ TEST_F(BannerTest, EachFailureIsReportedOnceThenTheNextLoadRuns) {
     }
 }
 
+// How each header reads is the ad headers fuzz target's; what a redirect's
+// headers add is not.
 TEST_F(BannerTest, HeadersOnRedirectAndFinalAnswerAccumulate) {
     sim().http().route(kAdURL, [](const platform::URLRequest&) {
         auto r = SimResponse::redirect("http://127.0.0.1:8090/final");
@@ -146,30 +139,14 @@ TEST_F(BannerTest, HeadersOnRedirectAndFinalAnswerAccumulate) {
         return r;
     });
     sim().http().route("http://127.0.0.1:8090/final",
-                       SimResponse::ok("<p>ad</p>", {{"X-Ruma-Tracking-Urls", "http://127.0.0.1:8090/im/final %% http://127.0.0.1:8090/im/third"},
-                                                     {"X-Ruma-Click-Tracking-Urls", "http://127.0.0.1:8090/ct/abcd1"},
-                                                     {"X-Ruma-Orientation", "landscape"}}));
+                       SimResponse::ok("<p>ad</p>", {{"X-Ruma-Tracking-Urls", "http://127.0.0.1:8090/im/final"}}));
     sim().web().setAutoFinish(false);
     makeBanner();
     loadAndSettle();
-    std::vector<std::string> pending;  // the piece that is no URL is skipped
+    std::vector<std::string> pending;
     for (const auto& url : controller()->pendingTrackingURLs()) pending.push_back(url.absoluteString());
-    EXPECT_EQ(pending, (std::vector<std::string>{"http://127.0.0.1:8090/im/redirect", "http://127.0.0.1:8090/im/final",
-                                                 "http://127.0.0.1:8090/im/third"}));
-    EXPECT_EQ(controller()->pendingClickURLs().size(), 1u);
-    EXPECT_EQ(controller()->supportedOrientations(), 3);
+    EXPECT_EQ(pending, (std::vector<std::string>{"http://127.0.0.1:8090/im/redirect", "http://127.0.0.1:8090/im/final"}));
     EXPECT_EQ(controller()->adHTMLBaseURL()->absoluteString(), "http://127.0.0.1:8090/final");
-}
-
-TEST_F(BannerTest, ScriptThatNeverAnswersTimesOutAndFrees) {
-    pageAnswers = false;
-    makeBanner();
-    loadAndSettle();
-    EXPECT_EQ(state(), kZELStateBuildingAdURL);
-    sim().advance(ZELObjectPrivate::kBuildAdURLTimeout + 1);
-    EXPECT_EQ(state(), kZELStateFailed);
-    EXPECT_EQ(delegate->failures, Codes{ZELErrorTimeout});
-    EXPECT_EQ(controller()->buildAdWebView(), nullptr);
 }
 
 TEST_F(BannerTest, AdThatNeverFinishesLoadingFailsOnceAndTheReloadGoesOn) {
@@ -189,19 +166,6 @@ TEST_F(BannerTest, AdThatNeverFinishesLoadingFailsOnceAndTheReloadGoesOn) {
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_EQ(delegate->received, 1);
     EXPECT_EQ(delegate->failures.size(), 1u);
-}
-
-TEST_F(BannerTest, ScriptAnsweringTwiceLoadsOnce) {
-    sim().web().setPageBehaviour([this](SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
-        if (load.html.find("RUMA_buildAdURL(") == std::string::npos) return;
-        for (const std::string& url : {pageAnswer, pageAnswer, std::string("qmsg://nimbra/unknownMessage?x=1")})
-            peer.navigate(url, platform::NavigationType::Other);
-    });
-    makeBanner();
-    loadAndSettle();
-    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-    EXPECT_EQ(delegate->received, 1);
-    EXPECT_TRUE(delegate->failures.empty());
 }
 
 TEST_F(BannerTest, NoRootViewControllerOrAnApplicationInTheBackgroundLoadsNothing) {
