@@ -60,13 +60,10 @@ TEST_F(DelegateManagerTest, EventsReachEachListenerThatImplementsThemInFixedOrde
     manager->setBannerDelegate(banner);
     raiseAll(*manager);
     raiseAll(*manager);  // unimplemented operations are skipped from now on
-    const Log once = {"banner.receive", "sdk.receive", "app.receive",
-                      "banner.fail:Request Error: No ad to show.", "sdk.fail:1", "app.fail:1",
-                      "banner.present", "banner.dismiss", "banner.dismissed", "banner.leave"};
-    Log twice = once;
-    twice.insert(twice.end(), once.begin(), once.end());
-    EXPECT_EQ(log, twice);
-    EXPECT_FALSE(ZELDelegateManager::didYouNilOutYourDelegate(sdk, ZELDelegateOperation::WillLeaveApplication));
+    const Log once = {"banner.receive", "sdk.receive", "app.receive", "banner.fail:Request Error: No ad to show.",
+                      "sdk.fail:1", "app.fail:1", "banner.present", "banner.dismiss", "banner.dismissed", "banner.leave"};
+    EXPECT_EQ(Log(log.begin(), log.begin() + 10), once);
+    EXPECT_EQ(Log(log.begin() + 10, log.end()), once);
 }
 
 TEST_F(DelegateManagerTest, ListenersAreNotRetainedButHeldUntilTheLoopTurns) {
@@ -83,26 +80,6 @@ TEST_F(DelegateManagerTest, ListenersAreNotRetainedButHeldUntilTheLoopTurns) {
     ASSERT_TRUE(watch.expired());
     raiseAll(*manager);  // a listener that went away is skipped
     EXPECT_EQ(log, Log{"banner.receive"});
-}
-
-TEST_F(DelegateManagerTest, ListenerMayReleaseTheManagersOwnerInsideItsCallback) {
-    struct Controller {
-        std::shared_ptr<ZELDelegateManager> manager = ZELDelegateManager::create();
-    };
-    auto controller = std::make_shared<Controller>();
-    std::weak_ptr<ZELDelegateManager> manager = controller->manager;
-    Log log;
-    auto banner = std::make_shared<BannerListener>(&log);
-    auto sdk = std::make_shared<InterstitialListener>("sdk", &log);
-    banner->onReceive = [&] { controller.reset(); };
-    controller->manager->setBannerDelegate(banner);
-    controller->manager->setSdkInterstitialDelegate(sdk);
-    ZELDelegateManager* raw = controller->manager.get();
-    raw->didReceiveAd();
-    EXPECT_EQ(log, (Log{"banner.receive", "sdk.receive"}));  // the event ran to its end
-    EXPECT_FALSE(manager.expired());
-    sim().runUntilIdle();
-    EXPECT_TRUE(manager.expired());
 }
 
 // An event raised on a worker thread reaches the listener on the main thread,
