@@ -109,52 +109,43 @@ TEST_F(BannerTest, OnlyATouchedNavigationPastTheFirstMomentIsAClick) {
 
 // Destroying the banner at any moment of its work: no crash, no callback to
 // a destroyed object, nothing left running.
-class BannerLifetimeTest : public BannerTest {
-protected:
-    void destroyAndDrain() {
-        std::weak_ptr<ZELObjectPrivate> weakController = banner->getPrivate();
-        banner.reset();
-        sim().advance(200);
-        sim().runUntilIdle();
-        EXPECT_TRUE(weakController.expired());
-    }
-};
-
-TEST_F(BannerLifetimeTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
-    const auto slow = [](SimResponse r, double seconds) { return r.after(seconds); };
+TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
+    const std::string script = "function RUMA_buildAdURL(p){}";
     struct Stage {
         const char* what;
         std::function<void()> arrange;
         int state;
     } stages[] = {
-        {"the script download", [&] { sim().http().route(kScriptURL, slow(SimResponse::ok("function RUMA_buildAdURL(p){}"), 5)); },
+        {"the script download", [&] { sim().http().route(kScriptURL, SimResponse::ok(script).after(5)); },
          kZELStateFetchingSupportScript},
         {"the hidden page at work", [&] { pageAnswers = false; }, kZELStateBuildingAdURL},
-        {"the markup download", [&] { sim().http().route(kAdURL, slow(SimResponse::ok("<p>ad</p>"), 5)); }, kZELStateLoadingAd},
+        {"the markup download", [&] { sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5)); }, kZELStateLoadingAd},
         {"the reload timer pending", [] {}, kZELStateShown},
-        {"trackers in flight",
-         [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", slow(SimResponse::ok("ok"), 10)); }, kZELStateShown},
+        {"trackers in flight", [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10)); },
+         kZELStateShown},
     };
     for (const auto& stage : stages) {
         SCOPED_TRACE(stage.what);
-        sim().http().route(kScriptURL, SimResponse::ok("function RUMA_buildAdURL(p){}"));
-        sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "30"}}));
+        sim().http().route(kScriptURL, SimResponse::ok(script));
+        serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "30"}});
         sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok"));
         pageAnswers = true;
         stage.arrange();
         makeBanner();
         loadAndSettle();
         ASSERT_EQ(state(), stage.state);
-        const int heard = delegate->received + int(delegate->failures.size());
-        const size_t requests = sim().http().requests().size();
-        destroyAndDrain();
-        EXPECT_EQ(delegate->received + int(delegate->failures.size()), heard);
+        const size_t heard = delegate->received + delegate->failures.size(), requests = sim().http().requests().size();
+        std::weak_ptr<ZELObjectPrivate> weakController = controller();
+        banner.reset();
+        sim().advance(200);
+        EXPECT_TRUE(weakController.expired());
+        EXPECT_EQ(delegate->received + delegate->failures.size(), heard);
         EXPECT_EQ(sim().http().requests().size(), requests);
         EXPECT_EQ(sim().http().inFlightCount(), 0u);
     }
 }
 
-TEST_F(BannerLifetimeTest, WithTheAnswerOfItsPageOnItsWay) {
+TEST_F(BannerTest, DestroyedWithTheAnswerOfItsPageOnItsWay) {
     sim().web().setPageBehaviour([this](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
         if (load.html.find("<script>RUMA_buildAdURL(") == std::string::npos) return;
         peer.navigate(pageAnswer, platform::NavigationType::Other);
@@ -170,7 +161,7 @@ TEST_F(BannerLifetimeTest, WithTheAnswerOfItsPageOnItsWay) {
 
 // The controller stays for the rest of the turn in which the application
 // lets its banner go, then goes.
-TEST_F(BannerLifetimeTest, ReleasedInsideEachDelegateCallback) {
+TEST_F(BannerTest, ReleasedInsideEachDelegateCallback) {
     std::weak_ptr<ZELObjectPrivate> weakController;
     int aliveAfterRelease = 0;
     delegate->onReceive = delegate->onFailure = [&] {
