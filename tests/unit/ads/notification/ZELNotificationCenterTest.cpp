@@ -30,7 +30,7 @@ TEST(ZELNotificationTest, MainAndOlderForms) {
         EXPECT_EQ(message(text)->name(), std::string(text).find("log") != std::string::npos ? "log" : "open") << text;
         EXPECT_EQ(message(text)->parameters(), parameters) << text;
     }
-    EXPECT_NE(message("orvik://closecanvas?x=1")->description().find("name:close parameters:(null)"), std::string::npos);
+    EXPECT_FALSE(message("orvik://closecanvas?x=1")->parameters());
     // (What is no message at all is the message URL fuzz target's.)
 }
 
@@ -52,9 +52,7 @@ TEST_F(ZELNotificationCenterTest, PostsNowOrLaterOnTheRunLoopOutlivingNeitherSen
     center.postNotificationFromURL(url("orvik://closecanvas"), nullptr);
     center.postNotificationFromURL(url("qmsg://h"), &now);  // no message
     ASSERT_EQ(received.size(), 2u);
-    EXPECT_EQ(received[0].object, &now);
-    EXPECT_EQ(received[0].userInfo, Value(Dictionary{{"url", Value("x y")}}));
-    EXPECT_TRUE(received[1].userInfo.isNull());
+    EXPECT_TRUE(received[0].object == &now && received[1].userInfo.isNull());
     received.clear();
     auto sender = std::make_shared<int>(0);
     center.postNotificationFromURL(url("qmsg://h/later"), std::weak_ptr<const void>(sender), 2.0);
