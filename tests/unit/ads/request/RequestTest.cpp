@@ -109,16 +109,6 @@ TEST_F(RequestTest, SignalsSplitIntoOneKeyAndValue) {
     }
 }
 
-TEST_F(RequestTest, MinimumOSVersion) {
-    const std::pair<const char*, bool> versions[] = {{"2.9.9", false}, {"3.0", true}, {"4.3", true}};
-    for (const auto& [version, atLeast] : versions) {
-        sim().device().setSystemVersion(version);
-        EXPECT_EQ(ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 0), atLeast) << version;
-    }
-    sim().device().setSystemVersion("3.1.9");
-    EXPECT_FALSE(ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 2));
-}
-
 // The fixed texts are the code's own table; the one made from the device and
 // the codes outside the table are not.
 TEST_F(RequestTest, ErrorMessagesForTheDeviceAndUnknownCodes) {
