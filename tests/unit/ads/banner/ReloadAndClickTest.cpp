@@ -145,20 +145,6 @@ TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
     }
 }
 
-TEST_F(BannerTest, DestroyedWithTheAnswerOfItsPageOnItsWay) {
-    sim().web().setPageBehaviour([this](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
-        if (load.html.find("<script>RUMA_buildAdURL(") == std::string::npos) return;
-        peer.navigate(pageAnswer, platform::NavigationType::Other);
-        banner.reset();  // the message is posted on the next turn
-    });
-    makeBanner();
-    std::weak_ptr<ZELObjectPrivate> weakController = banner->getPrivate();
-    banner->loadRequest(ZELRequest::request());
-    sim().advance(200);
-    EXPECT_TRUE(weakController.expired());
-    EXPECT_EQ(sim().http().countOf(kAdURL), 0u);
-}
-
 // The controller stays for the rest of the turn in which the application
 // lets its banner go, then goes.
 TEST_F(BannerTest, ReleasedInsideEachDelegateCallback) {

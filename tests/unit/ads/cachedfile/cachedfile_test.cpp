@@ -31,7 +31,6 @@ time_t modificationTime(const std::string& path) {
 // Records what the file told it, with hooks to act from inside a callback.
 struct FileRecorder : ZELCachedFileDelegate {
     std::vector<std::string> events;  // "ended", or "failed" with the error's domain and code
-    size_t redirectsAsked = 0;
     // What to answer to a redirect; follows when not set.
     std::function<std::optional<platform::Error>(ZELCachedFile&)> onRedirect;
     std::function<void(ZELCachedFile&)> onEnd, onFail;
@@ -44,7 +43,6 @@ struct FileRecorder : ZELCachedFileDelegate {
         if (onEnd) onEnd(file);
     }
     std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL&) override {
-        ++redirectsAsked;
         return onRedirect ? onRedirect(file) : std::nullopt;
     }
 };
@@ -127,23 +125,13 @@ TEST_F(CachedFileTest, EachAnswerEndsOnceAndOnlyAWholeBodyReplacesTheFile) {
         << "no temporary file left behind";
 }
 
-TEST_F(CachedFileTest, RedirectsAreAskedAboutAndARefusalStopsAtTheRefusedURL) {
-    sim().http().route(kURL, SimResponse::redirect("/second"));
-    sim().http().route("http://static.example.org/second", SimResponse::redirect("https://cdn.example.org/third"));
-    sim().http().route("https://cdn.example.org/third", SimResponse::ok("third"));
-    auto file = makeFile();
-    file->validate();
-    sim().runUntilIdle();
-    EXPECT_EQ(recorder->redirectsAsked, 2u);
-    EXPECT_EQ(file->httpDestinationURL().absoluteString(), "https://cdn.example.org/third");
-    EXPECT_EQ(file->content(), Text("third"));
+// (Followed chains are the click tracker's.)
+TEST_F(CachedFileTest, ARefusedRedirectFailsWithTheRefusalAtTheRefusedURL) {
     recorder->onRedirect = [](ZELCachedFile&) { return refusal(); };
-    auto refused = makeFile(std::string(kURL) + "?r");
+    auto refused = makeFile();
     fetch(*refused, SimResponse::redirect(kElsewhere, 301));
     EXPECT_EQ(outcome(), failed(42, "test"));
     EXPECT_EQ(refused->httpDestinationURL().absoluteString(), kElsewhere);
-    EXPECT_EQ(refused->httpHeaders()->at("Location"), kElsewhere);
-    EXPECT_EQ(refused->httpStatusCode(), 0) << "a redirect answer does not set the status";
     EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
     EXPECT_FALSE(refused->hasContent());
 }

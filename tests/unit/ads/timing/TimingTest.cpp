@@ -49,20 +49,6 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     EXPECT_EQ(huge->elapsedMilliseconds(), 4294967295u);
 }
 
-TEST_F(TimingTest, AttachedValuesAndTheStoredForm) {
-    ZELTiming timing("click");
-    EXPECT_EQ(timing.dictionaryRepresentation().count("userData"), 0u);
-    timing.setValue(Value("http://a.example/"), "url");
-    timing.setValue(std::nullopt, "ignored");
-    timing.start();
-    EXPECT_EQ(timing.dictionaryRepresentation().at(kZELTimingKeyUserDataKey), Value(Dictionary{{"url", "http://a.example/"}}));
-    auto copy = timing.copy();
-    copy->setValue(Value("other"), "url");
-    copy->end();
-    EXPECT_EQ(timing.valueForKey("url"), Value("http://a.example/"));
-    EXPECT_TRUE(timing.isActive());
-}
-
 TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAcrossARestart) {
     {
         auto manager = ZELTimingManager::initWithIdentifier("test");
