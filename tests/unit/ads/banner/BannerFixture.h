@@ -2,8 +2,6 @@
 // A banner on the sim backend with a scripted static server, ad server and
 // request-building page.
 
-#include <nlohmann/json.hpp>
-
 #include "Delegate/ZELBannerViewDelegate.h"
 #include "Object/ZELObjectPrivate.h"
 #include "Object/ZELPreparedBuildPage.h"
@@ -41,7 +39,6 @@ protected:
                              "&type=pexmark";
     bool pageAnswers = true;
     int pagesBuilt = 0;
-    nlohmann::json lastParameters;
     void SetUp() override {
         // The statistics save themselves when released: before the reset.
         ZELObjectPrivate::resetProcessState();
@@ -49,21 +46,15 @@ protected:
         sim().web().setAutoFinish(true);
         // The hidden page runs the call either inline in a fresh page or,
         // in a page made ready ahead, as an evaluated script.
-        auto answerCall = [this](platform::sim::SimWebViewPeer& peer, const std::string& text, size_t at) {
-            const std::string marker = "RUMA_buildAdURL(";
-            at = text.find(marker, at);
-            if (at == std::string::npos) return;
+        auto answerCall = [this](platform::sim::SimWebViewPeer& peer) {
             ++pagesBuilt;
-            auto end = text.find(");", at);
-            lastParameters = nlohmann::json::parse(text.substr(at + marker.size(), end - at - marker.size()), nullptr, false);
             if (pageAnswers) peer.navigate(pageAnswer, platform::NavigationType::Other);
         };
         sim().web().setPageBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
-            auto at = load.html.find("<script>RUMA_buildAdURL(");
-            if (at != std::string::npos) answerCall(peer, load.html, at);
+            if (load.html.find("<script>RUMA_buildAdURL(") != std::string::npos) answerCall(peer);
         });
         sim().web().setScriptBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const std::string& script) {
-            if (script.rfind("RUMA_buildAdURL(", 0) == 0) answerCall(peer, script, 0);
+            if (script.rfind("RUMA_buildAdURL(", 0) == 0) answerCall(peer);
         });
         sim().http().route(kScriptURL, platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
         serveAd("<a href='http://127.0.0.1:8090/click?ai=tok'>ad</a>",

@@ -59,7 +59,7 @@ TEST_F(RequestTest, TargetingBecomesTypedParameters) {
     EXPECT_EQ(request->parameters()["uule"].asString()->rfind("e1+", 0), 0u);
 }
 
-TEST_F(RequestTest, TestModeOnlyForThisDeviceAndTheOldSwitchWarnsEachTime) {
+TEST_F(RequestTest, TestModeOnlyForThisDevice) {
     auto request = privateRequest();
     sim().device().setUniqueIdentifier("my-device");
     request->setTestDevices(std::vector<std::string>{"someone-else"});
@@ -68,13 +68,6 @@ TEST_F(RequestTest, TestModeOnlyForThisDeviceAndTheOldSwitchWarnsEachTime) {
     EXPECT_EQ(request->parameters()["adtest"], platform::Value("on"));
     request->setTesting(true);
     EXPECT_EQ(request->parameters()["testing"], platform::Value("1"));
-    request->peekParameters();
-    int warnings = 0;
-    for (const std::string& line : sim().logLines()) {
-        warnings += line.find("<Nimbra> \"testing\" property has been deprecated.  Use \"testDevices\" instead.") !=
-                    std::string::npos;
-    }
-    EXPECT_EQ(warnings, 2);
 }
 
 TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
