@@ -74,21 +74,13 @@ TEST_F(ScreensTest, StatusBarAndIdleTimerComeBackAsTheApplicationHadThem) {
     sheet->relinquishScreen();
 }
 
-TEST_F(ScreensTest, PresentedFromTheKeyWindowsRootOrTheGivenControllerWithoutOne) {
+TEST_F(ScreensTest, PresentedFromTheKeyWindowsRoot) {
     auto other = std::make_shared<platform::ViewController>();
     auto screen = makeScreen(manager);
     screen->presentFromViewController(other);
     EXPECT_EQ(screen->presentingViewController(), root) << "the key window's root presents";
     settle();
     screen->relinquishScreen();
-    settle();
-    // No key window: the given controller presents.
-    window.reset();
-    auto host = std::make_shared<platform::ViewController>();
-    auto late = makeScreen(manager);
-    late->presentFromViewController(host);
-    EXPECT_EQ(late->presentingViewController(), host);
-    late->relinquishScreen();
 }
 
 TEST_F(ScreensTest, OrientationsFromTheServerTextAndTheSettingsMessage) {
