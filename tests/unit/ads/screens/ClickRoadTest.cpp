@@ -53,8 +53,19 @@ TEST_F(ClickRoadTest, OpenMessagesOpenOnlyWhatATapAskedFor) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.find("without being tapped") != std::string::npos; }),
               1);
+    // Nor does a mail or phone link, or markup by message, get anywhere.
+    sim().application().setOpenableSchemes({"http", "https", "tel", "mailto"});
+    for (const char* link : {"mailto:ana@example.com", "tel:+34600000000"})
+        peer->navigate(link, platform::NavigationType::LinkClicked);
+    sendOpen("a=webapp&html=%3Cp%3E");
+    sim().advance(1);
+    EXPECT_EQ(root->modalViewController(), nullptr);
+    EXPECT_TRUE(sim().application().openedURLs().empty());
 
     tap();
+    peer->navigate("tel:+34600000000", platform::NavigationType::LinkClicked);
+    sim().advance(1);
+    EXPECT_EQ(sim().application().openedURLs().size(), 1u) << "the same link, tapped";
     // Nothing to open: no "u", a "u" that is no URL.
     sendOpen("a=browser");
     sendOpen("a=browser&u=%20");

@@ -1,6 +1,6 @@
-// Where a tap on an ad goes: each "open" action's destination, the exact
-// message of a mail link, and nothing at all without a tap. (The browser's
-// orientation codes are the click road test's.)
+// Where a tap on an ad goes: each "open" action's destination and the exact
+// message of a mail link. (The browser's orientation codes, and nothing at
+// all without a tap, are the click road test's.)
 
 #include "unit/ads/screens/ScreensFixture.h"
 
@@ -96,29 +96,4 @@ TEST_F(OpenerTest, MailLinksGiveTheirExactMessage) {
         EXPECT_EQ(std::tie(message.to, message.cc, message.bcc, message.subject, message.body),
                   std::tie(c.to, c.cc, c.bcc, c.subject, c.body));
     }
-}
-
-TEST_F(OpenerTest, AnUntappedBannerAdNeitherLeavesNorComposes) {
-    auto ad = ZELObjectPrivate::initWithFrame(platform::Rect(0, 0, 320, 50));
-    opener.setAdController(ad);
-    opener.openApp(platform::URL::parse("tel:+34600000000"));
-    opener.openEmailComposer(platform::URL::parse("mailto:ana@example.com"));
-    opener.openNotification(openMessage("a=webapp&html=%3Cp%3E"));
-    settle();
-    EXPECT_EQ(top(), nullptr);
-    EXPECT_TRUE(sim().application().openedURLs().empty());
-    EXPECT_TRUE(events->events.empty());
-
-    // Tapped: the same requests go through; the banner may go meanwhile.
-    ad->webView()->setTouched(true);
-    opener.openApp(platform::URL::parse("tel:+34600000000"));
-    opener.openEmailComposer(platform::URL::parse("mailto:ana@example.com"));
-    ad.reset();
-    settle();
-    EXPECT_EQ(sim().application().openedURLs().size(), 1u);
-    auto composer = std::dynamic_pointer_cast<platform::MailComposeViewController>(top());
-    ASSERT_TRUE(composer);
-    composer->cancel();
-    settle();
-    EXPECT_EQ(top(), nullptr);
 }

@@ -126,21 +126,6 @@ TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
     EXPECT_EQ(stats()->adRequestCount(), 41);
 }
 
-TEST_F(StatisticsTest, CoreCountersWrapAndStartAgainOverJunk) {
-    ZELStatisticsCore core("t");
-    core.setString("12", "k");
-    EXPECT_FALSE(core.numberForKey("k"));
-    EXPECT_EQ(core.addValueNumberForKey(2, "k"), 2);  // a counter over a string starts from nothing
-    // Counters wrap at 32 bits and start again over junk.
-    EXPECT_EQ(core.addValueNumberForKey(-7, "c"), -7);
-    core.setNumber(std::numeric_limits<int32_t>::max(), "c");
-    EXPECT_EQ(core.addValueNumberForKey(1, "c"), std::numeric_limits<int32_t>::min());
-    for (double junk : {1e300, std::numeric_limits<double>::quiet_NaN()}) {
-        core.setNumber(junk, "c");
-        EXPECT_EQ(core.addValueNumberForKey(1, "c"), 1);
-    }
-}
-
 TEST_F(StatisticsTest, StoredJunkIsIgnoredAndReplacedByTheNextSave) {
     sim().userDefaults().setObject("garbage", "nimbra_stats_shared");
     {
