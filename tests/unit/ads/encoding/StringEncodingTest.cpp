@@ -11,7 +11,6 @@ namespace {
 using Encoding = ZEL_HRBStringEncoding;
 using Decoded = std::optional<std::string>;
 
-
 TEST(StringEncoding, Rfc4648Vectors) {
     const char* plain[] = {"", "f", "fo", "foo", "foob", "fooba", "foobar"};
     const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
