@@ -52,15 +52,12 @@ TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
         EXPECT_EQ(p[key], value) << key;
 }
 
-TEST_F(ZELIdentifierUtilitiesTest, CompatibilityModeAndLocaleRetry) {
-    sim().device().setModel("iPad");
-    ZELIdentifierUtilities phoneApp;
-    EXPECT_EQ(phoneApp.parameters()["ios_ipadc"], Value("1"));
-    EXPECT_EQ(phoneApp.locale(), std::nullopt);
+// (The tablet compatibility flag goes: the platform's model is never one.)
+TEST_F(ZELIdentifierUtilitiesTest, LocaleIsReadAgainUntilThereIsOne) {
+    ZELIdentifierUtilities utilities;
+    EXPECT_EQ(utilities.locale(), std::nullopt);
     sim().userDefaults().setObject(Value(Array{Value("FR")}), "AppleLanguages");
-    EXPECT_EQ(phoneApp.locale(), std::optional<std::string>("fr"));
-    sim().device().setUserInterfaceIdiom(platform::UserInterfaceIdiom::Pad);
-    EXPECT_EQ(ZELIdentifierUtilities().parameters().count("ios_ipadc"), 0u);
+    EXPECT_EQ(utilities.locale(), std::optional<std::string>("fr"));
 }
 
 // Reading both plist forms is libplist's; what the reader gives back for a
