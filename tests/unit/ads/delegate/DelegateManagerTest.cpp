@@ -1,3 +1,8 @@
+// The delegate manager's own promises: it does not keep the listener alive
+// (but holds it for the rest of a turn in which it called it), and an event
+// raised off the main thread is delivered on it. (Which event reaches which
+// callback is the banner and screen tests'; nothing in the component or the
+// application sets an interstitial listener.)
 #include <atomic>
 #include <thread>
 
@@ -6,63 +11,36 @@
 
 namespace {
 
-using Log = std::vector<std::string>;
-
-struct BannerListener : ZELBannerViewDelegate {
-    using View = const std::shared_ptr<ZELBannerView>&;
-    explicit BannerListener(Log* log) : log(log) {}
-    void adViewDidReceiveAd(View) override {
-        log->push_back("banner.receive");
+struct Listener : ZELBannerViewDelegate {
+    void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override {
+        ++received;
         if (onReceive) onReceive();
     }
-    void adViewDidFailToReceiveAdWithError(View, const ZELRequestError& e) override {
-        log->push_back("banner.fail:" + e.localizedDescription());
-    }
-    void adViewWillPresentScreen(View) override { log->push_back("banner.present"); }
-    void adViewWillDismissScreen(View) override { log->push_back("banner.dismiss"); }
-    void adViewDidDismissScreen(View) override { log->push_back("banner.dismissed"); }
-    void adViewWillLeaveApplication(View) override { log->push_back("banner.leave"); }
-    Log* log;
+    int received = 0;
     std::function<void()> onReceive;
 };
 
-void raiseAll(ZELDelegateManager& manager) {
-    manager.didReceiveAd();
-    manager.didFailToReceiveAdWithError(ZELRequestError(ZELErrorNoAd, nullptr));
-    manager.willPresentScreen();
-    manager.willDismissScreen();
-    manager.didDismissScreen();
-    manager.willLeaveApplication();
-}
-
 class DelegateManagerTest : public SimTest {};
 
-// (Only the banner's listener: nothing in the component or the application
-// sets an interstitial one.)
-TEST_F(DelegateManagerTest, EventsReachTheListenerThatIsNotRetainedButHeldUntilTheLoopTurns) {
-    Log log;
+TEST_F(DelegateManagerTest, ListenerIsNotRetainedButHeldUntilTheLoopTurns) {
     auto manager = ZELDelegateManager::create();
-    raiseAll(*manager);  // nobody listening
-    auto listener = std::make_shared<BannerListener>(&log);
-    std::weak_ptr<BannerListener> watch = listener;
+    manager->didReceiveAd();  // nobody listening
+    auto listener = std::make_shared<Listener>();
+    std::weak_ptr<Listener> watch = listener;
     manager->setBannerDelegate(listener);
-    raiseAll(*manager);
-    const Log all = {"banner.receive", "banner.fail:Request Error: No ad to show.", "banner.present",
-                     "banner.dismiss", "banner.dismissed", "banner.leave"};
-    EXPECT_EQ(log, all);
+    manager->didReceiveAd();
+    EXPECT_EQ(listener->received, 1);
     listener.reset();
     EXPECT_FALSE(watch.expired());  // kept for the rest of this turn
     sim().runUntilIdle();
-    ASSERT_TRUE(watch.expired());
-    raiseAll(*manager);  // a listener that went away is skipped
-    EXPECT_EQ(log, all);
+    EXPECT_TRUE(watch.expired());
+    manager->didReceiveAd();  // a listener that went away is skipped
 }
 
 // An event raised on a worker thread reaches the listener on the main thread,
 // and the raiser goes on only once it has.
 TEST_F(DelegateManagerTest, EventFromAWorkerThreadIsDeliveredOnTheMainThreadBeforeTheRaiserReturns) {
-    Log log;
-    auto listener = std::make_shared<BannerListener>(&log);
+    auto listener = std::make_shared<Listener>();
     std::atomic<bool> returned{false};
     bool onMainBeforeReturn = false;
     listener->onReceive = [&] { onMainBeforeReturn = platform::RunLoop::main().isMainThread() && !returned; };
@@ -75,7 +53,7 @@ TEST_F(DelegateManagerTest, EventFromAWorkerThreadIsDeliveredOnTheMainThreadBefo
     const bool done = sim().runUntil([&] { return returned.load(); }, 30);
     raiser.join();
     ASSERT_TRUE(done);
-    EXPECT_EQ(log, Log{"banner.receive"});
+    EXPECT_EQ(listener->received, 1);
     EXPECT_TRUE(onMainBeforeReturn);
 }
 
