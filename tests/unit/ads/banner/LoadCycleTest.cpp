@@ -116,25 +116,6 @@ TEST_F(BannerTest, EachFailureIsReportedOnceThenTheNextLoadRuns) {
     }
 }
 
-// How each header reads is the ad headers fuzz target's; what a redirect's
-// headers add is not.
-TEST_F(BannerTest, HeadersOnRedirectAndFinalAnswerAccumulate) {
-    sim().http().route(kAdURL, [](const platform::URLRequest&) {
-        auto r = SimResponse::redirect("http://127.0.0.1:8090/final");
-        r.headers["X-Ruma-Tracking-Urls"] = "http://127.0.0.1:8090/im/redirect";
-        return r;
-    });
-    sim().http().route("http://127.0.0.1:8090/final",
-                       SimResponse::ok("<p>ad</p>", {{"X-Ruma-Tracking-Urls", "http://127.0.0.1:8090/im/final"}}));
-    sim().web().setAutoFinish(false);
-    makeBanner();
-    loadAndSettle();
-    std::vector<std::string> pending;
-    for (const auto& url : controller()->pendingTrackingURLs()) pending.push_back(url.absoluteString());
-    EXPECT_EQ(pending, (std::vector<std::string>{"http://127.0.0.1:8090/im/redirect", "http://127.0.0.1:8090/im/final"}));
-    EXPECT_EQ(controller()->adHTMLBaseURL()->absoluteString(), "http://127.0.0.1:8090/final");
-}
-
 TEST_F(BannerTest, AdThatNeverFinishesLoadingFailsOnceAndTheReloadGoesOn) {
     // A resource that never comes keeps the page loading; the reload timer
     // fires meanwhile and finds the load in flight.

@@ -4,11 +4,8 @@
 
 #include "unit/ads/screens/ScreensFixture.h"
 
-#include "Notification/ZELNotification.h"
 #include "ViewController/ZELViewController.h"
 #include "platform/Application.h"
-
-using platform::InterfaceOrientation;
 
 namespace {
 
@@ -74,24 +71,6 @@ TEST_F(ScreensTest, StatusBarAndIdleTimerComeBackAsTheApplicationHadThem) {
     sheet->presentFromViewController(root);
     EXPECT_FALSE(application.isStatusBarHidden());
     sheet->relinquishScreen();
-}
-
-TEST_F(ScreensTest, OrientationsFromTheServerTextAndTheSettingsMessage) {
-    auto screen = makeScreen(manager);
-    auto settings = [&](const void* sender, std::optional<std::string> text) {
-        platform::Dictionary info;
-        if (text) info[kZELSupportedOrientationsKey] = platform::Value(*text);
-        platform::NotificationCenter::defaultCenter().post(kZELMessageSettings, sender, platform::Value(info));
-    };
-    settings(screen->view().get(), "landscape");
-    // Other texts, no text or another screen's message: no change.
-    settings(screen->view().get(), "Portrait");
-    settings(screen->view().get(), std::nullopt);
-    settings(root->view().get(), "portrait");
-    EXPECT_FALSE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
-    settings(screen->view().get(), "portrait");
-    EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::PortraitUpsideDown));
-    EXPECT_FALSE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::LandscapeLeft));
 }
 
 TEST_F(ScreensTest, NothingIsLeftHalfDoneWhenAScreenCannotOrDoesNotGoTheUsualWay) {

@@ -19,18 +19,12 @@ namespace {
 // signals provider the tests can script.
 class ScriptedSignals : public SignalsProvider {
 public:
-    bool gmrs(std::string& output) override {
-        if (!requestSignals) return false;
-        output = *requestSignals;
-        return true;
-    }
     bool gmcs(const std::string& clickString, std::string& output) override {
         clickStrings.push_back(clickString);
         if (!clickSignals) return false;
         output = *clickSignals;
         return true;
     }
-    std::optional<std::string> requestSignals;
     std::optional<std::string> clickSignals;
     std::vector<std::string> clickStrings;
 };
@@ -272,32 +266,6 @@ TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
     EXPECT_EQ(copy->peekParameters(), expected);
     copy->addKeyword("more");
     EXPECT_EQ(original->keywords()->size(), 1u);
-}
-
-TEST_F(RequestTest, SignalsSplitIntoOneKeyAndValue) {
-    EXPECT_TRUE(ZELRequestPrivate::spamSignals().empty());  // the library gave nothing
-    const std::pair<const char*, platform::Dictionary> cases[] = {
-        {"key=value=rest", {{"key", "value"}}}, {"ms=abc", {{"ms", "abc"}}}, {"ms=", {}},
-        {"ms==x", {}}, {"nothing", {}}, {"", {}},
-    };
-    for (const auto& [text, expected] : cases) {
-        signals.requestSignals = text;
-        EXPECT_EQ(ZELRequestPrivate::spamSignals(), expected) << text;
-    }
-}
-
-// The fixed texts are the code's own table; the one made from the device and
-// the codes outside the table are not.
-TEST_F(RequestTest, ErrorMessagesForTheDeviceAndUnknownCodes) {
-    sim().device().setSystemVersion("2.2.1");
-    const std::string invalid = "Request Error: Invalid ad request parameter(s).  Check the Xcode console for details.";
-    const std::pair<long, std::string> cases[] = {
-        {4, "Request Error: This device's OS is 2.2.1.  It is below the minimum of 3.0."}, {6, invalid}, {-1, invalid}};
-    for (const auto& [code, message] : cases) {
-        ZELRequestError error = ZELRequestError::errorWithCode(code, nullptr);
-        EXPECT_EQ(error.localizedDescription(), message) << code;
-        EXPECT_EQ(error.localizedFailureReason(), message) << code;
-    }
 }
 
 // Only an invalid request carries its parameters, read without using up the

@@ -91,22 +91,4 @@ TEST_F(TimingTest, SavedOnTerminationAndObserverGoneAfterDestruction) {
     center.post(platform::kApplicationWillTerminateNotification);  // would reach a destroyed manager
 }
 
-TEST_F(TimingTest, WrongShapedStoredDataIsIgnored) {
-    defaults().setObject(Value("not a table"), "nimbra_timing_test");
-    EXPECT_TRUE(ZELTimingManager("test").timings().empty());
-    defaults().setObject(Value(Dictionary{{"alpha", Dictionary{{"category", "alpha"}, {"start", 4.0}, {"end", 6.0}}},
-                                          {"list", platform::Array{1, 2}},
-                                          {"late", Dictionary{{"category", "late"}, {"start", "soon"}}},
-                                          {"ended", Dictionary{{"category", "ended"}, {"end", Dictionary{}}}},
-                                          {"data", Dictionary{{"category", "data"}, {"userData", "x"}}},
-                                          {"nameless", Dictionary{{"start", 4.0}}},
-                                          {"text", "not a timing"},
-                                          {"zulu", Dictionary{{"category", "zulu"}, {"start", 1.0}}}}),
-                         "nimbra_timing_test");
-    ZELTimingManager manager("test");
-    EXPECT_EQ(manager.categories(), (Categories{"alpha", "zulu"}));
-    EXPECT_EQ(manager.timingForCategory("alpha")->elapsedMilliseconds(), 2000u);
-    EXPECT_TRUE(manager.timingForCategory("zulu")->isActive());
-}
-
 }  // namespace

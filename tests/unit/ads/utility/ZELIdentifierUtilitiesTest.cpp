@@ -20,7 +20,6 @@ protected:
         std::ofstream(path, std::ios::binary) << contents;
         return path;
     }
-    std::string cacheFile(const char* name) { return *sim().paths().cachesDirectory() + "/" + name; }
 };
 
 TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
@@ -50,24 +49,6 @@ TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
     for (const auto& [key, value] :
          Dictionary{{"app_name", "iphone.app.id"}, {"u_sd", "1.5"}, {"u_h", "320"}, {"u_so", "l"}, {"cap_bs", 3}})
         EXPECT_EQ(p[key], value) << key;
-}
-
-// (The tablet compatibility flag goes: the platform's model is never one.)
-TEST_F(ZELIdentifierUtilitiesTest, LocaleIsReadAgainUntilThereIsOne) {
-    ZELIdentifierUtilities utilities;
-    EXPECT_EQ(utilities.locale(), std::nullopt);
-    sim().userDefaults().setObject(Value(Array{Value("FR")}), "AppleLanguages");
-    EXPECT_EQ(utilities.locale(), std::optional<std::string>("fr"));
-}
-
-// Reading both plist forms is libplist's; what the reader gives back for a
-// file that is not one dictionary is ours.
-TEST_F(ZELIdentifierUtilitiesTest, MetadataThatIsNoDictionaryGivesNothing) {
-    for (const std::string& bad :
-         {cacheFile("missing.plist"), sim().paths().root(), write(cacheFile("cut.plist"), "<plist><dict><key>a</key>"),
-          write(cacheFile("array.plist"), R"(<plist version="1.0"><array><string>x</string></array></plist>)")}) {
-        EXPECT_TRUE(ZELIdentifierUtilities::readITunesMetadataFileAt(bad).empty()) << bad;
-    }
 }
 
 TEST_F(ZELIdentifierUtilitiesTest, OSVersion) {
