@@ -1,6 +1,6 @@
 // Where a tap on an ad goes: each "open" action's destination and the exact
-// message of a mail link. (The browser's orientation codes, and nothing at
-// all without a tap, are the click road test's.)
+// message of a mail link. (Nothing at all without a tap is the click road
+// test's.)
 
 #include "unit/ads/screens/ScreensFixture.h"
 
@@ -44,6 +44,7 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         ZELOrientationSetting orientation;
     };
     const Case cases[] = {
+        {"a=browser&u=http%3A%2F%2F127.0.0.1%3A8090%2Fl&o=p", "browser", kZELOrientationPortrait},
         {"a=video&u=http%3A%2F%2F127.0.0.1%3A8090%2Fv&o=L", "browser", kZELOrientationAny},
         {"a=webapp&u=http%3A%2F%2F127.0.0.1%3A8090%2Fw&o=l", "webapp", kZELOrientationLandscape},
         {"a=webapp&html=%3Cp%3Ehi%3C%2Fp%3E", "webapp html", kZELOrientationAny},
