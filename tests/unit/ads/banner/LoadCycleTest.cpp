@@ -85,21 +85,18 @@ TEST_F(BannerTest, UnusableScriptGivesANetworkErrorAndTheNextLoadRuns) {
 // the real server.)
 TEST_F(BannerTest, EachFailureIsReportedOnceThenTheNextLoadRuns) {
     const std::string goodAnswer = pageAnswer;
-    auto answer = [&](const char* message) { return [&, message] { pageAnswer = message; }; };
     auto ad = [&](SimResponse response) { return [&, response] { sim().http().route(kAdURL, response); }; };
     struct Case {
-        const char* what;
         std::function<void()> arrange;
         long code;
         double refresh = 0;  // kept for the next try
     } cases[] = {
-        {"404", ad(SimResponse::withStatus(404, "missing")), ZELErrorServerError},
-        {"blank markup", ad(SimResponse::ok(" \n\t \r\n ", {{"X-Ruma-Refresh-Rate", "45"}})), ZELErrorNoAd, 45},
-        {"ad URL that is no URL", answer("qmsg://nimbra/loadAdURL?url=not%20a%20url&type=pexmark"),
-         ZELErrorNetworkError},
+        {ad(SimResponse::withStatus(404, "missing")), ZELErrorServerError},
+        {ad(SimResponse::ok(" \n\t \r\n ", {{"X-Ruma-Refresh-Rate", "45"}})), ZELErrorNoAd, 45},  // blank
+        {[&] { pageAnswer = "qmsg://nimbra/loadAdURL?url=not%20a%20url&type=pexmark"; }, ZELErrorNetworkError},
     };
     for (auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.code);
         c.arrange();
         delegate->failures.clear();
         makeBanner();

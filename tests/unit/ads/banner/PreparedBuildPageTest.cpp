@@ -146,16 +146,3 @@ TEST_F(BannerTest, TwoBannersShareOnePreparedPageThatGoesWithTheLastOfThem) {
     sim().runUntilIdle();
     EXPECT_TRUE(page.expired());
 }
-
-TEST_F(BannerTest, BannerReleasedWhileThePreparedPageRunsTheCall) {
-    makeBanner();
-    loadAndSettle();
-    ASSERT_TRUE(preparedPeer(sim()));
-    pageAnswers = false;
-    banner->loadRequest(ZELRequest::request());
-    std::weak_ptr<ZELObjectPrivate> weakController = banner->getPrivate();
-    banner.reset();
-    sim().advance(100);
-    EXPECT_TRUE(weakController.expired());
-    EXPECT_EQ(delegate->received + delegate->failures.size(), 1u);
-}

@@ -119,6 +119,13 @@ TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
         {"the script download", [&] { sim().http().route(kScriptURL, SimResponse::ok(script).after(5)); },
          kZELStateFetchingSupportScript},
         {"the hidden page at work", [&] { pageAnswers = false; }, kZELStateBuildingAdURL},
+        {"the page made ready at work",
+         [&] {
+             makeBanner();
+             loadAndSettle();
+             pageAnswers = false;
+         },
+         kZELStateBuildingAdURL},
         {"the markup download", [&] { sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5)); }, kZELStateLoadingAd},
         {"the reload timer pending", [] {}, kZELStateShown},
         {"trackers in flight", [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10)); },

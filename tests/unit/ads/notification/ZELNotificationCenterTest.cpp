@@ -1,5 +1,6 @@
 // Messages from pages (qmsg:// and the older orvik:// form), posted on the
-// platform's center now or later, and messages to pages.
+// platform's center now or later. (Messages to pages are the web-app screen
+// tests'.)
 #include "Notification/ZELNotification.h"
 #include "Notification/ZELNotificationCenter.h"
 #include "platform/WebView.h"
@@ -75,17 +76,6 @@ TEST_F(ZELNotificationCenterTest, PostsNowOrLaterOnTheRunLoopOutlivingNeitherSen
     ZELNotificationCenter(other).postNotificationFromURL(url("qmsg://h/x"), std::weak_ptr<const void>(), 0);
     sim().runUntilIdle();
     EXPECT_EQ(delivered, 0);
-}
-
-TEST_F(ZELNotificationCenterTest, ScriptsToThePage) {
-    auto webView = std::make_shared<platform::WebView>();
-    ZELNotificationCenter::postJSNotification("onhide", std::nullopt, *webView);
-    ZELNotificationCenter::postJSNotification("openableURLs", Dictionary{{"tel:1", Value(false)}}, *webView);
-    ZELNotificationCenter::postJSNotification("broken", Dictionary{{"d", Value(platform::Date{0})}}, *webView);
-    EXPECT_EQ(platform::sim::SimWebViewPeer::of(*webView)->scripts(),
-              (std::vector<std::string>{"RUMA_ReceiveMessage('onhide');",
-                                        R"(RUMA_ReceiveMessage('openableURLs', {"tel:1":false});)",
-                                        "RUMA_ReceiveMessage('broken', );"}));
 }
 
 }  // namespace
