@@ -148,20 +148,3 @@ TEST_F(BannerTest, NoRootViewControllerOrAnApplicationInTheBackgroundLoadsNothin
     loadAndSettle();
     EXPECT_EQ(state(), kZELStateShown);
 }
-
-// An ended page process while the ad shows, renders or is being built is the
-// banner load and fault tests' on the real engine; the page made ready ahead
-// is only reachable here: dropped, and the next load builds its own.
-TEST_F(BannerTest, EndedProcessOfThePageMadeReadyDropsItAndTheNextLoadWorks) {
-    makeBanner();
-    loadAndSettle();
-    auto ready = ZELPreparedBuildPage::readyWebView();
-    ASSERT_TRUE(ready);
-    SimWebViewPeer::of(*ready)->endProcess();
-    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
-    ready.reset();
-    loadAndSettle();
-    EXPECT_EQ(state(), kZELStateShown);
-    EXPECT_EQ(delegate->received, 2);
-    EXPECT_TRUE(delegate->failures.empty());
-}

@@ -101,6 +101,8 @@ TEST_F(BannerTest, FirstBannerOfAProcessStartsTheEngineAndPreparesAStoredScripts
     EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim())), 0);
 }
 
+// Also what a load meets when the page's process has ended since it was made
+// ready.
 TEST_F(BannerTest, PreparedPageThatCannotRunTheCallFallsBackToAFreshPage) {
     makeBanner();
     loadAndSettle();

@@ -64,13 +64,6 @@ TEST_F(ScreensTest, StatusBarAndIdleTimerComeBackAsTheApplicationHadThem) {
         settle();
         EXPECT_EQ(std::pair(application.isStatusBarHidden(), application.isIdleTimerDisabled()), std::pair(barHidden, idleOff));
     }
-    // A screen that does not cover the whole window leaves the status bar be.
-    application.setStatusBarHidden(false, false);
-    auto sheet = makeScreen(manager);
-    sheet->setModalPresentationStyle(platform::ModalPresentationStyle::FormSheet);
-    sheet->presentFromViewController(root);
-    EXPECT_FALSE(application.isStatusBarHidden());
-    sheet->relinquishScreen();
 }
 
 TEST_F(ScreensTest, NothingIsLeftHalfDoneWhenAScreenCannotOrDoesNotGoTheUsualWay) {
