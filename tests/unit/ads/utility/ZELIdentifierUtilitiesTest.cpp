@@ -1,6 +1,5 @@
-#include <filesystem>
-#include <fstream>
-
+// The device's parameters on every request, and the system version as the
+// platform gives it (os-release's VERSION_ID or the kernel's release).
 #include "Utility/ZELIdentifierUtilities.h"
 #include "unit/support/SimTest.h"
 
@@ -8,35 +7,20 @@ using platform::Array;
 using platform::Dictionary;
 using platform::Value;
 
-class ZELIdentifierUtilitiesTest : public SimTest {
-protected:
-    void TearDown() override {
-        std::filesystem::remove(metadataPath());
-        SimTest::TearDown();
-    }
-    // Beside the documents folder, where the application's container keeps it.
-    std::string metadataPath() { return sim().paths().root() + "/iTunesMetadata.plist"; }
-    std::string write(const std::string& path, const std::string& contents) {
-        std::ofstream(path, std::ios::binary) << contents;
-        return path;
-    }
-};
+using ZELIdentifierUtilitiesTest = SimTest;
 
+// (Store metadata goes: no such file exists beside a desktop application.)
 TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
     sim().device().setUniqueIdentifier("abc");
     sim().userDefaults().setObject(Value(Array{Value("ES-mx")}), "AppleLanguages");
     sim().paths().setBundleIdentifier("app.id");
     sim().paths().setBundleVersion(std::string("1.2"));
-    write(metadataPath(), R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>
-        <key>itemId</key><integer>123456</integer><key>genres</key><array><string>Social</string><true/></array>
-        </dict></plist>)");
     ZELIdentifierUtilities utilities;
     Dictionary p = utilities.parameters();
     // "isu" is the MD5 of "abc"; "u_h" the whole screen, not the 460-point frame under the status bar.
     const Dictionary expected{{"isu", "900150983CD24FB0D6963F7D28E17F72"}, {"platform", "iPhone"}, {"hl", "es-mx"},
                               {"u_sd", "2"}, {"u_w", "320"}, {"u_h", "480"}, {"u_so", "p"}, {"u_audio", "1"},
-                              {"app_name", "1.2.iphone.app.id"},
-                              {"ios_metadata", Dictionary{{"itemId", 123456}, {"genres", Array{"Social", true}}}}};
+                              {"app_name", "1.2.iphone.app.id"}};
     for (const auto& [key, value] : expected) EXPECT_EQ(p[key], value) << key;
     EXPECT_EQ(p.count("cap_bs"), 0u);
     sim().paths().setBundleVersion(std::nullopt);
