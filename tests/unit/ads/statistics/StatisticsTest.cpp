@@ -145,11 +145,8 @@ TEST_F(StatisticsTest, CountersAndFlagsAreReportedOnlyWhenNotZeroAndThenCleared)
     stats()->incrementSSLPageNavigationCount();
     stats()->resetSSLPageNavigationCount();
     stats()->setBreakOutToSafari();
-    stats()->setAppOpenInterstitialTimeOut();
-    stats()->setAppOpenInterstitialNoFill();
-    stats()->resetAppOpenInterstitialNoFill();
     platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "plpnc", "pcbo", "aoi_timedout", "pcc", "pcl", "pcrl", "pai", "pclb"}));
+    EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "plpnc", "pcbo", "pcc", "pcl", "pcrl", "pai", "pclb"}));
     EXPECT_EQ(std::tuple(p["plpnc"], p["pcl"], p["pclb"]), std::tuple(platform::Value(2), platform::Value(7500), platform::Value(1)));
     EXPECT_EQ(keysOf(stats()->parameters()), std::set<std::string>{"session_id"});
 }
@@ -160,10 +157,10 @@ TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
     stats()->setAdRequestCount(41);
     stats()->synchronize();
     stats()->incrementClickCount();
-    stats()->setAppOpenInterstitialNoFill();
+    stats()->incrementPageNavigationCount();
     endProcess();
     platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pcbo"], p.count("aoi_nofill")), std::tuple(platform::Value(1), platform::Value(1), 0u));
+    EXPECT_EQ(std::tuple(p["pcc"], p["pcbo"], p.count("plpnc")), std::tuple(platform::Value(1), platform::Value(1), 0u));
     EXPECT_EQ(stats()->adRequestCount(), 41);  // "preqs" outlives parameters
     stats()->setAdRequestCount(9);
     endProcess();
