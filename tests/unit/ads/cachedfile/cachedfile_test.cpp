@@ -115,7 +115,6 @@ TEST_F(CachedFileTest, EachAnswerEndsOnceAndOnlyAWholeBodyReplacesTheFile) {
         fetch(*file, c.answer);
         EXPECT_EQ(outcome(), c.outcome);
         EXPECT_EQ(file->content(), Text(c.content));
-        EXPECT_FALSE(file->isFetching());
         EXPECT_EQ(sim().http().inFlightCount(), 0u);
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(*file->filePath()).parent_path()), {}), 1)

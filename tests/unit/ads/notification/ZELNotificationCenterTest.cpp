@@ -23,7 +23,6 @@ TEST(ZELNotificationTest, MainAndOlderForms) {
     EXPECT_EQ(m->name(), "loadAdURL");
     EXPECT_EQ(m->parameters(), (Dictionary{{"url", Value("x y")}, {"b", Value("")}, {"d", Value("a+b")}}));
     EXPECT_EQ(message("qmsg://h/a/b%20c")->name(), "a/b c");
-    EXPECT_EQ(message("qmsg://h/")->parameters(), Dictionary());
     const std::pair<const char*, Dictionary> older[] = {{"orvik://launch?URL=x", {{"a", "browser"}, {"u", "x"}}},
                                                          {"orvik://launch", {{"a", "browser"}}},
                                                          {"orvik://log?String=hi%20there", {{"string", "hi there"}}}};

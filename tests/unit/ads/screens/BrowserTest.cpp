@@ -39,7 +39,6 @@ TEST_F(BrowserTest, LandingPageFiguresAndTheBreakOutFlag) {
     // A redirect on the way starts the load again: the timing is the first one.
     peer->navigate("http://127.0.0.1:8090/landing", platform::NavigationType::Other);
     EXPECT_EQ(statistics->timingNamed("plpl"), plpl);
-    EXPECT_FALSE(statistics->timingNamed("plpd"));
     peer->finishLoad();
     EXPECT_FALSE(plpl->isActive());
     auto plpd = statistics->timingNamed("plpd");
@@ -49,10 +48,9 @@ TEST_F(BrowserTest, LandingPageFiguresAndTheBreakOutFlag) {
     peer->navigate("https://127.0.0.1:8443/secure", platform::NavigationType::FormSubmitted);
     peer->navigate("http://127.0.0.1:8090/landing", platform::NavigationType::BackForward);
     peer->navigate("http://127.0.0.1:8090/script", platform::NavigationType::Other);
-    // Open outside: the page leaves the application, the browser stays.
+    // Open outside: the browser stays.
     browser->openInSafari();
     sim().runUntilIdle();
-    ASSERT_EQ(sim().application().openedURLs().size(), 1u);
     EXPECT_EQ(shown<ZELBrowserController>(), browser);
     // Leaving the screen ends the landing page's duration; the counts and the
     // break-out flag ride on the next request, once.

@@ -89,7 +89,6 @@ TEST_F(WebAppTest, PageOutlivesTheScreenByTwoSecondsThenIsEmptiedAndReleased) {
         page(*screen)->navigate("qmsg://nimbra/close", platform::NavigationType::Other);
     }
     ASSERT_TRUE(sim().runUntil([&] { return gone.expired(); }, 1));
-    EXPECT_EQ(shown<ZELWebAppViewController>(), nullptr);
     sim().advance(ZELWebAppWebViewDelegate::kReleaseDelay - 0.1);
     EXPECT_EQ(web->delegate(), delegate.lock()) << "callbacks in flight would find no delegate";
     sim().advance(0.2);

@@ -26,7 +26,6 @@ TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     sim().clock().setUnixTime(2e9);  // wall-clock jumps do not count
     sim().advance(5);
     EXPECT_FALSE(timing.isActive());
-    EXPECT_EQ(timing.elapsedMillisecondsString(), "0");
     timing.start();
     sim().advance(2.5);
     EXPECT_EQ(timing.elapsedMilliseconds(), 2500u);  // running: up to now

@@ -1,10 +1,10 @@
-// The component's small helpers: JSON in and out, query strings and URL
-// parameters, short decimal text, and the private-object table.
+// The component's small helpers: JSON out, query strings and URL parameters,
+// and the private-object table. (Short decimal text is the device
+// parameters' and the ad frame's.)
 #include <gtest/gtest.h>
 
 #include "Utility/ZELMacros.h"
 #include "Utility/ZELNetworkUtilities.h"
-#include "Utility/ZELNumberUtilities.h"
 #include "Utility/ZELPrivateUtilities.h"
 
 using platform::Array;
@@ -70,12 +70,6 @@ TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
     ZELNetworkUtilities::setUserAgentString(std::string(""));
     ZELNetworkUtilities::setUserAgentString(std::nullopt);
     EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1")) << "the last non-empty one";
-}
-
-TEST(ZELNumberUtilitiesTest, ShortDecimalText) {
-    const std::pair<float, const char*> cases[] = {{2.0f, "2"},   {320.0f, "320"}, {100.0f, "100"}, {1.5f, "1.5"},
-                                                   {0.25f, "0.25"}, {0.0f, "0"},   {-3.5f, "-3.5"}, {1e-7f, "0"}};
-    for (const auto& [value, text] : cases) EXPECT_EQ(ZELNumberUtilities::stringWithFloat(value), text);
 }
 
 struct Companion : ZELPrivateObject {};

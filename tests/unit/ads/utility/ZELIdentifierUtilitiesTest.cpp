@@ -22,7 +22,6 @@ TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
                               {"u_sd", "2"}, {"u_w", "320"}, {"u_h", "480"}, {"u_so", "p"}, {"u_audio", "1"},
                               {"app_name", "1.2.iphone.app.id"}};
     for (const auto& [key, value] : expected) EXPECT_EQ(p[key], value) << key;
-    EXPECT_EQ(p.count("cap_bs"), 0u);
     sim().paths().setBundleVersion(std::nullopt);
     sim().mainScreen().setScale(1.5);
     sim().application().setStatusBarHidden(true, false);
