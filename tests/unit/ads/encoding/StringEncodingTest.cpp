@@ -9,7 +9,6 @@
 namespace {
 
 using Encoding = ZEL_HRBStringEncoding;
-using Decoded = std::optional<std::string>;
 
 TEST(StringEncoding, Rfc4648Vectors) {
     const char* plain[] = {"", "f", "fo", "foo", "foob", "fooba", "foobar"};
@@ -17,8 +16,17 @@ TEST(StringEncoding, Rfc4648Vectors) {
     auto b64 = Encoding::rfc4648Base64StringEncoding();
     for (size_t i = 0; i < std::size(plain); ++i) {
         EXPECT_EQ(b64->encode(plain[i]), encoded[i]);
-        EXPECT_EQ(b64->decode(encoded[i]), Decoded(plain[i])) << encoded[i];
+        EXPECT_EQ(b64->decode(encoded[i]), std::optional<std::string>(plain[i])) << encoded[i];
     }
+}
+
+// Found by the decode fuzz target: padding switched on with no padding
+// character put NUL bytes in the text.
+TEST(StringEncoding, PaddingWithoutAPaddingCharacterAddsNothing) {
+    auto crockford = Encoding::crockfordBase32StringEncoding();
+    crockford->setDoPad(true);
+    EXPECT_FALSE(crockford->setPaddingChar('\0'));
+    EXPECT_EQ(crockford->encode("f"), "CR");
 }
 
 }  // namespace

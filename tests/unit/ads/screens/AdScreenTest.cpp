@@ -7,15 +7,11 @@
 #include "ViewController/ZELViewController.h"
 #include "platform/Application.h"
 
-namespace {
-
-std::shared_ptr<ZELViewController> makeScreen(const std::shared_ptr<ZELDelegateManager>& manager) {
+static std::shared_ptr<ZELViewController> makeScreen(const std::shared_ptr<ZELDelegateManager>& manager) {
     auto screen = ZELViewController::init();
     screen->setDelegateManager(manager);
     return screen;
 }
-
-}  // namespace
 
 // The key window's root presents, whatever controller is given.
 TEST_F(ScreensTest, FirstScreenReportsItsLifeAndAScreenFromAScreenDoesNot) {

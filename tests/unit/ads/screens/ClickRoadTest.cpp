@@ -6,7 +6,6 @@
 #include "unit/ads/banner/BannerFixture.h"
 
 #include "Browser/ZELBrowserController.h"
-#include "Object/ZELObjectPrivate.h"
 #include "platform/Window.h"
 #include "platform/sim/SimViews.h"
 

@@ -8,7 +8,6 @@
 namespace {
 
 using platform::Value;
-using Categories = std::vector<std::string>;
 
 class TimingTest : public SimTest {
 protected:
@@ -63,7 +62,7 @@ TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAcrossARestart) {
     defaults().simulateRestart();
     sim().advance(4.75);
     ZELTimingManager manager("test");
-    ASSERT_EQ(manager.categories(), (Categories{"landing", "request"}));
+    ASSERT_EQ(manager.categories(), (std::vector<std::string>{"landing", "request"}));
     EXPECT_EQ(manager.timingForCategory("request")->elapsedMilliseconds(), 250u);
     auto landing = manager.timingForCategory("landing");
     EXPECT_EQ(landing->elapsedMilliseconds(), 5000u);  // same clock, still counting
