@@ -62,7 +62,6 @@ TYPED_TEST_P(RunLoopContract, TimerMembersRepeatAndStopOnStopRestartOrDestructio
     });
     owner->once.start(0.01, [&] { log.push_back(1); });
     owner->once.start(0.02, [&] { log.push_back(2); });  // replaces the first
-    EXPECT_DOUBLE_EQ(owner->once.interval(), 0.02);
     ASSERT_TRUE(this->driver.runUntil([&] { return ticks == 3 && !log.empty(); }));
     this->driver.runFor(0.05);
     EXPECT_EQ(ticks, 3);
@@ -112,17 +111,9 @@ TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWa
     });
     ASSERT_TRUE(this->driver.runUntil([&] { return waitedCallDone.load() && sequence.size() == 5; }));
     worker.join();
-    EXPECT_TRUE(this->loop().isMainThread());
     EXPECT_FALSE(workerIsMain);
     EXPECT_EQ(sequence, (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_TRUE(sawResultAfterWait);
-    // On the main thread: at once only when waiting.
-    bool waited = false, queued = false;
-    this->loop().performOnMainThread([&] { waited = true; }, true);
-    EXPECT_TRUE(waited);
-    this->loop().performOnMainThread([&] { queued = true; }, false);
-    EXPECT_FALSE(queued);
-    EXPECT_TRUE(this->driver.runUntil([&] { return queued; }));
 }
 
 TYPED_TEST_P(RunLoopContract, KeepAliveHoldsUntilTheNextTurn) {
