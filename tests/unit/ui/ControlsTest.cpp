@@ -1,5 +1,4 @@
-// The toolbar's layout and its buttons across a refresh, and the mail
-// composer's mailto URL. Images, buttons, scroll views and the application's
+// The toolbar's buttons across a refresh, and the mail composer's mailto URL. Images, buttons, scroll views and the application's
 // life are reached by the component's and end-to-end tests.
 #include "platform/ActivityIndicatorView.h"
 #include "platform/Button.h"
@@ -13,34 +12,24 @@ using namespace platform;
 
 using ControlsTest = SimTest;
 
-TEST_F(ControlsTest, ToolbarSharesSpareWidthAmongFlexibleSpacesAndKeepsTheButtonsOfItemsThatStay) {
+// A refresh keeps the buttons of the items that stay: a tap under way on one
+// of them is not lost. (Where the bar puts them is the browser taps' concern.)
+TEST_F(ControlsTest, ToolbarKeepsTheButtonsOfItemsThatStayAndDisabledItemsDoNothing) {
     auto toolbar = std::make_shared<Toolbar>(Rect(0, 436, 320, 44));
     int backs = 0;
     auto back = BarButtonItem::withTitle("<", BarButtonItemStyle::Plain, [&] { ++backs; });
-    back->setWidth(27);
     back->setEnabled(false);
     auto spinner = std::make_shared<ActivityIndicatorView>(ActivityIndicatorStyle::White);
     auto done = BarButtonItem::systemItem(BarButtonSystemItem::Done);
-    auto flex = BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace);
-    toolbar->setItems({back, flex, BarButtonItem::withCustomView(spinner), flex, done});
-    // 6 + 27 + f + 20 + f + done + 6 and four gaps of 10 fill 320.
-    const double doneWidth = done->naturalWidth(), f = (320 - 12 - 27 - 20 - doneWidth - 40) / 2;
+    toolbar->setItems({back, BarButtonItem::withCustomView(spinner), done});
     auto backView = std::dynamic_pointer_cast<Button>(back->representedView());
     ASSERT_TRUE(backView);
-    EXPECT_EQ(std::pair(backView->frame().x(), backView->frame().width()), std::pair(6.0, 27.0));
-    EXPECT_DOUBLE_EQ(spinner->frame().x(), 6 + 27 + 10 + f + 10);
-    EXPECT_DOUBLE_EQ(spinner->frame().y(), 12);
-    EXPECT_DOUBLE_EQ(done->representedView()->frame().x() + doneWidth, 314);
     backView->sendActionsForControlEvents(kControlEventTouchUpInside);  // item disabled: nothing
     back->setEnabled(true);
     backView->sendActionsForControlEvents(kControlEventTouchUpInside);
     EXPECT_EQ(backs, 1);
-    toolbar->setFrame(Rect(0, 0, 480, 30));
-    EXPECT_DOUBLE_EQ(done->representedView()->frame().x() + doneWidth, 474) << "a resize keeps the right edge";
-    // A refresh keeps the buttons of the items that stay: a tap under way on
-    // one of them is not lost.
     const auto doneView = done->representedView();
-    toolbar->setItems({back, flex, done});
+    toolbar->setItems({back, done});
     EXPECT_EQ(back->representedView(), backView);
     EXPECT_EQ(done->representedView(), doneView);
     EXPECT_EQ(spinner->superview(), nullptr) << "replaced items leave the bar";
