@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 #include "contract/Driver.h"
 #include "platform/Application.h"
@@ -17,6 +18,8 @@ namespace nimbra::contract {
 class AnyOrientation : public platform::ViewController {
 public:
     bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation) override { return true; }
+    void didRotateFromInterfaceOrientation(platform::InterfaceOrientation from) override { turnedFrom.push_back(from); }
+    std::vector<platform::InterfaceOrientation> turnedFrom;
 };
 
 template <typename Driver>
@@ -66,6 +69,7 @@ TYPED_TEST_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScree
 TYPED_TEST_P(ChromeContract, TheScreenAndTheStatusBarTurnWithTheInterface) {
     auto& app = this->app;
     ASSERT_TRUE(this->window->deviceDidRotate(platform::InterfaceOrientation::LandscapeRight));
+    EXPECT_EQ(this->root->turnedFrom, std::vector{platform::InterfaceOrientation::Portrait});
     EXPECT_EQ(app.statusBarOrientation(), platform::InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
     EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 480, 20));

@@ -101,7 +101,7 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
     auto& d = this->driver;
     d.redirect("/r1", "r2?x=1");
     d.redirect("/r2", d.url("/final"), 301);
-    d.serve("/final", 200, "landed");
+    d.serveInPieces("/final", {"landed"});
     auto request = this->requestFor(d.url("/r1"));
     request.setValueForHTTPHeaderField("kept", "X-Custom");
     auto c = this->run(request);

@@ -4,11 +4,11 @@
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
-#include "Classes/TabBarAppDelegate.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
 #include "platform/Services.h"
+#include "platform/TabBarController.h"
 #include "platform/Window.h"
 #include "unit/support/SimTest.h"
 
@@ -24,14 +24,8 @@ protected:
         platform::ApplicationLifecycle::shared().reset();
         mensajes::registerClasses();
         platform::InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
-        main = platform::InterfaceFile::loadMain("MainWindow");
-        ASSERT_TRUE(main);
-        delegate = std::dynamic_pointer_cast<TabBarAppDelegate>(main->delegate);
-        ASSERT_TRUE(delegate);
-        platform::ApplicationLifecycle::shared().setDelegate(delegate);
-        platform::ApplicationLifecycle::shared().finishLaunching();
-        main->window->makeKeyAndVisible();
-        tabs = delegate->tabBarController();
+        ASSERT_TRUE(platform::launchApplication("MainWindow"));
+        tabs = std::dynamic_pointer_cast<platform::TabBarController>(platform::Window::keyWindow()->rootViewController());
         first = std::dynamic_pointer_cast<FirstViewController>(tabs->viewControllers()[0]);
         third = std::dynamic_pointer_cast<ThirdViewController>(tabs->viewControllers()[1]);
         fourth = std::dynamic_pointer_cast<FourthViewController>(tabs->viewControllers()[2]);
@@ -39,7 +33,6 @@ protected:
     }
     void TearDown() override {
         platform::ApplicationLifecycle::shared().reset();
-        main.reset();
         platform::InterfaceFile::setSearchDirectory("");
         SimTest::TearDown();
     }
@@ -49,8 +42,6 @@ protected:
         for (auto& l : peer(web).loads()) n += l.request.url.absoluteString() == address;
         return n;
     }
-    std::optional<platform::InterfaceFile::Main> main;
-    std::shared_ptr<TabBarAppDelegate> delegate;
     std::shared_ptr<platform::TabBarController> tabs;
     std::shared_ptr<FirstViewController> first;
     std::shared_ptr<ThirdViewController> third;
@@ -86,9 +77,9 @@ TEST_F(MensajesTest, TheScreensStayUprightAndTheWindowDoesNotTurn) {
         tabs->setSelectedIndex(tab);
         for (auto o : {InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft,
                        InterfaceOrientation::LandscapeRight})
-            EXPECT_FALSE(main->window->deviceDidRotate(o)) << tab;
+            EXPECT_FALSE(platform::Window::keyWindow()->deviceDidRotate(o)) << tab;
     }
-    EXPECT_EQ(main->window->frame(), platform::Rect(0, 0, 320, 480));
+    EXPECT_EQ(platform::Window::keyWindow()->frame(), platform::Rect(0, 0, 320, 480));
 }
 
 TEST_F(MensajesTest, HelpScrollsOverItsContentAndItsButtonWritesToTheAuthor) {
@@ -107,8 +98,6 @@ TEST_F(MensajesTest, HelpScrollsOverItsContentAndItsButtonWritesToTheAuthor) {
 
 TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
     tabs.reset();
-    delegate.reset();
-    main.reset();
     first.reset();
     platform::ApplicationLifecycle::shared().reset();
     sim().advance(3.0);  // no tick may reach the destroyed screen
