@@ -34,7 +34,6 @@ protected:
         window->deviceDidRotate(platform::InterfaceOrientation::Portrait);
         app.setStatusBarHidden(false, false);
         app.setNetworkActivityIndicatorVisible(false);
-        app.setIdleTimerDisabled(false);
     }
     Driver driver;
     platform::Application& app = platform::Application::shared();

@@ -35,27 +35,11 @@ TEST_F(ControlsTest, ToolbarKeepsTheButtonsOfItemsThatStayAndDisabledItemsDoNoth
     EXPECT_EQ(spinner->superview(), nullptr) << "replaced items leave the bar";
 }
 
-class MailResult : public MailComposeViewControllerDelegate {
-public:
-    void mailComposeControllerDidFinishWithResult(MailComposeViewController&, MailComposeResult r, const Error*) override {
-        results.push_back(r);
-    }
-    std::vector<MailComposeResult> results;
-};
-
-// (Failures and the composer going away are the opener's tests'.)
-TEST_F(ControlsTest, MailComposerHandsAMailtoURLToTheMailClientAndReportsOnce) {
+// (That the composer reports and goes away is the opener's tests'.)
+TEST_F(ControlsTest, MailComposerWritesTheMailtoURLForTheMailClient) {
     MailMessage m{{"ana@example.com", "b&c@example.com"}, {"x@example.com", ""}, {}, "¿Qué tal?", "line 1\nline 2"};
     EXPECT_EQ(mailtoURLString(m), "mailto:ana@example.com,b%26c@example.com?cc=x@example.com&subject=%C2%BFQu%C3%A9%20tal%3F"
                                   "&body=line%201%0D%0Aline%202");
-    auto delegate = std::make_shared<MailResult>();
-    auto composer = std::make_shared<MailComposeViewController>();
-    composer->setMailComposeDelegate(delegate);
-    composer->setToRecipients({"ana@example.com"});
-    composer->send();
-    composer->cancel();  // already finished
-    EXPECT_EQ(delegate->results, std::vector<MailComposeResult>{MailComposeResult::Sent});
-    EXPECT_EQ(sim().application().openedURLs().at(0).absoluteString(), "mailto:ana@example.com");
 }
 
 }  // namespace

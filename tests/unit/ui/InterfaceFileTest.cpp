@@ -28,13 +28,15 @@ public:
 
 class InterfaceFileTest : public SimTest {};
 
-// The application's own files show the properties; here what a wrong name
-// or kind must not do.
-TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindAndActionsConnectByName) {
+// The application's own files show the properties; here what a wrong name,
+// kind or value must not do.
+TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValuesAreIgnored) {
     Owner owner;
-    auto view = InterfaceFile::viewFromText(R"({"view": {"subviews": [
+    auto view = InterfaceFile::viewFromText(R"({"view": {"frame": [0, 0, -5, 10], "mask": 4096,
+        "backgroundColor": [2, 0, 0], "hidden": "yes", "subviews": [
         {"class": "WebView", "outlet": "web"}, {"class": "Label", "outlet": "web"},
-        {"class": "ScrollView", "subviews": [{"class": "Button", "action": "tap"}, {"class": "Button", "action": "nope"}]}]}})",
+        {"class": "ScrollView", "subviews": [{"class": "Button", "action": "tap"}, {"class": "Button", "action": "nope"}]},
+        {"class": "Label", "outlet": "title", "text": 12, "fontSize": "big", "lines": -3}]}})",
                                             owner);
     ASSERT_TRUE(view);
     // The label named "web" is not a web view: the slot keeps the web view.
@@ -43,6 +45,12 @@ TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindAndActionsConnectByName) {
         std::dynamic_pointer_cast<platform::Button>(control)->sendActionsForControlEvents(platform::kControlEventTouchUpInside);
     EXPECT_EQ(owner.taps, 1);
     EXPECT_EQ(owner.awakened, 1);
+    EXPECT_EQ(view->frame(), Rect());
+    EXPECT_EQ(view->autoresizingMask(), 0u);
+    EXPECT_EQ(view->backgroundColor(), platform::Color::clear());
+    EXPECT_FALSE(view->isHidden());
+    EXPECT_EQ(owner.title->text(), "");
+    EXPECT_EQ(owner.title->fontSize(), 17);
 }
 
 // (That whatever is refused comes with a reason, and the tab bar in itself,
@@ -62,22 +70,6 @@ TEST_F(InterfaceFileTest, DamagedFilesAreRefused) {
                              R"({"objects": [{"id": "w", "class": "Window"}], "applicationDelegate": "w"})",
                              R"({"objects": [{"id": "x", "class": "Nope"}]})"})
         EXPECT_FALSE(InterfaceFile::mainFromText(text)) << text;
-}
-
-TEST_F(InterfaceFileTest, BadValuesAreIgnoredNotApplied) {
-    Owner owner;
-    auto view = InterfaceFile::viewFromText(
-        R"({"view": {"frame": [0, 0, -5, 10], "mask": 4096, "backgroundColor": [2, 0, 0], "hidden": "yes",
-                     "subviews": [{"class": "Label", "outlet": "title", "text": 12, "fontSize": "big",
-                                   "lines": -3}]}})",
-        owner);
-    ASSERT_TRUE(view);
-    EXPECT_EQ(view->frame(), Rect());
-    EXPECT_EQ(view->autoresizingMask(), 0u);
-    EXPECT_EQ(view->backgroundColor(), platform::Color::clear());
-    EXPECT_FALSE(view->isHidden());
-    EXPECT_EQ(owner.title->text(), "");
-    EXPECT_EQ(owner.title->fontSize(), 17);
 }
 
 TEST_F(InterfaceFileTest, ResourceNamesStayInsideTheResourceFolder) {

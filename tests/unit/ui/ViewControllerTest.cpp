@@ -52,9 +52,12 @@ protected:
 
 // Presented: its view loads, the presenter's disappearance and its own
 // appearance interleave, the "did" ones a transition later. Dismissal mirrors
-// it, also when sent to the presented controller. (The tree only ever
-// animates; screens on screens are the ad screens' tests'.)
-TEST_F(ViewControllerTest, PresentingAndDismissingCallBackInOrder) {
+// it, also when sent to the presented controller. The controller on top
+// decides whether the interface turns (the turn itself is the chrome
+// contract's). The tree only ever animates; screens on screens are the ad
+// screens' tests'.
+TEST_F(ViewControllerTest, PresentingTurningAndDismissingFollowTheScreenOnTop) {
+    root->anyOrientation = true;
     auto b = std::make_shared<Recording>("B", log);
     root->presentModalViewController(b, true);
     EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear"}));
@@ -62,6 +65,7 @@ TEST_F(ViewControllerTest, PresentingAndDismissingCallBackInOrder) {
     EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear"}));
     EXPECT_EQ(b->view()->superview(), window);
     EXPECT_EQ(b->view()->frame(), Rect(0, 20, 320, 460));
+    EXPECT_FALSE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft)) << "B is portrait only";
     log.clear();
     b->dismissModalViewControllerAnimated(true);
     EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear"}));
@@ -70,6 +74,7 @@ TEST_F(ViewControllerTest, PresentingAndDismissingCallBackInOrder) {
     EXPECT_EQ(log, (Log{"B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
     EXPECT_EQ(root->modalViewController(), nullptr);
     EXPECT_EQ(b->view()->superview(), nullptr);
+    EXPECT_TRUE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft));
 }
 
 TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothingReachesAScreenThatWent) {
@@ -85,19 +90,6 @@ TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothi
     EXPECT_TRUE(weak.expired());
     sim().advance(1);  // the cancelled animation end does nothing more
     EXPECT_EQ(log.size(), 9u);
-}
-
-// The controller on top decides whether the interface turns. (The turn
-// itself is the chrome contract's.)
-TEST_F(ViewControllerTest, RotationFollowsTheTopController) {
-    root->anyOrientation = true;
-    auto b = std::make_shared<Recording>("B", log);
-    root->presentModalViewController(b, true);
-    sim().advance(platform::kModalTransitionDuration);
-    EXPECT_FALSE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft));
-    b->anyOrientation = true;
-    EXPECT_TRUE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft));
-    EXPECT_EQ(b->interfaceOrientation(), InterfaceOrientation::LandscapeLeft);
 }
 
 }  // namespace
