@@ -44,7 +44,7 @@ TYPED_TEST_SUITE_P(ChromeContract);
 
 using platform::Rect;
 
-TYPED_TEST_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScreens) {
+TYPED_TEST_P(ChromeContract, TheStatusBarsStripIsTheScreensWhenHiddenAndTurnsWithTheInterface) {
     auto& app = this->app;
     ASSERT_EQ(app.keyWindow(), this->window);
     EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, platform::kStatusBarHeight));
@@ -63,10 +63,7 @@ TYPED_TEST_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScree
     EXPECT_FALSE(this->driver.drawn(*this->window).networkSpinner);
     app.setNetworkActivityIndicatorVisible(true);
     EXPECT_TRUE(this->driver.drawn(*this->window).networkSpinner);
-}
-
-TYPED_TEST_P(ChromeContract, TheScreenAndTheStatusBarTurnWithTheInterface) {
-    auto& app = this->app;
+    // Turned, the screen and the status bar go with the interface.
     ASSERT_TRUE(this->window->deviceDidRotate(platform::InterfaceOrientation::LandscapeRight));
     EXPECT_EQ(this->root->turnedFrom, std::vector{platform::InterfaceOrientation::Portrait});
     EXPECT_EQ(app.statusBarOrientation(), platform::InterfaceOrientation::LandscapeRight);
@@ -78,7 +75,6 @@ TYPED_TEST_P(ChromeContract, TheScreenAndTheStatusBarTurnWithTheInterface) {
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 480, 320));
 }
 
-REGISTER_TYPED_TEST_SUITE_P(ChromeContract, HidingTheStatusBarGivesItsStripToTheKeyWindowsScreens,
-                            TheScreenAndTheStatusBarTurnWithTheInterface);
+REGISTER_TYPED_TEST_SUITE_P(ChromeContract, TheStatusBarsStripIsTheScreensWhenHiddenAndTurnsWithTheInterface);
 
 }  // namespace nimbra::contract

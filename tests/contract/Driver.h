@@ -2,7 +2,7 @@
 // The contract suites run the same cases on every backend through a driver
 // type, made fresh for each case (SimContractTest.cpp, support/GtkDriver.h):
 //   loop:   runUntil(done, seconds = 10), runFor(seconds), waitWithoutTurning(seconds)
-//   HTTP:   url(path), redirect(path, location, status),
+//   HTTP:   url(path), serve(path, status, body, headers), redirect(path, location, status),
 //           serveInPieces(path, pieces, headers) -> URL of a trickling chunked answer,
 //           seen() -> requests that reached the server, unreachableURL()
 //   pages:  page(path), pageSending(path, message) (navigates there while still loading),

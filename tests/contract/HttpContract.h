@@ -97,11 +97,11 @@ TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
     EXPECT_EQ(std::pair(r.finished, r.callbacks), std::pair(1, 3 + r.chunks)) << "the request, the answer, its pieces, the end";
 }
 
-TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
+TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues) {
     auto& d = this->driver;
     d.redirect("/r1", "r2?x=1");
     d.redirect("/r2", d.url("/final"), 301);
-    d.serveInPieces("/final", {"landed"});
+    d.serve("/final", 200, "landed");
     auto request = this->requestFor(d.url("/r1"));
     request.setValueForHTTPHeaderField("kept", "X-Custom");
     auto c = this->run(request);
@@ -118,11 +118,8 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
     d.runFor(0.1);
     EXPECT_EQ(this->recorder->callbacks, 2);
     EXPECT_EQ(d.seen().size(), 4u);
-}
-
-TYPED_TEST_P(HttpContract, UnreachableServersLoopsAndOtherSchemesFail) {
-    auto& d = this->driver;
-    auto c = this->run(d.unreachableURL());
+    // Failures are values: an unreachable server, a loop, another scheme.
+    c = this->run(d.unreachableURL());
     EXPECT_EQ(this->recorder->failure(), platform::kURLErrorCannotConnectToHost);
     d.redirect("/loop", "/loop");
     c = this->run(d.url("/loop"));
@@ -167,7 +164,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
 }
 
 REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces,
-                            RedirectsAreOfferedOneByOneAndMayBeRefused, UnreachableServersLoopsAndOtherSchemesFail,
+                            RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues,
                             CancelledOrOrphanedConnectionsSayNothingMore);
 
 }  // namespace nimbra::contract

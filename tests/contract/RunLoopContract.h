@@ -34,7 +34,7 @@ struct TimerOwner {
     platform::WeakPtrFactory<TimerOwner> weakFactory{this};
 };
 
-TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderNeverInsideTheCall) {
+TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersStopWithTheirOwner) {
     std::vector<int> order;
     platform::OneShotTimer late, early, sameTime;
     late.start(0.03, [&] { order.push_back(4); });
@@ -51,9 +51,7 @@ TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderNeverInsideTheCal
     ASSERT_TRUE(this->driver.runUntil([&] { return order.size() == 6; }));
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_FALSE(early.isRunning()) << "a one-shot timer is done once it ran";
-}
-
-TYPED_TEST_P(RunLoopContract, TimerMembersRepeatAndStopOnStopRestartOrDestruction) {
+    // Members of an owner: repeating, stopped, started again or destroyed.
     std::vector<int> log;
     auto owner = std::make_unique<TimerOwner>(&log);
     int ticks = 0;
@@ -81,7 +79,7 @@ TYPED_TEST_P(RunLoopContract, TimerMembersRepeatAndStopOnStopRestartOrDestructio
     EXPECT_EQ(log, (std::vector<int>{2, -1, -1}));
 }
 
-TYPED_TEST_P(RunLoopContract, TasksBoundToAWeakPointerAreSkippedOnceItsTargetIsGone) {
+TYPED_TEST_P(RunLoopContract, WeakTasksAreSkippedOnceTheTargetIsGoneAndKeptObjectsGoTheTurnAfter) {
     std::vector<int> log;
     auto owner = std::make_unique<TimerOwner>(&log);
     this->loop().postTask(owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(1); });
@@ -90,6 +88,12 @@ TYPED_TEST_P(RunLoopContract, TasksBoundToAWeakPointerAreSkippedOnceItsTargetIsG
     owner.reset();
     this->driver.runFor(0.05);  // would touch freed memory if it ran
     EXPECT_EQ(log, (std::vector<int>{1, -1}));
+    // What is kept alive goes on the next turn.
+    auto object = std::make_shared<int>(7);
+    std::weak_ptr<int> weak = object;
+    this->loop().keepAliveUntilNextTurn(std::move(object));
+    EXPECT_FALSE(weak.expired());
+    EXPECT_TRUE(this->driver.runUntil([&] { return weak.expired(); }));
 }
 
 TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWait) {
@@ -109,17 +113,8 @@ TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWa
     EXPECT_EQ(sequence, (std::vector<int>{1, 2})) << "in order, on the main thread, the waited one before the wait ends";
 }
 
-TYPED_TEST_P(RunLoopContract, KeepAliveHoldsUntilTheNextTurn) {
-    auto object = std::make_shared<int>(7);
-    std::weak_ptr<int> weak = object;
-    this->loop().keepAliveUntilNextTurn(std::move(object));
-    EXPECT_FALSE(weak.expired());
-    EXPECT_TRUE(this->driver.runUntil([&] { return weak.expired(); }));
-}
-
-REGISTER_TYPED_TEST_SUITE_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderNeverInsideTheCall,
-                            TimerMembersRepeatAndStopOnStopRestartOrDestruction,
-                            TasksBoundToAWeakPointerAreSkippedOnceItsTargetIsGone,
-                            MainThreadCallsFromAnotherThreadRunInOrderAndMayWait, KeepAliveHoldsUntilTheNextTurn);
+REGISTER_TYPED_TEST_SUITE_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersStopWithTheirOwner,
+                            WeakTasksAreSkippedOnceTheTargetIsGoneAndKeptObjectsGoTheTurnAfter,
+                            MainThreadCallsFromAnotherThreadRunInOrderAndMayWait);
 
 }  // namespace nimbra::contract

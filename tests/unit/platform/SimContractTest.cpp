@@ -41,6 +41,9 @@ public:
     void runFor(double seconds) { sim().advance(seconds); }
     void waitWithoutTurning(double) {}
     std::string url(const std::string& pathAndQuery) const { return "http://contract.test" + pathAndQuery; }
+    void serve(const std::string& path, int status, const std::string& body, const Headers& headers = {}) {
+        route(path, SimResponse::withStatus(status, body, headerMap(headers)));
+    }
     std::string serveInPieces(const std::string& path, const std::vector<std::string>& pieces,
                               const Headers& headers = {}) {
         std::string body;

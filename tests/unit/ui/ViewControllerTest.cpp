@@ -40,11 +40,6 @@ protected:
         window->makeKeyAndVisible();
         log.clear();
     }
-    void TearDown() override {
-        window.reset();
-        root.reset();
-        SimTest::TearDown();
-    }
     Log log;
     std::shared_ptr<platform::Window> window;
     std::shared_ptr<Recording> root;
