@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "contract/Driver.h"
 #include "platform/RunLoop.h"
 #include "platform/WeakPtr.h"
 

@@ -13,9 +13,6 @@ namespace {
 
 // An owner as the tree writes them: members that call back, factory last.
 struct Owner {
-    explicit Owner(std::vector<std::string>* log) : log(log) {}
-    ~Owner() { log->push_back("gone"); }
-    std::vector<std::string>* log;
     OneShotTimer once;
     RepeatingTimer every;
     WeakPtrFactory<Owner> weakFactory{this};
@@ -24,7 +21,7 @@ struct Owner {
 class LifetimeTest : public SimTest {
 protected:
     std::vector<std::string> log;
-    std::unique_ptr<Owner> owner = std::make_unique<Owner>(&log);
+    std::unique_ptr<Owner> owner = std::make_unique<Owner>();
 };
 
 TEST_F(LifetimeTest, WeakPointersReadNullOnceTheOwnerOrItsFactorySaysSo) {

@@ -1,4 +1,5 @@
-// The view tree: autoresizing, cycles and hit testing.
+// The view tree: autoresizing and hit testing. (Building and keeping trees is
+// everyone's.)
 #include "platform/View.h"
 #include "unit/support/SimTest.h"
 
@@ -38,16 +39,6 @@ TEST_F(ViewTest, AutoresizingFollowsTheMaskOnEachAxisDownTheTree) {
     empty->addSubview(zero);
     empty->setFrame(Rect(0, 0, 10, 0));
     EXPECT_EQ(zero->frame(), Rect(5, 0, 5, 0));
-}
-
-// (Moving views and keeping them is everyone's.)
-TEST_F(ViewTest, TreeRefusesCycles) {
-    auto a = makeView(Rect()), child = makeView(Rect());
-    a->addSubview(child);
-    child->addSubview(a);  // a is child's ancestor
-    child->addSubview(child);
-    EXPECT_TRUE(child->subviews().empty());
-    EXPECT_EQ(a->superview(), nullptr);
 }
 
 TEST_F(ViewTest, HitTestFindsTheDeepestTopmostInteractiveView) {
