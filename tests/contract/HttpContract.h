@@ -109,7 +109,6 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAre
                                         {d.url("/r1"), 0}, {d.url("/r2?x=1"), 302}, {d.url("/final"), 301}}));
     ASSERT_EQ(this->recorder->responses.size(), 1u) << "redirect answers are not responses";
     EXPECT_EQ(this->recorder->responses[0].url.absoluteString(), d.url("/final"));
-    EXPECT_EQ(this->recorder->body, "landed");
     EXPECT_EQ(d.seen().at(2).headers.at("X-Custom"), "kept") << "header fields follow the redirects";
     // Refused: nothing more is said and nothing more is asked for.
     c = this->start(this->requestFor(d.url("/r1")));
@@ -152,15 +151,13 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     };
     ASSERT_TRUE(d.runUntil([&] { return !this->recorder->responses.empty(); }));
     d.runFor(0.2);
-    EXPECT_EQ(this->recorder->callbacks, 2);
-    EXPECT_TRUE(this->recorder->body.empty());
+    EXPECT_EQ(this->recorder->callbacks, 2) << "the request and the answer, no piece";
     // From the first piece.
     c = this->start(this->requestFor(pieces));
     this->recorder->onData = [](platform::URLConnection& connection) { connection.cancel(); };
     ASSERT_TRUE(d.runUntil([&] { return this->recorder->chunks == 1; }));
     d.runFor(0.2);
-    EXPECT_EQ(this->recorder->chunks, 1);
-    EXPECT_FALSE(this->recorder->ended());
+    EXPECT_EQ(this->recorder->callbacks, 3) << "the request, the answer and one piece";
 }
 
 REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces,
