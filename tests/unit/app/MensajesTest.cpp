@@ -1,13 +1,13 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, and the
-// orientations the screens accept; and where the program finds its resources.
+// orientations the screens accept. (Where the program finds its resources is
+// the launch and install tests'.)
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
-#include "platform/Services.h"
 #include "platform/TabBarController.h"
 #include "platform/Window.h"
 #include "unit/support/SimTest.h"
@@ -95,22 +95,6 @@ TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
     platform::ApplicationLifecycle::shared().reset();
     sim().advance(3.0);  // no tick may reach the destroyed screen
     EXPECT_FALSE(sim().application().isNetworkActivityIndicatorVisible());
-}
-
-// The installed program and the one in the build tree find their interface
-// files the same way: beside the program, at ../share/mensajes, unless the
-// environment names a folder. (That the program finds them, however started,
-// is the launch test's.)
-TEST(MensajesResourcesTest, FromTheEnvironmentElseBesideTheProgram) {
-    const char* saved = std::getenv("NIMBRA_RESOURCES_DIR");
-    const std::string before = saved ? saved : "";
-    const std::string program = platform::executableDirectory();
-    setenv("NIMBRA_RESOURCES_DIR", "/opt/elsewhere", 1);
-    EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, "/opt/elsewhere");
-    setenv("NIMBRA_RESOURCES_DIR", "", 1);  // empty: no override
-    EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, program.substr(0, program.find_last_of('/')) + "/share/mensajes");
-    if (saved) setenv("NIMBRA_RESOURCES_DIR", before.c_str(), 1);
-    else unsetenv("NIMBRA_RESOURCES_DIR");
 }
 
 }  // namespace
