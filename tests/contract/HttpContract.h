@@ -94,7 +94,7 @@ TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
     EXPECT_EQ(r.responses[0].headers.at("x-test"), "one");
     EXPECT_EQ(r.body, "alpha-beta-gamma");
     EXPECT_GE(r.chunks, 2) << "pieces are passed on as they come";
-    EXPECT_EQ(std::pair(r.finished, r.callbacks), std::pair(1, 3 + r.chunks)) << "the request, the answer, its pieces, the end";
+    EXPECT_EQ(std::pair(r.finished, r.callbacks), std::pair(1, 3 + r.chunks)) << "request, answer, pieces, end";
 }
 
 TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues) {

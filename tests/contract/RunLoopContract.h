@@ -109,7 +109,7 @@ TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWa
     ASSERT_TRUE(this->driver.runUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_FALSE(workerIsMain);
-    EXPECT_EQ(sequence, (std::vector<int>{1, 2})) << "in order, on the main thread, the waited one before the wait ends";
+    EXPECT_EQ(sequence, (std::vector<int>{1, 2})) << "in order, on the main thread, before the wait ends";
 }
 
 REGISTER_TYPED_TEST_SUITE_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersStopWithTheirOwner,
