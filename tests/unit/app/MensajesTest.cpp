@@ -1,18 +1,14 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, and the
-// orientations the screens accept; and where the program finds its resources.
-#include <filesystem>
-
+// orientations the screens accept. (Where the program finds its resources is
+// the launch and install tests'.)
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
-#include "Classes/TabBarAppDelegate.h"
-#include "Object/ZELObjectPrivate.h"
-#include "View/ZELBannerView.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
-#include "platform/Services.h"
+#include "platform/TabBarController.h"
 #include "platform/Window.h"
 #include "unit/support/SimTest.h"
 
@@ -28,23 +24,15 @@ protected:
         platform::ApplicationLifecycle::shared().reset();
         mensajes::registerClasses();
         platform::InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
-        main = platform::InterfaceFile::loadMain("MainWindow");
-        ASSERT_TRUE(main);
-        delegate = std::dynamic_pointer_cast<TabBarAppDelegate>(main->delegate);
-        ASSERT_TRUE(delegate);
-        platform::ApplicationLifecycle::shared().setDelegate(delegate);
-        platform::ApplicationLifecycle::shared().finishLaunching();
-        main->window->makeKeyAndVisible();
-        tabs = delegate->tabBarController();
+        ASSERT_TRUE(platform::launchApplication("MainWindow"));
+        tabs = std::dynamic_pointer_cast<platform::TabBarController>(platform::Window::keyWindow()->rootViewController());
         first = std::dynamic_pointer_cast<FirstViewController>(tabs->viewControllers()[0]);
         third = std::dynamic_pointer_cast<ThirdViewController>(tabs->viewControllers()[1]);
         fourth = std::dynamic_pointer_cast<FourthViewController>(tabs->viewControllers()[2]);
-        ayuda = std::dynamic_pointer_cast<AyudaViewController>(tabs->viewControllers()[3]);
         sim().runUntilIdle();
     }
     void TearDown() override {
         platform::ApplicationLifecycle::shared().reset();
-        main.reset();
         platform::InterfaceFile::setSearchDirectory("");
         SimTest::TearDown();
     }
@@ -54,132 +42,59 @@ protected:
         for (auto& l : peer(web).loads()) n += l.request.url.absoluteString() == address;
         return n;
     }
-    std::optional<platform::InterfaceFile::Main> main;
-    std::shared_ptr<TabBarAppDelegate> delegate;
     std::shared_ptr<platform::TabBarController> tabs;
     std::shared_ptr<FirstViewController> first;
     std::shared_ptr<ThirdViewController> third;
     std::shared_ptr<FourthViewController> fourth;
-    std::shared_ptr<AyudaViewController> ayuda;
 };
 
-TEST_F(MensajesTest, EveryAppearanceLoadsThePageAgain) {
-    tabs->setSelectedIndex(1);
-    tabs->setSelectedIndex(2);
-    ASSERT_FALSE(peer(fourth->webView3).loads().empty());
-    auto local = peer(fourth->webView3).loads().back().request.url;
-    EXPECT_EQ(local.filePath(), std::string(MENSAJES_RESOURCES_DIR) + "/auroramovil.html");
-    tabs->setSelectedIndex(0);
-    tabs->setSelectedIndex(1);
-    tabs->setSelectedIndex(0);
-    EXPECT_EQ(loadsOf(first->webView, mensajes::kFirstPageAddress), 3);
-    EXPECT_EQ(loadsOf(third->webView2, mensajes::kThirdPageAddress), 2);
-}
-
-// The polling timers turn each web screen's spinner while its page loads; only
-// the first screen shows the status bar's indicator with it.
-TEST_F(MensajesTest, PollingDrivesTheSpinnersAndOnlyTheFirstScreenTouchesTheIndicator) {
+// The polling timers turn each web screen's spinner while its page loads;
+// only the first screen shows the status bar's indicator with it. Every
+// appearance loads the page again, no screen turns, and help writes to the
+// author.
+TEST_F(MensajesTest, TheTabsThroughTheirPagesRotationAndHelp) {
     auto& app = sim().application();
-    EXPECT_FALSE(first->cargando->isAnimating());
     sim().advance(1.0);
     EXPECT_TRUE(first->cargando->isAnimating() && app.isNetworkActivityIndicatorVisible());
     peer(first->webView).failLoad({platform::kURLErrorDomain, platform::kURLErrorNotConnectedToInternet, "offline"});
-    EXPECT_TRUE(first->cargando->isAnimating());  // until the next tick sees it idle
     sim().advance(1.0);
     EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
-    // Shown: loaded anew, turning until the page is in.
-    const auto turnsUntilLoaded = [&](size_t tab, auto spinner, auto web) {
-        tabs->setSelectedIndex(tab);
-        sim().runUntilIdle();
-        sim().advance(1.0);
-        EXPECT_TRUE(spinner()->isAnimating());
-        peer(web()).finishLoad();
-        sim().advance(1.0);
-        EXPECT_FALSE(spinner()->isAnimating());
-    };
     const int shows = app.networkIndicatorShowCount();
-    turnsUntilLoaded(2, [&] { return fourth->activado; }, [&] { return fourth->webView3; });
+    tabs->setSelectedIndex(2);
+    sim().runUntilIdle();
+    sim().advance(1.0);
+    EXPECT_TRUE(fourth->activado->isAnimating());
+    peer(fourth->webView3).finishLoad();
+    sim().advance(1.0);
+    EXPECT_FALSE(fourth->activado->isAnimating());
     EXPECT_EQ(app.networkIndicatorShowCount(), shows);
-    turnsUntilLoaded(0, [&] { return first->cargando; }, [&] { return first->webView; });
-    EXPECT_FALSE(first->cargando->isAnimating() || app.isNetworkActivityIndicatorVisible());
-}
-
-TEST_F(MensajesTest, TheScreensStayUprightAndTheWindowDoesNotTurn) {
-    for (const std::shared_ptr<platform::ViewController>& screen : {first->shared_from_this(), third->shared_from_this(),
-                                                                    fourth->shared_from_this()}) {
-        EXPECT_TRUE(screen->shouldAutorotateToInterfaceOrientation(InterfaceOrientation::Portrait));
+    for (size_t tab : {1, 0, 1, 0}) tabs->setSelectedIndex(tab);
+    for (const std::shared_ptr<platform::ViewController>& screen : tabs->viewControllers())
         for (auto o : {InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft,
                        InterfaceOrientation::LandscapeRight}) {
             EXPECT_FALSE(screen->shouldAutorotateToInterfaceOrientation(o));
-            EXPECT_FALSE(delegate->window()->deviceDidRotate(o));
+            EXPECT_FALSE(platform::Window::keyWindow()->deviceDidRotate(o));
         }
-    }
-    EXPECT_EQ(delegate->window()->frame(), platform::Rect(0, 0, 320, 480));
-}
-
-TEST_F(MensajesTest, HelpScrollsOverItsContentAndItsButtonWritesToTheAuthor) {
+    EXPECT_EQ(loadsOf(first->webView, mensajes::kFirstPageAddress), 3);
+    EXPECT_EQ(loadsOf(third->webView2, mensajes::kThirdPageAddress), 2);
     tabs->setSelectedIndex(3);
-    EXPECT_EQ(ayuda->scrollview->contentSize(), (platform::Size{320, 452}));
-    EXPECT_LT(ayuda->scrollview->frame().height(), 452);
+    auto ayuda = std::dynamic_pointer_cast<AyudaViewController>(tabs->selectedViewController());
     std::shared_ptr<platform::Button> mail;
     for (auto& v : ayuda->scrollview->subviews())
         if (auto b = std::dynamic_pointer_cast<platform::Button>(v)) mail = b;
     ASSERT_TRUE(mail);
     mail->touchDown();
     mail->touchUp(true);
-    ASSERT_EQ(sim().application().openedURLs().size(), 1u);
-    EXPECT_EQ(sim().application().openedURLs()[0].absoluteString(), mensajes::kContactAddress);
+    ASSERT_EQ(app.openedURLs().size(), 1u);
+    EXPECT_EQ(app.openedURLs()[0].absoluteString(), mensajes::kContactAddress);
 }
 
 TEST_F(MensajesTest, ScreensGoneMeanTheirTimersFallSilent) {
     tabs.reset();
-    delegate.reset();
-    main.reset();
     first.reset();
     platform::ApplicationLifecycle::shared().reset();
     sim().advance(3.0);  // no tick may reach the destroyed screen
     EXPECT_FALSE(sim().application().isNetworkActivityIndicatorVisible());
-}
-
-TEST_F(MensajesTest, BothAdScreensRunTheirOwnBannerInTheStripAtTheBottom) {
-    tabs->setSelectedIndex(2);
-    EXPECT_EQ(first->view()->frame(), platform::Rect(0, 0, 320, 411));
-    const platform::Rect strip(0, 361, 320, 50);
-    for (const std::shared_ptr<platform::ViewController>& screen : {first->shared_from_this(), fourth->shared_from_this()}) {
-        auto banner = screen == first ? first->banner() : fourth->banner();
-        ASSERT_TRUE(banner);
-        EXPECT_EQ(banner->rootViewController(), screen);
-        EXPECT_NE(banner->getPrivate()->state(), kZELStateIdle);  // its own ad cycle has started
-        for (auto& v : screen->view()->subviews())  // the strip holds the banner alone
-            if (v != banner) {
-                EXPECT_LE(v->frame().y() + v->frame().height(), strip.y());
-            }
-    }
-    // An unloaded view releases its banner; the next load makes a new one.
-    std::weak_ptr<ZELBannerView> old = first->banner();
-    first->viewDidUnload();
-    EXPECT_EQ(first->banner(), nullptr);
-    EXPECT_TRUE(old.expired());
-    first->viewDidLoad();
-    ASSERT_TRUE(first->banner());
-    EXPECT_NE(first->banner()->getPrivate()->state(), kZELStateIdle);
-}
-
-// The installed program and the one in the build tree find their interface
-// files the same way: beside the program, at ../share/mensajes, unless the
-// environment names a folder.
-TEST(MensajesResourcesTest, FromTheEnvironmentElseBesideTheProgram) {
-    const char* saved = std::getenv("NIMBRA_RESOURCES_DIR");
-    const std::string before = saved ? saved : "";
-    const std::string program = platform::executableDirectory();
-    ASSERT_TRUE(program.starts_with("/"));
-    EXPECT_TRUE(std::filesystem::exists(program + "/unit_tests"));
-    setenv("NIMBRA_RESOURCES_DIR", "/opt/elsewhere", 1);
-    EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, "/opt/elsewhere");
-    setenv("NIMBRA_RESOURCES_DIR", "", 1);  // empty: no override
-    EXPECT_EQ(mensajes::launchOptions().resourcesDirectory, program.substr(0, program.find_last_of('/')) + "/share/mensajes");
-    if (saved) setenv("NIMBRA_RESOURCES_DIR", before.c_str(), 1);
-    else unsetenv("NIMBRA_RESOURCES_DIR");
 }
 
 }  // namespace
