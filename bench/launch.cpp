@@ -117,7 +117,7 @@ struct Column {
 }  // namespace
 
 int main() {
-    adserver_test::AdServerProcess server({"--refresh-rate", "600", "--exit-after", "300"});
+    nimbra::test::AdServerProcess server({"--refresh-rate", "600", "--exit-after", "300"});
     if (!server.ok()) fail("nimbra-adserver did not start");
     const std::vector<std::string> mensajes{NIMBRA_MENSAJES_PATH};
     auto minimal = [](const std::string& url) { return std::vector<std::string>{NIMBRA_MINIMAL_WINDOW_PATH, url}; };

@@ -98,9 +98,9 @@ std::set<int> webProcessIds() {
 }
 
 ServerCounters serverCounters(unsigned port) {
-    const auto response = adserver_test::httpRequest(port, "/status");
-    if (response.status != 200) fail("the ad server's /status did not answer");
-    const auto json = nlohmann::json::parse(response.body, nullptr, false);
+    const auto body = nimbra::test::httpGet("http://127.0.0.1:" + std::to_string(port) + "/status");
+    if (body.empty()) fail("the ad server's /status did not answer");
+    const auto json = nlohmann::json::parse(body, nullptr, false);
     if (!json.is_object()) fail("the ad server's /status is not JSON");
     const auto& c = json["counters"];
     return {json.value("total", 0L), c.value("script", 0L), c.value("script_304", 0L), c.value("ads", 0L),
@@ -210,7 +210,7 @@ void printBareRow(const char* label, const std::vector<double>& ms) {
 
 // ---------------------------------------------------------------- one bench process
 
-BannerSession::Backend::Backend(const adserver_test::AdServerProcess& server, bool prewarm) {
+BannerSession::Backend::Backend(const nimbra::test::AdServerProcess& server, bool prewarm) {
     if (!server.ok()) fail("nimbra-adserver did not start");
     setenv("NIMBRA_STATIC_SERVER", server.origin().c_str(), 1);
     setenv("NIMBRA_AD_SERVER", server.origin().c_str(), 1);

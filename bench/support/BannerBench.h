@@ -24,7 +24,7 @@
 #include "Request/ZELRequest.h"
 #include "Request/ZELRequestError.h"
 #include "View/ZELBannerView.h"
-#include "integration/adserver/AdServerProcess.h"
+#include "integration/support/Processes.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/gtk/GRef.h"
 #include "platform/ViewController.h"
@@ -409,13 +409,13 @@ public:
     void printHeader(const std::optional<platform::URL>& markupURL) const;
     void printLogSummary() const;
 
-    adserver_test::AdServerProcess server;
+    nimbra::test::AdServerProcess server;
 
 private:
     // The server's addresses in the environment, then the backend, before
     // anything of the bench touches the main context.
     struct Backend {
-        Backend(const adserver_test::AdServerProcess& server, bool prewarm);
+        Backend(const nimbra::test::AdServerProcess& server, bool prewarm);
     } backend_;
     std::vector<std::string> log_;
 

@@ -2,18 +2,18 @@
 // display) and each destination comes up: the in-app browser, the web-app
 // screen, the mail composer, or another application; closing a screen brings
 // the application back and the banner goes on reloading.
-// NIMBRA_BROWSER_SCREENSHOT / NIMBRA_WEBAPP_SCREENSHOT / NIMBRA_MAIL_SCREENSHOT
-// = <file.png> save what a person sees.
-#include "integration/banner/MensajesTap.h"
-
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "Browser/ZELBrowserController.h"
+#include "Classes/Screens.h"
+#include "View/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
+#include "integration/banner/BannerSupport.h"
+#include "integration/support/XInput.h"
 #include "platform/MailComposeViewController.h"
 #include "platform/Toolbar.h"
 
@@ -61,19 +61,82 @@ public:
 
 [[maybe_unused]] const auto* const kDesktopHandler = ::testing::AddGlobalTestEnvironment(new DesktopHandler);
 
-// The URLs handed to the desktop since the process started, oldest first.
-std::vector<std::string> urlsHandedToTheDesktop() {
-    std::vector<std::string> urls;
+// Whether a URL with the prefix was handed to the desktop since the process started.
+bool handedOver(const std::string& prefix) {
     std::ifstream in(recordFile());
-    for (std::string line; std::getline(in, line);) urls.push_back(line);
-    return urls;
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(prefix)) return true;
+    return false;
 }
 
-using banner_test::kAdTimeout;
-using nimbra::test::spinFor;
-using nimbra::test::spinUntil;
+using namespace banner_test;
 
-class BrowserTaps : public banner_test::MensajesTap {
+// mensajes in this process against nimbra-adserver, with real pointer taps on
+// its first tab's banner (the X test extension on the virtual display).
+class MensajesTap : public ::testing::Test {
+protected:
+    static constexpr double kRefreshSeconds = 3;
+    // The creatives the server's plain ads take turns with.
+    virtual std::string creatives() const = 0;
+
+    void SetUp() override {
+        app = std::make_unique<LaunchedMensajes>(std::vector<std::string>{
+            "--refresh-rate", std::to_string(int(kRefreshSeconds)), "--creatives", creatives()});
+        ASSERT_TRUE(app->tabs) << "mensajes did not launch";
+        first = std::dynamic_pointer_cast<FirstViewController>(app->tabs->selectedViewController());
+        ASSERT_TRUE(first && first->banner());
+        if (!input.available()) GTEST_SKIP() << "no X display with the test extension";
+    }
+    void TearDown() override {
+        first.reset();
+        app.reset();
+    }
+
+    std::shared_ptr<ZELBannerView> banner() const { return first->banner(); }
+    // The ad screen over the application, if it is of that kind.
+    template <typename Screen>
+    std::shared_ptr<Screen> screen() const {
+        return std::dynamic_pointer_cast<Screen>(app->tabs->modalViewController());
+    }
+    // Waits for a shown ad of the given number, then taps it as a person would.
+    void tapAdNumber(int number) {
+        const std::string label = "Ad #" + std::to_string(number);
+        ASSERT_TRUE(spinUntil(
+            [&] { return banner()->getPrivate()->state() == kZELStateShown && shows(*banner()->webView(), label); },
+            kAdTimeout))
+            << "no " << label << " on the first tab";
+        spinFor(0.3);  // a tap in the ad's first moment is no click
+        ASSERT_TRUE(input.clickAt(*banner(), 160, 25));
+    }
+    // An ad screen comes up and shows a page whose address holds the text.
+    template <typename Screen>
+    std::shared_ptr<Screen> waitForScreenShowing(const std::string& page) {
+        std::shared_ptr<Screen> shown;
+        spinUntil(
+            [&] {
+                shown = screen<Screen>();
+                if (!shown || !shown->webView() || shown->webView()->isLoading()) return false;
+                auto request = shown->webView()->request();
+                return request && request->url.absoluteString().find(page) != std::string::npos;
+            },
+            kAdTimeout);
+        return shown;
+    }
+    // Taps a control of a screen, as a person would once it is all the way up,
+    // and waits for the screen to go.
+    void tapToClose(platform::ViewController& shown, const platform::View& control) {
+        ASSERT_TRUE(spinUntil([&] { return shown.isAppeared() && shown.view()->isUserInteractionEnabled(); }, 5));
+        ASSERT_TRUE(input.clickAt(control, control.bounds().width() / 2, control.bounds().height() / 2));
+        ASSERT_TRUE(spinUntil([&] { return !app->tabs->modalViewController(); }, 10)) << "the screen stayed up";
+    }
+    int counter(const char* name) const { return app->server.counter(name); }
+
+    std::unique_ptr<LaunchedMensajes> app;
+    std::shared_ptr<FirstViewController> first;
+    nimbra::test::XInput input;
+};
+
+class BrowserTaps : public MensajesTap {
 protected:
     std::string creatives() const override { return "browser,open-browser"; }
     void tapDone(ZELBrowserController& shown) {
@@ -92,17 +155,14 @@ TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
     EXPECT_TRUE(application.isStatusBarHidden());
     EXPECT_TRUE(application.isIdleTimerDisabled());
     EXPECT_FALSE(banner()->getPrivate()->isReloadTimerScheduled());
-    auto status = banner_test::serverStatus(*server);
-    const auto landings = banner_test::requestsTo(status, "landing");
+    const auto landings = app->server.requestsTo("landing");
     ASSERT_EQ(landings.size(), 1u);
     const std::string referrer = landings[0]["headers"].value("Referer", std::string());
-    EXPECT_EQ(referrer.rfind(server->origin() + "/ads?", 0), 0u) << "the landing page does not know the ad it came from";
-    EXPECT_EQ(status["counters"]["ctrack"], 0);
-
-    screenshot("NIMBRA_BROWSER_SCREENSHOT");
+    EXPECT_EQ(referrer.rfind(app->server.origin() + "/ads?", 0), 0u) << "the landing page does not know the ad it came from";
+    EXPECT_EQ(counter("ctrack"), 0);
     // Nothing reloads behind the browser.
     spinFor(kRefreshSeconds + 1);
-    EXPECT_EQ(banner_test::counter(*server, "ads"), 1);
+    EXPECT_EQ(counter("ads"), 1);
 
     tapDone(*shown);
     shown.reset();
@@ -114,35 +174,19 @@ TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
     tapAdNumber(2);
     shown = waitForScreenShowing<ZELBrowserController>("/landing?");
     ASSERT_TRUE(shown) << "the open message did not bring the browser up";
-    ASSERT_TRUE(spinUntil([&] { return banner_test::counter(*server, "ctrack") >= 2; }, kAdTimeout));
+    ASSERT_TRUE(spinUntil([&] { return counter("ctrack") >= 2; }, kAdTimeout));
     tapDone(*shown);
     shown.reset();
-    ASSERT_TRUE(spinUntil([&] { return banner_test::counter(*server, "ads") >= 3; }, kRefreshSeconds + kAdTimeout))
+    ASSERT_TRUE(spinUntil([&] { return counter("ads") >= 3; }, kRefreshSeconds + kAdTimeout))
         << "the banner stopped reloading after the browser";
 }
 
-}  // namespace
-
-namespace {
-
-// What a page's script answers, as text; empty when it could not run.
-std::string pageValue(platform::WebView& web, const std::string& script) {
-    auto result = std::make_shared<std::optional<std::string>>();
-    auto done = std::make_shared<bool>(false);
-    web.evaluateJavaScript(script, [result, done](std::optional<std::string> value) {
-        *result = std::move(value);
-        *done = true;
-    });
-    spinUntil([&] { return *done; }, 5);
-    return result->value_or("");
-}
-
-class WebAppTaps : public banner_test::MensajesTap {
+class WebAppTaps : public MensajesTap {
 protected:
     std::string creatives() const override { return "webapp,webapp-html"; }
     int events(const char* name) const {
         int n = 0;
-        for (const auto& r : banner_test::requestsTo(banner_test::serverStatus(*server), "webapp_event"))
+        for (const auto& r : app->server.requestsTo("webapp_event"))
             n += r["query"].value("name", std::string()) == name;
         return n;
     }
@@ -153,14 +197,13 @@ TEST_F(WebAppTaps, TheWebAppHearsItIsShownAndHiddenAndTheClickIsReportedOnce) {
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELWebAppViewController>("/webapp?");
     ASSERT_TRUE(shown) << "no web-app screen over the application";
-    ASSERT_TRUE(spinUntil([&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == "1"; }, 10))
+    ASSERT_TRUE(spinUntil([&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == std::optional<std::string>("1"); }, 10))
         << "the page never heard it is shown";
     ASSERT_TRUE(spinUntil([&] { return events("onshow") == 1; }, 10));
-    screenshot("NIMBRA_WEBAPP_SCREENSHOT");
     // Each click-tracking URL of the ad once, however the opening went.
     spinFor(1.0);
-    EXPECT_EQ(banner_test::counter(*server, "ctrack"), 2);
-    EXPECT_EQ(pageValue(*shown->webView(), "window.nimbraWebApp.onshow"), "1");
+    EXPECT_EQ(counter("ctrack"), 2);
+    EXPECT_EQ(pageValue(*shown->webView(), "window.nimbraWebApp.onshow"), std::optional<std::string>("1"));
 
     tapToClose(*shown, *shown->vars()->closeButton_);
     ASSERT_TRUE(spinUntil([&] { return events("onhide") == 1; }, 10)) << "the page never heard it was hidden";
@@ -170,25 +213,19 @@ TEST_F(WebAppTaps, TheWebAppHearsItIsShownAndHiddenAndTheClickIsReportedOnce) {
     // Markup sent by message: the same page, without an address; it closes
     // its own screen.
     tapAdNumber(2);
-    ASSERT_TRUE(spinUntil([&] { return screen<ZELWebAppViewController>() != nullptr; }, kAdTimeout));
-    shown = screen<ZELWebAppViewController>();
+    ASSERT_TRUE(spinUntil([&] { return (shown = screen<ZELWebAppViewController>()) != nullptr; }, kAdTimeout));
     ASSERT_TRUE(spinUntil([&] { return events("onshow") == 2; }, kAdTimeout));
     ASSERT_TRUE(spinUntil([&] { return shown->view()->isUserInteractionEnabled(); }, 5));
     pageValue(*shown->webView(), "document.getElementById('close').click(), 1");
     ASSERT_TRUE(spinUntil([&] { return !screen<ZELWebAppViewController>(); }, 10)) << "the page could not close itself";
     shown.reset();
-    ASSERT_TRUE(spinUntil([&] { return banner_test::counter(*server, "ads") >= 3; }, kRefreshSeconds + kAdTimeout))
+    ASSERT_TRUE(spinUntil([&] { return counter("ads") >= 3; }, kRefreshSeconds + kAdTimeout))
         << "the banner stopped reloading after the web app";
 }
 
-class LeavingTaps : public banner_test::MensajesTap {
+class LeavingTaps : public MensajesTap {
 protected:
     std::string creatives() const override { return "mail,app,call"; }
-    bool handedOver(const std::string& prefix) const {
-        for (const auto& url : urlsHandedToTheDesktop())
-            if (url.rfind(prefix, 0) == 0) return true;
-        return false;
-    }
 };
 
 TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
@@ -196,38 +233,29 @@ TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
     // desktop's mail client.
     tapAdNumber(1);
     std::shared_ptr<platform::MailComposeViewController> composer;
-    ASSERT_TRUE(spinUntil(
-        [&] { return (composer = std::dynamic_pointer_cast<platform::MailComposeViewController>(tabs->modalViewController())) != nullptr; },
-        kAdTimeout))
+    ASSERT_TRUE(spinUntil([&] { return (composer = screen<platform::MailComposeViewController>()) != nullptr; }, kAdTimeout))
         << "no mail composer";
     EXPECT_EQ(composer->message().to, std::vector<std::string>{"ventas@nimbra.example"});
     EXPECT_EQ(composer->message().cc, (std::vector<std::string>{"info@nimbra.example", "soporte@nimbra.example"}));
     EXPECT_EQ(composer->message().subject, "Ad #1");
-    screenshot("NIMBRA_MAIL_SCREENSHOT");
     std::shared_ptr<platform::View> send;
     for (const auto& item : std::dynamic_pointer_cast<platform::Toolbar>(composer->view()->subviews()[0])->items())
         if (item->title() == "Send") send = item->representedView();
     ASSERT_TRUE(send);
-    ASSERT_TRUE(spinUntil([&] { return composer->isAppeared(); }, 5));
-    ASSERT_TRUE(input.clickAt(*send, send->bounds().width() / 2, send->bounds().height() / 2));
-    ASSERT_TRUE(spinUntil([&] { return !tabs->modalViewController(); }, 10)) << "the composer stayed up";
+    tapToClose(*composer, *send);
     composer.reset();
     ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,"); }, 10));
 
     // "app" and "call": out to the desktop's handler of the URL's scheme, the
     // ad's two click-tracking URLs reported once each however long it waited.
-    auto clicks = banner_test::counter(*server, "ctrack");
-    tapAdNumber(2);
-    ASSERT_TRUE(spinUntil([&] { return handedOver(server->origin() + "/click?"); }, kAdTimeout))
-        << "the web page never reached the desktop";
-    spinFor(1.0);
-    EXPECT_EQ(banner_test::counter(*server, "ctrack"), clicks + 2);
-    clicks = banner_test::counter(*server, "ctrack");
-    tapAdNumber(3);
-    ASSERT_TRUE(spinUntil([&] { return handedOver("tel:+34600000000"); }, kAdTimeout)) << "the call never left";
-    spinFor(1.0);
-    EXPECT_EQ(banner_test::counter(*server, "ctrack"), clicks + 2);
-    EXPECT_EQ(tabs->modalViewController(), nullptr);
+    for (const auto& [number, url] : {std::pair{2, app->server.origin() + "/click?"}, {3, std::string("tel:+34600000000")}}) {
+        const int clicks = counter("ctrack");
+        tapAdNumber(number);
+        ASSERT_TRUE(spinUntil([&] { return handedOver(url); }, kAdTimeout)) << url << " never reached the desktop";
+        spinFor(1.0);
+        EXPECT_EQ(counter("ctrack"), clicks + 2);
+    }
+    EXPECT_EQ(app->tabs->modalViewController(), nullptr);
 }
 
 }  // namespace

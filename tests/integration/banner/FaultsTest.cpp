@@ -19,17 +19,14 @@
 #include "Request/ZELRequest.h"
 #include "View/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
-#include "integration/support/Processes.h"
-#include "integration/support/RunningMensajes.h"
 #include "unit/support/FileSizeLimit.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using adserver_test::AdServerProcess;
-using banner_test::BannerRecorder;
-using nimbra::test::spinFor;
-using nimbra::test::spinUntil;
+using namespace banner_test;
+using nimbra::test::now;
+using nimbra::test::readFile;
 
 enum class Stage {
     Together,        // in this process, all such rows at once
@@ -61,19 +58,17 @@ const Fault kFaults[] = {
     {"support script throws", Stage::Together, {"--script-fault", "throw"}, "", "fail 5"},
     {"support script answers twice", Stage::Together, {"--script-fault", "twice"}, "", "receive"},
     {"support script never answers", Stage::Together, {}, "silent", "fail 5"},
+    // Refusals, of the ad server and of the support script: told once as well.
+    {"no fill", Stage::Together, {}, "nofill", "fail 1"},
+    {"support script finds the request invalid", Stage::Together, {}, "invalid", "fail 0"},
+    {"support script unable to serve", Stage::Together, {}, "unable", "fail 0"},
+    {"support script reports errors", Stage::Together, {}, "errors", "fail 0"},
     {"page process killed while the markup renders", Stage::KillPage, {}, "slowrender", "fail 2"},
     {"caches folder full", Stage::CachesFull, {}, "", "fail 2"},
     {"caches folder read-only", Stage::CachesReadOnly, {}, "", "fail 2"},
     {"defaults and stored script truncated between runs", Stage::Truncated, {}, "", "timed out once"},
     {"defaults and stored script garbage between runs", Stage::Garbage, {}, "", "ad shown"},
 };
-
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Temporary files of an atomic write left behind, and stored answers that are
 // not whole: a support script that is not all of the server's, a markup
@@ -137,13 +132,17 @@ Relaunch relaunch(const Fault& fault) {
     const fs::path config = root / "config" / "org.nimbra.Mensajes";
     const fs::path caches = root / "cache" / "org.nimbra.Mensajes" / "127.0.0.1";
     AdServerProcess server({"--refresh-rate", "600", "--exit-after", "120"});
-    const std::string script = adserver_test::httpRequest(server.port(), "/ruma/sdk-core-v40.js").body;
-    auto shown = [&] { return banner_test::counter(server, "imp"); };
+    const std::string script = server.get("/ruma/sdk-core-v40.js");
+    auto shown = [&] { return server.counter("imp"); };
     auto fail = [&](std::string what) { seen.failures.push_back(std::move(what)); };
 
     for (int run = 1; run <= 3; ++run) {
         const int before = shown();
-        nimbra::test::RunningMensajes app(root, server.origin());
+        nimbra::test::RunningMensajes app(root, server.origin(), NIMBRA_MENSAJES_PATH);
+        const auto timedOut = [&] {
+            const std::string log = app.log(), line = "<Nimbra> The ad request could not be built in time.";
+            return log.find(line) == std::string::npos ? 0 : log.find(line) == log.rfind(line) ? 1 : 2;
+        };
         const bool ad = waitFor([&] { return !app.up() || shown() >= before + 2; }, 25);
         if (run == 2) {
             // The damaged defaults are set aside and the store starts empty.
@@ -152,9 +151,8 @@ Relaunch relaunch(const Fault& fault) {
                 setAside = setAside || entry.path().filename().string().starts_with("defaults.plist.corrupt-");
             if (!setAside) fail("the damaged defaults were not set aside");
             // A stored script that cannot run costs one load, told once.
-            const char* timedOut = "<Nimbra> The ad request could not be built in time.";
-            if (!ad) waitFor([&] { return app.logged(timedOut) > 0; }, 25);
-            seen.outcome = ad ? "ad shown" : app.logged(timedOut) == 1 ? "timed out once" : "nothing";
+            if (!ad) waitFor([&] { return timedOut() > 0; }, 25);
+            seen.outcome = ad ? "ad shown" : timedOut() == 1 ? "timed out once" : "nothing";
         } else if (!ad) {
             fail("run " + std::to_string(run) + " showed no ad");
         }
@@ -233,7 +231,7 @@ protected:
     Faults() : ServedWindow({"--refresh-rate", "300", "--exit-after", "300"}) {}
     void SetUp() override {
         ServedWindow::SetUp();
-        script = adserver_test::httpRequest(server->port(), "/ruma/sdk-core-v40.js").body;
+        script = server->get("/ruma/sdk-core-v40.js");
     }
     void TearDown() override {
         for (Trial& trial : trials)
@@ -283,7 +281,7 @@ protected:
         EXPECT_EQ(trial.recorder->events, std::vector<std::string>{trial.fault->outcome});
         const auto mine = [&](const char* endpoint) {
             int n = 0;
-            for (const auto& r : banner_test::requestsTo(banner_test::serverStatus(*server), endpoint))
+            for (const auto& r : server->requestsTo(endpoint))
                 n += r["query"].value("slotname", "") == trial.adUnit || r["query"].value("cut", "") == "body";
             return n;
         };
@@ -293,18 +291,16 @@ protected:
                 << "cut trackers were kept";
         }
         if (trial.fault->scenario == "big" && trial.fault->outcome == "receive") {
-            const auto text = banner_test::visibleText(*trial.banner->webView());
-            EXPECT_NE(text.value_or("").find("end of ad"), std::string::npos) << "the page was loaded in part";
+            EXPECT_TRUE(shows(*trial.banner->webView(), "end of ad")) << "the page was loaded in part";
         }
         if (trial.fault->staticServer == std::vector<std::string>{"--script-fault", "twice"}) {
             EXPECT_EQ(mine("ads"), 1) << "the second answer was taken too";
         }
         trial.recorder->events.clear();
         trial.banner->loadRequest(ZELRequest::request());
-        ASSERT_TRUE(spinUntil([&] { return trial.recorder->callbacks() > 0; }, banner_test::kAdTimeout));
+        ASSERT_TRUE(spinUntil([&] { return trial.recorder->callbacks() > 0; }, kAdTimeout));
         EXPECT_EQ(trial.recorder->events, std::vector<std::string>{"receive"}) << "the next load";
-        const auto text = banner_test::visibleText(*trial.banner->webView());
-        EXPECT_NE(text.value_or("").find("Ad #"), std::string::npos) << "the next ad is not shown";
+        EXPECT_TRUE(shows(*trial.banner->webView(), "Ad #")) << "the next ad is not shown";
         std::printf("[ fault    ] %-50s %-14s %5.1f s, next load shown\n", trial.fault->name,
                     trial.fault->outcome.c_str(), trial.seconds);
     }
@@ -346,7 +342,7 @@ TEST_F(Faults, EachIsToldOnceLeavesNothingHalfWrittenAndTheNextLoadWorks) {
         ASSERT_TRUE(spinUntil([&] { return trial.banner->getPrivate()->state() == kZELStateRendering; }, 20));
         spinFor(0.3);
         ASSERT_EQ(trial.banner->getPrivate()->state(), kZELStateRendering);
-        nimbra::test::killAll(nimbra::test::webProcessesOf(::getpid()));
+        for (pid_t page : nimbra::test::webProcessesOf(::getpid())) ::kill(page, SIGKILL);
         awaitOutcomes({&trial});
         judge(trial);
     }

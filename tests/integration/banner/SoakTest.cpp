@@ -3,32 +3,22 @@
 // restored over and over. What it holds (memory, descriptors, web views,
 // main-loop sources and timers) must stay where it was after the warm-up, and
 // the ads must keep coming. NIMBRA_SOAK_SECONDS sets the length (`make soak`).
-#include <dirent.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "../platform/gtk/services/GlibRunLoop.h"
-#include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
-#include "Object/ZELObjectPrivate.h"
-#include "View/ZELBannerView.h"
 #include "integration/banner/BannerSupport.h"
-#include "integration/support/Processes.h"
-#include "platform/InterfaceFile.h"
-#include "platform/TabBarController.h"
-#include "platform/Window.h"
-#include "platform/gtk/GRef.h"
 
 namespace {
 
+using nimbra::test::now;
 using nimbra::test::spinFor;
-
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // A figure from a /proc status file ("VmRSS:", "Anonymous:"), in kB.
 long procField(const std::string& path, const std::string& field) {
@@ -36,15 +26,6 @@ long procField(const std::string& path, const std::string& field) {
     for (std::string line; std::getline(in, line);)
         if (line.starts_with(field)) return std::atol(line.c_str() + field.size());
     return 0;
-}
-
-int entriesIn(const char* folder) {
-    int n = 0;
-    if (DIR* dir = opendir(folder)) {
-        while (readdir(dir)) ++n;
-        closedir(dir);
-    }
-    return n - 2;
 }
 
 // Sources attached to GLib's default context: every id handed out so far
@@ -64,26 +45,25 @@ struct Figures {
     int fds, webViews, sources, timers, ads, impressions;
 };
 
-Figures measure(const adserver_test::AdServerProcess& server) {
+Figures measure(const nimbra::test::AdServerProcess& server) {
     Figures f{};
     f.rssKB = procField("/proc/self/status", "VmRSS:");
     // PSS moves when other programs on the machine map the same libraries or
     // stop; anonymous memory (heaps, JavaScript) is what a leak grows.
     f.pssKB = procField("/proc/self/smaps_rollup", "Pss:");
     f.anonKB = procField("/proc/self/smaps_rollup", "Anonymous:");
-    const auto table = nimbra::test::processTable();
-    for (const auto& [pid, info] : table)
-        if (!nimbra::test::ancestryBelow(table, pid, ::getpid()).empty() && info.name != "nimbra-adserver") {
+    for (const auto& [pid, names] : nimbra::test::descendantsOf(::getpid()))
+        if (names[0] != "nimbra-adserver") {
             const std::string rollup = "/proc/" + std::to_string(pid) + "/smaps_rollup";
             f.pssKB += procField(rollup, "Pss:");
             f.anonKB += procField(rollup, "Anonymous:");
         }
-    f.fds = entriesIn("/proc/self/fd");
+    f.fds = int(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
     f.webViews = platform::WebView::liveCount();
     f.sources = glibSources();
     f.timers = int(dynamic_cast<platform::gtk::GlibRunLoop&>(platform::RunLoop::main()).queuedCount());
-    f.ads = banner_test::counter(server, "ads");
-    f.impressions = banner_test::counter(server, "imp");
+    f.ads = server.counter("ads");
+    f.impressions = server.counter("imp");
     return f;
 }
 
@@ -91,23 +71,13 @@ TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
     const char* asked = std::getenv("NIMBRA_SOAK_SECONDS");
     const double seconds = asked ? std::atof(asked) : 120;
     const double warmUp = std::max(20.0, seconds / 4);
-    nimbra::test::gtkBackend();
-    platform::ApplicationLifecycle::shared().reset();
-    ZELObjectPrivate::resetProcessState();
-    adserver_test::AdServerProcess server(
-        {"--refresh-rate", "1", "--exit-after", std::to_string(int(seconds) + 120)});
-    ASSERT_TRUE(server.ok());
-    banner_test::ServerEnvironment environment(server.origin(), server.origin());
     // The remote screens stay on this machine.
-    setenv("MENSAJES_FIRST_PAGE", (server.origin() + "/landing").c_str(), 1);
-    setenv("MENSAJES_THIRD_PAGE", (server.origin() + "/landing/2").c_str(), 1);
-    mensajes::registerClasses();
-    platform::InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
-    std::string error;
-    ASSERT_TRUE(platform::launchApplication("MainWindow", &error)) << error;
-    auto window = platform::Window::keyWindow();
-    auto tabs = std::dynamic_pointer_cast<platform::TabBarController>(window->rootViewController());
-    ASSERT_TRUE(tabs);
+    banner_test::LaunchedMensajes app({"--refresh-rate", "1", "--exit-after", std::to_string(int(seconds) + 120)},
+                                      {{"MENSAJES_FIRST_PAGE", "/landing"}, {"MENSAJES_THIRD_PAGE", "/landing/2"}});
+    ASSERT_TRUE(app.tabs) << "mensajes did not launch";
+    auto& tabs = app.tabs;
+    auto& window = app.window;
+    const auto& server = app.server;
     auto recorder = std::make_shared<banner_test::BannerRecorder>();
 
     // A turn: each banner screen for two seconds, then a second minimised.
@@ -159,15 +129,6 @@ TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
     EXPECT_GE(end.ads - warm.ads, int(span / 2));
     EXPECT_GE(end.impressions - warm.impressions, 2 * int(span / 2));
     EXPECT_EQ(recorder->codes, std::vector<long>{});
-
-    tabs.reset();
-    window->setHidden(true);
-    window.reset();
-    spinFor(0.2);
-    unsetenv("MENSAJES_FIRST_PAGE");
-    unsetenv("MENSAJES_THIRD_PAGE");
-    platform::ApplicationLifecycle::shared().reset();
-    banner_test::forgetVisitorCookie();
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -16,11 +17,12 @@
 
 namespace nimbra::test {
 
-inline constexpr const char kTestApplicationId[] = "org.nimbra.IntegrationTests";
-
 // Installs the backend on first call (the calling thread becomes the main
 // thread) and returns it. Every integration test calls this first.
-inline platform::gtk::GtkBackend& gtkBackend() { return platform::gtk::GtkBackend::install(kTestApplicationId); }
+inline platform::gtk::GtkBackend& gtkBackend() { return platform::gtk::GtkBackend::install("org.nimbra.IntegrationTests"); }
+
+// Seconds on the monotonic clock.
+inline double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // Turns the default main context until done() answers true or the time is up;
 // returns done(). Safe to nest inside a callback of the loop.
@@ -58,11 +60,8 @@ public:
         return lines_;
     }
     size_t countContaining(std::string_view text) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        size_t n = 0;
-        for (const auto& line : lines_)
-            if (line.find(text) != std::string::npos) ++n;
-        return n;
+        const auto all = lines();
+        return std::ranges::count_if(all, [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
 
 private:

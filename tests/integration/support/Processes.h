@@ -1,69 +1,197 @@
 #pragma once
-// The process tree as /proc shows it: which processes descend from which, by
-// what name (/proc/<pid>/comm, at most 15 characters), and through which sandbox.
+// Processes the integration tests start and watch: nimbra-adserver on a free
+// loopback port, mensajes with folders of its own, and the process tree as
+// /proc shows it (names cut to 15 characters).
 
+#include <gio/gio.h>
+#include <libsoup/soup.h>
 #include <signal.h>
 #include <sys/types.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/gtk/GRef.h"
+
 namespace nimbra::test {
+
+using platform::gtk::GRef;
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 struct ProcessInfo {
     pid_t parent = 0;
     std::string name;
+    char state = 0;  // 'Z' for a zombie
 };
 
-inline std::map<pid_t, ProcessInfo> processTable() {
+inline std::optional<ProcessInfo> processInfo(pid_t pid) {
+    std::string line;
+    if (!std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), line)) return std::nullopt;
+    // "pid (comm) state ppid ...": comm may hold blanks and parentheses.
+    const size_t open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 4 > line.size())
+        return std::nullopt;
+    return ProcessInfo{std::atoi(line.c_str() + close + 4), line.substr(open + 1, close - open - 1), line[close + 2]};
+}
+
+// The processes below root, each with the names on its way up to root
+// (its own first, root's not).
+inline std::map<pid_t, std::vector<std::string>> descendantsOf(pid_t root) {
     std::map<pid_t, ProcessInfo> table;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-        std::string line;
-        if (pid <= 0 || !std::getline(std::ifstream(entry.path() / "stat"), line)) continue;
-        // "pid (comm) state ppid ...": comm may hold blanks and parentheses.
-        const size_t open = line.find('('), close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close < open) continue;
-        table[pid] = {static_cast<pid_t>(std::atoi(line.c_str() + close + 4)), line.substr(open + 1, close - open - 1)};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error))
+        if (const pid_t pid = std::atoi(entry.path().filename().c_str()); pid > 0)
+            if (auto info = processInfo(pid)) table[pid] = *info;
+    std::map<pid_t, std::vector<std::string>> found;
+    for (const auto& [pid, info] : table) {
+        std::vector<std::string> names;
+        for (pid_t p = pid; p > 1 && names.size() < 64 && table.count(p); p = table.at(p).parent) {
+            if (p == root) {
+                if (!names.empty()) found[pid] = names;
+                break;
+            }
+            names.push_back(table.at(p).name);
+        }
     }
-    return table;
-}
-
-// The chain of processes from pid up to (not including) root; empty when pid
-// does not descend from root.
-inline std::vector<pid_t> ancestryBelow(const std::map<pid_t, ProcessInfo>& table, pid_t pid, pid_t root) {
-    std::vector<pid_t> chain;
-    for (pid_t p = pid; p > 1 && chain.size() < 64; chain.push_back(p), p = table.count(p) ? table.at(p).parent : 0)
-        if (p == root) return chain;
-    return {};
-}
-
-// The web engine's page processes under root (the name is cut to 15 characters).
-inline std::vector<pid_t> webProcessesOf(pid_t root) {
-    const auto table = processTable();
-    std::vector<pid_t> found;
-    for (const auto& [pid, info] : table)
-        if (info.name.starts_with("WebKitWebProces") && !ancestryBelow(table, pid, root).empty()) found.push_back(pid);
     return found;
 }
 
-// Whether a process between root and pid is the bubblewrap sandbox.
-inline bool runsInsideSandbox(pid_t root, pid_t pid) {
-    const auto table = processTable();
-    for (pid_t p : ancestryBelow(table, pid, root))
-        if (table.at(p).name == "bwrap") return true;
-    return false;
+// The web engine's page processes under root.
+inline std::vector<pid_t> webProcessesOf(pid_t root) {
+    std::vector<pid_t> found;
+    for (const auto& [pid, names] : descendantsOf(root))
+        if (names[0].starts_with("WebKitWebProces")) found.push_back(pid);
+    return found;
 }
 
-inline void killAll(const std::vector<pid_t>& pids) {
-    for (pid_t pid : pids) ::kill(pid, SIGKILL);
+// The body of a GET's answer, on a session of its own (no cookie of the
+// process's); empty when none came. Safe on any thread.
+inline std::string httpGet(const std::string& url) {
+    auto session = GRef<SoupSession>::adopt(soup_session_new());
+    auto message = GRef<SoupMessage>::adopt(soup_message_new("GET", url.c_str()));
+    if (!message) return {};
+    platform::gtk::GBytesPtr body(soup_session_send_and_read(session.get(), message.get(), nullptr, nullptr));
+    gsize size = 0;
+    const auto* data = body ? static_cast<const char*>(g_bytes_get_data(body.get(), &size)) : nullptr;
+    return data ? std::string(data, size) : std::string();
 }
 
-inline bool isRunning(pid_t pid) { return processTable().count(pid) > 0; }
+// nimbra-adserver started with "--port 0 --exit-after 60" and the extra
+// arguments; ok() once it came up and printed its address.
+class AdServerProcess {
+public:
+    explicit AdServerProcess(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), {NIMBRA_ADSERVER_PATH, "--port", "0", "--exit-after", "60"});
+        std::vector<const char*> argv;
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        process_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+        if (!process_) return;
+        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
+        platform::gtk::GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
+        const std::string prefix = "nimbra-adserver listening on ";
+        if (line && std::string(line.get()).starts_with(prefix)) origin_ = line.get() + prefix.size();
+    }
+    ~AdServerProcess() {
+        if (!process_) return;
+        g_subprocess_send_signal(process_.get(), SIGTERM);
+        g_subprocess_wait(process_.get(), nullptr, nullptr);
+    }
+    AdServerProcess(const AdServerProcess&) = delete;
+    AdServerProcess& operator=(const AdServerProcess&) = delete;
+
+    bool ok() const { return !origin_.empty(); }
+    const std::string& origin() const { return origin_; }
+    unsigned port() const { return std::atoi(origin_.c_str() + origin_.rfind(':') + 1); }
+    std::string get(const std::string& target) const { return httpGet(origin_ + target); }
+    // The server's report of what it was asked.
+    nlohmann::json status() const { return nlohmann::json::parse(get("/status"), nullptr, false); }
+    int counter(const char* name) const {
+        const auto report = status();
+        return report.is_object() && report["counters"].contains(name) ? report["counters"][name].get<int>() : -1;
+    }
+    std::vector<nlohmann::json> requestsTo(const std::string& endpoint) const {
+        std::vector<nlohmann::json> found;
+        const auto report = status();
+        if (report.is_object())
+            for (const auto& r : report["requests"])
+                if (r["endpoint"] == endpoint) found.push_back(r);
+        return found;
+    }
+
+private:
+    GRef<GSubprocess> process_;
+    std::string origin_;
+};
+
+// mensajes as its own process with a home and XDG folders of its own under a
+// root folder (kept, so a next run finds its files), pointed at one server,
+// its stderr in root/log.
+class RunningMensajes {
+public:
+    RunningMensajes(const std::filesystem::path& root, const std::string& serverOrigin, const std::string& program,
+                    const std::filesystem::path& workingDirectory = std::filesystem::temp_directory_path(),
+                    const std::string& path = {})
+        : log_(root / "log") {
+        namespace fs = std::filesystem;
+        for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
+        fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        auto launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE));
+        const char* inherited = g_getenv("PATH");
+        const std::pair<const char*, std::string> environment[] = {
+            {"HOME", root / "home"},          {"XDG_CONFIG_HOME", root / "config"},    {"XDG_CACHE_HOME", root / "cache"},
+            {"XDG_DATA_HOME", root / "data"}, {"XDG_RUNTIME_DIR", root / "runtime"}, {"NIMBRA_STATIC_SERVER", serverOrigin},
+            {"NIMBRA_AD_SERVER", serverOrigin}, {"PATH", !path.empty() ? path : inherited ? inherited : "/usr/bin:/bin"}};
+        for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
+        g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
+        g_subprocess_launcher_set_cwd(launcher.get(), workingDirectory.c_str());
+        g_subprocess_launcher_set_stderr_file_path(launcher.get(), log_.c_str());
+        const char* argv[] = {program.c_str(), nullptr};
+        process_ = GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv, nullptr));
+        if (process_) pid_ = std::stoi(g_subprocess_get_identifier(process_.get()));
+    }
+    ~RunningMensajes() {
+        if (!process_) return;
+        if (up()) ::kill(pid_, SIGKILL);
+        g_subprocess_wait(process_.get(), nullptr, nullptr);
+    }
+    RunningMensajes(const RunningMensajes&) = delete;
+    RunningMensajes& operator=(const RunningMensajes&) = delete;
+
+    bool started() const { return bool(process_); }
+    pid_t pid() const { return pid_; }
+    // Running, and not a zombie waiting for us.
+    bool up() const {
+        const auto info = pid_ > 0 ? processInfo(pid_) : std::nullopt;
+        return info && info->state != 'Z';
+    }
+    std::string log() const { return readFile(log_); }
+    // SIGTERM, or nothing; the exit status once it has ended in time and
+    // normally, none otherwise.
+    std::optional<int> end(bool terminate = true, double seconds = 10) {
+        if (terminate) ::kill(pid_, SIGTERM);
+        for (int i = 0; i < seconds * 10 && up(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (up()) return std::nullopt;
+        g_subprocess_wait(process_.get(), nullptr, nullptr);
+        if (!g_subprocess_get_if_exited(process_.get())) return std::nullopt;
+        return g_subprocess_get_exit_status(process_.get());
+    }
+
+private:
+    std::filesystem::path log_;
+    GRef<GSubprocess> process_;
+    pid_t pid_ = 0;
+};
 
 }  // namespace nimbra::test

@@ -17,8 +17,9 @@ namespace nimbra::test {
 class XInput {
 public:
     // Needs the toolkit started (a window made); before that it is unavailable.
-    XInput() { connect(); }
-    bool connect() {
+    XInput() { available(); }
+    // False without an X display that has the test extension.
+    bool available() {
         if (x_) return true;
         GdkDisplay* display = gdk_display_get_default();
         if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !rootWindow_ || !xdisplay_ || !xid_ ||
@@ -27,11 +28,9 @@ public:
         x_ = xdisplay_(display);
         return x_ != nullptr;
     }
-    // False without an X display that has the test extension.
-    bool available() { return connect(); }
-
-    // Moves the pointer to a point of the view (its own coordinates).
-    bool pointAt(const platform::View& view, double px, double py) {
+    // Moves the pointer to a point of the view (its own coordinates); with
+    // `press`, presses and releases the first button there.
+    bool pointAt(const platform::View& view, double px, double py, bool press = false) {
         GtkWidget* widget = platform::gtk::widgetForView(view);
         GtkRoot* top = widget ? gtk_widget_get_root(widget) : nullptr;
         if (!top) return false;
@@ -43,21 +42,14 @@ public:
                    &child);
         motion_(x_, -1, sx, sy, 0);
         flush_(x_);
-        return true;
-    }
-    // A press and release of the first button where the pointer is.
-    void click() {
+        if (!press) return true;
+        spinFor(0.05);  // the toolkit sees the pointer arrive before the press
         button_(x_, 1, 1, 0);
         button_(x_, 1, 0, 0);
         flush_(x_);
-    }
-    bool clickAt(const platform::View& view, double px, double py) {
-        if (!pointAt(view, px, py)) return false;
-        // Let the toolkit see the pointer arrive before the press.
-        spinFor(0.05);
-        click();
         return true;
     }
+    bool clickAt(const platform::View& view, double px, double py) { return pointAt(view, px, py, true); }
     // Presses the keys (X key symbols) in order, then lets them go in reverse.
     void chord(std::initializer_list<unsigned long> keysyms) {
         for (unsigned long k : keysyms) key_(x_, keycode_(x_, k), 1, 0);

@@ -1,15 +1,12 @@
 // Real keys (XTest on the virtual display): Ctrl+Right turns the device and
 // the window takes the screen's new shape. Real taps on banners and buttons
 // are the banner click tests'.
-#include <gtk/gtk.h>
 #include <gtest/gtest.h>
 
-#include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/XInput.h"
 #include "platform/Application.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
-#include "platform/gtk/GtkViews.h"
 
 namespace {
 
