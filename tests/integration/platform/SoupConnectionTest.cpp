@@ -1,6 +1,7 @@
-// What only libsoup has to get right, against servers on loopback: conditional
-// requests, Location fields that are no URL, broken and slow servers, header
-// fields and cookies. The transport's contract is in GtkContractTest.
+// What only libsoup has to get right, against servers on loopback: broken and
+// slow servers, answers to conditional requests, Location fields that are no
+// URL, header fields and cookies. The transport's contract is in
+// GtkContractTest.
 #include <gtest/gtest.h>
 
 #include "contract/HttpContract.h"
@@ -15,57 +16,30 @@ protected:
     TestHttpServer& server = driver.server();
 };
 
-TEST_F(SoupConnectionTest, ConditionalRequestsAndLocationsThatAreNoURLGetTheirAnswer) {
-    const std::string stamp = "Tue, 15 Nov 1994 12:45:26 GMT";
-    server.route("/script.js", [&](SoupServerMessage* m, const TestHttpServer::Request& r) {
-        auto since = r.headers.find("If-Modified-Since");
-        if (since != r.headers.end() && since->second == stamp) return TestHttpServer::respond(m, 304);
-        TestHttpServer::respond(m, 200, "fresh");
-    });
-    auto request = requestFor(server.url("/script.js"));
-    request.setValueForHTTPHeaderField(stamp, "If-Modified-Since");
-    // A Location that is no URL at all: the redirect answer is the answer.
-    server.route("/bad", TestHttpServer::answer(301, "moved?", {{"Location", "http://[not a host"}}));
-    for (auto [req, status, body] : {std::tuple{request, 304, ""}, {requestFor(server.url("/bad")), 301, "moved?"}}) {
-        SCOPED_TRACE(status);
-        auto c = run(req);
-        ASSERT_EQ(recorder->responses.size(), 1u);
-        EXPECT_EQ(recorder->responses[0].statusCode, status);
-        EXPECT_EQ(recorder->body, body);
-        EXPECT_EQ(recorder->finished, 1);
-        EXPECT_TRUE(recorder->failures.empty());
-    }
-}
-
-TEST_F(SoupConnectionTest, BrokenServersAndOtherSchemesFailCleanly) {
+TEST_F(SoupConnectionTest, BrokenServersFailCleanlyAndOddAnswersAreAnswers) {
     const std::string partial = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes";
-    const std::string partialThenClose = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\nfirst bytes";
-    const std::string partialOldServer = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes";
-    using enum RawTcpServer::Ending;
     struct Case {
         std::string answer;
-        RawTcpServer::Ending ending;
         long code;
         size_t responses;
     };
-    for (const Case& k : {Case{partial, Close, platform::kURLErrorNetworkConnectionLost, 1},
-                          Case{partial, Reset, platform::kURLErrorNetworkConnectionLost, 1},
-                          Case{partialThenClose, Close, platform::kURLErrorNetworkConnectionLost, 1},
-                          Case{partialOldServer, Close, platform::kURLErrorNetworkConnectionLost, 1},
-                          Case{"NOT HTTP AT ALL\r\n\r\n", Close, platform::kURLErrorBadServerResponse, 0},
-                          Case{"", Close, platform::kURLErrorNetworkConnectionLost, 0}}) {
+    for (const Case& k : {Case{partial, platform::kURLErrorNetworkConnectionLost, 1},
+                          Case{"NOT HTTP AT ALL\r\n\r\n", platform::kURLErrorBadServerResponse, 0},
+                          Case{"", platform::kURLErrorNetworkConnectionLost, 0},
+                          // A 304 reaches the caller: no cache of libsoup's stands in.
+                          Case{"HTTP/1.1 304 Not Modified\r\n\r\n", 0, 1},
+                          // A Location that is no URL at all: the redirect answer is the answer.
+                          Case{"HTTP/1.1 301 Moved\r\nLocation: http://[not a host\r\nContent-Length: 0\r\n\r\n", 0, 1}}) {
         SCOPED_TRACE(k.answer);
-        RawTcpServer raw({k.answer}, k.ending);
+        RawTcpServer raw({k.answer});
         auto c = run(raw.url("/"));
         EXPECT_EQ(recorder->responses.size(), k.responses);
         EXPECT_EQ(recorder->failure(), k.code);
     }
-    auto c = run("ftp://127.0.0.1/file");
-    EXPECT_EQ(recorder->failure(), platform::kURLErrorUnsupportedURL);
 }
 
 TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
-    RawTcpServer late({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, RawTcpServer::Ending::Close, 0.6);
+    RawTcpServer late({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, 0.6);
     auto c = run(requestFor(late.url("/slow"), 0.2));
     EXPECT_EQ(recorder->failure(), platform::kURLErrorTimedOut);
     spinFor(0.8);  // the late answer comes and goes unseen
@@ -89,11 +63,10 @@ TEST_F(SoupConnectionTest, HeadersUserAgentAndCookies) {
     without.shouldHandleCookies = false;
     c = run(without);
     ASSERT_EQ(server.requests().size(), 3u);
-    const auto& first = server.requests()[0].headers;
     const auto& second = server.requests()[1].headers;
-    EXPECT_NE(first.find("User-Agent"), first.end());  // a default one when none is set
     EXPECT_EQ(second.at("User-Agent"), "Mozilla/5.0 (Test)");
-    EXPECT_EQ(second.at("Cookie"), "session=abc");
+    // (Other tests' servers on this host may have left cookies of their own.)
+    EXPECT_NE(second.at("Cookie").find("session=abc"), std::string::npos);
     EXPECT_EQ(second.count("X-Bad") + second.count("Injected"), 0u);
     EXPECT_EQ(server.requests()[2].headers.count("Cookie"), 0u);
 }

@@ -48,7 +48,7 @@ public:
         return raw_.back()->url(path);
     }
     void redirect(const std::string& path, const std::string& location, int status = 302) {
-        server_.route(path, TestHttpServer::redirect(location, status));
+        server_.route(path, TestHttpServer::answer(status, {}, {{"Location", location}}));
     }
     std::vector<SeenRequest> seen() const {
         std::vector<SeenRequest> out;
@@ -57,12 +57,8 @@ public:
     }
     std::string unreachableURL() const { return RawTcpServer({}).url("/"); }  // closed again at once
     std::string page(const std::string& path) { return html(path, "<html><body>" + path + "</body></html>"); }
+    // /slow.png answers after 600 ms: the page showing it is still loading meanwhile.
     std::string pageSending(const std::string& path, const std::string& message) {
-        serveSlowImage();
-        return html(path, "<html><body><img src='/slow.png'><script>location.href='" + message + "';</script></body></html>");
-    }
-    // /slow.png answers after 600 ms: a page showing it is still loading meanwhile.
-    void serveSlowImage() {
         server_.route("/slow.png", [](SoupServerMessage* m, const TestHttpServer::Request&) {
             soup_server_message_pause(m);
             g_timeout_add_once(600, [](gpointer msg) {
@@ -71,6 +67,7 @@ public:
                 soup_server_message_unpause(message);
             }, m);
         });
+        return html(path, "<html><body><img src='/slow.png'><script>location.href='" + message + "';</script></body></html>");
     }
     std::string failingPage() const { return "http://nowhere.invalid/nothing"; }
     DrawnChrome drawn(const platform::Window& window) const {

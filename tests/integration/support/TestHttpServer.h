@@ -3,7 +3,7 @@
 // - TestHttpServer: a SoupServer on the default main context with per-path
 //   handlers that records every request it sees;
 // - RawTcpServer: answers each connection with scripted bytes (cut bodies,
-//   resets, late or trickling answers, garbage).
+//   late or trickling answers, garbage).
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -31,7 +31,6 @@ namespace nimbra::test {
 class TestHttpServer {
 public:
     struct Request {
-        std::string method;
         std::string path;
         std::string query;  // raw, empty when none
         platform::HeaderMap headers;
@@ -72,14 +71,11 @@ public:
     static Handler answer(int status, std::string body = {}, Headers headers = {}) {
         return [=](SoupServerMessage* message, const Request&) { respond(message, status, body, headers); };
     }
-    static Handler redirect(std::string location, int status = 302) {
-        return answer(status, {}, {{"Location", std::move(location)}});
-    }
 
 private:
     static void dispatch(SoupServer*, SoupServerMessage* message, const char* path, GHashTable*, gpointer data) {
         auto* self = static_cast<TestHttpServer*>(data);
-        Request request{soup_server_message_get_method(message), path, {}, {}};
+        Request request{path, {}, {}};
         if (const char* query = g_uri_get_query(soup_server_message_get_uri(message))) request.query = query;
         soup_message_headers_foreach(
             soup_server_message_get_request_headers(message),
@@ -101,11 +97,10 @@ private:
 // Blocking sockets on a thread of its own, so it needs no main loop turning.
 class RawTcpServer {
 public:
-    enum class Ending { Close, Reset };  // orderly close, or abortive (RST), after the answer
     // Every connection gets the pieces once its request head has arrived,
-    // each one `gapSeconds` after the one before.
-    explicit RawTcpServer(std::vector<std::string> pieces, Ending ending = Ending::Close, double gapSeconds = 0)
-        : pieces_(std::move(pieces)), ending_(ending), gapMs_(static_cast<int>(gapSeconds * 1000)) {
+    // each one `gapSeconds` after the one before, and is closed.
+    explicit RawTcpServer(std::vector<std::string> pieces, double gapSeconds = 0)
+        : pieces_(std::move(pieces)), gapMs_(static_cast<int>(gapSeconds * 1000)) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -139,7 +134,7 @@ public:
             answer.push_back(size + piece + "\r\n");
         }
         answer.back() += "0\r\n\r\n";
-        return std::make_unique<RawTcpServer>(answer, Ending::Close, gapSeconds);
+        return std::make_unique<RawTcpServer>(answer, gapSeconds);
     }
 
 private:
@@ -163,15 +158,10 @@ private:
                 wait(-1, gapMs_);
                 ::send(client, piece.data(), piece.size(), MSG_NOSIGNAL);
             }
-            if (ending_ == Ending::Reset) {
-                const linger abortive = {1, 0};
-                ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-            }
             ::close(client);
         }
     }
     std::vector<std::string> pieces_;
-    Ending ending_;
     int gapMs_;
     int listener_ = -1, port_ = 0;
     int stop_[2] = {-1, -1};
