@@ -6,10 +6,9 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Delegate/ZELDelegateManager.h"
@@ -24,29 +23,12 @@ namespace {
 
 using nimbra::test::spinUntil;
 using platform::gtk::GCharPtr;
-using platform::gtk::GMainContextPtr;
-using platform::gtk::GMainLoopPtr;
 using platform::gtk::GRef;
 using platform::gtk::GUnique;
 
-constexpr const char kSessionManagerXml[] = R"(
-<node>
-  <interface name="org.gnome.SessionManager">
-    <method name="Inhibit">
-      <arg type="s" name="app_id" direction="in"/>
-      <arg type="u" name="toplevel_xid" direction="in"/>
-      <arg type="s" name="reason" direction="in"/>
-      <arg type="u" name="flags" direction="in"/>
-      <arg type="u" name="cookie" direction="out"/>
-    </method>
-    <method name="Uninhibit">
-      <arg type="u" name="cookie" direction="in"/>
-    </method>
-  </interface>
-</node>)";
-
 // A private session bus with a session manager that records what it is asked.
-// It serves from a thread of its own: the toolkit calls it synchronously.
+// It answers from the connection's own worker thread: the toolkit calls it
+// synchronously from this one.
 class SessionStandIn {
 public:
     SessionStandIn() {
@@ -56,77 +38,73 @@ public:
         auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
         GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
         if (line) address_ = line.get();
-        if (address_.empty()) return;
-        thread_ = std::thread([this] { serve(); });
-        while (!ready_ && !failed_) std::this_thread::yield();
+        bus_ = GRef<GDBusConnection>::adopt(g_dbus_connection_new_for_address_sync(
+            address_.c_str(),
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr));
+        if (!bus_) return;
+        // The filter may still run while it is removed: it holds the record.
+        g_dbus_connection_add_filter(bus_.get(), &SessionStandIn::answer, new std::shared_ptr<Record>(record_),
+                                     [](gpointer record) { delete static_cast<std::shared_ptr<Record>*>(record); });
+        GUnique<GVariant, g_variant_unref> reply(g_dbus_connection_call_sync(
+            bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+            g_variant_new("(su)", "org.gnome.SessionManager", 4u), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+        ok_ = static_cast<bool>(reply);
     }
     ~SessionStandIn() {
-        if (loop_) g_main_loop_quit(loop_.get());
-        if (thread_.joinable()) thread_.join();
+        if (bus_) g_dbus_connection_close_sync(bus_.get(), nullptr, nullptr);
         if (daemon_) {
             g_subprocess_force_exit(daemon_.get());
             g_subprocess_wait(daemon_.get(), nullptr, nullptr);
         }
     }
-    bool ok() const { return ready_; }
+    bool ok() const { return ok_; }
     const std::string& address() const { return address_; }
     std::vector<std::string> calls() const {
-        std::lock_guard lock(mutex_);
-        return calls_;
+        std::lock_guard lock(record_->mutex);
+        return record_->calls;
     }
 
 private:
-    void serve() {
-        GMainContextPtr context(g_main_context_new());
-        g_main_context_push_thread_default(context.get());
-        auto bus = GRef<GDBusConnection>::adopt(g_dbus_connection_new_for_address_sync(
-            address_.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr));
-        GUnique<GDBusNodeInfo, g_dbus_node_info_unref> node(g_dbus_node_info_new_for_xml(kSessionManagerXml, nullptr));
-        static const GDBusInterfaceVTable vtable = {
-            +[](GDBusConnection*, const char*, const char*, const char*, const char* method, GVariant* parameters,
-                GDBusMethodInvocation* invocation, gpointer data) {
-                auto* self = static_cast<SessionStandIn*>(data);
-                std::lock_guard lock(self->mutex_);
-                if (std::string(method) == "Inhibit") {
-                    const char *app = nullptr, *reason = nullptr;
-                    guint32 xid = 0, flags = 0;
-                    g_variant_get(parameters, "(&su&su)", &app, &xid, &reason, &flags);
-                    self->calls_.push_back("Inhibit " + std::string(app) + " " + std::to_string(flags));
-                    g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", ++self->cookie_));
-                } else {
-                    guint32 cookie = 0;
-                    g_variant_get(parameters, "(u)", &cookie);
-                    self->calls_.push_back("Uninhibit " + std::to_string(cookie));
-                    g_dbus_method_invocation_return_value(invocation, nullptr);
-                }
-            },
-            nullptr, nullptr, {}};
-        if (bus && node &&
-            g_dbus_connection_register_object(bus.get(), "/org/gnome/SessionManager", node->interfaces[0], &vtable,
-                                              this, nullptr, nullptr)) {
-            GUnique<GVariant, g_variant_unref> reply(g_dbus_connection_call_sync(
-                bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                g_variant_new("(su)", "org.gnome.SessionManager", 4u), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                nullptr));
-            loop_ = GMainLoopPtr(g_main_loop_new(context.get(), FALSE));
-            ready_ = static_cast<bool>(reply);
+    struct Record {
+        std::mutex mutex;
+        std::vector<std::string> calls;
+        guint32 cookie = 0;
+    };
+    // Inhibit and Uninhibit of the session manager's interface; any other
+    // call to it is unknown.
+    static GDBusMessage* answer(GDBusConnection* bus, GDBusMessage* message, gboolean incoming, gpointer data) {
+        if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL) return message;
+        auto& record = **static_cast<std::shared_ptr<Record>*>(data);
+        const std::string method = g_dbus_message_get_member(message) ? g_dbus_message_get_member(message) : "";
+        GVariant* parameters = g_dbus_message_get_body(message);
+        const auto takes = [&](const char* type) { return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE(type)); };
+        GRef<GDBusMessage> reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_reply(message));
+        std::lock_guard lock(record.mutex);
+        if (method == "Inhibit" && takes("(susu)")) {
+            const char *app = nullptr, *reason = nullptr;
+            guint32 xid = 0, flags = 0;
+            g_variant_get(parameters, "(&su&su)", &app, &xid, &reason, &flags);
+            record.calls.push_back("Inhibit " + std::string(app) + " " + std::to_string(flags));
+            g_dbus_message_set_body(reply.get(), g_variant_new("(u)", ++record.cookie));
+        } else if (method == "Uninhibit" && takes("(u)")) {
+            guint32 cookie = 0;
+            g_variant_get(parameters, "(u)", &cookie);
+            record.calls.push_back("Uninhibit " + std::to_string(cookie));
+        } else {
+            reply = GRef<GDBusMessage>::adopt(
+                g_dbus_message_new_method_error(message, "org.freedesktop.DBus.Error.UnknownMethod", "%s", method.c_str()));
         }
-        failed_ = !ready_;
-        if (ready_) g_main_loop_run(loop_.get());
-        g_main_context_pop_thread_default(context.get());
+        g_dbus_connection_send_message(bus, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
+        g_object_unref(message);
+        return nullptr;
     }
 
     GRef<GSubprocess> daemon_;
     std::string address_;
-    std::thread thread_;
-    GMainLoopPtr loop_;
-    std::atomic<bool> ready_{false}, failed_{false};
-    mutable std::mutex mutex_;
-    std::vector<std::string> calls_;
-    guint32 cookie_ = 0;
+    GRef<GDBusConnection> bus_;
+    bool ok_ = false;
+    std::shared_ptr<Record> record_ = std::make_shared<Record>();
 };
 
 TEST(IdleInhibit, AnAdScreenHoldsTheSessionAwakeWhileItIsUp) {
