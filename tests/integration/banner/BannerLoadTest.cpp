@@ -40,39 +40,26 @@ protected:
     std::shared_ptr<ZELBannerView> banner;
 };
 
+// (The parameters handed to the page are the unit tests'; here, what of them
+// reaches the server through a real page.)
 TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
-    nimbra::test::LogCapture log;
     auto request = ZELRequest::request();
     request->addKeyword("café </script>");
     ASSERT_TRUE(loadAndWait(request)) << "no callback";
     ASSERT_EQ(recorder->events, std::vector<std::string>{"receive"});
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_TRUE(shows(*banner->webView(), "Ad #1"));
-    // The two impression trackers are fired after the ad is shown.
+    // The two impression trackers are fired after the ad is shown, each once.
     ASSERT_TRUE(spinUntil([&] { return server->counter("imp") >= 2; }, kAdTimeout));
-    const auto scripts = server->requestsTo("script"), ads = server->requestsTo("ads"), hits = server->requestsTo("imp");
-    ASSERT_EQ(std::tuple(scripts.size(), ads.size(), hits.size()), std::tuple(1u, 1u, 2u));
-    EXPECT_EQ(scripts[0]["path"], "/ruma/sdk-core-v40.js");
-    EXPECT_EQ(ads[0]["status"], 200);
+    const auto ads = server->requestsTo("ads"), hits = server->requestsTo("imp");
+    ASSERT_EQ(std::pair(ads.size(), hits.size()), std::pair(size_t(1), size_t(2)));
+    EXPECT_NE(hits[0]["query"].value("n", ""), hits[1]["query"].value("n", "")) << "one tracker hit twice";
     const json& query = ads[0]["query"];
     EXPECT_EQ(query["slotname"], kAdUnit);
-    EXPECT_EQ(query["js"], ZELRequest::sdkVersion());
-    for (const char* key : {"preqs", "session_id", "isu", "app_name", "ad_bounds"})
-        EXPECT_TRUE(query.contains(key) && !query[key].is_null()) << key << " in " << query.dump();
-    EXPECT_EQ(json::parse(query.value("ad_frame", std::string()), nullptr, false), (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
+    // A keyword that would end a script element arrives as it was given.
     EXPECT_EQ(json::parse(query.value("kw", std::string()), nullptr, false), json::array({"café </script>"}));
+    // The screen's size as the GTK backend reports it.
     EXPECT_EQ(std::pair(query["u_w"], query["u_h"]), std::pair(json("320"), json("480")));
-    // Both trackers of this ad were hit, and each once.
-    std::set<std::string> which;
-    for (const auto& hit : hits) {
-        EXPECT_TRUE(hit["path"].get<std::string>().starts_with("/im/"));
-        which.insert(hit["query"].value("n", std::string()));
-    }
-    EXPECT_EQ(which, (std::set<std::string>{"1", "2"}));
-    // The script came before the ad, the ad before its impressions.
-    EXPECT_LT(scripts[0]["seq"], ads[0]["seq"]);
-    EXPECT_LT(ads[0]["seq"], hits[0]["seq"]);
-    EXPECT_EQ(log.countContaining("Server rejected"), 0u);
 }
 
 // The page process can end at any moment (a crash, the system reclaiming
