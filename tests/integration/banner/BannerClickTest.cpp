@@ -147,14 +147,11 @@ protected:
 };
 
 TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
-    auto& application = platform::Application::shared();
-    // A plain link in an ad without click-tracking URLs.
+    // A plain link in an ad without click-tracking URLs. (The chrome around
+    // an ad screen is the unit tests' and the idle-inhibit test's.)
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELBrowserController>("/landing?");
     ASSERT_TRUE(shown) << "no browser with the landing page over the application";
-    EXPECT_TRUE(application.isStatusBarHidden());
-    EXPECT_TRUE(application.isIdleTimerDisabled());
-    EXPECT_FALSE(banner()->getPrivate()->isReloadTimerScheduled());
     const auto landings = app->server.requestsTo("landing");
     ASSERT_EQ(landings.size(), 1u);
     const std::string referrer = landings[0]["headers"].value("Referer", std::string());
@@ -166,8 +163,6 @@ TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
 
     tapDone(*shown);
     shown.reset();
-    EXPECT_FALSE(application.isStatusBarHidden());
-    EXPECT_FALSE(application.isIdleTimerDisabled());
 
     // The banner reloads on schedule; the next ad asks by message, and its
     // click-tracking URLs are reported.
@@ -235,16 +230,14 @@ TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
     std::shared_ptr<platform::MailComposeViewController> composer;
     ASSERT_TRUE(spinUntil([&] { return (composer = screen<platform::MailComposeViewController>()) != nullptr; }, kAdTimeout))
         << "no mail composer";
-    EXPECT_EQ(composer->message().to, std::vector<std::string>{"ventas@nimbra.example"});
-    EXPECT_EQ(composer->message().cc, (std::vector<std::string>{"info@nimbra.example", "soporte@nimbra.example"}));
-    EXPECT_EQ(composer->message().subject, "Ad #1");
+    EXPECT_EQ(composer->message().subject, "Ad #1");  // its addresses are in what Send hands over
     std::shared_ptr<platform::View> send;
     for (const auto& item : std::dynamic_pointer_cast<platform::Toolbar>(composer->view()->subviews()[0])->items())
         if (item->title() == "Send") send = item->representedView();
     ASSERT_TRUE(send);
     tapToClose(*composer, *send);
     composer.reset();
-    ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,"); }, 10));
+    ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example"); }, 10));
 
     // "app" and "call": out to the desktop's handler of the URL's scheme, the
     // ad's two click-tracking URLs reported once each however long it waited.
