@@ -82,25 +82,24 @@ TEST(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListeningSo
     gtkBackend();
     char folder[] = "/tmp/nimbra-services-XXXXXX";
     const std::string dir = g_mkdtemp(folder);
-    const char* info = "Server Name: pulseaudio\nDefault Sink: alsa_output.card\nDefault Source: mic\n";
-    const char* sinks =
-        "Sink #0\n\tName: other\n\tActive Port: analog-output-speaker\n"
-        "Sink #1\n\tName: alsa_output.card\n\tPorts:\n\t\tanalog-output-headphones: Headphones\n"
-        "\tActive Port: analog-output-headphones\n";
-    EXPECT_EQ(platform::gtk::audioRouteFromPactl(info, sinks), "Headphone");
+    // None without a default sink among the sinks.
+    const char* sinks = "Sink #0\n\tName: other\n\tActive Port: analog-output-speaker\n";
     EXPECT_EQ(platform::gtk::audioRouteFromPactl("Default Sink: missing\n", sinks), std::nullopt);
     EXPECT_EQ(platform::gtk::audioRouteFromPactl("", sinks), std::nullopt);
     EXPECT_EQ(platform::gtk::routeNameForPort("bluez_output.00_11", "headset-output"), "HeadsetBT");
     EXPECT_EQ(platform::gtk::routeNameForPort("x", "analog-output-speaker"), "Speaker");
     EXPECT_EQ(platform::gtk::routeNameForPort("x", "[Out] Earpiece"), "[Out] Earpiece");
-    // The sound server is asked only when one listens.
+    // The sound server is asked only when one listens; the default sink's
+    // active port, among several, names the route.
     const auto pactl = [&](const char* script) {
         std::ofstream(dir + "/pactl", std::ios::trunc) << "#!/bin/sh\n" << script;
         std::filesystem::permissions(dir + "/pactl", std::filesystem::perms::owner_all);
     };
     pactl("case \"$1\" in\n"
           "info) echo 'Default Sink: sink.a' ;;\n"
-          "list) printf 'Sink #3\\n\\tName: sink.a\\n\\tActive Port: analog-output-headphones\\n' ;;\n"
+          "list) printf 'Sink #0\\n\\tName: other\\n\\tActive Port: analog-output-speaker\\n"
+          "Sink #3\\n\\tName: sink.a\\n\\tPorts:\\n\\t\\tanalog-output-headphones: Headphones\\n"
+          "\\tActive Port: analog-output-headphones\\n' ;;\n"
           "esac\n");
     const std::string oldPath = g_getenv("PATH");
     g_setenv("PATH", (dir + ":" + oldPath).c_str(), TRUE);
