@@ -2,7 +2,7 @@
 // second: its two banner screens take turns and the window is minimised and
 // restored over and over. What it holds (memory, descriptors, web views,
 // main-loop sources and timers) must stay where it was after the warm-up, and
-// the ads must keep coming. NIMBRA_SOAK_SECONDS sets the length (`make soak`).
+// the ads must keep coming, each screen's in its own banner in its bottom strip. NIMBRA_SOAK_SECONDS sets the length (`make soak`).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,13 +12,16 @@
 #include <string>
 
 #include "../platform/gtk/services/GlibRunLoop.h"
+#include "Classes/Constants.h"
 #include "Classes/Screens.h"
+#include "View/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
 
 namespace {
 
 using nimbra::test::now;
 using nimbra::test::spinFor;
+using nimbra::test::spinUntil;
 
 // A figure from a /proc status file ("VmRSS:", "Anonymous:"), in kB.
 long procField(const std::string& path, const std::string& field) {
@@ -129,6 +132,21 @@ TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
     EXPECT_GE(end.ads - warm.ads, int(span / 2));
     EXPECT_GE(end.impressions - warm.impressions, 2 * int(span / 2));
     EXPECT_EQ(recorder->codes, std::vector<long>{});
+    std::vector<std::shared_ptr<ZELBannerView>> banners;
+    for (size_t tab : {size_t(0), size_t(2)}) {
+        SCOPED_TRACE(tab);
+        tabs->setSelectedIndex(tab);
+        auto carrier = std::dynamic_pointer_cast<BannerWebScreen>(tabs->selectedViewController());
+        ASSERT_TRUE(carrier && carrier->banner());
+        auto banner = banners.emplace_back(carrier->banner());
+        EXPECT_TRUE(spinUntil([&] {
+            return banner->getPrivate()->state() == kZELStateShown && banner_test::shows(*banner->webView(), "Ad #");
+        }, banner_test::kAdTimeout));
+        EXPECT_EQ(banner->frame(), platform::Rect(0, 361, 320, 50));
+        EXPECT_EQ(banner->superview(), carrier->view());
+        EXPECT_EQ(banner->adUnitID(), mensajes::kAdUnitID);
+    }
+    EXPECT_NE(banners.front(), banners.back());
 }
 
 }  // namespace
