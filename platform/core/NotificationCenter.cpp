@@ -5,6 +5,32 @@
 
 namespace platform {
 
+namespace detail {
+struct ObserverList {
+    struct Entry {
+        unsigned long long id;
+        std::string name;
+        const void* sender;
+        NotificationCenter::Callback callback;
+    };
+    std::recursive_mutex mutex;
+    std::vector<Entry> entries;
+    unsigned long long nextId = 1;
+
+    void remove(unsigned long long id) {
+        std::lock_guard lock(mutex);
+        std::erase_if(entries, [&](const Entry& e) { return e.id == id; });
+    }
+    bool contains(unsigned long long id) {
+        std::lock_guard lock(mutex);
+        return std::any_of(entries.begin(), entries.end(), [&](const Entry& e) { return e.id == id; });
+    }
+};
+}  // namespace detail
+
+NotificationCenter::NotificationCenter() : observers_(std::make_shared<detail::ObserverList>()) {}
+NotificationCenter::~NotificationCenter() = default;
+
 NotificationCenter& NotificationCenter::defaultCenter() {
     // Never destroyed: observers may still remove themselves during exit.
     static NotificationCenter* center = new NotificationCenter();
@@ -14,28 +40,22 @@ NotificationCenter& NotificationCenter::defaultCenter() {
 Observation& Observation::operator=(Observation&& other) noexcept {
     if (this != &other) {
         reset();
-        center_ = other.center_;
+        observers_ = std::exchange(other.observers_, {});
         id_ = other.id_;
-        other.center_ = nullptr;
     }
     return *this;
 }
 
 void Observation::reset() {
-    if (auto* center = std::exchange(center_, nullptr)) center->removeEntry(id_);
+    if (auto observers = std::exchange(observers_, {}).lock()) observers->remove(id_);
 }
 
 Observation NotificationCenter::observe(const std::string& name, const void* sender, Callback callback) {
     if (!callback) return {};
-    std::lock_guard lock(mutex_);
-    const unsigned long long id = nextId_++;
-    entries_.push_back({id, name, sender, std::move(callback)});
-    return Observation(this, id);
-}
-
-void NotificationCenter::removeEntry(unsigned long long id) {
-    std::lock_guard lock(mutex_);
-    std::erase_if(entries_, [&](const Entry& e) { return e.id == id; });
+    std::lock_guard lock(observers_->mutex);
+    const unsigned long long id = observers_->nextId++;
+    observers_->entries.push_back({id, name, sender, std::move(callback)});
+    return Observation(observers_, id);
 }
 
 void NotificationCenter::post(const std::string& name, const void* sender, const Value& userInfo) {
@@ -47,21 +67,18 @@ void NotificationCenter::post(const Notification& notification) {
     // again just before its call, so one removed by an earlier callback (or
     // destroyed after removing itself) is skipped. Callbacks run unlocked so
     // they may add, remove and post freely.
+    // Held for the whole post, so a callback may destroy the center itself.
+    const std::shared_ptr<detail::ObserverList> observers = observers_;
     std::vector<std::pair<unsigned long long, Callback>> targets;
     {
-        std::lock_guard lock(mutex_);
-        for (const Entry& e : entries_) {
+        std::lock_guard lock(observers->mutex);
+        for (const auto& e : observers->entries) {
             if ((e.name.empty() || e.name == notification.name) && (!e.sender || e.sender == notification.object))
                 targets.emplace_back(e.id, e.callback);
         }
     }
     for (auto& [id, callback] : targets) {
-        {
-            std::lock_guard lock(mutex_);
-            bool live = std::any_of(entries_.begin(), entries_.end(), [id = id](const Entry& e) { return e.id == id; });
-            if (!live) continue;
-        }
-        callback(notification);
+        if (observers->contains(id)) callback(notification);
     }
 }
 

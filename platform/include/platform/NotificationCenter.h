@@ -4,6 +4,7 @@
 // it holds its Observation (usually a member, so it ends with its owner).
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -14,25 +15,30 @@
 namespace platform {
 
 class NotificationCenter;
+namespace detail {
+struct ObserverList;
+}
 
 // An observer's registration: it observes until the token is destroyed,
-// reset or overwritten. Held as a member, it ends with its owner.
+// reset or overwritten. Held as a member, it ends with its owner. It may
+// outlive its center, which then simply has nothing left to remove.
 class Observation {
 public:
     Observation() = default;
     ~Observation() { reset(); }
-    Observation(Observation&& other) noexcept : center_(other.center_), id_(other.id_) { other.center_ = nullptr; }
+    Observation(Observation&& other) noexcept = default;
     Observation& operator=(Observation&& other) noexcept;
     Observation(const Observation&) = delete;
     Observation& operator=(const Observation&) = delete;
 
     void reset();
-    bool isActive() const { return center_ != nullptr; }
+    bool isActive() const { return !observers_.expired(); }
 
 private:
     friend class NotificationCenter;
-    Observation(NotificationCenter* center, unsigned long long id) : center_(center), id_(id) {}
-    NotificationCenter* center_ = nullptr;
+    Observation(std::weak_ptr<detail::ObserverList> observers, unsigned long long id)
+        : observers_(std::move(observers)), id_(id) {}
+    std::weak_ptr<detail::ObserverList> observers_;
     unsigned long long id_ = 0;
 };
 
@@ -46,10 +52,10 @@ class NotificationCenter {
 public:
     using Callback = std::function<void(const Notification&)>;
 
-    NotificationCenter() = default;
+    NotificationCenter();
     NotificationCenter(const NotificationCenter&) = delete;
     NotificationCenter& operator=(const NotificationCenter&) = delete;
-    virtual ~NotificationCenter() = default;
+    virtual ~NotificationCenter();
 
     // The process-wide default center.
     static NotificationCenter& defaultCenter();
@@ -62,17 +68,9 @@ public:
     void post(const Notification& notification);
 
 private:
-    friend class Observation;
-    void removeEntry(unsigned long long id);
-    struct Entry {
-        unsigned long long id;
-        std::string name;
-        const void* sender;
-        Callback callback;
-    };
-    mutable std::recursive_mutex mutex_;
-    std::vector<Entry> entries_;
-    unsigned long long nextId_ = 1;
+    // Shared with the observations only weakly, so a token that outlives its
+    // center finds nothing to remove instead of a freed center.
+    std::shared_ptr<detail::ObserverList> observers_;
 };
 
 // Names of the application's notifications.

@@ -75,6 +75,8 @@ private:
     // call to it is unknown.
     static GDBusMessage* answer(GDBusConnection* bus, GDBusMessage* message, gboolean incoming, gpointer data) {
         if (!incoming || g_dbus_message_get_message_type(message) != G_DBUS_MESSAGE_TYPE_METHOD_CALL) return message;
+        // Answered here: the filter owns the call and drops it.
+        const GRef<GDBusMessage> call = GRef<GDBusMessage>::adopt(message);
         auto& record = **static_cast<std::shared_ptr<Record>*>(data);
         const std::string method = g_dbus_message_get_member(message) ? g_dbus_message_get_member(message) : "";
         GVariant* parameters = g_dbus_message_get_body(message);
@@ -96,7 +98,6 @@ private:
                 g_dbus_message_new_method_error(message, "org.freedesktop.DBus.Error.UnknownMethod", "%s", method.c_str()));
         }
         g_dbus_connection_send_message(bus, reply.get(), G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
-        g_object_unref(message);
         return nullptr;
     }
 

@@ -78,6 +78,12 @@ TEST_F(LifetimeTest, ObservationsEndWithTheirTokenAndMayChangeDuringDelivery) {
     EXPECT_EQ(nested, 1);
     center.post("N");
     EXPECT_EQ(std::tuple(log.size(), log.back(), late), std::tuple(size_t{2}, "first", 1));
+    // A token that outlives its center ends without touching it.
+    auto gone = std::make_unique<NotificationCenter>();
+    Observation outliving = gone->observe("N", nullptr, [](const Notification&) {});
+    gone.reset();
+    EXPECT_FALSE(outliving.isActive());
+    outliving.reset();
 }
 
 }  // namespace
