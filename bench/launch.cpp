@@ -45,8 +45,6 @@ struct Launch {
 fs::path freshFolders(const std::string& name) {
     const fs::path root = fs::temp_directory_path() / ("nimbra-launch-" + std::to_string(getpid()) + "-" + name);
     fs::remove_all(root);
-    for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
-    fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
     return root;
 }
 
@@ -54,14 +52,10 @@ fs::path freshFolders(const std::string& name) {
 // page whose address holds `drawnPart`, then ends it.
 Launch launch(const std::vector<std::string>& argv, const fs::path& folders, const std::string& serverOrigin,
               const std::string& drawnPart) {
-    auto launcher = platform::gtk::GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_PIPE));
-    const std::pair<const char*, std::string> environment[] = {
-        {"HOME", folders / "home"},         {"XDG_CONFIG_HOME", folders / "config"},   {"XDG_CACHE_HOME", folders / "cache"},
-        {"XDG_DATA_HOME", folders / "data"}, {"XDG_RUNTIME_DIR", folders / "runtime"}, {"NIMBRA_TRACE", "1"},
-        {"NIMBRA_STATIC_SERVER", serverOrigin}, {"NIMBRA_AD_SERVER", serverOrigin},
+    auto launcher = nimbra::test::launcherWithFoldersUnder(folders, serverOrigin, G_SUBPROCESS_FLAGS_STDERR_PIPE);
+    const std::pair<const char*, std::string> environment[] = {{"NIMBRA_TRACE", "1"},
         {"MENSAJES_FIRST_PAGE", serverOrigin + "/landing"}, {"MENSAJES_THIRD_PAGE", serverOrigin + "/landing/2"}};
     for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
-    g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
     std::vector<const char*> args;
     for (const auto& a : argv) args.push_back(a.c_str());
     args.push_back(nullptr);

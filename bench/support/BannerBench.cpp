@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -34,13 +33,6 @@ double median(std::vector<double> v) {
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, what.c_str());
     std::exit(1);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string commOf(int pid) {

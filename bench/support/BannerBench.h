@@ -33,6 +33,7 @@
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
+using nimbra::test::readFile;
 using nimbra::test::spinFor;
 using nimbra::test::spinUntil;
 
@@ -52,7 +53,6 @@ inline double maximum(const std::vector<double>& v) { return v.empty() ? 0 : *st
 
 // ---------------------------------------------------------------- processes
 
-std::string readFile(const std::string& path);
 
 std::string commOf(int pid);
 

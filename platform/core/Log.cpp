@@ -57,9 +57,13 @@ void setLogSink(LogSink s) {
     sink() = std::move(s);
 }
 
-void traceMark(std::string_view what) {
+bool traceEnabled() {
     static const bool enabled = std::getenv("NIMBRA_TRACE") != nullptr;
-    if (!enabled) return;
+    return enabled;
+}
+
+void traceMark(std::string_view what) {
+    if (!traceEnabled()) return;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     std::fprintf(stderr, "nimbra-trace %.3f %.*s\n", double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6,

@@ -80,8 +80,7 @@ WebKitWebView* newWebKitView() {
 // For a traced launch: the first frame the window paints after a page in it
 // finished loading (hidden request pages are in no window and never paint).
 void traceDrawn(WebKitWebView* web) {
-    static const bool enabled = g_getenv("NIMBRA_TRACE") != nullptr;
-    GtkRoot* root = enabled ? gtk_widget_get_root(GTK_WIDGET(web)) : nullptr;
+    GtkRoot* root = traceEnabled() ? gtk_widget_get_root(GTK_WIDGET(web)) : nullptr;
     GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
     if (!clock) return;
     const char* uri = webkit_web_view_get_uri(web);

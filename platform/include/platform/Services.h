@@ -78,6 +78,7 @@ void setLogSink(LogSink sink);  // empty restores stderr
 // from outside: with NIMBRA_TRACE set, one line "nimbra-trace <ms> <what>" on
 // stderr, the time read from the system's monotonic clock; nothing otherwise.
 void traceMark(std::string_view what);
+bool traceEnabled();
 
 // Reachability flags, bit values as the component reads them.
 inline constexpr uint32_t kReachabilityFlagReachable = 1u << 1;

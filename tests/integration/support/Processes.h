@@ -135,6 +135,23 @@ private:
     std::string origin_;
 };
 
+// A launcher for mensajes (or a program like it) with a home and XDG folders
+// of its own under root, pointed at one server.
+inline GRef<GSubprocessLauncher> launcherWithFoldersUnder(const std::filesystem::path& root,
+                                                          const std::string& serverOrigin, GSubprocessFlags flags) {
+    namespace fs = std::filesystem;
+    for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
+    fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    auto launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(flags));
+    const std::pair<const char*, std::string> environment[] = {
+        {"HOME", root / "home"},          {"XDG_CONFIG_HOME", root / "config"},    {"XDG_CACHE_HOME", root / "cache"},
+        {"XDG_DATA_HOME", root / "data"}, {"XDG_RUNTIME_DIR", root / "runtime"}, {"NIMBRA_STATIC_SERVER", serverOrigin},
+        {"NIMBRA_AD_SERVER", serverOrigin}};
+    for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
+    g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
+    return launcher;
+}
+
 // mensajes as its own process with a home and XDG folders of its own under a
 // root folder (kept, so a next run finds its files), pointed at one server,
 // its stderr in root/log.
@@ -144,17 +161,10 @@ public:
                     const std::filesystem::path& workingDirectory = std::filesystem::temp_directory_path(),
                     const std::string& path = {})
         : log_(root / "log") {
-        namespace fs = std::filesystem;
-        for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
-        fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
-        auto launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE));
+        auto launcher = launcherWithFoldersUnder(root, serverOrigin, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
         const char* inherited = g_getenv("PATH");
-        const std::pair<const char*, std::string> environment[] = {
-            {"HOME", root / "home"},          {"XDG_CONFIG_HOME", root / "config"},    {"XDG_CACHE_HOME", root / "cache"},
-            {"XDG_DATA_HOME", root / "data"}, {"XDG_RUNTIME_DIR", root / "runtime"}, {"NIMBRA_STATIC_SERVER", serverOrigin},
-            {"NIMBRA_AD_SERVER", serverOrigin}, {"PATH", !path.empty() ? path : inherited ? inherited : "/usr/bin:/bin"}};
-        for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
-        g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
+        const std::string searchPath = !path.empty() ? path : inherited ? inherited : "/usr/bin:/bin";
+        g_subprocess_launcher_setenv(launcher.get(), "PATH", searchPath.c_str(), TRUE);
         g_subprocess_launcher_set_cwd(launcher.get(), workingDirectory.c_str());
         g_subprocess_launcher_set_stderr_file_path(launcher.get(), log_.c_str());
         const char* argv[] = {program.c_str(), nullptr};
