@@ -3,8 +3,6 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
-#include <cmath>
-
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/NotificationCenter.h"
 
@@ -35,44 +33,6 @@ TEST_F(BannerTest, RefreshRateThenNoHeaderThenZero) {
     sim().application().setApplicationState(platform::ApplicationState::Background);
     sim().application().setApplicationState(platform::ApplicationState::Active);
     EXPECT_TRUE(controller()->isReloadTimerScheduled());
-}
-
-// Each reload costs an ad request and its impressions: a rate under a
-// second is raised to one; a negative one, or one that is not a number, stops
-// reloading as 0 does.
-TEST_F(BannerTest, RefreshRatesBelowASecondAreRaisedAndNonsenseStopsReloading) {
-    makeBanner();
-    loadAndSettle();
-    const std::pair<double, double> rates[] = {{0.5, 1}, {0.001, 1}, {1.5, 1.5}, {-5, 0}, {std::nan(""), 0}, {0, 0}};
-    for (const auto& [rate, interval] : rates) {
-        controller()->scheduleReloadTimer(rate);
-        EXPECT_EQ(controller()->isReloadTimerScheduled() ? controller()->reloadSeconds() : 0, interval) << rate;
-    }
-    serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "0.5"}});
-    sim().http().clearRequests();
-    controller()->scheduleReloadTimer(0.5);
-    sim().advance(10.05);
-    EXPECT_LE(sim().http().countOf(kAdURL), 10u);
-    EXPECT_GE(sim().http().countOf(kAdURL), 9u);
-}
-
-// A header with a flood of URLs: the first ones are kept and fired, the rest
-// dropped and said once for the ad.
-TEST_F(BannerTest, AtMostSixteenTrackingURLsPerHeaderTheRestDroppedAndSaidOnce) {
-    std::string many;
-    for (int i = 0; i < 500; ++i) many += (i ? " " : "") + std::string("http://127.0.0.1:8090/im/") + std::to_string(i);
-    serveAd("<p>ad</p>", {{"X-Ruma-Tracking-Urls", many}, {"X-Ruma-Click-Tracking-Urls", many}});
-    makeBanner();
-    loadAndSettle();
-    EXPECT_EQ(controller()->pendingTrackingURLs().size(), kZELMaximumTrackingURLs);
-    EXPECT_EQ(controller()->pendingClickURLs().size(), kZELMaximumTrackingURLs);
-    EXPECT_EQ(controller()->pendingTrackingURLs().back().absoluteString(), "http://127.0.0.1:8090/im/15");
-    size_t fired = 0;
-    for (const auto& request : sim().http().requests()) fired += request.url.absoluteString().find("/im/") != std::string::npos;
-    EXPECT_EQ(fired, kZELMaximumTrackingURLs);
-    size_t said = 0;
-    for (const auto& line : sim().logLines()) said += line.find("URLs in X-Ruma-") != std::string::npos;
-    EXPECT_EQ(said, 1u);
 }
 
 TEST_F(BannerTest, BackgroundAndFullScreenPauseTheTimer) {
