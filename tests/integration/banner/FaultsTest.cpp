@@ -283,11 +283,11 @@ private:
     Hostile kind_;
 };
 
-// Records, with each ad, the reload interval the banner then runs (0: none).
+// Records, with each ad, the reload interval the banner has taken (0: none
+// yet). (Whether its timer still runs depends on how long the ad took to draw.)
 struct TrialRecorder : BannerRecorder {
     void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>& banner) override {
-        const auto controller = banner->getPrivate();
-        reloads.push_back(controller->isReloadTimerScheduled() ? controller->reloadSeconds() : 0);
+        reloads.push_back(banner->getPrivate()->reloadSeconds());
         BannerRecorder::adViewDidReceiveAd(banner);
     }
     std::vector<double> reloads;
