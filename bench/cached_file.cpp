@@ -48,7 +48,8 @@ struct Waiter : ZELCachedFileDelegate {
 
 double viaCachedFile(const std::string& url) {
     auto waiter = std::make_shared<Waiter>();
-    ZELCachedFile file(waiter, *platform::URL::parse(url));
+    ZELCachedFile file(waiter, *platform::URL::parse(url), ZELCachePurpose::AdMarkup);
+    file.setMaximumBodySize(kBodySize);
     file.invalidate();  // a full download every round, no 304
     const auto start = Clock::now();
     file.validate();

@@ -4,14 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
-#include <system_error>
 #include <utility>
 
 #include "Utility/ZELNetworkUtilities.h"
@@ -25,15 +24,25 @@ namespace {
 
 constexpr const char kHTTPDateFormat[] = "EEE, dd MMM yyyy HH:mm:ss";
 
-// The host names a directory inside the caches directory; a host must never
-// lead out of it.
-std::string directoryNameForHost(std::string host) {
-    const bool dotsOnly = host == "." || host == "..";
-    for (char& c : host) {
-        if (dotsOnly || c == '/' || c == '\0' || c == '\\') c = '_';
+size_t maximumBodySizeFor(ZELCachePurpose purpose) {
+    switch (purpose) {
+        case ZELCachePurpose::SupportScript: return kZELSupportScriptMaximumSize;
+        case ZELCachePurpose::AdMarkup: return kZELAdMarkupMaximumSize;
+        case ZELCachePurpose::Tracker: return kZELTrackerMaximumBodySize;
     }
-    return host;
+    return kZELTrackerMaximumBodySize;
 }
+
+double deadlineFor(ZELCachePurpose purpose) {
+    switch (purpose) {
+        case ZELCachePurpose::SupportScript: return kZELSupportScriptDeadline;
+        case ZELCachePurpose::AdMarkup: return kZELAdMarkupDeadline;
+        case ZELCachePurpose::Tracker: return kZELTrackerDeadline;
+    }
+    return kZELTrackerDeadline;
+}
+
+bool isHTTPS(const platform::URL& url) { return platform::toLowerASCII(url.scheme()) == "https"; }
 
 std::optional<uint64_t> parseContentLength(const platform::HeaderMap& headers) {
     auto it = headers.find("Content-Length");
@@ -80,40 +89,20 @@ private:
     platform::WeakPtr<ZELCachedFile> owner_;
 };
 
-ZELCachedFile::ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate> delegate, platform::URL url)
-    : delegate_(std::move(delegate)), sourceURL_(url), httpDestinationURL_(std::move(url)) {}
+ZELCachedFile::ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate> delegate, platform::URL url, ZELCachePurpose purpose)
+    : delegate_(std::move(delegate)),
+      sourceURL_(url),
+      purpose_(purpose),
+      httpDestinationURL_(std::move(url)),
+      maximumBodySize_(maximumBodySizeFor(purpose)) {}
 
 ZELCachedFile::~ZELCachedFile() {
     delegate_.reset();
     cleanUpConnection();
 }
 
-// FNV-1a, 32 bits, over the bytes of the text: the file name must come out the
-// same in every run and every process, which a library's string hash does not
-// promise.
-uint32_t ZELCachedFile::fileNameHash(std::string_view text) {
-    uint32_t hash = 2166136261u;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
 const std::optional<std::string>& ZELCachedFile::filePath() const {
-    if (!filePath_) {
-        std::optional<std::string> path;
-        if (auto caches = platform::Paths::current().cachesDirectory(); caches && !caches->empty()) {
-            char name[16];
-            std::snprintf(name, sizeof name, "%x", fileNameHash(sourceURL_.absoluteString()));
-            std::filesystem::path p(*caches);
-            const std::string host = directoryNameForHost(sourceURL_.host());
-            if (!host.empty()) p /= host;
-            p /= name;
-            path = p.string();
-        }
-        filePath_ = std::move(path);
-    }
+    if (!filePath_) filePath_ = ZELCacheFolder::pathFor(purpose_, sourceURL_);
     return *filePath_;
 }
 
@@ -130,7 +119,11 @@ std::optional<std::string> ZELCachedFile::content() const {
     if (fd < 0) return std::nullopt;
     std::string text;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maximumBodySize_) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    text.reserve(static_cast<size_t>(st.st_size));
     char buffer[64 * 1024];
     bool ok = true;
     for (;;) {
@@ -142,6 +135,10 @@ std::optional<std::string> ZELCachedFile::content() const {
             break;
         }
         text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > maximumBodySize_) {
+            ok = false;
+            break;
+        }
     }
     ::close(fd);
     if (!ok || !platform::isValidUTF8(text)) return std::nullopt;
@@ -205,11 +202,17 @@ void ZELCachedFile::beginFetch(bool cacheBuster) {
     relay_ = std::move(relay);
     connection_ = connection;
     receivedData_.clear();
+    receivedBytes_ = 0;
     receivedModificationDate_.reset();
+    secureChain_ = false;
+    // The transport's time-out restarts with every byte: a server trickling
+    // the answer would hold the fetch for good without this.
+    deadline_.start(deadlineFor(purpose_), [this] { failFetch(platform::kURLErrorTimedOut, "the download took too long"); });
     connection->start();
 }
 
 void ZELCachedFile::cleanUpConnection() {
+    deadline_.stop();
     relay_.reset();
     if (connection_) {
         auto connection = std::move(connection_);
@@ -219,8 +222,14 @@ void ZELCachedFile::cleanUpConnection() {
         if (platform::hasBackend()) platform::RunLoop::main().keepAliveUntilNextTurn(std::move(connection));
     }
     receivedData_ = std::string();
+    receivedBytes_ = 0;
     receivedModificationDate_.reset();
     announcedLength_.reset();
+}
+
+void ZELCachedFile::failFetch(long code, const char* description) {
+    cleanUpConnection();
+    finishFetch(platform::Error{platform::kURLErrorDomain, code, description}, false);
 }
 
 // Every fetch ends here, already cleaned up, so the delegate finds the object
@@ -238,9 +247,18 @@ void ZELCachedFile::finishFetch(const std::optional<platform::Error>& error, boo
 std::optional<platform::URLRequest> ZELCachedFile::willSendRequest(const platform::URLRequest& request,
                                                                    const platform::HTTPURLResponse* redirectResponse) {
     httpDestinationURL_ = request.url;
+    const bool wasSecure = secureChain_;
+    secureChain_ = secureChain_ || isHTTPS(request.url);
     if (!redirectResponse) return request;
 
     httpHeaders_ = redirectResponse->headers;
+    // What we store and run never comes over plain http once the server has
+    // shown it can use https: the step down would hand it to anyone between.
+    if (storesBody() && wasSecure && !isHTTPS(request.url)) {
+        platform::log("<Nimbra> Refused a redirect from https to " + request.url.absoluteString());
+        failFetch(kZELURLErrorInsecureRedirect, "a redirect from https to http");
+        return std::nullopt;
+    }
     std::optional<platform::Error> refusal;
     const platform::WeakPtr<ZELCachedFile> self = weakFactory_.getWeakPtr();
     const ConnectionRelay* relay = relay_.get();
@@ -258,6 +276,7 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
     httpStatusCode_ = response.statusCode;
     httpHeaders_ = response.headers;
     receivedData_.clear();
+    receivedBytes_ = 0;
     announcedLength_.reset();
 
     if (response.statusCode == 200) {
@@ -270,13 +289,14 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
         // out longer or shorter.
         if (auto length = parseContentLength(response.headers)) {
             if (*length > maximumBodySize_) {
-                cleanUpConnection();
-                finishFetch(platform::Error{platform::kURLErrorDomain, kZELURLErrorDataLengthExceedsMaximum,
-                                            "announced body exceeds the maximum size"},
-                            false);
+                if (storesBody()) {
+                    failFetch(kZELURLErrorDataLengthExceedsMaximum, "announced body exceeds the maximum size");
+                } else {
+                    endUnread();
+                }
                 return;
             }
-            receivedData_.reserve(static_cast<size_t>(*length));
+            if (storesBody()) receivedData_.reserve(static_cast<size_t>(*length));
             // With a content coding the length is that of the coded body; the
             // decoded one may be longer or shorter.
             auto coding = response.headers.find("Content-Encoding");
@@ -293,27 +313,40 @@ void ZELCachedFile::didReceiveResponse(const platform::HTTPURLResponse& response
 }
 
 void ZELCachedFile::didReceiveData(std::string_view data) {
-    if (receivedData_.size() > maximumBodySize_ || data.size() > maximumBodySize_ - receivedData_.size()) {
-        cleanUpConnection();
-        finishFetch(platform::Error{platform::kURLErrorDomain, kZELURLErrorDataLengthExceedsMaximum,
-                                    "body exceeds the maximum size"},
-                    false);
+    if (receivedBytes_ > maximumBodySize_ || data.size() > maximumBodySize_ - receivedBytes_) {
+        if (storesBody()) {
+            failFetch(kZELURLErrorDataLengthExceedsMaximum, "body exceeds the maximum size");
+        } else {
+            endUnread();
+        }
         return;
     }
-    receivedData_.append(data);
+    receivedBytes_ += data.size();
+    if (storesBody()) receivedData_.append(data);
+}
+
+// A tracker's answer has come: the rest of its body is not worth reading.
+void ZELCachedFile::endUnread() {
+    cleanUpConnection();
+    finishFetch(std::nullopt, true);
 }
 
 void ZELCachedFile::didFinishLoading() {
     std::string body = std::move(receivedData_);
+    const uint64_t received = receivedBytes_;
     const std::optional<std::string> lastModified = std::move(receivedModificationDate_);
     const std::optional<uint64_t> announced = announcedLength_;
     cleanUpConnection();
 
     // A body cut short is not the resource: never store it as current.
-    if (announced && body.size() < *announced) {
+    if (announced && received < *announced) {
         finishFetch(platform::Error{platform::kURLErrorDomain, platform::kURLErrorNetworkConnectionLost,
                                     "the answer ended before its announced length"},
                     false);
+        return;
+    }
+    if (!storesBody()) {
+        finishFetch(std::nullopt, true);
         return;
     }
 
@@ -321,24 +354,25 @@ void ZELCachedFile::didFinishLoading() {
     const auto& path = filePath();
     if (!path) {
         error = platform::Error{platform::kFileErrorDomain, platform::kFileNoSuchFileError, "no caches directory"};
-    } else {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(*path).parent_path(), ignored);
-
-        std::optional<time_t> modificationTime;
-        if (lastModified && !lastModified->empty()) {
-            if (auto date = platform::parseDate(*lastModified, kHTTPDateFormat, platform::TimeZone::GMT)) {
-                const double t = std::trunc(date->unixTime());
-                if (t >= static_cast<double>(std::numeric_limits<time_t>::min()) &&
-                    t <= static_cast<double>(std::numeric_limits<time_t>::max()))
-                    modificationTime = static_cast<time_t>(t);
-            }
-        }
+    } else if (!(error = ZELCacheFolder::makeFolder(purpose_))) {
         error = platform::writeFileAtomically(
-            *path, body, {.flushToDisk = flushesToDisk_, .modificationTime = modificationTime});
+            *path, body, {.flushToDisk = flushesToDisk_, .modificationTime = storedModificationTime(lastModified)});
+        if (!error) ZELCacheFolder::trim(*path);
     }
     body = std::string();
     finishFetch(error, !error);
+}
+
+// The server's Last-Modified, to the second, becomes the file's time and so
+// the next If-Modified-Since. A date in the future counts as now: sent back,
+// it would have the server answer 304 to every request until that date.
+std::optional<time_t> ZELCachedFile::storedModificationTime(const std::optional<std::string>& lastModified) {
+    if (!lastModified || lastModified->empty()) return std::nullopt;
+    auto date = platform::parseDate(*lastModified, kHTTPDateFormat, platform::TimeZone::GMT);
+    if (!date) return std::nullopt;
+    const double t = std::min(std::trunc(date->unixTime()), std::trunc(platform::Clock::current().unixTime()));
+    if (t < static_cast<double>(std::numeric_limits<time_t>::min())) return std::nullopt;
+    return static_cast<time_t>(t);
 }
 
 void ZELCachedFile::didFail(const platform::Error& error) {

@@ -24,7 +24,8 @@ void ZELClickTracker::trackURL(const std::optional<platform::URL>& url) {
     if (!url) return;
     reset();
     beginBackgroundTask();
-    tracker_ = std::make_unique<ZELCachedFile>(weak_from_this(), *url);
+    // Its answer is read and dropped: nothing a tracking URL brings is stored.
+    tracker_ = std::make_unique<ZELCachedFile>(weak_from_this(), *url, ZELCachePurpose::Tracker);
     // May report a failure at once; nothing of this object is used after it.
     tracker_->validate();
 }
@@ -36,7 +37,7 @@ void ZELClickTracker::reset() {
         auto file = std::move(tracker_);
         tracker_.reset();
         file->setDelegate({});
-        file->invalidate();
+        file->cancel();
     }
     endBackgroundTask();
 }

@@ -44,7 +44,7 @@ public:
     // Starts a tracking, silently dropping one still running. No URL: nothing
     // happens and a running tracking goes on.
     void trackURL(const std::optional<platform::URL>& url);
-    // Abandons the current tracking without a report and deletes its file.
+    // Abandons the current tracking without a report.
     void reset();
 
     // Where the chain got to (the last request sent); none before a tracking.

@@ -1,5 +1,6 @@
 #include "Object/ZELObjectPrivate.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -176,7 +177,9 @@ void ZELObjectPrivate::prewarmOnFirstUse() {
     // ready now. It is read from the disk only: nothing goes to the server
     // before the load asks for it, and a load that finds a newer script
     // builds its own page.
-    ZELCachedFile stored(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL());
+    ZELCacheFolder::prepare();
+    ZELCachedFile stored(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL(),
+                         ZELCachePurpose::SupportScript);
     if (auto script = stored.content(); script && !script->empty())
         ZELPreparedBuildPage::prepare(*script, ZELServerAddresses::adServerRootURL());
 }
@@ -327,17 +330,15 @@ void ZELObjectPrivate::reportFailure(long code) {
 void ZELObjectPrivate::ensureSupportFiles() {
     if (!buildAdJS_) {
         changeState(kZELStateFetchingSupportScript);
-        buildAdJS_ = std::make_shared<ZELCachedFile>(weak_from_this(), ZELServerAddresses::supportScriptURL());
+        buildAdJS_ = std::make_shared<ZELCachedFile>(weak_from_this(), ZELServerAddresses::supportScriptURL(),
+                                                     ZELCachePurpose::SupportScript);
     }
-    ZELStatisticsCore store(kStoreIdentifier);
-    auto expireDate = store.dateForKey(kExpireDateKey);
+    auto expireDate = ZELStatisticsCore(kStoreIdentifier).dateForKey(kExpireDateKey);
     auto content = buildAdJS_->content();
     if (expireDate && content && !content->empty() && *expireDate >= platform::Date::now()) {
-        cachedFileDownloadDidEnd(*buildAdJS_);
+        buildAdUrl();
         return;
     }
-    store.setDate(platform::Value(platform::Date::now().addingSeconds(kSupportScriptLifetime)), kExpireDateKey);
-    store.synchronize();
     // A stored copy that cannot be read is nothing to revalidate: a 304 would
     // keep it for good. Fetch the script whole.
     if (!content || content->empty()) buildAdJS_->invalidate();
@@ -531,7 +532,7 @@ void ZELObjectPrivate::loadHTMLFromURL(const std::optional<platform::URL>& url) 
         failedAdRequestWithError(std::nullopt, nullptr);
         return;
     }
-    auto file = std::make_shared<ZELCachedFile>(weak_from_this(), *url);
+    auto file = std::make_shared<ZELCachedFile>(weak_from_this(), *url, ZELCachePurpose::AdMarkup);
     // One ad's markup, deleted at the next load: not worth a flush to disk.
     file->setFlushesToDisk(false);
     setAdHTML(std::move(file));
@@ -546,6 +547,7 @@ void ZELObjectPrivate::setAdHTML(std::shared_ptr<ZELCachedFile> file) {
     adHTML_ = std::move(file);
     pendingTrackingURLs_.reset();
     pendingClickURLs_.reset();
+    urlsDroppedLogged_ = false;
     if (adHTML_) adHTML_->validate();
 }
 
@@ -596,6 +598,11 @@ void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Er
 void ZELObjectPrivate::cachedFileDownloadDidEnd(ZELCachedFile& file) {
     keepAliveForThisTurn();
     if (&file == buildAdJS_.get()) {
+        // Fresh for a day from now: the server has just sent or confirmed it.
+        // (A failed fetch leaves the date, so the next load asks again.)
+        ZELStatisticsCore store(kStoreIdentifier);
+        store.setDate(platform::Value(platform::Date::now().addingSeconds(kSupportScriptLifetime)), kExpireDateKey);
+        store.synchronize();
         buildAdUrl();
     } else if (&file == adHTML_.get()) {
         processHTTPHeaders(file);
@@ -631,8 +638,17 @@ std::optional<std::string> ZELObjectPrivate::headerValue(const ZELCachedFile* fi
 void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
     if (!file.httpHeaders()) return;
     auto value = [&file](const char* name) { return headerValue(&file, name); };
-    pendingTrackingURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingTrackingURLs_), value("X-Ruma-Tracking-Urls"));
-    pendingClickURLs_ = createOrReuseArrayOfURLsFromHeader(std::move(pendingClickURLs_), value("X-Ruma-Click-Tracking-Urls"));
+    // Each URL costs a request the user pays for: at most a few per ad, the
+    // rest dropped (and said once per ad).
+    auto addURLs = [&](std::optional<std::vector<platform::URL>>& pending, const char* header) {
+        size_t dropped = 0;
+        pending = createOrReuseArrayOfURLsFromHeader(std::move(pending), value(header), &dropped);
+        if (dropped == 0 || std::exchange(urlsDroppedLogged_, true)) return;
+        platform::log("<Nimbra> The ad server sent more than " + std::to_string(kZELMaximumTrackingURLs) + " URLs in " +
+                      header + "; the rest are dropped.");
+    };
+    addURLs(pendingTrackingURLs_, "X-Ruma-Tracking-Urls");
+    addURLs(pendingClickURLs_, "X-Ruma-Click-Tracking-Urls");
     const ZELOrientationSetting orientation = ZELOrientationFromString(value("X-Ruma-Orientation"));
     if (orientation != kZELOrientationUnset) supportedOrientations_ = orientation;
     if (auto timeout = value("X-Ruma-Interstitial-Timeout"); timeout && !timeout->empty()) {
@@ -641,7 +657,7 @@ void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
 }
 
 std::optional<std::vector<platform::URL>> ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(
-    std::optional<std::vector<platform::URL>> array, const std::optional<std::string>& header) {
+    std::optional<std::vector<platform::URL>> array, const std::optional<std::string>& header, size_t* dropped) {
     if (!header) return array;
     size_t start = 0;
     while (start <= header->size()) {
@@ -651,8 +667,12 @@ std::optional<std::vector<platform::URL>> ZELObjectPrivate::createOrReuseArrayOf
         size_t e = piece.find_last_not_of(" \t");
         piece = b == std::string::npos ? std::string() : piece.substr(b, e - b + 1);
         if (auto url = platform::URL::parse(piece); url && !url->absoluteString().empty()) {
-            if (!array) array.emplace();
-            array->push_back(*url);
+            if (array && array->size() >= kZELMaximumTrackingURLs) {
+                if (dropped) ++*dropped;
+            } else {
+                if (!array) array.emplace();
+                array->push_back(*url);
+            }
         }
         if (blank == std::string::npos) break;
         start = blank + 1;
@@ -715,8 +735,11 @@ void ZELObjectPrivate::addReloadInformationFromHeaders() {
 
 void ZELObjectPrivate::scheduleReloadTimer(double seconds) {
     resetReloadTimer();
-    // A negative interval would reload back to back without end: no timer.
-    if (seconds == 0 || !(seconds > 0)) return;
+    // 0 stops reloading; so do a negative interval and one that is not a
+    // number, which would otherwise reload back to back.
+    if (!(seconds > 0)) return;
+    // Each reload fires impressions: never more often than this.
+    seconds = std::max(seconds, kZELMinimumRefreshSeconds);
     reloadSeconds_ = seconds;
     // Under an ad screen the banner waits; the screen's going starts it.
     if (fullScreenCovers_ > 0) return;

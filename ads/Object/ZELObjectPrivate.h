@@ -5,6 +5,7 @@
 // reports to the application through its delegate manager. One load at a
 // time, through the states below.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <set>
@@ -35,6 +36,12 @@ class ZELRequestPrivate;
 class ZELWebView;
 class ZELWebViewDelegate;
 class ZELBuildPageDelegate;
+
+// At most this many URLs of each tracking header are kept per ad: an honest
+// ad names two or three counters, and each URL is a request the user pays for.
+inline constexpr size_t kZELMaximumTrackingURLs = 16;
+// Reloads come no oftener: each one costs an ad request and its impressions.
+inline constexpr double kZELMinimumRefreshSeconds = 1.0;
 
 // Load states.
 enum ZELObjectState : int {
@@ -134,8 +141,11 @@ public:
 
     // Response headers, trackers and the reload timer.
     void processHTTPHeaders(const ZELCachedFile& file);
+    // Appends the header's URLs, keeping the array at kZELMaximumTrackingURLs
+    // at most; the URLs left out are counted in `dropped`.
     static std::optional<std::vector<platform::URL>> createOrReuseArrayOfURLsFromHeader(
-        std::optional<std::vector<platform::URL>> array, const std::optional<std::string>& header);
+        std::optional<std::vector<platform::URL>> array, const std::optional<std::string>& header,
+        size_t* dropped = nullptr);
     void trackURLs(const std::vector<platform::URL>& urls);
     void cleanupTrackers();
     void addReloadInformationFromHeaders();
@@ -201,6 +211,7 @@ private:
     unsigned long buildCount_ = 0;  // hidden pages set up so far
     int fullScreenCovers_ = 0;      // ad screens up over the application
     bool refusalLogged_ = false;    // for the ad shown now
+    bool urlsDroppedLogged_ = false;  // for the ad loading or shown now
     platform::Rect initialFrame_;
     platform::WeakPtrFactory<ZELObjectPrivate> weakFactory_{this};
 };

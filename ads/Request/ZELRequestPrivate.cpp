@@ -89,8 +89,9 @@ platform::Dictionary ZELRequestPrivate::buildParameters(bool consumeStatistics) 
     }
 
     if (testDevices_) {
+        // The application's own identifier of the device, the one "isu" hashes.
         const std::string device = platform::Device::current().uniqueIdentifier();
-        if (std::find(testDevices_->begin(), testDevices_->end(), device) != testDevices_->end()) {
+        if (!device.empty() && std::find(testDevices_->begin(), testDevices_->end(), device) != testDevices_->end()) {
             result[kZELParameterTestMode] = "on";
         }
     }

@@ -1,7 +1,10 @@
 #include "Statistics/ZELStatistics.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <cmath>
-#include <cstdlib>
+#include <random>
 
 #include "Notification/ZELNotification.h"
 #include "Utility/ZELNetworkUtilities.h"
@@ -69,11 +72,26 @@ const std::string& ZELStatistics::adNetworkDomainSuffix() { return domainSuffixS
 ZELStatistics::ZELStatistics()
     : statistics_(std::make_unique<ZELStatisticsCore>(kSharedIdentifier)),
       timingMgr_(std::make_unique<ZELTimingManager>(kSharedIdentifier)) {
-    // Reseeds the process's generator, as the session number has always been
-    // drawn.
-    srandom(static_cast<unsigned>(truncateToUInt32(platform::Clock::current().absoluteTime())));
-    const double fraction = static_cast<double>(random() - 1) / 2147483647.0;
-    sessionId_ = truncateToUInt32(fraction * 4294967295.0);
+    sessionId_ = randomSessionId();
+}
+
+// From the kernel's generator: a clock-seeded random() would give two
+// processes started in the same second one session, and reseeding it would
+// take the application's own sequence away from it.
+uint32_t ZELStatistics::randomSessionId() {
+    uint32_t id = 0;
+    auto* bytes = reinterpret_cast<unsigned char*>(&id);
+    size_t have = 0;
+    while (have < sizeof id) {
+        const ssize_t n = ::getrandom(bytes + have, sizeof id - have, 0);
+        if (n > 0) {
+            have += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            // No kernel generator (a very old kernel): the library's device.
+            return static_cast<uint32_t>(std::random_device()());
+        }
+    }
+    return id;
 }
 
 ZELStatistics::~ZELStatistics() = default;

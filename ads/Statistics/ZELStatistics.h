@@ -39,6 +39,9 @@ public:
     ZELStatistics& operator=(const ZELStatistics&) = delete;
 
     uint32_t sessionId() const { return sessionId_; }
+    // A fresh session number from the system's random source; the process's
+    // random() is left alone.
+    static uint32_t randomSessionId();
 
     // The statistics parameters of one request. Clears what they report: every
     // counter, flag and timing except "preqs" and "ptime".

@@ -169,7 +169,10 @@ ZELIdentifierUtilities::ZELIdentifierUtilities()
 
 const std::string& ZELIdentifierUtilities::deviceIdentifier() {
     if (!deviceIdentifier_) {
-        deviceIdentifier_ = md5UpperHex(platform::Device::current().uniqueIdentifier());
+        // The platform's identifier is already the application's own, never
+        // the machine id; without one there is nothing to send.
+        const std::string identifier = platform::Device::current().uniqueIdentifier();
+        deviceIdentifier_ = identifier.empty() ? std::string() : md5UpperHex(identifier);
     }
     return *deviceIdentifier_;
 }

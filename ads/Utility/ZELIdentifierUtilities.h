@@ -41,7 +41,9 @@ public:
     // "app_name", "ios_metadata", "ios_ipadc", "ios_jb", "cap_bs").
     platform::Dictionary parameters();
 
-    // MD5 of the device's unique identifier: 32 upper-case hexadecimal digits.
+    // MD5 of the platform's identifier of the device for this application:
+    // 32 upper-case hexadecimal digits; empty (and "isu" left out) when the
+    // platform has none.
     const std::string& deviceIdentifier();
     std::string deviceModel() const;  // read afresh
     // The hardware machine name (uname); no value when it cannot be read.

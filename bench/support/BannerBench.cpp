@@ -215,7 +215,9 @@ BannerSession::Backend::Backend(const nimbra::test::AdServerProcess& server, boo
 BannerSession::BannerSession(bool prewarmAtStart)
     : server({"--refresh-rate", "30", "--exit-after", "300"}), backend_(server, prewarmAtStart), bench(server.port()) {
     platform::setLogSink([this](std::string_view line) { log_.emplace_back(line); });
-    storeWasEmpty = !ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL()).hasContent();
+    storeWasEmpty = !ZELCachedFile(std::weak_ptr<ZELCachedFileDelegate>(), ZELServerAddresses::supportScriptURL(),
+                                   ZELCachePurpose::SupportScript)
+                         .hasContent();
     bench.setUp();
 }
 

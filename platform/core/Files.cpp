@@ -84,4 +84,18 @@ std::optional<Error> writeFileAtomically(const std::string& path, std::string_vi
     return std::nullopt;
 }
 
+std::optional<Error> makePrivateDirectories(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return std::nullopt;
+        return fileError(ENOTDIR, path, "cannot create the folder");
+    }
+    const std::string parent = folderOf(path);
+    if (parent != path && parent != "." && parent != "/") {
+        if (auto error = makePrivateDirectories(parent)) return error;
+    }
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return fileError(errno, path, "cannot create the folder");
+    return std::nullopt;
+}
+
 }  // namespace platform

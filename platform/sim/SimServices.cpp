@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/DeviceIdentifier.h"
 #include "platform/NotificationCenter.h"
 #include "platform/sim/SimRunLoop.h"
 
@@ -349,6 +350,10 @@ void SimApplication::reset() {
     opened_.clear();
     drawn_.clear();
     resetChrome();
+}
+
+std::string SimDevice::uniqueIdentifier() const {
+    return applicationSpecificMachineID(machineIdentifier_, Paths::current().bundleIdentifier()).value_or("");
 }
 
 }  // namespace platform::sim

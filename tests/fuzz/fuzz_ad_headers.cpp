@@ -1,14 +1,15 @@
 // The ad server's response headers as the ad controller reads them: tracking
 // URL lists, orientation, interstitial time-out and refresh rate. Whatever
 // the text, reading never crashes; a URL list holds only URLs that read back
-// to themselves, in order, and appends to what was pending; numbers are finite
-// and read back from their own decimal text; the reload timer runs exactly for
-// a positive rate.
+// to themselves, in order, appends to what was pending and stops at its bound;
+// numbers are finite and read back from their own decimal text; the reload
+// timer runs exactly for a positive rate, never oftener than its minimum.
 //
 // Input: up to five lines, the values of X-Ruma-Tracking-Urls,
 // X-Ruma-Click-Tracking-Urls, X-Ruma-Orientation, X-Ruma-Interstitial-Timeout
 // and X-Ruma-Refresh-Rate; a missing line is a missing header.
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -26,7 +27,9 @@ namespace {
 using URLs = std::optional<std::vector<platform::URL>>;
 
 void checkURLList(const std::string& header) {
-    const URLs urls = ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(std::nullopt, header);
+    size_t dropped = 0;
+    const URLs urls = ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(std::nullopt, header, &dropped);
+    FUZZ_CHECK(dropped == 0 || (urls && urls->size() == kZELMaximumTrackingURLs));
     if (!urls) {
         FUZZ_CHECK(!ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(std::nullopt, header + " "));
     } else {
@@ -45,6 +48,7 @@ void checkURLList(const std::string& header) {
     const std::vector<platform::URL> pending{*platform::URL::parse("http://127.0.0.1/im/0?n=1")};
     std::vector<platform::URL> expected = pending;
     if (urls) expected.insert(expected.end(), urls->begin(), urls->end());
+    if (expected.size() > kZELMaximumTrackingURLs) expected.resize(kZELMaximumTrackingURLs);
     FUZZ_CHECK(ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(pending, header) == expected);
     FUZZ_CHECK(ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(pending, std::nullopt) == pending);
 }
@@ -109,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (values[i]) headers[kNames[i]] = *values[i];
     fuzz::sim().http().route(kAdURL.absoluteString(), platform::sim::SimResponse::withStatus(304, {}, headers));
     delegate->ended = false;
-    ZELCachedFile file(delegate, kAdURL);
+    ZELCachedFile file(delegate, kAdURL, ZELCachePurpose::AdMarkup);
     file.validate();
     fuzz::sim().runUntilIdle();
     FUZZ_CHECK(delegate->ended && file.httpHeaders());
@@ -129,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double rate = values[4] ? ZELObjectPrivate::floatValueOfText(*values[4]) : 0;
     controller->scheduleReloadTimer(rate);
     FUZZ_CHECK(controller->isReloadTimerScheduled() == (rate > 0));
-    if (rate > 0) FUZZ_CHECK(controller->reloadSeconds() == rate);
+    if (rate > 0) FUZZ_CHECK(controller->reloadSeconds() == std::max(rate, kZELMinimumRefreshSeconds));
     controller->resetReloadTimer();
     FUZZ_CHECK(fuzz::sim().runLoop().pendingCount() == 0);
 
@@ -138,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // an input allocates it frees, so libFuzzer's leak check stays quiet
     // instead of re-running inputs whose lists outgrew the last one's.
     if (!controller->pendingTrackingURLs().empty() || !controller->pendingClickURLs().empty()) {
-        controller->setAdHTML(std::make_shared<ZELCachedFile>(std::weak_ptr<ZELCachedFileDelegate>(), kAdURL));
+        controller->setAdHTML(
+            std::make_shared<ZELCachedFile>(std::weak_ptr<ZELCachedFileDelegate>(), kAdURL, ZELCachePurpose::AdMarkup));
         controller->setAdHTML(nullptr);
     }
     fuzz::sim().http().removeRoute(kAdURL.absoluteString());

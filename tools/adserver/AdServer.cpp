@@ -30,6 +30,9 @@ constexpr unsigned char kPixel[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x
 constexpr int kMaxHops = 10;
 // A visitor cookie, as a real ad server would set, so cookie handling shows in the report.
 constexpr const char kVisitorCookie[] = "nimbra_uid";
+// The nonweb scenario's chain ends at this path, which sends the client out
+// of the web; a client cannot name such a destination itself.
+constexpr const char* kNonWebPath = "/nonweb";
 constexpr const char* kNonWebDestination = "market://details?id=com.nimbra.demo";
 // Recorded request header fields.
 constexpr std::array<const char*, 4> kRecordedHeaders{"User-Agent", "If-Modified-Since", "Cookie",
@@ -240,7 +243,21 @@ std::string AdServer::token() {
   return text;
 }
 
+// Only a client that addressed us as the loopback address we listen on: a
+// page whose name was made to resolve here (DNS rebinding) names its own host,
+// and must not read the report or reset it.
+bool AdServer::isOurHost(const char* host) const {
+  if (!host) return false;
+  const std::string port = ":" + std::to_string(boundPort_);
+  return g_ascii_strcasecmp(host, ("127.0.0.1" + port).c_str()) == 0 ||
+         g_ascii_strcasecmp(host, ("localhost" + port).c_str()) == 0;
+}
+
 void AdServer::handle(SoupServerMessage* message) {
+  if (!isOurHost(soup_message_headers_get_one(soup_server_message_get_request_headers(message), "Host"))) {
+    send(message, textReply(403, "unknown host"));
+    return;
+  }
   GUri* uri = soup_server_message_get_uri(message);
   Request request;
   request.method = soup_server_message_get_method(message);
@@ -254,10 +271,12 @@ void AdServer::handle(SoupServerMessage* message) {
     Reply reply;
     reply.headers.emplace_back("Cache-Control", "no-store");
     const bool reset = request.path == "/status/reset";
-    const bool allowed = reset ? request.method == "GET" || request.method == "POST"
-                               : request.method == "GET" || request.method == "HEAD";
+    // Clearing the report changes state: never from a plain GET, which any
+    // page can make a browser send.
+    const bool allowed = reset ? request.method == "POST" : request.method == "GET" || request.method == "HEAD";
     if (!allowed) {
       reply = textReply(405, "method not allowed");
+      reply.headers.emplace_back("Allow", reset ? "POST" : "GET, HEAD");
     } else if (reset) {
       log_.reset();
       reply.body = "{\"reset\":true}";
@@ -338,6 +357,9 @@ AdServer::Reply AdServer::route(const Request& request) {
     reply = queryValue(request.items, "name") ? textReply(200, "ok") : textReply(400, "no event name");
   } else if (endpoint == "loop") {
     reply = loopReply(request);
+  } else if (request.path == kNonWebPath) {
+    reply = textReply(302, "redirect");
+    reply.headers.emplace_back("Location", kNonWebDestination);
   } else if (request.path == "/pixel") {
     reply.contentType = "image/gif";
     reply.body.assign(reinterpret_cast<const char*>(kPixel), sizeof kPixel);
@@ -345,7 +367,7 @@ AdServer::Reply AdServer::route(const Request& request) {
   } else if (request.path == "/") {
     reply = textReply(200,
                       "nimbra-adserver: /ruma/sdk-core-v40.js /ads /click /track/hop /landing /landing/2 "
-                      "/webapp /webapp/event /im/<ticket> /ct/<ticket> /pixel /status /status/reset");
+                      "/webapp /webapp/event /im/<ticket> /ct/<ticket> /pixel /nonweb /status, POST /status/reset");
   } else {
     reply = textReply(404, "not found");
   }
@@ -464,7 +486,7 @@ AdServer::Reply AdServer::filledAd(const Request& request, const std::string& ad
   const std::string& origin = request.origin;
   const std::string page = kind.destination == Destination::WebApp ? "/webapp" : "/landing";
   const std::string destination =
-      scenario == "nonweb" ? kNonWebDestination : origin + page + "?ai=" + clickToken + "&seq=" + seq;
+      scenario == "nonweb" ? origin + kNonWebPath : origin + page + "?ai=" + clickToken + "&seq=" + seq;
 
   Creative creative;
   creative.adUnitID = truncateUtf8(adUnitID, 40);

@@ -101,6 +101,7 @@ class AdServer {
   void complete(Deferred* deferred);
   void drop(Deferred* deferred);
   std::string originOf(SoupServerMessage* message) const;
+  bool isOurHost(const char* host) const;
   std::string token();
 
   ServerOptions options_;

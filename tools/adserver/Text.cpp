@@ -144,12 +144,15 @@ bool isSafeRedirectTarget(std::string_view target) {
   });
   if (!printable) return false;
   if (target.front() == '/') return target.size() == 1 || target[1] != '/';
+  // Only the web: a page that can make us redirect must not reach file: or
+  // another application through us.
   const std::size_t colon = target.find(':');
-  if (colon == std::string_view::npos || colon == 0 || !isAlpha(target.front())) return false;
-  const std::string_view scheme = target.substr(0, colon);
-  return std::all_of(scheme.begin(), scheme.end(), [](char c) {
-    return isAlpha(c) || isDigit(c) || c == '+' || c == '-' || c == '.';
+  if (colon == std::string_view::npos) return false;
+  std::string scheme(target.substr(0, colon));
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](char c) {
+    return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   });
+  return (scheme == "http" || scheme == "https") && target.substr(colon).starts_with("://") && target.size() > colon + 3;
 }
 
 std::size_t jsonNestingDepth(std::string_view text) {

@@ -48,7 +48,7 @@ bool isSafeHost(std::string_view host);
 
 // A redirect target we are willing to put in a Location header: printable
 // ASCII without blanks, either a path on this server ("/x", not "//x") or
-// an absolute URL with a well-formed scheme.
+// an absolute http(s) URL.
 bool isSafeRedirectTarget(std::string_view target);
 
 // Greatest nesting depth of arrays and objects in a JSON text (strings are

@@ -21,12 +21,15 @@ constexpr const char kUsage[] =
     "                       [--script-fault reset|hang|throw|twice] [--verbose]\n"
     "  --port N               listen on 127.0.0.1:N (default 8090; 0 picks a free port)\n"
     "  --refresh-rate SECONDS value of X-Ruma-Refresh-Rate (default 30)\n"
-    "  --exit-after SECONDS   stop by itself after that long (a safety limit for tests)\n"
+    "  --exit-after SECONDS   stop by itself after that long, at most 4294967 (a safety limit for tests)\n"
     "  --creatives LIST       plain ads cycle through these creatives by ad number,\n"
     "                         e.g. normal,browser,open-browser (default: normal only)\n"
     "  --script-fault KIND    the first support-script answer is cut (reset), never comes (hang),\n"
     "                         throws instead of answering (throw) or answers twice (twice)\n"
     "  --verbose              one line per request on stderr\n";
+
+// The main loop's timers count milliseconds in 32 bits: about 49 days.
+constexpr double kLongestExitAfter = G_MAXUINT / 1000;
 
 struct CommandLine {
   adserver::ServerOptions server;
@@ -67,7 +70,9 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv) {
     } else if (option == "--exit-after" && hasValue) {
       const std::string_view value = argv[++i];
       if (!adserver::isDecimal(value)) return std::nullopt;
-      line.exitAfter = g_ascii_strtod(std::string(value).c_str(), nullptr);
+      const double seconds = g_ascii_strtod(std::string(value).c_str(), nullptr);
+      if (seconds > kLongestExitAfter) return std::nullopt;
+      line.exitAfter = seconds;
     } else if (option == "--script-fault" && hasValue) {
       const std::string_view kind = argv[++i];
       if (kind != "reset" && kind != "hang" && kind != "throw" && kind != "twice") return std::nullopt;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/Files.h"
+
 namespace platform::gtk {
 namespace {
 
@@ -72,16 +74,8 @@ bool makeDirectories(const std::string& path, std::string& error) {
         error = "no folder";
         return false;
     }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode)) return true;
-        error = path + " is not a folder";
-        return false;
-    }
-    const std::string parent = directoryOf(path);
-    if (parent != path && !makeDirectories(parent, error)) return false;
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        error = "cannot create " + path + " (" + errnoText(errno) + ")";
+    if (auto failure = makePrivateDirectories(path)) {
+        error = failure->description;
         return false;
     }
     return true;

@@ -10,6 +10,7 @@
 #include "ViewWidget.h"
 #include "platform/ApplicationMain.h"
 #include "platform/Backend.h"
+#include "platform/DeviceIdentifier.h"
 #include "platform/Services.h"
 
 namespace platform::gtk {
@@ -120,12 +121,12 @@ std::string GtkDeviceImpl::systemVersion() const {
     return uname(&u) == 0 ? std::string(u.release) : std::string("0");
 }
 
+// The machine id itself never leaves the machine: the application gets an
+// identifier of its own derived from it (empty without a machine id).
 std::string GtkDeviceImpl::uniqueIdentifier() const {
-    std::string id = readFile("/etc/machine-id");
-    if (id.empty()) id = readFile("/var/lib/dbus/machine-id");
-    id.erase(std::remove_if(id.begin(), id.end(), [](char c) { return !std::isxdigit(static_cast<unsigned char>(c)); }),
-             id.end());
-    return id;
+    std::string machine = readFile("/etc/machine-id");
+    if (machine.empty()) machine = readFile("/var/lib/dbus/machine-id");
+    return applicationSpecificMachineID(machine, Paths::current().bundleIdentifier()).value_or("");
 }
 
 // ---- Screen

@@ -31,4 +31,8 @@ struct AtomicWriteOptions {
 std::optional<Error> writeFileAtomically(const std::string& path, std::string_view data,
                                          const AtomicWriteOptions& options = {});
 
+// Creates the folder and every missing one above it, each new one 0700 (only
+// the user may list or enter it). An existing folder is left as it is.
+std::optional<Error> makePrivateDirectories(const std::string& path);
+
 }  // namespace platform

@@ -54,7 +54,7 @@ TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
         // the application, never after the way it was started.
         const fs::path folder = "org.nimbra.Mensajes";
         EXPECT_TRUE(fs::is_regular_file(root / "config" / folder / "defaults.plist"));
-        EXPECT_TRUE(fs::is_directory(root / "cache" / folder / "127.0.0.1"));
+        EXPECT_TRUE(fs::is_directory(root / "cache" / folder / "nimbra" / "script"));
         EXPECT_TRUE(fs::is_directory(root / "data" / folder / "webkit"));
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             const std::string name = entry.path().filename().string();

@@ -1,7 +1,7 @@
 #pragma once
 // Servers on 127.0.0.1 (a free port) for integration tests:
 // - TestHttpServer: a SoupServer on the default main context with per-path
-//   handlers that records every request it sees;
+//   handlers that records every request it sees, plain or over TLS;
 // - RawTcpServer: answers each connection with scripted bytes (cut bodies,
 //   late or trickling answers, garbage).
 
@@ -37,10 +37,15 @@ public:
     };
     using Handler = std::function<void(SoupServerMessage* message, const Request& request)>;
     using Headers = std::vector<std::pair<std::string, std::string>>;
-    TestHttpServer() : server_(platform::gtk::GRef<SoupServer>::adopt(soup_server_new("server-header", "nimbra-test", nullptr))) {
+    // With a certificate, https.
+    explicit TestHttpServer(GTlsCertificate* certificate = nullptr)
+        : server_(platform::gtk::GRef<SoupServer>::adopt(
+              soup_server_new("server-header", "nimbra-test", "tls-certificate", certificate, nullptr))),
+          scheme_(certificate ? "https" : "http") {
         soup_server_add_handler(server_.get(), nullptr, &TestHttpServer::dispatch, this, nullptr);
         platform::gtk::GErrorPtr error;
-        if (!soup_server_listen_local(server_.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.out())) {
+        const auto options = SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | (certificate ? SOUP_SERVER_LISTEN_HTTPS : 0));
+        if (!soup_server_listen_local(server_.get(), 0, options, error.out())) {
             g_printerr("test server: %s\n", error ? error->message : "cannot listen");
             return;
         }
@@ -57,7 +62,7 @@ public:
     void route(const std::string& path, Handler handler) { handlers_[path] = std::move(handler); }
     int port() const { return port_; }
     std::string url(const std::string& pathAndQuery) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+        return scheme_ + "://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
     }
     const std::vector<Request>& requests() const { return requests_; }
     // Sets status, header fields and body in one go.
@@ -89,6 +94,7 @@ private:
         it->second(message, request);
     }
     platform::gtk::GRef<SoupServer> server_;
+    std::string scheme_;
     int port_ = 0;
     std::map<std::string, Handler> handlers_;
     std::vector<Request> requests_;

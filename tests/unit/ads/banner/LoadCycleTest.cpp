@@ -3,6 +3,9 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
+#include <filesystem>
+#include <fstream>
+
 #include "Statistics/ZELStatisticsCore.h"
 
 using platform::sim::SimResponse;
@@ -55,6 +58,32 @@ TEST_F(BannerTest, StoredScriptIsUsedWhileFreshAndWhenTheServerFails) {
     EXPECT_EQ(pagesBuilt, 3);
     EXPECT_EQ(delegate->received, 3);
     EXPECT_TRUE(delegate->failures.empty());
+    // A failed fetch extends nothing: the next load asks the server again,
+    // and only an answer makes the copy fresh.
+    EXPECT_LT(*ZELStatisticsCore("ZELObjectPrivate").dateForKey("expireDate"), platform::Date::now());
+    sim().http().route(kScriptURL, SimResponse::withStatus(304));
+    sim().advance(31);
+    sim().runUntilIdle();
+    EXPECT_EQ(sim().http().countOf(kScriptURL), 3u);
+    EXPECT_GT(*ZELStatisticsCore("ZELObjectPrivate").dateForKey("expireDate"), platform::Date::now().addingSeconds(86000));
+}
+
+// Files of the old layout (a folder per host, 32-bit names that any URL of
+// the host could take) are removed at the start; the script comes again once.
+TEST_F(BannerTest, TheOldLayoutGoesAndTheScriptIsFetchedOnce) {
+    const std::filesystem::path old = std::filesystem::path(*platform::Paths::current().cachesDirectory()) / "127.0.0.1";
+    std::filesystem::create_directories(old);
+    std::ofstream(old / "5d1a9c02") << "function RUMA_buildAdURL(p){}";
+    ZELStatisticsCore store("ZELObjectPrivate");
+    store.setDate(platform::Value(platform::Date::now().addingSeconds(3600)), "expireDate");
+    store.synchronize();
+    makeBanner();
+    EXPECT_FALSE(std::filesystem::exists(old));
+    loadAndSettle();
+    makeBanner();
+    loadAndSettle();
+    EXPECT_EQ(delegate->received, 2);
+    EXPECT_EQ(sim().http().countOf(kScriptURL), 1u);
 }
 
 // A script that cannot be had, or an empty stored one, is a network error

@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
+#include <set>
 
 #include "Network/ZELCachedFile.h"
 #include "Utility/ZELNetworkUtilities.h"
@@ -49,8 +51,9 @@ struct FileRecorder : ZELCachedFileDelegate {
 
 class CachedFileTest : public SimTest {
 protected:
-    std::unique_ptr<ZELCachedFile> makeFile(const std::string& url = kURL) {
-        return std::make_unique<ZELCachedFile>(recorder, *platform::URL::parse(url));
+    std::unique_ptr<ZELCachedFile> makeFile(const std::string& url = kURL,
+                                            ZELCachePurpose purpose = ZELCachePurpose::SupportScript) {
+        return std::make_unique<ZELCachedFile>(recorder, *platform::URL::parse(url), purpose);
     }
     // One whole fetch of the file's URL answered with `answer`, from a clean record.
     void fetch(ZELCachedFile& file, SimResponse answer) {
@@ -133,30 +136,94 @@ TEST_F(CachedFileTest, ARefusedRedirectFailsWithTheRefusalAtTheRefusedURL) {
 }
 
 // (The cache buster goes: nothing in the component asks for it.)
-TEST_F(CachedFileTest, NamingIsStableAndStaysInTheCachesDirectory) {
-    // FNV-1a 32 reference values: a different hash would orphan every cache
-    // file written so far.
-    EXPECT_EQ(ZELCachedFile::fileNameHash(""), 0x811c9dc5u);
-    EXPECT_EQ(ZELCachedFile::fileNameHash("foobar"), 0xbf9cf968u);
-    auto a = makeFile();
-    char name[16];
-    std::snprintf(name, sizeof name, "%x", ZELCachedFile::fileNameHash(kURL));
-    const auto caches = std::filesystem::path(*platform::Paths::current().cachesDirectory());
-    EXPECT_EQ(std::filesystem::path(*a->filePath()), caches / "static.example.org" / name);
-    int parsedCount = 0;
-    for (const char* url : {"http://../x", "http://./x", "http://%2e%2e/x", "file:///etc/passwd"}) {
-        auto parsed = platform::URL::parse(url);
-        if (!parsed) continue;
-        ++parsedCount;
-        const auto path = std::filesystem::path(*ZELCachedFile(recorder, *parsed).filePath()).lexically_normal();
-        EXPECT_EQ(path.parent_path().lexically_relative(caches).native().rfind("..", 0), std::string::npos) << path;
-    }
-    EXPECT_GE(parsedCount, 2) << "the hostile hosts must reach the naming";
+TEST_F(CachedFileTest, EachPurposeHasItsOwnFolderAndAFileIsNamedByItsWholeURL) {
+    const auto root = std::filesystem::path(*platform::Paths::current().cachesDirectory()) / "nimbra";
+    // SHA-256 of the URL's text: a different rule would orphan every stored file.
+    EXPECT_EQ(std::filesystem::path(*makeFile()->filePath()),
+              root / "script" / "7062b3f1c5350d9ace019832fdb34cba599cf646de196de6cc400054f682d82d");
+    EXPECT_EQ(std::filesystem::path(*makeFile(kURL, ZELCachePurpose::AdMarkup)->filePath()).parent_path(), root / "markup");
+    EXPECT_FALSE(makeFile(kURL, ZELCachePurpose::Tracker)->filePath()) << "trackers store nothing";
+    // Scheme, port and query all count.
+    std::set<std::string> names;
+    for (const char* url : {kURL, "https://static.example.org/ruma/sdk-core-v40.js",
+                            "http://static.example.org:81/ruma/sdk-core-v40.js", "http://static.example.org/ruma/sdk-core-v40.js?a"})
+        names.insert(*makeFile(url)->filePath());
+    EXPECT_EQ(names.size(), 4u);
     sim().paths().setCachesAvailable(false);
     auto nowhere = makeFile();
     EXPECT_FALSE(nowhere->filePath());
     fetch(*nowhere, SimResponse::ok("body"));
     EXPECT_EQ(outcome().rfind("failed ", 0), 0u) << outcome();
+}
+
+// What a server says is bounded: the body's size and the whole download's time
+// by purpose, its date by the clock. A tracker's answer is never stored.
+TEST_F(CachedFileTest, BoundsOfEachPurposeAndAServerDateInTheFuture) {
+    struct Case {
+        ZELCachePurpose purpose;
+        size_t maximum;
+        double deadline;
+        const char* overMaximum;  // how a longer body ends
+    } cases[] = {
+        {ZELCachePurpose::SupportScript, kZELSupportScriptMaximumSize, kZELSupportScriptDeadline, "failed NSURLErrorDomain -1103"},
+        {ZELCachePurpose::AdMarkup, kZELAdMarkupMaximumSize, kZELAdMarkupDeadline, "failed NSURLErrorDomain -1103"},
+        {ZELCachePurpose::Tracker, kZELTrackerMaximumBodySize, kZELTrackerDeadline, "ended"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maximum);
+        auto file = makeFile(kURL, c.purpose);
+        const std::string over(c.maximum + 1, 'x');
+        for (const auto& headers : {HeaderMap{}, HeaderMap{{"Content-Length", std::to_string(over.size())}}}) {
+            fetch(*file, SimResponse::ok(over, headers).inChunks(c.maximum / 2 + 1));
+            EXPECT_EQ(outcome(), c.overMaximum);
+        }
+        fetch(*file, SimResponse::ok(std::string(c.maximum, 'x')));
+        EXPECT_EQ(outcome(), "ended");
+        EXPECT_EQ(file->hasContent(), c.purpose != ZELCachePurpose::Tracker);
+        fetch(*file, SimResponse::ok("late").after(c.deadline + 1));
+        sim().advance(c.deadline + 2);
+        EXPECT_EQ(outcome(), failed(platform::kURLErrorTimedOut)) << "told once, the late answer not at all";
+        fetch(*file, SimResponse::ok("in time").after(c.deadline - 1));
+        EXPECT_EQ(recorder->events, std::vector<std::string>{});
+        sim().advance(c.deadline);
+        EXPECT_EQ(outcome(), "ended");
+    }
+    // Sent back as If-Modified-Since, a future date would have the server say
+    // 304 until then.
+    auto file = makeFile();
+    fetch(*file, SimResponse::ok("v1", HeaderMap{{"Last-Modified", "Fri, 01 Jan 2100 00:00:00 GMT"}}));
+    const double now = std::floor(platform::Clock::current().unixTime());
+    EXPECT_EQ(modificationTime(*file->filePath()), static_cast<time_t>(now));
+    fetch(*file, SimResponse::withStatus(304));
+    EXPECT_EQ(sim().http().requests()[0].header("If-Modified-Since"),
+              Text(platform::formatDate(platform::Date::fromUnixTime(now), "EEE, dd MMM yyyy HH:mm:ss", platform::TimeZone::GMT) + " GMT"));
+}
+
+// Once a chain has reached https, what is stored and run never comes over
+// plain http; a tracker, which stores nothing, follows.
+TEST_F(CachedFileTest, NoStepDownFromHttpsForWhatIsStored) {
+    constexpr const char kSecure[] = "https://static.example.org/secure";
+    constexpr const char kPlain[] = "http://elsewhere.example.org/plain";
+    const std::string refused = failed(kZELURLErrorInsecureRedirect);
+    struct Case {
+        const char* from;
+        ZELCachePurpose purpose;
+        std::string outcome;
+    } cases[] = {
+        {kSecure, ZELCachePurpose::SupportScript, refused},
+        {kSecure, ZELCachePurpose::AdMarkup, refused},
+        {"http://static.example.org/up", ZELCachePurpose::AdMarkup, refused},  // up to https, then down
+        {kSecure, ZELCachePurpose::Tracker, "ended"},
+    };
+    sim().http().route(kSecure, SimResponse::redirect(kPlain));
+    sim().http().route(kPlain, SimResponse::ok("plain"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.from);
+        auto file = makeFile(c.from, c.purpose);
+        fetch(*file, std::string_view(c.from) == kSecure ? SimResponse::redirect(kPlain) : SimResponse::redirect(kSecure));
+        EXPECT_EQ(outcome(), c.outcome);
+        EXPECT_EQ(sim().http().countOf(kPlain), c.outcome == refused ? 0u : 1u);
+    }
 }
 
 TEST_F(CachedFileTest, CancelIsSilentAValidateWhileFetchingStartsNothingAndTheObjectCanFetchAgain) {
@@ -257,6 +324,60 @@ TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndMayDestroyRestartOrCancelIt)
     fetch(*file, SimResponse::redirect(kElsewhere));
     EXPECT_EQ(recorder->events.size(), 0u);
     EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
+}
+
+namespace fs = std::filesystem;
+
+fs::perms permissionsOf(const fs::path& path) { return fs::status(path).permissions() & fs::perms::all; }
+
+void writeFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    ASSERT_FALSE(platform::writeFileAtomically(path, text, {.flushToDisk = false}));
+}
+
+// Stored after `before`: the change time, which orders the cache, moves on.
+void storeAfter(const fs::path& path, const fs::path& before) {
+    writeFile(path, "1234");
+    struct stat a {}, b {};
+    ::stat(before.c_str(), &b);
+    while (::stat(path.c_str(), &a) == 0 && std::pair(a.st_ctim.tv_sec, a.st_ctim.tv_nsec) <= std::pair(b.st_ctim.tv_sec, b.st_ctim.tv_nsec))
+        ::chmod(path.c_str(), 0600);
+}
+
+// The folder is the component's: private, nothing in it but files named by
+// the rule, nothing of the old layout beside it, and under its limit.
+TEST_F(CachedFileTest, TheFolderIsPrivateHoldsOnlyWhatTheRuleNamesAndKeepsItsLimitOldestFirst) {
+    const fs::path caches = *platform::Paths::current().cachesDirectory(), root = caches / "nimbra";
+    auto file = makeFile();
+    fetch(*file, SimResponse::ok("script"));
+    EXPECT_EQ(permissionsOf(root), fs::perms::owner_all);
+    EXPECT_EQ(permissionsOf(root / "script"), fs::perms::owner_all);
+    EXPECT_EQ(permissionsOf(*file->filePath()), fs::perms::owner_read | fs::perms::owner_write);
+    // A crash in the middle of a write, the old layout (host folders of
+    // 32-bit names) and what others keep in the caches directory.
+    const fs::path leftover = *file->filePath() + ".Ab12Cd", stranger = root / "markup" / "notes";
+    const std::vector<fs::path> old{caches / "static.example.org" / "1a2b3c", caches / "static.example.org" / "1a2b3c.Xy12Z9"};
+    const std::vector<fs::path> others{caches / "webkit" / "1a2b3c", caches / "mine" / "deadbeef", caches / "mine" / "notes.txt"};
+    for (const auto& path : {leftover, stranger}) writeFile(path, "x");
+    for (const auto& path : old) writeFile(path, "x");
+    for (const auto& path : others) writeFile(path, "x");
+    fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    ZELCacheFolder::prepare();
+    EXPECT_EQ(permissionsOf(root), fs::perms::owner_all);
+    EXPECT_EQ(file->content(), Text("script"));
+    for (const auto& path : {leftover, stranger, old[0].parent_path()}) EXPECT_FALSE(fs::exists(path)) << path;
+    for (const auto& path : others) EXPECT_TRUE(fs::exists(path)) << path;
+    // Oldest first, whatever the names; never the file just stored.
+    const fs::path c = root / "markup" / std::string(64, 'c'), b = root / "markup" / std::string(64, 'b'),
+                   a = root / "markup" / std::string(64, 'a');
+    fs::remove(*file->filePath());
+    writeFile(c, "1234");
+    storeAfter(b, c);
+    storeAfter(a, b);
+    ZELCacheFolder::trim({}, 8);
+    EXPECT_EQ(std::tuple(fs::exists(a), fs::exists(b), fs::exists(c)), std::tuple(true, true, false));
+    ZELCacheFolder::trim(a, 0);
+    EXPECT_EQ(std::tuple(fs::exists(a), fs::exists(b)), std::tuple(true, false));
 }
 
 }  // namespace

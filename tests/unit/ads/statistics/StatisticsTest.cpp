@@ -3,6 +3,8 @@
 // store), and the request that carries them: its parameters, copies and
 // errors.
 
+#include <cstdlib>
+
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
 #include "Request/ZELRequestParameters.h"
@@ -78,6 +80,17 @@ protected:
     }
     std::optional<platform::URL> click(const std::string& link) { return stats()->urlForClick(url(link)); }
 };
+
+// Drawn from the system, leaving the process's random() sequence alone.
+TEST_F(StatisticsTest, SessionNumberDoesNotReseedTheProcess) {
+    srandom(7);
+    const long expected = random();
+    srandom(7);
+    ZELStatistics::releaseSharedStatistics();
+    const uint32_t first = stats()->sessionId();
+    EXPECT_EQ(random(), expected);
+    EXPECT_NE(ZELStatistics::randomSessionId(), first) << "1 in 4 billion by chance";
+}
 
 TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
     loadAndShowAd(0.5);
@@ -222,13 +235,18 @@ TEST_F(RequestTest, TargetingBecomesTypedParameters) {
     EXPECT_EQ(request->parameters()["uule"].asString()->rfind("e1+", 0), 0u);
 }
 
+// By the application's own identifier of the device (the one "isu" hashes),
+// never by the machine id.
 TEST_F(RequestTest, TestModeOnlyForThisDevice) {
     auto request = privateRequest();
-    sim().device().setUniqueIdentifier("my-device");
-    request->setTestDevices(std::vector<std::string>{"someone-else"});
+    const std::string device = platform::Device::current().uniqueIdentifier();
+    request->setTestDevices(std::vector<std::string>{"someone-else", sim().device().machineIdentifier(), ""});
     EXPECT_EQ(request->parameters().count("adtest"), 0u);
-    request->setTestDevices(std::vector<std::string>{"someone-else", "my-device"});
+    request->setTestDevices(std::vector<std::string>{"someone-else", device});
     EXPECT_EQ(request->parameters()["adtest"], platform::Value("on"));
+    sim().device().setMachineIdentifier("not a machine id");
+    request->setTestDevices(std::vector<std::string>{""});
+    EXPECT_EQ(request->parameters().count("adtest"), 0u) << "no identifier matches nothing";
 }
 
 TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {

@@ -1,6 +1,7 @@
 // The device's parameters on every request, and the system version as the
 // platform gives it (os-release's VERSION_ID or the kernel's release).
 #include "Utility/ZELIdentifierUtilities.h"
+#include "platform/DeviceIdentifier.h"
 #include "unit/support/SimTest.h"
 
 using platform::Array;
@@ -11,14 +12,14 @@ using ZELIdentifierUtilitiesTest = SimTest;
 
 // (Store metadata goes: no such file exists beside a desktop application.)
 TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
-    sim().device().setUniqueIdentifier("abc");
     sim().userDefaults().setObject(Value(Array{Value("ES-mx")}), "AppleLanguages");
     sim().paths().setBundleIdentifier("app.id");
     sim().paths().setBundleVersion(std::string("1.2"));
     ZELIdentifierUtilities utilities;
     Dictionary p = utilities.parameters();
-    // "isu" is the MD5 of "abc"; "u_h" the whole screen, not the 460-point frame under the status bar.
-    const Dictionary expected{{"isu", "900150983CD24FB0D6963F7D28E17F72"}, {"platform", "iPhone"}, {"hl", "es-mx"},
+    // "isu" is the MD5 of app.id's identifier of the machine (below); "u_h" the whole screen, not the
+    // 460-point frame under the status bar.
+    const Dictionary expected{{"isu", "B6884BC883A92705F154729D8D9490E7"}, {"platform", "iPhone"}, {"hl", "es-mx"},
                               {"u_sd", "2"}, {"u_w", "320"}, {"u_h", "480"}, {"u_so", "p"}, {"u_audio", "1"},
                               {"app_name", "1.2.iphone.app.id"}};
     for (const auto& [key, value] : expected) EXPECT_EQ(p[key], value) << key;
@@ -32,6 +33,35 @@ TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
     for (const auto& [key, value] :
          Dictionary{{"app_name", "iphone.app.id"}, {"u_sd", "1.5"}, {"u_h", "320"}, {"u_so", "l"}, {"cap_bs", 3}})
         EXPECT_EQ(p[key], value) << key;
+}
+
+// "isu" keeps its form (MD5, 32 upper-case hex digits) but hashes an
+// identifier of the machine derived for the application as systemd derives
+// it: the same for one application, unrelated for two, never the machine id's
+// own hash, and absent without a machine id.
+TEST_F(ZELIdentifierUtilitiesTest, DeviceIdentifierIsTheApplicationsOwn) {
+    const std::string machine = sim().device().machineIdentifier();
+    // `systemd-id128 machine-id --app-specific=711c4979829efd398090ef62141c7585`
+    // on a machine whose id this is.
+    EXPECT_EQ(platform::applicationIdentifier128("app.id"), "711c4979829efd398090ef62141c7585");
+    EXPECT_EQ(platform::applicationSpecificMachineID(machine, "app.id"), "941ac70aa55b43a3885f1ebe41b6c5b6");
+    EXPECT_EQ(platform::applicationSpecificMachineID(" " + machine + "\n", "app.id"),
+              platform::applicationSpecificMachineID(machine, "app.id"));
+    auto isu = [this](const std::string& application) {
+        sim().paths().setBundleIdentifier(application);
+        return ZELIdentifierUtilities().parameters()["isu"];
+    };
+    const Value mine = isu("app.id"), again = isu("app.id"), theirs = isu("org.other.App");
+    EXPECT_EQ(mine, Value("B6884BC883A92705F154729D8D9490E7"));
+    EXPECT_EQ(mine, again);
+    EXPECT_NE(mine, theirs);
+    const Value hashOfTheMachineId("8F5DD6D4369635DE7FF5D0F159927E68");
+    EXPECT_NE(mine, hashOfTheMachineId);
+    EXPECT_NE(theirs, hashOfTheMachineId);
+    for (const char* notAnId : {"", "uninitialized", "00000000000000000000000000000000", "5f1d2c3b4a59687786"}) {
+        sim().device().setMachineIdentifier(notAnId);
+        EXPECT_EQ(ZELIdentifierUtilities().parameters().count("isu"), 0u) << notAnId;
+    }
 }
 
 TEST_F(ZELIdentifierUtilitiesTest, OSVersion) {

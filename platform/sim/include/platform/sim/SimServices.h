@@ -159,13 +159,16 @@ class SimDevice final : public Device {
 public:
     std::string model() const override { return model_; }
     std::string systemVersion() const override { return systemVersion_; }
-    std::string uniqueIdentifier() const override { return uniqueIdentifier_; }
+    // Derived from the machine id for the application (SimPaths' identifier),
+    // as the real backend derives it.
+    std::string uniqueIdentifier() const override;
     UserInterfaceIdiom userInterfaceIdiom() const override { return idiom_; }
     InterfaceOrientation orientation() const override { return orientation_; }
 
     void setModel(std::string m) { model_ = std::move(m); }
     void setSystemVersion(std::string v) { systemVersion_ = std::move(v); }
-    void setUniqueIdentifier(std::string id) { uniqueIdentifier_ = std::move(id); }
+    void setMachineIdentifier(std::string id) { machineIdentifier_ = std::move(id); }
+    const std::string& machineIdentifier() const { return machineIdentifier_; }
     void setUserInterfaceIdiom(UserInterfaceIdiom i) { idiom_ = i; }
     void setOrientation(InterfaceOrientation o) { orientation_ = o; }
     void reset() { *this = SimDevice(); }
@@ -173,7 +176,7 @@ public:
 private:
     std::string model_ = "iPhone";
     std::string systemVersion_ = "4.3";
-    std::string uniqueIdentifier_ = "5f1d2c3b4a5968778695a4b3c2d1e0f9a8b7c6d5";
+    std::string machineIdentifier_ = "5f1d2c3b4a5968778695a4b3c2d1e0f9";
     UserInterfaceIdiom idiom_ = UserInterfaceIdiom::Phone;
     InterfaceOrientation orientation_ = InterfaceOrientation::Portrait;
 };
