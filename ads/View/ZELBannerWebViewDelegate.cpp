@@ -1,6 +1,7 @@
 #include "View/ZELBannerWebViewDelegate.h"
 
 #include "Delegate/ZELDelegateManager.h"
+#include "Notification/ZELNotification.h"
 #include "Object/ZELObjectPrivate.h"
 #include "Opener/ZELOpener.h"
 #include "Request/ZELRequestError.h"
@@ -68,7 +69,17 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
 
     // A key pressed on the ad's link goes where a tap goes.
     noteUserGesture(webView);
-    if (!isClick(type)) return ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type);
+    if (!isClick(type)) {
+        // What the page asks under the user's gesture once the activation is
+        // used up (a second window, a second link while handling the one
+        // tap) is neither a click nor the page's own navigation.
+        if (webView.navigationHasUserGesture() && !ZELNotification::isNotificationURL(request.url) &&
+            controller->webView() && !controller->webView()->userActivation().isActive()) {
+            if (shouldLogRefusal()) platform::log("<Nimbra> The ad asked for more than one opening per activation; refused.");
+            return false;
+        }
+        return ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type);
+    }
 
     auto statistics = ZELStatistics::sharedStatistics();
     const auto clickURL = statistics->clickURL(request.url);

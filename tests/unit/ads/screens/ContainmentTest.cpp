@@ -67,6 +67,9 @@ protected:
         else if (what == "key on link")
             peer->navigateByUserGesture("http://127.0.0.1:8090/click?ai=tok", platform::NavigationType::LinkClicked);
         else if (what == "key open") peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, platform::NavigationType::Other);
+        else if (what == "elsewhere") peer->navigate("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
+        else if (what == "key elsewhere")
+            peer->navigateByUserGesture("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
         else FAIL() << what;
         sim().runUntilIdle();
     }
@@ -104,17 +107,19 @@ TEST_F(ContainmentTest, OneActivationOneOpeningAndOnlyAnOpeningCounts) {
         long clicks;        // "pcc"
         size_t clickTrackings;
         int refusalLines;
+        int bannerLoads;  // pages the banner itself went on to
     } cases[] = {
-        {"the page asks by itself", {"browser", "web app", "tel", "mail"}, {}, 0, 0, 0, 1},
-        {"one tap, four asks", {"tap", "browser", "web app", "tel", "mail"}, {"browser"}, 0, 1, 2, 1},
-        {"the tap has expired", {"tap", "wait", "browser"}, {}, 0, 0, 0, 1},
-        {"a new ad drops the tap", {"tap", "new ad", "tel"}, {}, 0, 0, 0, 1},
-        {"a refused opening uses nothing up", {"tap", "market", "tel"}, {}, 1, 1, 2, 0},
-        {"a key on the ad's link goes where a tap goes", {"key on link", "browser"}, {"web app"}, 0, 1, 2, 1},
-        {"the page's gestures after a used tap", {"tap", "tel", "key open"}, {}, 1, 1, 2, 1},
-        {"a tap each", {"tap", "tel", "tap", "tel"}, {}, 2, 2, 4, 0},
-        {"one composer at a time", {"tap", "mail", "tap", "mail"}, {"composer"}, 0, 1, 2, 0},
-        {"one screen at a time", {"tap", "browser", "tap", "web app"}, {"browser"}, 0, 1, 2, 0},
+        // (A page's own navigation loads in the banner, as ever.)
+        {"the page asks by itself", {"browser", "web app", "tel", "mail", "elsewhere"}, {}, 0, 0, 0, 1, 1},
+        {"one tap, four asks", {"tap", "browser", "web app", "tel", "mail"}, {"browser"}, 0, 1, 2, 1, 0},
+        {"the tap has expired", {"tap", "wait", "browser"}, {}, 0, 0, 0, 1, 0},
+        {"a new ad drops the tap", {"tap", "new ad", "tel"}, {}, 0, 0, 0, 1, 1 /* the new ad */},
+        {"a refused opening uses nothing up", {"tap", "market", "tel"}, {}, 1, 1, 2, 0, 0},
+        {"a key on the ad's link goes where a tap goes", {"key on link", "browser"}, {"web app"}, 0, 1, 2, 1, 0},
+        {"the page's gestures after a used tap", {"tap", "tel", "key open", "key elsewhere"}, {}, 1, 1, 2, 1, 0},
+        {"a tap each", {"tap", "tel", "tap", "tel"}, {}, 2, 2, 4, 0, 0},
+        {"one composer at a time", {"tap", "mail", "tap", "mail"}, {"composer"}, 0, 1, 2, 0, 0},
+        {"one screen at a time", {"tap", "browser", "tap", "web app"}, {"browser"}, 0, 1, 2, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,6 +128,7 @@ TEST_F(ContainmentTest, OneActivationOneOpeningAndOnlyAnOpeningCounts) {
         sim().clearLog();
         const size_t handed = sim().application().openedURLs().size();
         const size_t tracked = sim().http().countOf(kClickTracking);
+        const int loads = peer->startCount();
         for (const auto& what : c.steps) step(what);
         sim().advance(1);  // the hand-over to another application
         EXPECT_EQ(screens(), c.screens);
@@ -130,6 +136,7 @@ TEST_F(ContainmentTest, OneActivationOneOpeningAndOnlyAnOpeningCounts) {
         EXPECT_EQ(clicks(), c.clicks);
         EXPECT_EQ(sim().http().countOf(kClickTracking) - tracked, c.clickTrackings);
         EXPECT_EQ(refusals(), c.refusalLines);
+        EXPECT_EQ(SimWebViewPeer::of(*banner->webView())->startCount() - loads, c.bannerLoads);
     }
 }
 
