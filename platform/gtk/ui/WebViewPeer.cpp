@@ -33,7 +33,14 @@ WebKitNetworkSession* newSession(const char* folder) {
     }
     if (data) *data += std::string("/") + folder;
     if (cache) *cache += std::string("/") + folder;
-    return webkit_network_session_new(data ? data->c_str() : nullptr, cache ? cache->c_str() : nullptr);
+    WebKitNetworkSession* session =
+        webkit_network_session_new(data ? data->c_str() : nullptr, cache ? cache->c_str() : nullptr);
+    // Cookies stay in memory unless they are given a file.
+    if (data)
+        webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session),
+                                                     (*data + "/cookies.sqlite").c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    return session;
 }
 
 // Nothing from outside writes a file: a download (an attachment, a link with

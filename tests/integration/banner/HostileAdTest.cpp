@@ -18,6 +18,7 @@
 #include "WebApp/ZELWebAppViewController.h"
 #include "integration/banner/BannerSupport.h"
 #include "integration/support/XInput.h"
+#include "platform/gtk/GtkBackend.h"
 #include "platform/gtk/GtkViews.h"
 
 namespace {
@@ -232,6 +233,26 @@ TEST_F(KeyOnTheAd, ReturnOnTheLinkOpensWhatATapOpens) {
     ASSERT_TRUE(spinUntil([&] { return showsAd(2); }, kAdTimeout));
     EXPECT_EQ(clicksReportedAfter(1), "1");
     EXPECT_EQ(server->counter("ctrack"), 2);
+}
+
+// An ad's cookies are its own: the application's pages at the same address
+// do not see them, nor an ad the application's, and they are kept on disk.
+TEST(OutsideContent, KeepsItsCookiesApartFromTheApplicationsAndOnDisk) {
+    nimbra::test::gtkBackend();
+    const auto base = platform::URL::parse("http://127.0.0.1:9/");
+    auto outside = std::make_shared<platform::WebView>(platform::Rect(0, 0, 10, 10), platform::WebContent::Outside);
+    auto own = std::make_shared<platform::WebView>(platform::Rect(0, 0, 10, 10));
+    for (auto* view : {outside.get(), own.get()}) {
+        view->loadHTMLString("<p>page</p>", base);
+        ASSERT_TRUE(spinUntil([&] { return !view->isLoading(); }, kAdTimeout));
+    }
+    pageValue(*outside, "document.cookie = 'ad=1; max-age=3600; path=/'");
+    pageValue(*own, "document.cookie = 'own=1; max-age=3600; path=/'");
+    EXPECT_EQ(pageValue(*outside, "document.cookie"), std::optional<std::string>("ad=1"));
+    EXPECT_EQ(pageValue(*own, "document.cookie"), std::optional<std::string>("own=1"));
+    const fs::path cookies = fs::path(*platform::gtk::GtkBackend::installed()->dataDirectory()) / "webkit-outside" /
+                             "cookies.sqlite";
+    EXPECT_TRUE(spinUntil([&] { return fs::exists(cookies); }, 10)) << cookies;
 }
 
 }  // namespace
