@@ -163,49 +163,25 @@ TEST_F(ContainmentTest, EachViewHearsOnlyItsOwnMessages) {
     const auto posted = [&](const std::string& name, const platform::View& from) {
         return std::any_of(inside.begin(), inside.end(), [&](const auto& n) { return n.name == name && n.object == &from; });
     };
-    auto* bannerPage = SimWebViewPeer::of(*banner->webView());
-    const auto heard = [](const SimWebViewPeer& page, const std::string& text) {
-        return std::any_of(page.scripts().begin(), page.scripts().end(),
-                           [&](const std::string& script) { return script.find(text) != std::string::npos; });
+    const auto heard = [](platform::WebView& view, const std::string& text) {
+        const auto& scripts = SimWebViewPeer::of(view)->scripts();
+        return std::any_of(scripts.begin(), scripts.end(), [&](const auto& s) { return s.find(text) != std::string::npos; });
     };
-
-    // Per message: what the page sends, and whether it took effect.
-    using Probe = std::function<bool(platform::WebView&, const std::string& marker)>;
-    const std::vector<std::pair<std::string, Probe>> messages = {
-        {"log", [&](platform::WebView& view, const std::string& marker) {
-             SimWebViewPeer::of(view)->navigate("qmsg://n/log?string=" + marker, platform::NavigationType::Other);
-             return sim().logContains(marker);
-         }},
-        {"open", [&](platform::WebView& view, const std::string&) {
-             const size_t before = sim().application().openedURLs().size();
-             view.hitTest(platform::Point{1, 1}, nullptr);
-             SimWebViewPeer::of(view)->navigate("qmsg://n/open?a=call&u=tel%3A%2B34600000000", platform::NavigationType::Other);
-             sim().advance(1);  // the click trackings' waits
-             return sim().application().openedURLs().size() > before;
-         }},
-        {"canOpenURLs", [&](platform::WebView& view, const std::string&) {
-             auto* page = SimWebViewPeer::of(view);
-             page->navigate("qmsg://n/canOpenURLs?urls=tel:1,market:x", platform::NavigationType::Other);
-             sim().runUntilIdle();
-             // Only the schemes an ad may be handed to are asked about.
-             return heard(*page, R"("market:x":false)") && heard(*page, R"("tel:1":true)");
-         }},
-        {"evalInOpener", [&](platform::WebView& view, const std::string& marker) {
-             SimWebViewPeer::of(view)->navigate("qmsg://n/evalInOpener?js=" + marker, platform::NavigationType::Other);
-             sim().runUntilIdle();
-             return heard(*bannerPage, marker);
-         }},
-        {"loadAdURL", [&](platform::WebView& view, const std::string&) {
-             SimWebViewPeer::of(view)->navigate("qmsg://n/loadAdURL?errors=x", platform::NavigationType::Other);
-             sim().runUntilIdle();
-             return posted("loadAdURL", view);
-         }},
-        {"a platform notification", [&](platform::WebView& view, const std::string&) {
-             SimWebViewPeer::of(view)->navigate("qmsg://n/" + std::string(platform::kApplicationWillEnterForegroundNotification),
-                                                platform::NavigationType::Other);
-             sim().runUntilIdle();
-             return posted(platform::kApplicationWillEnterForegroundNotification, view);
-         }},
+    std::string mark;  // new for each message sent, so that an effect is its own
+    int sent = 0;
+    size_t opened = 0;
+    // Each message a page sends (the mark at its end), and what it does when taken.
+    using Effect = std::function<bool(platform::WebView&)>;
+    const std::pair<std::string, Effect> messages[] = {
+        {"log?string=", [&](auto&) { return sim().logContains(mark); }},
+        {"open?a=call&u=tel%3A%2B34600000000&m=", [&](auto&) { return sim().application().openedURLs().size() > opened; }},
+        // Only the schemes an ad may be handed to are asked about.
+        {"canOpenURLs?urls=tel:1,market:x&m=",
+         [&](platform::WebView& view) { return heard(view, R"("market:x":false)") && heard(view, R"("tel:1":true)"); }},
+        {"evalInOpener?js=", [&](auto&) { return heard(*banner->webView(), mark); }},
+        {"loadAdURL?errors=", [&](platform::WebView& view) { return posted("loadAdURL", view); }},
+        {std::string(platform::kApplicationWillEnterForegroundNotification) + "?m=",
+         [&](platform::WebView& view) { return posted(platform::kApplicationWillEnterForegroundNotification, view); }},
     };
     const std::pair<const char*, platform::WebView*> views[] = {
         {"request page", requestPage.webView.get()}, {"banner", banner->webView().get()},
@@ -215,7 +191,14 @@ TEST_F(ContainmentTest, EachViewHearsOnlyItsOwnMessages) {
         {"request page", "100010"}, {"banner", "111001"}, {"browser", "000000"}, {"web app", "111101"}};
     for (const auto& [viewName, view] : views) {
         std::string took;
-        for (const auto& [message, probe] : messages) took += probe(*view, std::string(viewName).substr(0, 3) + "-" + message.substr(0, 3) + "-mark") ? '1' : '0';
+        for (const auto& [message, effect] : messages) {
+            mark = "mark" + std::to_string(++sent);
+            opened = sim().application().openedURLs().size();
+            view->hitTest(platform::Point{1, 1}, nullptr);  // "open" is tapped for
+            SimWebViewPeer::of(*view)->navigate("qmsg://n/" + message + mark, platform::NavigationType::Other);
+            sim().advance(1);  // messages go on the next turn; leaving waits for the click trackings
+            took += effect(*view) ? '1' : '0';
+        }
         EXPECT_EQ(took, takes.at(viewName)) << viewName;
     }
     EXPECT_TRUE(platformWide.empty()) << "a page spoke on the platform's center: " << platformWide.front().name;
