@@ -81,10 +81,12 @@ void ZELBrowserController::stop() {
 void ZELBrowserController::openInSafari() {
     auto web = webView();
     auto request = web ? web->request() : std::nullopt;
-    ZELOpener opener;
+    // The user tapped the browser's own control, not the page.
+    ZELControlTap tap;
+    ZELOpener opener(tap);
     opener.setDelegateManager(delegateManager());
-    opener.openApp(request ? std::optional<platform::URL>(request->url) : std::nullopt);
-    ZELStatistics::sharedStatistics()->setBreakOutToSafari();
+    if (opener.openApp(request ? std::optional<platform::URL>(request->url) : std::nullopt))
+        ZELStatistics::sharedStatistics()->setBreakOutToSafari();
 }
 
 void ZELBrowserController::refreshToolbar() {

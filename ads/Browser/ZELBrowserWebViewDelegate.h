@@ -11,6 +11,8 @@ class ZELBrowserController;
 
 class ZELBrowserWebViewDelegate : public ZELWebViewDelegate {
 public:
+    // Its pages are ordinary web pages: they send no messages.
+    ZELBrowserWebViewDelegate() : ZELWebViewDelegate(ZELMessageScope::None) {}
     static std::shared_ptr<ZELBrowserWebViewDelegate> initWithBrowserController(
         const std::shared_ptr<ZELBrowserController>& browser);
 

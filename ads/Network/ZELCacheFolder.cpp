@@ -21,7 +21,7 @@ namespace {
 
 constexpr char kRootName[] = "nimbra";
 // Folders of the caches directory that the old layout never made.
-constexpr const char* kNeverOldLayout[] = {kRootName, "webkit"};
+constexpr const char* kNeverOldLayout[] = {kRootName, "webkit", "webkit-outside"};
 
 const char* folderName(ZELCachePurpose purpose) {
     switch (purpose) {

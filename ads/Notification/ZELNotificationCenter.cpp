@@ -11,8 +11,8 @@ using platform::URL;
 using platform::Value;
 
 ZELNotificationCenter& ZELNotificationCenter::defaultCenter() {
-    // Lives to the end of the process, like the center it speaks for.
-    static ZELNotificationCenter* center = new ZELNotificationCenter(platform::NotificationCenter::defaultCenter());
+    // Both live to the end of the process.
+    static ZELNotificationCenter* center = new ZELNotificationCenter(*new platform::NotificationCenter());
     return *center;
 }
 

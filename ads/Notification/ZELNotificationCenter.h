@@ -1,8 +1,9 @@
 #pragma once
 // The ad message center: posts messages from message URLs to observers inside
 // the component, and delivers messages to pages through the page's receiving
-// function. It speaks for the process's default notification center, so the
-// component's observers and the platform's share one center.
+// function. Its notification center is the component's own, not the
+// platform's: a page's message never reaches an observer of the platform's
+// notifications (the application's, or the screens' full-screen pair).
 
 #include <memory>
 #include <optional>
@@ -19,7 +20,7 @@ class WebView;
 
 class ZELNotificationCenter {
 public:
-    // The shared message center, over platform::NotificationCenter::defaultCenter().
+    // The shared message center, over a notification center of its own.
     static ZELNotificationCenter& defaultCenter();
 
     explicit ZELNotificationCenter(platform::NotificationCenter& center);

@@ -172,7 +172,7 @@ void ZELObjectPrivate::prewarmOnFirstUse() {
     if (std::exchange(didPrewarm, true)) return;
     // The web engine's start is most of a first load; it runs beside whatever
     // the application does before it asks for an ad.
-    platform::WebView::prewarm();
+    platform::WebView::prewarm(platform::WebContent::Outside);
     // With a script stored from an earlier run, the request page can be made
     // ready now. It is read from the disk only: nothing goes to the server
     // before the load asks for it, and a load that finds a newer script
@@ -283,22 +283,14 @@ void ZELObjectPrivate::changeState(int state) {
     if (state == state_) return;
     state_ = state;
     if (state == kZELStateShown) {
-        if (webView_) webView_->setTouched(false);
-        refusalLogged_ = false;
+        // A new ad: nothing the user did to the last one counts for it.
+        if (webView_) {
+            webView_->setTouched(false);
+            webView_->userActivation().reset();
+        }
         timeLastLoaded_ = ZELTiming::counter();
     }
     if (state == kZELStateShown || state == kZELStateFailed) prepareNextBuildPage();
-}
-
-bool ZELObjectPrivate::mayOpenForUser() {
-    if (webView_ && webView_->touched()) return true;
-    // Ad markup comes from outside: without a tap it may not put a screen over
-    // the application or send the user elsewhere.
-    if (!refusalLogged_) {
-        refusalLogged_ = true;
-        platform::log("<Nimbra> The ad asked to open something without being tapped; refused.");
-    }
-    return false;
 }
 
 bool ZELObjectPrivate::isAppActive() const {

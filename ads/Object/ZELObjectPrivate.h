@@ -103,9 +103,6 @@ public:
     std::vector<platform::URL> pendingTrackingURLs() const { return pendingTrackingURLs_.value_or(std::vector<platform::URL>()); }
     std::vector<platform::URL> pendingClickURLs() const { return pendingClickURLs_.value_or(std::vector<platform::URL>()); }
     bool isMakingRequest() const;
-    // Whether the ad may open a screen or leave the application: only after a
-    // tap on the ad shown now. A refusal is logged once per ad.
-    bool mayOpenForUser();
     const std::shared_ptr<platform::WebView>& buildAdWebView() const { return buildAdWebView_; }
     size_t trackerCount() const { return trackers_.size(); }
 
@@ -210,7 +207,6 @@ private:
     std::vector<platform::Observation> buildPageObservations_;
     unsigned long buildCount_ = 0;  // hidden pages set up so far
     int fullScreenCovers_ = 0;      // ad screens up over the application
-    bool refusalLogged_ = false;    // for the ad shown now
     bool urlsDroppedLogged_ = false;  // for the ad loading or shown now
     platform::Rect initialFrame_;
     platform::WeakPtrFactory<ZELObjectPrivate> weakFactory_{this};

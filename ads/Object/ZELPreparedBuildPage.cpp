@@ -40,7 +40,8 @@ void ZELBuildPageDelegate::pageLost() {
 ZELPreparedBuildPage::Page ZELPreparedBuildPage::makePage() {
     Page page;
     page.delegate = std::make_shared<ZELBuildPageDelegate>();
-    page.webView = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1));
+    // The support script comes from outside like the ads it asks for.
+    page.webView = std::make_shared<platform::WebView>(platform::Rect(0, 0, 1, 1), platform::WebContent::Outside);
     page.webView->setHidden(true);
     page.webView->setDelegate(page.delegate);
     return page;

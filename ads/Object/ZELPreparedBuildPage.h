@@ -20,6 +20,7 @@
 // its process ended), so nobody waits for it until a time limit.
 class ZELBuildPageDelegate final : public ZELWebViewDelegate {
 public:
+    ZELBuildPageDelegate() : ZELWebViewDelegate(ZELMessageScope::RequestPage) {}
     void setPageLostHandler(std::function<void()> handler) { pageLost_ = std::move(handler); }
     void webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) override;
     void webViewWebProcessDidTerminate(platform::WebView& webView) override;

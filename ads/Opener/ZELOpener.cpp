@@ -1,19 +1,20 @@
 #include "Opener/ZELOpener.h"
 
 #include "Browser/ZELBrowserController.h"
-#include "Network/ZELClickTracker.h"
-#include "Utility/ZELNetworkUtilities.h"
-#include "WebApp/ZELWebAppViewController.h"
 #include "Delegate/ZELDelegateManager.h"
+#include "Network/ZELClickTracker.h"
 #include "Notification/ZELNotification.h"
-#include "Object/ZELObjectPrivate.h"
 #include "Statistics/ZELStatistics.h"
-#include "View/ZELWebView.h"
+#include "Utility/ZELLogText.h"
+#include "Utility/ZELNetworkUtilities.h"
+#include "ViewController/ZELViewController.h"
+#include "WebApp/ZELWebAppViewController.h"
 #include "platform/Application.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace {
@@ -27,7 +28,33 @@ std::optional<std::string> parameter(const ZELNotification& message, const char*
     return it->second.textForm();
 }
 
+std::string shown(const platform::URL& url) { return ZELLogText::printable(url.absoluteString()); }
+
 }  // namespace
+
+bool ZELOpener::mayHandToDesktop(std::string_view scheme) {
+    static constexpr std::array<std::string_view, 6> kSchemes{"http", "https", "tel", "sms", "mailto", "appstream"};
+    const std::string lower = platform::toLowerASCII(std::string(scheme));
+    return std::find(kSchemes.begin(), kSchemes.end(), lower) != kSchemes.end();
+}
+
+bool ZELOpener::refuse(const std::string& why) {
+    if (client_.shouldLogRefusal()) platform::log("<Nimbra> " + why);
+    return false;
+}
+
+bool ZELOpener::mayOpen() {
+    // Ad content comes from outside: without the user's own activation it may
+    // not put a screen over the application or send the user elsewhere.
+    return client_.mayOpen() || refuse("The page asked to open something without the user's activation; refused.");
+}
+
+bool ZELOpener::didOpen() {
+    ++openings_;
+    client_.useActivation();
+    client_.trackURLs(client_.pendingClickURLs());
+    return true;
+}
 
 ZELOrientationSetting ZELOpener::orientationFromCode(const std::optional<std::string>& code) {
     if (code == "p") return kZELOrientationPortrait;
@@ -35,47 +62,38 @@ ZELOrientationSetting ZELOpener::orientationFromCode(const std::optional<std::st
     return kZELOrientationAny;
 }
 
-bool ZELOpener::mayOpenFromAd() const {
-    auto controller = adController_.lock();
-    // Screens opened by a tap open what their pages ask for.
-    if (!controller) return true;
-    return controller->mayOpenForUser();
-}
-
-void ZELOpener::openNotification(const ZELNotification& message) {
+bool ZELOpener::openNotification(const ZELNotification& message) {
     const auto action = parameter(message, "a");
     const auto text = parameter(message, "u");
     const std::optional<platform::URL> url = text ? platform::URL::parse(*text) : std::nullopt;
     const auto html = parameter(message, "html");
-    if (!url && !(html && action == "webapp")) return;
-    if (!mayOpenFromAd()) return;
+    if (!url && !(html && action == "webapp")) return false;
     const ZELOrientationSetting orientations = orientationFromCode(parameter(message, "o"));
-    // Every "open" is a click, counted and rewritten by the statistics.
-    const auto clickURL = ZELStatistics::sharedStatistics()->urlForClick(url);
+    auto statistics = ZELStatistics::sharedStatistics();
+    const auto clickURL = statistics->clickURL(url);
+    bool opened;
     if (action == "browser" || action == "video") {
-        openBrowserToURL(clickURL, orientations);
+        opened = openBrowserToURL(clickURL, orientations);
     } else if (action == "webapp") {
-        if (clickURL) {
-            openWebApp(clickURL, orientations);
-        } else {
-            openWebAppWithHTML(html, orientations);
-        }
+        opened = clickURL ? openWebApp(clickURL, orientations) : openWebAppWithHTML(html, orientations);
     } else {
-        openApp(clickURL);
+        opened = openApp(clickURL);
     }
+    // An "open" is a click, counted when it opened something.
+    if (opened) statistics->countClick(url);
+    return opened;
 }
 
-void ZELOpener::openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
+bool ZELOpener::openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
     auto controller = viewController();
-    if (!controller || !url || !mayOpenFromAd()) return;
+    if (!controller || !url || !mayOpen()) return false;
     auto browser = ZELBrowserController::init();
     browser->setSupportedOrientations(supportedOrientations);
     browser->setOpeningWebView(openingWebView_);
     browser->load(url, referringURL_);
     browser->setDelegateManager(delegateManager_);
     // The screen keeps itself while it is up.
-    browser->presentFromViewController(controller);
-    didOpen();
+    return browser->presentFromViewController(controller) && didOpen();
 }
 
 std::shared_ptr<ZELWebAppViewController> ZELOpener::webAppOrientations(ZELOrientationSetting supportedOrientations) {
@@ -86,23 +104,22 @@ std::shared_ptr<ZELWebAppViewController> ZELOpener::webAppOrientations(ZELOrient
     return screen;
 }
 
-void ZELOpener::presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen) {
-    screen->presentFromViewController(viewController());
-    didOpen();
+bool ZELOpener::presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen) {
+    return screen->presentFromViewController(viewController()) && didOpen();
 }
 
-void ZELOpener::openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
-    if (!viewController() || !url || !mayOpenFromAd()) return;
+bool ZELOpener::openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
+    if (!viewController() || !url || !mayOpen()) return false;
     auto screen = webAppOrientations(supportedOrientations);
     screen->load(url);
-    presentWebApp(screen);
+    return presentWebApp(screen);
 }
 
-void ZELOpener::openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations) {
-    if (!viewController() || !html || !mayOpenFromAd()) return;
+bool ZELOpener::openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations) {
+    if (!viewController() || !html || !mayOpen()) return false;
     auto screen = webAppOrientations(supportedOrientations);
     screen->loadHTML(html, std::nullopt);
-    presentWebApp(screen);
+    return presentWebApp(screen);
 }
 
 namespace {
@@ -118,17 +135,11 @@ void handOver(platform::URL url, std::shared_ptr<ZELDelegateManager> manager, in
                                                   });
         return;
     }
-    auto& application = platform::Application::shared();
-    if (!application.canOpenURL(url)) {
-        // Nothing here handles the scheme: the application stays as it is.
-        platform::log("<Nimbra> No application opens " + url.absoluteString());
-        return;
-    }
     if (manager) manager->willLeaveApplication();
     // On the next turn: never from inside the page's navigation decision.
     platform::RunLoop::main().postDelayedTask(0, [url = std::move(url)] {
         if (!platform::Application::shared().openURL(url))
-            platform::log("<Nimbra> The application for " + url.absoluteString() + " did not start");
+            platform::log("<Nimbra> The application for " + shown(url) + " did not start");
     });
 }
 
@@ -154,12 +165,21 @@ std::string queryText(const platform::Dictionary& query, const char* key) {
 
 }  // namespace
 
-void ZELOpener::openApp(const std::optional<platform::URL>& url) {
-    if (!url || !mayOpenFromAd()) return;
-    // One tap, one report of the click-tracking URLs: the waits below are
-    // for the trackings this starts, not a reason to report again.
+bool ZELOpener::openApp(const std::optional<platform::URL>& url) {
+    if (!url) return false;
+    const std::string scheme = platform::toLowerASCII(url->scheme());
+    if (scheme == "mailto") return openEmailComposer(url);
+    if (!mayHandToDesktop(scheme)) return refuse("No other application is handed " + shown(*url) + "; refused.");
+    if (!mayOpen()) return false;
+    if (!platform::Application::shared().canOpenURL(*url)) {
+        // Nothing here handles the scheme: the application stays as it is.
+        return refuse("No application opens " + shown(*url));
+    }
+    // One opening, one report of the click-tracking URLs: the waits below
+    // are for the trackings this starts, not a reason to report again.
     didOpen();
     handOver(*url, delegateManager_, kTrackingWaits);
+    return true;
 }
 
 platform::MailMessage ZELOpener::mailMessageFromURL(const platform::URL& url) {
@@ -198,9 +218,12 @@ private:
     platform::WeakPtr<ZELOpener> opener_;
 };
 
-void ZELOpener::openEmailComposer(const std::optional<platform::URL>& url) {
+bool ZELOpener::openEmailComposer(const std::optional<platform::URL>& url) {
     auto controller = viewController();
-    if (!controller || !url || !mayOpenFromAd()) return;
+    if (!controller || !url || !mayOpen()) return false;
+    // Like a second screen, a second composer is not stacked on the first.
+    if (ZELViewController::isScreenShowingOver(controller))
+        return refuse("A mail composer or ad screen is already showing; no new composer.");
     const platform::MailMessage message = mailMessageFromURL(*url);
     auto composer = std::make_shared<platform::MailComposeViewController>();
     if (!mailRelay_) mailRelay_ = std::make_shared<MailRelay>(weakFactory_.getWeakPtr());
@@ -214,7 +237,8 @@ void ZELOpener::openEmailComposer(const std::optional<platform::URL>& url) {
     if (!platform::MailComposeViewController::canSendMail())
         platform::log("<Nimbra> No mail application is set up; the message can be written but not sent.");
     controller->presentModalViewController(composer, true);
-    didOpen();
+    if (!composer->presentingViewController()) return refuse("The mail composer could not be shown.");
+    return didOpen();
 }
 
 void ZELOpener::mailComposeControllerDidFinishWithResult(platform::MailComposeViewController& composer,
@@ -224,8 +248,4 @@ void ZELOpener::mailComposeControllerDidFinishWithResult(platform::MailComposeVi
         platform::log("<Nimbra> The message was not sent: " + (error ? error->description : std::string("no reason")));
     composer.dismissModalViewControllerAnimated(true);
     if (auto controller = viewController()) controller->becomeFirstResponder();
-}
-
-void ZELOpener::didOpen() {
-    if (auto controller = adController_.lock()) controller->trackURLs(controller->pendingClickURLs());
 }

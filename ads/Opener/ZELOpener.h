@@ -1,11 +1,15 @@
 #pragma once
 // Sends what an ad asks to open where it belongs: the in-app browser, the
-// web-app screen, the mail composer or another application.
+// web-app screen, the mail composer or another application. Nothing opens
+// without the user's own activation (the client says), and only an opening
+// that took place uses it up and reports the click.
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "Opener/ZELOpenerClient.h"
 #include "ViewController/ZELOrientationSetting.h"
 #include "platform/MailComposeViewController.h"
 #include "platform/URL.h"
@@ -17,11 +21,16 @@ class WebView;
 }  // namespace platform
 class ZELDelegateManager;
 class ZELNotification;
-class ZELObjectPrivate;
 class ZELWebAppViewController;
 
 class ZELOpener {
 public:
+    // The client answers for the page the openings come from: not owned,
+    // it outlives the opener (a web view's delegate owns its opener).
+    explicit ZELOpener(ZELOpenerClient& client) : client_(client) {}
+    ZELOpener(const ZELOpener&) = delete;
+    ZELOpener& operator=(const ZELOpener&) = delete;
+
     const std::shared_ptr<ZELDelegateManager>& delegateManager() const { return delegateManager_; }
     void setDelegateManager(std::shared_ptr<ZELDelegateManager> manager) { delegateManager_ = std::move(manager); }
     std::shared_ptr<platform::ViewController> viewController() const { return viewController_.lock(); }
@@ -33,23 +42,29 @@ public:
     // The ad web view the opened screens come from (handed to them).
     std::shared_ptr<platform::WebView> openingWebView() const { return openingWebView_.lock(); }
     void setOpeningWebView(std::weak_ptr<platform::WebView> webView) { openingWebView_ = std::move(webView); }
-    // Set for a banner's opener only: the ad whose clicks it reports.
-    std::shared_ptr<ZELObjectPrivate> adController() const { return adController_.lock(); }
-    void setAdController(std::weak_ptr<ZELObjectPrivate> controller) { adController_ = std::move(controller); }
 
-    void openNotification(const ZELNotification& notification);
-    void openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
-    void openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
-    void openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations);
+    // Each answers whether the opening took place. An "open" message is a
+    // click: counted when it opened something.
+    bool openNotification(const ZELNotification& notification);
+    bool openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
+    bool openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
+    bool openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations);
     // A new web-app screen with the opener's web view and delegate manager.
     std::shared_ptr<ZELWebAppViewController> webAppOrientations(ZELOrientationSetting supportedOrientations);
-    // Leaves the application for the URL's own handler, after waiting a
-    // little for click trackings still in flight.
-    void openApp(const std::optional<platform::URL>& url);
-    void openEmailComposer(const std::optional<platform::URL>& url);
+    // Hands the URL to the desktop's application for its scheme, after
+    // waiting a little for click trackings still in flight; a mail link goes
+    // to the composer instead.
+    bool openApp(const std::optional<platform::URL>& url);
+    bool openEmailComposer(const std::optional<platform::URL>& url);
     void mailComposeControllerDidFinishWithResult(platform::MailComposeViewController& composer,
                                                   platform::MailComposeResult result, const platform::Error* error);
-    void didOpen();
+
+    // How many openings took place through this opener.
+    unsigned openings() const { return openings_; }
+
+    // The schemes another application may be handed: the web, calls, text
+    // messages, mail (always through the composer) and the software centre.
+    static bool mayHandToDesktop(std::string_view scheme);
 
     // How long openApp waits for trackings in flight, and how often.
     static constexpr double kTrackingWaitSeconds = 0.3;
@@ -66,15 +81,20 @@ public:
 
 private:
     class MailRelay;
-    // A banner's ad opens nothing the user did not ask for with a tap.
-    bool mayOpenFromAd() const;
-    void presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen);
+    // Whether the user's activation allows an opening; a refusal is logged.
+    bool mayOpen();
+    bool refuse(const std::string& why);
+    // An opening took place: the activation is used up, the ad's
+    // click-tracking URLs reported.
+    bool didOpen();
+    bool presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen);
 
+    ZELOpenerClient& client_;
     std::shared_ptr<ZELDelegateManager> delegateManager_;
     std::weak_ptr<platform::ViewController> viewController_;
     std::optional<platform::URL> referringURL_;
     std::weak_ptr<platform::WebView> openingWebView_;
-    std::weak_ptr<ZELObjectPrivate> adController_;
+    unsigned openings_ = 0;
     // The composer's delegate, which speaks for the opener while it lives.
     std::shared_ptr<MailRelay> mailRelay_;
     platform::WeakPtrFactory<ZELOpener> weakFactory_{this};

@@ -159,9 +159,26 @@ platform::Dictionary ZELStatistics::parameters() {
 
 platform::Dictionary ZELStatistics::peekParameters() const { return collectParameters(); }
 
-std::optional<platform::URL> ZELStatistics::urlForClick(const std::optional<platform::URL>& url) {
-    if (url && (ZELNotification::isNotificationURL(*url) || url->absoluteString() == "about:blank")) return url;
+namespace {
 
+bool isNoClick(const platform::URL& url) {
+    return ZELNotification::isNotificationURL(url) || url.absoluteString() == "about:blank";
+}
+
+}  // namespace
+
+std::optional<platform::URL> ZELStatistics::clickURL(const std::optional<platform::URL>& url) const {
+    if (!url || isNoClick(*url)) return url;
+    std::optional<std::string> clickString = ZELNetworkUtilities::parameterValueForKey(kClickStringQueryKey, *url);
+    std::string signals;
+    if (!clickString || clickString->empty() || !zel_gmcs(*clickString, signals)) return url;
+    // A signal text that makes no valid URL leaves the click as it was.
+    std::optional<platform::URL> withSignals = ZELNetworkUtilities::appendQueryKey(signals, std::nullopt, *url);
+    return withSignals ? withSignals : url;
+}
+
+void ZELStatistics::countClick(const std::optional<platform::URL>& url) {
+    if (url && isNoClick(*url)) return;
     incrementClickCount();
     startTimingNamed(kZELParameterPriorClickLatency);
     startTimingNamed(kZELParameterPriorClickRedirectLatency);
@@ -169,25 +186,10 @@ std::optional<platform::URL> ZELStatistics::urlForClick(const std::optional<plat
 
     std::shared_ptr<ZELTiming> click = timingNamed(kZELParameterPriorClickLatency);
     click->setValue(platform::Value(platform::Date::now()), kClickDateKey);
-
-    std::optional<platform::URL> result = url;
-    if (url) {
-        std::optional<std::string> clickString = ZELNetworkUtilities::parameterValueForKey(kClickStringQueryKey, *url);
-        if (clickString && !clickString->empty()) {
-            click->setValue(platform::Value(*clickString), kZELParameterPriorClickString);
-            std::string signals;
-            if (zel_gmcs(*clickString, signals)) {
-                // A signal text that makes no valid URL leaves the click as it was.
-                if (std::optional<platform::URL> withSignals =
-                        ZELNetworkUtilities::appendQueryKey(signals, std::nullopt, *url)) {
-                    result = withSignals;
-                }
-            }
-        }
-    }
-
+    std::optional<std::string> clickString =
+        url ? ZELNetworkUtilities::parameterValueForKey(kClickStringQueryKey, *url) : std::nullopt;
+    if (clickString && !clickString->empty()) click->setValue(platform::Value(*clickString), kZELParameterPriorClickString);
     endTimingNamed(kZELParameterPriorClickRedirectLatency);
-    return result;
 }
 
 void ZELStatistics::addClickTrackingURL(const std::optional<platform::URL>& url) {

@@ -49,9 +49,12 @@ public:
     // The same entries, clearing nothing.
     platform::Dictionary peekParameters() const;
 
-    // Counts and times a click; returns the URL to open (with the click
-    // signals appended when the library has some).
-    std::optional<platform::URL> urlForClick(const std::optional<platform::URL>& url);
+    // The URL a click opens: the click signals appended when the library has
+    // some. Counts nothing: a click counts only once it opened something.
+    std::optional<platform::URL> clickURL(const std::optional<platform::URL>& url) const;
+    // Counts and times a click that opened something. Message URLs and
+    // about:blank are no clicks.
+    void countClick(const std::optional<platform::URL>& url);
     // Attaches the impression ticket of a finished click-tracking download to
     // the current click.
     void addClickTrackingURL(const std::optional<platform::URL>& url);

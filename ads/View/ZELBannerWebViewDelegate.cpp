@@ -1,6 +1,7 @@
 #include "View/ZELBannerWebViewDelegate.h"
 
 #include "Delegate/ZELDelegateManager.h"
+#include "Notification/ZELNotification.h"
 #include "Object/ZELObjectPrivate.h"
 #include "Opener/ZELOpener.h"
 #include "Request/ZELRequestError.h"
@@ -19,8 +20,9 @@ std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithObje
     if (const auto& webView = controller->webView()) {
         delegate->webView_ = webView;
         webView->setDelegate(delegate);
+        // The screens the ad opens come from it.
+        delegate->opener().setOpeningWebView(webView);
     }
-    delegate->opener().setAdController(controller);
     return delegate;
 }
 
@@ -43,7 +45,17 @@ bool ZELBannerWebViewDelegate::isClick(platform::NavigationType type) const {
     if (!controller || controller->state() != kZELStateShown) return false;
     if (ZELTiming::counter() - controller->timeLastLoaded() < kMinimumSecondsBeforeClick) return false;
     if (type == platform::NavigationType::BackForward || type == platform::NavigationType::Reload) return false;
-    return controller->webView() && controller->webView()->touched();
+    // Touched, by a press or a key: the user's activation, not used up yet.
+    return controller->webView() && controller->webView()->userActivation().isActive();
+}
+
+std::vector<platform::URL> ZELBannerWebViewDelegate::pendingClickURLs() const {
+    auto controller = private_.lock();
+    return controller ? controller->pendingClickURLs() : std::vector<platform::URL>();
+}
+
+void ZELBannerWebViewDelegate::trackURLs(const std::vector<platform::URL>& urls) {
+    if (auto controller = private_.lock()) controller->trackURLs(urls);
 }
 
 bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& webView,
@@ -55,20 +67,38 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
     opener().setDelegateManager(controller->delegateManager());
     opener().setViewController(controller->rootViewController());
 
-    if (!isClick(type)) return ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type);
+    // A key pressed on the ad's link goes where a tap goes.
+    noteUserGesture(webView);
+    if (!isClick(type)) {
+        // What the page asks under the user's gesture once the activation is
+        // used up (a second window, a second link while handling the one
+        // tap) is neither a click nor the page's own navigation.
+        if (webView.navigationHasUserGesture() && !ZELNotification::isNotificationURL(request.url) &&
+            controller->webView() && !controller->webView()->userActivation().isActive()) {
+            if (shouldLogRefusal()) platform::log("<Nimbra> The ad asked for more than one opening per activation; refused.");
+            return false;
+        }
+        return ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type);
+    }
 
-    auto clickURL = ZELStatistics::sharedStatistics()->urlForClick(request.url);
-    if (!ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type)) return false;
-    auto current = webView.request();
-    opener().setReferringURL(current ? std::optional<platform::URL>(current->url) : std::nullopt);
-    if (clickURL && platform::toLowerASCII(clickURL->scheme()).rfind("http", 0) == 0) {
-        const ZELOrientationSetting orientations = controller->supportedOrientations();
-        if (!controller->pendingClickURLs().empty()) {
-            opener().openWebApp(clickURL, orientations);
-        } else {
-            opener().openBrowserToURL(clickURL, orientations);
+    auto statistics = ZELStatistics::sharedStatistics();
+    const auto clickURL = statistics->clickURL(request.url);
+    const unsigned openings = opener().openings();
+    if (ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type)) {
+        auto current = webView.request();
+        opener().setReferringURL(current ? std::optional<platform::URL>(current->url) : std::nullopt);
+        if (clickURL && platform::toLowerASCII(clickURL->scheme()).rfind("http", 0) == 0) {
+            const ZELOrientationSetting orientations = controller->supportedOrientations();
+            if (!controller->pendingClickURLs().empty()) {
+                opener().openWebApp(clickURL, orientations);
+            } else {
+                opener().openBrowserToURL(clickURL, orientations);
+            }
         }
     }
+    // Counted only when it opened something (a screen, the composer, another
+    // application); an "open" message counted itself.
+    if (opener().openings() > openings) statistics->countClick(request.url);
     return false;  // a click never navigates the banner itself
 }
 

@@ -5,6 +5,7 @@
 // inside the small banner.
 
 #include <memory>
+#include <vector>
 
 #include "View/ZELWebViewDelegate.h"
 
@@ -21,6 +22,11 @@ public:
 
     bool isClick(platform::NavigationType type) const;
 
+    // The ad's click-tracking URLs, reported by the opener when it opened
+    // something.
+    std::vector<platform::URL> pendingClickURLs() const override;
+    void trackURLs(const std::vector<platform::URL>& urls) override;
+
     bool webViewShouldStartLoadWithRequest(platform::WebView& webView, const platform::URLRequest& request,
                                            platform::NavigationType type) override;
     void webViewDidFinishLoad(platform::WebView& webView) override;
@@ -28,7 +34,7 @@ public:
     void webViewWebProcessDidTerminate(platform::WebView& webView) override;
 
 private:
-    ZELBannerWebViewDelegate() = default;
+    ZELBannerWebViewDelegate() : ZELWebViewDelegate(ZELMessageScope::Banner) {}
     std::shared_ptr<ZELObjectPrivate> controllerForThisTurn() const;
     std::weak_ptr<ZELObjectPrivate> private_;
     std::weak_ptr<platform::WebView> webView_;

@@ -1,6 +1,6 @@
 #include "View/ZELWebView.h"
 
-ZELWebView::ZELWebView(const platform::Rect& frame) : platform::WebView(frame) {
+ZELWebView::ZELWebView(const platform::Rect& frame) : platform::WebView(frame, platform::WebContent::Outside) {
     ZELPrivateUtilities::setPrivateObject(std::make_shared<ZELWebViewPrivate>(), this);
     setClipsToBounds(true);
     setScalesPageToFit(true);
@@ -20,6 +20,11 @@ std::shared_ptr<ZELWebViewPrivate> ZELWebView::vars() const {
     return ZELPrivateUtilities::privateObjectForKey<ZELWebViewPrivate>(this);
 }
 
+ZELUserActivation& ZELWebView::userActivation() const {
+    // The entry lives as long as the view (it is removed in the destructor).
+    return vars()->userActivation();
+}
+
 bool ZELWebView::touched() const {
     auto v = vars();
     return v && v->touched();
@@ -30,6 +35,9 @@ void ZELWebView::setTouched(bool touched) {
 }
 
 std::shared_ptr<platform::View> ZELWebView::hitTest(platform::Point point, const platform::Event* event) {
-    if (!event || event->type == platform::Event::Type::Touches) setTouched(true);
+    if (!event || event->type == platform::Event::Type::Touches) {
+        setTouched(true);
+        userActivation().grantForPress();
+    }
     return platform::WebView::hitTest(point, event);
 }

@@ -1,20 +1,24 @@
 #pragma once
-// The web view of every ad surface. It adds one thing to the platform web
-// view: whether the user has touched it since the last reset, which is how a
-// click is told from a page's own navigation.
+// The web view of every ad surface: a platform web view for outside content
+// that remembers whether the user has touched it since the last reset, and
+// holds the user's activation, which is how a click is told from a page's own
+// navigation and what lets a page open anything at all.
 
 #include <memory>
 
 #include "Utility/ZELPrivateUtilities.h"
+#include "View/ZELUserActivation.h"
 #include "platform/WebView.h"
 
 class ZELWebViewPrivate : public ZELPrivateObject {
 public:
     bool touched() const { return touched_; }
     void setTouched(bool touched) { touched_ = touched; }
+    ZELUserActivation& userActivation() { return userActivation_; }
 
 private:
     bool touched_ = false;
+    ZELUserActivation userActivation_;
 };
 
 class ZELWebView : public platform::WebView {
@@ -25,7 +29,9 @@ public:
     bool touched() const;
     void setTouched(bool touched);
     std::shared_ptr<ZELWebViewPrivate> vars() const;
+    ZELUserActivation& userActivation() const;
 
-    // Any touch that reaches the view counts, before the page handles it.
+    // Any touch that reaches the view counts, before the page handles it: it
+    // is a new activation too.
     std::shared_ptr<platform::View> hitTest(platform::Point point, const platform::Event* event) override;
 };

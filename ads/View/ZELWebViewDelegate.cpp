@@ -1,14 +1,19 @@
 #include "View/ZELWebViewDelegate.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "Network/ZELClickTracker.h"
 #include "Notification/ZELNotification.h"
 #include "Notification/ZELNotificationCenter.h"
 #include "Opener/ZELOpener.h"
 #include "Utility/ZELIdentifierUtilities.h"
+#include "Utility/ZELLogText.h"
 #include "Utility/ZELNetworkUtilities.h"
+#include "View/ZELUserActivation.h"
+#include "View/ZELWebView.h"
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/Application.h"
 #include "platform/NotificationCenter.h"
@@ -42,9 +47,32 @@ std::vector<std::string> splitAtCommas(const std::string& text) {
 
 }  // namespace
 
-ZELWebViewDelegate::ZELWebViewDelegate() : opener_(std::make_unique<ZELOpener>()) {}
+ZELWebViewDelegate::ZELWebViewDelegate(ZELMessageScope scope)
+    : scope_(scope), opener_(std::make_unique<ZELOpener>(*this)) {}
 
 ZELWebViewDelegate::~ZELWebViewDelegate() = default;
+
+bool ZELWebViewDelegate::scopeAllows(ZELMessageScope scope, std::string_view name) {
+    static constexpr std::string_view kRequestPage[] = {kZELMessageLoadAdURL, kZELMessageInvalidRequest,
+                                                        kZELMessageUnableToServe, "log"};
+    static constexpr std::string_view kAd[] = {"click", kZELMessageClose, "httpTrack", "log", kZELMessageOpen,
+                                               "touch", "vibrate", "canOpenURLs"};
+    const auto in = [name](const auto& list) { return std::find(std::begin(list), std::end(list), name) != std::end(list); };
+    const bool known = in(kRequestPage) || in(kAd) || name == "evalInOpener";
+    switch (scope) {
+        case ZELMessageScope::RequestPage: return in(kRequestPage);
+        case ZELMessageScope::Banner: return in(kAd) || !known;
+        case ZELMessageScope::WebApp: return in(kAd) || name == "evalInOpener" || !known;
+        case ZELMessageScope::None: break;
+    }
+    return false;
+}
+
+void ZELWebViewDelegate::setOpeningWebView(std::weak_ptr<platform::WebView> webView) {
+    openingWebView_ = webView;
+    // What this page opens comes from the same ad.
+    opener_->setOpeningWebView(std::move(webView));
+}
 
 void ZELWebViewDelegate::loadedFirstPage(platform::WebView&) {}
 
@@ -60,6 +88,32 @@ void ZELWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) {
     }
 }
 
+ZELUserActivation* ZELWebViewDelegate::activation() const {
+    // Only the component's ad views hold one: the request page never opens anything.
+    auto view = std::dynamic_pointer_cast<ZELWebView>(servedView_.lock());
+    return view ? &view->userActivation() : nullptr;
+}
+
+bool ZELWebViewDelegate::mayOpen() {
+    auto* userActivation = activation();
+    return userActivation && userActivation->isActive();
+}
+
+void ZELWebViewDelegate::useActivation() {
+    if (auto* userActivation = activation()) userActivation->use();
+}
+
+bool ZELWebViewDelegate::shouldLogRefusal() {
+    if (auto* userActivation = activation()) return userActivation->noteRefusal();
+    return !std::exchange(refusalLogged_, true);
+}
+
+void ZELWebViewDelegate::noteUserGesture(platform::WebView& webView) {
+    servedView_ = webView.weak_from_this();
+    if (!webView.navigationHasUserGesture()) return;
+    if (auto* userActivation = activation()) userActivation->grantForGesture();
+}
+
 void ZELWebViewDelegate::postWebAction(platform::WebView& webView, const platform::Dictionary& action) {
     platform::NotificationCenter::defaultCenter().post(ZELWebViewDelegateDidReceiveWebAction, &webView,
                                                        platform::Value(action));
@@ -73,7 +127,7 @@ bool ZELWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& we
 
     ZELNetworkUtilities::setUserAgentString(request.valueForHTTPHeaderField("User-Agent"));
     opener_->setViewController(viewController_);
-    opener_->setOpeningWebView(std::static_pointer_cast<platform::WebView>(webView.weak_from_this().lock()));
+    noteUserGesture(webView);
 
     platform::Dictionary action{{"u", platform::Value(url.absoluteString())}};
 
@@ -95,12 +149,18 @@ bool ZELWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& we
     return false;
 }
 
-bool ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platform::URL& url,
+void ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platform::URL& url,
                                        platform::Dictionary& action) {
     auto message = ZELNotification::notificationFromURL(url);
     // A message URL that yields no message has no name: refused, not reported.
-    if (!message) return false;
+    if (!message) return;
     const std::string& name = message->name();
+    if (!scopeAllows(scope_, name)) {
+        if (!std::exchange(messageRefusalLogged_, true))
+            platform::log("<Nimbra> A page sent a message its view does not take (" + ZELLogText::printable(name) +
+                          "); refused.");
+        return;
+    }
     action["a"] = platform::Value(name);
     postWebAction(webView, action);
 
@@ -112,7 +172,7 @@ bool ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
     } else if (name == "httpTrack") {
         trackURLString(stringParameter(parameters, "u"), false);
     } else if (name == "log") {
-        platform::log(stringParameter(parameters, "string").value_or(""));
+        platform::log(ZELLogText::printable(stringParameter(parameters, "string").value_or("")));
     } else if (name == kZELMessageOpen) {
         opener_->openNotification(*message);
     } else if (name == "touch") {
@@ -123,7 +183,7 @@ bool ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
         auto urls = stringParameter(parameters, "urls");
         processCanOpenURLs(urls ? splitAtCommas(*urls) : std::vector<std::string>(), webView);
     } else if (name == "evalInOpener") {
-        if (!openingWebView()) return true;
+        if (!openingWebView()) return;
         auto script = stringParameter(parameters, "js").value_or("");
         // Never from inside the navigation decision: on a later turn, and only
         // while this delegate and the asking web view are still alive.
@@ -133,12 +193,13 @@ bool ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
                 self.evaluateJavaScriptInOpener(script, *asking);
         });
     } else {
-        // The sender travels weakly: a message from a web view destroyed
+        // To the component's own center, never the platform's: a page must
+        // not speak for the platform or for the component's screens. The
+        // sender travels weakly: a message from a web view destroyed
         // meanwhile must not reach observers of a new one at its address.
         ZELNotificationCenter::defaultCenter().postNotificationFromURL(
             url, std::weak_ptr<const void>(webView.weak_from_this()), 0.0);
     }
-    return true;
 }
 
 void ZELWebViewDelegate::evaluateJavaScriptInOpener(const std::string& script, platform::WebView& askingWebView) {
@@ -155,7 +216,17 @@ void ZELWebViewDelegate::evaluateJavaScriptInOpener(const std::string& script, p
 }
 
 void ZELWebViewDelegate::processCanOpenURLs(const std::vector<std::string>& urls, platform::WebView& webView) {
-    auto answer = ZELIdentifierUtilities::sharedInstance().canOpenURLs(urls);
+    // Not a way to list what is installed: only the schemes an ad may be
+    // handed to are asked about, and only so many.
+    std::vector<std::string> asked;
+    platform::Dictionary answer;
+    for (const std::string& text : urls) {
+        if (answer.size() + asked.size() >= kMaxCanOpenURLs) break;
+        const auto url = platform::URL::parse(text);
+        if (url && ZELOpener::mayHandToDesktop(url->scheme())) asked.push_back(text);
+        else answer[text] = platform::Value(false);
+    }
+    for (auto& [text, openable] : ZELIdentifierUtilities::sharedInstance().canOpenURLs(asked)) answer[text] = openable;
     ZELNotificationCenter::postJSNotification("openableURLs", answer, webView);
 }
 

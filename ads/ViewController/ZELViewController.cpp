@@ -7,6 +7,7 @@
 #include "Utility/ZELIdentifierUtilities.h"
 #include "ViewController/ZELViewControllerPrivate.h"
 #include "platform/Application.h"
+#include "platform/MailComposeViewController.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/Window.h"
@@ -20,6 +21,11 @@ namespace {
 
 bool isAdScreen(const std::shared_ptr<platform::ViewController>& controller) {
     return dynamic_cast<const ZELViewController*>(controller.get()) != nullptr;
+}
+
+std::shared_ptr<platform::ViewController> topOf(std::shared_ptr<platform::ViewController> controller) {
+    while (auto above = controller->modalViewController()) controller = above;
+    return controller;
 }
 
 // On this platform the status bar is hidden only for screens that cover the
@@ -107,24 +113,29 @@ bool ZELViewController::isFirstZELViewController() const {
     return !vars || !vars->presented_ || vars->presentedFirst_;
 }
 
-void ZELViewController::presentFromViewController(const std::shared_ptr<platform::ViewController>& controller) {
+bool ZELViewController::isScreenShowingOver(const std::shared_ptr<platform::ViewController>& from) {
+    if (!from) return false;
+    // One ad screen opening another: only what is already over it counts.
+    if (isAdScreen(from)) return from->modalViewController() != nullptr;
+    auto window = platform::Window::keyWindow();
+    auto top = topOf(window && window->rootViewController() ? window->rootViewController() : from);
+    return isAdScreen(top) || dynamic_cast<const platform::MailComposeViewController*>(top.get());
+}
+
+bool ZELViewController::presentFromViewController(const std::shared_ptr<platform::ViewController>& controller) {
     if (!controller) {
         platform::log("<Nimbra> No UIViewController supplied to the ad.  Cannot continue.");
-        return;
+        return false;
     }
     auto vars = getPrivate();
-    if (!vars || vars->onScreen_) return;
+    if (!vars) return false;
+    if (vars->onScreen_) return false;  // up already: nothing new went up
     const bool fromAdScreen = isAdScreen(controller);
-    if (!fromAdScreen) {
-        // A page may ask twice in a row: while one ad screen is up or still
-        // coming up over the application, a second one is not stacked on it.
-        auto window = platform::Window::keyWindow();
-        auto host = window && window->rootViewController() ? window->rootViewController() : controller;
-        while (auto above = host->modalViewController()) host = above;
-        if (isAdScreen(host)) {
-            platform::log("<Nimbra> An ad screen is already showing; the new one is not shown.");
-            return;
-        }
+    // A page may ask twice in a row: while one ad screen (or the mail
+    // composer) is up or still coming up, a second one is not stacked on it.
+    if (isScreenShowingOver(controller)) {
+        platform::log("<Nimbra> An ad screen is already showing; the new one is not shown.");
+        return false;
     }
 
     auto& application = platform::Application::shared();
@@ -157,7 +168,9 @@ void ZELViewController::presentFromViewController(const std::shared_ptr<platform
         giveBackScreen(*vars);
         endCover(*vars);
         view()->setUserInteractionEnabled(true);
+        return false;
     }
+    return true;
 }
 
 void ZELViewController::presentSelfFrom(const std::shared_ptr<platform::ViewController>& controller) {

@@ -51,7 +51,12 @@ public:
         return ZELOrientationFromString(text);
     }
 
-    void presentFromViewController(const std::shared_ptr<platform::ViewController>& controller);
+    // Whether the screen went up (or started to) with this call.
+    bool presentFromViewController(const std::shared_ptr<platform::ViewController>& controller);
+    // Whether something opened from an ad is already in front of what a new
+    // screen or mail composer would be presented from: an ad screen or a
+    // composer over the application, or anything over the ad screen itself.
+    static bool isScreenShowingOver(const std::shared_ptr<platform::ViewController>& from);
     void presentSelfFrom(const std::shared_ptr<platform::ViewController>& controller);
     void relinquishScreen() override;
     bool isFirstZELViewController() const;

@@ -64,7 +64,6 @@ void ZELWebAppViewController::viewWillAppear(bool animated) {
     v->webViewDelegate_ = ZELWebAppWebViewDelegate::initWithWebAppPrivate(v);
     v->webViewDelegate_->setViewController(weak_from_this());
     v->webViewDelegate_->setOpeningWebView(openingWebView());
-    v->webViewDelegate_->opener().setAdController(v->adController_);
     v->webView_->setDelegate(v->webViewDelegate_);
 
     if (v->urlToLoad_) {

@@ -11,7 +11,6 @@
 #include "platform/Button.h"
 #include "platform/URL.h"
 
-class ZELObjectPrivate;
 class ZELWebAppWebViewDelegate;
 class ZELWebView;
 
@@ -28,6 +27,4 @@ public:
     std::shared_ptr<ZELWebView> webView_;
     std::shared_ptr<platform::Button> closeButton_;
     std::shared_ptr<platform::ActivityIndicatorView> loadingSpinner_;
-    // Handed to the page's opener; nobody sets it in this application.
-    std::weak_ptr<ZELObjectPrivate> adController_;
 };

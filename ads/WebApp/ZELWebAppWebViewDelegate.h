@@ -13,6 +13,7 @@ class ZELWebView;
 
 class ZELWebAppWebViewDelegate : public ZELWebViewDelegate {
 public:
+    ZELWebAppWebViewDelegate() : ZELWebViewDelegate(ZELMessageScope::WebApp) {}
     static std::shared_ptr<ZELWebAppWebViewDelegate> initWithWebAppPrivate(
         const std::shared_ptr<ZELWebAppViewControllerPrivate>& webAppPrivate);
 

@@ -208,8 +208,12 @@ BannerSession::Backend::Backend(const nimbra::test::AdServerProcess& server, boo
     setenv("NIMBRA_AD_SERVER", server.origin().c_str(), 1);
     nimbra::test::gtkBackend();
     // What an application that shows pages does at its start (a launch
-    // option): the web engine starts while the window is built.
-    if (prewarm) platform::WebView::prewarm();
+    // option): the web engine starts while the window is built, for its own
+    // pages and for ads.
+    if (prewarm) {
+        platform::WebView::prewarm(platform::WebContent::Application);
+        platform::WebView::prewarm(platform::WebContent::Outside);
+    }
 }
 
 BannerSession::BannerSession(bool prewarmAtStart)

@@ -9,7 +9,7 @@ int liveWebViews = 0;
 
 }  // namespace
 
-WebView::WebView(const Rect& frame) : View(frame, NoPeer{}) {
+WebView::WebView(const Rect& frame, WebContent content) : View(frame, NoPeer{}), content_(content) {
     ++liveWebViews;
     auto peer = backend().makeWebViewPeer(*this);
     webPeer_ = peer.get();
@@ -26,8 +26,8 @@ WebView::~WebView() {
 
 int WebView::liveCount() { return liveWebViews; }
 
-void WebView::prewarm() {
-    if (hasBackend()) backend().prewarmWebEngine();
+void WebView::prewarm(WebContent content) {
+    if (hasBackend()) backend().prewarmWebEngine(content);
 }
 
 void WebView::loadRequest(const URLRequest& request) {
@@ -65,6 +65,8 @@ void WebView::stopLoading() {
 std::optional<URLRequest> WebView::request() const {
     return webPeer_ ? webPeer_->request() : std::nullopt;
 }
+
+bool WebView::navigationHasUserGesture() const { return webPeer_ && webPeer_->navigationHasUserGesture(); }
 
 void WebView::setScalesPageToFit(bool v) {
     scalesPageToFit_ = v;

@@ -57,6 +57,14 @@ bool SimWebViewPeer::navigate(const std::string& url, NavigationType type, bool 
     return navigate(*parsed, type, mainFrame);
 }
 
+bool SimWebViewPeer::navigateByUserGesture(const std::string& url, NavigationType type) {
+    const WeakPtr<SimWebViewPeer> alive = weakFactory_.getWeakPtr();
+    userGesture_ = true;
+    const bool allowed = navigate(url, type);
+    if (alive) userGesture_ = false;
+    return allowed;
+}
+
 void SimWebViewPeer::interruptLoad() {
     if (!loading_) return;
     loading_ = false;

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Creative.h"
+#include "Hostile.h"
 #include "SupportScript.h"
 
 namespace adserver {
@@ -57,6 +58,7 @@ std::string endpointOf(std::string_view path) {
   if (path == "/webapp") return "webapp";
   if (path == "/webapp/event") return "webapp_event";
   if (path == "/loop/a" || path == "/loop/b") return "loop";
+  if (path.starts_with("/hostile/")) return "hostile";
   return "other";
 }
 
@@ -360,6 +362,8 @@ AdServer::Reply AdServer::route(const Request& request) {
   } else if (request.path == kNonWebPath) {
     reply = textReply(302, "redirect");
     reply.headers.emplace_back("Location", kNonWebDestination);
+  } else if (endpoint == "hostile") {
+    reply = hostileReply(request);
   } else if (request.path == "/pixel") {
     reply.contentType = "image/gif";
     reply.body.assign(reinterpret_cast<const char*>(kPixel), sizeof kPixel);
@@ -484,7 +488,9 @@ AdServer::Reply AdServer::filledAd(const Request& request, const std::string& ad
   const std::string ticket = token();
   const std::string clickToken = token();
   const std::string& origin = request.origin;
-  const std::string page = kind.destination == Destination::WebApp ? "/webapp" : "/landing";
+  const std::string page = kind.destination == Destination::WebApp           ? "/webapp"
+                           : kind.destination == Destination::HostileLanding ? "/hostile/landing"
+                                                                             : "/landing";
   const std::string destination =
       scenario == "nonweb" ? origin + kNonWebPath : origin + page + "?ai=" + clickToken + "&seq=" + seq;
 
@@ -496,6 +502,7 @@ AdServer::Reply AdServer::filledAd(const Request& request, const std::string& ad
                           : origin + "/click?ai=" + clickToken + "&seq=" + seq + "&hops=2&dest=" +
                                 percentEncode(destination);
   creative.note = kind.note;
+  creative.script = attackMarkup(kind.attack, origin, creative.clickURL, seq);
   // A message that leads to a web page opens the click chain, so the server
   // counts the click as for a link.
   if (!kind.openAction.empty()) {

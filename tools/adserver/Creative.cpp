@@ -24,7 +24,7 @@ constexpr std::array<Theme, 4> kThemes{{
 }};
 
 // One line per kind of creative.
-constexpr std::array<CreativeKind, 8> kCreativeKinds{{
+constexpr std::array<CreativeKind, 14> kCreativeKinds{{
     {"normal", true, "", Destination::Landing, ""},
     {"browser", false, "", Destination::Landing, "browser link"},
     {"open-browser", true, "browser", Destination::Landing, "open message"},
@@ -33,6 +33,12 @@ constexpr std::array<CreativeKind, 8> kCreativeKinds{{
     {"app", true, "app", Destination::Landing, "leaves the app"},
     {"call", true, "call", Destination::Call, "phone call"},
     {"mail", true, "", Destination::Mail, "mail link"},
+    {"hostile-auto", true, "", Destination::Landing, "opens by itself", Attack::OpensByItself},
+    {"hostile-taps", true, "", Destination::Landing, "asks again", Attack::AsksAgain},
+    {"hostile-download", true, "", Destination::Landing, "downloads", Attack::Downloads},
+    {"hostile-dialogs", true, "", Destination::Landing, "dialogs", Attack::Dialogs},
+    {"hostile-frame", true, "", Destination::Landing, "speaks from a frame", Attack::FrameSpeaks},
+    {"hostile-landing", false, "", Destination::HostileLanding, "hostile landing page"},
 }};
 
 // Sends the ad's message on a tap only: the component opens nothing a
@@ -101,6 +107,7 @@ std::string bannerMarkup(const Creative& creative) {
   html += htmlEscape(theme.action);
   html += "</span></a>";
   if (!creative.openMessage.empty()) html += kOpenOnTap;
+  html += creative.script;
   html += "</body></html>\n";
   return html;
 }

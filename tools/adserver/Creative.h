@@ -15,6 +15,17 @@ enum class Destination {
   WebAppHTML,  // the web-app page's markup itself, sent as the message's "html"
   Call,        // kCallURL
   Mail,        // mailLink(): a mailto: URL with a cc list and a subject
+  HostileLanding,  // the click chain, ending at a landing page that tries things (Hostile.h)
+};
+
+// What a hostile creative tries on the component (Hostile.h).
+enum class Attack {
+  None,
+  OpensByItself,  // asks to open every kind of thing, with no tap
+  AsksAgain,      // a tap, then asks for more than the one opening
+  Downloads,      // attachments, download links, a page navigating to a file
+  Dialogs,        // alert, confirm, prompt, print, location, notifications, a password
+  FrameSpeaks,    // a frame of another origin sends the ad's messages
 };
 
 // A fixed number, so a test or a person can tell the call was asked for.
@@ -28,6 +39,7 @@ struct CreativeKind {
   std::string_view openAction;  // empty: the banner is a plain link; else a tap sends "open" with this "a"
   Destination destination;
   std::string_view note;  // shown on the banner, so a demo tells the kinds apart
+  Attack attack = Attack::None;
 };
 
 // The kind called `name`, or nullptr.
@@ -41,6 +53,7 @@ struct Creative {
   std::string clickURL;        // absolute URL the banner links to (a mailto: URL for mail)
   std::string openMessage;     // when set, a tap navigates the page here instead
   std::string_view note;
+  std::string script;  // markup after the link (a hostile creative's attack)
 };
 
 std::string bannerMarkup(const Creative& creative);

@@ -22,7 +22,7 @@ std::string spend(std::string_view text, std::size_t& budget, bool& truncated) {
 const std::vector<std::string>& RequestLog::endpoints() {
   static const std::vector<std::string> names{
       "script", "script_304", "ads",    "imp",          "ctrack", "click", "hop",
-      "landing", "landing2",  "webapp", "webapp_event", "loop",   "other"};
+      "landing", "landing2",  "webapp", "webapp_event", "loop",   "hostile", "other"};
   return names;
 }
 

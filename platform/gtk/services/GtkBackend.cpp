@@ -173,6 +173,6 @@ Device& GtkBackend::device() { return ui().device(); }
 Screen& GtkBackend::mainScreen() { return ui().mainScreen(); }
 std::unique_ptr<ViewPeer> GtkBackend::makeViewPeer(View& view) { return ui().makeViewPeer(view); }
 std::unique_ptr<WebViewPeer> GtkBackend::makeWebViewPeer(WebView& view) { return ui().makeWebViewPeer(view); }
-void GtkBackend::prewarmWebEngine() { ui().prewarmWebEngine(); }
+void GtkBackend::prewarmWebEngine(WebContent content) { ui().prewarmWebEngine(content); }
 
 }  // namespace platform::gtk

@@ -32,7 +32,10 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         return 1;
     }
     traceMark("toolkit ready");
-    if (options.prewarmWebEngine) WebView::prewarm();
+    if (options.prewarmWebEngine) {
+        WebView::prewarm(WebContent::Application);
+        WebView::prewarm(WebContent::Outside);
+    }
     std::string error;
     if (options.mainInterface.empty()) {
         if (!launchApplication(options.delegate, &error)) {

@@ -70,7 +70,7 @@ GtkDeviceImpl& gtkDevice();
 
 std::unique_ptr<ViewPeer> makeGtkViewPeer(View& view);
 std::unique_ptr<WebViewPeer> makeGtkWebViewPeer(WebView& view);
-void prewarmGtkWebEngine();
+void prewarmGtkWebEngine(WebContent content);
 
 // Reads "KEY=value" (value possibly quoted) from os-release text.
 std::string osReleaseValue(const std::string& text, const std::string& key);

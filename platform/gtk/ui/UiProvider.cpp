@@ -18,9 +18,9 @@ public:
         ensureToolkit();
         return makeGtkWebViewPeer(view);
     }
-    void prewarmWebEngine() override {
+    void prewarmWebEngine(WebContent content) override {
         ensureToolkit();
-        prewarmGtkWebEngine();
+        prewarmGtkWebEngine(content);
     }
 
 private:

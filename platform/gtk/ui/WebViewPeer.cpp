@@ -20,28 +20,66 @@ namespace platform::gtk {
 namespace {
 
 // The engine's cookies, caches and storage live in the application's own
-// folders ("webkit" under its XDG data and cache folders), named after its
-// identifier and not after the way the program was started.
-WebKitNetworkSession* applicationSession() {
-    static WebKitNetworkSession* session = [] {
-        std::optional<std::string> data, cache;
-        if (auto* backend = GtkBackend::installed()) {
-            data = backend->dataDirectory();
-            cache = backend->cacheDirectory();
-        }
-        if (data) *data += "/webkit";
-        if (cache) *cache += "/webkit";
-        return webkit_network_session_new(data ? data->c_str() : nullptr, cache ? cache->c_str() : nullptr);
-    }();
+// folders under its XDG data and cache folders, named after its identifier
+// and not after the way the program was started: "webkit" for its own pages,
+// "webkit-outside" for outside content, so that an ad never reads what the
+// application's pages keep (the carrier's form among them), nor they what an
+// ad keeps. Both are kept across launches.
+WebKitNetworkSession* newSession(const char* folder) {
+    std::optional<std::string> data, cache;
+    if (auto* backend = GtkBackend::installed()) {
+        data = backend->dataDirectory();
+        cache = backend->cacheDirectory();
+    }
+    if (data) *data += std::string("/") + folder;
+    if (cache) *cache += std::string("/") + folder;
+    WebKitNetworkSession* session =
+        webkit_network_session_new(data ? data->c_str() : nullptr, cache ? cache->c_str() : nullptr);
+    // Cookies stay in memory unless they are given a file.
+    if (data)
+        webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session),
+                                                     (*data + "/cookies.sqlite").c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     return session;
 }
 
-// All web views share one web process through a hidden view they are all
-// related to, and the application's network session.
-WebKitWebView* anchorView() {
-    static WebKitWebView* anchor = WEBKIT_WEB_VIEW(
-        g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", applicationSession(), nullptr)));
-    return anchor;
+// Nothing from outside writes a file: a download (an attachment, a link with
+// "download", a type the engine cannot show) ends before it has one.
+void refuseDownload(WebKitNetworkSession*, WebKitDownload* download, gpointer) {
+    WebKitURIRequest* request = webkit_download_get_request(download);
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    log(std::string("web view: refused a download from outside content: ") + (uri ? std::string(uri).substr(0, 200) : ""));
+    webkit_download_cancel(download);
+}
+
+WebKitNetworkSession* sessionFor(WebContent content) {
+    if (content == WebContent::Outside) {
+        static WebKitNetworkSession* outside = [] {
+            WebKitNetworkSession* session = newSession("webkit-outside");
+            g_signal_connect(session, "download-started", G_CALLBACK(refuseDownload), nullptr);
+            return session;
+        }();
+        return outside;
+    }
+    static WebKitNetworkSession* own = newSession("webkit");
+    return own;
+}
+
+// The views of each kind share one web process through a hidden view they
+// are all related to (a related view takes its anchor's network session),
+// so outside content also runs in a process apart from the application's.
+WebKitWebView* newAnchor(WebContent content) {
+    return WEBKIT_WEB_VIEW(
+        g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", sessionFor(content), nullptr)));
+}
+
+WebKitWebView* anchorView(WebContent content) {
+    if (content == WebContent::Outside) {
+        static WebKitWebView* outside = newAnchor(content);
+        return outside;
+    }
+    static WebKitWebView* own = newAnchor(content);
+    return own;
 }
 
 // Ad markup comes from outside, so pages run in the engine's sandbox. Where
@@ -70,11 +108,61 @@ void requireWebSandbox() {
     (void)checked;
 }
 
-WebKitWebView* newWebKitView() {
+WebKitWebView* newWebKitView(WebContent content) {
     requireWebSandbox();
     const auto settings = GRef<WebKitSettings>::adopt(webkit_settings_new());
-    return WEBKIT_WEB_VIEW(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(), "settings", settings.get(), nullptr));
+    if (content == WebContent::Outside) webkit_settings_set_enable_fullscreen(settings.get(), FALSE);
+    return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(content), "settings",
+                                        settings.get(), nullptr));
+}
+
+// What the engine would do on its own for a page, refused for outside
+// content: script dialogs (alert answers at once, confirm says no, prompt
+// gives nothing; a page may always be left), authentication, permission
+// requests (location, notifications, camera and microphone, ...), printing,
+// file choosers and the context menu.
+gboolean answerScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer) {
+    const auto type = webkit_script_dialog_get_dialog_type(dialog);
+    if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+    if (type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM) webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+    return TRUE;
+}
+
+gboolean refuseAuthentication(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer) {
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+}
+
+gboolean refusePermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer) {
+    webkit_permission_request_deny(request);
+    return TRUE;
+}
+
+gboolean refuseFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, gpointer) {
+    webkit_file_chooser_request_cancel(request);
+    return TRUE;
+}
+
+gboolean handled(WebKitWebView*) { return TRUE; }
+
+void closeForOutsideContent(WebKitWebView* web) {
+    g_signal_connect(web, "script-dialog", G_CALLBACK(answerScriptDialog), nullptr);
+    g_signal_connect(web, "authenticate", G_CALLBACK(refuseAuthentication), nullptr);
+    g_signal_connect(web, "permission-request", G_CALLBACK(refusePermission), nullptr);
+    g_signal_connect(web, "run-file-chooser", G_CALLBACK(refuseFileChooser), nullptr);
+    g_signal_connect(web, "print", G_CALLBACK(handled), nullptr);
+    g_signal_connect(web, "context-menu", G_CALLBACK(handled), nullptr);
+}
+
+// A response the view is not to show: one the engine cannot show or one sent
+// as an attachment, which the engine would otherwise save as a download.
+bool isDownload(WebKitResponsePolicyDecision* decision) {
+    if (!webkit_response_policy_decision_is_mime_type_supported(decision)) return true;
+    WebKitURIResponse* response = webkit_response_policy_decision_get_response(decision);
+    SoupMessageHeaders* headers = response ? webkit_uri_response_get_http_headers(response) : nullptr;
+    GCharPtr disposition;
+    return headers && soup_message_headers_get_content_disposition(headers, disposition.out(), nullptr) &&
+           g_ascii_strcasecmp(disposition.get(), "attachment") == 0;
 }
 
 // For a traced launch: the first frame the window paints after a page in it
@@ -104,8 +192,9 @@ Error errorFrom(const GError* e) {
 class GtkWebPeer final : public WebViewPeer, public GtkPeer {
 public:
     explicit GtkWebPeer(WebView& view)
-        : view_(view), web_(newWebKitView()), widget_(view, GTK_WIDGET(web_)),
+        : view_(view), web_(newWebKitView(view.content())), widget_(view, GTK_WIDGET(web_)),
           cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
+        if (view.content() == WebContent::Outside) closeForOutsideContent(web_);
         g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
         g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
         g_signal_connect(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
@@ -189,8 +278,12 @@ public:
         webkit_settings_set_media_playback_requires_user_gesture(s, view_.mediaPlaybackRequiresUserAction());
         webkit_settings_set_media_playback_allows_inline(s, view_.allowsInlineMediaPlayback());
         webkit_settings_set_enable_javascript(s, TRUE);
-        webkit_settings_set_javascript_can_open_windows_automatically(s, TRUE);
+        // Outside content opens no window of its own: a window asked for with
+        // the user's gesture is offered as a navigation of this view instead.
+        webkit_settings_set_javascript_can_open_windows_automatically(s, view_.content() == WebContent::Application);
     }
+
+    bool navigationHasUserGesture() const override { return userGesture_; }
 
 private:
     URLRequest requestFrom(WebKitURIRequest* r, const URL& url) const {
@@ -231,16 +324,23 @@ private:
         auto type = static_cast<NavigationType>(webkit_navigation_action_get_navigation_type(action));
         if (int(type) < 0 || int(type) > 5) type = NavigationType::Other;
         auto self = weakFactory_.getWeakPtr();
+        userGesture_ = webkit_navigation_action_is_user_gesture(action);
         bool allow = delegate->webViewShouldStartLoadWithRequest(view_, requestFrom(r, *url), type);
         gone = !self;
+        if (!gone) userGesture_ = false;
         return allow;
     }
 
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    gpointer data) {
         auto* self = static_cast<GtkWebPeer*>(data);
-        if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-            return FALSE;  // responses: the engine's own handling
+        if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+            if (self->view_.content() != WebContent::Outside || !isDownload(WEBKIT_RESPONSE_POLICY_DECISION(decision)))
+                return FALSE;  // the engine shows it
+            log("web view: refused a download from outside content");
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
+        }
         auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         bool gone = false;
         bool allow = self->shouldStart(action, gone);
@@ -336,6 +436,7 @@ private:
     std::optional<std::string> approvedURI_;
     bool started_ = false;
     bool swallowFinish_ = false;
+    bool userGesture_ = false;  // of the navigation being decided
     WeakPtrFactory<GtkWebPeer> weakFactory_{this};
 };
 
@@ -351,19 +452,19 @@ void onWarmPageLoad(WebKitWebView* anchor, WebKitLoadEvent event, gpointer) {
 }
 }  // namespace
 
-void prewarmGtkWebEngine() {
-    static bool started = false;
-    if (started) return;
-    started = true;
+void prewarmGtkWebEngine(WebContent content) {
+    static bool started[2] = {false, false};
+    if (std::exchange(started[content == WebContent::Outside], true)) return;
     requireWebSandbox();
     traceMark("web engine starting");
-    g_signal_connect(anchorView(), "load-changed", G_CALLBACK(onWarmPageLoad), nullptr);
+    WebKitWebView* anchor = anchorView(content);
+    g_signal_connect(anchor, "load-changed", G_CALLBACK(onWarmPageLoad), nullptr);
     // The anchor itself shows a blank page: the shared web process starts (in
     // its sandbox, with the network process beside it), builds its script
     // engine and lays out a line of text in the usual face, plain and bold
     // (loading the fonts), and then stays for every view
     // related to the anchor. The page has no address and fetches nothing.
-    webkit_web_view_load_html(anchorView(),
+    webkit_web_view_load_html(anchor,
                               "<!DOCTYPE html><html><body style=\"font-family:sans-serif\"><p>Aa <b>Aa</b></p>"
                               "<script>void 0;</script></body></html>",
                               nullptr);

@@ -73,7 +73,8 @@ struct LaunchOptions {
     // Made before the backend exists, so it makes views only once launched.
     std::shared_ptr<ApplicationDelegate> delegate = nullptr;
     // Start the web engine before the interface is built, so that its start
-    // overlaps the launch (for an application whose first screens show pages).
+    // overlaps the launch (for an application whose first screens show pages):
+    // for its own pages and for outside content (ads), each in its process.
     bool prewarmWebEngine = false;
 };
 

@@ -43,7 +43,7 @@ public:
     virtual std::unique_ptr<ViewPeer> makeViewPeer(View& view) = 0;
     virtual std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) = 0;
     // Starts the web engine ahead of the first page (see WebView::prewarm).
-    virtual void prewarmWebEngine() {}
+    virtual void prewarmWebEngine(WebContent) {}
 };
 
 // Installs the process's backend (not owned; lives until the process ends or

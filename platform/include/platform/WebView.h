@@ -4,6 +4,13 @@
 // User-Agent among them) and its type; start/finish/fail are reported only
 // for loads that were let through, and a refused navigation never ends or
 // fails the page that is loading.
+//
+// A view is made for the application's own pages or for outside content;
+// the kind is fixed at construction (the engine's network session is). An
+// outside view keeps its cookies, storage and caches apart from the
+// application's (kept on disk all the same), and the engine does nothing on
+// its behalf: downloads, authentication, script dialogs, new windows and
+// permission requests are refused, and a script cannot open windows.
 
 #include <functional>
 #include <memory>
@@ -39,6 +46,11 @@ public:
     virtual void webViewWebProcessDidTerminate(WebView&) {}
 };
 
+enum class WebContent {
+    Application,  // the application's own pages
+    Outside,      // content from outside: ads, their landing pages, scripts
+};
+
 // Data detectors of a page (phone numbers, links, addresses, ...): all of them.
 inline constexpr unsigned kDataDetectorAll = ~0u;
 
@@ -50,15 +62,17 @@ class WebViewPeer;
 
 class WebView : public View {
 public:
-    explicit WebView(const Rect& frame = Rect());
+    explicit WebView(const Rect& frame = Rect(), WebContent content = WebContent::Application);
     ~WebView() override;
+    WebContent content() const { return content_; }
     // Web views alive in the process (main thread): lets a long run see
     // whether any are left behind.
     static int liveCount();
-    // Starts the web engine's processes ahead of the first page: a hidden page
-    // with no address and nothing to fetch, so no request goes out. Later
-    // calls do nothing; so does a backend without a separate engine.
-    static void prewarm();
+    // Starts the web engine's processes for views of this kind ahead of their
+    // first page: a hidden page with no address and nothing to fetch, so no
+    // request goes out. Later calls do nothing; so does a backend without a
+    // separate engine.
+    static void prewarm(WebContent content = WebContent::Application);
 
     // Not retained: the owner keeps the delegate alive or clears it first.
     void setDelegate(std::weak_ptr<WebViewDelegate> delegate) { delegate_ = std::move(delegate); }
@@ -80,6 +94,11 @@ public:
     void stopLoading();
     // The request of the page shown (or being loaded).
     std::optional<URLRequest> request() const;
+    // Whether the navigation offered to should-start right now comes from the
+    // user's own gesture (a click, a key, an assistive action), as the engine
+    // tells it. A page's script running in the moments after such a gesture
+    // is counted as the gesture too. False outside that call.
+    bool navigationHasUserGesture() const;
 
     bool scalesPageToFit() const { return scalesPageToFit_; }
     void setScalesPageToFit(bool v);
@@ -94,6 +113,7 @@ public:
 
 private:
     std::weak_ptr<WebViewDelegate> delegate_;
+    WebContent content_;
     WebViewPeer* webPeer_ = nullptr;  // owned as the view's peer
     bool scalesPageToFit_ = false;
     bool mediaPlaybackRequiresUserAction_ = true;
@@ -115,6 +135,7 @@ public:
     virtual void reload() = 0;
     virtual void stopLoading() = 0;
     virtual std::optional<URLRequest> request() const = 0;
+    virtual bool navigationHasUserGesture() const = 0;
     virtual void settingsChanged() {}
 };
 

@@ -1,11 +1,15 @@
 #pragma once
 // Helpers of the banner tests against nimbra-adserver: the component pointed
 // at a server, a recording banner delegate, a window for banners, mensajes
-// launched in this process, and what a web view shows.
+// launched in this process, what a web view shows, and what was handed to
+// the desktop's other applications.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +37,65 @@ using nimbra::test::spinUntil;
 
 // Generous limits: a loaded two-core machine starts web processes slowly.
 inline constexpr double kAdTimeout = 20.0;
+
+// The desktop's handler for the URLs the application hands over (another
+// application's schemes, web pages, mail) is a stand-in that records each URL
+// it is started with: what would have left the application.
+namespace fs = std::filesystem;
+
+// Schemes the stand-in takes: what ads send users to, and two that the
+// component never hands over (so a refusal is its own, not for want of a
+// handler).
+inline constexpr const char* kSchemes[] = {"http", "https", "tel", "sms", "mailto", "appstream", "market", "x-nimbra-test"};
+
+inline fs::path recordFile() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    return fs::path(cache && *cache ? cache : "/tmp") / ("handed-urls-" + std::to_string(::getpid()));
+}
+
+// Installed once, before the first test: the desktop's application index is
+// read when something first asks it, and kept.
+class DesktopHandler : public ::testing::Environment {
+public:
+    void SetUp() override {
+        const char* data = std::getenv("XDG_DATA_HOME");
+        const char* config = std::getenv("XDG_CONFIG_HOME");
+        // Only in the private folders the test environment gives; never in a person's own.
+        if (!data || !config || std::string(data).rfind("/tmp/", 0) != 0) return;
+        const fs::path applications = fs::path(data) / "applications";
+        fs::create_directories(applications);
+        fs::create_directories(config);
+        const fs::path script = fs::path(data) / "record-url";
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << recordFile().string() << "'\n";
+        fs::permissions(script, fs::perms::owner_all);
+        std::string mime, defaults = "[Default Applications]\n";
+        for (const char* scheme : kSchemes) {
+            mime += std::string("x-scheme-handler/") + scheme + ";";
+            defaults += std::string("x-scheme-handler/") + scheme + "=nimbra-url-recorder.desktop\n";
+        }
+        std::ofstream(applications / "nimbra-url-recorder.desktop")
+            << "[Desktop Entry]\nType=Application\nName=URL recorder\nExec=" << script.string()
+            << " %u\nNoDisplay=true\nMimeType=" << mime << "\n";
+        std::ofstream(fs::path(config) / "mimeapps.list") << defaults;
+    }
+};
+
+[[maybe_unused]] inline const auto* const kDesktopHandler = ::testing::AddGlobalTestEnvironment(new DesktopHandler);
+
+// The URLs handed to the desktop since the process started, in order.
+inline std::vector<std::string> handedURLs() {
+    std::vector<std::string> urls;
+    std::ifstream in(recordFile());
+    for (std::string line; std::getline(in, line);) urls.push_back(line);
+    return urls;
+}
+
+// Whether a URL with the prefix was handed to the desktop since the process started.
+inline bool handedOver(const std::string& prefix) {
+    for (const auto& url : handedURLs())
+        if (url.starts_with(prefix)) return true;
+    return false;
+}
 
 class BannerRecorder : public ZELBannerViewDelegate {
 public:

@@ -595,7 +595,7 @@ std::vector<std::string> notTheComponentsOwn(const fs::path& caches) {
     uint64_t total = 0;
     for (const auto& entry : fs::directory_iterator(caches)) {
         const std::string name = entry.path().filename();
-        if (name == "webkit") continue;
+        if (name == "webkit" || name == "webkit-outside") continue;
         if (name != "nimbra") found.push_back(entry.path());
     }
     for (const auto& entry : fs::recursive_directory_iterator(caches / "nimbra")) {

@@ -49,6 +49,7 @@ TEST_F(BannerTest, PreparedPageIsUsedOnlyLoadedAndForTheSameScript) {
     ASSERT_FALSE(loading.expired()) << "the loading page was used or dropped";
     SimWebViewPeer* prepared = preparedPeer(sim());
     ASSERT_TRUE(prepared);
+    EXPECT_EQ(prepared->view().content(), platform::WebContent::Outside) << "the support script is outside code";
     EXPECT_EQ(&prepared->view(), loading.lock().get());
     EXPECT_EQ(callsEvaluatedIn(*prepared), 0);
 
@@ -70,9 +71,10 @@ TEST_F(BannerTest, PreparedPageIsUsedOnlyLoadedAndForTheSameScript) {
 // The next load of any banner calls the entry point in the page made ready
 // instead of loading one of its own.
 TEST_F(BannerTest, FirstBannerOfAProcessStartsTheEngineAndPreparesAStoredScriptsPage) {
-    // Nothing stored: the engine starts, no page, nothing asked of the server.
+    // Nothing stored: the engine starts (ads' own), no page, nothing asked of the server.
     makeBanner();
     EXPECT_EQ(sim().web().prewarms(), 1);
+    EXPECT_EQ(sim().web().lastPrewarm(), platform::WebContent::Outside);
     EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
     loadAndSettle();
     ASSERT_EQ(state(), kZELStateShown);

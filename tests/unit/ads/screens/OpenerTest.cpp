@@ -1,5 +1,5 @@
 // Where a tap on an ad goes: each "open" action's destination and the exact
-// message of a mail link. (Nothing at all without a tap is the click road
+// message of a mail link. (Nothing at all without a tap is the containment
 // test's.)
 
 #include "unit/ads/screens/ScreensFixture.h"
@@ -26,7 +26,7 @@ protected:
         ScreensTest::SetUp();
         opener.setViewController(root);
         opener.setDelegateManager(manager);
-        sim().application().setOpenableSchemes({"http", "https", "tel", "mailto", "market"});
+        sim().application().setOpenableSchemes({"http", "https", "tel", "mailto", "market", "appstream"});
     }
     std::shared_ptr<platform::ViewController> top() { return shown<platform::ViewController>(); }
     void closeTop() {
@@ -34,13 +34,14 @@ protected:
         else if (auto c = top()) c->dismissModalViewControllerAnimated(false);
         settle();
     }
-    ZELOpener opener;
+    ZELControlTap tap;  // the user's activation, every time
+    ZELOpener opener{tap};
 };
 
 TEST_F(OpenerTest, EachActionGoesWhereItSays) {
     struct Case {
         const char* query;
-        const char* destination;  // "browser", "webapp", "webapp html", "app" or "nothing"
+        const char* destination;  // "browser", "webapp", "webapp html", "composer", "app" or "nothing"
         ZELOrientationSetting orientation;
     };
     const Case cases[] = {
@@ -50,9 +51,14 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         {"a=webapp&html=%3Cp%3Ehi%3C%2Fp%3E", "webapp html", kZELOrientationAny},
         {"a=webapp", "nothing", kZELOrientationAny},
         {"a=browser&html=%3Cp%3E", "nothing", kZELOrientationAny},
-        {"a=somethingelse&u=market%3A%2F%2Fdetails%3Fid%3Dx", "app", kZELOrientationAny},
-        {"u=market%3A%2F%2Fdetails%3Fid%3Dy", "app", kZELOrientationAny},
-        {"a=app&u=nosuchscheme%3A%2F%2Fx", "nothing", kZELOrientationAny},
+        {"a=somethingelse&u=appstream%3A%2F%2Forg.example.App", "app", kZELOrientationAny},
+        {"u=tel%3A%2B34600000000", "app", kZELOrientationAny},
+        {"a=app&u=mailto%3Aana%40example.com", "composer", kZELOrientationAny},
+        // Only the web, calls, texts, mail and the software centre go out;
+        // sms is allowed but nothing here takes it.
+        {"a=app&u=market%3A%2F%2Fdetails%3Fid%3Dx", "nothing", kZELOrientationAny},
+        {"a=app&u=file%3A%2F%2F%2Fetc%2Fpasswd", "nothing", kZELOrientationAny},
+        {"a=call&u=sms%3A%2B34600000000", "nothing", kZELOrientationAny},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.query);
@@ -68,6 +74,8 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
             const bool html = platform::sim::SimWebViewPeer::of(*app->webView())->lastHTML().has_value();
             EXPECT_EQ(std::pair(std::string(html ? "webapp html" : "webapp"), app->supportedOrientations()),
                       std::pair(destination, c.orientation));
+        } else if (std::dynamic_pointer_cast<platform::MailComposeViewController>(top())) {
+            EXPECT_EQ(destination, "composer");
         } else {
             const bool left = sim().application().openedURLs().size() == opened + 1;
             EXPECT_EQ(destination, left ? "app" : "nothing");
@@ -75,7 +83,8 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         }
         closeTop();
     }
-    EXPECT_TRUE(sim().logContains("<Nimbra> No application opens nosuchscheme://x"));
+    EXPECT_TRUE(sim().logContains("<Nimbra> No other application is handed market://details?id=x; refused."));
+    EXPECT_TRUE(sim().logContains("<Nimbra> No application opens sms:+34600000000"));
 }
 
 // What the fuzz target cannot know: which of repeated or differently written

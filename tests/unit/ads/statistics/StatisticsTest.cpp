@@ -78,7 +78,11 @@ protected:
         sim().userDefaults().simulateRestart();
         sim().userDefaults().setSynchronizeFails(false);
     }
-    std::optional<platform::URL> click(const std::string& link) { return stats()->urlForClick(url(link)); }
+    // A click that opened something: counted, and the URL it opened.
+    std::optional<platform::URL> click(const std::string& link) {
+        stats()->countClick(url(link));
+        return stats()->clickURL(url(link));
+    }
 };
 
 // Drawn from the system, leaving the process's random() sequence alone.
@@ -126,7 +130,8 @@ TEST_F(StatisticsTest, WhatCountsAsAClickAndHowItIsRewritten) {
         EXPECT_EQ(click(link), url(link));
     EXPECT_EQ(keysOf(stats()->peekParameters()), std::set<std::string>{"session_id"});
     signals.clickSignals = "dG9rZW4";
-    EXPECT_FALSE(stats()->urlForClick(std::nullopt));
+    stats()->countClick(std::nullopt);  // a web app from markup: a click without a URL
+    EXPECT_FALSE(stats()->clickURL(std::nullopt));
     EXPECT_EQ(click("http://127.0.0.1/c?ai=&b=2")->absoluteString(), "http://127.0.0.1/c?ai=&b=2");
     EXPECT_TRUE(signals.clickStrings.empty());  // no usable "ai": the library is not asked
     EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9&dG9rZW4");

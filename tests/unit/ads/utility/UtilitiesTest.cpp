@@ -1,8 +1,9 @@
 // The component's small helpers: JSON out, query strings and URL parameters,
-// and the private-object table. (Short decimal text is the device
+// the private-object table, and text from pages made fit for the log. (Short decimal text is the device
 // parameters' and the ad frame's.)
 #include <gtest/gtest.h>
 
+#include "Utility/ZELLogText.h"
 #include "Utility/ZELMacros.h"
 #include "Utility/ZELNetworkUtilities.h"
 #include "Utility/ZELPrivateUtilities.h"
@@ -79,6 +80,20 @@ struct Cascading : ZELPrivateObject {
     const void* alsoRemove = nullptr;
     ~Cascading() override { ZELPrivateUtilities::removePrivateObjectForKey(alsoRemove); }
 };
+
+// A page's line cannot end the log line, forge another, turn the terminal
+// or flood the log.
+TEST(ZELLogTextTest, ControlsGoBadBytesShowAndLongTextIsCutOnACharacter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain text, ñ and \xF0\x9F\x98\x80", "plain text, ñ and \xF0\x9F\x98\x80"},
+        {"a\nb\r\n<Nimbra> forged\tline\x1B[31m", "ab<Nimbra> forgedline[31m"},
+        {"del\x7F c1\xC2\x85 bidi\xE2\x80\xAEtxet lsep\xE2\x80\xA8!", "del c1 biditxet lsep!"},
+        {"bad \xFF byte, cut \xE2\x82", "bad ? byte, cut ??"},
+        {std::string(498, 'x') + "\xC3\xB1\xC3\xB1", std::string(498, 'x') + "\xC3\xB1..."},
+    };
+    for (const auto& [text, logged] : cases) EXPECT_EQ(ZELLogText::printable(text), logged) << text;
+    EXPECT_EQ(ZELLogText::printable(std::string(1 << 20, 'y')).size(), ZELLogText::kMaxBytes + 3);
+}
 
 TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTableAndAReleasedOneMayUseIt) {
     int key = 0;

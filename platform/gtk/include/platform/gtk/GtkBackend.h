@@ -52,7 +52,7 @@ public:
     Screen& mainScreen() override;
     std::unique_ptr<ViewPeer> makeViewPeer(View& view) override;
     std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) override;
-    void prewarmWebEngine() override;
+    void prewarmWebEngine(WebContent content) override;
 
     ~GtkBackend() override;
 

@@ -17,7 +17,7 @@ public:
     virtual Screen& mainScreen() = 0;
     virtual std::unique_ptr<ViewPeer> makeViewPeer(View& view) = 0;
     virtual std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) = 0;
-    virtual void prewarmWebEngine() = 0;
+    virtual void prewarmWebEngine(WebContent content) = 0;
 };
 
 // Defined by the UI half (platform/gtk/ui/).

@@ -69,7 +69,7 @@ public:
     SimScreen& mainScreen() override { return screen_; }
     std::unique_ptr<ViewPeer> makeViewPeer(View& view) override;
     std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) override;
-    void prewarmWebEngine() override { web_.prewarm(); }
+    void prewarmWebEngine(WebContent content) override { web_.prewarm(content); }
 
 private:
     SimRunLoop loop_;

@@ -59,6 +59,9 @@ public:
     bool navigate(const URL& url, NavigationType type, bool mainFrame = true);
     bool navigate(const URLRequest& request, NavigationType type, bool mainFrame = true);
     bool navigate(const std::string& url, NavigationType type, bool mainFrame = true);
+    // The same, as the engine reports a navigation of the user's own gesture
+    // (a key pressed on a link, an assistive action).
+    bool navigateByUserGesture(const std::string& url, NavigationType type);
     // Ends the load in progress (false when none is).
     bool finishLoad();
     bool failLoad(const Error& error);
@@ -96,6 +99,7 @@ public:
     void reload() override;
     void stopLoading() override;
     std::optional<URLRequest> request() const override { return current_; }
+    bool navigationHasUserGesture() const override { return userGesture_; }
     void settingsChanged() override { ++settingsChanges; }
 
     int settingsChanges = 0;
@@ -115,6 +119,7 @@ private:
     std::function<std::optional<std::string>(const std::string&)> responder_;
     bool loading_ = false;
     int asked_ = 0;  // loads asked for and not yet offered to the delegate
+    bool userGesture_ = false;  // during the offer of a gesture's navigation
     std::optional<URLRequest> current_;
     std::vector<URLRequest> history_;
     size_t index_ = 0;
@@ -147,9 +152,13 @@ public:
     const std::string& userAgent() const { return userAgent_; }
 
     const std::vector<SimWebViewPeer*>& liveWebViews() const { return live_; }
-    // Times the engine was asked to start ahead of a page.
+    // Times the engine was asked to start ahead of a page, and for what.
     int prewarms() const { return prewarms_; }
-    void prewarm() { ++prewarms_; }
+    void prewarm(WebContent content) {
+        ++prewarms_;
+        lastPrewarm_ = content;
+    }
+    WebContent lastPrewarm() const { return lastPrewarm_; }
     // The newest live web view whose last load matches, for finding the
     // views a component made by itself.
     SimWebViewPeer* findByURLPrefix(const std::string& prefix) const;
@@ -167,6 +176,7 @@ private:
     std::string userAgent_;
     std::vector<SimWebViewPeer*> live_;
     int prewarms_ = 0;
+    WebContent lastPrewarm_ = WebContent::Application;
 };
 
 }  // namespace platform::sim
