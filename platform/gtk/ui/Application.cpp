@@ -15,6 +15,7 @@
 namespace platform::gtk {
 
 void refreshWindowStatusBar(WindowPeer* peer);
+void windowLaunchEnded(WindowPeer* peer);
 GtkWindow* gtkWindowOf(WindowPeer* peer);
 
 namespace {
@@ -67,8 +68,17 @@ bool GtkApplicationImpl::openURL(const URL& url) {
 }
 
 void GtkApplicationImpl::drawChrome(const Chrome&) {
-    for (auto* w : windows_) refreshWindowStatusBar(w);
+    redrawStatusBars();
     applyInhibit();
+}
+
+void GtkApplicationImpl::redrawStatusBars() {
+    for (auto* w : windows_) refreshWindowStatusBar(w);
+}
+
+void GtkApplicationImpl::endLaunch() {
+    discardLaunchWindow();
+    for (auto* w : std::vector(windows_)) windowLaunchEnded(w);
 }
 
 void GtkApplicationImpl::applyInhibit() {
@@ -84,6 +94,7 @@ void GtkApplicationImpl::applyInhibit() {
 
 void GtkApplicationImpl::addWindow(WindowPeer* peer) {
     windows_.push_back(peer);
+    watchBattery([this] { redrawStatusBars(); });
     applyInhibit();
 }
 

@@ -10,6 +10,7 @@
 #include "platform/Services.h"
 #include "platform/WebView.h"
 #include "platform/gtk/GtkBackend.h"
+#include "UiGtk.h"
 
 namespace platform {
 
@@ -19,6 +20,7 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
     (void)argc;
     (void)argv;
     auto& backend = gtk::GtkBackend::install(options.identifier);
+    g_set_application_name((options.name.empty() ? options.identifier : options.name).c_str());
     if (!options.mainInterface.empty() && options.delegate) {
         log("the launch options name both a main interface file and a delegate; give one");
         return 1;
@@ -31,8 +33,17 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         log("no display to show the application on");
         return 1;
     }
+    // A compositor with no pointer, keyboard or touch screen offers no seat,
+    // and the toolkit cannot show a window without one.
+    if (!gdk_display_get_default_seat(gdk_display_get_default())) {
+        log("the display offers no input seat (no touch screen, pointer or keyboard) to use the application with");
+        return 1;
+    }
     traceMark("toolkit ready");
     if (options.prewarmWebEngine) WebView::prewarm();
+    // The screens are built at the size the window system gives the window.
+    gtk::openLaunchWindow();
+    traceMark("window on screen");
     std::string error;
     if (options.mainInterface.empty()) {
         if (!launchApplication(options.delegate, &error)) {
@@ -43,6 +54,7 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         log("the main interface \"" + options.mainInterface + "\" could not be built: " + error);
         return 1;
     }
+    gtk::gtkApplication().endLaunch();
     traceMark("interface built");
     // A session ending or a service manager stopping us: end as if the
     // window closed, so the application hears it will terminate.

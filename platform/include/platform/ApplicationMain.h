@@ -75,10 +75,14 @@ struct LaunchOptions {
     // Start the web engine before the interface is built, so that its start
     // overlaps the launch (for an application whose first screens show pages).
     bool prewarmWebEngine = false;
+    // The name people know the application by (the window's title); the
+    // identifier when empty.
+    std::string name = {};
 };
 
 // The program's entry on the desktop: installs the toolkit backend, launches
-// and runs the main loop until the window closes. Returns the exit status.
+// and runs the main loop until the window closes. Returns the exit status: 1
+// when there is no display, or no input seat to use the application with.
 int applicationMain(int argc, char** argv, const LaunchOptions& options);
 
 }  // namespace platform
