@@ -4,6 +4,9 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "platform/InterfaceFile.h"
 #include "platform/RunLoop.h"
@@ -13,6 +16,28 @@
 #include "UiGtk.h"
 
 namespace platform {
+
+namespace {
+
+// The web engine's sandbox hands page processes the compositor's socket from
+// the runtime folder, by the name in WAYLAND_DISPLAY: an absolute name would
+// leave them without a display, and the engine ends the application when its
+// first page process cannot start. One in the runtime folder is passed on by
+// its name; one elsewhere cannot reach the pages (false).
+bool pageProcessesReachTheDisplay() {
+    GdkDisplay* display = gdk_display_get_default();
+    const char* socket = g_getenv("WAYLAND_DISPLAY");
+    if (!display || std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkWaylandDisplay") != 0 || !socket || socket[0] != '/')
+        return true;
+    std::error_code error;
+    const auto path = std::filesystem::weakly_canonical(socket, error);
+    const auto runtime = std::filesystem::weakly_canonical(g_get_user_runtime_dir(), error);
+    if (error || path.parent_path() != runtime) return false;
+    g_setenv("WAYLAND_DISPLAY", path.filename().c_str(), TRUE);
+    return true;
+}
+
+}  // namespace
 
 int applicationMain(int argc, char** argv, const LaunchOptions& options) {
     // The program name is the application's identifier (set by the
@@ -37,6 +62,11 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
     // and the toolkit cannot show a window without one.
     if (!gdk_display_get_default_seat(gdk_display_get_default())) {
         log("the display offers no input seat (no touch screen, pointer or keyboard) to use the application with");
+        return 1;
+    }
+    if (!pageProcessesReachTheDisplay()) {
+        log(std::string("the compositor's socket ") + g_getenv("WAYLAND_DISPLAY") +
+            " is outside XDG_RUNTIME_DIR, where the web sandbox gives it to pages: name it there (WAYLAND_DISPLAY=wayland-0)");
         return 1;
     }
     traceMark("toolkit ready");

@@ -122,6 +122,40 @@ TEST(Phone, OnAPhoneSizedXScreenTheResizedWindowIsLaidOutTheSameWay) {
     fs::remove_all(root);
 }
 
+// The web sandbox finds the compositor's socket only in the runtime folder:
+// an absolute WAYLAND_DISPLAY there works as its name does; one elsewhere is
+// refused with a word on what to do, never a crash when the first page
+// process cannot reach the display.
+TEST(Phone, AnAbsoluteWaylandDisplayWorksInTheRuntimeFolderAndIsRefusedElsewhere) {
+    gtkBackend();
+    ASSERT_TRUE(installed("phoc")) << "phoc is needed (scripts/install-deps)";
+    const fs::path root = freshRoot("phone-socket");
+    Phoc phoc(root / "phoc", root / "runtime", kWidth * 2, kHeight * 2, 2);
+    ASSERT_TRUE(phoc.ready()) << phoc.log();
+    VirtualPointer pointer(phoc.clients());
+    ASSERT_TRUE(pointer.ready());
+    const fs::path other = root / "other-runtime";
+    fs::create_directories(other);
+    fs::permissions(other, fs::perms::owner_all, fs::perm_options::replace);
+    for (const auto& [runtime, endsAlone] : {std::pair{root / "runtime", false}, std::pair{other, true}}) {
+        SCOPED_TRACE(runtime.string());
+        AdServerProcess server;
+        ASSERT_TRUE(server.ok());
+        auto environment = phoc.clients();
+        environment.push_back({"XDG_RUNTIME_DIR", runtime.string()});
+        environment.push_back({"WAYLAND_DISPLAY", phoc.socket().string()});
+        RunningMensajes app(root, server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(), {}, environment);
+        if (endsAlone) {
+            EXPECT_EQ(app.end(false, 30), std::optional<int>(1));
+            EXPECT_NE(app.log().find("outside XDG_RUNTIME_DIR"), std::string::npos) << app.log();
+            continue;
+        }
+        EXPECT_TRUE(spinUntil([&] { return !app.up() || server.counter("imp") >= 1; }, 30)) << app.log();
+        EXPECT_EQ(app.end(), std::optional<int>(0)) << app.log();
+    }
+    fs::remove_all(root);
+}
+
 TEST(Phone, WithoutAnInputSeatItSaysSoAndEnds) {
     gtkBackend();
     ASSERT_TRUE(installed("phoc")) << "phoc is needed (scripts/install-deps)";

@@ -197,7 +197,8 @@ public:
     Phoc& operator=(const Phoc&) = delete;
 
     bool up() const { return alive(process_.get()); }
-    bool ready() const { return up() && !socket_.empty() && fs::exists(runtime_ / socket_); }
+    bool ready() const { return up() && !socket_.empty() && fs::exists(socket()); }
+    fs::path socket() const { return runtime_ / socket_; }
     std::string log() const { return readFile(folder_ / "phoc.log"); }
     // A client on this compositor, never on the tests' own X display.
     Environment clients() const {
