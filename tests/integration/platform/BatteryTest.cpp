@@ -27,8 +27,8 @@ constexpr const char* kService = "org.freedesktop.UPower";
 constexpr const char* kDisplayDevice = "/org/freedesktop/UPower/devices/DisplayDevice";
 constexpr const char* kDeviceInterface = "org.freedesktop.UPower.Device";
 
-// UPower's display device: answers Get and GetAll with what it last
-// published, and announces each publication.
+// UPower's display device: answers GetAll with what it last published, and
+// announces each publication.
 class UPowerStandIn {
 public:
     UPowerStandIn() : bus_([shared = shared_](GDBusMessage* call) { return answer(*shared, call); }) {}
@@ -62,20 +62,11 @@ private:
     static GRef<GDBusMessage> answer(Shared& shared, GDBusMessage* call) {
         const std::string member = g_dbus_message_get_member(call) ? g_dbus_message_get_member(call) : "";
         const std::string path = g_dbus_message_get_path(call) ? g_dbus_message_get_path(call) : "";
-        if (path != kDisplayDevice || (member != "GetAll" && member != "Get")) return {};
+        if (path != kDisplayDevice || member != "GetAll") return {};
         std::lock_guard lock(shared.mutex);
         auto reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_reply(call));
         GVariant* all = shared.properties ? shared.properties : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
-        if (member == "GetAll") {
-            g_dbus_message_set_body(reply.get(), g_variant_new("(@a{sv})", all));
-        } else {
-            const char* name = nullptr;
-            g_variant_get(g_dbus_message_get_body(call), "(&s&s)", nullptr, &name);
-            GVariant* value = g_variant_lookup_value(all, name, nullptr);
-            if (!value) return GRef<GDBusMessage>::adopt(g_dbus_message_new_method_error(call, "org.freedesktop.DBus.Error.InvalidArgs", "%s", name));
-            g_dbus_message_set_body(reply.get(), g_variant_new("(v)", value));
-            g_variant_unref(value);
-        }
+        g_dbus_message_set_body(reply.get(), g_variant_new("(@a{sv})", all));
         return reply;
     }
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
