@@ -72,6 +72,7 @@ void applyToplevelPolicy(GtkWindow* window) {
 }
 
 GRef<GtkWindow> newToplevel() {
+    installStyles();
     // GTK keeps its own reference to a toplevel until it is destroyed.
     auto window = GRef<GtkWindow>::retain(GTK_WINDOW(gtk_window_new()));
     gtk_window_set_resizable(window.get(), TRUE);

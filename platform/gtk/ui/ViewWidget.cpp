@@ -178,6 +178,9 @@ void installStyles() {
         ".nimbra-symbol { color: white; }\n"
         "spinner.nimbra-white { color: white; }\n"
         "spinner.nimbra-gray { color: #777777; }\n"
+        // The phone's screen is black where nothing is drawn yet (a window
+        // shown before its interface is built).
+        "window.nimbra-window { background-color: black; }\n"
         ".nimbra-statusbar { background-color: black; color: white; font-size: 11px; font-weight: bold;"
         " padding: 0 5px; }\n";
     gtk_css_provider_load_from_data(css.get(), kStyles, -1);
