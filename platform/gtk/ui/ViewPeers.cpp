@@ -1,5 +1,6 @@
 // Peers of the plain views, the controls and the window.
 #include <ctime>
+#include <utility>
 
 #include "UiGtk.h"
 #include "platform/gtk/GtkViews.h"
@@ -446,11 +447,19 @@ private:
 
     // On a phone the compositor turns the screen (its output's transform)
     // and the window it fills with it: a window filling the screen that is
-    // wider than high is the device on its side.
+    // wider than high is the device on its side. Back to floating (a desktop's
+    // maximised window restored), the device stands up again.
     void followCompositorTurn() {
-        if (!toplevelFillsScreen(gtkWindow()) || given_.width == given_.height) return;
+        const bool fills = toplevelFillsScreen(gtkWindow());
+        if (!fills) {
+            if (std::exchange(turnedByCompositor_, false) && isLandscape(gtkDevice().orientation()))
+                turnTo(InterfaceOrientation::Portrait);
+            return;
+        }
+        if (given_.width == given_.height) return;
         const bool landscape = given_.width > given_.height;
         if (isLandscape(gtkDevice().orientation()) == landscape) return;
+        turnedByCompositor_ = landscape;
         turnTo(landscape ? InterfaceOrientation::LandscapeRight : InterfaceOrientation::Portrait);
     }
 
@@ -489,6 +498,7 @@ private:
     // The content size the window system last gave (0 x 0 before the first).
     Size given_;
     bool shownForLaunch_ = false;
+    bool turnedByCompositor_ = false;
     GtkWidget* statusBar_ = nullptr;
     GtkWidget* networkSpinner_ = nullptr;
     GtkWidget* clock_ = nullptr;
