@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/View.h"
+
 namespace mensajes {
 
 // The carrier's message form (TLS) and a messaging service's mobile page.
@@ -14,10 +16,16 @@ inline constexpr const char kLocalPageName[] = "auroramovil";
 inline constexpr const char kLocalPageType[] = "html";
 inline constexpr const char kContactAddress[] = "mailto:autor@mensajes-app.example";
 
-// The banners of the first and fourth screens: one ad unit, one strip flush
-// with the bottom of the content area (361 + 50 = 480 - 20 - 49).
+// The banners of the first and fourth screens: one ad unit, one 320 x 50 ad
+// flush with the bottom of the content area of the screens' interface files
+// (361 + 50 = 480 - 20 - 49). On a larger screen the ad keeps its size,
+// stays on the bottom and sits in the middle of the strip: its margins are
+// flexible, its size is not.
 inline constexpr const char kAdUnitID[] = "a14c9e0d27f3b85";
 inline constexpr double kBannerX = 0, kBannerY = 361, kBannerWidth = 320, kBannerHeight = 50;
+inline constexpr unsigned kBannerMask = platform::kAutoresizingFlexibleLeftMargin |
+                                       platform::kAutoresizingFlexibleRightMargin |
+                                       platform::kAutoresizingFlexibleTopMargin;
 
 // Development and test builds may point the two remote screens elsewhere
 // (MENSAJES_FIRST_PAGE, MENSAJES_THIRD_PAGE); otherwise the constants above.

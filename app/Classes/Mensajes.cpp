@@ -65,6 +65,7 @@ platform::LaunchOptions launchOptions() {
     // Its first screen shows a page and a banner: the web engine starts while
     // the window is built.
     options.prewarmWebEngine = true;
+    options.name = "Mensajes";
     return options;
 }
 

@@ -11,14 +11,14 @@ namespace {
 bool portraitOnly(platform::InterfaceOrientation o) { return o == platform::InterfaceOrientation::Portrait; }
 
 // The screen's banner: placed in the strip at the bottom of its view, with the
-// screen as root view controller, and sent its first request.
+// screen as root view controller.
 std::shared_ptr<ZELBannerView> placeBanner(platform::ViewController& screen) {
     auto banner = ZELBannerView::initWithFrame(
         platform::Rect(mensajes::kBannerX, mensajes::kBannerY, mensajes::kBannerWidth, mensajes::kBannerHeight));
+    banner->setAutoresizingMask(mensajes::kBannerMask);
     banner->setAdUnitID(mensajes::kAdUnitID);
     banner->setRootViewController(screen.weak_from_this());
     screen.view()->addSubview(banner);
-    banner->loadRequest(ZELRequest::request());
     return banner;
 }
 
@@ -44,9 +44,19 @@ BannerWebScreen::~BannerWebScreen() = default;
 void BannerWebScreen::viewDidLoad() {
     ViewController::viewDidLoad();
     bannerView_ = placeBanner(*this);
+    // The request carries the banner's frame. A view is loaded at the size of
+    // its interface file and only then laid out where it is shown (a larger
+    // screen moves the banner): the first request goes on the next turn,
+    // from where the banner is.
+    firstRequest_.start(0, [this] {
+        if (bannerView_) bannerView_->loadRequest(ZELRequest::request());
+    });
 }
 
-void BannerWebScreen::viewDidUnload() { releaseBanner(bannerView_); }
+void BannerWebScreen::viewDidUnload() {
+    firstRequest_.stop();
+    releaseBanner(bannerView_);
+}
 
 bool BannerWebScreen::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation o) {
     return portraitOnly(o);

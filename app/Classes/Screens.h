@@ -7,6 +7,7 @@
 
 #include "LoadWatch.h"
 #include "platform/ActivityIndicatorView.h"
+#include "platform/RunLoop.h"
 #include "platform/ScrollView.h"
 #include "platform/ViewController.h"
 #include "platform/WebView.h"
@@ -19,7 +20,7 @@ class BannerWebScreen : public platform::ViewController {
 public:
     ~BannerWebScreen() override;
 
-    // Places the banner and sends its first request.
+    // Places the banner; its first request follows on the next turn.
     void viewDidLoad() override;
     // Releases the banner.
     void viewDidUnload() override;
@@ -36,6 +37,7 @@ protected:
 
 private:
     std::shared_ptr<ZELBannerView> bannerView_;
+    platform::OneShotTimer firstRequest_;
 };
 
 // First tab: the carrier's message form.

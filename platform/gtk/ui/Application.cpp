@@ -16,6 +16,7 @@
 namespace platform::gtk {
 
 void refreshWindowStatusBar(WindowPeer* peer);
+void windowLaunchEnded(WindowPeer* peer);
 GtkWindow* gtkWindowOf(WindowPeer* peer);
 
 namespace {
@@ -68,8 +69,17 @@ bool GtkApplicationImpl::openURL(const URL& url) {
 }
 
 void GtkApplicationImpl::drawChrome(const Chrome&) {
-    for (auto* w : windows_) refreshWindowStatusBar(w);
+    redrawStatusBars();
     applyInhibit();
+}
+
+void GtkApplicationImpl::redrawStatusBars() {
+    for (auto* w : windows_) refreshWindowStatusBar(w);
+}
+
+void GtkApplicationImpl::endLaunch() {
+    discardLaunchWindow();
+    for (auto* w : std::vector(windows_)) windowLaunchEnded(w);
 }
 
 void GtkApplicationImpl::applyInhibit() {
@@ -85,6 +95,7 @@ void GtkApplicationImpl::applyInhibit() {
 
 void GtkApplicationImpl::addWindow(WindowPeer* peer) {
     windows_.push_back(peer);
+    watchBattery([this] { redrawStatusBars(); });
     applyInhibit();
 }
 

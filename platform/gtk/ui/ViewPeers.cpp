@@ -1,5 +1,6 @@
 // Peers of the plain views, the controls and the window.
 #include <ctime>
+#include <utility>
 
 #include "UiGtk.h"
 #include "platform/gtk/GtkViews.h"
@@ -255,19 +256,29 @@ private:
 
 // ---- Window
 
+// The window takes the size the window system gives it (a phone's screen, a
+// desktop user's drag) and its view tree follows; the application's own
+// sizes (the interface turning) are asked of the window system in turn.
 class WindowPeer final : public ViewPeer, public GtkPeer {
 public:
     explicit WindowPeer(Window& window) : widget_(window, nullptr), window_(window) {
         installStyles();
-        gtkWindow_ = GRef<GtkWindow>::retain(GTK_WINDOW(gtk_window_new()));
-        gtk_window_set_resizable(gtkWindow(), FALSE);
-        gtk_window_set_title(gtkWindow(), g_get_application_name() ? g_get_application_name() : "");
-        if (GtkApplication* app = gtkApplication().gtkApplication()) gtk_window_set_application(gtkWindow(), app);
+        std::optional<Size> launchSize;
+        if (auto launched = takeLaunchWindow()) {
+            gtkWindow_ = std::move(launched->window);
+            launchSize = launched->size;
+        } else {
+            gtkWindow_ = newToplevel();
+        }
+        // The root's size is the window's; its minimum is the toplevel policy's.
+        gtk_widget_set_size_request(widget_.outer(), -1, -1);
+        ViewWidget::watchAllocation(widget_.outer(), [this](int w, int h) { sizeGiven(w, h); });
         GtkWidget* overlay = gtk_overlay_new();
         gtk_overlay_set_child(GTK_OVERLAY(overlay), widget_.outer());
         buildStatusBar();
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), statusBar_);
         gtk_window_set_child(gtkWindow(), overlay);
+        applyToplevelPolicy(gtkWindow());
 
         g_signal_connect(gtkWindow(), "close-request", G_CALLBACK(+[](GtkWindow* w, gpointer) -> gboolean {
                              // Closing the phone window ends the application.
@@ -289,8 +300,7 @@ public:
                                         gpointer self) -> gboolean {
                              if (!(state & GDK_CONTROL_MASK) || (key != GDK_KEY_Left && key != GDK_KEY_Right))
                                  return FALSE;
-                             static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
-                             return TRUE;
+                             return static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
                          }),
                          this);
         gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), keys_);
@@ -311,6 +321,15 @@ public:
             return G_SOURCE_CONTINUE;
         }, this);
         gtkApplication().addWindow(this);
+        if (launchSize) {
+            // Already on screen at the window system's size: the view takes
+            // it now, before anything is built in it.
+            shownForLaunch_ = true;
+            given_ = *launchSize;
+            window.setFrame(Rect(0, 0, given_.width, given_.height));
+            watchSurface();
+            followCompositorTurn();
+        }
         frameChanged();
         propertiesChanged();
         refreshStatusBar();
@@ -319,6 +338,7 @@ public:
     ~WindowPeer() override {
         gtkApplication().removeWindow(this);
         g_source_remove(clockSource_);
+        ViewWidget::watchAllocation(widget_.outer(), nullptr);
         if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
         g_signal_handlers_disconnect_by_data(keys_, this);
         g_signal_handlers_disconnect_by_data(touches_, this);
@@ -332,19 +352,33 @@ public:
     GtkWindow* gtkWindow() const { return gtkWindow_.get(); }
 
     void frameChanged() override {
-        widget_.frameChanged();
-        Rect f = window_.frame();
+        gtk_widget_queue_allocate(widget_.outer());
+        // The minimum turns with the interface.
+        applyToplevelPolicy(gtkWindow());
+        const Rect f = window_.frame();
+        if (Size{f.width(), f.height()} == given_ || toplevelSizeIsFixed(gtkWindow())) return;
+        // The application's own size (the interface turned): a floating
+        // window takes it.
         gtk_window_set_default_size(gtkWindow(), int(f.width()), int(f.height()));
-        gtk_widget_set_size_request(statusBar_, int(f.width()), kStatusBarHeight);
     }
     void propertiesChanged() override {
         widget_.propertiesChanged();
         gtk_widget_set_visible(widget_.outer(), TRUE);
         bool show = !window_.isHidden();
+        if (show) shownForLaunch_ = false;
         if (show && !gtk_widget_get_visible(GTK_WIDGET(gtkWindow()))) gtk_window_present(gtkWindow());
-        else if (!show && gtk_widget_get_visible(GTK_WIDGET(gtkWindow()))) gtk_widget_set_visible(GTK_WIDGET(gtkWindow()), FALSE);
+        else if (!show && !shownForLaunch_ && gtk_widget_get_visible(GTK_WIDGET(gtkWindow())))
+            gtk_widget_set_visible(GTK_WIDGET(gtkWindow()), FALSE);
     }
     void subviewsChanged() override { widget_.subviewsChanged(); }
+
+    // The launch window stays up while the interface is built in it, then
+    // follows its view like any other.
+    void launchEnded() {
+        if (!shownForLaunch_) return;
+        shownForLaunch_ = false;
+        propertiesChanged();
+    }
 
     void refreshStatusBar() {
         auto& app = gtkApplication();
@@ -356,24 +390,30 @@ public:
         std::tm local{};
         if (localtime_r(&now, &local)) std::strftime(text, sizeof text, "%H:%M", &local);
         gtk_label_set_text(GTK_LABEL(clock_), text);
+        const auto battery = batteryReading();
+        gtk_label_set_text(GTK_LABEL(battery_), battery ? batteryText(*battery).c_str() : "");
+        gtk_widget_set_visible(battery_, battery.has_value());
     }
 
 private:
+    // Time in the middle, the network activity at the start, the battery at
+    // the end: only what the device reports, nothing made up.
     void buildStatusBar() {
         statusBar_ = gtk_center_box_new();
         gtk_widget_add_css_class(statusBar_, "nimbra-statusbar");
         gtk_widget_set_valign(statusBar_, GTK_ALIGN_START);
+        gtk_widget_set_halign(statusBar_, GTK_ALIGN_FILL);
+        gtk_widget_set_size_request(statusBar_, -1, kStatusBarHeight);
         gtk_widget_set_can_target(statusBar_, FALSE);
-        GtkWidget* start = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
-        gtk_box_append(GTK_BOX(start), gtk_label_new("Nimbra"));
         networkSpinner_ = gtk_spinner_new();
         gtk_widget_add_css_class(networkSpinner_, "nimbra-white");
         gtk_widget_set_size_request(networkSpinner_, 12, 12);
-        gtk_box_append(GTK_BOX(start), networkSpinner_);
         clock_ = gtk_label_new("");
-        gtk_center_box_set_start_widget(GTK_CENTER_BOX(statusBar_), start);
+        battery_ = gtk_label_new("");
+        gtk_widget_add_css_class(battery_, "nimbra-battery");
+        gtk_center_box_set_start_widget(GTK_CENTER_BOX(statusBar_), networkSpinner_);
         gtk_center_box_set_center_widget(GTK_CENTER_BOX(statusBar_), clock_);
-        gtk_center_box_set_end_widget(GTK_CENTER_BOX(statusBar_), gtk_label_new("100 %"));
+        gtk_center_box_set_end_widget(GTK_CENTER_BOX(statusBar_), battery_);
     }
 
     void watchSurface() {
@@ -395,14 +435,49 @@ private:
                                  [onScreen](WindowPeer&) { ApplicationLifecycle::shared().setOnScreen(onScreen); });
     }
 
-    void turnDevice(bool clockwise) {
+    // The window system laid the window out at this size: the view tree
+    // takes it at once, so its widgets are placed by the new frames.
+    void sizeGiven(int width, int height) {
+        given_ = Size{double(width), double(height)};
+        setScreenPanel(given_);
+        const Rect frame(0, 0, width, height);
+        if (window_.frame() != frame) window_.setFrame(frame);
+        followCompositorTurn();
+    }
+
+    // On a phone the compositor turns the screen (its output's transform)
+    // and the window it fills with it: a window filling the screen that is
+    // wider than high is the device on its side. Back to floating (a desktop's
+    // maximised window restored), the device stands up again.
+    void followCompositorTurn() {
+        const bool fills = toplevelFillsScreen(gtkWindow());
+        if (!fills) {
+            if (std::exchange(turnedByCompositor_, false) && isLandscape(gtkDevice().orientation()))
+                turnTo(InterfaceOrientation::Portrait);
+            return;
+        }
+        if (given_.width == given_.height) return;
+        const bool landscape = given_.width > given_.height;
+        if (isLandscape(gtkDevice().orientation()) == landscape) return;
+        turnedByCompositor_ = landscape;
+        turnTo(landscape ? InterfaceOrientation::LandscapeRight : InterfaceOrientation::Portrait);
+    }
+
+    // Ctrl+Left / Ctrl+Right on a desktop. Where the compositor decides the
+    // window's shape the keys are left to the page.
+    bool turnDevice(bool clockwise) {
+        if (toplevelSizeIsFixed(gtkWindow())) return false;
         static constexpr InterfaceOrientation kTurn[] = {InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
                                                          InterfaceOrientation::PortraitUpsideDown,
                                                          InterfaceOrientation::LandscapeLeft};
         int at = 0;
         for (int i = 0; i < 4; ++i)
             if (kTurn[i] == gtkDevice().orientation()) at = i;
-        auto next = kTurn[(at + (clockwise ? 1 : 3)) % 4];
+        turnTo(kTurn[(at + (clockwise ? 1 : 3)) % 4]);
+        return true;
+    }
+
+    void turnTo(InterfaceOrientation next) {
         gtkDevice().setOrientation(next);
         std::weak_ptr<View> weak = window_.weak_from_this();
         RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, next](WindowPeer&) {
@@ -420,9 +495,14 @@ private:
     ViewWidget widget_;
     Window& window_;
     GRef<GtkWindow> gtkWindow_;
+    // The content size the window system last gave (0 x 0 before the first).
+    Size given_;
+    bool shownForLaunch_ = false;
+    bool turnedByCompositor_ = false;
     GtkWidget* statusBar_ = nullptr;
     GtkWidget* networkSpinner_ = nullptr;
     GtkWidget* clock_ = nullptr;
+    GtkWidget* battery_ = nullptr;
     GtkEventController* keys_ = nullptr;
     GtkGesture* touches_ = nullptr;
     GdkSurface* surface_ = nullptr;
@@ -431,6 +511,7 @@ private:
 };
 
 void refreshWindowStatusBar(WindowPeer* peer) { peer->refreshStatusBar(); }
+void windowLaunchEnded(WindowPeer* peer) { peer->launchEnded(); }
 
 GtkWidget* widgetForView(const View& view) {
     if (auto* w = dynamic_cast<WindowPeer*>(view.peer())) return GTK_WIDGET(w->gtkWindow());

@@ -1,6 +1,7 @@
 #include "ViewWidget.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace platform::gtk {
 
@@ -9,6 +10,8 @@ namespace platform::gtk {
 namespace {
 constexpr const char* kViewWidgetKey = "nimbra-view-widget";
 constexpr const char* kFillKey = "nimbra-fill";
+constexpr const char* kAllocationKey = "nimbra-allocation-watch";
+using AllocationWatch = std::function<void(int, int)>;
 }  // namespace
 
 struct NimbraFrame {
@@ -37,6 +40,9 @@ static void allocateChild(GtkWidget* child, int x, int y, int width, int height)
 }
 
 static void nimbra_frame_size_allocate(GtkWidget* widget, int width, int height, int) {
+    // The watcher may move the children (a window's root sets its view's
+    // frame): it hears first, and they are placed where it left them.
+    if (auto* watch = static_cast<AllocationWatch*>(g_object_get_data(G_OBJECT(widget), kAllocationKey))) (*watch)(width, height);
     for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
         if (!gtk_widget_get_visible(child)) continue;
         if (auto* vw = static_cast<ViewWidget*>(g_object_get_data(G_OBJECT(child), kViewWidgetKey))) {
@@ -79,6 +85,15 @@ static void nimbra_frame_class_init(NimbraFrameClass* klass) {
 static void nimbra_frame_init(NimbraFrame*) {}
 
 GtkWidget* ViewWidget::newFrame() { return GTK_WIDGET(g_object_new(nimbra_frame_get_type(), nullptr)); }
+
+void ViewWidget::watchAllocation(GtkWidget* frame, std::function<void(int, int)> allocated) {
+    if (!allocated) {
+        g_object_set_data(G_OBJECT(frame), kAllocationKey, nullptr);
+        return;
+    }
+    g_object_set_data_full(G_OBJECT(frame), kAllocationKey, new AllocationWatch(std::move(allocated)),
+                           [](gpointer watch) { delete static_cast<AllocationWatch*>(watch); });
+}
 
 // ---- ViewWidget
 
@@ -163,6 +178,9 @@ void installStyles() {
         ".nimbra-symbol { color: white; }\n"
         "spinner.nimbra-white { color: white; }\n"
         "spinner.nimbra-gray { color: #777777; }\n"
+        // The phone's screen is black where nothing is drawn yet (a window
+        // shown before its interface is built).
+        "window.nimbra-window { background-color: black; }\n"
         ".nimbra-statusbar { background-color: black; color: white; font-size: 11px; font-weight: bold;"
         " padding: 0 5px; }\n";
     gtk_css_provider_load_from_data(css.get(), kStyles, -1);

@@ -7,6 +7,7 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <memory>
 
 #include "platform/View.h"
@@ -37,6 +38,9 @@ public:
     static ViewWidget* of(const View& view);
     // The frame widget type (a container that places children at view frames).
     static GtkWidget* newFrame();
+    // Calls `allocated` with the frame widget's size each time it is laid
+    // out, before its children are placed; an empty function stops it.
+    static void watchAllocation(GtkWidget* frame, std::function<void(int, int)> allocated);
 
 private:
     View& view_;

@@ -76,10 +76,14 @@ struct LaunchOptions {
     // overlaps the launch (for an application whose first screens show pages):
     // for its own pages and for outside content (ads), each in its process.
     bool prewarmWebEngine = false;
+    // The name people know the application by (the window's title); the
+    // identifier when empty.
+    std::string name = {};
 };
 
 // The program's entry on the desktop: installs the toolkit backend, launches
-// and runs the main loop until the window closes. Returns the exit status.
+// and runs the main loop until the window closes. Returns the exit status: 1
+// when there is no display, or no input seat to use the application with.
 int applicationMain(int argc, char** argv, const LaunchOptions& options);
 
 }  // namespace platform

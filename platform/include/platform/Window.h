@@ -1,6 +1,8 @@
 #pragma once
 // The application's window: the phone screen. Its root view controller fills
-// the application frame; presented controllers go on top of it.
+// the application frame; presented controllers go on top of it. The window
+// system may give it another size at any time (a phone's screen, a desktop
+// user's drag): the screens follow.
 
 #include <memory>
 
@@ -41,6 +43,9 @@ public:
 
     // Called when the status bar shows or hides: full-screen views follow.
     void statusBarDidChange();
+
+protected:
+    void didChangeSize() override { statusBarDidChange(); }
 
 private:
     std::weak_ptr<ViewController> root_;

@@ -15,13 +15,6 @@ namespace fs = std::filesystem;
 using namespace nimbra::test;
 constexpr double kAdTimeout = 20;
 
-fs::path freshRoot(const char* what) {
-    static int launches = 0;
-    const fs::path root = fs::temp_directory_path() / (std::string(what) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++launches));
-    fs::remove_all(root);
-    return root;
-}
-
 TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
     gtkBackend();
     const fs::path program = NIMBRA_MENSAJES_PATH;

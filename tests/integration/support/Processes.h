@@ -7,6 +7,7 @@
 #include <libsoup/soup.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/gtk/GRef.h"
@@ -27,6 +29,24 @@ using platform::gtk::GRef;
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// An empty folder of this process's own under the temporary folder.
+inline std::filesystem::path freshRoot(const char* what) {
+    static int made = 0;
+    const auto root = std::filesystem::temp_directory_path() /
+                      (std::string(what) + "-" + std::to_string(::getpid()) + "-" + std::to_string(++made));
+    std::filesystem::remove_all(root);
+    return root;
+}
+
+// Variables set for a process started by a test (no value: unset).
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+inline void applyEnvironment(GSubprocessLauncher* launcher, const Environment& environment) {
+    for (const auto& [name, value] : environment) {
+        if (value) g_subprocess_launcher_setenv(launcher, name.c_str(), value->c_str(), TRUE);
+        else g_subprocess_launcher_unsetenv(launcher, name.c_str());
+    }
 }
 
 struct ProcessInfo {
@@ -154,17 +174,19 @@ inline GRef<GSubprocessLauncher> launcherWithFoldersUnder(const std::filesystem:
 
 // mensajes as its own process with a home and XDG folders of its own under a
 // root folder (kept, so a next run finds its files), pointed at one server,
-// its stderr in root/log.
+// its stderr in root/log; on the display the environment names (the tests'
+// own by default).
 class RunningMensajes {
 public:
     RunningMensajes(const std::filesystem::path& root, const std::string& serverOrigin, const std::string& program,
                     const std::filesystem::path& workingDirectory = std::filesystem::temp_directory_path(),
-                    const std::string& path = {})
+                    const std::string& path = {}, const Environment& environment = {})
         : log_(root / "log") {
         auto launcher = launcherWithFoldersUnder(root, serverOrigin, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
         const char* inherited = g_getenv("PATH");
         const std::string searchPath = !path.empty() ? path : inherited ? inherited : "/usr/bin:/bin";
         g_subprocess_launcher_setenv(launcher.get(), "PATH", searchPath.c_str(), TRUE);
+        applyEnvironment(launcher.get(), environment);
         g_subprocess_launcher_set_cwd(launcher.get(), workingDirectory.c_str());
         g_subprocess_launcher_set_stderr_file_path(launcher.get(), log_.c_str());
         const char* argv[] = {program.c_str(), nullptr};

@@ -1,6 +1,7 @@
 #pragma once
 // Real input on the virtual display through the X test extension: pointer
-// clicks at a point of a view, and keys. The X calls are found at run time so
+// clicks at a point of a view, and keys; and window sizes as a window manager
+// sets them. The X calls are found at run time so
 // that no X header (and its macros) comes in.
 
 #include <dlfcn.h>
@@ -22,7 +23,7 @@ public:
     bool available() {
         if (x_) return true;
         GdkDisplay* display = gdk_display_get_default();
-        if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !rootWindow_ || !xdisplay_ || !xid_ ||
+        if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !resize_ || !rootWindow_ || !xdisplay_ || !xid_ ||
             !keycode_ || !display || std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0)
             return false;
         x_ = xdisplay_(display);
@@ -50,6 +51,15 @@ public:
         return true;
     }
     bool clickAt(const platform::View& view, double px, double py) { return pointAt(view, px, py, true); }
+    // Resizes the view's X window as a window manager or a user would.
+    bool resize(const platform::View& view, int width, int height) {
+        GtkWidget* widget = platform::gtk::widgetForView(view);
+        GtkRoot* top = widget ? gtk_widget_get_root(widget) : nullptr;
+        if (!top) return false;
+        resize_(x_, xid_(gtk_native_get_surface(GTK_NATIVE(top))), unsigned(width), unsigned(height));
+        flush_(x_);
+        return true;
+    }
     // Presses the keys (X key symbols) in order, then lets them go in reverse.
     void chord(std::initializer_list<unsigned long> keysyms) {
         for (unsigned long k : keysyms) key_(x_, keycode_(x_, k), 1, 0);
@@ -69,6 +79,7 @@ private:
     int (*translate_)(void*, unsigned long, unsigned long, int, int, int*, int*, unsigned long*) =
         find<decltype(translate_)>(nullptr, "XTranslateCoordinates");
     int (*flush_)(void*) = find<decltype(flush_)>(nullptr, "XFlush");
+    int (*resize_)(void*, unsigned long, unsigned, unsigned) = find<decltype(resize_)>(nullptr, "XResizeWindow");
     unsigned long (*rootWindow_)(void*) = find<decltype(rootWindow_)>(nullptr, "XDefaultRootWindow");
     unsigned char (*keycode_)(void*, unsigned long) = find<decltype(keycode_)>(nullptr, "XKeysymToKeycode");
     void* (*xdisplay_)(GdkDisplay*) = find<decltype(xdisplay_)>(nullptr, "gdk_x11_display_get_xdisplay");
