@@ -157,6 +157,9 @@ void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items, bool) 
     }
     for (auto& old : placed_)
         if (std::find(placed.begin(), placed.end(), old) == placed.end()) old->removeFromSuperview();
+    // Subviews in the items' order: the order a screen reader reads them in.
+    for (size_t i = 0; i < placed.size(); ++i)
+        if (i >= subviews().size() || subviews()[i] != placed[i]) insertSubviewAtIndex(placed[i], i);
     placed_ = std::move(placed);
     items_ = std::move(items);
     layoutItems();

@@ -124,7 +124,20 @@ static void nimbra_button_class_init(NimbraButtonClass* klass) {
     G_OBJECT_CLASS(klass)->dispose = nimbra_button_dispose;
 }
 
-static void nimbra_button_init(NimbraButton* self) { gtk_widget_add_css_class(GTK_WIDGET(self), "nimbra-control"); }
+static void nimbra_button_init(NimbraButton* self) {
+    GtkWidget* widget = GTK_WIDGET(self);
+    gtk_widget_add_css_class(widget, "nimbra-control");
+    // The pointer is the button view's own (touch down, up inside or out):
+    // GtkButton's click handling would make every tap a second "clicked".
+    // Its keys and its activation stay.
+    const auto controllers = GRef<GListModel>::adopt(gtk_widget_observe_controllers(widget));
+    for (guint i = 0; i < g_list_model_get_n_items(controllers.get()); ++i) {
+        const auto controller = GRef<GtkEventController>::adopt(
+            static_cast<GtkEventController*>(g_list_model_get_item(controllers.get(), i)));
+        if (GTK_IS_GESTURE_CLICK(controller.get()))
+            gtk_event_controller_set_propagation_phase(controller.get(), GTK_PHASE_NONE);
+    }
+}
 
 GtkWidget* ViewWidget::newButtonFrame() { return GTK_WIDGET(g_object_new(nimbra_button_get_type(), nullptr)); }
 
