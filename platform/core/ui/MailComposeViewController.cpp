@@ -120,11 +120,11 @@ void MailComposeViewController::loadView() {
 
 void MailComposeViewController::refresh() {
     if (!header_) return;
-    const auto field = [](const char* name, const std::string& value) { return std::string(localized(name)) + " " + value; };
-    std::string h = field("To:", joinPlain(message_.to));
-    if (!message_.cc.empty()) h += "\n" + field("Cc:", joinPlain(message_.cc));
-    if (!message_.bcc.empty()) h += "\n" + field("Bcc:", joinPlain(message_.bcc));
-    h += "\n" + field("Subject:", message_.subject);
+    const auto field = [](const char* name, const std::string& value) { return std::string(name) + " " + value; };
+    std::string h = field(localized("To:"), joinPlain(message_.to));
+    if (!message_.cc.empty()) h += "\n" + field(localized("Cc:"), joinPlain(message_.cc));
+    if (!message_.bcc.empty()) h += "\n" + field(localized("Bcc:"), joinPlain(message_.bcc));
+    h += "\n" + field(localized("Subject:"), message_.subject);
     header_->setText(h);
     body_->setText(message_.body);
     // Labels centre their text: size the body to its lines so it starts at the top.

@@ -198,6 +198,13 @@ void applyFrameAccessibility(ViewWidget& widget) {
     }
     setRole(frame, role);
     setLabel(frame, labelled ? view.accessibilityLabel() : std::string());
+    // A scrolled area, say, is read by the view's label. Its bars are not
+    // read: the toolkit has nothing for them but their class names, and the
+    // area scrolls by itself as the focus moves.
+    if (widget.content() && !view.accessibilityLabel().empty()) setLabel(widget.content(), view.accessibilityLabel());
+    if (auto* scrolled = GTK_IS_SCROLLED_WINDOW(widget.content()) ? GTK_SCROLLED_WINDOW(widget.content()) : nullptr)
+        for (GtkWidget* bar : {gtk_scrolled_window_get_hscrollbar(scrolled), gtk_scrolled_window_get_vscrollbar(scrolled)})
+            if (bar) gtk_accessible_update_state(GTK_ACCESSIBLE(bar), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
     if (role == GTK_ACCESSIBLE_ROLE_TAB_LIST) installTabListKeys(frame);
 }
 
