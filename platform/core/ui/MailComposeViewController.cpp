@@ -93,14 +93,18 @@ void MailComposeViewController::loadView() {
             if (auto self = std::dynamic_pointer_cast<MailComposeViewController>(weak.lock())) ((*self).*fn)();
         };
     };
-    auto title = std::make_shared<Label>(Rect(0, 0, 150, 30));
-    title->setFontSize(15);
+    auto cancel = BarButtonItem::systemItem(BarButtonSystemItem::Cancel, call(&MailComposeViewController::cancel));
+    auto send = BarButtonItem::withTitle(localized("Send"), BarButtonItemStyle::Done, call(&MailComposeViewController::send));
+    // The title takes what the two buttons leave (their words are longer in
+    // some languages), never pushing Send off the bar.
+    const double room = frame.width() - 2 * Toolbar::kEdgeInset - 4 * Toolbar::kItemSpacing - cancel->naturalWidth() -
+                        send->naturalWidth();
+    auto title = std::make_shared<Label>(Rect(0, 0, std::clamp(room, 0.0, 150.0), 30));
+    title->setFontSize(13);
     title->setText(localized("New Message"));
     title->setBold(true);
     title->setTextColor(Color::white());
     title->setTextAlignment(TextAlignment::Center);
-    auto cancel = BarButtonItem::systemItem(BarButtonSystemItem::Cancel, call(&MailComposeViewController::cancel));
-    auto send = BarButtonItem::withTitle(localized("Send"), BarButtonItemStyle::Done, call(&MailComposeViewController::send));
     auto flex = [] { return BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace); };
     toolbar_->setItems({cancel, flex(), BarButtonItem::withCustomView(title), flex(), send});
     header_ = std::make_shared<Label>(Rect(10, kBar + 6, frame.width() - 20, 80));

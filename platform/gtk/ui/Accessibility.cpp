@@ -219,6 +219,10 @@ void applyButtonAccessibility(GtkWidget* frame, const Button& button) {
     }
 }
 
+void applyTextAccessibility(GtkWidget* label, const View& view, const std::string& text) {
+    setLabel(label, view.accessibilityLabel().empty() ? text : view.accessibilityLabel());
+}
+
 GtkWidget* newAccessibleSpinner() {
     return GTK_WIDGET(g_object_new(GTK_TYPE_SPINNER, "accessible-role", GTK_ACCESSIBLE_ROLE_PROGRESS_BAR, nullptr));
 }

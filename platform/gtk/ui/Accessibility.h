@@ -25,6 +25,10 @@ void applyFrameAccessibility(ViewWidget& widget);
 // on the Tab key's way; the arrows reach the others.
 void applyButtonAccessibility(GtkWidget* frame, const Button& button);
 
+// A text is read as itself (or by its view's label); an empty one as
+// nothing.
+void applyTextAccessibility(GtkWidget* label, const View& view, const std::string& text);
+
 // A spinner: named, and busy while it turns.
 GtkWidget* newAccessibleSpinner();
 void applySpinnerAccessibility(GtkWidget* spinner, const ActivityIndicatorView& view);

@@ -73,6 +73,7 @@ public:
         // Narrow minimum so the frame decides the width.
         gtk_label_set_width_chars(l, 0);
         gtk_label_set_max_width_chars(l, 1);
+        applyTextAccessibility(widget_.content(), label_, label_.text());
     }
 
 private:
