@@ -227,9 +227,13 @@ GtkWidget* newAccessibleSpinner() {
     return GTK_WIDGET(g_object_new(GTK_TYPE_SPINNER, "accessible-role", GTK_ACCESSIBLE_ROLE_PROGRESS_BAR, nullptr));
 }
 
+void applySpinnerAccessibility(GtkWidget* spinner, const std::string& label, bool busy) {
+    setLabel(spinner, label);
+    gtk_accessible_update_state(GTK_ACCESSIBLE(spinner), GTK_ACCESSIBLE_STATE_BUSY, busy, -1);
+}
+
 void applySpinnerAccessibility(GtkWidget* spinner, const ActivityIndicatorView& view) {
-    setLabel(spinner, view.accessibilityLabel());
-    gtk_accessible_update_state(GTK_ACCESSIBLE(spinner), GTK_ACCESSIBLE_STATE_BUSY, view.isAnimating(), -1);
+    applySpinnerAccessibility(spinner, view.accessibilityLabel(), view.isAnimating());
 }
 
 void hideFromAssistiveTechnology(GtkWidget* widget) { setRole(widget, GTK_ACCESSIBLE_ROLE_PRESENTATION); }

@@ -31,6 +31,7 @@ void applyTextAccessibility(GtkWidget* label, const View& view, const std::strin
 
 // A spinner: named, and busy while it turns.
 GtkWidget* newAccessibleSpinner();
+void applySpinnerAccessibility(GtkWidget* spinner, const std::string& label, bool busy);
 void applySpinnerAccessibility(GtkWidget* spinner, const ActivityIndicatorView& view);
 
 // Content a button shows (its picture and title) is read as the button's

@@ -10,6 +10,7 @@
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/Label.h"
+#include "platform/Localization.h"
 #include "platform/RunLoop.h"
 #include "platform/ScrollView.h"
 #include "platform/WeakPtr.h"
@@ -406,6 +407,7 @@ public:
         gtk_widget_set_visible(statusBar_, !app.isStatusBarHidden());
         gtk_spinner_set_spinning(GTK_SPINNER(networkSpinner_), app.isNetworkActivityIndicatorVisible());
         gtk_widget_set_visible(networkSpinner_, app.isNetworkActivityIndicatorVisible());
+        applySpinnerAccessibility(networkSpinner_, localized("Loading"), app.isNetworkActivityIndicatorVisible());
         char text[16] = "";
         std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -426,7 +428,7 @@ private:
         gtk_widget_set_halign(statusBar_, GTK_ALIGN_FILL);
         gtk_widget_set_size_request(statusBar_, -1, kStatusBarHeight);
         gtk_widget_set_can_target(statusBar_, FALSE);
-        networkSpinner_ = gtk_spinner_new();
+        networkSpinner_ = newAccessibleSpinner();
         gtk_widget_add_css_class(networkSpinner_, "nimbra-white");
         gtk_widget_set_size_request(networkSpinner_, 12, 12);
         clock_ = gtk_label_new("");

@@ -147,8 +147,9 @@ def read_everything():
             check(actions(node), "%s has no action" % describe(node))
         if has(node, pyatspi.STATE_FOCUSABLE) or has(node, pyatspi.STATE_FOCUSED):
             check(node.name.strip() and role not in ("unknown", "invalid"), "focusable %s unnamed" % describe(node))
-        if role == "progress bar" and has(node, pyatspi.STATE_SHOWING):
+        if role == "progress bar":  # shown only while it turns
             check(node.name.strip(), "a spinner without a name")
+            check(has(node, pyatspi.STATE_BUSY), "spinner %r not busy" % node.name)
 
 
 def step(text):
