@@ -70,17 +70,26 @@ static void nimbra_frame_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
         gtk_widget_snapshot_child(widget, child, snapshot);
 }
 
-static void nimbra_frame_dispose(GObject* object) {
+static void unparentChildren(GObject* object) {
     GtkWidget* widget = GTK_WIDGET(object);
     while (GtkWidget* child = gtk_widget_get_first_child(widget)) gtk_widget_unparent(child);
+}
+
+// Frames and button frames are measured, laid out and drawn alike.
+static void useFrameLayout(GtkWidgetClass* widgetClass) {
+    widgetClass->measure = nimbra_frame_measure;
+    widgetClass->size_allocate = nimbra_frame_size_allocate;
+    widgetClass->snapshot = nimbra_frame_snapshot;
+}
+
+static void nimbra_frame_dispose(GObject* object) {
+    unparentChildren(object);
     G_OBJECT_CLASS(nimbra_frame_parent_class)->dispose(object);
 }
 
 static void nimbra_frame_class_init(NimbraFrameClass* klass) {
     GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
-    widgetClass->measure = nimbra_frame_measure;
-    widgetClass->size_allocate = nimbra_frame_size_allocate;
-    widgetClass->snapshot = nimbra_frame_snapshot;
+    useFrameLayout(widgetClass);
     G_OBJECT_CLASS(klass)->dispose = nimbra_frame_dispose;
     // A layout box: nothing to read (what it holds is).
     gtk_widget_class_set_accessible_role(widgetClass, GTK_ACCESSIBLE_ROLE_GENERIC);
@@ -111,16 +120,12 @@ struct NimbraButtonClass {
 G_DEFINE_TYPE(NimbraButton, nimbra_button, GTK_TYPE_BUTTON)
 
 static void nimbra_button_dispose(GObject* object) {
-    GtkWidget* widget = GTK_WIDGET(object);
-    while (GtkWidget* child = gtk_widget_get_first_child(widget)) gtk_widget_unparent(child);
+    unparentChildren(object);
     G_OBJECT_CLASS(nimbra_button_parent_class)->dispose(object);
 }
 
 static void nimbra_button_class_init(NimbraButtonClass* klass) {
-    GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
-    widgetClass->measure = nimbra_frame_measure;
-    widgetClass->size_allocate = nimbra_frame_size_allocate;
-    widgetClass->snapshot = nimbra_frame_snapshot;
+    useFrameLayout(GTK_WIDGET_CLASS(klass));
     G_OBJECT_CLASS(klass)->dispose = nimbra_button_dispose;
 }
 
