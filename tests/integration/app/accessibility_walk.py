@@ -234,4 +234,9 @@ if __name__ == "__main__":
         main()
     except Failure as failure:
         print("FAILED:", failure, flush=True)
+        app = application()
+        for node in nodes(app) if app else []:  # what was there, for the log
+            depth = sum(1 for _ in ancestors(node))
+            states = [pyatspi.stateToString(s) for s in node.getState().getStates()]
+            print("  " * depth + describe(node), " ".join(states), flush=True)
         sys.exit(1)
