@@ -8,6 +8,7 @@
 #include "Utility/ZELIntrinsicImages.h"
 #include "View/ZELWebView.h"
 #include "platform/Application.h"
+#include "platform/Localization.h"
 #include "platform/NotificationCenter.h"
 
 ZELBrowserControllerPrivate::~ZELBrowserControllerPrivate() {
@@ -146,9 +147,9 @@ void ZELBrowserController::createToolbarButtons() {
     using platform::BarButtonSystemItem;
     auto v = vars();
     v->flexibleSpaceButton_ = platform::BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace);
-    v->backButton_ = buttonWithImage(ZELIntrinsicImages::browserBackButton(), "Back", 27, false,
+    v->backButton_ = buttonWithImage(ZELIntrinsicImages::browserBackButton(), platform::localized("Back"), 27, false,
                                      &ZELBrowserController::back);
-    v->forwardButton_ = buttonWithImage(ZELIntrinsicImages::browserForwardButton(), "Forward", 27, false,
+    v->forwardButton_ = buttonWithImage(ZELIntrinsicImages::browserForwardButton(), platform::localized("Forward"), 27, false,
                                         &ZELBrowserController::forward);
 
     v->spinner_ = std::make_shared<platform::ActivityIndicatorView>(platform::Rect(0, 0, 20, 20),
@@ -158,14 +159,16 @@ void ZELBrowserController::createToolbarButtons() {
     v->spinnerContainingButton_ = platform::BarButtonItem::withCustomView(v->spinner_);
     v->spinnerContainingButton_->setWidth(20);
     v->spinnerContainingButton_->setIsAccessibilityElement(true);
-    v->spinnerContainingButton_->setAccessibilityLabel("Spinner");
+    v->spinnerContainingButton_->setAccessibilityLabel(platform::localized("Loading"));
 
-    v->reloadButton_ = systemButton(BarButtonSystemItem::Refresh, action(&ZELBrowserController::reload), "Reload", 27);
-    v->safariButton_ =
-        systemButton(BarButtonSystemItem::Action, action(&ZELBrowserController::openInSafari), "View in Safari", 27);
+    v->reloadButton_ = systemButton(BarButtonSystemItem::Refresh, action(&ZELBrowserController::reload),
+                                     platform::localized("Reload"), 27);
+    // Named for what it does here: the desktop's own browser, whichever it is.
+    v->safariButton_ = systemButton(BarButtonSystemItem::Action, action(&ZELBrowserController::openInSafari),
+                                    platform::localized("Open in Browser"), 27);
     v->safariButton_->setEnabled(false);
-    v->doneButton_ =
-        systemButton(BarButtonSystemItem::Done, action(&ZELBrowserController::relinquishScreen), "Done", 0);
+    v->doneButton_ = systemButton(BarButtonSystemItem::Done, action(&ZELBrowserController::relinquishScreen),
+                                  platform::localized("Done"), 0);
     v->doneButton_->setStyle(platform::BarButtonItemStyle::Done);
 }
 

@@ -5,6 +5,7 @@
 #include "Request/ZELRequestError.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Utility/ZELPrivateUtilities.h"
+#include "platform/Localization.h"
 #include "platform/Services.h"
 #include "platform/ViewController.h"
 #include "View/ZELWebView.h"
@@ -20,6 +21,9 @@ std::shared_ptr<ZELBannerView> ZELBannerView::initWithFrame(const platform::Rect
 void ZELBannerView::commonInitializer() {
     if (getPrivate()) return;
     setBackgroundColor(platform::Color::clear());
+    // Read as what it is, whatever the ad inside says.
+    setAccessibilityRole(platform::AccessibilityRole::Advertisement);
+    setAccessibilityLabel(platform::localized("Advertisement"));
     // The table holds the only reference to the controller.
     ZELPrivateUtilities::setPrivateObject(ZELObjectPrivate::initWithView(*this), this);
 }

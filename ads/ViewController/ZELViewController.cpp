@@ -205,6 +205,15 @@ void ZELViewController::relinquishScreen() {
     endCover(*vars);
 }
 
+bool ZELViewController::canPerformKeyCommand(platform::KeyCommand command) const {
+    auto vars = getPrivate();
+    return command == platform::KeyCommand::Cancel && vars && vars->onScreen_;
+}
+
+void ZELViewController::performKeyCommand(platform::KeyCommand command) {
+    if (canPerformKeyCommand(command)) relinquishScreen();
+}
+
 void ZELViewController::giveBackScreen(ZELViewControllerPrivate& vars) {
     // The screen outlives this call: it goes at the end of the loop's turn.
     if (vars.onScreen_) platform::RunLoop::main().keepAliveUntilNextTurn(std::move(vars.onScreen_));

@@ -63,6 +63,9 @@ public:
     void settingsChanged(const platform::Notification& notification);
 
     bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) override;
+    // Escape closes the screen as its close or Done control would.
+    bool canPerformKeyCommand(platform::KeyCommand command) const override;
+    void performKeyCommand(platform::KeyCommand command) override;
     void viewDidAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
 

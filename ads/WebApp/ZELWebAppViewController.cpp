@@ -7,6 +7,7 @@
 #include "View/ZELWebView.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "WebApp/ZELWebAppWebViewDelegate.h"
+#include "platform/Localization.h"
 
 ZELWebAppViewControllerPrivate::~ZELWebAppViewControllerPrivate() {
     ZELWebAppWebViewDelegate::releaseWithWebView(std::move(webViewDelegate_), std::move(webView_));
@@ -78,7 +79,7 @@ void ZELWebAppViewController::viewWillAppear(bool animated) {
     v->closeButton_->setShowsTouchWhenHighlighted(true);
     v->closeButton_->setEnabled(true);
     v->closeButton_->setFrame(Rect(0, 0, kCloseButtonSize, kCloseButtonSize));
-    v->closeButton_->setAccessibilityLabel("Close");
+    v->closeButton_->setAccessibilityLabel(platform::localized("Close"));
     // The button may be what lets the screen go: hold it for the call.
     std::weak_ptr<ViewController> weak = weak_from_this();
     v->closeButton_->addTarget(

@@ -103,6 +103,29 @@ void View::setClipsToBounds(bool clips) {
     if (peer_) peer_->propertiesChanged();
 }
 
+void View::setAccessibilityLabel(std::string label) {
+    if (accessibilityLabel_ == label) return;
+    accessibilityLabel_ = std::move(label);
+    if (peer_) peer_->accessibilityChanged();
+}
+
+void View::setAccessibilityRole(AccessibilityRole role) {
+    if (accessibilityRole_ == role) return;
+    accessibilityRole_ = role;
+    if (peer_) peer_->accessibilityChanged();
+}
+
+void View::setAccessibilityViewIsModal(bool modal) {
+    if (accessibilityModal_ == modal) return;
+    accessibilityModal_ = modal;
+    // What it covers is the superview's business.
+    if (auto parent = superview(); parent && parent->peer_) parent->peer_->subviewsChanged();
+}
+
+void View::requestKeyboardFocus() {
+    if (peer_) peer_->focusRequested();
+}
+
 void View::addSubview(const std::shared_ptr<View>& view) {
     insertSubviewAtIndex(view, subviews_.size());
 }

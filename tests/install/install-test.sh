@@ -77,6 +77,7 @@ for f in bin/mensajes bin/nimbra-adserver share/mensajes/MainWindow.json \
          share/applications/org.nimbra.Mensajes.desktop \
          share/metainfo/org.nimbra.Mensajes.metainfo.xml \
          share/icons/hicolor/scalable/apps/org.nimbra.Mensajes.svg \
+         share/locale/es/LC_MESSAGES/nimbra.mo share/locale/en/LC_MESSAGES/nimbra.mo \
          lib/libnimbra.so lib/pkgconfig/nimbra.pc lib/cmake/Nimbra/NimbraConfig.cmake; do
   [ -e "$prefix/$f" ] || fail "not installed: $f"
 done

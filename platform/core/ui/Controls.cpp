@@ -6,6 +6,7 @@
 #include "platform/Backend.h"
 #include "platform/Button.h"
 #include "platform/Label.h"
+#include "platform/Localization.h"
 #include "platform/ScrollView.h"
 
 namespace platform {
@@ -58,6 +59,8 @@ ActivityIndicatorView::ActivityIndicatorView(const Rect& frame, ActivityIndicato
     : View(frame, NoPeer{}), style_(style) {
     setOpaque(false);
     View::setHidden(true);  // stopped
+    setAccessibilityRole(AccessibilityRole::ProgressIndicator);
+    setAccessibilityLabel(localized("Loading"));
     setPeer(backend().makeViewPeer(*this));
 }
 void ActivityIndicatorView::changed() {
@@ -123,6 +126,7 @@ void ScrollView::didChangeSize() { setContentOffset(contentOffset_); }
 Button::Button(ButtonType type, const Rect& frame) : View(frame, NoPeer{}), type_(type) {
     setOpaque(false);
     if (type == ButtonType::RoundedRect) titleColor_ = Color{0.2, 0.3, 0.5, 1};
+    setAccessibilityRole(AccessibilityRole::Button);
     setPeer(backend().makeViewPeer(*this));
 }
 void Button::changed() {
@@ -163,10 +167,6 @@ void Button::setHighlighted(bool highlighted) {
 }
 void Button::setSelected(bool selected) {
     selected_ = selected;
-    changed();
-}
-void Button::setAccessibilityLabel(std::string label) {
-    accessibilityLabel_ = std::move(label);
     changed();
 }
 int Button::addTarget(std::function<void()> action, unsigned controlEvents) {

@@ -123,6 +123,7 @@ void applyProperties(View& v, const json& j) {
     if (auto b = boolean(j, "userInteractionEnabled")) v.setUserInteractionEnabled(*b);
     if (auto b = boolean(j, "opaque")) v.setOpaque(*b);
     if (auto b = boolean(j, "clipsToBounds")) v.setClipsToBounds(*b);
+    if (auto a = text(j, "accessibilityLabel")) v.setAccessibilityLabel(*a);
     if (auto* label = dynamic_cast<Label*>(&v)) {
         if (auto t = text(j, "text")) label->setText(*t);
         if (auto s = number(j, "fontSize")) label->setFontSize(*s);
@@ -140,7 +141,6 @@ void applyProperties(View& v, const json& j) {
         if (auto g = boolean(j, "glow")) button->setShowsTouchWhenHighlighted(*g);
         if (auto c = color(j, "titleColor")) button->setTitleColor(*c);
         if (auto b = boolean(j, "bold")) button->setBold(*b);
-        if (auto a = text(j, "accessibilityLabel")) button->setAccessibilityLabel(*a);
     }
     if (auto* scroll = dynamic_cast<ScrollView*>(&v)) {
         if (auto s = numbers(j, "contentSize", 2, 2); s && (*s)[0] >= 0 && (*s)[1] >= 0)

@@ -4,6 +4,7 @@
 
 #include "platform/Application.h"
 #include "platform/Backend.h"
+#include "platform/Localization.h"
 
 namespace platform {
 namespace {
@@ -92,14 +93,18 @@ void MailComposeViewController::loadView() {
             if (auto self = std::dynamic_pointer_cast<MailComposeViewController>(weak.lock())) ((*self).*fn)();
         };
     };
-    auto title = std::make_shared<Label>(Rect(0, 0, 150, 30));
-    title->setFontSize(15);
-    title->setText("New Message");
+    auto cancel = BarButtonItem::systemItem(BarButtonSystemItem::Cancel, call(&MailComposeViewController::cancel));
+    auto send = BarButtonItem::withTitle(localized("Send"), BarButtonItemStyle::Done, call(&MailComposeViewController::send));
+    // The title takes what the two buttons leave (their words are longer in
+    // some languages), never pushing Send off the bar.
+    const double room = frame.width() - 2 * Toolbar::kEdgeInset - 4 * Toolbar::kItemSpacing - cancel->naturalWidth() -
+                        send->naturalWidth();
+    auto title = std::make_shared<Label>(Rect(0, 0, std::clamp(room, 0.0, 150.0), 30));
+    title->setFontSize(13);
+    title->setText(localized("New Message"));
     title->setBold(true);
     title->setTextColor(Color::white());
     title->setTextAlignment(TextAlignment::Center);
-    auto cancel = BarButtonItem::systemItem(BarButtonSystemItem::Cancel, call(&MailComposeViewController::cancel));
-    auto send = BarButtonItem::withTitle("Send", BarButtonItemStyle::Done, call(&MailComposeViewController::send));
     auto flex = [] { return BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace); };
     toolbar_->setItems({cancel, flex(), BarButtonItem::withCustomView(title), flex(), send});
     header_ = std::make_shared<Label>(Rect(10, kBar + 6, frame.width() - 20, 80));
@@ -119,10 +124,11 @@ void MailComposeViewController::loadView() {
 
 void MailComposeViewController::refresh() {
     if (!header_) return;
-    std::string h = "To: " + joinPlain(message_.to);
-    if (!message_.cc.empty()) h += "\nCc: " + joinPlain(message_.cc);
-    if (!message_.bcc.empty()) h += "\nBcc: " + joinPlain(message_.bcc);
-    h += "\nSubject: " + message_.subject;
+    const auto field = [](const char* name, const std::string& value) { return std::string(name) + " " + value; };
+    std::string h = field(localized("To:"), joinPlain(message_.to));
+    if (!message_.cc.empty()) h += "\n" + field(localized("Cc:"), joinPlain(message_.cc));
+    if (!message_.bcc.empty()) h += "\n" + field(localized("Bcc:"), joinPlain(message_.bcc));
+    h += "\n" + field(localized("Subject:"), message_.subject);
     header_->setText(h);
     body_->setText(message_.body);
     // Labels centre their text: size the body to its lines so it starts at the top.
@@ -142,6 +148,10 @@ void MailComposeViewController::send() {
 }
 
 void MailComposeViewController::cancel() { finish(MailComposeResult::Cancelled, nullptr); }
+
+void MailComposeViewController::performKeyCommand(KeyCommand command) {
+    if (canPerformKeyCommand(command)) cancel();
+}
 
 void MailComposeViewController::finish(MailComposeResult result, const Error* error) {
     if (finished_) return;

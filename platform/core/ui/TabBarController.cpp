@@ -9,13 +9,17 @@ namespace platform {
 
 // ---- TabBar
 
-TabBar::TabBar(const Rect& frame) : View(frame) { setBackgroundColor(Color{0.11, 0.11, 0.12, 1}); }
+TabBar::TabBar(const Rect& frame) : View(frame) {
+    setBackgroundColor(Color{0.11, 0.11, 0.12, 1});
+    setAccessibilityRole(AccessibilityRole::TabList);
+}
 
 void TabBar::setItems(const std::vector<TabBarItem>& items, std::function<void(size_t)> onSelect) {
     for (auto& b : buttons_) b->removeFromSuperview();
     buttons_.clear();
     for (size_t i = 0; i < items.size(); ++i) {
         auto b = std::make_shared<Button>(ButtonType::Custom);
+        b->setAccessibilityRole(AccessibilityRole::Tab);
         b->setTitle(items[i].title);
         b->setImage(items[i].image);
         b->setAccessibilityLabel(items[i].title);
@@ -137,6 +141,17 @@ bool TabBarController::shouldAutorotateToInterfaceOrientation(InterfaceOrientati
     for (auto& c : controllers_)
         if (!c->shouldAutorotateToInterfaceOrientation(orientation)) return false;
     return true;
+}
+
+bool TabBarController::canPerformKeyCommand(KeyCommand command) const {
+    return (command == KeyCommand::NextTab || command == KeyCommand::PreviousTab) && controllers_.size() > 1;
+}
+
+void TabBarController::performKeyCommand(KeyCommand command) {
+    if (!canPerformKeyCommand(command)) return;
+    const size_t count = controllers_.size();
+    setSelectedIndex((selected_ + (command == KeyCommand::NextTab ? 1 : count - 1)) % count);
+    if (tabBar_ && selected_ < tabBar_->buttons().size()) tabBar_->buttons()[selected_]->requestKeyboardFocus();
 }
 
 std::vector<std::shared_ptr<ViewController>> TabBarController::appearanceChildren() const {

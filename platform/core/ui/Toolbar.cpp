@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/Backend.h"
+#include "platform/Localization.h"
 
 namespace platform {
 
@@ -54,10 +55,10 @@ void BarButtonItem::setAction(Action action) { action_ = std::move(action); }
 namespace {
 const char* systemTitle(BarButtonSystemItem item) {
     switch (item) {
-    case BarButtonSystemItem::Done: return "Done";
-    case BarButtonSystemItem::Cancel: return "Cancel";
-    case BarButtonSystemItem::Edit: return "Edit";
-    case BarButtonSystemItem::Save: return "Save";
+    case BarButtonSystemItem::Done: return localized("Done");
+    case BarButtonSystemItem::Cancel: return localized("Cancel");
+    case BarButtonSystemItem::Edit: return localized("Edit");
+    case BarButtonSystemItem::Save: return localized("Save");
     default: return nullptr;
     }
 }
@@ -72,7 +73,11 @@ ButtonSymbol systemSymbol(BarButtonSystemItem item) {
     default: return ButtonSymbol::None;
     }
 }
-double titleWidth(const std::string& title) { return 8.0 * double(title.size()) + 20; }
+// Characters, not bytes: translations carry accents.
+double titleWidth(const std::string& title) {
+    const auto characters = std::count_if(title.begin(), title.end(), [](char c) { return (c & 0xC0) != 0x80; });
+    return 8.0 * double(characters) + 20;
+}
 }  // namespace
 
 double BarButtonItem::naturalWidth() const {
@@ -88,8 +93,13 @@ double BarButtonItem::naturalWidth() const {
 }
 
 void BarButtonItem::apply() const {
+    if (customView_) {
+        // A custom view (a spinner, say) is read by the item's label.
+        if (accessibilityElement_ && !accessibilityLabel_.empty()) customView_->setAccessibilityLabel(accessibilityLabel_);
+        return;
+    }
     auto button = std::dynamic_pointer_cast<Button>(represented_.lock());
-    if (!button || customView_) return;
+    if (!button) return;
     button->setEnabled(enabled_);
     button->setAccessibilityLabel(accessibilityLabel_);
     button->setBold(style_ == BarButtonItemStyle::Done);
@@ -99,6 +109,7 @@ void BarButtonItem::apply() const {
 
 Toolbar::Toolbar(const Rect& frame) : View(frame, NoPeer{}) {
     setBackgroundColor(tint_);
+    setAccessibilityRole(AccessibilityRole::Toolbar);
     setPeer(backend().makeViewPeer(*this));
 }
 
@@ -146,6 +157,9 @@ void Toolbar::setItems(std::vector<std::shared_ptr<BarButtonItem>> items, bool) 
     }
     for (auto& old : placed_)
         if (std::find(placed.begin(), placed.end(), old) == placed.end()) old->removeFromSuperview();
+    // Subviews in the items' order: the order a screen reader reads them in.
+    for (size_t i = 0; i < placed.size(); ++i)
+        if (i >= subviews().size() || subviews()[i] != placed[i]) insertSubviewAtIndex(placed[i], i);
     placed_ = std::move(placed);
     items_ = std::move(items);
     layoutItems();

@@ -187,6 +187,8 @@ void ViewController::presentModalViewController(const std::shared_ptr<ViewContro
     auto v = controller->view();
     v->setAutoresizingMask(kAutoresizingFlexibleWidth | kAutoresizingFlexibleHeight);
     v->setFrame(window ? window->applicationFrame() : hostView->bounds());
+    // It covers what it is presented over: that is out of reach while it is up.
+    v->setAccessibilityViewIsModal(true);
     bool onScreen = host->appearance_ == Appearance::Appeared || host->appearance_ == Appearance::Appearing;
     if (onScreen) {
         host->beginAppearanceTransition(false, animated);

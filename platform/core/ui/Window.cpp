@@ -81,6 +81,13 @@ std::shared_ptr<ViewController> Window::topViewController() const {
     return c;
 }
 
+std::shared_ptr<ViewController> Window::keyCommandTarget(KeyCommand command) const {
+    auto top = topViewController();
+    // A screen on its way out takes no more keys.
+    if (!top || top->isBeingDismissed() || !top->canPerformKeyCommand(command)) return nullptr;
+    return top;
+}
+
 Rect Window::applicationFrame() const { return Application::shared().applicationFrameWithin(bounds()); }
 
 bool Window::deviceDidRotate(InterfaceOrientation orientation) {

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <utility>
 
+#include "Accessibility.h"
 #include "UiGtk.h"
 #include "platform/gtk/GtkViews.h"
 #include "ViewWidget.h"
@@ -9,6 +10,7 @@
 #include "platform/ApplicationMain.h"
 #include "platform/Button.h"
 #include "platform/Label.h"
+#include "platform/Localization.h"
 #include "platform/RunLoop.h"
 #include "platform/ScrollView.h"
 #include "platform/WeakPtr.h"
@@ -20,7 +22,7 @@ namespace {
 
 class BasicPeer : public ViewPeer, public GtkPeer {
 public:
-    BasicPeer(View& view, GtkWidget* content) : widget_(view, content) {}
+    BasicPeer(View& view, GtkWidget* content, GtkWidget* outer = nullptr) : widget_(view, content, outer) {}
     ViewWidget& viewWidget() override { return widget_; }
     void frameChanged() override { widget_.frameChanged(); }
     void propertiesChanged() override {
@@ -28,6 +30,11 @@ public:
         refresh();
     }
     void subviewsChanged() override { widget_.subviewsChanged(); }
+    void accessibilityChanged() override {
+        widget_.accessibilityChanged();
+        refresh();
+    }
+    void focusRequested() override { focusViewWidget(widget_); }
 
 protected:
     virtual void refresh() {}
@@ -67,6 +74,7 @@ public:
         // Narrow minimum so the frame decides the width.
         gtk_label_set_width_chars(l, 0);
         gtk_label_set_max_width_chars(l, 1);
+        applyTextAccessibility(widget_.content(), label_, label_.text());
     }
 
 private:
@@ -77,10 +85,11 @@ private:
 
 class SpinnerPeer final : public BasicPeer {
 public:
-    explicit SpinnerPeer(ActivityIndicatorView& v) : BasicPeer(v, gtk_spinner_new()), spinner_(v) { refresh(); }
+    explicit SpinnerPeer(ActivityIndicatorView& v) : BasicPeer(v, newAccessibleSpinner()), spinner_(v) { refresh(); }
     void refresh() override {
         GtkWidget* s = widget_.content();
         gtk_spinner_set_spinning(GTK_SPINNER(s), spinner_.isAnimating());
+        applySpinnerAccessibility(s, spinner_);
         gtk_widget_remove_css_class(s, "nimbra-white");
         gtk_widget_remove_css_class(s, "nimbra-gray");
         gtk_widget_add_css_class(s, spinner_.style() == ActivityIndicatorStyle::Gray ? "nimbra-gray" : "nimbra-white");
@@ -164,12 +173,22 @@ const char* symbolIcon(ButtonSymbol s) {
 
 class ButtonPeer final : public BasicPeer {
 public:
-    explicit ButtonPeer(Button& b) : BasicPeer(b, gtk_box_new(GTK_ORIENTATION_VERTICAL, 1)), button_(b) {
+    explicit ButtonPeer(Button& b)
+        : BasicPeer(b, gtk_box_new(GTK_ORIENTATION_VERTICAL, 1), ViewWidget::newButtonFrame()), button_(b) {
         GtkWidget* box = widget_.content();
         gtk_widget_add_css_class(box, "nimbra-button");
         if (b.buttonType() == ButtonType::RoundedRect) gtk_widget_add_css_class(box, "nimbra-rounded");
         gtk_widget_set_valign(box, GTK_ALIGN_FILL);
+        hideFromAssistiveTechnology(box);
+        // Return, Space and the accessibility action: a tap.
+        g_signal_connect_swapped(widget_.outer(), "clicked", G_CALLBACK(+[](ButtonPeer* self) {
+                                     self->later([](Button& b) { b.sendActionsForControlEvents(kControlEventTouchUpInside); });
+                                 }),
+                                 this);
+        // The pointer is this gesture's, ahead of the button's own: presses
+        // and releases, inside or out, as touches.
         click_ = gtk_gesture_click_new();
+        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(click_), GTK_PHASE_CAPTURE);
         gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click_), GDK_BUTTON_PRIMARY);
         g_signal_connect(click_, "pressed", G_CALLBACK(+[](GtkGestureClick* g, int, double, double, gpointer self) {
                              gtk_gesture_set_state(GTK_GESTURE(g), GTK_EVENT_SEQUENCE_CLAIMED);
@@ -193,7 +212,10 @@ public:
         gtk_widget_add_controller(widget_.outer(), GTK_EVENT_CONTROLLER(click_));
         refresh();
     }
-    ~ButtonPeer() override { g_signal_handlers_disconnect_by_data(click_, this); }
+    ~ButtonPeer() override {
+        g_signal_handlers_disconnect_by_data(click_, this);
+        g_signal_handlers_disconnect_by_data(widget_.outer(), this);
+    }
 
     void refresh() override {
         GtkWidget* box = widget_.content();
@@ -232,8 +254,7 @@ public:
         toggle("nimbra-glow", button_.isHighlighted() && button_.showsTouchWhenHighlighted());
         toggle("nimbra-selected", button_.isSelected());
         gtk_widget_set_opacity(box, button_.isEnabled() ? 1.0 : 0.4);
-        gtk_widget_set_tooltip_text(widget_.outer(),
-                                    button_.accessibilityLabel().empty() ? nullptr : button_.accessibilityLabel().c_str());
+        applyButtonAccessibility(widget_.outer(), button_);
     }
 
 private:
@@ -273,7 +294,7 @@ public:
         // The root's size is the window's; its minimum is the toplevel policy's.
         gtk_widget_set_size_request(widget_.outer(), -1, -1);
         ViewWidget::watchAllocation(widget_.outer(), [this](int w, int h) { sizeGiven(w, h); });
-        GtkWidget* overlay = gtk_overlay_new();
+        GtkWidget* overlay = GTK_WIDGET(g_object_new(GTK_TYPE_OVERLAY, "accessible-role", GTK_ACCESSIBLE_ROLE_GENERIC, nullptr));
         gtk_overlay_set_child(GTK_OVERLAY(overlay), widget_.outer());
         buildStatusBar();
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), statusBar_);
@@ -304,6 +325,7 @@ public:
                          }),
                          this);
         gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), keys_);
+        installWindowKeys(gtkWindow(), window);
 
         // Every press is shown to the view tree's hit test before the widget
         // under it handles it.
@@ -385,6 +407,7 @@ public:
         gtk_widget_set_visible(statusBar_, !app.isStatusBarHidden());
         gtk_spinner_set_spinning(GTK_SPINNER(networkSpinner_), app.isNetworkActivityIndicatorVisible());
         gtk_widget_set_visible(networkSpinner_, app.isNetworkActivityIndicatorVisible());
+        applySpinnerAccessibility(networkSpinner_, localized("Loading"), app.isNetworkActivityIndicatorVisible());
         char text[16] = "";
         std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -405,7 +428,7 @@ private:
         gtk_widget_set_halign(statusBar_, GTK_ALIGN_FILL);
         gtk_widget_set_size_request(statusBar_, -1, kStatusBarHeight);
         gtk_widget_set_can_target(statusBar_, FALSE);
-        networkSpinner_ = gtk_spinner_new();
+        networkSpinner_ = newAccessibleSpinner();
         gtk_widget_add_css_class(networkSpinner_, "nimbra-white");
         gtk_widget_set_size_request(networkSpinner_, 12, 12);
         clock_ = gtk_label_new("");

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "Accessibility.h"
+
 namespace platform::gtk {
 
 // ---- The frame widget
@@ -68,18 +70,29 @@ static void nimbra_frame_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
         gtk_widget_snapshot_child(widget, child, snapshot);
 }
 
-static void nimbra_frame_dispose(GObject* object) {
+static void unparentChildren(GObject* object) {
     GtkWidget* widget = GTK_WIDGET(object);
     while (GtkWidget* child = gtk_widget_get_first_child(widget)) gtk_widget_unparent(child);
+}
+
+// Frames and button frames are measured, laid out and drawn alike.
+static void useFrameLayout(GtkWidgetClass* widgetClass) {
+    widgetClass->measure = nimbra_frame_measure;
+    widgetClass->size_allocate = nimbra_frame_size_allocate;
+    widgetClass->snapshot = nimbra_frame_snapshot;
+}
+
+static void nimbra_frame_dispose(GObject* object) {
+    unparentChildren(object);
     G_OBJECT_CLASS(nimbra_frame_parent_class)->dispose(object);
 }
 
 static void nimbra_frame_class_init(NimbraFrameClass* klass) {
     GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(klass);
-    widgetClass->measure = nimbra_frame_measure;
-    widgetClass->size_allocate = nimbra_frame_size_allocate;
-    widgetClass->snapshot = nimbra_frame_snapshot;
+    useFrameLayout(widgetClass);
     G_OBJECT_CLASS(klass)->dispose = nimbra_frame_dispose;
+    // A layout box: nothing to read (what it holds is).
+    gtk_widget_class_set_accessible_role(widgetClass, GTK_ACCESSIBLE_ROLE_GENERIC);
 }
 
 static void nimbra_frame_init(NimbraFrame*) {}
@@ -95,10 +108,48 @@ void ViewWidget::watchAllocation(GtkWidget* frame, std::function<void(int, int)>
                            [](gpointer watch) { delete static_cast<AllocationWatch*>(watch); });
 }
 
+// A button's frame: GtkButton's keys, focus and accessibility, laid out and
+// drawn as a frame.
+struct NimbraButton {
+    GtkButton parent_instance;
+};
+struct NimbraButtonClass {
+    GtkButtonClass parent_class;
+};
+
+G_DEFINE_TYPE(NimbraButton, nimbra_button, GTK_TYPE_BUTTON)
+
+static void nimbra_button_dispose(GObject* object) {
+    unparentChildren(object);
+    G_OBJECT_CLASS(nimbra_button_parent_class)->dispose(object);
+}
+
+static void nimbra_button_class_init(NimbraButtonClass* klass) {
+    useFrameLayout(GTK_WIDGET_CLASS(klass));
+    G_OBJECT_CLASS(klass)->dispose = nimbra_button_dispose;
+}
+
+static void nimbra_button_init(NimbraButton* self) {
+    GtkWidget* widget = GTK_WIDGET(self);
+    gtk_widget_add_css_class(widget, "nimbra-control");
+    // The pointer is the button view's own (touch down, up inside or out):
+    // GtkButton's click handling would make every tap a second "clicked".
+    // Its keys and its activation stay.
+    const auto controllers = GRef<GListModel>::adopt(gtk_widget_observe_controllers(widget));
+    for (guint i = 0; i < g_list_model_get_n_items(controllers.get()); ++i) {
+        const auto controller = GRef<GtkEventController>::adopt(
+            static_cast<GtkEventController*>(g_list_model_get_item(controllers.get(), i)));
+        if (GTK_IS_GESTURE_CLICK(controller.get()))
+            gtk_event_controller_set_propagation_phase(controller.get(), GTK_PHASE_NONE);
+    }
+}
+
+GtkWidget* ViewWidget::newButtonFrame() { return GTK_WIDGET(g_object_new(nimbra_button_get_type(), nullptr)); }
+
 // ---- ViewWidget
 
-ViewWidget::ViewWidget(View& view, GtkWidget* content)
-    : view_(view), outer_(GRef<GtkWidget>::sink(newFrame())), content_(GRef<GtkWidget>::sink(content)),
+ViewWidget::ViewWidget(View& view, GtkWidget* content, GtkWidget* frame)
+    : view_(view), outer_(GRef<GtkWidget>::sink(frame ? frame : newFrame())), content_(GRef<GtkWidget>::sink(content)),
       childHost_(outer()) {
     g_object_set_data(G_OBJECT(outer()), kViewWidgetKey, this);
     if (content) {
@@ -107,6 +158,7 @@ ViewWidget::ViewWidget(View& view, GtkWidget* content)
     }
     propertiesChanged();
     frameChanged();
+    accessibilityChanged();
 }
 
 ViewWidget::~ViewWidget() {
@@ -161,7 +213,10 @@ void ViewWidget::subviewsChanged() {
         gtk_widget_insert_before(w, childHost_, nullptr);
     }
     gtk_widget_queue_allocate(childHost_);
+    applyModality(*this);
 }
+
+void ViewWidget::accessibilityChanged() { applyFrameAccessibility(*this); }
 
 void installStyles() {
     static bool done = false;
@@ -182,7 +237,12 @@ void installStyles() {
         // shown before its interface is built).
         "window.nimbra-window { background-color: black; }\n"
         ".nimbra-statusbar { background-color: black; color: white; font-size: 11px; font-weight: bold;"
-        " padding: 0 5px; }\n";
+        " padding: 0 5px; }\n"
+        // Button frames draw as frames: none of the theme's button look,
+        // only its focus ring for the keyboard.
+        "button.nimbra-control, button.nimbra-control:hover, button.nimbra-control:active,"
+        " button.nimbra-control:disabled { background: none; border: none; box-shadow: none; padding: 0;"
+        " margin: 0; min-width: 0; min-height: 0; color: inherit; }\n";
     gtk_css_provider_load_from_data(css.get(), kStyles, -1);
     gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css.get()),
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);

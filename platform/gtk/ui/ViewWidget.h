@@ -17,8 +17,9 @@ namespace platform::gtk {
 
 class ViewWidget {
 public:
-    // content may be null; it is owned (a reference is taken).
-    ViewWidget(View& view, GtkWidget* content);
+    // content may be null; it is owned (a reference is taken). frame, when
+    // given, takes the frame widget's place (a button frame, say).
+    ViewWidget(View& view, GtkWidget* content, GtkWidget* frame = nullptr);
     ~ViewWidget();
     ViewWidget(const ViewWidget&) = delete;
     ViewWidget& operator=(const ViewWidget&) = delete;
@@ -33,6 +34,8 @@ public:
     void frameChanged();
     void propertiesChanged();
     void subviewsChanged();
+    // Role and name for assistive technology (layout boxes read as nothing).
+    void accessibilityChanged();
 
     // The view widget of a view made by this backend, or null.
     static ViewWidget* of(const View& view);
@@ -41,6 +44,9 @@ public:
     // Calls `allocated` with the frame widget's size each time it is laid
     // out, before its children are placed; an empty function stops it.
     static void watchAllocation(GtkWidget* frame, std::function<void(int, int)> allocated);
+    // A frame that is a real button: focusable, activated by Return, Space
+    // and the accessibility action ("clicked").
+    static GtkWidget* newButtonFrame();
 
 private:
     View& view_;

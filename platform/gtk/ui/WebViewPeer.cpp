@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "Accessibility.h"
 #include "UiGtk.h"
 #include "ViewWidget.h"
 #include "platform/Services.h"
@@ -201,6 +202,7 @@ public:
         g_signal_connect(web_, "web-process-terminated", G_CALLBACK(onProcessGone), this);
         settingsChanged();
         propertiesChanged();
+        prepareWebViewAccessibility(GTK_WIDGET(web_));
     }
 
     ~GtkWebPeer() override {
@@ -212,6 +214,8 @@ public:
     ViewWidget& viewWidget() override { return widget_; }
     void frameChanged() override { widget_.frameChanged(); }
     void subviewsChanged() override { widget_.subviewsChanged(); }
+    void accessibilityChanged() override { applyWebViewAccessibility(GTK_WIDGET(web_), view_.accessibilityLabel()); }
+    void focusRequested() override { focusViewWidget(widget_); }
     void propertiesChanged() override {
         widget_.propertiesChanged();
         // A see-through view shows what is under it where the page paints nothing.

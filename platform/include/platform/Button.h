@@ -50,9 +50,6 @@ public:
     bool isSelected() const { return selected_; }
     void setSelected(bool selected);
 
-    const std::string& accessibilityLabel() const { return accessibilityLabel_; }
-    void setAccessibilityLabel(std::string label);
-
     // Returns a token for removeTarget.
     int addTarget(std::function<void()> action, unsigned controlEvents);
     void removeTarget(int token);
@@ -80,7 +77,6 @@ private:
     bool enabled_ = true;
     bool highlighted_ = false;
     bool selected_ = false;
-    std::string accessibilityLabel_;
     std::vector<Target> targets_;
     int nextToken_ = 1;
 };

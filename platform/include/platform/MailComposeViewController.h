@@ -67,6 +67,9 @@ public:
 
     void loadView() override;
     bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation) override { return true; }
+    // Escape cancels.
+    bool canPerformKeyCommand(KeyCommand command) const override { return command == KeyCommand::Cancel && !finished_; }
+    void performKeyCommand(KeyCommand command) override;
 
 private:
     void finish(MailComposeResult result, const Error* error);

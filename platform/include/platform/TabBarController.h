@@ -41,6 +41,9 @@ public:
     void loadView() override;
     // Turns only when every tab's controller accepts the orientation.
     bool shouldAutorotateToInterfaceOrientation(InterfaceOrientation orientation) override;
+    // Next and previous tab (round the ends), the focus on the tab chosen.
+    bool canPerformKeyCommand(KeyCommand command) const override;
+    void performKeyCommand(KeyCommand command) override;
 
 protected:
     std::vector<std::shared_ptr<ViewController>> appearanceChildren() const override;

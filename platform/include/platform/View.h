@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/Geometry.h"
@@ -31,6 +32,19 @@ enum AutoresizingMask : unsigned {
     kAutoresizingFlexibleTopMargin = 8,
     kAutoresizingFlexibleHeight = 16,
     kAutoresizingFlexibleBottomMargin = 32,
+};
+
+// What a view is to assistive technology (screen readers, keyboard access).
+// A view's role is decided once, before it is first shown.
+enum class AccessibilityRole : int {
+    None = 0,           // a layout box: neutral, not read; what it holds is
+    Group,              // a group of what it holds, read with its label
+    Button,             // a push button
+    Tab,                // a tab of a tab list, selected or not
+    TabList,            // the tabs that switch the screen below them
+    Toolbar,            // a bar of controls
+    ProgressIndicator,  // something under way (busy while it turns)
+    Advertisement,      // an ad, read as one
 };
 
 struct Event {
@@ -71,6 +85,21 @@ public:
     // The window this view is in, or null.
     virtual std::shared_ptr<Window> window() const;
 
+    // Accessibility. The label is what a screen reader reads for the view (a
+    // button without one is read by its title). A view that is modal makes
+    // its superview's earlier subviews (what it covers) unreachable by
+    // keyboard and screen reader while it is there; the toolkit moves the
+    // focus into it when it comes and back to where it was when it goes.
+    const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+    void setAccessibilityLabel(std::string label);
+    AccessibilityRole accessibilityRole() const { return accessibilityRole_; }
+    void setAccessibilityRole(AccessibilityRole role);
+    bool accessibilityViewIsModal() const { return accessibilityModal_; }
+    void setAccessibilityViewIsModal(bool modal);
+    // Moves the keyboard (and screen reader) focus to this view, or to the
+    // first control in it.
+    void requestKeyboardFocus();
+
     // Sees every touch or click before the view handles it; point in this view's
     // coordinates. Returns the deepest view that takes it (or null).
     virtual std::shared_ptr<View> hitTest(Point point, const Event* event);
@@ -94,6 +123,9 @@ private:
     bool opaque_ = true;
     Color backgroundColor_ = Color::clear();
     bool clipsToBounds_ = false;
+    std::string accessibilityLabel_;
+    AccessibilityRole accessibilityRole_ = AccessibilityRole::None;
+    bool accessibilityModal_ = false;
     std::vector<std::shared_ptr<View>> subviews_;
     std::weak_ptr<View> superview_;
     std::unique_ptr<ViewPeer> peer_;
@@ -106,6 +138,8 @@ public:
     virtual void frameChanged() {}
     virtual void propertiesChanged() {}  // hidden, interaction, opacity, colour, clipping
     virtual void subviewsChanged() {}
+    virtual void accessibilityChanged() {}  // label, role, modality
+    virtual void focusRequested() {}
 };
 
 }  // namespace platform

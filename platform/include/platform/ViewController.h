@@ -23,6 +23,11 @@ struct TabBarItem {
     int tag = 0;
 };
 
+// Keys that do the same thing on every screen that takes them: Escape
+// (Cancel) closes a screen as its close or Cancel control would; Ctrl+Page
+// Down and Up switch to the next and previous tab.
+enum class KeyCommand : int { Cancel, NextTab, PreviousTab };
+
 // Seconds an animated presentation or dismissal takes.
 inline constexpr double kModalTransitionDuration = 0.3;
 
@@ -88,6 +93,13 @@ public:
         (void)duration;
     }
     virtual void didRotateFromInterfaceOrientation(InterfaceOrientation from) { (void)from; }
+
+    // Key commands reach the controller the user sees (Window::keyCommandTarget).
+    virtual bool canPerformKeyCommand(KeyCommand command) const {
+        (void)command;
+        return false;
+    }
+    virtual void performKeyCommand(KeyCommand command) { (void)command; }
 
     virtual bool canBecomeFirstResponder() const { return true; }
     bool becomeFirstResponder();

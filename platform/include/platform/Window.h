@@ -7,10 +7,9 @@
 #include <memory>
 
 #include "platform/View.h"
+#include "platform/ViewController.h"
 
 namespace platform {
-
-class ViewController;
 
 class Window : public View {
 public:
@@ -32,6 +31,10 @@ public:
 
     // The controller the user sees: the root, or the last one presented over it.
     std::shared_ptr<ViewController> topViewController() const;
+
+    // The controller that takes a key command now: the one the user sees, when
+    // it takes that command; null otherwise (the key then goes to the focus).
+    std::shared_ptr<ViewController> keyCommandTarget(KeyCommand command) const;
 
     // The device turned: when the top controller accepts the orientation, the
     // window takes the screen's new shape, the status bar follows and the

@@ -1,12 +1,14 @@
 // Real keys (XTest on the virtual display): Ctrl+Right turns the device and
 // the window takes the screen's new shape. Sizes the window system gives the
 // window (as a window manager sets them): the screens follow, turned or not,
-// down to the phone's screen. Real taps on banners and buttons are the banner
-// click tests'.
+// down to the phone's screen. A button acts once for a click, Return, Space or
+// the accessibility action, and not at all while disabled. Real taps on
+// banners are the banner click tests'.
 #include <gtest/gtest.h>
 
 #include "integration/support/XInput.h"
 #include "platform/Application.h"
+#include "platform/Button.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
 
@@ -75,6 +77,45 @@ TEST_F(TouchTest, TheScreensFollowTheWindowSystemsSizeTurnedOrNot) {
     // Less than the phone's screen is not taken.
     ASSERT_TRUE(input.resize(*window, 200, 300));
     EXPECT_TRUE(laidOut(320, 480));
+}
+
+TEST_F(TouchTest, AButtonActsOnceForAClickAKeyOrTheAccessibilityActionAndNeverWhileDisabled) {
+    using nimbra::test::spinFor;
+    using nimbra::test::spinUntil;
+    auto button = std::make_shared<platform::Button>(platform::ButtonType::RoundedRect, platform::Rect(60, 100, 200, 40));
+    button->setTitle("Enviar");
+    int actions = 0;
+    button->addTarget([&] { ++actions; }, platform::kControlEventTouchUpInside);
+    root->view()->addSubview(button);
+    GtkWidget* widget = platform::gtk::widgetForView(*button);
+    ASSERT_TRUE(GTK_IS_BUTTON(widget));
+    ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(widget); }));
+    spinFor(0.3);
+    // Each way in, one action: the toolkit's own handling of the pointer
+    // never adds a second.
+    const std::function<void()> ways[] = {
+        [&] { input.clickAt(*button, 100, 20); },
+        [&] {
+            button->requestKeyboardFocus();
+            input.chord({0xff0d /* Return */});
+        },
+        [&] { input.chord({0x20 /* space */}); },
+        [&] { gtk_widget_activate(widget); },  // what the accessibility action does
+    };
+    for (size_t i = 0; i < std::size(ways); ++i) {
+        SCOPED_TRACE(i);
+        ways[i]();
+        ASSERT_TRUE(spinUntil([&] { return actions == int(i) + 1; }, 5)) << actions;
+        spinFor(0.3);
+        EXPECT_EQ(actions, int(i) + 1);
+    }
+    EXPECT_TRUE(gtk_widget_has_focus(widget));
+    button->setEnabled(false);
+    EXPECT_FALSE(gtk_widget_is_sensitive(widget)) << "read as disabled";
+    gtk_widget_activate(widget);
+    input.clickAt(*button, 100, 20);
+    spinFor(0.3);
+    EXPECT_EQ(actions, int(std::size(ways)));
 }
 
 }  // namespace

@@ -26,6 +26,10 @@ TEST_F(ControlsTest, ToolbarKeepsTheButtonsOfItemsThatStay) {
     const auto doneView = done->representedView();
     toolbar->setItems({back, done});
     EXPECT_EQ(back->representedView(), backView);
+    toolbar->setItems({done, BarButtonItem::withCustomView(spinner), back});
+    EXPECT_EQ(toolbar->subviews(), (std::vector<std::shared_ptr<View>>{doneView, spinner, backView}))
+        << "read in the order they stand";
+    toolbar->setItems({back, done});
     EXPECT_EQ(done->representedView(), doneView);
     EXPECT_EQ(spinner->superview(), nullptr) << "replaced items leave the bar";
     backView->sendActionsForControlEvents(kControlEventTouchUpInside);

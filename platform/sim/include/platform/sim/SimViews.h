@@ -23,12 +23,14 @@ public:
     void frameChanged() override { ++frameChanges; }
     void propertiesChanged() override { ++propertyChanges; }
     void subviewsChanged() override { ++subviewChanges; }
+    void focusRequested() override { ++focusRequests; }
     View& view() const { return view_; }
     static SimViewPeer* of(const View& view);
 
     int frameChanges = 0;
     int propertyChanges = 0;
     int subviewChanges = 0;
+    int focusRequests = 0;
 
 private:
     View& view_;

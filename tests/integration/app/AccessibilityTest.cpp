@@ -1,0 +1,74 @@
+// Mensajes as assistive technology meets it. Started by its full path on a
+// session bus of the test's own, where the accessibility bus comes up as it
+// does on a desktop, under a Spanish desktop locale (built here with
+// localedef into a folder of the test's: the machine need not have it
+// generated, and nothing outside the test changes), and walked by
+// accessibility_walk.py with pyatspi and real keys. Runs in a process of its
+// own (tests/CMakeLists.txt).
+#include <gtest/gtest.h>
+
+#include "integration/support/GtkTestEnvironment.h"
+#include "integration/support/PrivateBus.h"
+#include "integration/support/Processes.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace nimbra::test;
+
+// Runs a program to its end with the changes to the environment; its exit
+// status (-1 when it could not start or did not exit), its output in output.
+int run(const std::vector<std::string>& arguments, const Environment& environment, std::string& output) {
+    auto launcher = GRef<GSubprocessLauncher>::adopt(
+        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
+    applyEnvironment(launcher.get(), environment);
+    std::vector<const char*> argv;
+    for (const auto& argument : arguments) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    auto process = GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv.data(), nullptr));
+    if (!process) return -1;
+    platform::gtk::GCharPtr text;
+    g_subprocess_communicate_utf8(process.get(), nullptr, nullptr, text.out(), nullptr, nullptr);
+    output = text ? text.get() : "";
+    return g_subprocess_get_if_exited(process.get()) ? g_subprocess_get_exit_status(process.get()) : -1;
+}
+
+TEST(Accessibility, EveryScreenReadsAndMovesByKeyboardInTheDesktopsLanguage) {
+    gtkBackend();
+    const fs::path root = freshRoot("accessibility");
+    const fs::path locales = root / "locales";
+    fs::create_directories(locales);
+    std::string output;
+    ASSERT_EQ(run({"localedef", "-i", "es_ES", "-f", "UTF-8", (locales / "es_ES.UTF-8").string()}, {}, output), 0)
+        << output;
+    // The bus answers for nobody itself: the services start on demand.
+    PrivateBus bus([](GDBusMessage*) { return GRef<GDBusMessage>(); });
+    ASSERT_TRUE(bus.ok()) << "no private session bus";
+    // One kind of ad, a link to the browser, shown for the whole walk.
+    AdServerProcess server({"--refresh-rate", "600", "--creatives", "browser"});
+    ASSERT_TRUE(server.ok()) << "nimbra-adserver did not start";
+    const Environment desktop = {
+        {"DBUS_SESSION_BUS_ADDRESS", bus.address()},
+        {"NO_AT_BRIDGE", std::nullopt},
+        {"GTK_A11Y", std::nullopt},
+        {"LANG", "es_ES.UTF-8"},
+        {"LOCPATH", locales.string()},
+        {"LC_ALL", std::nullopt},
+        {"LC_MESSAGES", std::nullopt},
+        {"LANGUAGE", std::nullopt},
+        // Pages with a title and a link, from the test's server.
+        {"MENSAJES_FIRST_PAGE", server.origin() + "/landing"},
+        {"MENSAJES_THIRD_PAGE", server.origin() + "/landing/2"},
+    };
+    RunningMensajes app(root / "app", server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(), {}, desktop);
+    ASSERT_TRUE(app.started());
+    const int status = run({"/usr/bin/python3", NIMBRA_ACCESSIBILITY_WALK, std::to_string(app.pid())},
+                           {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"NO_AT_BRIDGE", std::nullopt}}, output);
+    EXPECT_EQ(status, 0) << output << "\n--- mensajes:\n" << app.log();
+    // The ad's link, opened from the keyboard, went through the ad's click
+    // once; the application is still there.
+    EXPECT_EQ(server.counter("click"), 1);
+    EXPECT_EQ(app.end(), std::optional<int>(0)) << app.log();
+}
+
+}  // namespace
