@@ -1,5 +1,6 @@
 #pragma once
-// Property-list values to and from the XML property-list form (libplist).
+// Property-list values to and from the XML property-list form (libplist):
+// the one converter of the tree.
 
 #include <optional>
 #include <string>
@@ -24,6 +25,9 @@ struct PlistReadResult {
 };
 // Only the XML form is read (the binary form is not something we write).
 PlistReadResult dictionaryFromXml(std::string_view xml);
+// Either form, as other programs write them (an application's store
+// metadata), through the same conversion.
+PlistReadResult dictionaryFromPropertyList(std::string_view data);
 
 // The value as the XML form gives it back (dates to whole seconds), or no
 // value when the form cannot hold it faithfully.
