@@ -6,7 +6,7 @@
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "Utility/ZELIntrinsicImages.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "platform/Application.h"
 #include "platform/Localization.h"
 #include "platform/NotificationCenter.h"

@@ -1,6 +1,6 @@
 #include "Object/ZELPreparedBuildPage.h"
 
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 #include "platform/RunLoop.h"
 #include "platform/WebView.h"
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 #include "platform/URL.h"
 
 // The hidden page's delegate: the ad messages of the base delegate, and a word

@@ -8,7 +8,7 @@
 #include "platform/Localization.h"
 #include "platform/Services.h"
 #include "platform/ViewController.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 
 ZELBannerView::ZELBannerView(const platform::Rect& frame) : platform::View(frame) {}
 

@@ -4,7 +4,7 @@
 #include "Opener/ZELOpener.h"
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIntrinsicImages.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "WebApp/ZELWebAppWebViewDelegate.h"
 #include "platform/Localization.h"

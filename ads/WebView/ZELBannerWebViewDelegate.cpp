@@ -1,4 +1,4 @@
-#include "View/ZELBannerWebViewDelegate.h"
+#include "WebView/ZELBannerWebViewDelegate.h"
 
 #include "Delegate/ZELDelegateManager.h"
 #include "Notification/ZELNotification.h"
@@ -8,7 +8,7 @@
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/ViewController.h"

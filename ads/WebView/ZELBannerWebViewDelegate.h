@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 
 class ZELObjectPrivate;
 

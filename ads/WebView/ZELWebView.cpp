@@ -1,4 +1,4 @@
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 
 ZELWebView::ZELWebView(const platform::Rect& frame) : platform::WebView(frame, platform::WebContent::Outside) {
     ZELPrivateUtilities::setPrivateObject(std::make_shared<ZELWebViewPrivate>(), this);

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "Utility/ZELPrivateUtilities.h"
-#include "View/ZELUserActivation.h"
+#include "WebView/ZELUserActivation.h"
 #include "platform/WebView.h"
 
 class ZELWebViewPrivate : public ZELPrivateObject {

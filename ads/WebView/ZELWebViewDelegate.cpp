@@ -1,4 +1,4 @@
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +12,8 @@
 #include "Utility/ZELIdentifierUtilities.h"
 #include "Utility/ZELLogText.h"
 #include "Utility/ZELNetworkUtilities.h"
-#include "View/ZELUserActivation.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELUserActivation.h"
+#include "WebView/ZELWebView.h"
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/Application.h"
 #include "platform/NotificationCenter.h"

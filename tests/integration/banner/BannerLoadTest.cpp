@@ -6,7 +6,7 @@
 
 #include "Object/ZELObjectPrivate.h"
 #include "Request/ZELRequest.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
 
 namespace {

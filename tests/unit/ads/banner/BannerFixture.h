@@ -9,7 +9,7 @@
 #include "Request/ZELRequestError.h"
 #include "Statistics/ZELStatistics.h"
 #include "View/ZELBannerView.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "platform/ViewController.h"
 #include "unit/support/SimTest.h"
 

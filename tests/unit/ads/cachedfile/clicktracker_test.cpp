@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "Request/ZELRequestParameters.h"
+#include "Utility/ZELRequestParameters.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
 #include "Network/ZELClickTracker.h"

@@ -5,10 +5,10 @@
 #include "unit/ads/screens/ScreensFixture.h"
 
 #include "Browser/ZELBrowserController.h"
-#include "Request/ZELRequestParameters.h"
+#include "Utility/ZELRequestParameters.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "platform/sim/SimViews.h"
 
 using platform::sim::SimWebViewPeer;

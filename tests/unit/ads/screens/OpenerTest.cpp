@@ -7,7 +7,7 @@
 #include "Browser/ZELBrowserController.h"
 #include "Notification/ZELNotification.h"
 #include "Opener/ZELOpener.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "platform/MailComposeViewController.h"
 #include "platform/sim/SimViews.h"

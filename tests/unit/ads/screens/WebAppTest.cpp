@@ -5,7 +5,7 @@
 
 #include "unit/ads/screens/ScreensFixture.h"
 
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "WebApp/ZELWebAppWebViewDelegate.h"
 #include "platform/sim/SimViews.h"

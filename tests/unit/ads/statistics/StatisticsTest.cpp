@@ -7,7 +7,7 @@
 
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
-#include "Request/ZELRequestParameters.h"
+#include "Utility/ZELRequestParameters.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
