@@ -22,9 +22,7 @@ void ZELDelegateManager::willLeaveApplication() { raise(ZELDelegateOperation::Wi
 
 bool ZELDelegateManager::didYouNilOutYourDelegate(const std::shared_ptr<ZELOptionalOperations>& listener,
                                                   ZELDelegateOperation operation) {
-    if (!listener) return false;
-    platform::RunLoop::main().keepAliveUntilNextTurn(listener);
-    return listener->respondsToOperation(operation);
+    return listener && listener->respondsToOperation(operation);
 }
 
 void ZELDelegateManager::raise(ZELDelegateOperation operation, const ZELRequestError* error) {
@@ -44,8 +42,9 @@ void ZELDelegateManager::raise(ZELDelegateOperation operation, const ZELRequestE
 
 void ZELDelegateManager::deliver(ZELDelegateOperation operation, const ZELRequestError* error) {
     // A listener may drop the banner (and with it the controller that owns us)
-    // inside its callback; hold ourselves until the loop turns.
-    platform::RunLoop::main().keepAliveUntilNextTurn(shared_from_this());
+    // inside its callback: held for the call, as each listener is by the
+    // reference that calls it.
+    const auto protect = platform::protectForCall(*this);
 
     if (std::shared_ptr<ZELBannerViewDelegate> delegate = bannerDelegate_.lock();
         didYouNilOutYourDelegate(delegate, operation)) {

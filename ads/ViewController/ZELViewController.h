@@ -13,15 +13,11 @@
 
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "ViewController/ZELOrientationSetting.h"
-#include "platform/NotificationCenter.h"
 #include "platform/ViewController.h"
 #include "platform/WebView.h"
 
 class ZELDelegateManager;
 class ZELViewControllerPrivate;
-
-// The key of the orientation in a "settings" message.
-inline constexpr const char kZELSupportedOrientationsKey[] = "supportedorientations";
 
 class ZELViewController : public platform::ViewController, public ZELFullScreenAdScreen {
 public:
@@ -35,7 +31,7 @@ public:
     static std::shared_ptr<ZELViewController> init() { return make<ZELViewController>(); }
     ~ZELViewController() override;
 
-    std::shared_ptr<ZELViewControllerPrivate> getPrivate() const;
+    const std::shared_ptr<ZELViewControllerPrivate>& getPrivate() const { return private_; }
 
     std::shared_ptr<ZELDelegateManager> delegateManager() const;
     void setDelegateManager(std::shared_ptr<ZELDelegateManager> manager);
@@ -60,7 +56,6 @@ public:
     void presentSelfFrom(const std::shared_ptr<platform::ViewController>& controller);
     void relinquishScreen() override;
     bool isFirstZELViewController() const;
-    void settingsChanged(const platform::Notification& notification);
 
     bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) override;
     // Escape closes the screen as its close or Done control would.
@@ -86,4 +81,6 @@ private:
     void giveBackScreen(ZELViewControllerPrivate& vars);
     // Ends the pair of full-screen notifications this screen began.
     void endCover(ZELViewControllerPrivate& vars);
+
+    std::shared_ptr<ZELViewControllerPrivate> private_;
 };

@@ -53,6 +53,11 @@ void ZELWebAppViewController::loadHTML(const std::optional<std::string>& html,
     }
 }
 
+void ZELWebAppViewController::setScreenFactory(const ZELScreenFactory* factory) {
+    vars()->screenFactory_ = factory;
+    if (const auto& delegate = vars()->webViewDelegate_) delegate->opener().setScreenFactory(factory);
+}
+
 void ZELWebAppViewController::viewWillAppear(bool animated) {
     ZELViewController::viewWillAppear(animated);
     auto v = vars();
@@ -65,6 +70,7 @@ void ZELWebAppViewController::viewWillAppear(bool animated) {
     v->webViewDelegate_ = ZELWebAppWebViewDelegate::initWithWebAppPrivate(v);
     v->webViewDelegate_->setViewController(weak_from_this());
     v->webViewDelegate_->setOpeningWebView(openingWebView());
+    v->webViewDelegate_->opener().setScreenFactory(v->screenFactory_);
     v->webView_->setDelegate(v->webViewDelegate_);
 
     if (v->urlToLoad_) {

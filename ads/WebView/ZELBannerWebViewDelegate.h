@@ -7,14 +7,37 @@
 #include <memory>
 #include <vector>
 
+#include "ViewController/ZELOrientationSetting.h"
 #include "WebView/ZELWebViewDelegate.h"
 
-class ZELObjectPrivate;
+class ZELDelegateManager;
+class ZELWebView;
+
+// What the banner's page delegate asks of the ad controller behind it, and
+// tells it.
+class ZELBannerAd {
+public:
+    virtual ~ZELBannerAd() = default;
+    // Whether an ad is on show (not loading, not failed), and since when
+    // (ZELTiming's clock).
+    virtual bool isShowingAd() const = 0;
+    virtual double timeLastLoaded() const = 0;
+    virtual ZELOrientationSetting supportedOrientations() const = 0;
+    virtual std::shared_ptr<platform::ViewController> rootViewController() const = 0;
+    virtual const std::shared_ptr<ZELDelegateManager>& delegateManager() const = 0;
+    virtual std::vector<platform::URL> pendingClickURLs() const = 0;
+    virtual void trackURLs(const std::vector<platform::URL>& urls) = 0;
+    // The page's own events.
+    virtual void adPageDidFinishLoad() = 0;
+    virtual void adPageDidFailLoad() = 0;
+    virtual void adPageProcessDidTerminate() = 0;
+};
 
 class ZELBannerWebViewDelegate : public ZELWebViewDelegate {
 public:
-    // Makes itself the delegate of the controller's web view.
-    static std::shared_ptr<ZELBannerWebViewDelegate> initWithObjectPrivate(const std::shared_ptr<ZELObjectPrivate>& controller);
+    // Makes itself the delegate of the ad's web view. Neither is retained.
+    static std::shared_ptr<ZELBannerWebViewDelegate> initWithAd(std::weak_ptr<ZELBannerAd> ad,
+                                                                const std::shared_ptr<ZELWebView>& webView);
     ~ZELBannerWebViewDelegate() override;
 
     // A navigation within this many seconds of the ad being shown is never a click.
@@ -35,7 +58,7 @@ public:
 
 private:
     ZELBannerWebViewDelegate() : ZELWebViewDelegate(ZELMessageScope::Banner) {}
-    std::shared_ptr<ZELObjectPrivate> controllerForThisTurn() const;
-    std::weak_ptr<ZELObjectPrivate> private_;
-    std::weak_ptr<platform::WebView> webView_;
+    bool hasActivation() const;
+    std::weak_ptr<ZELBannerAd> ad_;
+    std::weak_ptr<ZELWebView> webView_;
 };

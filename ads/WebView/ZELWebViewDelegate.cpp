@@ -193,13 +193,17 @@ void ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
                 self.evaluateJavaScriptInOpener(script, *asking);
         });
     } else {
-        // To the component's own center, never the platform's: a page must
-        // not speak for the platform or for the component's screens. The
-        // sender travels weakly: a message from a web view destroyed
-        // meanwhile must not reach observers of a new one at its address.
-        ZELNotificationCenter::defaultCenter().postNotificationFromURL(
-            url, std::weak_ptr<const void>(webView.weak_from_this()), 0.0);
+        receiveMessage(webView, url, *message);
     }
+}
+
+void ZELWebViewDelegate::receiveMessage(platform::WebView& webView, const platform::URL& url, const ZELNotification&) {
+    // To the component's own center, never the platform's: a page must not
+    // speak for the platform or for the component's screens. The sender
+    // travels weakly: a message from a web view destroyed meanwhile must not
+    // reach observers of a new one at its address.
+    ZELNotificationCenter::defaultCenter().postNotificationFromURL(url, std::weak_ptr<const void>(webView.weak_from_this()),
+                                                                   0.0);
 }
 
 void ZELWebViewDelegate::evaluateJavaScriptInOpener(const std::string& script, platform::WebView& askingWebView) {

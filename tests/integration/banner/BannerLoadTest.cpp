@@ -35,7 +35,7 @@ protected:
         banner->loadRequest(request);
         return spinUntil([&] { return recorder->callbacks() > before; }, kAdTimeout);
     }
-    int state() const { return banner->getPrivate()->state(); }
+    ZELObjectState state() const { return banner->getPrivate()->state(); }
     std::shared_ptr<BannerRecorder> recorder = std::make_shared<BannerRecorder>();
     std::shared_ptr<ZELBannerView> banner;
 };

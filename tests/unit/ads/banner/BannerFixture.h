@@ -81,7 +81,7 @@ protected:
         return banner;
     }
     std::shared_ptr<ZELObjectPrivate> controller() { return banner->getPrivate(); }
-    int state() { return controller()->state(); }
+    ZELObjectState state() { return controller()->state(); }
     void loadAndSettle() {
         banner->loadRequest(ZELRequest::request());
         sim().runUntilIdle();

@@ -139,7 +139,7 @@ TEST_F(BannerTest, TwoBannersShareOnePreparedPageThatGoesWithTheLastOfThem) {
     preparedView.reset();
     sim().runUntilIdle();
     EXPECT_EQ(std::tuple(pagesBuilt, delegate->received, first->getPrivate()->state(), state()),
-              std::tuple(3, 3, int(kZELStateShown), int(kZELStateShown)));
+              std::tuple(3, 3, kZELStateShown, kZELStateShown));
     ASSERT_TRUE(ZELPreparedBuildPage::hasPreparedPage());
     std::weak_ptr<platform::View> page = preparedPeer(sim())->view().weak_from_this();
     first.reset();

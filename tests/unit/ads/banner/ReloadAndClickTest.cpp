@@ -3,6 +3,7 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
+#include "Utility/ZELNumberUtilities.h"
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/NotificationCenter.h"
 
@@ -12,7 +13,7 @@ using platform::sim::SimResponse;
 // interval kept from one ad to the next.
 TEST_F(BannerTest, RefreshRateThenNoHeaderThenZero) {
     const std::pair<const char*, double> texts[] = {{"12.5", 12.5}, {" 7s", 7}, {"soon", 0}, {"inf", 0}, {"-5", -5}};
-    for (const auto& [text, value] : texts) EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText(text), value) << text;
+    for (const auto& [text, value] : texts) EXPECT_DOUBLE_EQ(ZELNumberUtilities::floatValueOfText(text), value) << text;
     serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "12.5"}});
     makeBanner();
     loadAndSettle();
@@ -113,7 +114,7 @@ TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
     struct Stage {
         const char* what;
         std::function<void()> arrange;
-        int state;
+        ZELObjectState state;
     } stages[] = {
         {"the script download", [&] { sim().http().route(kScriptURL, SimResponse::ok(script).after(5)); },
          kZELStateFetchingSupportScript},

@@ -6,6 +6,7 @@
 
 #include "Browser/ZELBrowserController.h"
 #include "Notification/ZELNotification.h"
+#include "Object/ZELAdScreenFactory.h"
 #include "Opener/ZELOpener.h"
 #include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
@@ -26,6 +27,7 @@ protected:
         ScreensTest::SetUp();
         opener.setViewController(root);
         opener.setDelegateManager(manager);
+        opener.setScreenFactory(&ZELAdScreenFactory::shared());
         sim().application().setOpenableSchemes({"http", "https", "tel", "mailto", "market", "appstream"});
     }
     std::shared_ptr<platform::ViewController> top() { return shown<platform::ViewController>(); }

@@ -6,7 +6,6 @@
 #include "Utility/ZELLogText.h"
 #include "Utility/ZELMacros.h"
 #include "Utility/ZELNetworkUtilities.h"
-#include "Utility/ZELPrivateUtilities.h"
 
 using platform::Array;
 using platform::Dictionary;
@@ -73,14 +72,6 @@ TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
     EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1")) << "the last non-empty one";
 }
 
-struct Companion : ZELPrivateObject {};
-struct Other : ZELPrivateObject {};
-// Removes another entry while it is being released.
-struct Cascading : ZELPrivateObject {
-    const void* alsoRemove = nullptr;
-    ~Cascading() override { ZELPrivateUtilities::removePrivateObjectForKey(alsoRemove); }
-};
-
 // A page's line cannot end the log line, forge another, turn the terminal
 // or flood the log.
 TEST(ZELLogTextTest, ControlsGoBadBytesShowAndLongTextIsCutOnACharacter) {
@@ -93,30 +84,6 @@ TEST(ZELLogTextTest, ControlsGoBadBytesShowAndLongTextIsCutOnACharacter) {
     };
     for (const auto& [text, logged] : cases) EXPECT_EQ(ZELLogText::printable(text), logged) << text;
     EXPECT_EQ(ZELLogText::printable(std::string(1 << 20, 'y')).size(), ZELLogText::kMaxBytes + 3);
-}
-
-TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTableAndAReleasedOneMayUseIt) {
-    int key = 0;
-    auto first = std::make_shared<Companion>(), second = std::make_shared<Companion>();
-    std::weak_ptr<Companion> watchFirst = first, watchSecond = second;
-    ZELPrivateUtilities::setPrivateObject(std::move(first), &key);
-    ZELPrivateUtilities::setPrivateObject(std::move(second), &key);
-    EXPECT_TRUE(watchFirst.expired());
-    EXPECT_NE(ZELPrivateUtilities::privateObjectForKey<Companion>(&key), nullptr);
-    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey<Other>(&key), nullptr);  // another type: not this entry
-    ZELPrivateUtilities::removePrivateObjectForKey(&key);
-    EXPECT_TRUE(watchSecond.expired());
-    int owner = 0, dependent = 0;
-    // Released by replacement, then by removal.
-    for (auto next : {std::make_shared<Companion>(), std::shared_ptr<Companion>()}) {
-        auto cascading = std::make_shared<Cascading>();
-        cascading->alsoRemove = &dependent;
-        ZELPrivateUtilities::setPrivateObject(std::make_shared<Companion>(), &dependent);
-        ZELPrivateUtilities::setPrivateObject(std::move(cascading), &owner);
-        ZELPrivateUtilities::setPrivateObject(next, &owner);
-        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&owner), next);
-        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&dependent), nullptr);
-    }
 }
 
 }  // namespace
