@@ -28,9 +28,27 @@ std::string escapeForScriptElement(const std::string& json) {
     return out;
 }
 
+platform::Dictionary rectDictionary(const platform::Rect& r) {
+    return platform::Dictionary{{"x", platform::Value(r.x())},
+                                {"y", platform::Value(r.y())},
+                                {"w", platform::Value(r.width())},
+                                {"h", platform::Value(r.height())}};
+}
+
 }  // namespace
 
 ZELAdURLBuilder::~ZELAdURLBuilder() { reset(); }
+
+void ZELAdURLBuilder::addSlotParameters(platform::Dictionary& parameters, const std::string& adUnitID,
+                                        bool interstitial, const platform::Rect& frame, const platform::Rect& bounds) {
+    if (!adUnitID.empty()) parameters["slotname"] = platform::Value(adUnitID);
+    if (interstitial) {
+        parameters["format"] = platform::Value("interstitial_mb");
+        return;
+    }
+    parameters["ad_frame"] = platform::Value(rectDictionary(frame));
+    parameters["ad_bounds"] = platform::Value(rectDictionary(bounds));
+}
 
 std::string ZELAdURLBuilder::callFor(const platform::Dictionary& parameters) {
     const std::string json = ZELMacros::jsonify(platform::Value(parameters)).value_or("");

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Object/ZELPreparedBuildPage.h"
+#include "platform/Geometry.h"
 #include "platform/RunLoop.h"
 #include "platform/URL.h"
 #include "platform/Value.h"
@@ -44,6 +45,11 @@ public:
     // The hidden page at work, if any.
     const std::shared_ptr<platform::WebView>& webView() const { return page_.webView; }
 
+    // What the ad controller adds to the request's parameters: the slot name
+    // (when there is one), then the interstitial format, or the banner's
+    // frame and bounds.
+    static void addSlotParameters(platform::Dictionary& parameters, const std::string& adUnitID, bool interstitial,
+                                  const platform::Rect& frame, const platform::Rect& bounds);
     // The call the page runs: RUMA_buildAdURL with the parameters as JSON
     // text, which cannot end the script element that holds it.
     static std::string callFor(const platform::Dictionary& parameters);

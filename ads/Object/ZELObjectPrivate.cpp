@@ -3,9 +3,9 @@
 #include <utility>
 
 #include "Delegate/ZELDelegateManager.h"
-#include "Network/ZELCacheFolder.h"
 #include "Object/ZELAdScreenFactory.h"
 #include "Object/ZELPreparedBuildPage.h"
+#include "Object/ZELProcessState.h"
 #include "Object/ZELTrackerSet.h"
 #include "Opener/ZELOpener.h"
 #include "Request/ZELRequest.h"
@@ -17,52 +17,16 @@
 #include "Utility/ZELStringUtilities.h"
 #include "WebView/ZELWebView.h"
 #include "platform/Application.h"
-#include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 #include "platform/View.h"
 #include "platform/WebView.h"
 
-namespace {
-
-// What the process has learnt: whether the platform has announced the end of
-// the launch, whether the first banner has started the web engine, and how
-// many controllers live (the page made ready ahead goes with the last).
-struct ProcessState {
-    bool didAppFinishLaunching = false;
-    bool didPrewarm = false;
-    int liveControllers = 0;
-    platform::Observation launch;
-};
-
-ProcessState& process() {
-    // Never destroyed: controllers may go during the exit.
-    static ProcessState* state = [] {
-        auto* p = new ProcessState();
-        p->launch = platform::NotificationCenter::defaultCenter().observe(
-            platform::kApplicationDidFinishLaunchingNotification, nullptr,
-            [p](const platform::Notification&) { p->didAppFinishLaunching = true; });
-        return p;
-    }();
-    return *state;
-}
-
-platform::Dictionary rectDictionary(const platform::Rect& r) {
-    return platform::Dictionary{{"x", platform::Value(r.x())},
-                                {"y", platform::Value(r.y())},
-                                {"w", platform::Value(r.width())},
-                                {"h", platform::Value(r.height())}};
-}
-
-}  // namespace
-
 // Creation and ownership.
 
-ZELObjectPrivate::ZELObjectPrivate(const platform::Rect& frame) : initialFrame_(frame) {
-    ++process().liveControllers;
-}
+ZELObjectPrivate::ZELObjectPrivate(const platform::Rect& frame) : initialFrame_(frame) {}
 
 std::shared_ptr<ZELObjectPrivate> ZELObjectPrivate::initWithFrame(const platform::Rect& frame) {
-    prewarmOnFirstUse();
+    ZELProcessState::controllerCreated();
     std::shared_ptr<ZELObjectPrivate> controller(new ZELObjectPrivate(frame));
     controller->setUp();
     return controller;
@@ -87,26 +51,7 @@ void ZELObjectPrivate::setUp() {
     trackers_ = ZELTrackerSet::create();
 }
 
-void ZELObjectPrivate::prewarmOnFirstUse() {
-    if (std::exchange(process().didPrewarm, true)) return;
-    // The web engine's start is most of a first load; it runs beside whatever
-    // the application does before it asks for an ad.
-    platform::WebView::prewarm(platform::WebContent::Outside);
-    // With a script stored from an earlier run, the request page can be made
-    // ready now. It is read from the disk only: nothing goes to the server
-    // before the load asks for it, and a load that finds a newer script
-    // builds its own page.
-    ZELCacheFolder::prepare();
-    if (auto script = ZELSupportScript::storedScript())
-        ZELPreparedBuildPage::prepare(*script, ZELServerAddresses::adServerRootURL());
-}
-
-void ZELObjectPrivate::resetProcessState() {
-    ZELStatistics::releaseSharedStatistics();
-    process().didAppFinishLaunching = false;
-    process().didPrewarm = false;
-    ZELPreparedBuildPage::discard();
-}
+void ZELObjectPrivate::resetProcessState() { ZELProcessState::reset(); }
 
 ZELObjectPrivate::~ZELObjectPrivate() {
     // The ad web view sits in the banner's view tree: taken out, blank, and
@@ -119,20 +64,10 @@ ZELObjectPrivate::~ZELObjectPrivate() {
     }
     // The markup of an ad nobody shows any more is not worth keeping.
     if (adHTML_) adHTML_->invalidate();
-    // The page made ready ahead serves banners; with none left it goes too.
-    if (--process().liveControllers == 0) ZELPreparedBuildPage::discard();
+    ZELProcessState::controllerDestroyed();
 }
 
 // Properties.
-
-std::optional<std::string> ZELObjectPrivate::adHTMLString() const {
-    return adHTML_ ? adHTML_->content() : std::nullopt;
-}
-
-std::optional<platform::URL> ZELObjectPrivate::adHTMLBaseURL() const {
-    if (!adHTML_) return std::nullopt;
-    return adHTML_->httpDestinationURL();
-}
 
 bool ZELObjectPrivate::isMakingRequest() const {
     switch (state_) {
@@ -210,7 +145,7 @@ void ZELObjectPrivate::changeState(ZELObjectState state) {
 
 bool ZELObjectPrivate::isAppActive() const {
     if (platform::Application::shared().applicationState() == platform::ApplicationState::Active) return true;
-    return !process().didAppFinishLaunching;  // the launch is under way
+    return !ZELProcessState::didAppFinishLaunching();  // the launch is under way
 }
 
 bool ZELObjectPrivate::supportsMinimumRequirementsForRequest(const std::shared_ptr<ZELRequestPrivate>& request) {
@@ -258,21 +193,11 @@ void ZELObjectPrivate::buildAdUrl(const std::string& script) {
 }
 
 void ZELObjectPrivate::addAdditionalParameters(platform::Dictionary& parameters) const {
-    if (!adUnitID_.empty()) parameters["slotname"] = platform::Value(adUnitID_);
-    if (request_ && request_->isInterstitialAd()) {
-        parameters["format"] = platform::Value("interstitial_mb");
-        return;
-    }
-    platform::Rect frame, bounds;
-    if (auto view = adView_.lock()) {
-        frame = view->frame();
-        bounds = view->bounds();
-    } else if (webView_) {
-        frame = webView_->frame();
-        bounds = webView_->bounds();
-    }
-    parameters["ad_frame"] = platform::Value(rectDictionary(frame));
-    parameters["ad_bounds"] = platform::Value(rectDictionary(bounds));
+    // The banner's place, or its ad view's when it has gone.
+    auto view = adView_.lock();
+    const platform::View* place = view ? view.get() : webView_.get();
+    ZELAdURLBuilder::addSlotParameters(parameters, adUnitID_, request_ && request_->isInterstitialAd(),
+                                       place ? place->frame() : platform::Rect(), place ? place->bounds() : platform::Rect());
 }
 
 void ZELObjectPrivate::adURLBuilderDidBuild(const std::optional<platform::URL>& adURL) {

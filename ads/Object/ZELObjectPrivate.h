@@ -102,8 +102,11 @@ public:
     double reloadSeconds() const { return reload_.interval(); }
     bool isReloadTimerScheduled() const { return reload_.isScheduled(); }
     const std::shared_ptr<ZELCachedFile>& adHTML() const { return adHTML_; }
-    std::optional<std::string> adHTMLString() const;
-    std::optional<platform::URL> adHTMLBaseURL() const;
+    std::optional<std::string> adHTMLString() const { return adHTML_ ? adHTML_->content() : std::nullopt; }
+    // Where the markup came from, after its redirects.
+    std::optional<platform::URL> adHTMLBaseURL() const {
+        return adHTML_ ? std::optional<platform::URL>(adHTML_->httpDestinationURL()) : std::nullopt;
+    }
     std::vector<platform::URL> pendingTrackingURLs() const { return pendingTrackingURLs_; }
     std::vector<platform::URL> pendingClickURLs() const override { return pendingClickURLs_; }
     bool isMakingRequest() const;
@@ -161,7 +164,6 @@ public:
 private:
     explicit ZELObjectPrivate(const platform::Rect& frame);
     void setUp();
-    static void prewarmOnFirstUse();
     void buildAdUrl(const std::string& script);
     void reportFailure(long code);
     // A load that ends without an ad: state 7, one report, and the server's
