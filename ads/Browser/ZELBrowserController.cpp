@@ -110,14 +110,6 @@ void ZELBrowserController::refreshToolbar() {
                            v->doneButton_});
 }
 
-std::function<void()> ZELBrowserController::action(void (ZELBrowserController::*method)()) {
-    // A control may be what lets the browser go (Done): hold it for the call.
-    std::weak_ptr<platform::ViewController> weak = weak_from_this();
-    return [weak, method] {
-        if (auto self = std::static_pointer_cast<ZELBrowserController>(weak.lock())) ((*self).*method)();
-    };
-}
-
 std::shared_ptr<platform::BarButtonItem> ZELBrowserController::buttonWithImage(
     std::shared_ptr<platform::Image> image, const std::string& name, int width, bool enabled,
     void (ZELBrowserController::*method)()) {

@@ -26,9 +26,11 @@ bool ZELDelegateManager::didYouNilOutYourDelegate(const std::shared_ptr<ZELOptio
 }
 
 void ZELDelegateManager::raise(ZELDelegateOperation operation, const ZELRequestError* error) {
-    // A manager that is being destroyed (or was never shared) has nobody to
-    // keep alive and nothing safe to deliver from.
-    std::shared_ptr<ZELDelegateManager> self = weak_from_this().lock();
+    // A listener may drop the banner (and with it the controller that owns us)
+    // inside its callback: held for the call, as each listener is by the
+    // reference that calls it. One being destroyed (or never shared) has
+    // nothing safe to deliver from.
+    const auto self = platform::protectForCall(*this);
     if (!self) return;
 
     platform::RunLoop& loop = platform::RunLoop::main();
@@ -41,11 +43,6 @@ void ZELDelegateManager::raise(ZELDelegateOperation operation, const ZELRequestE
 }
 
 void ZELDelegateManager::deliver(ZELDelegateOperation operation, const ZELRequestError* error) {
-    // A listener may drop the banner (and with it the controller that owns us)
-    // inside its callback: held for the call, as each listener is by the
-    // reference that calls it.
-    const auto protect = platform::protectForCall(*this);
-
     if (std::shared_ptr<ZELBannerViewDelegate> delegate = bannerDelegate_.lock();
         didYouNilOutYourDelegate(delegate, operation)) {
         std::shared_ptr<ZELBannerView> view = adView_.lock();

@@ -7,13 +7,16 @@
 // notifications below); the first screen of a stack tells the application
 // willPresentScreen, willDismissScreen and didDismissScreen.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "ViewController/ZELOrientationSetting.h"
+#include "platform/RunLoop.h"
 #include "platform/ViewController.h"
+#include "platform/WeakPtr.h"
 #include "platform/WebView.h"
 
 class ZELDelegateManager;
@@ -73,6 +76,15 @@ protected:
     // The private object of this kind of screen; subclasses return their own.
     virtual std::shared_ptr<ZELViewControllerPrivate> createPrivateData();
     virtual void setUp();
+    // A control's action: runs while the screen lives, the screen held for
+    // the call (the action may be what lets it go, as Done does).
+    template <typename T>
+    std::function<void()> action(void (T::*method)()) {
+        return platform::bindWeak(weakFactory_.getWeakPtr(), [method](ZELViewController& screen) {
+            const auto protect = platform::protectForCall(screen);
+            (static_cast<T&>(screen).*method)();
+        });
+    }
 
 private:
     // What presenting took from the application, given back: shared by
@@ -83,4 +95,5 @@ private:
     void endCover(ZELViewControllerPrivate& vars);
 
     std::shared_ptr<ZELViewControllerPrivate> private_;
+    platform::WeakPtrFactory<ZELViewController> weakFactory_{this};
 };

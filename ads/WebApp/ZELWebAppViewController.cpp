@@ -86,13 +86,7 @@ void ZELWebAppViewController::viewWillAppear(bool animated) {
     v->closeButton_->setEnabled(true);
     v->closeButton_->setFrame(Rect(0, 0, kCloseButtonSize, kCloseButtonSize));
     v->closeButton_->setAccessibilityLabel(platform::localized("Close"));
-    // The button may be what lets the screen go: hold it for the call.
-    std::weak_ptr<ViewController> weak = weak_from_this();
-    v->closeButton_->addTarget(
-        [weak] {
-            if (auto self = std::static_pointer_cast<ZELWebAppViewController>(weak.lock())) self->relinquishScreen();
-        },
-        kControlEventTouchUpInside);
+    v->closeButton_->addTarget(action(&ZELViewController::relinquishScreen), kControlEventTouchUpInside);
     view()->addSubview(v->closeButton_);
 
     if (v->loadingSpinner_) {
