@@ -89,6 +89,11 @@ protected:
         banner->loadRequest(ZELRequest::request());
         sim().runUntilIdle();
     }
+    // A new banner's first load, settled.
+    void showAd() {
+        makeBanner();
+        loadAndSettle();
+    }
     std::shared_ptr<platform::ViewController> root;
     std::shared_ptr<RecordingBannerDelegate> delegate;
     std::shared_ptr<ZELBannerView> banner;

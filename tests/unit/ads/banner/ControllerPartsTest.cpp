@@ -1,6 +1,8 @@
 // The ad controller's parts on their own: when the next ad comes, what the
-// ad's headers say, what the support-script store hands over, the trackers
-// kept and the call the request page runs.
+// ad's headers say, what the support-script store hands over and the ad URL
+// an answer gives. (The 16 URLs kept per header, the trackers let go and the
+// request that cannot break out of its script element are the faults and
+// banner load tests' on the real stack.)
 
 #include <cmath>
 
@@ -9,7 +11,6 @@
 #include "Object/ZELAdURLBuilder.h"
 #include "Object/ZELReloadScheduler.h"
 #include "Object/ZELSupportScript.h"
-#include "Object/ZELTrackerSet.h"
 #include "Statistics/ZELStatisticsCore.h"
 #include "Utility/ZELServerAddresses.h"
 #include "ViewController/ZELFullScreenAdScreen.h"
@@ -30,24 +31,13 @@ protected:
     ZELReloadScheduler scheduler{[this] { ++reloads; }};
 };
 
-TEST_F(ReloadSchedulerTest, NextReloadComesAtTheIntervalUnrounded) {
+// Until a later rate or activation; rates under a second, negative ones and
+// the markup's own schedule are the faults and banner tests'.
+TEST_F(ReloadSchedulerTest, ARateOfZeroStopsReloadingButKeepsTheLastInterval) {
     scheduler.schedule(12.5);
-    sim().advance(12.4);
-    EXPECT_EQ(reloads, 0);
-    sim().advance(0.2);
-    EXPECT_EQ(reloads, 1);
-}
-
-// Each reload costs an ad request and fires impressions.
-TEST_F(ReloadSchedulerTest, RatesThatWouldReloadBackToBackStopOrSlowDown) {
-    scheduler.schedule(12.5);
-    for (double stop : {0.0, -5.0, std::nan(""), -HUGE_VAL}) {
-        scheduler.schedule(stop);
-        EXPECT_FALSE(scheduler.isScheduled()) << stop;
-        EXPECT_EQ(scheduler.interval(), 12.5) << "kept for the next activation";
-    }
-    scheduler.schedule(0.25);
-    EXPECT_EQ(scheduler.interval(), kZELMinimumRefreshSeconds);
+    scheduler.schedule(0);
+    EXPECT_FALSE(scheduler.isScheduled());
+    EXPECT_EQ(scheduler.interval(), 12.5);
 }
 
 // The application in the background, and full-screen ad screens (which can
@@ -93,13 +83,6 @@ TEST(ZELAdResponseTest, HeadersReadAsOneValue) {
     EXPECT_EQ(response.interstitialTimeout, 7.5);
     EXPECT_EQ(response.refreshRate, 0.0) << "a rate that is no number stops reloading";
     EXPECT_FALSE(ZELAdResponse::fromHeaders({{"X-Ruma-Refresh-Rate", ""}}).refreshRate) << "empty: the last rate";
-}
-
-TEST(ZELAdResponseTest, AListKeepsSixteenURLs) {
-    URLs list(kZELMaximumTrackingURLs - 1, url("http://a.test/kept"));
-    EXPECT_EQ(ZELAdResponse::appendBounded(list, URLs(3, url("http://a.test/new"))), 2u);
-    EXPECT_EQ(list.size(), kZELMaximumTrackingURLs);
-    EXPECT_EQ(list.back(), url("http://a.test/new"));
 }
 
 struct ScriptClient : ZELSupportScriptClient {
@@ -159,25 +142,6 @@ TEST_F(SupportScriptTest, WhatTheStoreHandsOver) {
         const auto expiry = ZELStatisticsCore("ZELObjectPrivate").dateForKey("expireDate");
         EXPECT_EQ(expiry && *expiry > platform::Date::now(), c.freshAfter);
     }
-}
-
-using TrackerSetTest = SimTest;
-
-TEST_F(TrackerSetTest, TrackersLeaveTheSetOnceTheyHaveTracked) {
-    sim().http().route("http://a.test/fast", SimResponse::ok("ok"));
-    sim().http().route("http://a.test/slow", SimResponse::ok("ok").after(10));
-    auto trackers = ZELTrackerSet::create();
-    trackers->trackURLs({url("http://a.test/fast"), url("http://a.test/slow"), url("http://a.test/unrouted")});
-    EXPECT_EQ(trackers->count(), 3u);
-    sim().runUntilIdle();
-    EXPECT_EQ(trackers->count(), 1u) << "a failure has tracked too";
-    sim().advance(10);
-    EXPECT_EQ(trackers->count(), 0u);
-}
-
-TEST(ZELAdURLBuilderTest, TheCallCannotEndItsScriptElement) {
-    EXPECT_EQ(ZELAdURLBuilder::callFor({{"kw", platform::Value("</script><script>x()")}}),
-              R"js(RUMA_buildAdURL({"kw":"<\/script><script>x()"});)js");
 }
 
 TEST(ZELAdURLBuilderTest, OneKindOfSourceGetsASequenceNumber) {

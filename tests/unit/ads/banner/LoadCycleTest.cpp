@@ -1,6 +1,7 @@
 // The banner's load cycle on the sim backend: the states of a load, its
 // failures, and what it leaves. (The wire requests and their order are the
-// banner load test's on the real server.)
+// banner load test's on the real server; a support script that cannot be had
+// is the faults test's.)
 
 #include "unit/ads/banner/BannerFixture.h"
 
@@ -26,20 +27,17 @@ TEST_F(BannerTest, OneLoadAtATimeThroughItsStates) {
 }
 
 TEST_F(BannerTest, MarkupIsShownWithItsURLAsBase) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     EXPECT_EQ(SimWebViewPeer::of(*banner->webView())->lastLoad()->baseURL->absoluteString(), kAdURL);
 }
 
 TEST_F(BannerTest, HiddenPageGoesWithItsAnswer) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     EXPECT_EQ(controller()->buildAdWebView(), nullptr);
 }
 
 TEST_F(BannerTest, TheAdsOwnNavigationsAreNoSecondAd) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     SimWebViewPeer::of(*banner->webView())->navigate("http://127.0.0.1:8090/inner", platform::NavigationType::Other);
     sim().runUntilIdle();
     EXPECT_EQ(delegate->received, 1);
@@ -53,19 +51,6 @@ TEST_F(BannerTest, FirstBannerRemovesTheOldLayout) {
     std::ofstream(old / "5d1a9c02") << "function RUMA_buildAdURL(p){}";
     makeBanner();
     EXPECT_FALSE(std::filesystem::exists(old));
-}
-
-// State 2 takes the next load.
-TEST_F(BannerTest, NoScriptToBuildWithIsANetworkError) {
-    sim().http().route(kScriptURL, SimResponse::failure());
-    makeBanner();
-    loadAndSettle();
-    EXPECT_EQ(state(), kZELStateSupportScriptFailed);
-    EXPECT_EQ(delegate->failures, Codes{ZELErrorNetworkError});
-    EXPECT_EQ(pagesBuilt, 0);
-    sim().http().route(kScriptURL, SimResponse::ok("function RUMA_buildAdURL(p){}"));
-    loadAndSettle();
-    EXPECT_EQ(state(), kZELStateShown);
 }
 
 // Every failure reaches the delegate once and ends the load in state 7,
@@ -84,14 +69,12 @@ TEST_F(BannerTest, EachFailureEndsTheLoadWithOneReport) {
         {ad(SimResponse::withStatus(404, "missing")), ZELErrorServerError},
         {ad(SimResponse::ok(" \n\t \r\n ", {{"X-Ruma-Refresh-Rate", "45"}})), ZELErrorNoAd, 45},  // blank
         {[&] { pageAnswer = "qmsg://nimbra/loadAdURL?url=not%20a%20url&type=pexmark"; }, ZELErrorNetworkError},
-        {[&] { pageAnswer = "qmsg://nimbra/unableToServe?why=x"; }, ZELErrorInvalidRequest},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.code);
         c.arrange();
         delegate->failures.clear();
-        makeBanner();
-        loadAndSettle();
+        showAd();
         EXPECT_EQ(state(), kZELStateFailed);
         EXPECT_EQ(delegate->failures, Codes{c.code});
         EXPECT_EQ(controller()->buildAdWebView(), nullptr);
@@ -110,8 +93,7 @@ protected:
     void renderUntilTheLimit() {
         sim().web().setAutoFinish(false);
         serveAd("<img src='http://127.0.0.1:8090/never'>", {{"X-Ruma-Refresh-Rate", "5"}});
-        makeBanner();
-        loadAndSettle();
+        showAd();
         ASSERT_EQ(state(), kZELStateRendering);
         sim().advance(ZELObjectPrivate::kRenderTimeout + 1);
     }

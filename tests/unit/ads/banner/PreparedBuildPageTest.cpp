@@ -43,8 +43,7 @@ protected:
 };
 
 TEST_F(PreparedPageTest, APageStillLoadingIsNotUsed) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     ZELPreparedBuildPage::discard();
     sim().web().setAutoFinish(false);
     ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
@@ -62,8 +61,7 @@ TEST_F(PreparedPageTest, APageStillLoadingIsNotUsed) {
 }
 
 TEST_F(PreparedPageTest, APageForAnotherScriptIsNotUsed) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     const auto old = viewOf(preparedPeer(sim()));
     const std::string newScript = "function RUMA_buildAdURL(p){ /* v2 */ }";
     sim().http().route(kScriptURL, SimResponse::ok(newScript));
@@ -98,8 +96,7 @@ TEST_F(PreparedPageTest, AStoredScriptsPageIsMadeReadyWithoutTheServer) {
 
 // Each page serves one request: nothing a script keeps reaches the next one.
 TEST_F(PreparedPageTest, TheNextLoadRunsInThePageMadeReadyThenLetsItGo) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     const auto prepared = viewOf(preparedPeer(sim()));
     banner->loadRequest(ZELRequest::request());
     EXPECT_EQ(std::static_pointer_cast<platform::View>(controller()->buildAdWebView()), prepared.lock());
@@ -111,8 +108,7 @@ TEST_F(PreparedPageTest, TheNextLoadRunsInThePageMadeReadyThenLetsItGo) {
 
 // As when the page's process has ended since it was made ready.
 TEST_F(PreparedPageTest, APageThatCannotRunTheCallGivesWayToAFreshPage) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     sim().web().setScriptBehaviour(nullptr);
     sim().web().setScriptResponder([](const std::string& script) -> std::optional<std::string> {
         if (script.rfind("RUMA_buildAdURL(", 0) == 0) return std::nullopt;
@@ -125,8 +121,7 @@ TEST_F(PreparedPageTest, APageThatCannotRunTheCallGivesWayToAFreshPage) {
 
 // One banner gets the page made ready, the other builds its own.
 TEST_F(PreparedPageTest, TwoBannersShareOnePreparedPage) {
-    makeBanner();
-    loadAndSettle();
+    showAd();
     auto first = banner;
     const auto prepared = viewOf(preparedPeer(sim()));
     makeBanner();
@@ -142,8 +137,7 @@ TEST_F(PreparedPageTest, TwoBannersShareOnePreparedPage) {
 TEST_F(PreparedPageTest, ThePreparedPageGoesWithTheLastBanner) {
     makeBanner();
     auto first = banner;
-    makeBanner();
-    loadAndSettle();
+    showAd();
     const auto page = viewOf(preparedPeer(sim()));
     first.reset();
     sim().runUntilIdle();

@@ -7,10 +7,9 @@ using platform::sim::SimResponse;
 
 // When the next ad comes is the reload scheduler's; here that the banner
 // follows the server's rate from one ad to the next.
-TEST_F(BannerTest, NextAdComesAtTheServersRateOrTheLastOne) {
+TEST_F(BannerTest, NextAdComesAtTheServersLastRate) {
     serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "12.5"}});
-    makeBanner();
-    loadAndSettle();
+    showAd();
     const double shown = sim().runLoop().now();
     serveAd("<p>second</p>", {});
     // Each ad is shown the moment its reload fires: the next one is due
@@ -78,8 +77,7 @@ TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
         {"the hidden page at work", [&] { pageAnswers = false; }, kZELStateBuildingAdURL},
         {"the page made ready at work",
          [&] {
-             makeBanner();
-             loadAndSettle();
+             showAd();
              pageAnswers = false;
          },
          kZELStateBuildingAdURL},
@@ -95,8 +93,7 @@ TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
         sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok"));
         pageAnswers = true;
         stage.arrange();
-        makeBanner();
-        loadAndSettle();
+        showAd();
         ASSERT_EQ(state(), stage.state);
         const size_t heard = delegate->received + delegate->failures.size(), requests = sim().http().requests().size();
         std::weak_ptr<ZELObjectPrivate> weakController = controller();

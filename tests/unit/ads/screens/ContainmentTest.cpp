@@ -98,7 +98,7 @@ protected:
     SimWebViewPeer* peer = nullptr;
 };
 
-TEST_F(ContainmentTest, OneActivationOneOpeningAndOnlyAnOpeningCounts) {
+TEST_F(ContainmentTest, WhatOneActivationMayOpenAndCount) {
     struct Case {
         const char* what;
         std::vector<std::string> steps;
