@@ -117,13 +117,24 @@ FileInfo infoOf(const struct stat& st) {
 
 }  // namespace
 
+bool PosixFileSystem::isReachable(const std::string&) const { return true; }
+
+namespace {
+
+Error unreachable(const std::string& path) {
+    return {kFileErrorDomain, kFileWriteNoPermissionError, "not a place this file system reaches: " + path};
+}
+
+}  // namespace
+
 std::optional<FileInfo> PosixFileSystem::fileInfo(const std::string& path) const {
     struct stat st {};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    if (path.empty() || !isReachable(path) || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
     return infoOf(st);
 }
 
 std::optional<std::string> PosixFileSystem::readFile(const std::string& path, uint64_t maximumSize) const {
+    if (!isReachable(path)) return std::nullopt;
     struct Fd {
         int fd;
         ~Fd() {
@@ -153,6 +164,7 @@ std::optional<std::string> PosixFileSystem::readFile(const std::string& path, ui
 
 std::vector<FolderEntry> PosixFileSystem::folderEntries(const std::string& folder) const {
     std::vector<FolderEntry> entries;
+    if (!isReachable(folder)) return entries;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir) return entries;
     while (const dirent* item = ::readdir(dir.get())) {
@@ -167,17 +179,21 @@ std::vector<FolderEntry> PosixFileSystem::folderEntries(const std::string& folde
 
 std::optional<Error> PosixFileSystem::writeFile(const std::string& path, std::string_view data,
                                                 const AtomicWriteOptions& options) {
-    return writeFileAtomically(path, data, options);
+    return isReachable(path) ? writeFileAtomically(path, data, options) : unreachable(path);
 }
 
 std::optional<Error> PosixFileSystem::makePrivateFolders(const std::string& path) {
-    return makePrivateDirectories(path);
+    return isReachable(path) ? makePrivateDirectories(path) : unreachable(path);
 }
 
-bool PosixFileSystem::makePrivate(const std::string& folder) { return ::chmod(folder.c_str(), 0700) == 0; }
+bool PosixFileSystem::makePrivate(const std::string& folder) {
+    return isReachable(folder) && ::chmod(folder.c_str(), 0700) == 0;
+}
 
-bool PosixFileSystem::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool PosixFileSystem::removeFile(const std::string& path) {
+    return isReachable(path) && (::unlink(path.c_str()) == 0 || errno == ENOENT);
+}
 
-bool PosixFileSystem::removeFolder(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+bool PosixFileSystem::removeFolder(const std::string& path) { return isReachable(path) && ::rmdir(path.c_str()) == 0; }
 
 }  // namespace platform

@@ -14,46 +14,11 @@ namespace platform::sim {
 
 // --- files -------------------------------------------------------------------
 
-bool SimFileSystem::isInside(const std::string& path) const {
+bool SimFileSystem::isReachable(const std::string& path) const {
     const auto area = std::filesystem::path(paths_.root()).lexically_normal().string();
     const auto normal = std::filesystem::path(path).lexically_normal().string();
     return normal.size() > area.size() && normal.compare(0, area.size(), area) == 0 && normal[area.size()] == '/';
 }
-
-namespace {
-
-Error outside(const std::string& path) {
-    return {kFileErrorDomain, kFileWriteNoPermissionError, "outside the test's area: " + path};
-}
-
-}  // namespace
-
-std::optional<FileInfo> SimFileSystem::fileInfo(const std::string& path) const {
-    return isInside(path) ? PosixFileSystem::fileInfo(path) : std::nullopt;
-}
-
-std::optional<std::string> SimFileSystem::readFile(const std::string& path, uint64_t maximumSize) const {
-    return isInside(path) ? PosixFileSystem::readFile(path, maximumSize) : std::nullopt;
-}
-
-std::vector<FolderEntry> SimFileSystem::folderEntries(const std::string& folder) const {
-    return isInside(folder) ? PosixFileSystem::folderEntries(folder) : std::vector<FolderEntry>();
-}
-
-std::optional<Error> SimFileSystem::writeFile(const std::string& path, std::string_view data,
-                                              const AtomicWriteOptions& options) {
-    return isInside(path) ? PosixFileSystem::writeFile(path, data, options) : outside(path);
-}
-
-std::optional<Error> SimFileSystem::makePrivateFolders(const std::string& path) {
-    return isInside(path) ? PosixFileSystem::makePrivateFolders(path) : outside(path);
-}
-
-bool SimFileSystem::makePrivate(const std::string& folder) { return isInside(folder) && PosixFileSystem::makePrivate(folder); }
-
-bool SimFileSystem::removeFile(const std::string& path) { return isInside(path) && PosixFileSystem::removeFile(path); }
-
-bool SimFileSystem::removeFolder(const std::string& path) { return isInside(path) && PosixFileSystem::removeFolder(path); }
 
 // --- clock -------------------------------------------------------------------
 

@@ -79,9 +79,12 @@ public:
     virtual bool removeFolder(const std::string& path) = 0;
 };
 
-// The local disk through POSIX calls.
+// The local disk through POSIX calls, at the paths isReachable allows (all,
+// unless a subclass narrows them).
 class PosixFileSystem : public FileSystem {
 public:
+    virtual bool isReachable(const std::string& path) const;
+
     std::optional<FileInfo> fileInfo(const std::string& path) const override;
     std::optional<std::string> readFile(const std::string& path, uint64_t maximumSize) const override;
     std::vector<FolderEntry> folderEntries(const std::string& folder) const override;

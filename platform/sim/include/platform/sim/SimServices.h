@@ -103,17 +103,7 @@ private:
 class SimFileSystem final : public PosixFileSystem {
 public:
     explicit SimFileSystem(const SimPaths& paths) : paths_(paths) {}
-    std::optional<FileInfo> fileInfo(const std::string& path) const override;
-    std::optional<std::string> readFile(const std::string& path, uint64_t maximumSize) const override;
-    std::vector<FolderEntry> folderEntries(const std::string& folder) const override;
-    std::optional<Error> writeFile(const std::string& path, std::string_view data,
-                                   const AtomicWriteOptions& options) override;
-    std::optional<Error> makePrivateFolders(const std::string& path) override;
-    bool makePrivate(const std::string& folder) override;
-    bool removeFile(const std::string& path) override;
-    bool removeFolder(const std::string& path) override;
-
-    bool isInside(const std::string& path) const;
+    bool isReachable(const std::string& path) const override;
 
 private:
     const SimPaths& paths_;
