@@ -305,7 +305,7 @@ TEST_F(CachedFileTest, CallbacksMayDestroyTheObject) {
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
 }
 
-TEST_F(CachedFileTest, AnEndFindsTheFileCompleteAndMayStartTheNextFetch) {
+TEST_F(CachedFileTest, AnEndMayStartTheNextFetch) {
     int restarts = 0;
     recorder->onEnd = [&](ZELCachedFile& f) {
         EXPECT_EQ(f.content(), Text("v1"));
@@ -352,7 +352,7 @@ protected:
     const fs::path caches = *platform::Paths::current().cachesDirectory(), root = caches / "nimbra";
 };
 
-TEST_F(CacheFolderTest, FoldersAndFilesArePrivateAndMadeSoAgain) {
+TEST_F(CacheFolderTest, TheFolderStaysPrivate) {
     auto file = makeFile();
     fetch(*file, SimResponse::ok("script"));
     EXPECT_EQ(permissionsOf(root), fs::perms::owner_all);

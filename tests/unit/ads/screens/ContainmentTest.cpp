@@ -98,7 +98,7 @@ protected:
     SimWebViewPeer* peer = nullptr;
 };
 
-TEST_F(ContainmentTest, WhatOneActivationMayOpenAndCount) {
+TEST_F(ContainmentTest, OneActivationAllowsOneOpening) {
     struct Case {
         const char* what;
         std::vector<std::string> steps;

@@ -96,7 +96,7 @@ TEST_F(StatisticsTest, SessionNumberDoesNotReseedTheProcess) {
     EXPECT_NE(ZELStatistics::randomSessionId(), first) << "1 in 4 billion by chance";
 }
 
-TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
+TEST_F(StatisticsTest, AClickIsReportedOnceWithAllItsPieces) {
     loadAndShowAd(0.5);
     sim().advance(3);
     EXPECT_EQ(click("http://127.0.0.1:8090/click?ai=AX12&x=1"), url("http://127.0.0.1:8090/click?ai=AX12&x=1"));
@@ -110,22 +110,28 @@ TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
     EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
     // The next period starts cleared but for the request total and "ptime".
     EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
-    // A second click replaces the first, ticket and all, but both are counted.
-    // A ticket needs the ad network's host and five characters.
+}
+
+// Ticket and all, but both are counted.
+TEST_F(StatisticsTest, ALaterClickReplacesTheFirst) {
     click("http://127.0.0.1/c?ai=first");
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/T1"));
     click("http://127.0.0.1/c?ai=second");
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")), std::tuple(platform::Value(2), platform::Value("second"), 0u));
+}
+
+TEST_F(StatisticsTest, OnlyTheAdNetworksTrackingGivesATicket) {
+    click("http://127.0.0.1/c?ai=a");
     for (const char* notATicket : {"http://127.0.0.1/ct/", "http://tracker.example/ct/X1"})
         stats()->addClickTrackingURL(url(notATicket));
     stats()->addClickTrackingURL(std::nullopt);
-    platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")), std::tuple(platform::Value(2), platform::Value("second"), 0u));
-    click("http://127.0.0.1/c?ai=a");
+    EXPECT_EQ(stats()->peekParameters().count("pit"), 0u);
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/Q"));
     EXPECT_EQ(stats()->parameters()["pit"], platform::Value("Q"));
 }
 
-TEST_F(StatisticsTest, MessagesAndBlankPagesAreNoClicks) {
+TEST_F(StatisticsTest, OnlyWebPagesAreClicks) {
     for (const char* link : {"qmsg://ad/open?url=x", "orvik://ad/close", "about:blank"})
         EXPECT_EQ(click(link), url(link));
     EXPECT_EQ(keysOf(stats()->peekParameters()), std::set<std::string>{"session_id"});
@@ -145,7 +151,7 @@ TEST_F(StatisticsTest, AClickOpensItsURLWithTheClickSignals) {
 }
 
 // Reported once: only when set, and cleared by the request that carries them.
-TEST_F(StatisticsTest, CountersAndFlagsAreReportedOnceWhenSet) {
+TEST_F(StatisticsTest, EachCountIsReportedOnceWhenSet) {
     // A click that sent the application to the background: milliseconds since
     // the click, as a number.
     click("http://127.0.0.1/c?ai=a");
