@@ -1,6 +1,5 @@
 // The defaults file as the store finds it on disk (XML, or anything else:
-// a binary property list, a torn write, another program's file), and the
-// same bytes read in either form, as the store metadata is. Reading
+// a binary property list, a torn write, another program's file). Reading
 // never crashes; what reads is a dictionary the store can write back and read
 // again to the same values; a file that does not read is set aside byte for
 // byte and the store starts empty, and a file that reads is left untouched.
@@ -59,10 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
 
     const platform::gtk::PlistReadResult read = dictionaryFromXml(bytes);
-    // The same bytes as another program's file (XML or binary, as the store
-    // metadata is read): whatever reads is a dictionary the store could write.
-    const platform::gtk::PlistReadResult any = platform::gtk::dictionaryFromPropertyList(bytes);
-    if (any.dictionary) FUZZ_CHECK(dictionaryToXml(*any.dictionary));
     if (read.dictionary) {
         const platform::Value whole(*read.dictionary);
         const std::optional<std::string> written = dictionaryToXml(*read.dictionary);

@@ -158,7 +158,7 @@ std::unique_ptr<Reachability> GtkBackend::makeReachability(const std::string& ho
 std::optional<std::string> GtkBackend::audioRoute() { return queryAudioRoute(); }
 
 std::optional<Dictionary> GtkBackend::dictionaryFromPropertyList(std::string_view data) {
-    return gtk::dictionaryFromPropertyList(data).dictionary;
+    return gtk::dictionaryFromXml(data).dictionary;
 }
 
 void GtkBackend::playSystemSound(int) {

@@ -217,13 +217,6 @@ PlistReadResult dictionaryFromXml(std::string_view xml) {
     return dictionaryFromRoot(raw);
 }
 
-PlistReadResult dictionaryFromPropertyList(std::string_view data) {
-    if (!fitsLibplist(data)) return {};
-    plist_t raw = nullptr;
-    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &raw);
-    return dictionaryFromRoot(raw);
-}
-
 std::optional<Value> plistRoundTrip(const std::string& key, const Value& value) {
     auto xml = dictionaryToXml(Dictionary{{key, value}});
     if (!xml) return std::nullopt;

@@ -23,11 +23,10 @@ struct PlistReadResult {
     std::optional<Dictionary> dictionary;
     PlistReadError error = PlistReadError::NotAPropertyList;
 };
-// Only the XML form is read (the binary form is not something we write).
+// Only the XML form is read: the binary form is not something we write, and
+// libplist's reader of it aborts the process on a dictionary key holding a
+// NUL byte (tests/fuzz/seeds/fuzz_plist/binary-key-with-nul).
 PlistReadResult dictionaryFromXml(std::string_view xml);
-// Either form, as other programs write them (an application's store
-// metadata), through the same conversion.
-PlistReadResult dictionaryFromPropertyList(std::string_view data);
 
 // The value as the XML form gives it back (dates to whole seconds), or no
 // value when the form cannot hold it faithfully.
