@@ -332,7 +332,7 @@ fs::perms permissionsOf(const fs::path& path) { return fs::status(path).permissi
 
 void writeFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
-    ASSERT_FALSE(platform::writeFileAtomically(path, text, {.flushToDisk = false}));
+    ASSERT_FALSE(platform::writeFileAtomically(path, text, {.flushToDisk = false, .modificationTime = std::nullopt}));
 }
 
 // Stored after `before`: the change time, which orders the cache, moves on.
