@@ -4,6 +4,8 @@
 
 #include "unit/support/SimTest.h"
 
+#include <filesystem>
+
 #include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 
@@ -24,6 +26,11 @@ namespace {
 class SimEnvironment : public ::testing::Environment {
 public:
     void SetUp() override { simBackend(); }
+    // The backend outlives the tests, so its temporary folder would too.
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(simBackend().paths().resourcesDirectory()).parent_path(), ignored);
+    }
 };
 
 [[maybe_unused]] const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new SimEnvironment);
