@@ -27,6 +27,10 @@ platform::URL url(const std::string& text) { return *platform::URL::parse(text);
 
 class ReloadSchedulerTest : public SimTest {
 protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        scheduler.setVisible(true);
+    }
     int reloads = 0;
     ZELReloadScheduler scheduler{[this] { ++reloads; }};
 };
@@ -89,8 +93,9 @@ struct ScriptClient : ZELSupportScriptClient {
     std::vector<std::string> heard;  // what ended each ensure()
     void supportScriptWillFetch() override {}
     void supportScriptIsReady(const std::string& script) override { heard.push_back("ready " + script); }
-    void supportScriptFetchFailed(const std::optional<std::string>& stored) override {
-        heard.push_back("failed, stored " + stored.value_or("none"));
+    void supportScriptFetchFailed(const std::optional<std::string>& stored,
+                                  const std::optional<platform::Error>& error) override {
+        heard.push_back("failed, stored " + stored.value_or("none") + (error ? " " + std::to_string(error->code) : ""));
     }
     void supportScriptRedirected(const ZELCachedFile&) override {}
 };
@@ -113,8 +118,8 @@ TEST_F(SupportScriptTest, WhatTheStoreHandsOver) {
     } cases[] = {
         {"fresh", "v1", 60, SimResponse::failure(), "ready v1", No, true},
         {"expired, unchanged", "v1", -10, SimResponse::withStatus(304), "ready v1", IfModified, true},
-        {"expired, server down", "v1", -10, SimResponse::failure(), "failed, stored v1", IfModified, false},
-        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none", Whole, false},
+        {"expired, server down", "v1", -10, SimResponse::failure(), "failed, stored v1 -1004", IfModified, false},
+        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none -1004", Whole, false},
         {"an empty script", std::nullopt, 0, SimResponse::ok(""), "failed, stored none", Whole, true},
         // A copy that cannot be read is nothing to revalidate: a 304 would keep it.
         {"unreadable", "\xFF\xFE", 60, SimResponse::ok("v2"), "ready v2", Whole, true},

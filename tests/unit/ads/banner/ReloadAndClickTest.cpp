@@ -97,7 +97,7 @@ TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
         ASSERT_EQ(state(), stage.state);
         const size_t heard = delegate->received + delegate->failures.size(), requests = sim().http().requests().size();
         std::weak_ptr<ZELObjectPrivate> weakController = controller();
-        banner.reset();
+        dropBanner();
         sim().advance(200);
         EXPECT_TRUE(weakController.expired());
         EXPECT_EQ(delegate->received + delegate->failures.size(), heard);
@@ -112,7 +112,7 @@ TEST_F(BannerTest, ReleasedInsideEachDelegateCallback) {
     std::weak_ptr<ZELObjectPrivate> weakController;
     int aliveAfterRelease = 0;
     delegate->onReceive = delegate->onFailure = [&] {
-        banner.reset();
+        dropBanner();
         aliveAfterRelease += !weakController.expired();
     };
     // The first load has no stored script to fall back on.
