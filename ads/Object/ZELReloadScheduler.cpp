@@ -42,7 +42,7 @@ void ZELReloadScheduler::schedule(double seconds) {
     interval_ = std::max(seconds, kZELMinimumRefreshSeconds);
     dueAt_ = now() + interval_;
     // Held meanwhile: whatever lifts the hold runs the timer.
-    if (mayRun()) timer_.start(interval_, [this] { reload_(); });
+    if (mayRun()) timer_.start(interval_, [this] { fire(); });
 }
 
 void ZELReloadScheduler::deactivate() {
@@ -53,7 +53,13 @@ void ZELReloadScheduler::deactivate() {
 
 void ZELReloadScheduler::resume() {
     if (!dueAt_ || !mayRun()) return;
-    timer_.start(std::max(0.0, *dueAt_ - now()), [this] { reload_(); });
+    timer_.start(std::max(0.0, *dueAt_ - now()), [this] { fire(); });
+}
+
+void ZELReloadScheduler::fire() {
+    dueAt_.reset();
+    retryPending_ = false;
+    reload_();
 }
 
 void ZELReloadScheduler::screenWillCover() {

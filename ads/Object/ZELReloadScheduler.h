@@ -65,6 +65,7 @@ private:
     bool mayRun() const { return coveringScreens_ == 0 && isSeen(); }
     // The timer for what is left until the reload is due, when it may run.
     void resume();
+    void fire();
     void networkBecameReachable();
 
     std::function<void()> reload_;

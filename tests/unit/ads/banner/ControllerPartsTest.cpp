@@ -75,6 +75,70 @@ TEST_F(ReloadSchedulerTest, AHoldRestartsTheFullIntervalWhenItEnds) {
     }
 }
 
+// Hidden 20 s into a 30 s interval: the timer waits, and goes on with what
+// is left when the banner is seen again (at once when it ran out), unless the
+// banner reloads while hidden.
+TEST_F(ReloadSchedulerTest, WhileHiddenTheTimerWaitsForWhatIsLeft) {
+    const struct {
+        double hiddenFor;
+        bool reloadsWhileHidden;
+        int whileHidden;      // reloads while hidden
+        double seenThenNext;  // seconds from being seen to the next reload
+    } cases[] = {{100, false, 0, 0}, {5, false, 0, 5}, {100, true, 1, 30}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hiddenFor + 1000 * c.reloadsWhileHidden);
+        reloads = 0;
+        scheduler.setReloadsWhileHidden(c.reloadsWhileHidden);
+        scheduler.schedule(30);
+        sim().advance(20);
+        scheduler.setVisible(false);
+        sim().advance(c.hiddenFor);
+        EXPECT_EQ(reloads, c.whileHidden);
+        if (c.whileHidden) scheduler.schedule(30);  // as the reload's load would
+        scheduler.setVisible(true);
+        if (c.seenThenNext > 0) sim().advance(c.seenThenNext - 0.1);
+        EXPECT_EQ(reloads, c.whileHidden);
+        sim().advance(0.2);
+        EXPECT_EQ(reloads, c.whileHidden + 1);
+        scheduler.deactivate();
+    }
+}
+
+// A server that cannot be reached: 5 s, doubling to 5 min, and the first
+// step again once it answered; the server's own schedule when it comes
+// sooner; at once when the network comes back; only while seen.
+TEST_F(ReloadSchedulerTest, AnUnreachableServerIsTriedAgainAfterABackOff) {
+    std::vector<double> waits;
+    for (int i = 0; i < 8; ++i) waits.push_back(scheduler.retryAfterUnreachable());
+    EXPECT_EQ(waits, (std::vector<double>{5, 10, 20, 40, 80, 160, 300, 300}));
+    scheduler.serverReached();
+    auto reloadsAfter = [&](double seconds) {
+        reloads = 0;
+        sim().advance(seconds);
+        return reloads;
+    };
+    scheduler.deactivate();
+    EXPECT_EQ(scheduler.retryAfterUnreachable(), 5);
+    EXPECT_EQ(reloadsAfter(4.9), 0);
+    EXPECT_EQ(reloadsAfter(0.2), 1);
+    scheduler.schedule(2);
+    scheduler.retryAfterUnreachable();
+    EXPECT_EQ(reloadsAfter(1.9), 0);
+    EXPECT_EQ(reloadsAfter(0.2), 1);
+    // The network comes back: at once; hidden, when next seen.
+    for (bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden);
+        sim().network().setFlags(0);
+        sim().runUntilIdle();
+        scheduler.setVisible(!hidden);
+        scheduler.retryAfterUnreachable();
+        sim().network().setFlags(platform::kReachabilityFlagReachable);
+        EXPECT_EQ(reloadsAfter(0), hidden ? 0 : 1);
+        scheduler.setVisible(true);
+        EXPECT_EQ(reloadsAfter(0), hidden ? 1 : 0);
+    }
+}
+
 TEST(ZELAdResponseTest, HeadersReadAsOneValue) {
     const auto response = ZELAdResponse::fromHeaders(
         {{"X-Ruma-Tracking-Urls", "http://a.test/1  http://a.test/2 \thttp://[zz]/ http://a.test/3"},
