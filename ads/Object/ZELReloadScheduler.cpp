@@ -26,7 +26,7 @@ ZELReloadScheduler::ZELReloadScheduler(std::function<void()> reload) : reload_(s
     }
     observe(ZELViewControllerWillPresentFullScreen, &ZELReloadScheduler::screenWillCover);
     observe(ZELViewControllerDidRelinquishFullScreen, &ZELReloadScheduler::screenDidUncover);
-    observe(ZELNetworkCheckerDidBecomeReachable, &ZELReloadScheduler::networkBecameReachable);
+    observe(ZELNetworkCheckerDidBecomeReachable, &ZELReloadScheduler::retryNow);
     // Watching from now, so that the network's return is heard.
     ZELNetworkChecker::sharedChecker();
 }
@@ -45,10 +45,19 @@ void ZELReloadScheduler::schedule(double seconds) {
     if (mayRun()) timer_.start(interval_, [this] { fire(); });
 }
 
+void ZELReloadScheduler::activate() {
+    const bool retry = retryPending_;
+    schedule(interval_);
+    // Back in front with no ad: a server that could not be reached is asked again now.
+    if (retry) {
+        retryPending_ = true;
+        retryNow();
+    }
+}
+
 void ZELReloadScheduler::deactivate() {
     timer_.stop();
     dueAt_.reset();
-    retryPending_ = false;
 }
 
 void ZELReloadScheduler::resume() {
@@ -98,7 +107,8 @@ double ZELReloadScheduler::retryAfterUnreachable() {
     return wait;
 }
 
-void ZELReloadScheduler::networkBecameReachable() {
+// The network is back (or the application in front): a retry waiting runs now.
+void ZELReloadScheduler::retryNow() {
     if (!retryPending_) return;
     dueAt_ = now();
     resume();

@@ -36,9 +36,10 @@ public:
     // number or one that is no number stops reloading and leaves the last
     // interval; under a second counts as a second.
     void schedule(double seconds);
-    // The last interval again, from now.
-    void activate() { schedule(interval_); }
-    // No reload until the next schedule or activation; the interval stays.
+    // The last interval again, from now; a retry that was waiting, at once.
+    void activate();
+    // No reload until the next schedule or activation; the interval, and a
+    // retry waiting, stay.
     void deactivate();
     // A full-screen ad screen is coming up over the banner, or has gone.
     void screenWillCover();
@@ -66,7 +67,7 @@ private:
     // The timer for what is left until the reload is due, when it may run.
     void resume();
     void fire();
-    void networkBecameReachable();
+    void retryNow();
 
     std::function<void()> reload_;
     platform::OneShotTimer timer_;

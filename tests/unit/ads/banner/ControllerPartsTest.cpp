@@ -125,6 +125,12 @@ TEST_F(ReloadSchedulerTest, AnUnreachableServerIsTriedAgainAfterABackOff) {
     scheduler.retryAfterUnreachable();
     EXPECT_EQ(reloadsAfter(1.9), 0);
     EXPECT_EQ(reloadsAfter(0.2), 1);
+    // The application back in front: at once.
+    scheduler.retryAfterUnreachable();
+    sim().application().setApplicationState(platform::ApplicationState::Background);
+    EXPECT_EQ(reloadsAfter(100), 0);
+    sim().application().setApplicationState(platform::ApplicationState::Active);
+    EXPECT_EQ(reloadsAfter(0), 1);
     // The network comes back: at once; hidden, when next seen.
     for (bool hidden : {false, true}) {
         SCOPED_TRACE(hidden);
