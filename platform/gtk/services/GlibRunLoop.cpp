@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/MainThread.h"
 #include "platform/Services.h"
 
 namespace platform::gtk {
@@ -199,6 +200,7 @@ void GlibRunLoop::performOnMainThread(std::function<void()> call, bool waitUntil
         runGuarded("a main-thread call", call);
         return;
     }
+    // What a waiting caller on another thread sleeps on until its call has run.
     struct Completion {
         std::mutex mutex;
         std::condition_variable done;
@@ -269,20 +271,15 @@ gboolean GlibRunLoop::releaseHeld(gpointer data) {
 }
 
 void GlibRunLoop::run() {
+    checkMainThread("RunLoop::run");
     const GMainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
-    {
-        std::lock_guard<std::mutex> lock(loopsMutex_);
-        loops_.push_back(loop.get());
-    }
+    loops_.push_back(loop.get());
     g_main_loop_run(loop.get());
-    {
-        std::lock_guard<std::mutex> lock(loopsMutex_);
-        loops_.erase(std::find(loops_.begin(), loops_.end(), loop.get()));
-    }
+    loops_.erase(std::find(loops_.begin(), loops_.end(), loop.get()));
 }
 
 void GlibRunLoop::quit() {
-    std::lock_guard<std::mutex> lock(loopsMutex_);
+    checkMainThread("RunLoop::quit");
     if (!loops_.empty()) g_main_loop_quit(loops_.back());
 }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,25 +46,17 @@ inline void spinFor(double seconds) {
 class LogCapture {
 public:
     LogCapture() {
-        platform::setLogSink([this](std::string_view line) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            lines_.emplace_back(line);
-        });
+        platform::setLogSink([this](std::string_view line) { lines_.emplace_back(line); });
     }
     ~LogCapture() { platform::setLogSink({}); }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
-    std::vector<std::string> lines() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
+    const std::vector<std::string>& lines() const { return lines_; }
     size_t countContaining(std::string_view text) const {
-        const auto all = lines();
-        return std::ranges::count_if(all, [&](const std::string& line) { return line.find(text) != std::string::npos; });
+        return std::ranges::count_if(lines_, [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
 
 private:
-    mutable std::mutex mutex_;
     std::vector<std::string> lines_;
 };
 

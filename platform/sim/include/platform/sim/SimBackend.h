@@ -6,7 +6,6 @@
 // the objects that process-wide singletons hold (run loop, clock, defaults)
 // stay the same objects.
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,7 +81,6 @@ private:
     SimDevice device_;
     SimScreen screen_;
     SimWebEngine web_{loop_};
-    mutable std::mutex logMutex_;
     std::vector<std::string> log_;
     bool echoLog_ = false;
     std::optional<std::string> audioRoute_;
