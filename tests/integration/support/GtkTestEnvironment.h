@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Services.h"
+#include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace nimbra::test {
@@ -30,9 +31,9 @@ inline bool spinUntil(const std::function<bool()>& done, double timeoutSeconds =
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return done();
         // A wake-up source keeps the blocking iteration from sleeping past the deadline.
-        guint wake = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
+        const auto wake = platform::gtk::attachSource(
+            g_timeout_source_new(20), [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
         g_main_context_iteration(nullptr, TRUE);
-        if (GSource* s = g_main_context_find_source_by_id(nullptr, wake)) g_source_destroy(s);
     }
     return true;
 }
