@@ -4,7 +4,7 @@
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/Application.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ViewController.h"

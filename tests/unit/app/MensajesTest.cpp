@@ -6,7 +6,7 @@
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
 #include "View/ZELBannerView.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
 #include "platform/TabBarController.h"
