@@ -59,7 +59,6 @@ TYPED_TEST_P(ChromeContract, TheStatusBarsStripIsTheScreensWhenHiddenAndTurnsWit
     app.setStatusBarHidden(false, true);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
     EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
-    // (The idle timer is the ad screens' and the idle-inhibit test's.)
     EXPECT_FALSE(this->driver.drawn(*this->window).networkSpinner);
     app.setNetworkActivityIndicatorVisible(true);
     EXPECT_TRUE(this->driver.drawn(*this->window).networkSpinner);

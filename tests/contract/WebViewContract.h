@@ -2,7 +2,7 @@
 // What every backend's web view promises the component: each load is offered
 // with its type and User-Agent, then starts and ends once; a refused
 // navigation neither ends nor fails the page that is loading; scripts answer
-// with a value or nothing. (A page process that ends is the banner tests'.)
+// with a value or nothing.
 
 #include <gtest/gtest.h>
 

@@ -92,8 +92,7 @@ protected:
 };
 
 TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
-    // A plain link in an ad without click-tracking URLs. (The chrome around
-    // an ad screen is the unit tests' and the idle-inhibit test's.)
+    // A plain link in an ad without click-tracking URLs.
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELBrowserController>("/landing?");
     ASSERT_TRUE(shown) << "no browser with the landing page over the application";

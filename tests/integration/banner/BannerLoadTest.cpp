@@ -1,7 +1,5 @@
 // A banner in a real window loads real ads from nimbra-adserver: the wire
-// requests it makes, what it shows, and its page process ending. Other
-// failures are the fault table's; reloads on the server's schedule, the tap
-// tests'; a banner destroyed mid-load, the unit tests' (at every stage).
+// requests it makes, what it shows, and its page process ending.
 #include <gtest/gtest.h>
 
 #include "Object/ZELObjectPrivate.h"
@@ -40,8 +38,7 @@ protected:
     std::shared_ptr<ZELBannerView> banner;
 };
 
-// (The parameters handed to the page are the unit tests'; here, what of them
-// reaches the server through a real page.)
+// What of the request's parameters reaches the server through a real page.
 TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
     auto request = ZELRequest::request();
     request->addKeyword("café </script>");

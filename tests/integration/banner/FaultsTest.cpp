@@ -8,7 +8,6 @@
 // Rows that share nothing run together.
 #include <sys/mount.h>
 
-#include <chrono>
 #include <deque>
 #include <cstdio>
 #include <filesystem>
@@ -17,7 +16,6 @@
 #include <future>
 #include <regex>
 #include <sys/stat.h>
-#include <thread>
 #include <unordered_map>
 
 #include "Network/ZELCacheFolder.h"
@@ -305,12 +303,6 @@ struct Trial {
     double started = 0, seconds = 0;
 };
 
-bool waitFor(const std::function<bool()>& done, double seconds) {
-    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(200)))
-        if (done()) return true;
-    return done();
-}
-
 // What a row that damages mensajes's files between runs saw.
 struct Relaunch {
     std::vector<std::string> failures;  // what went wrong, for the report
@@ -345,7 +337,7 @@ Relaunch relaunch(const Fault& fault) {
             const std::string log = app.log(), line = "<Nimbra> The ad request could not be built in time.";
             return log.find(line) == std::string::npos ? 0 : log.find(line) == log.rfind(line) ? 1 : 2;
         };
-        const bool ad = waitFor([&] { return !app.up() || shown() >= before + 2; }, 25);
+        const bool ad = spinUntil([&] { return !app.up() || shown() >= before + 2; }, 25);
         if (run == 2) {
             // The damaged defaults are set aside and the store starts empty.
             bool setAside = false;
@@ -353,7 +345,7 @@ Relaunch relaunch(const Fault& fault) {
                 setAside = setAside || entry.path().filename().string().starts_with("defaults.plist.corrupt-");
             if (!setAside) fail("the damaged defaults were not set aside");
             // A stored script that cannot run costs one load, told once.
-            if (!ad) waitFor([&] { return timedOut() > 0; }, 25);
+            if (!ad) spinUntil([&] { return timedOut() > 0; }, 25);
             seen.outcome = ad ? "ad shown" : timedOut() == 1 ? "timed out once" : "nothing";
         } else if (!ad) {
             fail("run " + std::to_string(run) + " showed no ad");

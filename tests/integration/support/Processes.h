@@ -9,17 +9,16 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "integration/support/GtkTestEnvironment.h"
 #include "platform/gtk/GRef.h"
 
 namespace nimbra::test {
@@ -213,8 +212,7 @@ public:
     // normally, none otherwise.
     std::optional<int> end(bool terminate = true, double seconds = 10) {
         if (terminate) ::kill(pid_, SIGTERM);
-        for (int i = 0; i < seconds * 10 && up(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (up()) return std::nullopt;
+        if (!spinUntil([&] { return !up(); }, seconds)) return std::nullopt;
         g_subprocess_wait(process_.get(), nullptr, nullptr);
         if (!g_subprocess_get_if_exited(process_.get())) return std::nullopt;
         return g_subprocess_get_exit_status(process_.get());

@@ -1,6 +1,5 @@
-// Dates in the patterns the tree writes and reads. The cached files' HTTP
-// dates and the request's birthday are the component's tests'; parsing stops
-// at years formatting can write, so nothing absurd is ever formatted.
+// Dates in the patterns the tree writes and reads. Parsing stops at years
+// formatting can write, so nothing absurd is ever formatted.
 #include <gtest/gtest.h>
 
 #include "platform/Date.h"

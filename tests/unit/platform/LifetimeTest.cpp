@@ -1,7 +1,6 @@
 // The lifetime members (weak pointers from a factory, timers held by value,
 // notification observations) stop their callbacks when their owner goes; and
-// the notification center's delivery. What every loop does with timers and
-// weak tasks is in the contract suites.
+// the notification center's delivery.
 #include <thread>
 
 #include "platform/NotificationCenter.h"
@@ -82,8 +81,6 @@ TEST_F(LifetimeTest, AnOverwrittenObservationEndsTheOldRegistration) {
     EXPECT_EQ(log, std::vector<std::string>{"pong"});
 }
 
-// (Matching by name and sender, and moving observations into a list, are the
-// component's everyday use.)
 TEST_F(LifetimeTest, ObserversMayChangeDuringDelivery) {
     NotificationCenter center;
     int late = 0, nested = 0;

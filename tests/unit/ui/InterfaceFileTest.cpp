@@ -51,8 +51,6 @@ TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValu
     EXPECT_EQ(owner.title->fontSize(), 17);
 }
 
-// (That whatever is refused comes with a reason and wakes no owner, and main
-// files naming objects that are not there or not known, are the fuzzer's.)
 TEST_F(InterfaceFileTest, DamagedFilesAreRefused) {
     Owner owner;
     std::string deep = R"({"view": )";

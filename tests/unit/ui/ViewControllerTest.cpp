@@ -48,9 +48,7 @@ protected:
 // Presented: its view loads, the presenter's disappearance and its own
 // appearance interleave, the "did" ones a transition later. Dismissal mirrors
 // it, also when sent to the presented controller. The controller on top
-// decides whether the interface turns (the turn itself is the chrome
-// contract's). The tree only ever animates; screens on screens are the ad
-// screens' tests'.
+// decides whether the interface turns. The tree only ever animates.
 TEST_F(ViewControllerTest, PresentingTurningAndDismissingFollowTheScreenOnTop) {
     root->anyOrientation = true;
     auto b = std::make_shared<Recording>("B", log);
