@@ -39,7 +39,7 @@ protected:
 };
 
 // What of the request's parameters reaches the server through a real page.
-TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
+TEST_F(BannerAdServer, ShowsARealAd) {
     auto request = ZELRequest::request();
     request->addKeyword("café </script>");
     ASSERT_TRUE(loadAndWait(request)) << "no callback";
@@ -72,7 +72,8 @@ TEST_F(BannerAdServer, AnAdUnitTheServerRefusesIsToldOnceWithTheCause) {
 
 // The page process can end at any moment (a crash, the system reclaiming
 // memory): the banner reports it once and its next load gets a working page.
-TEST_F(BannerAdServer, SurvivesItsPageProcessEndingWhileShownAndWhileBuilding) {
+// While shown and while building.
+TEST_F(BannerAdServer, SurvivesItsPageProcessEnding) {
     auto endPageProcesses = [&] {
         const auto pages = nimbra::test::webProcessesOf(::getpid());
         ASSERT_FALSE(pages.empty()) << "no page process to end";

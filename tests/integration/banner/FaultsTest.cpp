@@ -600,7 +600,8 @@ std::vector<std::string> notTheComponentsOwn(const fs::path& caches) {
     return found;
 }
 
-TEST_F(Faults, EachIsToldOnceLeavesNothingHalfWrittenAndTheNextLoadWorks) {
+// Told once, nothing left half-written, and the next load works.
+TEST_F(Faults, EachEndsCleanly) {
     // The runs of mensajes go on beside the rows in this process.
     std::vector<std::pair<const Fault*, std::future<Relaunch>>> relaunches;
     std::vector<Trial*> together;

@@ -3,21 +3,15 @@
 // the notification center's delivery.
 #include <thread>
 
+#include "contract/RunLoopContract.h"
 #include "platform/NotificationCenter.h"
-#include "platform/RunLoop.h"
-#include "platform/WeakPtr.h"
 #include "unit/support/SimTest.h"
 
 using namespace platform;
 
 namespace {
 
-// An owner as the tree writes them: members that call back, factory last.
-struct Owner {
-    OneShotTimer once;
-    RepeatingTimer every;
-    WeakPtrFactory<Owner> weakFactory{this};
-};
+using Owner = nimbra::contract::TimerOwner;
 
 // A timer's task is bound to its owner: the member travels to no other.
 static_assert(!std::is_move_constructible_v<OneShotTimer> && !std::is_move_assignable_v<RepeatingTimer>);
@@ -25,7 +19,8 @@ static_assert(!std::is_move_constructible_v<OneShotTimer> && !std::is_move_assig
 class LifetimeTest : public SimTest {
 protected:
     std::vector<std::string> log;
-    std::unique_ptr<Owner> owner = std::make_unique<Owner>();
+    std::vector<int> ends;
+    std::unique_ptr<Owner> owner = std::make_unique<Owner>(&ends);
 };
 using LifetimeDeathTest = LifetimeTest;
 
@@ -43,7 +38,7 @@ TEST_F(LifetimeTest, WeakPointersReadNullOnceTheOwnerOrItsFactorySaysSo) {
 TEST_F(LifetimeDeathTest, DereferencingADeadWeakPointerEndsTheProcessWithAMessage) {
     WeakPtr<Owner> weak = owner->weakFactory.getWeakPtr();
     owner.reset();
-    EXPECT_DEATH((void)weak->once.isRunning(), "WeakPtr<.*Owner> was dereferenced after its object went");
+    EXPECT_DEATH((void)weak->once.isRunning(), "WeakPtr<nimbra::contract::TimerOwner> was dereferenced after its object went");
 }
 
 // What belongs to the main thread ends the process, with a message, when

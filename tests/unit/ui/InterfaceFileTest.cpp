@@ -28,8 +28,9 @@ public:
 class InterfaceFileTest : public SimTest {};
 
 // The application's own files show the properties; here what a wrong name,
-// kind or value must not do.
-TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValuesAreIgnored) {
+// kind or value must not do: an outlet takes only its kind, an action connects
+// by name, a bad value is ignored.
+TEST_F(InterfaceFileTest, WhatAFileGetsWrongIsIgnored) {
     Owner owner;
     auto view = InterfaceFile::viewFromText(R"({"view": {"frame": [0, 0, -5, 10], "mask": 4096,
         "backgroundColor": [2, 0, 0], "hidden": "yes", "subviews": [
