@@ -8,6 +8,7 @@
 // Rows that share nothing run together.
 #include <sys/mount.h>
 
+#include <chrono>
 #include <deque>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <future>
 #include <regex>
+#include <thread>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -303,6 +305,14 @@ struct Trial {
     double started = 0, seconds = 0;
 };
 
+// On a worker thread beside the rows of this process: the server's report and
+// the program's log looked at every 200 ms.
+bool waitFor(const std::function<bool()>& done, double seconds) {
+    for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(200)))
+        if (done()) return true;
+    return done();
+}
+
 // What a row that damages mensajes's files between runs saw.
 struct Relaunch {
     std::vector<std::string> failures;  // what went wrong, for the report
@@ -313,6 +323,7 @@ struct Relaunch {
 // Run 1 stores its defaults and the support script; both are damaged; run 2
 // must stay up and recover; run 3 is the next load, and must show an ad.
 Relaunch relaunch(const Fault& fault) {
+    const nimbra::test::ThreadContext ownContext;  // where the program's end is waited for
     Relaunch seen;
     const double started = now();
     const fs::path root = fs::temp_directory_path() / ("faults-" + std::to_string(::getpid()) + "-" +
@@ -337,7 +348,7 @@ Relaunch relaunch(const Fault& fault) {
             const std::string log = app.log(), line = "<Nimbra> The ad request could not be built in time.";
             return log.find(line) == std::string::npos ? 0 : log.find(line) == log.rfind(line) ? 1 : 2;
         };
-        const bool ad = spinUntil([&] { return !app.up() || shown() >= before + 2; }, 25);
+        const bool ad = waitFor([&] { return !app.up() || shown() >= before + 2; }, 25);
         if (run == 2) {
             // The damaged defaults are set aside and the store starts empty.
             bool setAside = false;
@@ -345,7 +356,7 @@ Relaunch relaunch(const Fault& fault) {
                 setAside = setAside || entry.path().filename().string().starts_with("defaults.plist.corrupt-");
             if (!setAside) fail("the damaged defaults were not set aside");
             // A stored script that cannot run costs one load, told once.
-            if (!ad) spinUntil([&] { return timedOut() > 0; }, 25);
+            if (!ad) waitFor([&] { return timedOut() > 0; }, 25);
             seen.outcome = ad ? "ad shown" : timedOut() == 1 ? "timed out once" : "nothing";
         } else if (!ad) {
             fail("run " + std::to_string(run) + " showed no ad");

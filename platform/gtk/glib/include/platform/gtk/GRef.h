@@ -102,12 +102,13 @@ using GSListPtr = GUnique<GSList, g_slist_free>;  // the cells, not what they po
 using GAttachedSource = GUnique<GSource, destroySource>;
 
 // Attaches a new source (g_timeout_source_new, g_unix_signal_source_new, ...)
-// to the default main context with its callback: it runs until the callback
-// returns G_SOURCE_REMOVE or the handle goes, whichever comes first.
-inline GAttachedSource attachSource(GSource* source, GSourceFunc callback, gpointer data) {
+// with its callback to a main context (the default one unless given): it
+// runs until the callback returns G_SOURCE_REMOVE or the handle goes.
+inline GAttachedSource attachSource(GSource* source, GSourceFunc callback, gpointer data,
+                                    GMainContext* context = nullptr) {
     GAttachedSource attached(source);
     g_source_set_callback(source, callback, data, nullptr);
-    g_source_attach(source, nullptr);
+    g_source_attach(source, context);
     return attached;
 }
 
