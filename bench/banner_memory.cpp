@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     const ActivityDelta idleActivity = loopActivity() - activityBefore;
     const auto idleCountersAfter = serverCounters(port);
     const bool idleTimerPending = idle->getPrivate()->isReloadTimerScheduled();
-    const int idleState = idle->getPrivate()->state();
+    const int idleState = static_cast<int>(idle->getPrivate()->state());
     bench.release(idle);
     spinFor(0.5);
 

@@ -6,7 +6,7 @@
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "Utility/ZELIntrinsicImages.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "platform/Application.h"
 #include "platform/Localization.h"
 #include "platform/NotificationCenter.h"
@@ -108,14 +108,6 @@ void ZELBrowserController::refreshToolbar() {
     const auto& space = v->flexibleSpaceButton_;
     v->toolbar_->setItems({v->backButton_, space, v->forwardButton_, space, fifth, space, v->safariButton_, space,
                            v->doneButton_});
-}
-
-std::function<void()> ZELBrowserController::action(void (ZELBrowserController::*method)()) {
-    // A control may be what lets the browser go (Done): hold it for the call.
-    std::weak_ptr<platform::ViewController> weak = weak_from_this();
-    return [weak, method] {
-        if (auto self = std::static_pointer_cast<ZELBrowserController>(weak.lock())) ((*self).*method)();
-    };
 }
 
 std::shared_ptr<platform::BarButtonItem> ZELBrowserController::buttonWithImage(

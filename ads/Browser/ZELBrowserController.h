@@ -51,8 +51,4 @@ protected:
     ZELBrowserController() = default;
     std::shared_ptr<ZELViewControllerPrivate> createPrivateData() override;
     void setUp() override;
-
-private:
-    // A toolbar action that runs while the browser lives.
-    std::function<void()> action(void (ZELBrowserController::*method)());
 };

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "ViewController/ZELViewControllerPrivate.h"
+#include "platform/NotificationCenter.h"
 #include "platform/ActivityIndicatorView.h"
 #include "platform/Toolbar.h"
 #include "platform/URL.h"

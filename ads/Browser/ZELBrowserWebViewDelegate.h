@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 
 class ZELBrowserController;
 

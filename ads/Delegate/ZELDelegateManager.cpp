@@ -22,15 +22,15 @@ void ZELDelegateManager::willLeaveApplication() { raise(ZELDelegateOperation::Wi
 
 bool ZELDelegateManager::didYouNilOutYourDelegate(const std::shared_ptr<ZELOptionalOperations>& listener,
                                                   ZELDelegateOperation operation) {
-    if (!listener) return false;
-    platform::RunLoop::main().keepAliveUntilNextTurn(listener);
-    return listener->respondsToOperation(operation);
+    return listener && listener->respondsToOperation(operation);
 }
 
 void ZELDelegateManager::raise(ZELDelegateOperation operation, const ZELRequestError* error) {
-    // A manager that is being destroyed (or was never shared) has nobody to
-    // keep alive and nothing safe to deliver from.
-    std::shared_ptr<ZELDelegateManager> self = weak_from_this().lock();
+    // A listener may drop the banner (and with it the controller that owns us)
+    // inside its callback: held for the call, as each listener is by the
+    // reference that calls it. One being destroyed (or never shared) has
+    // nothing safe to deliver from.
+    const auto self = platform::protectForCall(*this);
     if (!self) return;
 
     platform::RunLoop& loop = platform::RunLoop::main();
@@ -43,10 +43,6 @@ void ZELDelegateManager::raise(ZELDelegateOperation operation, const ZELRequestE
 }
 
 void ZELDelegateManager::deliver(ZELDelegateOperation operation, const ZELRequestError* error) {
-    // A listener may drop the banner (and with it the controller that owns us)
-    // inside its callback; hold ourselves until the loop turns.
-    platform::RunLoop::main().keepAliveUntilNextTurn(shared_from_this());
-
     if (std::shared_ptr<ZELBannerViewDelegate> delegate = bannerDelegate_.lock();
         didYouNilOutYourDelegate(delegate, operation)) {
         std::shared_ptr<ZELBannerView> view = adView_.lock();

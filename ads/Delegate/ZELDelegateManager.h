@@ -41,8 +41,7 @@ public:
     void didDismissScreen();
     void willLeaveApplication();
 
-    // Keeps the listener alive until the next turn of the run loop and answers
-    // whether it implements the operation (no listener: false).
+    // Whether the listener implements the operation (no listener: false).
     static bool didYouNilOutYourDelegate(const std::shared_ptr<ZELOptionalOperations>& listener,
                                          ZELDelegateOperation operation);
 

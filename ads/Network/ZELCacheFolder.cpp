@@ -1,16 +1,8 @@
 #include "Network/ZELCacheFolder.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -49,40 +41,25 @@ bool isOldLayoutName(std::string_view name) {
     return dot == std::string_view::npos || name.size() - dot == 7;
 }
 
-struct Entry {
-    std::string name;
-    struct stat st;
-};
+platform::FileSystem& files() { return platform::FileSystem::current(); }
 
-// The entries of a folder but "." and "..", not following links.
-std::vector<Entry> entriesOf(const std::string& folder) {
-    std::vector<Entry> entries;
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!dir) return entries;
-    while (const dirent* item = ::readdir(dir.get())) {
-        const std::string name = item->d_name;
-        if (name == "." || name == "..") continue;
-        Entry entry{name, {}};
-        if (::fstatat(::dirfd(dir.get()), item->d_name, &entry.st, AT_SYMLINK_NOFOLLOW) == 0) entries.push_back(entry);
-    }
-    return entries;
-}
+bool isFolder(const platform::FolderEntry& entry) { return entry.info.kind == platform::FileKind::Folder; }
 
 // Each file of the old layout went with a host folder holding nothing else;
 // a folder holding anything else is not ours to empty.
 void removeOldLayout(const std::string& caches) {
-    for (const Entry& folder : entriesOf(caches)) {
-        if (!S_ISDIR(folder.st.st_mode)) continue;
+    for (const auto& folder : files().folderEntries(caches)) {
+        if (!isFolder(folder)) continue;
         if (std::find(std::begin(kNeverOldLayout), std::end(kNeverOldLayout), folder.name) != std::end(kNeverOldLayout))
             continue;
         const std::string path = caches + "/" + folder.name;
-        const auto files = entriesOf(path);
-        const bool old = !files.empty() && std::all_of(files.begin(), files.end(), [](const Entry& f) {
-            return S_ISREG(f.st.st_mode) && isOldLayoutName(f.name);
+        const auto entries = files().folderEntries(path);
+        const bool old = !entries.empty() && std::all_of(entries.begin(), entries.end(), [](const auto& f) {
+            return f.info.kind == platform::FileKind::Regular && isOldLayoutName(f.name);
         });
         if (!old) continue;
-        for (const Entry& file : files) ::unlink((path + "/" + file.name).c_str());
-        ::rmdir(path.c_str());
+        for (const auto& file : entries) files().removeFile(path + "/" + file.name);
+        files().removeFolder(path);
     }
 }
 
@@ -121,18 +98,18 @@ std::optional<platform::Error> ZELCacheFolder::makeFolder(ZELCachePurpose purpos
     auto base = root();
     if (!folder || !base)
         return platform::Error{platform::kFileErrorDomain, platform::kFileNoSuchFileError, "no caches directory"};
-    return platform::makePrivateDirectories(*base + "/" + folder);
+    return files().makePrivateFolders(*base + "/" + folder);
 }
 
 void ZELCacheFolder::prepare() {
     auto base = root();
     if (!base) return;
-    ::chmod(base->c_str(), 0700);
+    files().makePrivate(*base);
     for (ZELCachePurpose purpose : kStoringPurposes) {
         const std::string folder = *base + "/" + folderName(purpose);
-        ::chmod(folder.c_str(), 0700);
-        for (const Entry& entry : entriesOf(folder))
-            if (!S_ISDIR(entry.st.st_mode) && !isCurrentName(entry.name)) ::unlink((folder + "/" + entry.name).c_str());
+        files().makePrivate(folder);
+        for (const auto& entry : files().folderEntries(folder))
+            if (!isFolder(entry) && !isCurrentName(entry.name)) files().removeFile(folder + "/" + entry.name);
     }
     removeOldLayout(*platform::Paths::current().cachesDirectory());
     trim();
@@ -143,29 +120,26 @@ void ZELCacheFolder::trim(const std::string& keep, uint64_t limit) {
     if (!base) return;
     struct File {
         std::string path;
-        struct timespec stored;
+        int64_t stored;
         uint64_t size;
     };
-    std::vector<File> files;
+    std::vector<File> stored;
     uint64_t total = 0;
     for (ZELCachePurpose purpose : kStoringPurposes) {
         const std::string folder = *base + "/" + folderName(purpose);
-        for (const Entry& entry : entriesOf(folder)) {
-            if (!S_ISREG(entry.st.st_mode)) continue;
-            const auto size = static_cast<uint64_t>(entry.st.st_size);
-            files.push_back({folder + "/" + entry.name, entry.st.st_ctim, size});
-            total += size;
+        for (const auto& entry : files().folderEntries(folder)) {
+            if (entry.info.kind != platform::FileKind::Regular) continue;
+            stored.push_back({folder + "/" + entry.name, entry.info.changeTimeNanoseconds, entry.info.size});
+            total += entry.info.size;
         }
     }
     if (total <= limit) return;
-    std::sort(files.begin(), files.end(), [](const File& a, const File& b) {
-        if (a.stored.tv_sec != b.stored.tv_sec) return a.stored.tv_sec < b.stored.tv_sec;
-        if (a.stored.tv_nsec != b.stored.tv_nsec) return a.stored.tv_nsec < b.stored.tv_nsec;
-        return a.path < b.path;
+    std::sort(stored.begin(), stored.end(), [](const File& a, const File& b) {
+        return a.stored != b.stored ? a.stored < b.stored : a.path < b.path;
     });
-    for (const File& file : files) {
+    for (const File& file : stored) {
         if (total <= limit) break;
         if (file.path == keep) continue;
-        if (::unlink(file.path.c_str()) == 0 || errno == ENOENT) total -= file.size;
+        if (files().removeFile(file.path)) total -= file.size;
     }
 }

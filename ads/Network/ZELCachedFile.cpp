@@ -1,15 +1,9 @@
 #include "Network/ZELCachedFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -108,49 +102,24 @@ const std::optional<std::string>& ZELCachedFile::filePath() const {
 
 bool ZELCachedFile::hasContent() const {
     const auto& path = filePath();
-    struct stat st {};
-    return path && ::stat(path->c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const auto info = path ? platform::FileSystem::current().fileInfo(*path) : std::nullopt;
+    return info && info->kind == platform::FileKind::Regular;
 }
 
 std::optional<std::string> ZELCachedFile::content() const {
     const auto& path = filePath();
     if (!path) return std::nullopt;
-    const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string text;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maximumBodySize_) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    text.reserve(static_cast<size_t>(st.st_size));
-    char buffer[64 * 1024];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > maximumBodySize_) {
-            ok = false;
-            break;
-        }
-    }
-    ::close(fd);
-    if (!ok || !platform::isValidUTF8(text)) return std::nullopt;
+    auto text = platform::FileSystem::current().readFile(*path, maximumBodySize_);
+    if (!text || !platform::isValidUTF8(*text)) return std::nullopt;
     return text;
 }
 
 std::optional<std::string> ZELCachedFile::fileModificationDate() const {
     const auto& path = filePath();
-    struct stat st {};
-    if (!path || ::stat(path->c_str(), &st) != 0) return std::nullopt;
-    return platform::formatDate(platform::Date::fromUnixTime(static_cast<double>(st.st_mtim.tv_sec)), kHTTPDateFormat,
-                                platform::TimeZone::GMT);
+    const auto info = path ? platform::FileSystem::current().fileInfo(*path) : std::nullopt;
+    if (!info) return std::nullopt;
+    return platform::formatDate(platform::Date::fromUnixTime(static_cast<double>(info->modificationTime)),
+                                kHTTPDateFormat, platform::TimeZone::GMT);
 }
 
 std::string ZELCachedFile::description() const {
@@ -169,7 +138,7 @@ void ZELCachedFile::cancel() { cleanUpConnection(); }
 
 void ZELCachedFile::invalidate() {
     cancel();
-    if (const auto& path = filePath()) ::unlink(path->c_str());
+    if (const auto& path = filePath()) platform::FileSystem::current().removeFile(*path);
 }
 
 void ZELCachedFile::beginFetch(bool cacheBuster) {
@@ -219,7 +188,7 @@ void ZELCachedFile::cleanUpConnection() {
         connection_.reset();
         connection->cancel();
         // We may be inside one of its callbacks: it must outlive this turn.
-        if (platform::hasBackend()) platform::RunLoop::main().keepAliveUntilNextTurn(std::move(connection));
+        if (platform::hasBackend()) platform::releaseOnNextTurn(std::move(connection));
     }
     receivedData_ = std::string();
     receivedBytes_ = 0;
@@ -355,7 +324,7 @@ void ZELCachedFile::didFinishLoading() {
     if (!path) {
         error = platform::Error{platform::kFileErrorDomain, platform::kFileNoSuchFileError, "no caches directory"};
     } else if (!(error = ZELCacheFolder::makeFolder(purpose_))) {
-        error = platform::writeFileAtomically(
+        error = platform::FileSystem::current().writeFile(
             *path, body, {.flushToDisk = flushesToDisk_, .modificationTime = storedModificationTime(lastModified)});
         if (!error) ZELCacheFolder::trim(*path);
     }

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "Request/ZELRequestError.h"
 #include "Statistics/ZELStatistics.h"
 
 namespace {
@@ -71,7 +70,7 @@ std::optional<platform::Error> ZELClickTracker::cachedFileShouldRedirectToURL(ZE
     // click goes, so the tracking is done. The error only stops the download;
     // its failure report is ignored because the tracking has ended.
     cachedFileDownloadDidEnd(file);
-    return platform::Error{kZELErrorDomain, 0, {}};
+    return platform::Error{platform::kURLErrorDomain, platform::kURLErrorCancelled, "the chain left the web"};
 }
 
 void ZELClickTracker::cachedFileDownloadDidEnd(ZELCachedFile& file) {

@@ -1,6 +1,6 @@
 #include "Object/ZELPreparedBuildPage.h"
 
-#include "View/ZELWebViewDelegate.h"
+#include "Notification/ZELNotification.h"
 #include "platform/RunLoop.h"
 #include "platform/WebView.h"
 
@@ -30,6 +30,26 @@ void ZELBuildPageDelegate::webViewDidFailLoadWithError(platform::WebView& webVie
 void ZELBuildPageDelegate::webViewWebProcessDidTerminate(platform::WebView& webView) {
     ZELWebViewDelegate::webViewWebProcessDidTerminate(webView);
     pageLost();
+}
+
+std::optional<std::string> ZELBuildPageAnswer::parameter(const char* key) const {
+    auto it = parameters.find(key);
+    if (it == parameters.end()) return std::nullopt;
+    if (const std::string* text = it->second.asString()) return *text;
+    return it->second.textForm();
+}
+
+void ZELBuildPageDelegate::receiveMessage(platform::WebView&, const platform::URL&, const ZELNotification& message) {
+    using Kind = ZELBuildPageAnswer::Kind;
+    const std::string& name = message.name();
+    const Kind kind = name == kZELMessageLoadAdURL     ? Kind::LoadAdURL
+                      : name == kZELMessageInvalidRequest ? Kind::InvalidRequest
+                                                         : Kind::UnableToServe;
+    // The scope lets only the three answers through to here.
+    ZELBuildPageAnswer answer{kind, message.parameters().value_or(platform::Dictionary())};
+    platform::RunLoop::main().postTask(weakFactory_.getWeakPtr(), [answer](ZELBuildPageDelegate& self) {
+        if (auto handler = self.answer_) handler(answer);
+    });
 }
 
 void ZELBuildPageDelegate::pageLost() {
@@ -92,6 +112,6 @@ void ZELPreparedBuildPage::discard() {
     slot->page.webView->setDelegate({});
     slot->page.webView->stopLoading();
     // Not under the feet of a web view callback that led here.
-    platform::RunLoop::main().keepAliveUntilNextTurn(slot->page.webView);
+    platform::releaseOnNextTurn(std::move(slot->page.webView));
     slot.reset();
 }

@@ -12,22 +12,41 @@
 #include <optional>
 #include <string>
 
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 #include "platform/URL.h"
+#include "platform/Value.h"
 
-// The hidden page's delegate: the ad messages of the base delegate, and a word
-// to whoever holds the page when it can no longer answer (its load failed or
-// its process ended), so nobody waits for it until a time limit.
+// What the request page answered: the ad URL ("loadAdURL" with "url" and
+// "type", or "errors"), or a refusal. The parameters are the message's.
+struct ZELBuildPageAnswer {
+    enum class Kind { LoadAdURL, InvalidRequest, UnableToServe };
+    Kind kind;
+    platform::Dictionary parameters;
+
+    std::optional<std::string> parameter(const char* key) const;
+};
+
+// The hidden page's delegate: the ad messages of the base delegate; its
+// answers go to whoever holds the page, on the next turn (never from inside
+// the page's navigation), and so does the word that it can no longer answer
+// (its load failed or its process ended), so nobody waits for it until a
+// time limit.
 class ZELBuildPageDelegate final : public ZELWebViewDelegate {
 public:
     ZELBuildPageDelegate() : ZELWebViewDelegate(ZELMessageScope::RequestPage) {}
+    void setAnswerHandler(std::function<void(const ZELBuildPageAnswer&)> handler) { answer_ = std::move(handler); }
     void setPageLostHandler(std::function<void()> handler) { pageLost_ = std::move(handler); }
     void webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) override;
     void webViewWebProcessDidTerminate(platform::WebView& webView) override;
 
+protected:
+    void receiveMessage(platform::WebView& webView, const platform::URL& url, const ZELNotification& message) override;
+
 private:
     void pageLost();
+    std::function<void(const ZELBuildPageAnswer&)> answer_;
     std::function<void()> pageLost_;
+    platform::WeakPtrFactory<ZELBuildPageDelegate> weakFactory_{this};
 };
 
 class ZELPreparedBuildPage {

@@ -1,6 +1,5 @@
 #include "Opener/ZELOpener.h"
 
-#include "Browser/ZELBrowserController.h"
 #include "Delegate/ZELDelegateManager.h"
 #include "Network/ZELClickTracker.h"
 #include "Notification/ZELNotification.h"
@@ -8,7 +7,6 @@
 #include "Utility/ZELLogText.h"
 #include "Utility/ZELNetworkUtilities.h"
 #include "ViewController/ZELViewController.h"
-#include "WebApp/ZELWebAppViewController.h"
 #include "platform/Application.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
@@ -84,42 +82,32 @@ bool ZELOpener::openNotification(const ZELNotification& message) {
     return opened;
 }
 
+ZELScreenSettings ZELOpener::screenSettings(ZELOrientationSetting orientations) const {
+    return ZELScreenSettings{orientations, openingWebView_, delegateManager_};
+}
+
+bool ZELOpener::present(const std::shared_ptr<ZELViewController>& screen,
+                        const std::shared_ptr<platform::ViewController>& controller) {
+    // The screen keeps itself while it is up.
+    return screen && screen->presentFromViewController(controller) && didOpen();
+}
+
 bool ZELOpener::openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
     auto controller = viewController();
-    if (!controller || !url || !mayOpen()) return false;
-    auto browser = ZELBrowserController::init();
-    browser->setSupportedOrientations(supportedOrientations);
-    browser->setOpeningWebView(openingWebView_);
-    browser->load(url, referringURL_);
-    browser->setDelegateManager(delegateManager_);
-    // The screen keeps itself while it is up.
-    return browser->presentFromViewController(controller) && didOpen();
-}
-
-std::shared_ptr<ZELWebAppViewController> ZELOpener::webAppOrientations(ZELOrientationSetting supportedOrientations) {
-    auto screen = ZELWebAppViewController::init();
-    screen->setSupportedOrientations(supportedOrientations);
-    screen->setOpeningWebView(openingWebView_);
-    screen->setDelegateManager(delegateManager_);
-    return screen;
-}
-
-bool ZELOpener::presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen) {
-    return screen->presentFromViewController(viewController()) && didOpen();
+    if (!controller || !url || !mayOpen() || !screens_) return false;
+    return present(screens_->browser(*url, referringURL_, screenSettings(supportedOrientations)), controller);
 }
 
 bool ZELOpener::openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations) {
-    if (!viewController() || !url || !mayOpen()) return false;
-    auto screen = webAppOrientations(supportedOrientations);
-    screen->load(url);
-    return presentWebApp(screen);
+    auto controller = viewController();
+    if (!controller || !url || !mayOpen() || !screens_) return false;
+    return present(screens_->webApp(*url, screenSettings(supportedOrientations)), controller);
 }
 
 bool ZELOpener::openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations) {
-    if (!viewController() || !html || !mayOpen()) return false;
-    auto screen = webAppOrientations(supportedOrientations);
-    screen->loadHTML(html, std::nullopt);
-    return presentWebApp(screen);
+    auto controller = viewController();
+    if (!controller || !html || !mayOpen() || !screens_) return false;
+    return present(screens_->webAppWithHTML(*html, screenSettings(supportedOrientations)), controller);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "Opener/ZELOpenerClient.h"
+#include "Opener/ZELScreenFactory.h"
 #include "ViewController/ZELOrientationSetting.h"
 #include "platform/MailComposeViewController.h"
 #include "platform/URL.h"
@@ -21,7 +22,6 @@ class WebView;
 }  // namespace platform
 class ZELDelegateManager;
 class ZELNotification;
-class ZELWebAppViewController;
 
 class ZELOpener {
 public:
@@ -42,6 +42,10 @@ public:
     // The ad web view the opened screens come from (handed to them).
     std::shared_ptr<platform::WebView> openingWebView() const { return openingWebView_.lock(); }
     void setOpeningWebView(std::weak_ptr<platform::WebView> webView) { openingWebView_ = std::move(webView); }
+    // Where the screens come from; without one, no screen opens. Not owned:
+    // factories live as long as the process.
+    const ZELScreenFactory* screenFactory() const { return screens_; }
+    void setScreenFactory(const ZELScreenFactory* factory) { screens_ = factory; }
 
     // Each answers whether the opening took place. An "open" message is a
     // click: counted when it opened something.
@@ -49,8 +53,6 @@ public:
     bool openBrowserToURL(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
     bool openWebApp(const std::optional<platform::URL>& url, ZELOrientationSetting supportedOrientations);
     bool openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations);
-    // A new web-app screen with the opener's web view and delegate manager.
-    std::shared_ptr<ZELWebAppViewController> webAppOrientations(ZELOrientationSetting supportedOrientations);
     // Hands the URL to the desktop's application for its scheme, after
     // waiting a little for click trackings still in flight; a mail link goes
     // to the composer instead.
@@ -87,13 +89,17 @@ private:
     // An opening took place: the activation is used up, the ad's
     // click-tracking URLs reported.
     bool didOpen();
-    bool presentWebApp(const std::shared_ptr<ZELWebAppViewController>& screen);
+    // Puts the screen up over the view controller; an opening when it went up.
+    bool present(const std::shared_ptr<ZELViewController>& screen,
+                 const std::shared_ptr<platform::ViewController>& controller);
+    ZELScreenSettings screenSettings(ZELOrientationSetting orientations) const;
 
     ZELOpenerClient& client_;
     std::shared_ptr<ZELDelegateManager> delegateManager_;
     std::weak_ptr<platform::ViewController> viewController_;
     std::optional<platform::URL> referringURL_;
     std::weak_ptr<platform::WebView> openingWebView_;
+    const ZELScreenFactory* screens_ = nullptr;
     unsigned openings_ = 0;
     // The composer's delegate, which speaks for the opener while it lives.
     std::shared_ptr<MailRelay> mailRelay_;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "Network/ZELNetworkChecker.h"
-#include "Request/ZELRequestParameters.h"
+#include "Utility/ZELRequestParameters.h"
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "Utility/ZELLocation.h"

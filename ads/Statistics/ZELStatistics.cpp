@@ -10,7 +10,7 @@
 #include "Utility/ZELNetworkUtilities.h"
 #include "Utility/ZELServerAddresses.h"
 #include "signals/Signals.h"
-#include "Request/ZELRequestParameters.h"
+#include "Utility/ZELRequestParameters.h"
 #include "Timing/ZELTimingManager.h"
 #include "platform/Services.h"
 

@@ -1,21 +1,15 @@
 #include "Utility/ZELIdentifierUtilities.h"
 
-#include <sys/stat.h>
 #include <sys/utsname.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <system_error>
 
 #include <openssl/evp.h>
-#include <plist/plist.h>
 
 #include "Utility/ZELNumberUtilities.h"
 #include "platform/Application.h"
+#include "platform/Files.h"
+#include "platform/PropertyList.h"
 #include "platform/Services.h"
 
 using platform::Dictionary;
@@ -24,9 +18,7 @@ using platform::Value;
 namespace {
 
 // Larger files are not metadata; they are not read into memory.
-constexpr std::uintmax_t kMaximumMetadataFileSize = 4 * 1024 * 1024;
-// Property lists nest far less; deeper ones count as unreadable.
-constexpr int kMaximumPlistDepth = 64;
+constexpr uint64_t kMaximumMetadataFileSize = 4 * 1024 * 1024;
 
 std::string md5UpperHex(const std::string& text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -42,117 +34,6 @@ std::string md5UpperHex(const std::string& text) {
         hex += kHex[digest[i] & 0x0F];
     }
     return hex;
-}
-
-struct PlistFree {
-    void operator()(void* p) const { plist_free(static_cast<plist_t>(p)); }
-};
-struct MallocFree {
-    void operator()(char* p) const { std::free(p); }
-};
-using MallocString = std::unique_ptr<char, MallocFree>;
-
-// The property-list node as a value; false when it holds something we cannot
-// carry or nests too deeply.
-bool plistToValue(plist_t node, int depth, Value& out) {
-    if (!node || depth > kMaximumPlistDepth) {
-        return false;
-    }
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN: {
-        uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        out = Value(b != 0);
-        return true;
-    }
-    case PLIST_UINT: {
-        uint64_t u = 0;
-        plist_get_uint_val(node, &u);
-        // Negative integers are stored in two's complement.
-        out = Value(static_cast<long long>(u));
-        return true;
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        out = Value(d);
-        return true;
-    }
-    case PLIST_STRING:
-    case PLIST_KEY: {
-        char* raw = nullptr;
-        if (plist_get_node_type(node) == PLIST_STRING) {
-            plist_get_string_val(node, &raw);
-        } else {
-            plist_get_key_val(node, &raw);
-        }
-        MallocString s(raw);
-        out = Value(std::string(s ? s.get() : ""));
-        return true;
-    }
-    case PLIST_DATE: {
-        int32_t sec = 0, usec = 0;
-        plist_get_date_val(node, &sec, &usec);
-        out = Value(platform::Date{static_cast<double>(sec) + static_cast<double>(usec) / 1e6});
-        return true;
-    }
-    case PLIST_DATA: {
-        char* raw = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &raw, &length);
-        MallocString data(raw);
-        out = Value(platform::Bytes{data ? std::string(data.get(), static_cast<size_t>(length)) : std::string()});
-        return true;
-    }
-    case PLIST_ARRAY: {
-        platform::Array array;
-        const uint32_t count = plist_array_get_size(node);
-        array.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            Value item;
-            if (!plistToValue(plist_array_get_item(node, i), depth + 1, item)) {
-                return false;
-            }
-            array.push_back(std::move(item));
-        }
-        out = Value(std::move(array));
-        return true;
-    }
-    case PLIST_DICT: {
-        Dictionary dictionary;
-        plist_dict_iter iter = nullptr;
-        plist_dict_new_iter(node, &iter);
-        if (!iter) {
-            return false;
-        }
-        bool ok = true;
-        while (true) {
-            char* rawKey = nullptr;
-            plist_t item = nullptr;
-            plist_dict_next_item(node, iter, &rawKey, &item);
-            MallocString key(rawKey);
-            if (!item) {
-                break;
-            }
-            Value value;
-            if (!key || !plistToValue(item, depth + 1, value)) {
-                ok = false;
-                break;
-            }
-            dictionary[key.get()] = std::move(value);
-        }
-        std::free(iter);
-        if (!ok) {
-            return false;
-        }
-        out = Value(std::move(dictionary));
-        return true;
-    }
-    case PLIST_UID:
-    case PLIST_NONE:
-        return false;
-    }
-    return false;
 }
 
 }  // namespace
@@ -379,33 +260,13 @@ bool ZELIdentifierUtilities::isOSAtLeast(int major, int minor, int bug) {
 }
 
 bool ZELIdentifierUtilities::jailbreakIndicator(const std::string& path) {
-    struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0;
+    return !path.empty() && platform::FileSystem::current().fileInfo(path).has_value();
 }
 
 Dictionary ZELIdentifierUtilities::readITunesMetadataFileAt(const std::string& path) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size == 0 || size > kMaximumMetadataFileSize) {
-        return Dictionary();
-    }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        return Dictionary();
-    }
-    const std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (data.empty() || data.size() > kMaximumMetadataFileSize) {
-        return Dictionary();
-    }
-    plist_t root = nullptr;
-    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
-    std::unique_ptr<void, PlistFree> owner(root);
-    if (!root || plist_get_node_type(root) != PLIST_DICT) {
-        return Dictionary();
-    }
-    Value value;
-    if (!plistToValue(root, 0, value) || !value.isDictionary()) {
-        return Dictionary();
-    }
-    return *value.asDictionary();
+    // Read by the platform's one property-list converter, the one the
+    // defaults store is read with.
+    const auto data = platform::FileSystem::current().readFile(path, kMaximumMetadataFileSize);
+    if (!data || data->empty()) return Dictionary();
+    return platform::dictionaryFromPropertyList(*data).value_or(Dictionary());
 }

@@ -74,7 +74,7 @@ public:
 
     // Whether the indicator path exists; any failure counts as no.
     static bool jailbreakIndicator(const std::string& path = kZELJailbreakIndicatorPath);
-    // The dictionary in the property-list file (XML or binary); empty when the
+    // The dictionary in the property-list file (its XML form); empty when the
     // file cannot be read, does not parse, or holds something else.
     static platform::Dictionary readITunesMetadataFileAt(const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "Utility/ZELNumberUtilities.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 std::string ZELNumberUtilities::stringWithFloat(float value) {
@@ -22,4 +24,20 @@ std::string ZELNumberUtilities::stringWithFloat(float value) {
         text.pop_back();
     }
     return text;
+}
+
+double ZELNumberUtilities::floatValueOfText(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Only plain decimal numbers: "inf", "nan" and hexadecimal forms are not numbers here.
+    if (i >= text.size() || !((text[i] >= '0' && text[i] <= '9') || text[i] == '.')) return 0;
+    double value = 0;
+    auto result = std::from_chars(text.data() + i, text.data() + text.size(), value, std::chars_format::fixed);
+    if (result.ec != std::errc() || !std::isfinite(value)) return 0;
+    return negative ? -value : value;
 }

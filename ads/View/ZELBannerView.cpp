@@ -4,11 +4,9 @@
 #include "Object/ZELObjectPrivate.h"
 #include "Request/ZELRequestError.h"
 #include "Request/ZELRequestPrivate.h"
-#include "Utility/ZELPrivateUtilities.h"
 #include "platform/Localization.h"
 #include "platform/Services.h"
 #include "platform/ViewController.h"
-#include "View/ZELWebView.h"
 
 ZELBannerView::ZELBannerView(const platform::Rect& frame) : platform::View(frame) {}
 
@@ -19,66 +17,52 @@ std::shared_ptr<ZELBannerView> ZELBannerView::initWithFrame(const platform::Rect
 }
 
 void ZELBannerView::commonInitializer() {
-    if (getPrivate()) return;
+    if (private_) return;
     setBackgroundColor(platform::Color::clear());
     // Read as what it is, whatever the ad inside says.
     setAccessibilityRole(platform::AccessibilityRole::Advertisement);
     setAccessibilityLabel(platform::localized("Advertisement"));
-    // The table holds the only reference to the controller.
-    ZELPrivateUtilities::setPrivateObject(ZELObjectPrivate::initWithView(*this), this);
+    private_ = ZELObjectPrivate::initWithView(*this);
 }
 
 ZELBannerView::~ZELBannerView() {
-    if (auto controller = getPrivate()) controller->cancelPendingActions();
-    ZELPrivateUtilities::removePrivateObjectForKey(this);
+    // Gone here, while the banner is still whole: it takes its web view out
+    // of the banner.
+    if (auto controller = std::move(private_)) controller->cancelPendingActions();
 }
 
-std::shared_ptr<ZELObjectPrivate> ZELBannerView::getPrivate() const {
-    return ZELPrivateUtilities::privateObjectForKey<ZELObjectPrivate>(this);
-}
-
-std::string ZELBannerView::adUnitID() const {
-    auto controller = getPrivate();
-    return controller ? controller->adUnitID() : std::string();
-}
+std::string ZELBannerView::adUnitID() const { return private_ ? private_->adUnitID() : std::string(); }
 
 void ZELBannerView::setAdUnitID(const std::string& adUnitID) {
-    if (auto controller = getPrivate()) controller->setAdUnitID(adUnitID);
+    if (private_) private_->setAdUnitID(adUnitID);
 }
 
 std::shared_ptr<platform::ViewController> ZELBannerView::rootViewController() const {
-    auto controller = getPrivate();
-    return controller ? controller->rootViewController() : nullptr;
+    return private_ ? private_->rootViewController() : nullptr;
 }
 
 void ZELBannerView::setRootViewController(std::weak_ptr<platform::ViewController> rootViewController) {
-    if (auto controller = getPrivate()) controller->setRootViewController(std::move(rootViewController));
+    if (private_) private_->setRootViewController(std::move(rootViewController));
 }
 
 std::shared_ptr<ZELBannerViewDelegate> ZELBannerView::delegate() const {
-    auto controller = getPrivate();
-    return controller ? controller->delegateManager()->bannerDelegate().lock() : nullptr;
+    return private_ ? private_->delegateManager()->bannerDelegate().lock() : nullptr;
 }
 
 void ZELBannerView::setDelegate(std::weak_ptr<ZELBannerViewDelegate> delegate) {
-    auto controller = getPrivate();
-    if (!controller) return;
-    controller->delegateManager()->setBannerDelegate(std::move(delegate));
-    controller->delegateManager()->setAdView(std::static_pointer_cast<ZELBannerView>(shared_from_this()));
+    if (!private_) return;
+    private_->delegateManager()->setBannerDelegate(std::move(delegate));
+    private_->delegateManager()->setAdView(std::static_pointer_cast<ZELBannerView>(shared_from_this()));
 }
 
-std::shared_ptr<ZELWebView> ZELBannerView::webView() const {
-    auto controller = getPrivate();
-    return controller ? controller->webView() : nullptr;
-}
+std::shared_ptr<ZELWebView> ZELBannerView::webView() const { return private_ ? private_->webView() : nullptr; }
 
-bool ZELBannerView::hasAutoRefreshed() const {
-    auto controller = getPrivate();
-    return controller && controller->hasAutoRefreshed();
-}
+bool ZELBannerView::hasAutoRefreshed() const { return private_ && private_->hasAutoRefreshed(); }
 
 void ZELBannerView::loadRequest(const std::shared_ptr<ZELRequest>& request) {
-    auto controller = getPrivate();
+    // The application may let the banner go while it hears of a failure: the
+    // controller is held for the call.
+    const auto controller = private_;
     if (!controller) return;
     if (!controller->rootViewController()) {
         platform::log("<Nimbra> Must set the rootViewController property of ZELBannerView before calling loadRequest:");

@@ -1,8 +1,8 @@
 #pragma once
 // The public face of the component: a view the application places, gives an
 // ad unit identifier, a root view controller and optionally a delegate, then
-// sends loadRequest. All work is done by the ad controller behind it, kept in
-// the private-object table under the banner.
+// sends loadRequest. All work is done by the ad controller behind it, which
+// the banner owns.
 
 #include <memory>
 #include <string>
@@ -25,7 +25,8 @@ public:
     static std::shared_ptr<ZELBannerView> init() { return initWithFrame(platform::Rect()); }
     ~ZELBannerView() override;
 
-    std::shared_ptr<ZELObjectPrivate> getPrivate() const;
+    // The ad controller.
+    const std::shared_ptr<ZELObjectPrivate>& getPrivate() const { return private_; }
 
     std::string adUnitID() const;
     void setAdUnitID(const std::string& adUnitID);
@@ -46,4 +47,6 @@ protected:
 
 private:
     void commonInitializer();
+
+    std::shared_ptr<ZELObjectPrivate> private_;
 };

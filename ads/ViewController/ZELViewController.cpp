@@ -1,13 +1,12 @@
 #include "ViewController/ZELViewController.h"
 
 #include "Delegate/ZELDelegateManager.h"
-#include "Notification/ZELNotification.h"
-#include "Notification/ZELNotificationCenter.h"
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "ViewController/ZELViewControllerPrivate.h"
 #include "platform/Application.h"
 #include "platform/MailComposeViewController.h"
+#include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/Window.h"
@@ -37,7 +36,7 @@ bool coversWholeWindow(const platform::ViewController& controller) {
 }  // namespace
 
 void ZELViewController::setUp() {
-    ZELPrivateUtilities::setPrivateObject(createPrivateData(), this);
+    private_ = createPrivateData();
     setSupportedOrientations(kZELOrientationAny);
     auto root = view();
     root->setAutoresizingMask(platform::kAutoresizingFlexibleWidth | platform::kAutoresizingFlexibleHeight);
@@ -45,9 +44,6 @@ void ZELViewController::setUp() {
     root->setBackgroundColor(platform::Color::black());
     root->setClipsToBounds(true);
     setModalTransitionStyle(platform::ModalTransitionStyle::CoverVertical);
-    // Only a "settings" message aimed at this screen's own view reaches it.
-    getPrivate()->settings_ = ZELNotificationCenter::defaultCenter().observe(
-        kZELMessageSettings, root.get(), [this](const platform::Notification& n) { settingsChanged(n); });
 }
 
 std::shared_ptr<ZELViewControllerPrivate> ZELViewController::createPrivateData() {
@@ -62,11 +58,6 @@ ZELViewController::~ZELViewController() {
         // say) still ends the pair, or the banners would never reload again.
         endCover(*vars);
     }
-    ZELPrivateUtilities::removePrivateObjectForKey(this);
-}
-
-std::shared_ptr<ZELViewControllerPrivate> ZELViewController::getPrivate() const {
-    return ZELPrivateUtilities::privateObjectForKey<ZELViewControllerPrivate>(this);
 }
 
 std::shared_ptr<ZELDelegateManager> ZELViewController::delegateManager() const {
@@ -216,7 +207,7 @@ void ZELViewController::performKeyCommand(platform::KeyCommand command) {
 
 void ZELViewController::giveBackScreen(ZELViewControllerPrivate& vars) {
     // The screen outlives this call: it goes at the end of the loop's turn.
-    if (vars.onScreen_) platform::RunLoop::main().keepAliveUntilNextTurn(std::move(vars.onScreen_));
+    platform::releaseOnNextTurn(std::move(vars.onScreen_));
     vars.onScreen_.reset();
     vars.secondAppearance_.stop();
     if (!vars.presentedFirst_) {
@@ -266,10 +257,4 @@ bool ZELViewController::shouldAutorotateToInterfaceOrientation(platform::Interfa
                    orientation == InterfaceOrientation::LandscapeLeft;
         default: return orientation != InterfaceOrientation::Unknown;
     }
-}
-
-void ZELViewController::settingsChanged(const platform::Notification& notification) {
-    const platform::Value* value = notification.userInfo.find(kZELSupportedOrientationsKey);
-    const std::string* text = value ? value->asString() : nullptr;
-    setSupportedOrientations(orientationFromString(text ? std::optional<std::string>(*text) : std::nullopt));
 }

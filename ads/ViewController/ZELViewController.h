@@ -7,21 +7,20 @@
 // notifications below); the first screen of a stack tells the application
 // willPresentScreen, willDismissScreen and didDismissScreen.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "ViewController/ZELOrientationSetting.h"
-#include "platform/NotificationCenter.h"
+#include "platform/RunLoop.h"
 #include "platform/ViewController.h"
+#include "platform/WeakPtr.h"
 #include "platform/WebView.h"
 
 class ZELDelegateManager;
 class ZELViewControllerPrivate;
-
-// The key of the orientation in a "settings" message.
-inline constexpr const char kZELSupportedOrientationsKey[] = "supportedorientations";
 
 class ZELViewController : public platform::ViewController, public ZELFullScreenAdScreen {
 public:
@@ -35,7 +34,7 @@ public:
     static std::shared_ptr<ZELViewController> init() { return make<ZELViewController>(); }
     ~ZELViewController() override;
 
-    std::shared_ptr<ZELViewControllerPrivate> getPrivate() const;
+    const std::shared_ptr<ZELViewControllerPrivate>& getPrivate() const { return private_; }
 
     std::shared_ptr<ZELDelegateManager> delegateManager() const;
     void setDelegateManager(std::shared_ptr<ZELDelegateManager> manager);
@@ -60,7 +59,6 @@ public:
     void presentSelfFrom(const std::shared_ptr<platform::ViewController>& controller);
     void relinquishScreen() override;
     bool isFirstZELViewController() const;
-    void settingsChanged(const platform::Notification& notification);
 
     bool shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) override;
     // Escape closes the screen as its close or Done control would.
@@ -78,6 +76,15 @@ protected:
     // The private object of this kind of screen; subclasses return their own.
     virtual std::shared_ptr<ZELViewControllerPrivate> createPrivateData();
     virtual void setUp();
+    // A control's action: runs while the screen lives, the screen held for
+    // the call (the action may be what lets it go, as Done does).
+    template <typename T>
+    std::function<void()> action(void (T::*method)()) {
+        return platform::bindWeak(weakFactory_.getWeakPtr(), [method](ZELViewController& screen) {
+            const auto protect = platform::protectForCall(screen);
+            (static_cast<T&>(screen).*method)();
+        });
+    }
 
 private:
     // What presenting took from the application, given back: shared by
@@ -86,4 +93,7 @@ private:
     void giveBackScreen(ZELViewControllerPrivate& vars);
     // Ends the pair of full-screen notifications this screen began.
     void endCover(ZELViewControllerPrivate& vars);
+
+    std::shared_ptr<ZELViewControllerPrivate> private_;
+    platform::WeakPtrFactory<ZELViewController> weakFactory_{this};
 };

@@ -1,20 +1,21 @@
 #pragma once
-// The state of a full-screen ad screen, kept in the private-object table under
-// the screen. Subclasses of the screen extend it with their own fields.
+// The state of a full-screen ad screen, owned by the screen (made by its
+// createPrivateData). Subclasses of the screen extend it with their own
+// fields; it is shared so that a page's delegate may outlive the screen.
 
 #include <memory>
 
 #include "Delegate/ZELDelegateManager.h"
-#include "Utility/ZELPrivateUtilities.h"
 #include "ViewController/ZELOrientationSetting.h"
-#include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/WebView.h"
 
 class ZELViewController;
 
-class ZELViewControllerPrivate : public ZELPrivateObject {
+class ZELViewControllerPrivate {
 public:
+    virtual ~ZELViewControllerPrivate() = default;
+
     ZELOrientationSetting supportedOrientations() const { return supportedOrientations_; }
     void setSupportedOrientations(ZELOrientationSetting setting) { supportedOrientations_ = setting; }
     std::shared_ptr<platform::WebView> openingWebView() const { return openingWebView_.lock(); }
@@ -53,5 +54,4 @@ private:
     // The full-screen notifications come in pairs: true between the two.
     bool coveringApplication_ = false;
     platform::OneShotTimer secondAppearance_;
-    platform::Observation settings_;
 };

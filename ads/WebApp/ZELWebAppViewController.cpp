@@ -4,7 +4,7 @@
 #include "Opener/ZELOpener.h"
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIntrinsicImages.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "WebApp/ZELWebAppWebViewDelegate.h"
 #include "platform/Localization.h"
@@ -53,6 +53,11 @@ void ZELWebAppViewController::loadHTML(const std::optional<std::string>& html,
     }
 }
 
+void ZELWebAppViewController::setScreenFactory(const ZELScreenFactory* factory) {
+    vars()->screenFactory_ = factory;
+    if (const auto& delegate = vars()->webViewDelegate_) delegate->opener().setScreenFactory(factory);
+}
+
 void ZELWebAppViewController::viewWillAppear(bool animated) {
     ZELViewController::viewWillAppear(animated);
     auto v = vars();
@@ -65,6 +70,7 @@ void ZELWebAppViewController::viewWillAppear(bool animated) {
     v->webViewDelegate_ = ZELWebAppWebViewDelegate::initWithWebAppPrivate(v);
     v->webViewDelegate_->setViewController(weak_from_this());
     v->webViewDelegate_->setOpeningWebView(openingWebView());
+    v->webViewDelegate_->opener().setScreenFactory(v->screenFactory_);
     v->webView_->setDelegate(v->webViewDelegate_);
 
     if (v->urlToLoad_) {
@@ -80,13 +86,7 @@ void ZELWebAppViewController::viewWillAppear(bool animated) {
     v->closeButton_->setEnabled(true);
     v->closeButton_->setFrame(Rect(0, 0, kCloseButtonSize, kCloseButtonSize));
     v->closeButton_->setAccessibilityLabel(platform::localized("Close"));
-    // The button may be what lets the screen go: hold it for the call.
-    std::weak_ptr<ViewController> weak = weak_from_this();
-    v->closeButton_->addTarget(
-        [weak] {
-            if (auto self = std::static_pointer_cast<ZELWebAppViewController>(weak.lock())) self->relinquishScreen();
-        },
-        kControlEventTouchUpInside);
+    v->closeButton_->addTarget(action(&ZELViewController::relinquishScreen), kControlEventTouchUpInside);
     view()->addSubview(v->closeButton_);
 
     if (v->loadingSpinner_) {

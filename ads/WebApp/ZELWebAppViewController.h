@@ -11,6 +11,7 @@
 #include "ViewController/ZELViewController.h"
 #include "platform/URL.h"
 
+class ZELScreenFactory;
 class ZELWebAppViewControllerPrivate;
 class ZELWebView;
 
@@ -25,6 +26,8 @@ public:
     // over markup.
     void load(const std::optional<platform::URL>& url);
     void loadHTML(const std::optional<std::string>& html, const std::optional<platform::URL>& baseURL);
+    // Where the screens the page opens come from (none: the page opens none).
+    void setScreenFactory(const ZELScreenFactory* factory);
 
     void viewWillAppear(bool animated) override;
     void viewDidAppear(bool animated) override;

@@ -11,6 +11,7 @@
 #include "platform/Button.h"
 #include "platform/URL.h"
 
+class ZELScreenFactory;
 class ZELWebAppWebViewDelegate;
 class ZELWebView;
 
@@ -27,4 +28,5 @@ public:
     std::shared_ptr<ZELWebView> webView_;
     std::shared_ptr<platform::Button> closeButton_;
     std::shared_ptr<platform::ActivityIndicatorView> loadingSpinner_;
+    const ZELScreenFactory* screenFactory_ = nullptr;  // for the page's opener
 };

@@ -4,7 +4,7 @@
 #include "Request/ZELRequest.h"
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELIdentifierUtilities.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "platform/RunLoop.h"
 

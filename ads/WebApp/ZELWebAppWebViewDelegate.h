@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 
 class ZELWebAppViewControllerPrivate;
 class ZELWebView;

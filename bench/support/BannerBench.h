@@ -137,8 +137,8 @@ public:
     }
     void look() {
         auto controller = controller_.lock();
-        if (!controller || controller->state() == last_) return;
-        last_ = controller->state();
+        if (!controller || static_cast<int>(controller->state()) == last_) return;
+        last_ = static_cast<int>(controller->state());
         stamps_.emplace(last_, Clock::now());
         if (onChange_) onChange_(last_);
     }
@@ -209,7 +209,7 @@ public:
         }
         result.ok = true;
         result.totalMs = std::chrono::duration<double, std::milli>(listener_->at - start).count();
-        auto at = [&](int state) { return probe_.stamp(state).value_or(listener_->at); };
+        auto at = [&](ZELObjectState state) { return probe_.stamp(static_cast<int>(state)).value_or(listener_->at); };
         auto ms = [](Clock::time_point a, Clock::time_point b) {
             return std::chrono::duration<double, std::milli>(b - a).count();
         };

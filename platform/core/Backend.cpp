@@ -1,4 +1,5 @@
 #include "platform/Backend.h"
+#include "platform/PropertyList.h"
 
 #include <sys/stat.h>
 
@@ -42,6 +43,10 @@ std::unique_ptr<Reachability> Reachability::create(const std::string& host) {
 std::optional<std::string> currentAudioRoute() { return backend().audioRoute(); }
 
 void playSystemSound(int soundID) { backend().playSystemSound(soundID); }
+
+std::optional<Dictionary> dictionaryFromPropertyList(std::string_view data) {
+    return backend().dictionaryFromPropertyList(data);
+}
 
 std::optional<std::string> Paths::pathForResource(const std::string& name, const std::string& type) const {
     if (name.empty()) return std::nullopt;

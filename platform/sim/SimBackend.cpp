@@ -34,6 +34,13 @@ void SimBackend::reset() {
     clearLog();
     audioRoute_.reset();
     sounds_.clear();
+    propertyLists_.clear();
+}
+
+std::optional<Dictionary> SimBackend::dictionaryFromPropertyList(std::string_view data) {
+    auto it = propertyLists_.find(data);
+    if (it == propertyLists_.end()) return std::nullopt;
+    return it->second;
 }
 
 void SimBackend::writeLogLine(std::string_view line) {

@@ -12,6 +12,14 @@
 
 namespace platform::sim {
 
+// --- files -------------------------------------------------------------------
+
+bool SimFileSystem::isReachable(const std::string& path) const {
+    const auto area = std::filesystem::path(paths_.root()).lexically_normal().string();
+    const auto normal = std::filesystem::path(path).lexically_normal().string();
+    return normal.size() > area.size() && normal.compare(0, area.size(), area) == 0 && normal[area.size()] == '/';
+}
+
 // --- clock -------------------------------------------------------------------
 
 SimClock::SimClock(const SimRunLoop& loop) : loop_(loop) { reset(); }

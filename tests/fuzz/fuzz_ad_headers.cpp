@@ -20,55 +20,54 @@
 
 #include "FuzzSupport.h"
 #include "Network/ZELCachedFile.h"
+#include "Object/ZELAdResponse.h"
 #include "Object/ZELObjectPrivate.h"
+#include "Object/ZELReloadScheduler.h"
+#include "Utility/ZELNumberUtilities.h"
 
 namespace {
 
-using URLs = std::optional<std::vector<platform::URL>>;
+using URLs = std::vector<platform::URL>;
 
 void checkURLList(const std::string& header) {
-    size_t dropped = 0;
-    const URLs urls = ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(std::nullopt, header, &dropped);
-    FUZZ_CHECK(dropped == 0 || (urls && urls->size() == kZELMaximumTrackingURLs));
-    if (!urls) {
-        FUZZ_CHECK(!ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(std::nullopt, header + " "));
-    } else {
-        FUZZ_CHECK(!urls->empty());
-        std::string joined;
-        for (const auto& url : *urls) {
-            const std::string& text = url.absoluteString();
-            FUZZ_CHECK(!text.empty() && text.find_first_of(" \t") == std::string::npos);
-            FUZZ_CHECK(header.find(text) != std::string::npos);
-            FUZZ_CHECK(platform::URL::parse(text) == url);
-            joined += (joined.empty() ? "" : " ") + text;
-        }
-        FUZZ_CHECK(ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(std::nullopt, joined) == urls);
+    const URLs urls = ZELAdResponse::urlsInHeader(header);
+    std::string joined;
+    for (const auto& url : urls) {
+        const std::string& text = url.absoluteString();
+        FUZZ_CHECK(!text.empty() && text.find_first_of(" \t") == std::string::npos);
+        FUZZ_CHECK(header.find(text) != std::string::npos);
+        FUZZ_CHECK(platform::URL::parse(text) == url);
+        joined += (joined.empty() ? "" : " ") + text;
     }
-    // What was pending stays first; no header leaves it alone.
-    const std::vector<platform::URL> pending{*platform::URL::parse("http://127.0.0.1/im/0?n=1")};
-    std::vector<platform::URL> expected = pending;
-    if (urls) expected.insert(expected.end(), urls->begin(), urls->end());
-    if (expected.size() > kZELMaximumTrackingURLs) expected.resize(kZELMaximumTrackingURLs);
-    FUZZ_CHECK(ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(pending, header) == expected);
-    FUZZ_CHECK(ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(pending, std::nullopt) == pending);
+    FUZZ_CHECK(ZELAdResponse::urlsInHeader(joined) == urls);
+    FUZZ_CHECK(ZELAdResponse::urlsInHeader(header + " ") == urls);
+    // What was pending stays first, and the list stops at its bound.
+    const URLs pending{*platform::URL::parse("http://127.0.0.1/im/0?n=1")};
+    URLs expected = pending;
+    expected.insert(expected.end(), urls.begin(), urls.end());
+    const size_t over = expected.size() > kZELMaximumTrackingURLs ? expected.size() - kZELMaximumTrackingURLs : 0;
+    expected.resize(std::min(expected.size(), kZELMaximumTrackingURLs));
+    URLs list = pending;
+    FUZZ_CHECK(ZELAdResponse::appendBounded(list, urls) == over);
+    FUZZ_CHECK(list == expected);
 }
 
 void checkNumber(const std::string& text) {
-    const double value = ZELObjectPrivate::floatValueOfText(text);
+    const double value = ZELNumberUtilities::floatValueOfText(text);
     FUZZ_CHECK(std::isfinite(value));
-    FUZZ_CHECK(ZELObjectPrivate::floatValueOfText(" \t" + text) == value);
+    FUZZ_CHECK(ZELNumberUtilities::floatValueOfText(" \t" + text) == value);
     const size_t first = text.find_first_not_of(" \t\r\n");
     size_t digit = first;
     if (digit != std::string::npos && (text[digit] == '+' || text[digit] == '-')) ++digit;
     if (digit >= text.size() || !((text[digit] >= '0' && text[digit] <= '9') || text[digit] == '.')) {
         FUZZ_CHECK(value == 0);
     } else if (digit == first) {
-        FUZZ_CHECK(ZELObjectPrivate::floatValueOfText("-" + text.substr(first)) == -value);
+        FUZZ_CHECK(ZELNumberUtilities::floatValueOfText("-" + text.substr(first)) == -value);
     }
     char buffer[400];
     const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     FUZZ_CHECK(written.ec == std::errc());
-    FUZZ_CHECK(ZELObjectPrivate::floatValueOfText(std::string(buffer, written.ptr)) == value);
+    FUZZ_CHECK(ZELNumberUtilities::floatValueOfText(std::string(buffer, written.ptr)) == value);
 }
 
 // Answers the header fetch; the controller only looks at the headers.
@@ -92,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return ZELObjectPrivate::initWithFrame(platform::Rect(0, 0, 320, 50));
     }();
     static const auto delegate = std::make_shared<Delegate>();
+    static ZELReloadScheduler& scheduler = *new ZELReloadScheduler([] {});
 
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     std::vector<std::optional<std::string>> values(5);
@@ -120,21 +120,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     FUZZ_CHECK(controller->pendingTrackingURLs().empty() && controller->pendingClickURLs().empty());
     const ZELOrientationSetting before = controller->supportedOrientations();
-    const URLs tracking = ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(controller->pendingTrackingURLs(), values[0]);
-    const URLs clicks = ZELObjectPrivate::createOrReuseArrayOfURLsFromHeader(controller->pendingClickURLs(), values[1]);
+    const ZELAdResponse response = ZELAdResponse::fromHeaders(*file.httpHeaders());
+    URLs tracking, clicks;
+    ZELAdResponse::appendBounded(tracking, ZELAdResponse::urlsInHeader(values[0]));
+    ZELAdResponse::appendBounded(clicks, ZELAdResponse::urlsInHeader(values[1]));
     controller->processHTTPHeaders(file);
-    FUZZ_CHECK(controller->pendingTrackingURLs() == tracking.value_or(std::vector<platform::URL>()));
-    FUZZ_CHECK(controller->pendingClickURLs() == clicks.value_or(std::vector<platform::URL>()));
+    FUZZ_CHECK(controller->pendingTrackingURLs() == tracking);
+    FUZZ_CHECK(controller->pendingClickURLs() == clicks);
     const ZELOrientationSetting named = ZELOrientationFromString(values[2]);
+    FUZZ_CHECK(response.orientation == named);
     FUZZ_CHECK(controller->supportedOrientations() == (named == kZELOrientationUnset ? before : named));
     FUZZ_CHECK((named != kZELOrientationUnset) ==
                (values[2] && (*values[2] == "any" || *values[2] == "portrait" || *values[2] == "landscape")));
 
-    const double rate = values[4] ? ZELObjectPrivate::floatValueOfText(*values[4]) : 0;
-    controller->scheduleReloadTimer(rate);
-    FUZZ_CHECK(controller->isReloadTimerScheduled() == (rate > 0));
-    if (rate > 0) FUZZ_CHECK(controller->reloadSeconds() == std::max(rate, kZELMinimumRefreshSeconds));
-    controller->resetReloadTimer();
+    const std::optional<double> rate =
+        values[4] && !values[4]->empty() ? std::optional(ZELNumberUtilities::floatValueOfText(*values[4])) : std::nullopt;
+    FUZZ_CHECK(response.refreshRate == rate);
+    scheduler.schedule(rate.value_or(0));
+    FUZZ_CHECK(scheduler.isScheduled() == (rate.value_or(0) > 0));
+    if (rate.value_or(0) > 0) FUZZ_CHECK(scheduler.interval() == std::max(*rate, kZELMinimumRefreshSeconds));
+    scheduler.deactivate();
     FUZZ_CHECK(fuzz::sim().runLoop().pendingCount() == 0);
 
     // Each input leaves what it found: a new ad's file starts the pending

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The same bytes as the store's file, in a folder the last input left empty.
     const std::string path = (folder / "defaults.plist").string();
-    FUZZ_CHECK(!platform::writeFileAtomically(path, bytes, {.flushToDisk = false}));
+    FUZZ_CHECK(!platform::writeFileAtomically(path, bytes, {.flushToDisk = false, .modificationTime = std::nullopt}));
     {
         platform::gtk::FileUserDefaults store(path);
         if (read.dictionary) {

@@ -10,9 +10,11 @@
 
 #include "GlibRunLoop.h"
 #include "NetworkReachability.h"
+#include "PlistValue.h"
 #include "SoupConnection.h"
 #include "XdgPaths.h"
 #include "platform/Date.h"
+#include "platform/Files.h"
 #include "platform/gtk/AudioRoute.h"
 #include "platform/gtk/FileUserDefaults.h"
 #include "platform/gtk/GtkUi.h"
@@ -50,6 +52,7 @@ struct GtkBackend::Services {
     GlibRunLoop runLoop;
     SystemClock clock;
     XdgPaths paths;
+    PosixFileSystem files;
     std::unique_ptr<FileUserDefaults> defaults;  // made on first use
 };
 
@@ -94,6 +97,7 @@ std::optional<std::string> GtkBackend::cacheDirectory() const { return services_
 RunLoop& GtkBackend::runLoop() { return services_->runLoop; }
 Clock& GtkBackend::clock() { return services_->clock; }
 Paths& GtkBackend::paths() { return services_->paths; }
+FileSystem& GtkBackend::fileSystem() { return services_->files; }
 
 UserDefaults& GtkBackend::userDefaults() {
     if (!services_->defaults) {
@@ -149,6 +153,10 @@ std::unique_ptr<Reachability> GtkBackend::makeReachability(const std::string& ho
 }
 
 std::optional<std::string> GtkBackend::audioRoute() { return queryAudioRoute(); }
+
+std::optional<Dictionary> GtkBackend::dictionaryFromPropertyList(std::string_view data) {
+    return gtk::dictionaryFromXml(data).dictionary;
+}
 
 void GtkBackend::playSystemSound(int) {
     // No vibrator or sound theme to ask: the display's bell is the one signal

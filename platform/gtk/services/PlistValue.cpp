@@ -187,11 +187,10 @@ std::optional<std::string> dictionaryToXml(const Dictionary& dictionary) {
     return nodeToXml(root.get());
 }
 
-PlistReadResult dictionaryFromXml(std::string_view xml) {
+namespace {
+
+PlistReadResult dictionaryFromRoot(plist_t raw) {
     PlistReadResult result;
-    if (xml.empty() || xml.size() > std::numeric_limits<uint32_t>::max()) return result;
-    plist_t raw = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &raw);
     PlistPtr root(raw);
     if (!root) return result;
     if (plist_get_node_type(root.get()) != PLIST_DICT) {
@@ -205,6 +204,17 @@ PlistReadResult dictionaryFromXml(std::string_view xml) {
     }
     result.dictionary = *value->asDictionary();
     return result;
+}
+
+bool fitsLibplist(std::string_view data) { return !data.empty() && data.size() <= std::numeric_limits<uint32_t>::max(); }
+
+}  // namespace
+
+PlistReadResult dictionaryFromXml(std::string_view xml) {
+    if (!fitsLibplist(xml)) return {};
+    plist_t raw = nullptr;
+    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &raw);
+    return dictionaryFromRoot(raw);
 }
 
 std::optional<Value> plistRoundTrip(const std::string& key, const Value& value) {

@@ -1,5 +1,6 @@
 #pragma once
-// Property-list values to and from the XML property-list form (libplist).
+// Property-list values to and from the XML property-list form (libplist):
+// the one converter of the tree.
 
 #include <optional>
 #include <string>
@@ -22,7 +23,9 @@ struct PlistReadResult {
     std::optional<Dictionary> dictionary;
     PlistReadError error = PlistReadError::NotAPropertyList;
 };
-// Only the XML form is read (the binary form is not something we write).
+// Only the XML form is read: the binary form is not something we write, and
+// libplist's reader of it aborts the process on a dictionary key holding a
+// NUL byte (tests/fuzz/seeds/fuzz_plist/binary-key-with-nul).
 PlistReadResult dictionaryFromXml(std::string_view xml);
 
 // The value as the XML form gives it back (dates to whole seconds), or no

@@ -18,6 +18,8 @@
 
 namespace platform {
 
+class FileSystem;
+
 class Backend {
 public:
     virtual ~Backend() = default;
@@ -26,6 +28,7 @@ public:
     virtual Clock& clock() = 0;
     virtual UserDefaults& userDefaults() = 0;
     virtual Paths& paths() = 0;
+    virtual FileSystem& fileSystem() = 0;
     // One finished log line (already formatted with time, name and pid).
     virtual void writeLogLine(std::string_view line) = 0;
 
@@ -33,6 +36,9 @@ public:
                                                           std::weak_ptr<URLConnectionDelegate> delegate) = 0;
     virtual std::unique_ptr<Reachability> makeReachability(const std::string& host) = 0;
     virtual std::optional<std::string> audioRoute() = 0;
+    // The dictionary of a property list in either of its forms (see
+    // platform/PropertyList.h).
+    virtual std::optional<Dictionary> dictionaryFromPropertyList(std::string_view data) = 0;
     virtual void playSystemSound(int soundID) = 0;
 
     virtual Application& application() = 0;

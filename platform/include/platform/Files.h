@@ -1,10 +1,15 @@
 #pragma once
-// Files on the local disk.
+// Files on the local disk: the free functions below, and the backend's file
+// system (FileSystem::current()), through which the component reads, writes,
+// lists and removes what it stores. The real backend uses the POSIX one as it
+// is; the sim backend keeps every call inside its temporary area.
 
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Http.h"
 
@@ -34,5 +39,61 @@ std::optional<Error> writeFileAtomically(const std::string& path, std::string_vi
 // Creates the folder and every missing one above it, each new one 0700 (only
 // the user may list or enter it). An existing folder is left as it is.
 std::optional<Error> makePrivateDirectories(const std::string& path);
+
+enum class FileKind { Regular, Folder, Other };
+
+struct FileInfo {
+    FileKind kind = FileKind::Other;  // a link is Other: never followed
+    uint64_t size = 0;
+    int64_t modificationTime = 0;       // Unix seconds
+    int64_t changeTimeNanoseconds = 0;  // Unix nanoseconds: when it was last written or renamed
+};
+
+struct FolderEntry {
+    std::string name;
+    FileInfo info;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // The installed backend's.
+    static FileSystem& current();
+
+    // What is at the path; none when nothing is (or it cannot be examined).
+    virtual std::optional<FileInfo> fileInfo(const std::string& path) const = 0;
+    // The whole regular file; none when it is missing, not a regular file (a
+    // link included), larger than maximumSize or cannot be read.
+    virtual std::optional<std::string> readFile(const std::string& path, uint64_t maximumSize) const = 0;
+    // The entries of a folder but "." and ".."; none for a missing folder.
+    virtual std::vector<FolderEntry> folderEntries(const std::string& folder) const = 0;
+    // As writeFileAtomically and makePrivateDirectories above.
+    virtual std::optional<Error> writeFile(const std::string& path, std::string_view data,
+                                           const AtomicWriteOptions& options) = 0;
+    virtual std::optional<Error> makePrivateFolders(const std::string& path) = 0;
+    // Only the user may list or enter the folder again (0700).
+    virtual bool makePrivate(const std::string& folder) = 0;
+    // True when the file is gone, also when it never was.
+    virtual bool removeFile(const std::string& path) = 0;
+    // An empty folder.
+    virtual bool removeFolder(const std::string& path) = 0;
+};
+
+// The local disk through POSIX calls, at the paths isReachable allows (all,
+// unless a subclass narrows them).
+class PosixFileSystem : public FileSystem {
+public:
+    virtual bool isReachable(const std::string& path) const;
+
+    std::optional<FileInfo> fileInfo(const std::string& path) const override;
+    std::optional<std::string> readFile(const std::string& path, uint64_t maximumSize) const override;
+    std::vector<FolderEntry> folderEntries(const std::string& folder) const override;
+    std::optional<Error> writeFile(const std::string& path, std::string_view data,
+                                   const AtomicWriteOptions& options) override;
+    std::optional<Error> makePrivateFolders(const std::string& path) override;
+    bool makePrivate(const std::string& folder) override;
+    bool removeFile(const std::string& path) override;
+    bool removeFolder(const std::string& path) override;
+};
 
 }  // namespace platform

@@ -99,4 +99,21 @@ public:
     void start(double seconds, std::function<void()> task) { schedule(seconds, true, std::move(task)); }
 };
 
+// Lifetimes across a call out (docs/lifetimes.md).
+
+// Protects an object for the call: a strong reference to a shared object for
+// the rest of the calling scope, taken by a method that calls out to code
+// which may drop every other reference to it (an application releasing its
+// banner inside a delegate callback). Null when the object is not held by a
+// shared_ptr or is already being destroyed: there is nothing left to do then.
+template <typename T>
+[[nodiscard]] std::shared_ptr<T> protectForCall(T& object) {
+    return std::static_pointer_cast<T>(object.weak_from_this().lock());
+}
+
+// Releases a reference on the loop's next turn: for an object its owner lets
+// go from inside one of the object's own callbacks (a web view whose page is
+// answering, a connection reporting its end, a screen taking itself down).
+void releaseOnNextTurn(std::shared_ptr<const void> object);
+
 }  // namespace platform

@@ -4,7 +4,7 @@
 // the application back and the banner goes on reloading.
 #include "Browser/ZELBrowserController.h"
 #include "Classes/Screens.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "integration/banner/BannerSupport.h"

@@ -4,7 +4,7 @@
 
 #include "Object/ZELObjectPrivate.h"
 #include "Request/ZELRequest.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
 
 namespace {
@@ -33,7 +33,7 @@ protected:
         banner->loadRequest(request);
         return spinUntil([&] { return recorder->callbacks() > before; }, kAdTimeout);
     }
-    int state() const { return banner->getPrivate()->state(); }
+    ZELObjectState state() const { return banner->getPrivate()->state(); }
     std::shared_ptr<BannerRecorder> recorder = std::make_shared<BannerRecorder>();
     std::shared_ptr<ZELBannerView> banner;
 };

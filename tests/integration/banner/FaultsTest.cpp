@@ -23,7 +23,7 @@
 #include "Network/ZELCacheFolder.h"
 #include "Network/ZELCachedFile.h"
 #include "Request/ZELRequest.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
 #include "integration/support/TestHttpServer.h"
 #include "unit/support/FileSizeLimit.h"

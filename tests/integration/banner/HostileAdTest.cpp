@@ -14,7 +14,7 @@
 
 #include "Browser/ZELBrowserController.h"
 #include "Request/ZELRequest.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "integration/banner/BannerSupport.h"
 #include "integration/support/XInput.h"

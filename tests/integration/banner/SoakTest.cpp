@@ -14,7 +14,7 @@
 #include "../platform/gtk/services/GlibRunLoop.h"
 #include "Classes/Constants.h"
 #include "Classes/Screens.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "integration/banner/BannerSupport.h"
 
 namespace {

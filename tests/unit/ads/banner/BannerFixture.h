@@ -9,7 +9,7 @@
 #include "Request/ZELRequestError.h"
 #include "Statistics/ZELStatistics.h"
 #include "View/ZELBannerView.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "platform/ViewController.h"
 #include "unit/support/SimTest.h"
 
@@ -38,7 +38,8 @@ protected:
     std::string pageAnswer = std::string("qmsg://nimbra/loadAdURL?url=") + "http%3A%2F%2F127.0.0.1%3A8090%2Fads%3Fslot%3D1" +
                              "&type=pexmark";
     bool pageAnswers = true;
-    int pagesBuilt = 0;
+    int pagesBuilt = 0;      // requests built, in a fresh page or in one made ready
+    int callsEvaluated = 0;  // of those, in a page made ready
     void SetUp() override {
         // The statistics save themselves when released: before the reset.
         ZELObjectPrivate::resetProcessState();
@@ -53,8 +54,10 @@ protected:
         sim().web().setPageBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
             if (load.html.find("<script>RUMA_buildAdURL(") != std::string::npos) answerCall(peer);
         });
-        sim().web().setScriptBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const std::string& script) {
-            if (script.rfind("RUMA_buildAdURL(", 0) == 0) answerCall(peer);
+        sim().web().setScriptBehaviour([this, answerCall](platform::sim::SimWebViewPeer& peer, const std::string& script) {
+            if (script.rfind("RUMA_buildAdURL(", 0) != 0) return;
+            ++callsEvaluated;
+            answerCall(peer);
         });
         sim().http().route(kScriptURL, platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
         serveAd("<a href='http://127.0.0.1:8090/click?ai=tok'>ad</a>",
@@ -81,10 +84,15 @@ protected:
         return banner;
     }
     std::shared_ptr<ZELObjectPrivate> controller() { return banner->getPrivate(); }
-    int state() { return controller()->state(); }
+    ZELObjectState state() { return controller()->state(); }
     void loadAndSettle() {
         banner->loadRequest(ZELRequest::request());
         sim().runUntilIdle();
+    }
+    // A new banner's first load, settled.
+    void showAd() {
+        makeBanner();
+        loadAndSettle();
     }
     std::shared_ptr<platform::ViewController> root;
     std::shared_ptr<RecordingBannerDelegate> delegate;

@@ -24,124 +24,121 @@ int callsEvaluatedIn(const SimWebViewPeer& peer) {
     return n;
 }
 
+std::weak_ptr<platform::View> viewOf(SimWebViewPeer* peer) { return peer->view().weak_from_this(); }
+
 }  // namespace
 
-TEST_F(BannerTest, PreparedPageIsUsedOnlyLoadedAndForTheSameScript) {
-    makeBanner();
-    loadAndSettle();
-    ASSERT_TRUE(ZELPreparedBuildPage::hasPreparedPage());
+class PreparedPageTest : public BannerTest {
+protected:
+    // The next run of the program, which finds the script stored.
+    void restart() {
+        banner.reset();
+        sim().runUntilIdle();
+        ZELObjectPrivate::resetProcessState();
+    }
+    void reload() {
+        sim().advance(31);
+        sim().runUntilIdle();
+    }
+};
 
-    // Still loading: the load builds its own page and leaves this one be.
+TEST_F(PreparedPageTest, APageStillLoadingIsNotUsed) {
+    showAd();
     ZELPreparedBuildPage::discard();
     sim().web().setAutoFinish(false);
     ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
     // The load starts on the next turn: it must start while loads do not
     // finish by themselves, or the page is ready by the reload.
     sim().runUntilIdle();
-    ASSERT_TRUE(preparedPeer(sim()) && preparedPeer(sim())->view().isLoading());
-    // Held weakly: whether the page lives on is what is checked.
-    const std::weak_ptr<platform::View> loading = preparedPeer(sim())->view().weak_from_this();
+    ASSERT_TRUE(preparedPeer(sim())->view().isLoading());
+    const auto loading = viewOf(preparedPeer(sim()));
     EXPECT_EQ(ZELPreparedBuildPage::readyWebView(), nullptr);
     sim().web().setAutoFinish(true);
-    sim().advance(31);  // the reload
-    sim().runUntilIdle();
+    reload();
     EXPECT_EQ(delegate->received, 2);
-    ASSERT_FALSE(loading.expired()) << "the loading page was used or dropped";
-    SimWebViewPeer* prepared = preparedPeer(sim());
-    ASSERT_TRUE(prepared);
-    EXPECT_EQ(prepared->view().content(), platform::WebContent::Outside) << "the support script is outside code";
-    EXPECT_EQ(&prepared->view(), loading.lock().get());
-    EXPECT_EQ(callsEvaluatedIn(*prepared), 0);
+    EXPECT_EQ(viewOf(preparedPeer(sim())).lock(), loading.lock()) << "the loading page was dropped";
+    EXPECT_EQ(callsEvaluated, 0);
+}
 
-    // A new script: the page made for the old one is not used, and the next
-    // page is made for the new one.
-    prepared->finishLoad();
+TEST_F(PreparedPageTest, APageForAnotherScriptIsNotUsed) {
+    showAd();
+    const auto old = viewOf(preparedPeer(sim()));
     const std::string newScript = "function RUMA_buildAdURL(p){ /* v2 */ }";
     sim().http().route(kScriptURL, SimResponse::ok(newScript));
     ZELStatisticsCore("ZELObjectPrivate").removeObjectForKey("expireDate");
-    sim().advance(31);
-    sim().runUntilIdle();
-    EXPECT_EQ(delegate->received, 3);
-    EXPECT_EQ(pagesBuilt, 3);
-    EXPECT_TRUE(loading.expired()) << "the old page was kept";
-    ASSERT_TRUE(preparedPeer(sim(), newScript));
-    EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim(), newScript)), 0);
+    reload();
+    EXPECT_EQ(callsEvaluated, 0);
+    EXPECT_TRUE(old.expired()) << "the page for the old script was kept";
+    EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim(), newScript)), 0) << "the next page is for the new script";
 }
 
-// The next load of any banner calls the entry point in the page made ready
-// instead of loading one of its own.
-TEST_F(BannerTest, FirstBannerOfAProcessStartsTheEngineAndPreparesAStoredScriptsPage) {
-    // Nothing stored: the engine starts (ads' own), no page, nothing asked of the server.
+TEST_F(PreparedPageTest, TheEngineStartsOncePerProcessForOutsideContent) {
+    makeBanner();
     makeBanner();
     EXPECT_EQ(sim().web().prewarms(), 1);
     EXPECT_EQ(sim().web().lastPrewarm(), platform::WebContent::Outside);
-    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
-    loadAndSettle();
-    ASSERT_EQ(state(), kZELStateShown);
-
-    // The next run of the program finds the script stored.
-    banner.reset();
-    sim().runUntilIdle();
-    ZELObjectPrivate::resetProcessState();
-    const size_t requestsBefore = sim().http().requests().size();
-    makeBanner();
-    makeBanner();
-    EXPECT_EQ(sim().web().prewarms(), 2) << "once per process";
-    sim().runUntilIdle();
-    SimWebViewPeer* prepared = preparedPeer(sim());
-    ASSERT_TRUE(prepared);
-    EXPECT_EQ(prepared->lastLoad()->baseURL->absoluteString(), "http://127.0.0.1:8090/");
-    EXPECT_EQ(sim().http().requests().size(), requestsBefore);
-    std::weak_ptr<platform::View> preparedView = prepared->view().weak_from_this();
-    banner->loadRequest(ZELRequest::request());
-    EXPECT_EQ(std::static_pointer_cast<platform::View>(controller()->buildAdWebView()), preparedView.lock());
-    sim().runUntilIdle();
-    EXPECT_EQ(state(), kZELStateShown);
-    // The used page is gone, not kept for another request; a new one waits.
-    EXPECT_TRUE(preparedView.expired());
-    ASSERT_TRUE(preparedPeer(sim()));
-    EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim())), 0);
 }
 
-// Also what a load meets when the page's process has ended since it was made
-// ready.
-TEST_F(BannerTest, PreparedPageThatCannotRunTheCallFallsBackToAFreshPage) {
+// Read from the disk only: nothing goes to the server before a load asks.
+TEST_F(PreparedPageTest, AStoredScriptsPageIsMadeReadyWithoutTheServer) {
     makeBanner();
+    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage()) << "nothing stored yet";
     loadAndSettle();
+    restart();
+    const size_t requests = sim().http().requests().size();
+    makeBanner();
+    sim().runUntilIdle();
     ASSERT_TRUE(preparedPeer(sim()));
-    // The page's process is gone: the call is not run and reports no result.
+    EXPECT_EQ(preparedPeer(sim())->lastLoad()->baseURL->absoluteString(), "http://127.0.0.1:8090/");
+    EXPECT_EQ(preparedPeer(sim())->view().content(), platform::WebContent::Outside) << "the script is outside code";
+    EXPECT_EQ(sim().http().requests().size(), requests);
+}
+
+// Each page serves one request: nothing a script keeps reaches the next one.
+TEST_F(PreparedPageTest, TheNextLoadRunsInThePageMadeReadyThenLetsItGo) {
+    showAd();
+    const auto prepared = viewOf(preparedPeer(sim()));
+    banner->loadRequest(ZELRequest::request());
+    EXPECT_EQ(std::static_pointer_cast<platform::View>(controller()->buildAdWebView()), prepared.lock());
+    sim().runUntilIdle();
+    EXPECT_EQ(std::pair(callsEvaluated, state()), std::pair(1, kZELStateShown));
+    EXPECT_TRUE(prepared.expired());
+    EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim())), 0) << "a new page waits";
+}
+
+// As when the page's process has ended since it was made ready.
+TEST_F(PreparedPageTest, APageThatCannotRunTheCallGivesWayToAFreshPage) {
+    showAd();
     sim().web().setScriptBehaviour(nullptr);
     sim().web().setScriptResponder([](const std::string& script) -> std::optional<std::string> {
         if (script.rfind("RUMA_buildAdURL(", 0) == 0) return std::nullopt;
         return std::string();
     });
-    sim().advance(31);
-    sim().runUntilIdle();
+    reload();
     EXPECT_EQ(delegate->received, 2);
     EXPECT_EQ(pagesBuilt, 2);  // the fresh page's inline call
 }
 
-// One banner gets the page made ready, the other builds its own; the page
-// goes with the last banner.
-TEST_F(BannerTest, TwoBannersShareOnePreparedPageThatGoesWithTheLastOfThem) {
-    makeBanner();
-    loadAndSettle();
+// One banner gets the page made ready, the other builds its own.
+TEST_F(PreparedPageTest, TwoBannersShareOnePreparedPage) {
+    showAd();
     auto first = banner;
-    ASSERT_TRUE(preparedPeer(sim()));
-    auto preparedView = preparedPeer(sim())->view().weak_from_this().lock();
+    const auto prepared = viewOf(preparedPeer(sim()));
     makeBanner();
     first->loadRequest(ZELRequest::request());
     banner->loadRequest(ZELRequest::request());
-    EXPECT_EQ(std::static_pointer_cast<platform::View>(first->getPrivate()->buildAdWebView()), preparedView);
-    auto secondPage = std::static_pointer_cast<platform::View>(controller()->buildAdWebView());
-    EXPECT_TRUE(secondPage && secondPage != preparedView);
-    secondPage.reset();
-    preparedView.reset();
+    EXPECT_EQ(std::static_pointer_cast<platform::View>(first->getPrivate()->buildAdWebView()), prepared.lock());
+    const auto second = std::static_pointer_cast<platform::View>(controller()->buildAdWebView());
+    EXPECT_NE(second, prepared.lock());
     sim().runUntilIdle();
-    EXPECT_EQ(std::tuple(pagesBuilt, delegate->received, first->getPrivate()->state(), state()),
-              std::tuple(3, 3, int(kZELStateShown), int(kZELStateShown)));
-    ASSERT_TRUE(ZELPreparedBuildPage::hasPreparedPage());
-    std::weak_ptr<platform::View> page = preparedPeer(sim())->view().weak_from_this();
+    EXPECT_EQ(std::tuple(first->getPrivate()->state(), state()), std::tuple(kZELStateShown, kZELStateShown));
+}
+
+TEST_F(PreparedPageTest, ThePreparedPageGoesWithTheLastBanner) {
+    makeBanner();
+    auto first = banner;
+    showAd();
+    const auto page = viewOf(preparedPeer(sim()));
     first.reset();
     sim().runUntilIdle();
     EXPECT_TRUE(ZELPreparedBuildPage::hasPreparedPage()) << "one banner is still there";

@@ -1,70 +1,27 @@
-// The reload timer, the click test and the banner's lifetime in the middle
-// of its work, on the sim backend.
+// The banner's reloads, its click test and its lifetime in the middle of its
+// work, on the sim backend.
 
 #include "unit/ads/banner/BannerFixture.h"
 
-#include "ViewController/ZELFullScreenAdScreen.h"
-#include "platform/NotificationCenter.h"
-
 using platform::sim::SimResponse;
 
-// Which rates schedule a reload is the ad headers fuzz target's; here the
-// interval kept from one ad to the next.
-TEST_F(BannerTest, RefreshRateThenNoHeaderThenZero) {
-    const std::pair<const char*, double> texts[] = {{"12.5", 12.5}, {" 7s", 7}, {"soon", 0}, {"inf", 0}, {"-5", -5}};
-    for (const auto& [text, value] : texts) EXPECT_DOUBLE_EQ(ZELObjectPrivate::floatValueOfText(text), value) << text;
+// When the next ad comes is the reload scheduler's; here that the banner
+// follows the server's rate from one ad to the next.
+TEST_F(BannerTest, NextAdComesAtTheServersLastRate) {
     serveAd("<p>ad</p>", {{"X-Ruma-Refresh-Rate", "12.5"}});
-    makeBanner();
-    loadAndSettle();
+    showAd();
+    const double shown = sim().runLoop().now();
     serveAd("<p>second</p>", {});
-    sim().advance(12.4);
-    EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-    sim().advance(0.2);
-    sim().runUntilIdle();
-    EXPECT_EQ(sim().http().countOf(kAdURL), 2u);
-    // No header: the last interval again. Zero stops reloading but keeps the
-    // last interval for a later activation.
-    serveAd("<p>third</p>", {{"X-Ruma-Refresh-Rate", "0"}});
-    sim().advance(12.6);
-    sim().runUntilIdle();
-    EXPECT_EQ(sim().http().countOf(kAdURL), 3u);
-    EXPECT_FALSE(controller()->isReloadTimerScheduled());
-    EXPECT_EQ(controller()->reloadSeconds(), 12.5);
-    sim().application().setApplicationState(platform::ApplicationState::Background);
-    sim().application().setApplicationState(platform::ApplicationState::Active);
-    EXPECT_TRUE(controller()->isReloadTimerScheduled());
-}
-
-TEST_F(BannerTest, BackgroundAndFullScreenPauseTheTimer) {
-    sim().application().postDidFinishLaunching();
-    makeBanner();
-    loadAndSettle();
-    int screen = 0, screenOverIt = 0;
-    auto& center = platform::NotificationCenter::defaultCenter();
-    // Screens stack: the reload waits for the last to go.
-    const std::pair<std::function<void()>, std::function<void()>> pauses[] = {
-        {[&] { sim().application().setApplicationState(platform::ApplicationState::Background); },
-         [&] { sim().application().setApplicationState(platform::ApplicationState::Active); }},
-        {[&] {
-             center.post(ZELViewControllerWillPresentFullScreen, &screen);
-             center.post(ZELViewControllerWillPresentFullScreen, &screenOverIt);
-             center.post(ZELViewControllerDidRelinquishFullScreen, &screenOverIt);
-         },
-         [&] { center.post(ZELViewControllerDidRelinquishFullScreen, &screen); }},
-    };
-    for (const auto& [pause, resume] : pauses) {
+    // Each ad is shown the moment its reload fires: the next one is due
+    // 12.5 s after it.
+    for (double at : {12.5, 25.0}) {
         const size_t loads = sim().http().countOf(kAdURL);
-        pause();
-        EXPECT_FALSE(controller()->isReloadTimerScheduled());
-        sim().advance(100);
+        sim().advance(shown + at - 0.1 - sim().runLoop().now());
         EXPECT_EQ(sim().http().countOf(kAdURL), loads);
-        resume();
-        // The full interval starts again from the activation.
-        sim().advance(29);
-        EXPECT_EQ(sim().http().countOf(kAdURL), loads);
-        sim().advance(1.5);
+        sim().advance(0.2);
         EXPECT_EQ(sim().http().countOf(kAdURL), loads + 1);
     }
+    EXPECT_TRUE(banner->hasAutoRefreshed());
 }
 
 // A navigation of the shown ad is a click only after a touch, past the ad's
@@ -108,20 +65,19 @@ TEST_F(BannerTest, OnlyATouchedNavigationPastTheFirstMomentIsAClick) {
 
 // Destroying the banner at any moment of its work: no crash, no callback to
 // a destroyed object, nothing left running.
-TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
+TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
     const std::string script = "function RUMA_buildAdURL(p){}";
     struct Stage {
         const char* what;
         std::function<void()> arrange;
-        int state;
+        ZELObjectState state;
     } stages[] = {
         {"the script download", [&] { sim().http().route(kScriptURL, SimResponse::ok(script).after(5)); },
          kZELStateFetchingSupportScript},
         {"the hidden page at work", [&] { pageAnswers = false; }, kZELStateBuildingAdURL},
         {"the page made ready at work",
          [&] {
-             makeBanner();
-             loadAndSettle();
+             showAd();
              pageAnswers = false;
          },
          kZELStateBuildingAdURL},
@@ -137,8 +93,7 @@ TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
         sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok"));
         pageAnswers = true;
         stage.arrange();
-        makeBanner();
-        loadAndSettle();
+        showAd();
         ASSERT_EQ(state(), stage.state);
         const size_t heard = delegate->received + delegate->failures.size(), requests = sim().http().requests().size();
         std::weak_ptr<ZELObjectPrivate> weakController = controller();
@@ -151,8 +106,8 @@ TEST_F(BannerTest, DestroyedAtEachStageHearsNothingAndLeavesNothingRunning) {
     }
 }
 
-// The controller stays for the rest of the turn in which the application
-// lets its banner go, then goes.
+// The controller stays for the rest of the callback in which the
+// application lets its banner go, then goes.
 TEST_F(BannerTest, ReleasedInsideEachDelegateCallback) {
     std::weak_ptr<ZELObjectPrivate> weakController;
     int aliveAfterRelease = 0;

@@ -1,5 +1,6 @@
 // ZELCachedFile on scripted HTTP: the callback rules, the conditional
 // requests, the file on disk, and objects that die in the middle of things.
+// (A server date in the future is the faults test's, on the real stack.)
 
 #include <sys/stat.h>
 
@@ -74,32 +75,36 @@ protected:
     std::shared_ptr<FileRecorder> recorder = std::make_shared<FileRecorder>();
 };
 
-TEST_F(CachedFileTest, StoresTheBodyWithTheServerTimeThenAsksOnlyWhetherItChanged) {
+TEST_F(CachedFileTest, StoresTheBodyWithTheServersTime) {
     sim().http().route(kURL, SimResponse::ok("var a = 1;", HeaderMap{{"Last-Modified", kLastModified}}).inChunks(3));
     auto file = makeFile();
     file->validate();
     EXPECT_TRUE(recorder->events.empty()) << "nothing is reported from inside validate";
     sim().runUntilIdle();
     EXPECT_EQ(outcome(), "ended");
-    ASSERT_EQ(sim().http().requests().size(), 1u);
     EXPECT_EQ(sim().http().requests()[0].header("User-Agent"), ZELNetworkUtilities::userAgentString());
+    EXPECT_EQ(file->content(), Text("var a = 1;"));
+    EXPECT_EQ(modificationTime(*file->filePath()), kLastModifiedUnix);
+}
+
+TEST_F(CachedFileTest, AsksAgainOnlyWhetherItChanged) {
+    auto file = makeFile();
+    fetch(*file, SimResponse::ok("var a = 1;", HeaderMap{{"Last-Modified", kLastModified}}));
     fetch(*file, SimResponse::withStatus(304, {}, HeaderMap{{"Last-Modified", "Sat, 01 Jan 2000 00:00:00 GMT"}}));
-    ASSERT_EQ(sim().http().requests().size(), 1u);
     EXPECT_EQ(sim().http().requests()[0].header("If-Modified-Since"), Text(kLastModified));
     EXPECT_EQ(outcome(), "ended");
     EXPECT_EQ(file->content(), Text("var a = 1;"));
     EXPECT_EQ(modificationTime(*file->filePath()), kLastModifiedUnix) << "kept, whatever the 304 says";
     file->invalidate();
-    EXPECT_FALSE(file->hasContent());
     fetch(*file, SimResponse::ok("new"));
-    EXPECT_FALSE(sim().http().requests()[0].header("If-Modified-Since"));
+    EXPECT_FALSE(sim().http().requests()[0].header("If-Modified-Since")) << "nothing stored, nothing to ask about";
 }
 
-// Every answer is reported once, and only a whole body replaces the file: a
-// failure keeps what was there. (A body cut off, too long or announced so is
-// the cached-file fuzz target's; a cut, silent or oversized answer and a full
-// disk are the faults test's on the real stack.)
-TEST_F(CachedFileTest, EachAnswerEndsOnceAndOnlyAWholeBodyReplacesTheFile) {
+// Each answer is reported once, with the file it leaves: only a whole body
+// replaces it. (A body cut off, too long or announced so is the cached-file
+// fuzz target's; a cut, silent or oversized answer and a full disk are the
+// faults test's on the real stack.)
+TEST_F(CachedFileTest, WhatEachAnswerLeaves) {
     struct Case {
         const char* what;
         SimResponse answer;
@@ -135,20 +140,23 @@ TEST_F(CachedFileTest, ARefusedRedirectFailsWithTheRefusalAtTheRefusedURL) {
     EXPECT_FALSE(refused->hasContent());
 }
 
-// (The cache buster goes: nothing in the component asks for it.)
-TEST_F(CachedFileTest, EachPurposeHasItsOwnFolderAndAFileIsNamedByItsWholeURL) {
+// A file's place: the folder of its purpose, and the SHA-256 of its URL's
+// whole text (scheme, port and query all count).
+TEST_F(CachedFileTest, WhereEachFileIsStored) {
     const auto root = std::filesystem::path(*platform::Paths::current().cachesDirectory()) / "nimbra";
-    // SHA-256 of the URL's text: a different rule would orphan every stored file.
+    // A different rule would orphan every stored file.
     EXPECT_EQ(std::filesystem::path(*makeFile()->filePath()),
               root / "script" / "7062b3f1c5350d9ace019832fdb34cba599cf646de196de6cc400054f682d82d");
     EXPECT_EQ(std::filesystem::path(*makeFile(kURL, ZELCachePurpose::AdMarkup)->filePath()).parent_path(), root / "markup");
     EXPECT_FALSE(makeFile(kURL, ZELCachePurpose::Tracker)->filePath()) << "trackers store nothing";
-    // Scheme, port and query all count.
     std::set<std::string> names;
     for (const char* url : {kURL, "https://static.example.org/ruma/sdk-core-v40.js",
                             "http://static.example.org:81/ruma/sdk-core-v40.js", "http://static.example.org/ruma/sdk-core-v40.js?a"})
         names.insert(*makeFile(url)->filePath());
     EXPECT_EQ(names.size(), 4u);
+}
+
+TEST_F(CachedFileTest, WithoutACachesDirectoryAFetchFails) {
     sim().paths().setCachesAvailable(false);
     auto nowhere = makeFile();
     EXPECT_FALSE(nowhere->filePath());
@@ -156,9 +164,9 @@ TEST_F(CachedFileTest, EachPurposeHasItsOwnFolderAndAFileIsNamedByItsWholeURL) {
     EXPECT_EQ(outcome().rfind("failed ", 0), 0u) << outcome();
 }
 
-// What a server says is bounded: the body's size and the whole download's time
-// by purpose, its date by the clock. A tracker's answer is never stored.
-TEST_F(CachedFileTest, BoundsOfEachPurposeAndAServerDateInTheFuture) {
+// The body's size and the whole download's time, by purpose. A tracker's
+// answer has been seen once it is over: the rest is not read.
+TEST_F(CachedFileTest, EachPurposeHasItsBounds) {
     struct Case {
         ZELCachePurpose purpose;
         size_t maximum;
@@ -179,24 +187,13 @@ TEST_F(CachedFileTest, BoundsOfEachPurposeAndAServerDateInTheFuture) {
         }
         fetch(*file, SimResponse::ok(std::string(c.maximum, 'x')));
         EXPECT_EQ(outcome(), "ended");
-        EXPECT_EQ(file->hasContent(), c.purpose != ZELCachePurpose::Tracker);
         fetch(*file, SimResponse::ok("late").after(c.deadline + 1));
         sim().advance(c.deadline + 2);
         EXPECT_EQ(outcome(), failed(platform::kURLErrorTimedOut)) << "told once, the late answer not at all";
         fetch(*file, SimResponse::ok("in time").after(c.deadline - 1));
-        EXPECT_EQ(recorder->events, std::vector<std::string>{});
         sim().advance(c.deadline);
         EXPECT_EQ(outcome(), "ended");
     }
-    // Sent back as If-Modified-Since, a future date would have the server say
-    // 304 until then.
-    auto file = makeFile();
-    fetch(*file, SimResponse::ok("v1", HeaderMap{{"Last-Modified", "Fri, 01 Jan 2100 00:00:00 GMT"}}));
-    const double now = std::floor(platform::Clock::current().unixTime());
-    EXPECT_EQ(modificationTime(*file->filePath()), static_cast<time_t>(now));
-    fetch(*file, SimResponse::withStatus(304));
-    EXPECT_EQ(sim().http().requests()[0].header("If-Modified-Since"),
-              Text(platform::formatDate(platform::Date::fromUnixTime(now), "EEE, dd MMM yyyy HH:mm:ss", platform::TimeZone::GMT) + " GMT"));
 }
 
 // Once a chain has reached https, what is stored and run never comes over
@@ -226,29 +223,32 @@ TEST_F(CachedFileTest, NoStepDownFromHttpsForWhatIsStored) {
     }
 }
 
-TEST_F(CachedFileTest, CancelIsSilentAValidateWhileFetchingStartsNothingAndTheObjectCanFetchAgain) {
-    sim().http().route(kURL, SimResponse::ok("later").after(1));
+TEST_F(CachedFileTest, CancelIsSilent) {
     auto file = makeFile();
-    file->validate();
-    file->validate();
-    sim().advance(0.5);
-    EXPECT_EQ(sim().http().requests().size(), 1u);
+    fetch(*file, SimResponse::ok("later").after(1));
     file->cancel();
     EXPECT_FALSE(file->isFetching());
     sim().advance(5);
     EXPECT_EQ(recorder->events.size(), 0u);
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
+    recorder.reset();  // the next fetch has nobody to tell, and still stores
     file->validate();
     sim().advance(5);
+    EXPECT_EQ(file->content(), Text("later"));
+}
+
+// One fetch at a time, and as many in a row as the owner likes.
+TEST_F(CachedFileTest, AValidateWhileFetchingStartsNothing) {
+    auto file = makeFile();
+    fetch(*file, SimResponse::ok("later").after(1));
+    file->validate();
+    sim().advance(5);
+    EXPECT_EQ(sim().http().requests().size(), 1u);
     EXPECT_EQ(outcome(), "ended");
-    EXPECT_EQ(file->content(), Text("later"));
     file->invalidate();
-    EXPECT_FALSE(file->hasContent());
     file->invalidate();  // nothing to delete: fine
-    file->validate();
-    recorder.reset();  // nobody to tell
-    sim().advance(5);
-    EXPECT_EQ(file->content(), Text("later"));
+    fetch(*file, SimResponse::ok("again"));
+    EXPECT_EQ(file->content(), Text("again"));
 }
 
 // Owners may drop the object at any point, also from inside its callbacks.
@@ -277,9 +277,9 @@ TEST_F(CachedFileTest, DestroyedInTheMiddleOfAFetch) {
     EXPECT_GE(destroyedWhileFetching, 12) << "the rounds must reach into the body";
 }
 
-// Endings find the object idle and the file complete; its owner may destroy,
-// restart or cancel it from inside any callback.
-TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndMayDestroyRestartOrCancelIt) {
+// Endings find the object idle; its owner may destroy it from inside any
+// callback, the redirect question included, whatever it answers.
+TEST_F(CachedFileTest, CallbacksMayDestroyTheObject) {
     std::unique_ptr<ZELCachedFile> file;
     recorder->onEnd = recorder->onFail = [&](ZELCachedFile& f) {
         EXPECT_FALSE(f.isFetching());
@@ -292,7 +292,6 @@ TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndMayDestroyRestartOrCancelIt)
         EXPECT_FALSE(file);
         EXPECT_EQ(recorder->events.size(), 1u);
     }
-    // Inside the redirect question, both answers.
     for (bool refuse : {false, true}) {
         recorder->onRedirect = [&](ZELCachedFile&) {
             file.reset();
@@ -300,27 +299,31 @@ TEST_F(CachedFileTest, CallbacksFindTheObjectIdleAndMayDestroyRestartOrCancelIt)
         };
         file = makeFile();
         fetch(*file, SimResponse::redirect(kElsewhere));
-        EXPECT_FALSE(file);
         EXPECT_EQ(recorder->events.size(), 0u);
         EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
     }
     EXPECT_EQ(sim().http().inFlightCount(), 0u);
+}
+
+TEST_F(CachedFileTest, AnEndMayStartTheNextFetch) {
     int restarts = 0;
-    recorder->onFail = nullptr;
     recorder->onEnd = [&](ZELCachedFile& f) {
         EXPECT_EQ(f.content(), Text("v1"));
         EXPECT_EQ(modificationTime(*f.filePath()), kLastModifiedUnix);
         if (restarts++ == 0) f.validate();
     };
-    file = makeFile();
+    auto file = makeFile();
     fetch(*file, SimResponse::ok("v1", HeaderMap{{"Last-Modified", kLastModified}}));
     EXPECT_EQ(restarts, 2);
     EXPECT_EQ(sim().http().requests().size(), 2u);
-    // Cancelling from the redirect question stops everything quietly.
+}
+
+TEST_F(CachedFileTest, ACancelInsideTheRedirectQuestionStopsEverythingQuietly) {
     recorder->onRedirect = [](ZELCachedFile& f) {
         f.cancel();
         return refusal();
     };
+    auto file = makeFile();
     fetch(*file, SimResponse::redirect(kElsewhere));
     EXPECT_EQ(recorder->events.size(), 0u);
     EXPECT_EQ(sim().http().countOf(kElsewhere), 0u);
@@ -332,7 +335,7 @@ fs::perms permissionsOf(const fs::path& path) { return fs::status(path).permissi
 
 void writeFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
-    ASSERT_FALSE(platform::writeFileAtomically(path, text, {.flushToDisk = false}));
+    ASSERT_FALSE(platform::writeFileAtomically(path, text, {.flushToDisk = false, .modificationTime = std::nullopt}));
 }
 
 // Stored after `before`: the change time, which orders the cache, moves on.
@@ -344,33 +347,43 @@ void storeAfter(const fs::path& path, const fs::path& before) {
         ::chmod(path.c_str(), 0600);
 }
 
-// The folder is the component's: private, nothing in it but files named by
-// the rule, nothing of the old layout beside it, and under its limit.
-TEST_F(CachedFileTest, TheFolderIsPrivateHoldsOnlyWhatTheRuleNamesAndKeepsItsLimitOldestFirst) {
+class CacheFolderTest : public CachedFileTest {
+protected:
     const fs::path caches = *platform::Paths::current().cachesDirectory(), root = caches / "nimbra";
+};
+
+TEST_F(CacheFolderTest, TheFolderStaysPrivate) {
     auto file = makeFile();
     fetch(*file, SimResponse::ok("script"));
     EXPECT_EQ(permissionsOf(root), fs::perms::owner_all);
     EXPECT_EQ(permissionsOf(root / "script"), fs::perms::owner_all);
     EXPECT_EQ(permissionsOf(*file->filePath()), fs::perms::owner_read | fs::perms::owner_write);
-    // A crash in the middle of a write, the old layout (host folders of
-    // 32-bit names) and what others keep in the caches directory.
-    const fs::path leftover = *file->filePath() + ".Ab12Cd", stranger = root / "markup" / "notes";
-    const std::vector<fs::path> old{caches / "static.example.org" / "1a2b3c", caches / "static.example.org" / "1a2b3c.Xy12Z9"};
-    const std::vector<fs::path> others{caches / "webkit" / "1a2b3c", caches / "mine" / "deadbeef", caches / "mine" / "notes.txt"};
-    for (const auto& path : {leftover, stranger}) writeFile(path, "x");
-    for (const auto& path : old) writeFile(path, "x");
-    for (const auto& path : others) writeFile(path, "x");
     fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     ZELCacheFolder::prepare();
     EXPECT_EQ(permissionsOf(root), fs::perms::owner_all);
+}
+
+// A crash in the middle of a write, the old layout (host folders of 32-bit
+// names) go; what others keep in the caches directory stays.
+TEST_F(CacheFolderTest, OnlyWhatTheRuleNamesStays) {
+    auto file = makeFile();
+    fetch(*file, SimResponse::ok("script"));
+    const std::vector<fs::path> gone{*file->filePath() + ".Ab12Cd", root / "markup" / "notes",
+                                     caches / "static.example.org" / "1a2b3c", caches / "static.example.org" / "1a2b3c.Xy12Z9"};
+    const std::vector<fs::path> others{caches / "webkit" / "1a2b3c", caches / "mine" / "deadbeef", caches / "mine" / "notes.txt"};
+    for (const auto& path : gone) writeFile(path, "x");
+    for (const auto& path : others) writeFile(path, "x");
+    ZELCacheFolder::prepare();
     EXPECT_EQ(file->content(), Text("script"));
-    for (const auto& path : {leftover, stranger, old[0].parent_path()}) EXPECT_FALSE(fs::exists(path)) << path;
+    for (const auto& path : gone) EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_FALSE(fs::exists(caches / "static.example.org"));
     for (const auto& path : others) EXPECT_TRUE(fs::exists(path)) << path;
-    // Oldest first, whatever the names; never the file just stored.
+}
+
+// Oldest first, whatever the names; never the file just stored.
+TEST_F(CacheFolderTest, TheLimitTakesTheOldestFirst) {
     const fs::path c = root / "markup" / std::string(64, 'c'), b = root / "markup" / std::string(64, 'b'),
                    a = root / "markup" / std::string(64, 'a');
-    fs::remove(*file->filePath());
     writeFile(c, "1234");
     storeAfter(b, c);
     storeAfter(a, b);

@@ -57,10 +57,15 @@ std::shared_ptr<ZELLocation> at(float latitude, float longitude, float accuracy,
 
 using LocationTest = SimTest;
 
-TEST_F(LocationTest, PreciseOnlyInsideTheRangesAwayFromZeroWithTheRecordAndTimeOfTheClock) {
+// Inside the ranges and away from zero (a place nobody is: no location).
+TEST_F(LocationTest, OnlyAPreciseLocationIsALocation) {
     EXPECT_TRUE(at(90.0f, 180.0f, 5) && at(-90.0f, -180.0f, 5) && at(1e-6f, 1e-6f, 5));
     EXPECT_FALSE(at(90.5f, 10, 5) || at(10, -180.5f, 5) || at(0, 10, 5) || at(10, 0, 5) || at(1e-8f, 10, 5) ||
                  at(std::nanf(""), 10, 5) || at(10, INFINITY, 5) || ZELLocation::initWithDescription(""));
+}
+
+// The time of the clock, and a radius the record can hold.
+TEST_F(LocationTest, TheRecordOfALocation) {
     sim().clock().setUnixTime(kMarch2011 + 0.25);
     EXPECT_DOUBLE_EQ(ZELLocation::initWithLatitude(45.5f, -73.25f, 12.5f)->timestamp(), kMarch2011 + 0.25);
     EXPECT_NE(at(45.5f, -73.25f, 1e12f)->recordText().find("radius: 2147483647"), std::string::npos);

@@ -6,8 +6,9 @@
 
 #include "Browser/ZELBrowserController.h"
 #include "Notification/ZELNotification.h"
+#include "Object/ZELAdScreenFactory.h"
 #include "Opener/ZELOpener.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "platform/MailComposeViewController.h"
 #include "platform/sim/SimViews.h"
@@ -26,6 +27,7 @@ protected:
         ScreensTest::SetUp();
         opener.setViewController(root);
         opener.setDelegateManager(manager);
+        opener.setScreenFactory(&ZELAdScreenFactory::shared());
         sim().application().setOpenableSchemes({"http", "https", "tel", "mailto", "market", "appstream"});
     }
     std::shared_ptr<platform::ViewController> top() { return shown<platform::ViewController>(); }

@@ -1,11 +1,10 @@
 // The web-app screen: "onshow" once and "onhide" each time, however the
 // load and the screen's appearances interleave (the close button and both
-// kinds of page are the tap tests'), and the page outliving the screen by two
-// seconds.
+// kinds of page are the tap tests'); the page outliving the screen.
 
 #include "unit/ads/screens/ScreensFixture.h"
 
-#include "View/ZELWebView.h"
+#include "WebView/ZELWebView.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "WebApp/ZELWebAppWebViewDelegate.h"
 #include "platform/sim/SimViews.h"
@@ -32,35 +31,52 @@ protected:
         return screen;
     }
     SimWebViewPeer* page(const ZELWebAppViewController& screen) { return SimWebViewPeer::of(*screen.webView()); }
+    // A page loaded before its screen appeared, then on screen.
+    std::shared_ptr<ZELWebAppViewController> presentLoaded() {
+        auto screen = make();
+        screen->loadHTML("<p>app</p>", std::nullopt);
+        screen->presentFromViewController(root);
+        peer = page(*screen);
+        sim().runUntilIdle();
+        peer->finishLoad();
+        EXPECT_EQ(messagesTo(*peer, "onshow"), 0) << "loaded, not yet on screen";
+        settle();
+        return screen;
+    }
+    void coverAndUncover(const std::shared_ptr<ZELWebAppViewController>& screen) {
+        auto cover = ZELViewController::init();
+        cover->presentFromViewController(screen);
+        settle();
+        cover->relinquishScreen();
+        settle();
+    }
+    SimWebViewPeer* peer = nullptr;
 };
 
-TEST_F(WebAppTest, OnShowOnceWhenLoadedAndShownOnHideEachTimeItGoes) {
-    // Loaded before the screen has appeared: told when it appears.
-    auto early = make();
-    early->loadHTML("<p>app</p>", std::nullopt);
-    early->presentFromViewController(root);
-    auto* peer = page(*early);
-    sim().runUntilIdle();
-    peer->finishLoad();
-    EXPECT_EQ(messagesTo(*peer, "onshow"), 0);
-    settle();
+// Loaded before the screen has appeared: told when it appears, and never
+// again, whatever loads in it or covers it later.
+TEST_F(WebAppTest, OnShowOnceWhenTheLoadedPageIsOnScreen) {
+    auto screen = presentLoaded();
     EXPECT_EQ(messagesTo(*peer, "onshow"), 1);
-    // Another page in it, another appearance after a screen over it: still once.
     peer->navigate("http://127.0.0.1:8090/next", platform::NavigationType::LinkClicked);
     peer->finishLoad();
-    auto cover = ZELViewController::init();
-    cover->presentFromViewController(early);
-    settle();
-    cover->relinquishScreen();
-    settle();
+    coverAndUncover(screen);
     EXPECT_EQ(messagesTo(*peer, "onshow"), 1);
+    screen->relinquishScreen();
+}
+
+TEST_F(WebAppTest, OnHideEachTimeTheScreenGoes) {
+    auto screen = presentLoaded();
+    coverAndUncover(screen);
     EXPECT_EQ(messagesTo(*peer, "onhide"), 1);
-    early->relinquishScreen();
+    screen->relinquishScreen();
     settle();
     EXPECT_EQ(messagesTo(*peer, "onhide"), 2);
+}
 
-    // Closed before its page finished: never told. (Told when the load
-    // finishes after the appearance is the web-app tap test's.)
+// (Told when the load finishes after the appearance is the web-app tap
+// test's.)
+TEST_F(WebAppTest, APageStillLoadingWhenTheScreenGoesIsNeverShown) {
     auto closed = make();
     closed->load(url("http://127.0.0.1:8090/slow"));
     closed->presentFromViewController(root);
@@ -73,7 +89,7 @@ TEST_F(WebAppTest, OnShowOnceWhenLoadedAndShownOnHideEachTimeItGoes) {
     EXPECT_EQ(messagesTo(*closedPeer, "onshow"), 0);
 }
 
-TEST_F(WebAppTest, PageOutlivesTheScreenByTwoSecondsThenIsEmptiedAndReleased) {
+TEST_F(WebAppTest, PageOutlivesTheScreenByTwoSeconds) {
     std::shared_ptr<platform::WebView> web;
     std::weak_ptr<platform::WebViewDelegate> delegate;
     std::weak_ptr<ZELWebAppViewController> gone;

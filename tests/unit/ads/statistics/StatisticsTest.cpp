@@ -7,7 +7,7 @@
 
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
-#include "Request/ZELRequestParameters.h"
+#include "Utility/ZELRequestParameters.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
@@ -96,7 +96,7 @@ TEST_F(StatisticsTest, SessionNumberDoesNotReseedTheProcess) {
     EXPECT_NE(ZELStatistics::randomSessionId(), first) << "1 in 4 billion by chance";
 }
 
-TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
+TEST_F(StatisticsTest, AClickIsReportedOnceWithAllItsPieces) {
     loadAndShowAd(0.5);
     sim().advance(3);
     EXPECT_EQ(click("http://127.0.0.1:8090/click?ai=AX12&x=1"), url("http://127.0.0.1:8090/click?ai=AX12&x=1"));
@@ -110,25 +110,35 @@ TEST_F(StatisticsTest, ClickIsReportedOnceWithAllItsPieces) {
     EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
     // The next period starts cleared but for the request total and "ptime".
     EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
-    // A second click replaces the first, ticket and all, but both are counted.
-    // A ticket needs the ad network's host and five characters.
+}
+
+// Ticket and all, but both are counted.
+TEST_F(StatisticsTest, ALaterClickReplacesTheFirst) {
     click("http://127.0.0.1/c?ai=first");
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/T1"));
     click("http://127.0.0.1/c?ai=second");
+    platform::Dictionary p = stats()->parameters();
+    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")), std::tuple(platform::Value(2), platform::Value("second"), 0u));
+}
+
+TEST_F(StatisticsTest, OnlyTheAdNetworksTrackingGivesATicket) {
+    click("http://127.0.0.1/c?ai=a");
     for (const char* notATicket : {"http://127.0.0.1/ct/", "http://tracker.example/ct/X1"})
         stats()->addClickTrackingURL(url(notATicket));
     stats()->addClickTrackingURL(std::nullopt);
-    platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")), std::tuple(platform::Value(2), platform::Value("second"), 0u));
-    click("http://127.0.0.1/c?ai=a");
+    EXPECT_EQ(stats()->peekParameters().count("pit"), 0u);
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/Q"));
     EXPECT_EQ(stats()->parameters()["pit"], platform::Value("Q"));
 }
 
-TEST_F(StatisticsTest, WhatCountsAsAClickAndHowItIsRewritten) {
+TEST_F(StatisticsTest, OnlyWebPagesAreClicks) {
     for (const char* link : {"qmsg://ad/open?url=x", "orvik://ad/close", "about:blank"})
         EXPECT_EQ(click(link), url(link));
     EXPECT_EQ(keysOf(stats()->peekParameters()), std::set<std::string>{"session_id"});
+}
+
+// With the click signals of its "ai", when it has one and they make a URL.
+TEST_F(StatisticsTest, AClickOpensItsURLWithTheClickSignals) {
     signals.clickSignals = "dG9rZW4";
     stats()->countClick(std::nullopt);  // a web app from markup: a click without a URL
     EXPECT_FALSE(stats()->clickURL(std::nullopt));
@@ -140,7 +150,8 @@ TEST_F(StatisticsTest, WhatCountsAsAClickAndHowItIsRewritten) {
     EXPECT_EQ(stats()->parameters()["pcc"], platform::Value(4));
 }
 
-TEST_F(StatisticsTest, CountersAndFlagsAreReportedOnlyWhenNotZeroAndThenCleared) {
+// Reported once: only when set, and cleared by the request that carries them.
+TEST_F(StatisticsTest, EachCountIsReportedOnceWhenSet) {
     // A click that sent the application to the background: milliseconds since
     // the click, as a number.
     click("http://127.0.0.1/c?ai=a");
@@ -173,7 +184,8 @@ TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
     EXPECT_EQ(stats()->adRequestCount(), 41);
 }
 
-TEST_F(StatisticsTest, StoredJunkIsIgnoredAndReplacedByTheNextSave) {
+// The next save replaces it.
+TEST_F(StatisticsTest, StoredJunkIsIgnored) {
     sim().userDefaults().setObject("garbage", "nimbra_stats_shared");
     {
         ZELStatisticsCore core("shared");
@@ -198,7 +210,9 @@ std::shared_ptr<ZELRequestPrivate> privateRequest() {
     return std::dynamic_pointer_cast<ZELRequestPrivate>(ZELRequest::request());
 }
 
-TEST_F(RequestTest, FreshRequestCarriesDeviceVersionNetworkStatisticsAndCounterOnly) {
+// The device's, the version's, the network's and the statistics' entries,
+// and its number.
+TEST_F(RequestTest, AFreshRequestsParameters) {
     auto request = privateRequest();
     platform::Dictionary expected = ZELIdentifierUtilities::sharedInstance().parameters();
     expected["js"] = "ruma-sdk-i-v4.1.1";
@@ -206,7 +220,10 @@ TEST_F(RequestTest, FreshRequestCarriesDeviceVersionNetworkStatisticsAndCounterO
     expected["session_id"] = stats()->sessionId();
     expected["preqs"] = 0;
     EXPECT_EQ(request->parameters(), expected);
-    // The request's own counter wins over the statistics' total.
+}
+
+TEST_F(RequestTest, ItsOwnNumberWinsOverTheStatisticsTotal) {
+    auto request = privateRequest();
     stats()->setAdRequestCount(12);
     request->setCounter(5);
     EXPECT_EQ(request->parameters()["preqs"], platform::Value(5));
@@ -273,25 +290,28 @@ TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
     EXPECT_EQ(original->keywords()->size(), 1u);
 }
 
-// Only an invalid request carries its parameters, read without using up the
-// statistics the next request reports.
-TEST_F(RequestTest, InvalidRequestErrorCarriesTheParametersAndLeavesTheStatistics) {
-    stats()->incrementClickCount();
-    stats()->setBreakOutToSafari();
-    stats()->startTimingNamed("prl");
-    stats()->endTimingNamed("prl");
+TEST_F(RequestTest, OnlyAnInvalidRequestErrorCarriesTheParameters) {
     auto request = privateRequest();
     request->addKeyword("shoes");
     request->setCounter(3);
-    EXPECT_EQ(ZELRequestError::errorWithCode(7, request.get()).userInfo().count("kw"), 0u);
+    EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorNoAd, request.get()).userInfo().count("kw"), 0u);
     ZELRequestError invalid = ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get());
     platform::Dictionary expected = request->peekParameters();
     expected[kZELLocalizedDescriptionKey] = expected[kZELLocalizedFailureReasonErrorKey] = invalid.localizedDescription();
     EXPECT_EQ(invalid.userInfo(), expected);
     EXPECT_EQ(invalid.userInfo().at("kw"), platform::Value(platform::Array{"shoes"}));
-    EXPECT_EQ(invalid.userInfo().at("pcc"), platform::Value(1));
+}
+
+// The error reads the statistics without using them up: the next request
+// still reports them.
+TEST_F(RequestTest, AnErrorLeavesTheStatisticsToTheNextRequest) {
+    stats()->incrementClickCount();
+    stats()->startTimingNamed("prl");
+    stats()->endTimingNamed("prl");
+    auto request = privateRequest();
+    EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get()).userInfo().at("pcc"), platform::Value(1));
     platform::Dictionary next = request->parameters();
-    EXPECT_EQ(std::tuple(next["pcc"], next["pcbo"], next.count("prl")), std::tuple(platform::Value(1), platform::Value(1), 1u));
+    EXPECT_EQ(std::pair(next["pcc"], next.count("prl")), std::pair(platform::Value(1), size_t{1}));
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST_F(TimingTest, ManagerKeepsOneTimingPerCategoryAcrossARestart) {
     EXPECT_EQ(landing->valueForKey("url"), Value("http://a.example/"));
 }
 
-TEST_F(TimingTest, SavedOnTerminationAndObserverGoneAfterDestruction) {
+TEST_F(TimingTest, SavedOnTerminationWhileTheManagerLives) {
     auto manager = std::make_unique<ZELTimingManager>("test");
     manager->addTimingWithCategory("a");
     auto& center = platform::NotificationCenter::defaultCenter();

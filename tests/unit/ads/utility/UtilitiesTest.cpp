@@ -6,7 +6,6 @@
 #include "Utility/ZELLogText.h"
 #include "Utility/ZELMacros.h"
 #include "Utility/ZELNetworkUtilities.h"
-#include "Utility/ZELPrivateUtilities.h"
 
 using platform::Array;
 using platform::Dictionary;
@@ -18,7 +17,7 @@ namespace {
 URL url(const char* text) { return *URL::parse(text); }
 
 // (Reading JSON is the JSON fuzz target's; nothing else in the component reads it.)
-TEST(ZELMacrosTest, JsonifyWritesOnlyWritableArraysAndObjects) {
+TEST(ZELMacrosTest, JsonifyWritesOnlyWhatJsonHolds) {
     EXPECT_EQ(ZELMacros::jsonify(Value(Dictionary{{"a", Value(1)}, {"b", Value(Array{Value(true), Value()})}})),
               std::string(R"({"a":1,"b":[true,null]})"));
     EXPECT_EQ(ZELMacros::jsonify(std::nullopt), std::nullopt);
@@ -35,9 +34,13 @@ TEST(ZELMacrosTest, JsonifyWritesOnlyWritableArraysAndObjects) {
     EXPECT_EQ(ZELMacros::jsonify(Array{nested}), std::string());
 }
 
-TEST(ZELNetworkUtilitiesTest, EncodingAndAppending) {
+TEST(ZELNetworkUtilitiesTest, EncodingLeavesOnlyTheUnreservedCharacters) {
     EXPECT_EQ(ZELNetworkUtilities::encodeURL("AZaz09-._~ &=/é!*'();:@+$,?%#[]"),
               "AZaz09-._~%20%26%3D%2F%C3%A9%21%2A%27%28%29%3B%3A%40%2B%24%2C%3F%25%23%5B%5D");
+}
+
+// Pairs go ahead of a fragment, and a bare "?" gets no second one.
+TEST(ZELNetworkUtilitiesTest, AppendingAddsEscapedPairsToTheQuery) {
     EXPECT_EQ(ZELNetworkUtilities::appendQueryKey("k", std::nullopt, url("http://h.test/p?x=1"))->absoluteString(),
               "http://h.test/p?x=1&k");
     const auto appended = [](const Dictionary& d, const char* base) {
@@ -46,7 +49,6 @@ TEST(ZELNetworkUtilitiesTest, EncodingAndAppending) {
     };
     const Dictionary d{{"b", Value("x/y")}, {"e", Value("")}, {"f", Value(1.5)}, {"n", Value(42)}};
     EXPECT_EQ(appended(d, "http://h.test/ad?s=1"), "http://h.test/ad?s=1&b=x%2Fy&e&f=1.5&n=42");
-    // Pairs go ahead of a fragment, and a bare "?" gets no second one.
     EXPECT_EQ(appended(d, "http://h.test/p?x=1#frag"), "http://h.test/p?x=1&b=x%2Fy&e&f=1.5&n=42#frag");
     EXPECT_EQ(appended({{"a", Value("1")}}, "http://h.test/p?"), "http://h.test/p?a=1");
     EXPECT_EQ(appended({}, "http://h.test/p?q#f"), "http://h.test/p?q#f");
@@ -73,17 +75,9 @@ TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
     EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1")) << "the last non-empty one";
 }
 
-struct Companion : ZELPrivateObject {};
-struct Other : ZELPrivateObject {};
-// Removes another entry while it is being released.
-struct Cascading : ZELPrivateObject {
-    const void* alsoRemove = nullptr;
-    ~Cascading() override { ZELPrivateUtilities::removePrivateObjectForKey(alsoRemove); }
-};
-
 // A page's line cannot end the log line, forge another, turn the terminal
 // or flood the log.
-TEST(ZELLogTextTest, ControlsGoBadBytesShowAndLongTextIsCutOnACharacter) {
+TEST(ZELLogTextTest, PageTextIsMadeFitForTheLog) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain text, ñ and \xF0\x9F\x98\x80", "plain text, ñ and \xF0\x9F\x98\x80"},
         {"a\nb\r\n<Nimbra> forged\tline\x1B[31m", "ab<Nimbra> forgedline[31m"},
@@ -93,30 +87,6 @@ TEST(ZELLogTextTest, ControlsGoBadBytesShowAndLongTextIsCutOnACharacter) {
     };
     for (const auto& [text, logged] : cases) EXPECT_EQ(ZELLogText::printable(text), logged) << text;
     EXPECT_EQ(ZELLogText::printable(std::string(1 << 20, 'y')).size(), ZELLogText::kMaxBytes + 3);
-}
-
-TEST(ZELPrivateUtilitiesTest, ValuesLiveWhileInTheTableAndAReleasedOneMayUseIt) {
-    int key = 0;
-    auto first = std::make_shared<Companion>(), second = std::make_shared<Companion>();
-    std::weak_ptr<Companion> watchFirst = first, watchSecond = second;
-    ZELPrivateUtilities::setPrivateObject(std::move(first), &key);
-    ZELPrivateUtilities::setPrivateObject(std::move(second), &key);
-    EXPECT_TRUE(watchFirst.expired());
-    EXPECT_NE(ZELPrivateUtilities::privateObjectForKey<Companion>(&key), nullptr);
-    EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey<Other>(&key), nullptr);  // another type: not this entry
-    ZELPrivateUtilities::removePrivateObjectForKey(&key);
-    EXPECT_TRUE(watchSecond.expired());
-    int owner = 0, dependent = 0;
-    // Released by replacement, then by removal.
-    for (auto next : {std::make_shared<Companion>(), std::shared_ptr<Companion>()}) {
-        auto cascading = std::make_shared<Cascading>();
-        cascading->alsoRemove = &dependent;
-        ZELPrivateUtilities::setPrivateObject(std::make_shared<Companion>(), &dependent);
-        ZELPrivateUtilities::setPrivateObject(std::move(cascading), &owner);
-        ZELPrivateUtilities::setPrivateObject(next, &owner);
-        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&owner), next);
-        EXPECT_EQ(ZELPrivateUtilities::privateObjectForKey(&dependent), nullptr);
-    }
 }
 
 }  // namespace

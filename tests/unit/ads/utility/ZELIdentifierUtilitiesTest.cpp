@@ -1,5 +1,7 @@
 // The device's parameters on every request, and the system version as the
 // platform gives it (os-release's VERSION_ID or the kernel's release).
+#include <fstream>
+
 #include "Utility/ZELIdentifierUtilities.h"
 #include "platform/DeviceIdentifier.h"
 #include "unit/support/SimTest.h"
@@ -10,7 +12,6 @@ using platform::Value;
 
 using ZELIdentifierUtilitiesTest = SimTest;
 
-// (Store metadata goes: no such file exists beside a desktop application.)
 TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
     sim().userDefaults().setObject(Value(Array{Value("ES-mx")}), "AppleLanguages");
     sim().paths().setBundleIdentifier("app.id");
@@ -61,6 +62,22 @@ TEST_F(ZELIdentifierUtilitiesTest, DeviceIdentifierIsTheApplicationsOwn) {
     for (const char* notAnId : {"", "uninitialized", "00000000000000000000000000000000", "5f1d2c3b4a59687786"}) {
         sim().device().setMachineIdentifier(notAnId);
         EXPECT_EQ(ZELIdentifierUtilities().parameters().count("isu"), 0u) << notAnId;
+    }
+}
+
+// Beside the documents folder, where an application's container keeps it;
+// read by the platform's property-list converter, and only when it is small
+// enough to be metadata.
+TEST_F(ZELIdentifierUtilitiesTest, StoreMetadataIsTheFileBesideTheDocuments) {
+    const Dictionary metadata{{"itemId", 123456}, {"genres", Array{"Social", true}}};
+    const std::string big((4 << 20) + 1, 'x');  // over the bound, whatever the converter would make of it
+    sim().addPropertyList("<plist>metadata</plist>", metadata);
+    sim().addPropertyList(big, metadata);
+    const std::pair<std::string, Dictionary> files[] = {
+        {"<plist>metadata</plist>", metadata}, {"not a property list", {}}, {big, {}}};
+    for (const auto& [text, expected] : files) {
+        std::ofstream(sim().paths().root() + "/iTunesMetadata.plist", std::ios::binary) << text;
+        EXPECT_EQ(ZELIdentifierUtilities().parameters()["ios_metadata"], Value(expected)) << text.size();
     }
 }
 

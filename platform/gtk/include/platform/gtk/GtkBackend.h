@@ -39,12 +39,14 @@ public:
     Clock& clock() override;
     UserDefaults& userDefaults() override;
     Paths& paths() override;
+    FileSystem& fileSystem() override;
     void writeLogLine(std::string_view line) override;
 
     std::shared_ptr<URLConnection> makeConnection(const URLRequest& request,
                                                   std::weak_ptr<URLConnectionDelegate> delegate) override;
     std::unique_ptr<Reachability> makeReachability(const std::string& host) override;
     std::optional<std::string> audioRoute() override;
+    std::optional<Dictionary> dictionaryFromPropertyList(std::string_view data) override;
     void playSystemSound(int soundID) override;
 
     Application& application() override;

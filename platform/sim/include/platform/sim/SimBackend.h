@@ -6,6 +6,7 @@
 // the objects that process-wide singletons hold (run loop, clock, defaults)
 // stay the same objects.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -50,6 +51,10 @@ public:
     void setEchoLog(bool echo) { echoLog_ = echo; }
 
     void setAudioRoute(std::optional<std::string> route) { audioRoute_ = std::move(route); }
+    // The property lists the backend can read: the data a test wrote, and
+    // the dictionary a real converter would give for it. Anything else reads
+    // as no property list.
+    void addPropertyList(std::string data, Dictionary dictionary) { propertyLists_[std::move(data)] = std::move(dictionary); }
     const std::vector<int>& playedSounds() const { return sounds_; }
 
     // Backend
@@ -57,11 +62,13 @@ public:
     SimClock& clock() override { return clock_; }
     SimUserDefaults& userDefaults() override { return defaults_; }
     SimPaths& paths() override { return paths_; }
+    SimFileSystem& fileSystem() override { return files_; }
     void writeLogLine(std::string_view line) override;
     std::shared_ptr<URLConnection> makeConnection(const URLRequest& request,
                                                   std::weak_ptr<URLConnectionDelegate> delegate) override;
     std::unique_ptr<Reachability> makeReachability(const std::string& host) override;
     std::optional<std::string> audioRoute() override { return audioRoute_; }
+    std::optional<Dictionary> dictionaryFromPropertyList(std::string_view data) override;
     void playSystemSound(int soundID) override { sounds_.push_back(soundID); }
     SimApplication& application() override { return application_; }
     SimDevice& device() override { return device_; }
@@ -75,6 +82,7 @@ private:
     SimClock clock_{loop_};
     SimUserDefaults defaults_;
     SimPaths paths_;
+    SimFileSystem files_{paths_};
     SimHttp http_{loop_};
     SimNetwork network_{loop_};
     SimApplication application_;
@@ -85,6 +93,7 @@ private:
     bool echoLog_ = false;
     std::optional<std::string> audioRoute_;
     std::vector<int> sounds_;
+    std::map<std::string, Dictionary, std::less<>> propertyLists_;
 };
 
 }  // namespace platform::sim

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Application.h"
+#include "platform/Files.h"
 #include "platform/Services.h"
 
 namespace platform::sim {
@@ -92,6 +93,18 @@ private:
     std::optional<std::string> bundleVersion_ = std::string("1.0");
     bool cachesAvailable_ = true;
     bool documentsAvailable_ = true;
+};
+
+// The local disk, but only inside the temporary area: a path anywhere else
+// is missing to a reader and refused to a writer, so no unit test can read or
+// change the user's files through the component.
+class SimFileSystem final : public PosixFileSystem {
+public:
+    explicit SimFileSystem(const SimPaths& paths) : paths_(paths) {}
+    bool isReachable(const std::string& path) const override;
+
+private:
+    const SimPaths& paths_;
 };
 
 // Reachability under test control: flags are set by the test and delivered

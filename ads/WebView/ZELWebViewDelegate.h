@@ -21,6 +21,7 @@ namespace platform {
 class ViewController;
 }
 class ZELClickTracker;
+class ZELNotification;
 class ZELOpener;
 class ZELUserActivation;
 
@@ -91,6 +92,10 @@ protected:
     // A navigation the engine reports as the user's own gesture (a key or an
     // assistive action on a link) is an activation of the view, as a press is.
     void noteUserGesture(platform::WebView& webView);
+    // A message the view may send that is none of the built-in ones: posted
+    // on the component's own message center on the next turn. The request
+    // page's delegate answers its owner instead.
+    virtual void receiveMessage(platform::WebView& webView, const platform::URL& url, const ZELNotification& message);
 
 private:
     void handleMessage(platform::WebView& webView, const platform::URL& url, platform::Dictionary& action);

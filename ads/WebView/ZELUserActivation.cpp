@@ -1,4 +1,4 @@
-#include "View/ZELUserActivation.h"
+#include "WebView/ZELUserActivation.h"
 
 #include <utility>
 

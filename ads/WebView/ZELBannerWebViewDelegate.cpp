@@ -1,23 +1,18 @@
-#include "View/ZELBannerWebViewDelegate.h"
+#include "WebView/ZELBannerWebViewDelegate.h"
 
-#include "Delegate/ZELDelegateManager.h"
 #include "Notification/ZELNotification.h"
-#include "Object/ZELObjectPrivate.h"
 #include "Opener/ZELOpener.h"
-#include "Request/ZELRequestError.h"
-#include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
-#include "View/ZELWebView.h"
-#include "platform/RunLoop.h"
+#include "WebView/ZELWebView.h"
 #include "platform/Services.h"
 #include "platform/ViewController.h"
 
-std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithObjectPrivate(
-    const std::shared_ptr<ZELObjectPrivate>& controller) {
+std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithAd(std::weak_ptr<ZELBannerAd> ad,
+                                                                               const std::shared_ptr<ZELWebView>& webView) {
     std::shared_ptr<ZELBannerWebViewDelegate> delegate(new ZELBannerWebViewDelegate());
-    delegate->private_ = controller;
-    if (const auto& webView = controller->webView()) {
+    delegate->ad_ = std::move(ad);
+    if (webView) {
         delegate->webView_ = webView;
         webView->setDelegate(delegate);
         // The screens the ad opens come from it.
@@ -32,40 +27,39 @@ ZELBannerWebViewDelegate::~ZELBannerWebViewDelegate() {
     if (auto webView = webView_.lock(); webView && !webView->delegate()) webView->setDelegate({});
 }
 
-std::shared_ptr<ZELObjectPrivate> ZELBannerWebViewDelegate::controllerForThisTurn() const {
-    auto controller = private_.lock();
-    // The application may release the banner from a callback we cause; the
-    // controller, and the web view calling us, must not go under our feet.
-    if (controller) platform::RunLoop::main().keepAliveUntilNextTurn(controller);
-    return controller;
+bool ZELBannerWebViewDelegate::hasActivation() const {
+    auto webView = webView_.lock();
+    return webView && webView->userActivation().isActive();
 }
 
 bool ZELBannerWebViewDelegate::isClick(platform::NavigationType type) const {
-    auto controller = private_.lock();
-    if (!controller || controller->state() != kZELStateShown) return false;
-    if (ZELTiming::counter() - controller->timeLastLoaded() < kMinimumSecondsBeforeClick) return false;
+    auto ad = ad_.lock();
+    if (!ad || !ad->isShowingAd()) return false;
+    if (ZELTiming::counter() - ad->timeLastLoaded() < kMinimumSecondsBeforeClick) return false;
     if (type == platform::NavigationType::BackForward || type == platform::NavigationType::Reload) return false;
     // Touched, by a press or a key: the user's activation, not used up yet.
-    return controller->webView() && controller->webView()->userActivation().isActive();
+    return hasActivation();
 }
 
 std::vector<platform::URL> ZELBannerWebViewDelegate::pendingClickURLs() const {
-    auto controller = private_.lock();
-    return controller ? controller->pendingClickURLs() : std::vector<platform::URL>();
+    auto ad = ad_.lock();
+    return ad ? ad->pendingClickURLs() : std::vector<platform::URL>();
 }
 
 void ZELBannerWebViewDelegate::trackURLs(const std::vector<platform::URL>& urls) {
-    if (auto controller = private_.lock()) controller->trackURLs(urls);
+    if (auto ad = ad_.lock()) ad->trackURLs(urls);
 }
 
 bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebView& webView,
                                                                  const platform::URLRequest& request,
                                                                  platform::NavigationType type) {
-    auto controller = controllerForThisTurn();
-    if (!controller) return false;
-    setViewController(controller->rootViewController());
-    opener().setDelegateManager(controller->delegateManager());
-    opener().setViewController(controller->rootViewController());
+    // Held for the call: the application may let the banner go from a
+    // callback this navigation causes.
+    auto ad = ad_.lock();
+    if (!ad) return false;
+    setViewController(ad->rootViewController());
+    opener().setDelegateManager(ad->delegateManager());
+    opener().setViewController(ad->rootViewController());
 
     // A key pressed on the ad's link goes where a tap goes.
     noteUserGesture(webView);
@@ -74,7 +68,7 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
         // used up (a second window, a second link while handling the one
         // tap) is neither a click nor the page's own navigation.
         if (webView.navigationHasUserGesture() && !ZELNotification::isNotificationURL(request.url) &&
-            controller->webView() && !controller->webView()->userActivation().isActive()) {
+            webView_.lock() && !hasActivation()) {
             if (shouldLogRefusal()) platform::log("<Nimbra> The ad asked for more than one opening per activation; refused.");
             return false;
         }
@@ -88,8 +82,8 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
         auto current = webView.request();
         opener().setReferringURL(current ? std::optional<platform::URL>(current->url) : std::nullopt);
         if (clickURL && platform::toLowerASCII(clickURL->scheme()).rfind("http", 0) == 0) {
-            const ZELOrientationSetting orientations = controller->supportedOrientations();
-            if (!controller->pendingClickURLs().empty()) {
+            const ZELOrientationSetting orientations = ad->supportedOrientations();
+            if (!ad->pendingClickURLs().empty()) {
                 opener().openWebApp(clickURL, orientations);
             } else {
                 opener().openBrowserToURL(clickURL, orientations);
@@ -104,37 +98,15 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
 
 void ZELBannerWebViewDelegate::webViewDidFinishLoad(platform::WebView& webView) {
     ZELWebViewDelegate::webViewDidFinishLoad(webView);
-    auto controller = controllerForThisTurn();
-    if (!controller || controller->state() != kZELStateRendering) return;
-    controller->changeState(kZELStateShown);
-    platform::traceMark("ad shown");
-    webView.setHidden(false);
-    controller->delegateManager()->didReceiveAd();
-    controller->trackURLs(controller->pendingTrackingURLs());
-    auto statistics = ZELStatistics::sharedStatistics();
-    statistics->endTimingNamed("prl");
-    statistics->startTimingNamed("ppcl");
+    if (auto ad = ad_.lock()) ad->adPageDidFinishLoad();
 }
 
 void ZELBannerWebViewDelegate::webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) {
     ZELWebViewDelegate::webViewDidFailLoadWithError(webView, error);
-    auto controller = controllerForThisTurn();
-    // Only the markup's own render fails a load: a page already shown, or one
-    // given up on, has been reported.
-    if (!controller || controller->state() != kZELStateRendering) return;
-    controller->changeState(kZELStateFailed);
-    controller->delegateManager()->didFailToReceiveAdWithError(
-        ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));
+    if (auto ad = ad_.lock()) ad->adPageDidFailLoad();
 }
 
 void ZELBannerWebViewDelegate::webViewWebProcessDidTerminate(platform::WebView& webView) {
     ZELWebViewDelegate::webViewWebProcessDidTerminate(webView);
-    // A load in flight has already failed; a shown ad is gone from the screen
-    // and is reported lost once. The next load starts a new process.
-    auto controller = controllerForThisTurn();
-    if (!controller || controller->state() != kZELStateShown) return;
-    controller->changeState(kZELStateFailed);
-    webView.setHidden(true);
-    controller->delegateManager()->didFailToReceiveAdWithError(
-        ZELRequestError::errorWithCode(ZELErrorNetworkError, controller->request().get()));
+    if (auto ad = ad_.lock()) ad->adPageProcessDidTerminate();
 }

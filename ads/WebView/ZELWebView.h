@@ -6,32 +6,22 @@
 
 #include <memory>
 
-#include "Utility/ZELPrivateUtilities.h"
-#include "View/ZELUserActivation.h"
+#include "WebView/ZELUserActivation.h"
 #include "platform/WebView.h"
-
-class ZELWebViewPrivate : public ZELPrivateObject {
-public:
-    bool touched() const { return touched_; }
-    void setTouched(bool touched) { touched_ = touched; }
-    ZELUserActivation& userActivation() { return userActivation_; }
-
-private:
-    bool touched_ = false;
-    ZELUserActivation userActivation_;
-};
 
 class ZELWebView : public platform::WebView {
 public:
     explicit ZELWebView(const platform::Rect& frame);
-    ~ZELWebView() override;
 
-    bool touched() const;
-    void setTouched(bool touched);
-    std::shared_ptr<ZELWebViewPrivate> vars() const;
-    ZELUserActivation& userActivation() const;
+    bool touched() const { return touched_; }
+    void setTouched(bool touched) { touched_ = touched; }
+    ZELUserActivation& userActivation() { return userActivation_; }
 
     // Any touch that reaches the view counts, before the page handles it: it
     // is a new activation too.
     std::shared_ptr<platform::View> hitTest(platform::Point point, const platform::Event* event) override;
+
+private:
+    bool touched_ = false;
+    ZELUserActivation userActivation_;
 };

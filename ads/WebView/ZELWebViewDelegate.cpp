@@ -1,4 +1,4 @@
-#include "View/ZELWebViewDelegate.h"
+#include "WebView/ZELWebViewDelegate.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +12,8 @@
 #include "Utility/ZELIdentifierUtilities.h"
 #include "Utility/ZELLogText.h"
 #include "Utility/ZELNetworkUtilities.h"
-#include "View/ZELUserActivation.h"
-#include "View/ZELWebView.h"
+#include "WebView/ZELUserActivation.h"
+#include "WebView/ZELWebView.h"
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/Application.h"
 #include "platform/NotificationCenter.h"
@@ -193,13 +193,17 @@ void ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
                 self.evaluateJavaScriptInOpener(script, *asking);
         });
     } else {
-        // To the component's own center, never the platform's: a page must
-        // not speak for the platform or for the component's screens. The
-        // sender travels weakly: a message from a web view destroyed
-        // meanwhile must not reach observers of a new one at its address.
-        ZELNotificationCenter::defaultCenter().postNotificationFromURL(
-            url, std::weak_ptr<const void>(webView.weak_from_this()), 0.0);
+        receiveMessage(webView, url, *message);
     }
+}
+
+void ZELWebViewDelegate::receiveMessage(platform::WebView& webView, const platform::URL& url, const ZELNotification&) {
+    // To the component's own center, never the platform's: a page must not
+    // speak for the platform or for the component's screens. The sender
+    // travels weakly: a message from a web view destroyed meanwhile must not
+    // reach observers of a new one at its address.
+    ZELNotificationCenter::defaultCenter().postNotificationFromURL(url, std::weak_ptr<const void>(webView.weak_from_this()),
+                                                                   0.0);
 }
 
 void ZELWebViewDelegate::evaluateJavaScriptInOpener(const std::string& script, platform::WebView& askingWebView) {
