@@ -140,15 +140,14 @@ std::string describeDescriptor(int fd, unsigned serverPort) {
 
 void idleFor(double seconds) {
     bool over = false;
-    platform::gtk::GAttachedSource end(g_timeout_source_new(static_cast<guint>(seconds * 1000)));
-    g_source_set_name(end.get(), "bench: end of the window");
-    g_source_set_callback(
-        end.get(), +[](gpointer data) -> gboolean {
+    const auto end = platform::gtk::attachSource(
+        g_timeout_source_new(static_cast<guint>(seconds * 1000)),
+        +[](gpointer data) -> gboolean {
             *static_cast<bool*>(data) = true;
             return G_SOURCE_REMOVE;
         },
-        &over, nullptr);
-    g_source_attach(end.get(), nullptr);
+        &over);
+    g_source_set_name(end.get(), "bench: end of the window");
     while (!over) g_main_context_iteration(nullptr, TRUE);
 }
 

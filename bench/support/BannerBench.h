@@ -27,6 +27,7 @@
 #include "integration/support/Processes.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
 
@@ -256,15 +257,12 @@ public:
         web_ = relatedTo ? WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", relatedTo, nullptr))
                          : WEBKIT_WEB_VIEW(webkit_web_view_new());
         gtk_widget_set_size_request(GTK_WIDGET(web_), 320, 50);
-        g_signal_connect(web_, "load-changed", G_CALLBACK(onBareLoadChanged), &state_);
-        g_signal_connect(web_, "load-failed", G_CALLBACK(onBareLoadFailed), &state_);
+        loadChanged_ = platform::gtk::GSignalHandler(web_, "load-changed", G_CALLBACK(onBareLoadChanged), &state_);
+        loadFailed_ = platform::gtk::GSignalHandler(web_, "load-failed", G_CALLBACK(onBareLoadFailed), &state_);
         gtk_window_set_child(window_, GTK_WIDGET(web_));
         gtk_window_present(window_);
     }
-    ~BareView() {
-        g_signal_handlers_disconnect_by_data(web_, &state_);
-        gtk_window_destroy(window_);
-    }
+    ~BareView() { gtk_window_destroy(window_); }
     BareView(const BareView&) = delete;
     BareView& operator=(const BareView&) = delete;
 
@@ -281,9 +279,11 @@ public:
     }
 
 private:
-    GtkWindow* window_;
-    WebKitWebView* web_;
+    GtkWindow* window_;   // the toolkit's, until the destructor destroys it
+    WebKitWebView* web_;  // the window's child
     BareState state_;
+    platform::gtk::GSignalHandler loadChanged_;
+    platform::gtk::GSignalHandler loadFailed_;
 };
 
 // ---------------------------------------------------------------- main-loop wakeups

@@ -6,19 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 #include "platform/Backend.h"
+#include "platform/MainThread.h"
 #include "platform/Services.h"
 
 namespace platform {
 
 namespace {
-
-std::mutex& sinkMutex() {
-    static std::mutex m;
-    return m;
-}
 
 LogSink& sink() {
     static LogSink* s = new LogSink();
@@ -52,8 +47,10 @@ std::string formatLine(std::string_view text) {
 
 }  // namespace
 
+// The log is the main thread's, like the rest of the layer: nothing here
+// runs on another (the web engine's and GLib's own threads never call it).
 void setLogSink(LogSink s) {
-    std::lock_guard lock(sinkMutex());
+    checkMainThread("the log");
     sink() = std::move(s);
 }
 
@@ -71,12 +68,10 @@ void traceMark(std::string_view what) {
 }
 
 void log(std::string_view text) {
+    checkMainThread("the log");
     const std::string line = formatLine(text);
-    LogSink current;
-    {
-        std::lock_guard lock(sinkMutex());
-        current = sink();
-    }
+    // A copy: the sink may replace itself.
+    const LogSink current = sink();
     if (current) {
         current(line);
     } else if (hasBackend()) {

@@ -190,10 +190,6 @@ AdServer::AdServer(ServerOptions options)
 }
 
 AdServer::~AdServer() {
-  for (Deferred& deferred : deferred_) {
-    if (deferred.source) g_source_remove(deferred.source);
-    if (deferred.finishedHandler) g_signal_handler_disconnect(deferred.message.get(), deferred.finishedHandler);
-  }
   deferred_.clear();
   soup_server_remove_handler(server_.get(), nullptr);
   soup_server_disconnect(server_.get());
@@ -611,12 +607,12 @@ void AdServer::send(SoupServerMessage* message, Reply reply) {
   deferred.server = this;
   deferred.message = GRef<SoupServerMessage>::retain(message);
   deferred.finishedHandler =
-      g_signal_connect(message, "finished", G_CALLBACK(&AdServer::onDeferredFinished), &deferred);
+      GSignalHandler(message, "finished", G_CALLBACK(&AdServer::onDeferredFinished), &deferred);
   const auto delayMs = static_cast<guint>(reply.delaySeconds * 1000);
   const bool hold = reply.hold;
   deferred.reply = std::move(reply);
   soup_server_message_pause(message);
-  if (!hold) deferred.source = g_timeout_add(delayMs, &AdServer::onDeferredDue, &deferred);
+  if (!hold) deferred.due = platform::gtk::attachSource(g_timeout_source_new(delayMs), &AdServer::onDeferredDue, &deferred);
 }
 
 void AdServer::onDeferredFinished(SoupServerMessage*, gpointer data) {
@@ -625,7 +621,6 @@ void AdServer::onDeferredFinished(SoupServerMessage*, gpointer data) {
 
 gboolean AdServer::onDeferredDue(gpointer data) {
   auto* deferred = static_cast<Deferred*>(data);
-  deferred->source = 0;
   deferred->server->complete(deferred);
   return G_SOURCE_REMOVE;
 }
@@ -646,8 +641,7 @@ void AdServer::complete(Deferred* deferred) {
   }
   std::string bytes =
       cutResponse(reply.status, reply.contentType, reply.headers, reply.body, reply.cut == Cut::Headers);
-  g_signal_handler_disconnect(message, deferred->finishedHandler);
-  deferred->finishedHandler = 0;
+  deferred->finishedHandler.reset();
   GIOStream* stream = soup_server_message_steal_connection(message);
   drop(deferred);
   if (!stream) return;
@@ -657,8 +651,6 @@ void AdServer::complete(Deferred* deferred) {
 }
 
 void AdServer::drop(Deferred* deferred) {
-  if (deferred->source) g_source_remove(deferred->source);
-  if (deferred->finishedHandler) g_signal_handler_disconnect(deferred->message.get(), deferred->finishedHandler);
   deferred_.remove_if([deferred](const Deferred& item) { return &item == deferred; });
 }
 

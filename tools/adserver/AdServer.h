@@ -19,11 +19,14 @@
 #include "RequestLog.h"
 #include "Text.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 
 namespace adserver {
 
+using platform::gtk::GAttachedSource;
 using platform::gtk::GDateTimePtr;
 using platform::gtk::GRef;
+using platform::gtk::GSignalHandler;
 
 struct ServerOptions {
   unsigned port = 8090;            // 0 picks a free port
@@ -76,8 +79,8 @@ class AdServer {
     AdServer* server = nullptr;
     GRef<SoupServerMessage> message;
     Reply reply;
-    guint source = 0;
-    gulong finishedHandler = 0;
+    GAttachedSource due;             // the delay; none for a held reply
+    GSignalHandler finishedHandler;  // the client went away meanwhile
     bool finished = false;
   };
 

@@ -88,22 +88,10 @@ std::optional<CommandLine> parseCommandLine(int argc, char** argv) {
   return line;
 }
 
-// Signal sources stay installed until main removes them.
+// The signals' and the time limit's sources stay until their handles go.
 gboolean quitLoop(gpointer loop) {
   g_main_loop_quit(static_cast<GMainLoop*>(loop));
   return G_SOURCE_CONTINUE;
-}
-
-struct Limit {
-  GMainLoop* loop = nullptr;
-  guint source = 0;
-};
-
-gboolean onLimit(gpointer data) {
-  auto* limit = static_cast<Limit*>(data);
-  limit->source = 0;
-  g_main_loop_quit(limit->loop);
-  return G_SOURCE_REMOVE;
 }
 
 }  // namespace
@@ -133,16 +121,14 @@ int main(int argc, char** argv) {
     } else {
       std::printf("nimbra-adserver listening on http://127.0.0.1:%u\n", *port);
       std::fflush(stdout);
-      const guint interrupt = g_unix_signal_add(SIGINT, &quitLoop, loop.get());
-      const guint terminate = g_unix_signal_add(SIGTERM, &quitLoop, loop.get());
-      Limit limit{loop.get(), 0};
+      using platform::gtk::attachSource;
+      const auto interrupt = attachSource(g_unix_signal_source_new(SIGINT), &quitLoop, loop.get());
+      const auto terminate = attachSource(g_unix_signal_source_new(SIGTERM), &quitLoop, loop.get());
+      platform::gtk::GAttachedSource limit;
       if (line->exitAfter) {
-        limit.source = g_timeout_add(static_cast<guint>(*line->exitAfter * 1000), &onLimit, &limit);
+        limit = attachSource(g_timeout_source_new(static_cast<guint>(*line->exitAfter * 1000)), &quitLoop, loop.get());
       }
       g_main_loop_run(loop.get());
-      g_source_remove(interrupt);
-      g_source_remove(terminate);
-      if (limit.source) g_source_remove(limit.source);
     }
   }
   return status;

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/ActivityIndicatorView.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Backend.h"
 #include "platform/Button.h"
 #include "platform/Label.h"

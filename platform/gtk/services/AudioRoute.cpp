@@ -84,15 +84,13 @@ std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
             },
             &wait);
         bool late = false;
-        GAttachedSource deadline(g_timeout_source_new(kCommandTimeoutMs));
-        g_source_set_callback(
-            deadline.get(),
+        GAttachedSource deadline = attachSource(
+            g_timeout_source_new(kCommandTimeoutMs),
             [](gpointer data) -> gboolean {
                 *static_cast<bool*>(data) = true;
                 return G_SOURCE_REMOVE;
             },
-            &late, nullptr);
-        g_source_attach(deadline.get(), context.get());
+            &late, context.get());
         while (!wait.done && !late) g_main_context_iteration(context.get(), TRUE);
         if (!wait.done) {
             // A child that keeps the pipe open must not hold us either.

@@ -15,6 +15,7 @@
 #include "PlistValue.h"
 #include "platform/Backend.h"
 #include "platform/Files.h"
+#include "platform/MainThread.h"
 #include "platform/RunLoop.h"
 
 namespace platform::gtk {
@@ -38,14 +39,10 @@ const char* describe(PlistReadError error) {
 
 }  // namespace
 
-FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) {
-    autosaveTarget_ = weakFactory_.getWeakPtr();
-    load();
-}
+FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
 
 FileUserDefaults::~FileUserDefaults() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (dirty_) writeLocked();
+    if (dirty_) write();
 }
 
 void FileUserDefaults::load() {
@@ -80,13 +77,14 @@ void FileUserDefaults::load() {
 }
 
 std::optional<Value> FileUserDefaults::objectForKey(const std::string& key) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    checkMainThread("the defaults store");
     auto it = values_.find(key);
     if (it == values_.end()) return registeredValue(key);
     return it->second;
 }
 
 void FileUserDefaults::setObject(const Value& value, const std::string& key) {
+    checkMainThread("the defaults store");
     if (value.isNull()) {
         removeObject(key);
         return;
@@ -97,60 +95,32 @@ void FileUserDefaults::setObject(const Value& value, const std::string& key) {
             "\" cannot be kept in a defaults file; it was not stored");
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // Storing what is already there changes nothing on disk: no write.
-        auto it = values_.find(key);
-        if (it != values_.end() && it->second == *stored) return;
-        values_[key] = std::move(*stored);
-    }
+    // Storing what is already there changes nothing on disk: no write.
+    auto it = values_.find(key);
+    if (it != values_.end() && it->second == *stored) return;
+    values_[key] = std::move(*stored);
     changed();
 }
 
 void FileUserDefaults::removeObject(const std::string& key) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (values_.erase(key) == 0) return;
-    }
+    checkMainThread("the defaults store");
+    if (values_.erase(key) == 0) return;
     changed();
 }
 
-Dictionary FileUserDefaults::dictionaryRepresentation() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_;
-}
-
-void FileUserDefaults::setAutosave(bool enabled) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    autosave_ = enabled;
-}
-
 void FileUserDefaults::changed() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dirty_ = true;
-        if (!autosave_ || autosavePending_ || !hasBackend()) return;
-        autosavePending_ = true;
-    }
-    RunLoop::main().postTask(
-        autosaveTarget_,
-        [](FileUserDefaults& self) {
-            {
-                std::lock_guard<std::mutex> lock(self.mutex_);
-                self.autosavePending_ = false;
-            }
-            self.synchronize();
-        },
-        kAutosaveDelaySeconds);
+    dirty_ = true;
+    if (!autosave_ || autosaveTimer_.isRunning() || !hasBackend()) return;
+    autosaveTimer_.start(kAutosaveDelaySeconds, [this] { synchronize(); });
 }
 
 bool FileUserDefaults::synchronize() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    checkMainThread("the defaults store");
     if (!dirty_) return !writeBlocked_;
-    return writeLocked();
+    return write();
 }
 
-bool FileUserDefaults::writeLocked() {
+bool FileUserDefaults::write() {
     if (writeBlocked_) return false;
     auto xml = dictionaryToXml(values_);
     if (!xml) {

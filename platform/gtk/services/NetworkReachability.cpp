@@ -29,15 +29,14 @@ bool NetworkReachability::start(std::function<void(uint32_t flags)> callback) {
     if (!callback) return false;
     stop();
     callback_ = std::move(callback);
-    changedHandler_ = g_signal_connect(monitor_.get(), "network-changed", G_CALLBACK(onNetworkChanged), this);
+    changedHandler_ = GSignalHandler(monitor_.get(), "network-changed", G_CALLBACK(onNetworkChanged), this);
     check();
     return true;
 }
 
 void NetworkReachability::stop() {
     callback_ = nullptr;
-    if (changedHandler_) g_signal_handler_disconnect(monitor_.get(), changedHandler_);
-    changedHandler_ = 0;
+    changedHandler_.reset();
     nameAnswer_.stop();
     cancelPending();
 }

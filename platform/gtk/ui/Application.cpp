@@ -8,7 +8,7 @@
 
 #include "UiGtk.h"
 #include "ViewWidget.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Backend.h"
 #include "platform/DeviceIdentifier.h"
 #include "platform/Services.h"

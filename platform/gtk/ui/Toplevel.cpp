@@ -97,9 +97,9 @@ void openLaunchWindow() {
     constexpr gint64 kPatience = 5 * G_USEC_PER_SEC;
     const gint64 deadline = g_get_monotonic_time() + kPatience;
     while (!given && g_get_monotonic_time() < deadline) {
-        const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
+        const auto wake =
+            attachSource(g_timeout_source_new(50), [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
         g_main_context_iteration(nullptr, TRUE);
-        if (GSource* s = g_main_context_find_source_by_id(nullptr, wake)) g_source_destroy(s);
     }
     ViewWidget::watchAllocation(placeholder, nullptr);
     if (given) setScreenPanel(*given);

@@ -15,6 +15,7 @@
 #include "platform/Services.h"
 #include "platform/WeakPtr.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace platform::gtk {
@@ -53,6 +54,7 @@ void refuseDownload(WebKitNetworkSession*, WebKitDownload* download, gpointer) {
     webkit_download_cancel(download);
 }
 
+// One session of each kind, held for the life of the process.
 WebKitNetworkSession* sessionFor(WebContent content) {
     if (content == WebContent::Outside) {
         static WebKitNetworkSession* outside = [] {
@@ -74,6 +76,7 @@ WebKitWebView* newAnchor(WebContent content) {
         g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", sessionFor(content), nullptr)));
 }
 
+// One anchor of each kind, held for the life of the process.
 WebKitWebView* anchorView(WebContent content) {
     if (content == WebContent::Outside) {
         static WebKitWebView* outside = newAnchor(content);
@@ -173,13 +176,10 @@ void traceDrawn(WebKitWebView* web) {
     GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
     if (!clock) return;
     const char* uri = webkit_web_view_get_uri(web);
-    // The mark's text travels with the handler and goes with it.
-    g_signal_connect_data(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* clock, gpointer mark) {
-                              traceMark(*static_cast<std::string*>(mark));
-                              g_signal_handlers_disconnect_matched(clock, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, mark);
-                          }),
-                          new std::string(std::string("page drawn ") + (uri ? uri : "")),
-                          +[](gpointer mark, GClosure*) { delete static_cast<std::string*>(mark); }, GConnectFlags(0));
+    connectUntil<GdkFrameClock>(clock, "after-paint", [mark = std::string("page drawn ") + (uri ? uri : "")](GdkFrameClock*) {
+        traceMark(mark);
+        return true;
+    });
     gtk_widget_queue_draw(GTK_WIDGET(web));
 }
 
@@ -196,10 +196,10 @@ public:
         : view_(view), web_(newWebKitView(view.content())), widget_(view, GTK_WIDGET(web_)),
           cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
         if (view.content() == WebContent::Outside) closeForOutsideContent(web_);
-        g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
-        g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
-        g_signal_connect(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
-        g_signal_connect(web_, "web-process-terminated", G_CALLBACK(onProcessGone), this);
+        signals_.emplace_back(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+        signals_.emplace_back(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
+        signals_.emplace_back(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
+        signals_.emplace_back(web_, "web-process-terminated", G_CALLBACK(onProcessGone), this);
         settingsChanged();
         propertiesChanged();
         prepareWebViewAccessibility(GTK_WIDGET(web_));
@@ -207,7 +207,8 @@ public:
 
     ~GtkWebPeer() override {
         g_cancellable_cancel(cancellable_.get());
-        g_signal_handlers_disconnect_by_data(web_, this);
+        // Stopping the load emits (load-failed): nothing may reach this peer then.
+        signals_.clear();
         webkit_web_view_stop_loading(web_);
     }
 
@@ -420,19 +421,19 @@ private:
     static void onProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<GtkWebPeer*>(data);
         log("web view: the page's process ended (" + std::to_string(int(reason)) + ")");
-        auto alive = self->weakFactory_.getWeakPtr();
-        auto hold = self->view_.weak_from_this().lock();
+        // The view, and with it this peer, stays for the call: the delegate's
+        // first answer may let it go before the second is asked.
+        const auto held = self->view_.weak_from_this().lock();
         if (self->started_) {
             self->started_ = false;
             Error e{kWebProcessErrorDomain, long(reason), "The page's process ended."};
             if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
-            if (!alive) return;
         }
         if (auto d = self->view_.delegate()) d->webViewWebProcessDidTerminate(self->view_);
     }
 
     WebView& view_;
-    WebKitWebView* web_;
+    WebKitWebView* web_;  // the view widget's content, which owns it
     ViewWidget widget_;
     // Cancelled with the peer: pending script results then go nowhere.
     GRef<GCancellable> cancellable_;
@@ -441,6 +442,7 @@ private:
     bool started_ = false;
     bool swallowFinish_ = false;
     bool userGesture_ = false;  // of the navigation being decided
+    std::vector<GSignalHandler> signals_;  // of the web view
     WeakPtrFactory<GtkWebPeer> weakFactory_{this};
 };
 
@@ -448,21 +450,17 @@ private:
 
 std::unique_ptr<WebViewPeer> makeGtkWebViewPeer(WebView& view) { return std::make_unique<GtkWebPeer>(view); }
 
-namespace {
-void onWarmPageLoad(WebKitWebView* anchor, WebKitLoadEvent event, gpointer) {
-    if (event != WEBKIT_LOAD_FINISHED) return;
-    traceMark("web engine ready");
-    g_signal_handlers_disconnect_by_func(anchor, reinterpret_cast<gpointer>(onWarmPageLoad), nullptr);
-}
-}  // namespace
-
 void prewarmGtkWebEngine(WebContent content) {
     static bool started[2] = {false, false};
     if (std::exchange(started[content == WebContent::Outside], true)) return;
     requireWebSandbox();
     traceMark("web engine starting");
     WebKitWebView* anchor = anchorView(content);
-    g_signal_connect(anchor, "load-changed", G_CALLBACK(onWarmPageLoad), nullptr);
+    connectUntil<WebKitWebView, WebKitLoadEvent>(anchor, "load-changed", [](WebKitWebView*, WebKitLoadEvent event) {
+        if (event != WEBKIT_LOAD_FINISHED) return false;
+        traceMark("web engine ready");
+        return true;
+    });
     // The anchor itself shows a blank page: the shared web process starts (in
     // its sandbox, with the network process beside it), builds its script
     // engine and lays out a line of text in the usual face, plain and bold

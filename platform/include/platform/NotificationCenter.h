@@ -1,11 +1,10 @@
 #pragma once
 // In-process notifications: observers by name and optional sender, delivered
-// synchronously on the posting thread. An observer hears them for as long as
+// synchronously. Main thread only (MainThread.h). An observer hears them for as long as
 // it holds its Observation (usually a member, so it ends with its owner).
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>

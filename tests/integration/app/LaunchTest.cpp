@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 using namespace nimbra::test;
 constexpr double kAdTimeout = 20;
 
-TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
+// By its full path, a relative one, from another folder.
+TEST(MensajesLaunch, StaysUpHoweverItIsStarted) {
     gtkBackend();
     const fs::path program = NIMBRA_MENSAJES_PATH;
     ASSERT_TRUE(program.is_absolute());

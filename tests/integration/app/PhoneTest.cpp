@@ -73,7 +73,8 @@ protected:
 
 constexpr const char* kNeedsPhoc = "phoc, grim and wlr-randr are needed (scripts/install-deps)";
 
-TEST_F(Phone, UnderThePhoneCompositorItFillsTheScreenAndATapOnTheBannerOpensTheBrowser) {
+// It fills the screen, and a tap on the banner opens the browser.
+TEST_F(Phone, MensajesIsUsableUnderThePhoneCompositor) {
     ASSERT_TRUE(startPhoc()) << kNeedsPhoc << "\n" << (phoc ? phoc->log() : "");
     VirtualPointer pointer(phoc->clients());
     ASSERT_TRUE(pointer.ready()) << "no virtual pointer: " << phoc->log();
@@ -137,7 +138,7 @@ TEST_F(Phone, OnAPhoneSizedXScreenTheResizedWindowIsLaidOutTheSameWay) {
 // a clear line and status 1; the web sandbox hands page processes the socket
 // from the runtime folder by its name, so an absolute WAYLAND_DISPLAY there
 // works and one elsewhere is refused, never a crash of the web engine.
-TEST_F(Phone, WithoutASeatOrWithASocketThePagesCannotReachItSaysSoAndEnds) {
+TEST_F(Phone, WhereItCannotWorkItSaysSoAndEnds) {
     ASSERT_TRUE(startPhoc()) << kNeedsPhoc << "\n" << (phoc ? phoc->log() : "");
     std::unique_ptr<VirtualPointer> pointer;
     const fs::path other = root / "other-runtime";

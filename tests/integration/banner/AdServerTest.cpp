@@ -31,7 +31,9 @@ int rawStatus(unsigned port, const std::string& method, const std::string& targe
     return line.size() > 12 ? std::atoi(line.c_str() + 9) : -1;
 }
 
-TEST(AdServer, RefusesOtherHostsResetsByGetAndRedirectsOutOfTheWeb) {
+// Other hosts refused, the report reset by POST only, no redirect out of the
+// web.
+TEST(AdServer, EachRequestGetsTheStatusTheTableSays) {
     AdServerProcess server;
     ASSERT_TRUE(server.ok());
     const std::string self = "127.0.0.1:" + std::to_string(server.port());

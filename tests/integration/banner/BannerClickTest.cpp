@@ -91,9 +91,9 @@ protected:
     }
 };
 
-TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
-    // A plain link in an ad without click-tracking URLs. (The chrome around
-    // an ad screen is the unit tests' and the idle-inhibit test's.)
+// Until Done, after which the banner goes on.
+TEST_F(BrowserTaps, ATappedAdOpensTheBrowser) {
+    // A plain link in an ad without click-tracking URLs.
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELBrowserController>("/landing?");
     ASSERT_TRUE(shown) << "no browser with the landing page over the application";
@@ -132,7 +132,8 @@ protected:
     }
 };
 
-TEST_F(WebAppTaps, TheWebAppHearsItIsShownAndHiddenAndTheClickIsReportedOnce) {
+// The page hears it is shown and hidden; the click is reported once.
+TEST_F(WebAppTaps, ATappedAdOpensTheWebApp) {
     // A link in an ad with click-tracking URLs: the web-app screen.
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELWebAppViewController>("/webapp?");
@@ -168,7 +169,8 @@ protected:
     std::string creatives() const override { return "mail,app,call"; }
 };
 
-TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
+// The mail composer, another application.
+TEST_F(LeavingTaps, ATappedAdGoesWhereItAsks) {
     // A mail link: the composer, filled from the link; Send hands it to the
     // desktop's mail client.
     tapAdNumber(1);

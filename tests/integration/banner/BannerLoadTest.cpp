@@ -1,7 +1,5 @@
 // A banner in a real window loads real ads from nimbra-adserver: the wire
-// requests it makes, what it shows, and its page process ending. Other
-// failures are the fault table's; reloads on the server's schedule, the tap
-// tests'; a banner destroyed mid-load, the unit tests' (at every stage).
+// requests it makes, what it shows, and its page process ending.
 #include <gtest/gtest.h>
 
 #include "Object/ZELObjectPrivate.h"
@@ -40,9 +38,8 @@ protected:
     std::shared_ptr<ZELBannerView> banner;
 };
 
-// (The parameters handed to the page are the unit tests'; here, what of them
-// reaches the server through a real page.)
-TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
+// What of the request's parameters reaches the server through a real page.
+TEST_F(BannerAdServer, ShowsARealAd) {
     auto request = ZELRequest::request();
     request->addKeyword("café </script>");
     ASSERT_TRUE(loadAndWait(request)) << "no callback";
@@ -75,7 +72,8 @@ TEST_F(BannerAdServer, AnAdUnitTheServerRefusesIsToldOnceWithTheCause) {
 
 // The page process can end at any moment (a crash, the system reclaiming
 // memory): the banner reports it once and its next load gets a working page.
-TEST_F(BannerAdServer, SurvivesItsPageProcessEndingWhileShownAndWhileBuilding) {
+// While shown and while building.
+TEST_F(BannerAdServer, SurvivesItsPageProcessEnding) {
     auto endPageProcesses = [&] {
         const auto pages = nimbra::test::webProcessesOf(::getpid());
         ASSERT_FALSE(pages.empty()) << "no page process to end";

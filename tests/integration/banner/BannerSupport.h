@@ -22,7 +22,7 @@
 #include "View/ZELBannerView.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/Processes.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/InterfaceFile.h"
 #include "platform/TabBarController.h"
 #include "platform/ViewController.h"

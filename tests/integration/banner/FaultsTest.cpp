@@ -16,8 +16,8 @@
 #include <functional>
 #include <future>
 #include <regex>
-#include <sys/stat.h>
 #include <thread>
+#include <sys/stat.h>
 #include <unordered_map>
 
 #include "Network/ZELCacheFolder.h"
@@ -305,6 +305,8 @@ struct Trial {
     double started = 0, seconds = 0;
 };
 
+// On a worker thread beside the rows of this process: the server's report and
+// the program's log looked at every 200 ms.
 bool waitFor(const std::function<bool()>& done, double seconds) {
     for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(200)))
         if (done()) return true;
@@ -321,6 +323,7 @@ struct Relaunch {
 // Run 1 stores its defaults and the support script; both are damaged; run 2
 // must stay up and recover; run 3 is the next load, and must show an ad.
 Relaunch relaunch(const Fault& fault) {
+    const nimbra::test::ThreadContext ownContext;  // where the program's end is waited for
     Relaunch seen;
     const double started = now();
     const fs::path root = fs::temp_directory_path() / ("faults-" + std::to_string(::getpid()) + "-" +
@@ -608,7 +611,8 @@ std::vector<std::string> notTheComponentsOwn(const fs::path& caches) {
     return found;
 }
 
-TEST_F(Faults, EachIsToldOnceLeavesNothingHalfWrittenAndTheNextLoadWorks) {
+// Told once, nothing left half-written, and the next load works.
+TEST_F(Faults, EachEndsCleanly) {
     // The runs of mensajes go on beside the rows in this process.
     std::vector<std::pair<const Fault*, std::future<Relaunch>>> relaunches;
     std::vector<Trial*> together;

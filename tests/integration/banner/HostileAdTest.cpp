@@ -237,7 +237,7 @@ TEST_F(KeyOnTheAd, ReturnOnTheLinkOpensWhatATapOpens) {
 
 // An ad's cookies are its own: the application's pages at the same address
 // do not see them, nor an ad the application's, and they are kept on disk.
-TEST(OutsideContent, KeepsItsCookiesApartFromTheApplicationsAndOnDisk) {
+TEST(OutsideContent, KeepsCookiesOfItsOwn) {
     nimbra::test::gtkBackend();
     const auto base = platform::URL::parse("http://127.0.0.1:9/");
     auto outside = std::make_shared<platform::WebView>(platform::Rect(0, 0, 10, 10), platform::WebContent::Outside);

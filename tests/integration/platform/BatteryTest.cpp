@@ -98,7 +98,7 @@ std::vector<std::string> statusBarTexts(const platform::Window& window) {
     return texts;
 }
 
-TEST(Battery, TheStatusBarShowsWhatUPowerReportsAndNothingElse) {
+TEST(Battery, TheStatusBarShowsOnlyWhatUPowerReports) {
     UPowerStandIn upower;
     ASSERT_TRUE(upower.ok()) << "no private bus";
     g_setenv("DBUS_SYSTEM_BUS_ADDRESS", upower.address().c_str(), TRUE);

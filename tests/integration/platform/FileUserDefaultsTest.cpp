@@ -1,6 +1,6 @@
 // The defaults file: every value kind across a restart, no write for an equal
-// value, and damaged files set aside without losing them. (What the reader
-// accepts, byte by byte, is the plist fuzz target's.)
+// value, the write a second after a change, and damaged files set aside
+// without losing them.
 #include <gtest/gtest.h>
 #include <glib/gstdio.h>
 
@@ -44,10 +44,11 @@ protected:
     std::string dir_, path_;
 };
 
-TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestartAndAnEqualValueIsNoWrite) {
-    const Value nested(Dictionary{{"when", Value(Date{1000.0})},
-                                  {"list", Value(Array{Value(1), Value("two"), Value(Array{Value(false)})})},
-                                  {"empty", Value(Dictionary{})}});
+const Value nested(Dictionary{{"when", Value(Date{1000.0})},
+                              {"list", Value(Array{Value(1), Value("two"), Value(Array{Value(false)})})},
+                              {"empty", Value(Dictionary{})}});
+
+TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
     const std::vector<std::tuple<std::string, Value, Value>> kept = {
         {"bool", Value(true), Value(true)},
         {"negative", Value(-42), Value(-42)},
@@ -58,21 +59,12 @@ TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestartAndAnEqualValueIsNoWr
         {"date", Value(Date{-5000.75}), Value(Date{-5001.0})},  // kept to the whole second
         {"nested", nested, nested},
     };
-    const auto inode = [&] {
-        GStatBuf st;
-        EXPECT_EQ(g_stat(path_.c_str(), &st), 0);
-        return st.st_ino;  // every write replaces the file
-    };
     {
         FileUserDefaults store(path_);
         for (const auto& [key, value, _] : kept) store.setObject(value, key);
         store.setObject(Value("gone"), "removed");
         store.removeObject("removed");
         ASSERT_TRUE(store.synchronize());
-        const ino_t written = inode();
-        store.setObject(nested, "nested");
-        ASSERT_TRUE(store.synchronize());
-        EXPECT_EQ(inode(), written);
         store.setObject(Value("saved at the end"), "pending");  // written when the store goes
     }
     FileUserDefaults reread(path_);
@@ -80,6 +72,29 @@ TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestartAndAnEqualValueIsNoWr
     EXPECT_FALSE(reread.objectForKey("removed").has_value());
     EXPECT_EQ(reread.objectForKey("pending"), Value("saved at the end"));
     EXPECT_TRUE(setAside().empty()) << "no temporary file left behind";
+}
+
+TEST_F(FileUserDefaultsTest, AnEqualValueWritesNothing) {
+    FileUserDefaults store(path_);
+    const auto inode = [&] {
+        EXPECT_TRUE(store.synchronize());
+        GStatBuf st;
+        EXPECT_EQ(g_stat(path_.c_str(), &st), 0);
+        return st.st_ino;  // every write replaces the file
+    };
+    store.setObject(nested, "nested");
+    const ino_t written = inode();
+    store.setObject(nested, "nested");
+    EXPECT_EQ(inode(), written);
+}
+
+TEST_F(FileUserDefaultsTest, AutosaveWritesASecondAfterAChange) {
+    FileUserDefaults store(path_);
+    store.setAutosave(true);
+    store.setObject(Value(1), "k");
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    ASSERT_TRUE(spinUntil([&] { return std::filesystem::exists(path_); }, 5));
+    EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value(1));
 }
 
 TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {

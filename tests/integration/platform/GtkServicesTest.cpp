@@ -23,11 +23,11 @@ using platform::RunLoop;
 
 namespace {
 
-TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowingCall) {
+// A task that keeps posting itself with no delay must not starve the rest of
+// the loop: each new one waits for the next turn.
+TEST(GtkRunLoopTest, BusyTasksLetOtherWorkRun) {
     gtkBackend();
     auto& loop = RunLoop::main();
-    // A task that keeps posting itself with no delay must not starve the rest
-    // of the loop: each new one waits for the next turn.
     int steps = 0, stepsWhenOtherWorkRan = -1;
     std::function<void()> step = [&] {
         if (++steps < 1000) loop.postDelayedTask(0, step);
@@ -37,7 +37,11 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
     ASSERT_TRUE(spinUntil([&] { return steps == 1000; }));
     EXPECT_GE(stepsWhenOtherWorkRan, 0);
     EXPECT_LT(stepsWhenOtherWorkRan, 10);
-    // A loop nested inside a callback still runs timers and calls.
+}
+
+TEST(GtkRunLoopTest, ALoopNestedInACallbackRunsTimersAndCalls) {
+    gtkBackend();
+    auto& loop = RunLoop::main();
     bool timerFired = false, mainCallRan = false, nestedDone = false;
     platform::OneShotTimer timer;
     loop.postDelayedTask(0, [&] {
@@ -46,6 +50,11 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
         nestedDone = spinUntil([&] { return timerFired && mainCallRan; }, 5);
     });
     ASSERT_TRUE(spinUntil([&] { return nestedDone; }));
+}
+
+TEST(GtkRunLoopTest, RunGoesOnPastAThrowingCall) {
+    gtkBackend();
+    auto& loop = RunLoop::main();
     LogCapture logs;
     loop.postDelayedTask(0, [] { throw std::runtime_error("boom"); });
     loop.postDelayedTask(0.01, [&] { loop.quit(); });
@@ -53,7 +62,8 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
     EXPECT_EQ(logs.countContaining("boom"), 1u);
 }
 
-TEST(GtkServicesTest, ReachabilityReportsAfterStartAndOnChangesOnlyWhileStarted) {
+// After start and on changes, only while started.
+TEST(GtkServicesTest, ReachabilityReportsWhileStarted) {
     gtkBackend();
     auto reachability = Reachability::create("127.0.0.1");
     ASSERT_NE(reachability, nullptr);

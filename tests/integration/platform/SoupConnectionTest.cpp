@@ -16,7 +16,8 @@ protected:
     TestHttpServer& server = driver.server();
 };
 
-TEST_F(SoupConnectionTest, BrokenServersFailCleanlyAndOddAnswersAreAnswers) {
+// A broken server fails cleanly; an odd answer is an answer.
+TEST_F(SoupConnectionTest, EachServerAnswerEndsAsItShould) {
     const std::string partial = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes";
     struct Case {
         std::string answer;
@@ -38,7 +39,8 @@ TEST_F(SoupConnectionTest, BrokenServersFailCleanlyAndOddAnswersAreAnswers) {
     }
 }
 
-TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
+// Once, and never the whole transfer.
+TEST_F(SoupConnectionTest, TheTimeOutCountsSilence) {
     RawTcpServer late({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, 0.6);
     auto c = run(requestFor(late.url("/slow"), 0.2));
     EXPECT_EQ(recorder->failure(), platform::kURLErrorTimedOut);
@@ -52,7 +54,9 @@ TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
     EXPECT_EQ(recorder->body, "12345678");
 }
 
-TEST_F(SoupConnectionTest, HeadersUserAgentAndCookies) {
+// The User-Agent given, the session's cookies unless refused, and no header
+// field that would break the request.
+TEST_F(SoupConnectionTest, RequestsCarryTheirHeaderFields) {
     server.route("/set", TestHttpServer::answer(200, "", {{"Set-Cookie", "session=abc; Path=/"}}));
     auto c = run(server.url("/set"));
     auto withCookies = requestFor(server.url("/echo"));

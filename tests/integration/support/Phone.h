@@ -43,23 +43,6 @@ inline GRef<GSubprocess> spawn(const std::vector<std::string>& argv, const Envir
     return GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
 }
 
-// Turns the main loop until the process has ended, for at most `seconds`:
-// whether it ended with status 0, nothing when it is still running.
-inline std::optional<bool> waitFor(GSubprocess* process, double seconds) {
-    struct Wait {
-        bool ended = false, ok = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    // The callback may come after we gave up: it holds the record.
-    g_subprocess_wait_check_async(process, nullptr, +[](GObject* p, GAsyncResult* r, gpointer data) {
-        std::unique_ptr<std::shared_ptr<Wait>> held(static_cast<std::shared_ptr<Wait>*>(data));
-        (*held)->ok = g_subprocess_wait_check_finish(G_SUBPROCESS(p), r, nullptr);
-        (*held)->ended = true;
-    }, new std::shared_ptr<Wait>(wait));
-    if (!spinUntil([&] { return wait->ended; }, seconds)) return std::nullopt;
-    return wait->ok;
-}
-
 // Runs a short command to its end; true when it ended in time with status 0.
 inline bool runCommand(const std::vector<std::string>& argv, const Environment& environment, double seconds = 30) {
     auto process = spawn(argv, environment, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
@@ -77,13 +60,6 @@ inline void stop(GSubprocess* process) {
     if (waitFor(process, 10)) return;
     g_subprocess_force_exit(process);
     waitFor(process, 10);
-}
-
-// Started, not ended and not a zombie.
-inline bool alive(GSubprocess* process) {
-    const char* id = process ? g_subprocess_get_identifier(process) : nullptr;
-    const auto info = id ? processInfo(std::atoi(id)) : std::nullopt;
-    return info && info->state != 'Z';
 }
 
 // A screenshot's pixels.

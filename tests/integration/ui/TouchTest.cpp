@@ -2,8 +2,7 @@
 // the window takes the screen's new shape. Sizes the window system gives the
 // window (as a window manager sets them): the screens follow, turned or not,
 // down to the phone's screen. A button acts once for a click, Return, Space or
-// the accessibility action, and not at all while disabled. Real taps on
-// banners are the banner click tests'.
+// the accessibility action, and not at all while disabled.
 #include <gtest/gtest.h>
 
 #include "integration/support/XInput.h"

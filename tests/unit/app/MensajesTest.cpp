@@ -1,12 +1,11 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, the
-// orientations the screens accept, and the layout on a larger screen. (Where
-// the program finds its resources is the launch and install tests'.)
+// orientations the screens accept, and the layout on a larger screen.
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
 #include "View/ZELBannerView.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
 #include "platform/TabBarController.h"

@@ -36,7 +36,6 @@ TEST_F(ControlsTest, ToolbarKeepsTheButtonsOfItemsThatStay) {
     EXPECT_EQ(backs, 1) << "the kept button still acts for its item";
 }
 
-// (That the composer reports and goes away is the opener's tests'.)
 TEST_F(ControlsTest, MailComposerWritesTheMailtoURLForTheMailClient) {
     MailMessage m{{"ana@example.com", "b&c@example.com"}, {"x@example.com", ""}, {}, "¿Qué tal?", "line 1\nline 2"};
     EXPECT_EQ(mailtoURLString(m), "mailto:ana@example.com,b%26c@example.com?cc=x@example.com&subject=%C2%BFQu%C3%A9%20tal%3F"

@@ -28,8 +28,9 @@ public:
 class InterfaceFileTest : public SimTest {};
 
 // The application's own files show the properties; here what a wrong name,
-// kind or value must not do.
-TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValuesAreIgnored) {
+// kind or value must not do: an outlet takes only its kind, an action connects
+// by name, a bad value is ignored.
+TEST_F(InterfaceFileTest, WhatAFileGetsWrongIsIgnored) {
     Owner owner;
     auto view = InterfaceFile::viewFromText(R"({"view": {"frame": [0, 0, -5, 10], "mask": 4096,
         "backgroundColor": [2, 0, 0], "hidden": "yes", "subviews": [
@@ -51,8 +52,6 @@ TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValu
     EXPECT_EQ(owner.title->fontSize(), 17);
 }
 
-// (That whatever is refused comes with a reason and wakes no owner, and main
-// files naming objects that are not there or not known, are the fuzzer's.)
 TEST_F(InterfaceFileTest, DamagedFilesAreRefused) {
     Owner owner;
     std::string deep = R"({"view": )";

@@ -48,10 +48,8 @@ protected:
 // Presented: its view loads, the presenter's disappearance and its own
 // appearance interleave, the "did" ones a transition later. Dismissal mirrors
 // it, also when sent to the presented controller. The controller on top
-// decides whether the interface turns (the turn itself is the chrome
-// contract's). The tree only ever animates; screens on screens are the ad
-// screens' tests'.
-TEST_F(ViewControllerTest, PresentingTurningAndDismissingFollowTheScreenOnTop) {
+// decides whether the interface turns. The tree only ever animates.
+TEST_F(ViewControllerTest, APresentationFollowsTheScreenOnTop) {
     root->anyOrientation = true;
     auto b = std::make_shared<Recording>("B", log);
     root->presentModalViewController(b, true);
@@ -72,7 +70,8 @@ TEST_F(ViewControllerTest, PresentingTurningAndDismissingFollowTheScreenOnTop) {
     EXPECT_TRUE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft));
 }
 
-TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothingReachesAScreenThatWent) {
+// Nothing then reaches the screen that went.
+TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirst) {
     std::weak_ptr<Recording> weak;
     {
         auto b = std::make_shared<Recording>("B", log);

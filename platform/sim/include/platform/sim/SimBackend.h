@@ -7,7 +7,6 @@
 // stay the same objects.
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,7 +89,6 @@ private:
     SimDevice device_;
     SimScreen screen_;
     SimWebEngine web_{loop_};
-    mutable std::mutex logMutex_;
     std::vector<std::string> log_;
     bool echoLog_ = false;
     std::optional<std::string> audioRoute_;
