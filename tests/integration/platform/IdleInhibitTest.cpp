@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "Delegate/ZELDelegateManager.h"
 #include "ViewController/ZELViewController.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/PrivateBus.h"

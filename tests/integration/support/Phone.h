@@ -100,6 +100,15 @@ private:
     std::vector<uint8_t> pixels_;
 };
 
+// The picture a screenshot command writes to the file named last.
+inline std::optional<Picture> screenshotBy(std::vector<std::string> argv, const Environment& environment,
+                                           const fs::path& file) {
+    fs::remove(file);
+    argv.push_back(file.string());
+    if (!runCommand(argv, environment)) return std::nullopt;
+    return Picture::load(file);
+}
+
 // What is wrong with mensajes' first tab laid out on a screen of `width` x
 // `height` points shown at `scale`: the status bar across the top (no title
 // bar above it), the page below, the 49-point tab bar across the bottom, and
@@ -183,12 +192,7 @@ public:
                 {"GDK_BACKEND", "wayland"},
                 {"DISPLAY", std::nullopt}};
     }
-    std::optional<Picture> screenshot() const {
-        const fs::path file = folder_ / "shot.png";
-        fs::remove(file);
-        if (!runCommand({"grim", file.string()}, clients())) return std::nullopt;
-        return Picture::load(file);
-    }
+    std::optional<Picture> screenshot() const { return screenshotBy({"grim"}, clients(), folder_ / "shot.png"); }
     // The output turned ("90", "normal", ...), as a phone's shell does it.
     bool transform(const std::string& how) const {
         return runCommand({"wlr-randr", "--output", "HEADLESS-1", "--transform", how}, clients());
@@ -271,10 +275,7 @@ public:
         return {{"DISPLAY", display_}, {"GDK_BACKEND", "x11"}, {"WAYLAND_DISPLAY", std::nullopt}};
     }
     std::optional<Picture> screenshot() const {
-        const fs::path file = folder_ / "shot.png";
-        fs::remove(file);
-        if (!runCommand({"import", "-window", "root", file.string()}, clients())) return std::nullopt;
-        return Picture::load(file);
+        return screenshotBy({"import", "-window", "root"}, clients(), folder_ / "shot.png");
     }
 
 private:

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "integration/support/XInput.h"
-#include "platform/Application.h"
 #include "platform/Button.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"

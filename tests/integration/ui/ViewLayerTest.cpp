@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "integration/support/GtkTestEnvironment.h"
-#include "platform/Application.h"
 #include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/NotificationCenter.h"

@@ -21,15 +21,14 @@ bool pressEscape(const platform::Window& window) {
 
 TEST_F(ScreensTest, EscapeClosesTheBrowserAndTheWebAppScreenOnceAsTheirCloseWould) {
     const std::function<std::shared_ptr<ZELViewController>()> screens[] = {
-        [] { return ZELBrowserController::init(); },
-        [] { return ZELWebAppViewController::init(); },
+        [this] { return newScreen<ZELBrowserController>(); },
+        [this] { return newScreen<ZELWebAppViewController>(); },
     };
     for (const auto& make : screens) {
         std::weak_ptr<ZELViewController> gone;
         {
             auto screen = make();
             gone = screen;
-            screen->setDelegateManager(manager);
             screen->presentFromViewController(root);
             settle();
             EXPECT_TRUE(screen->view()->accessibilityViewIsModal());

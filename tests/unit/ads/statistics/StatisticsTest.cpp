@@ -7,10 +7,8 @@
 
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
-#include "Utility/ZELRequestParameters.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
-#include "Timing/ZELTiming.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "signals/Signals.h"
 #include "unit/support/SimTest.h"
