@@ -124,6 +124,13 @@ private:
     std::vector<uint8_t> pixels_;
 };
 
+// The whole X screen (ImageMagick's import), through the file.
+inline std::optional<Picture> xScreenshot(const fs::path& file, const Environment& environment = {}) {
+    fs::remove(file);
+    if (!runCommand({"import", "-window", "root", file.string()}, environment)) return std::nullopt;
+    return Picture::load(file);
+}
+
 // What is wrong with mensajes' first tab laid out on a screen of `width` x
 // `height` points shown at `scale`: the status bar across the top (no title
 // bar above it), the page below, the 49-point tab bar across the bottom, and
@@ -294,12 +301,7 @@ public:
     Environment clients() const {
         return {{"DISPLAY", display_}, {"GDK_BACKEND", "x11"}, {"WAYLAND_DISPLAY", std::nullopt}};
     }
-    std::optional<Picture> screenshot() const {
-        const fs::path file = folder_ / "shot.png";
-        fs::remove(file);
-        if (!runCommand({"import", "-window", "root", file.string()}, clients())) return std::nullopt;
-        return Picture::load(file);
-    }
+    std::optional<Picture> screenshot() const { return xScreenshot(folder_ / "shot.png", clients()); }
 
 private:
     fs::path folder_;
