@@ -139,7 +139,7 @@ void FileUserDefaults::changed() {
                 std::lock_guard<std::mutex> lock(self.mutex_);
                 self.autosavePending_ = false;
             }
-            self.synchronize();
+            self.synchronizeInBackground();
         },
         kAutosaveDelaySeconds);
 }
@@ -150,24 +150,52 @@ bool FileUserDefaults::synchronize() {
     return writeLocked();
 }
 
-bool FileUserDefaults::writeLocked() {
-    if (writeBlocked_) return false;
+std::optional<std::string> FileUserDefaults::contentsToWriteLocked() {
+    if (writeBlocked_) return std::nullopt;
     auto xml = dictionaryToXml(values_);
     if (!xml) {
         log("defaults: the store for " + path_ + " cannot be written as a property list");
-        return false;
+        return std::nullopt;
     }
     std::string error;
     if (!makeDirectories(directoryOf(path_), error)) {
         log("defaults: could not write " + path_ + ": " + error);
-        return false;
+        return std::nullopt;
     }
-    if (auto failure = writeFileAtomically(path_, *xml)) {
+    return xml;
+}
+
+bool FileUserDefaults::writeLocked() {
+    auto xml = contentsToWriteLocked();
+    if (!xml) return false;
+    // Through the backend's file system when there is one, so that this write
+    // comes after the background ones asked for before it.
+    if (auto failure = hasBackend() ? FileSystem::current().writeFile(path_, *xml, {}) : writeFileAtomically(path_, *xml)) {
         log("defaults: " + failure->description);
         return false;
     }
     dirty_ = false;
     return true;
+}
+
+void FileUserDefaults::synchronizeInBackground() {
+    if (!hasBackend() || !RunLoop::main().isMainThread()) {
+        synchronize();
+        return;
+    }
+    std::optional<std::string> xml;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!dirty_ || !(xml = contentsToWriteLocked())) return;
+        dirty_ = false;
+    }
+    FileSystem::current().writeFileInBackground(
+        path_, std::move(*xml), {}, bindWeak(weakFactory_.getWeakPtr(), [](FileUserDefaults& self, std::optional<Error> failure) {
+            if (!failure) return;
+            log("defaults: " + failure->description);
+            std::lock_guard<std::mutex> lock(self.mutex_);
+            self.dirty_ = true;  // the next save tries again
+        }));
 }
 
 }  // namespace platform::gtk

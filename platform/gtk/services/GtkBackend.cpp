@@ -13,6 +13,7 @@
 #include "NetworkReachability.h"
 #include "PlistValue.h"
 #include "SoupConnection.h"
+#include "WorkerFileSystem.h"
 #include "XdgPaths.h"
 #include "platform/Date.h"
 #include "platform/Files.h"
@@ -53,7 +54,7 @@ struct GtkBackend::Services {
     GlibRunLoop runLoop;
     SystemClock clock;
     XdgPaths paths;
-    PosixFileSystem files;
+    WorkerFileSystem files;
     std::once_flag defaultsOnce;
     std::unique_ptr<FileUserDefaults> defaults;
     std::mutex logMutex;
@@ -81,6 +82,9 @@ GtkBackend& GtkBackend::install(const std::string& applicationId) {
     // from their destructors during exit.
     gInstalled = new GtkBackend(applicationId);
     installBackend(gInstalled);
+    // Writes still on a worker at exit are finished first (this runs after
+    // the exit handlers registered later, such as the defaults' last save).
+    std::atexit([] { gInstalled->services_->files.finishBackgroundWrites(); });
     return *gInstalled;
 }
 

@@ -34,10 +34,11 @@ public:
     void setObject(const Value& value, const std::string& key) override;
     void removeObject(const std::string& key) override;
     bool synchronize() override;
+    void synchronizeInBackground() override;
 
     const std::string& path() const { return path_; }
     Dictionary dictionaryRepresentation() const;
-    // Also writes by itself a second after a change, on the main run loop (off
+    // Also writes by itself a second after a change, in the background (off
     // by default; the standard store turns it on).
     void setAutosave(bool enabled);
 
@@ -45,6 +46,8 @@ private:
     void load();
     void changed();
     bool writeLocked();
+    // The store as a property list, once it may be written; none otherwise.
+    std::optional<std::string> contentsToWriteLocked();
 
     const std::string path_;
     mutable std::mutex mutex_;
