@@ -211,6 +211,10 @@ void printRatio(const char* label, double ratio, double goal) {
     std::printf("  ratio %-32s %6.2fx   (goal <= %gx): %s\n", label, ratio, goal, ratio <= goal ? "met" : "NOT met");
 }
 
+void printRatio(const char* label, double ratio, const char* note) {
+    std::printf("  ratio %-32s %6.2fx%s%s%s\n", label, ratio, note ? "   (" : "", note ? note : "", note ? ")" : "");
+}
+
 double medianTotal(const std::vector<BannerLoad>& loads) {
     std::vector<double> totals;
     for (const auto& l : loads) totals.push_back(l.totalMs);

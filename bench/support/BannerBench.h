@@ -404,8 +404,10 @@ void printLoadRow(const char* label, const std::vector<BannerLoad>& loads);
 
 void printBareRow(const char* label, const std::vector<double>& ms);
 
-// "  ratio <label>  1.23x   (goal <= 1.2x): met" or "NOT met".
+// "  ratio <label>  1.23x   (goal <= 1.2x): met" or "NOT met"; without a
+// goal, the note (if any) in brackets.
 void printRatio(const char* label, double ratio, double goal);
+void printRatio(const char* label, double ratio, const char* note = nullptr);
 
 
 // ---------------------------------------------------------------- one bench process
