@@ -164,8 +164,8 @@ int main(int argc, char** argv) {
                 median(banners.added), median(banners.privateAdded));
     std::printf("  %-30s %9.1f %9.1f %9.1f   %9.1f\n", "bare web view, same markup", median(bares.before),
                 median(bares.after), median(bares.added), median(bares.privateAdded));
-    std::printf("  ratio banner / bare (added)   %6.2fx   (goal <= 1.15x); private pages alone %.2fx\n",
-                median(banners.added) / median(bares.added), median(banners.privateAdded) / median(bares.privateAdded));
+    printRatio("banner / bare (added)", median(banners.added) / median(bares.added), 1.15);
+    std::printf("  private pages alone %.2fx\n", median(banners.privateAdded) / median(bares.privateAdded));
 
     std::printf("\n2. Memory (MiB)                  app RSS  all RSS   all PSS   web   per process RSS\n");
     printMemory("no banner (before any)", memoryNone);

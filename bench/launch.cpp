@@ -166,8 +166,8 @@ int main() {
                     p["requested at"].med(), p["script"].med(), p["request"].med(), p["render"].med());
     }
     std::printf("  %-45s %8.1f | %7.1f\n", "minimal WebKitGTK window, same markup", minimalTotal.med(), minimalToolkit.med());
-    std::printf("  ratio first launch / minimal    %6.2fx   (goal <= 1.5x)\n", parts[kFirst]["total"].med() / minimalTotal.med());
-    std::printf("  ratio script stored / minimal   %6.2fx   (goal <= 1.5x)\n", parts[kLater]["total"].med() / minimalTotal.med());
+    printRatio("first launch / minimal", parts[kFirst]["total"].med() / minimalTotal.med(), 1.5);
+    printRatio("script stored / minimal", parts[kLater]["total"].med() / minimalTotal.med(), 1.5);
     std::printf("  (script: load asked to ad URL, the support script fetched or read and the request page run;\n"
                 "   render: markup in hand to the first frame painted after the page finished)\n");
     return 0;

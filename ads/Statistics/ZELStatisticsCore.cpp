@@ -37,7 +37,9 @@ void ZELStatisticsCore::loadPersistentStatistics() {
 void ZELStatisticsCore::savePersistentStatistics() {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     defaults.setObject(platform::Value(statistics_), userDefaultsKey());
-    defaults.synchronize();
+    // Flushed to the disk away from the main thread, in order with every
+    // other write of the store (and finished before the process ends).
+    defaults.synchronizeInBackground();
 }
 
 void ZELStatisticsCore::synchronize() { savePersistentStatistics(); }

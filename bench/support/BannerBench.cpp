@@ -68,18 +68,48 @@ ProcessMemory memoryOf(int pid) {
             fieldKb(rollup, "Private_Clean") + fieldKb(rollup, "Private_Dirty")};
 }
 
-std::vector<ProcessMemory> ourProcesses() {
-    std::vector<ProcessMemory> all{memoryOf(getpid())};
+std::vector<int> ourProcessIds() {
+    std::vector<int> all{getpid()};
     std::vector<int> pending = childrenOf(getpid());
     while (!pending.empty()) {
         const int pid = pending.back();
         pending.pop_back();
-        ProcessMemory m = memoryOf(pid);
-        if (m.name.rfind("nimbra-adserver", 0) == 0) continue;
-        all.push_back(m);
+        if (commOf(pid).rfind("nimbra-adserver", 0) == 0) continue;
+        all.push_back(pid);
         for (int child : childrenOf(pid)) pending.push_back(child);
     }
     return all;
+}
+
+std::vector<ProcessMemory> ourProcesses() {
+    std::vector<ProcessMemory> all;
+    for (int pid : ourProcessIds()) all.push_back(memoryOf(pid));
+    return all;
+}
+
+double cpuSecondsOf(int pid) {
+    // The fields after the name's closing parenthesis (a name may hold
+    // spaces), counted from the line's third: utime is the 14th, stime the 15th.
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 > stat.size()) return 0;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n)
+        if (n >= 14) ticks += std::strtoull(field.c_str(), nullptr, 10);
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ourCpuSeconds() {
+    double total = 0;
+    for (int pid : ourProcessIds()) total += cpuSecondsOf(pid);
+    return total;
+}
+
+long mainThreadContextSwitches() {
+    const std::string status = readFile("/proc/self/task/" + std::to_string(getpid()) + "/status");
+    return fieldKb(status, "voluntary_ctxt_switches") + fieldKb(status, "nonvoluntary_ctxt_switches");
 }
 
 std::set<int> webProcessIds() {
@@ -174,6 +204,14 @@ void printMemory(const char* label, const std::vector<ProcessMemory>& processes)
     }
     std::printf("  %-26s %8.1f %9.1f %9.1f %5ld   %s\n", label, processes.front().rssKb / 1024.0, rss / 1024.0,
                 pss / 1024.0, web, parts.c_str());
+}
+
+void printRatio(const char* label, double ratio, double goal) {
+    std::printf("  ratio %-32s %6.2fx   (goal <= %gx): %s\n", label, ratio, goal, ratio <= goal ? "met" : "NOT met");
+}
+
+void printRatio(const char* label, double ratio, const char* note) {
+    std::printf("  ratio %-32s %6.2fx%s%s%s\n", label, ratio, note ? "   (" : "", note ? note : "", note ? ")" : "");
 }
 
 double medianTotal(const std::vector<BannerLoad>& loads) {

@@ -57,7 +57,7 @@ inline double maximum(const std::vector<double>& v) { return v.empty() ? 0 : *st
 
 std::string commOf(int pid);
 
-// Kilobytes of a "Name:   123 kB" line.
+// The number of a "Name:   123 kB" line (kilobytes, or a count).
 long fieldKb(const std::string& text, const std::string& name);
 
 std::vector<int> childrenOf(int pid);
@@ -74,7 +74,18 @@ ProcessMemory memoryOf(int pid);
 
 // This process and its descendants except the ad server (the engine's web and
 // network processes are started by us).
+std::vector<int> ourProcessIds();
 std::vector<ProcessMemory> ourProcesses();
+
+// CPU seconds (user and system, every thread) a process has used so far; 0
+// once it is gone.
+double cpuSecondsOf(int pid);
+// The same summed over ourProcessIds().
+double ourCpuSeconds();
+// Context switches of this process's main thread so far (voluntary and not):
+// each is the thread going to sleep or being put aside, so a quiet window
+// counts the times it woke.
+long mainThreadContextSwitches();
 
 std::set<int> webProcessIds();
 
@@ -392,6 +403,11 @@ double medianTotal(const std::vector<BannerLoad>& loads);
 void printLoadRow(const char* label, const std::vector<BannerLoad>& loads);
 
 void printBareRow(const char* label, const std::vector<double>& ms);
+
+// "  ratio <label>  1.23x   (goal <= 1.2x): met" or "NOT met"; without a
+// goal, the note (if any) in brackets.
+void printRatio(const char* label, double ratio, double goal);
+void printRatio(const char* label, double ratio, const char* note = nullptr);
 
 
 // ---------------------------------------------------------------- one bench process

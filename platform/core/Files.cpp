@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/Backend.h"
+#include "platform/RunLoop.h"
 
 namespace platform {
 namespace {
@@ -103,6 +104,12 @@ std::optional<Error> makePrivateDirectories(const std::string& path) {
 }
 
 FileSystem& FileSystem::current() { return backend().fileSystem(); }
+
+void FileSystem::writeFileInBackground(const std::string& path, std::string data, const AtomicWriteOptions& options,
+                                       std::function<void(std::optional<Error>)> completion) {
+    auto error = writeFile(path, data, options);
+    if (completion) RunLoop::main().postDelayedTask(0, [completion = std::move(completion), error] { completion(error); });
+}
 
 namespace {
 

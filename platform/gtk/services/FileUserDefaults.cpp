@@ -111,7 +111,7 @@ void FileUserDefaults::removeObject(const std::string& key) {
 void FileUserDefaults::changed() {
     dirty_ = true;
     if (!autosave_ || autosaveTimer_.isRunning() || !hasBackend()) return;
-    autosaveTimer_.start(kAutosaveDelaySeconds, [this] { synchronize(); });
+    autosaveTimer_.start(kAutosaveDelaySeconds, [this] { synchronizeInBackground(); });
 }
 
 bool FileUserDefaults::synchronize() {
@@ -120,24 +120,50 @@ bool FileUserDefaults::synchronize() {
     return write();
 }
 
-bool FileUserDefaults::write() {
-    if (writeBlocked_) return false;
+std::optional<std::string> FileUserDefaults::contentsToWrite() {
+    if (writeBlocked_) return std::nullopt;
     auto xml = dictionaryToXml(values_);
     if (!xml) {
         log("defaults: the store for " + path_ + " cannot be written as a property list");
-        return false;
+        return std::nullopt;
     }
     std::string error;
     if (!makeDirectories(directoryOf(path_), error)) {
         log("defaults: could not write " + path_ + ": " + error);
-        return false;
+        return std::nullopt;
     }
-    if (auto failure = writeFileAtomically(path_, *xml)) {
+    return xml;
+}
+
+bool FileUserDefaults::write() {
+    auto xml = contentsToWrite();
+    if (!xml) return false;
+    // Through the backend's file system when there is one, so that this write
+    // comes after the background ones asked for before it.
+    if (auto failure = hasBackend() ? FileSystem::current().writeFile(path_, *xml, {}) : writeFileAtomically(path_, *xml)) {
         log("defaults: " + failure->description);
         return false;
     }
     dirty_ = false;
     return true;
+}
+
+void FileUserDefaults::synchronizeInBackground() {
+    checkMainThread("the defaults store");
+    if (!hasBackend()) {
+        synchronize();
+        return;
+    }
+    if (!dirty_) return;
+    auto xml = contentsToWrite();
+    if (!xml) return;
+    dirty_ = false;
+    FileSystem::current().writeFileInBackground(
+        path_, std::move(*xml), {}, bindWeak(weakFactory_.getWeakPtr(), [](FileUserDefaults& self, std::optional<Error> failure) {
+            if (!failure) return;
+            log("defaults: " + failure->description);
+            self.dirty_ = true;  // the next save tries again
+        }));
 }
 
 }  // namespace platform::gtk

@@ -12,6 +12,7 @@
 #include "NetworkReachability.h"
 #include "PlistValue.h"
 #include "SoupConnection.h"
+#include "WorkerFileSystem.h"
 #include "XdgPaths.h"
 #include "platform/Date.h"
 #include "platform/Files.h"
@@ -52,7 +53,7 @@ struct GtkBackend::Services {
     GlibRunLoop runLoop;
     SystemClock clock;
     XdgPaths paths;
-    PosixFileSystem files;
+    WorkerFileSystem files;
     std::unique_ptr<FileUserDefaults> defaults;  // made on first use
 };
 
@@ -78,6 +79,9 @@ GtkBackend& GtkBackend::install(const std::string& applicationId) {
     // from their destructors during exit.
     gInstalled = new GtkBackend(applicationId);
     installBackend(gInstalled);
+    // Writes still on a worker at exit are finished first (this runs after
+    // the exit handlers registered later, such as the defaults' last save).
+    std::atexit([] { gInstalled->services_->files.finishBackgroundWrites(); });
     return *gInstalled;
 }
 

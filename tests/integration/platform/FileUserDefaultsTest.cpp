@@ -1,15 +1,19 @@
 // The defaults file: every value kind across a restart, no write for an equal
-// value, the write a second after a change, and damaged files set aside
-// without losing them.
+// value, the write a second after a change, damaged files set aside without
+// losing them, and the saves done on a worker, in order, with their failures
+// kept for the next save. (What the reader accepts, byte by byte, is the plist
+// fuzz target's.)
 #include <gtest/gtest.h>
 #include <glib/gstdio.h>
 
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/Processes.h"
+#include "platform/Files.h"
 #include "platform/gtk/FileUserDefaults.h"
 
 using namespace nimbra::test;
@@ -150,6 +154,61 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideWithOneLogLine) {
     }
     EXPECT_EQ(logs.lines().size(), 1u);
     EXPECT_EQ(FileUserDefaults(path_).objectForKey("k"), Value("x"));
+}
+
+TEST_F(FileUserDefaultsTest, BackgroundWritesKeepTheirOrderAndReportFailuresButNeverToAnOwnerGone) {
+    auto& files = platform::FileSystem::current();
+    const std::string file = dir_ + "/written";
+    std::vector<std::pair<int, bool>> ended;  // (write, failed) in the order heard
+    const auto write = [&](int n, const std::string& path) {
+        files.writeFileInBackground(path, std::to_string(n), {},
+                                    [&ended, n](std::optional<platform::Error> error) { ended.emplace_back(n, bool(error)); });
+    };
+    for (int n = 0; n < 20; ++n) write(n, file);
+    write(20, dir_ + "/missing/file");
+    ASSERT_TRUE(spinUntil([&] { return ended.size() == 21; }, 10));
+    EXPECT_EQ(readFile(file), "19");
+    std::vector<int> inOrder, asked(20);
+    std::iota(asked.begin(), asked.end(), 0);
+    for (const auto& [n, failed] : ended)
+        if (n < 20 && !failed) inOrder.push_back(n);
+    EXPECT_EQ(inOrder, asked);
+    EXPECT_EQ(std::count(ended.begin(), ended.end(), std::pair{20, true}), 1) << "the failure was not reported";
+
+    // A synchronous write comes after the background ones asked for before it.
+    ended.clear();
+    for (int n = 0; n < 5; ++n) write(n, file);
+    ASSERT_FALSE(files.writeFile(file, "synchronous", {}));
+    EXPECT_EQ(readFile(file), "synchronous");
+
+    // An owner gone hears nothing; its write is still done, at the latest when
+    // the process ends (which finishes what is pending).
+    struct Owner {
+        platform::WeakPtrFactory<Owner> weak{this};
+    };
+    auto owner = std::make_unique<Owner>();
+    bool heard = false;
+    files.writeFileInBackground(file, "owner gone", {},
+                                platform::bindWeak(owner->weak.getWeakPtr(),
+                                                   [&](Owner&, std::optional<platform::Error>) { heard = true; }));
+    owner.reset();
+    files.finishBackgroundWrites();
+    EXPECT_EQ(readFile(file), "owner gone");
+    write(99, file);
+    ASSERT_TRUE(spinUntil([&] { return ended.size() == 6; }, 10));
+    EXPECT_FALSE(heard);
+}
+
+TEST_F(FileUserDefaultsTest, ABackgroundSaveThatFailsIsLoggedAndKeepsTheChangesForTheNextSave) {
+    FileUserDefaults store(path_);
+    std::filesystem::create_directories(path_ + "/in the way");  // a folder where the file goes
+    LogCapture logs;
+    store.setObject(Value(1), "kept");
+    store.synchronizeInBackground();
+    ASSERT_TRUE(spinUntil([&] { return logs.countContaining(path_) == 1; }, 10));
+    std::filesystem::remove_all(path_);
+    EXPECT_TRUE(store.synchronize());
+    EXPECT_EQ(FileUserDefaults(path_).objectForKey("kept"), Value(1));
 }
 
 }  // namespace

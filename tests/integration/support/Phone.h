@@ -109,6 +109,11 @@ inline std::optional<Picture> screenshotBy(std::vector<std::string> argv, const 
     return Picture::load(file);
 }
 
+// The whole X screen (ImageMagick's import), through the file.
+inline std::optional<Picture> xScreenshot(const fs::path& file, const Environment& environment = {}) {
+    return screenshotBy({"import", "-window", "root"}, environment, file);
+}
+
 // What is wrong with mensajes' first tab laid out on a screen of `width` x
 // `height` points shown at `scale`: the status bar across the top (no title
 // bar above it), the page below, the 49-point tab bar across the bottom, and
@@ -274,9 +279,7 @@ public:
     Environment clients() const {
         return {{"DISPLAY", display_}, {"GDK_BACKEND", "x11"}, {"WAYLAND_DISPLAY", std::nullopt}};
     }
-    std::optional<Picture> screenshot() const {
-        return screenshotBy({"import", "-window", "root"}, clients(), folder_ / "shot.png");
-    }
+    std::optional<Picture> screenshot() const { return xScreenshot(folder_ / "shot.png", clients()); }
 
 private:
     fs::path folder_;

@@ -13,6 +13,7 @@
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/Value.h"
+#include "platform/WeakPtr.h"
 
 namespace platform::gtk {
 
@@ -34,10 +35,11 @@ public:
     void setObject(const Value& value, const std::string& key) override;
     void removeObject(const std::string& key) override;
     bool synchronize() override;
+    void synchronizeInBackground() override;
 
     const std::string& path() const { return path_; }
     Dictionary dictionaryRepresentation() const { return values_; }
-    // Also writes by itself a second after a change, on the main run loop (off
+    // Also writes by itself a second after a change, in the background (off
     // by default; the standard store turns it on).
     void setAutosave(bool enabled) { autosave_ = enabled; }
 
@@ -45,6 +47,8 @@ private:
     void load();
     void changed();
     bool write();
+    // The store as a property list, once it may be written; none otherwise.
+    std::optional<std::string> contentsToWrite();
 
     const std::string path_;
     Dictionary values_;
@@ -53,6 +57,7 @@ private:
     // Set when a damaged file could not be set aside: it must not be replaced.
     bool writeBlocked_ = false;
     OneShotTimer autosaveTimer_;
+    WeakPtrFactory<FileUserDefaults> weakFactory_{this};
 };
 
 }  // namespace platform::gtk
