@@ -160,42 +160,44 @@ int main() {
     bool switchFound = false;
     Energy tabbed, old, bare;
     BareView bareView;
-    interleave(kEnergyRounds,
-               {[&] {
-                    TabbedBanners scene(false, switchFound);
-                    spinFor(0.5);
-                    measure(port, tabbed);
-                },
-                [&] {
-                    TabbedBanners scene(true, switchFound);
-                    spinFor(0.5);
-                    measure(port, old);
-                },
-                [&] {
-                    // The same markup URL, loaded again at the banners' rate.
-                    if (bareView.load(markupURL->absoluteString()) < 0) fail("bare view could not load the markup");
-                    spinFor(0.5);
-                    platform::gtk::GAttachedSource reload(g_timeout_source_new(static_cast<guint>(kRefreshSeconds * 1000)));
-                    g_source_set_callback(
-                        reload.get(),
-                        +[](gpointer data) -> gboolean {
-                            auto* view = static_cast<BareView*>(data);
-                            webkit_web_view_reload(view->web());
-                            return G_SOURCE_CONTINUE;
-                        },
-                        &bareView, nullptr);
-                    g_source_attach(reload.get(), nullptr);
-                    // Five reloads in the window, as each banner has.
-                    webkit_web_view_reload(bareView.web());
-                    measure(port, bare);
-                }});
+    interleave(kEnergyRounds, {[&] {
+                                   TabbedBanners scene(false, switchFound);
+                                   spinFor(0.5);
+                                   measure(port, tabbed);
+                               },
+                               [&] {
+                                   TabbedBanners scene(true, switchFound);
+                                   spinFor(0.5);
+                                   measure(port, old);
+                               },
+                               [&] {
+                                   // The same markup URL, loaded again at the banners' rate.
+                                   if (bareView.load(markupURL->absoluteString()) < 0)
+                                       fail("bare view could not load the markup");
+                                   spinFor(0.5);
+                                   platform::gtk::GAttachedSource reload(
+                                       g_timeout_source_new(static_cast<guint>(kRefreshSeconds * 1000)));
+                                   g_source_set_callback(
+                                       reload.get(),
+                                       +[](gpointer data) -> gboolean {
+                                           auto* view = static_cast<BareView*>(data);
+                                           webkit_web_view_reload(view->web());
+                                           return G_SOURCE_CONTINUE;
+                                       },
+                                       &bareView, nullptr);
+                                   g_source_attach(reload.get(), nullptr);
+                                   // Five reloads in the window, as each banner has.
+                                   webkit_web_view_reload(bareView.web());
+                                   measure(port, bare);
+                               }});
     const Quiet quiet = quietWindow(false, port);
     const Quiet quietOld = quietWindow(true, port);
 
     session.printHeader(markupURL);
-    std::printf("\n1. Energy: CPU seconds of the application, web and network processes, %d windows of %.0f s each\n"
-                "   (a simulated hour: %.0f reload periods, an hour at a %.0f s refresh, run at a %.0f s refresh and scaled)\n",
-                kEnergyRounds, kWindowSeconds, kPeriodsPerHour, kHourRefreshSeconds, kRefreshSeconds);
+    std::printf(
+        "\n1. Energy: CPU seconds of the application, web and network processes, %d windows of %.0f s each\n"
+        "   (a simulated hour: %.0f reload periods, an hour at a %.0f s refresh, run at a %.0f s refresh and scaled)\n",
+        kEnergyRounds, kWindowSeconds, kPeriodsPerHour, kHourRefreshSeconds, kRefreshSeconds);
     std::printf("  %-44s %9s %9s %9s %9s\n", "", "window s", "CPU s/h", "/ads", "/im");
     const auto row = [](const char* label, const Energy& e) {
         std::printf("  %-44s %9.3f %9.2f %9ld %9ld\n", label, median(e.cpuSeconds), e.perHour(), e.ads, e.impressions);
@@ -204,7 +206,8 @@ int main() {
     row("the same, reloading while hidden (old)", old);
     row("a bare web view reloading the markup", bare);
     if (!switchFound)
-        std::printf("  NOTE: ZELBannerView has no setReloadsWhileHidden here: both banner rows run the same behaviour\n");
+        std::printf(
+            "  NOTE: ZELBannerView has no setReloadsWhileHidden here: both banner rows run the same behaviour\n");
     printRatio("two banners / bare view", tabbed.perHour() / bare.perHour(), 1.2);
     printRatio("two banners / old behaviour", tabbed.perHour() / old.perHour(),
                "what is left of the old behaviour's cost");
@@ -213,8 +216,9 @@ int main() {
                 kQuietWindowSeconds);
     printQuiet("two banners on tabs left", quiet);
     printQuiet("the same, reloading while hidden (old)", quietOld);
-    std::printf("  (wake-ups: main-loop polls that slept and returned; switches: the main thread's context switches\n"
-                "   from /proc; timers: the component's timers and delayed calls run)\n");
+    std::printf(
+        "  (wake-ups: main-loop polls that slept and returned; switches: the main thread's context switches\n"
+        "   from /proc; timers: the component's timers and delayed calls run)\n");
     session.printLogSummary();
     return 0;
 }

@@ -30,7 +30,8 @@ int main() {
     bench.release(resident);
 
     session.printHeader(markupURL);
-    std::printf("\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
+    std::printf(
+        "\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
     printLoadRow("banner, reload (same banner)", reloads);
     bare.printRows();
     printRatio("reload / bare (new view)", medianTotal(reloads) / median(bare.newViews), 1.2);

@@ -55,7 +55,8 @@ int main() {
     const double bareNewMs = median(bare.newViews), bareSameMs = median(bare.sameViews);
     const double warmMs = medianTotal(warm);
     session.printHeader(markupURL);
-    std::printf("\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
+    std::printf(
+        "\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
     printLoadRow("banner, cold (first load)", {cold});
     printLoadRow("banner, second (first warm)", {secondLoad});
     printLoadRow("banner, warm (new banner each)", warm);
@@ -65,8 +66,9 @@ int main() {
                 warmWithPreparedPage, warm.size(), preparedPageOutlivedBanners ? "STILL THERE" : "gone");
     printRatio("warm / bare (same view)", warmMs / bareSameMs);
     printRatio("cold / bare (new view)", cold.totalMs / bareNewMs, 3);
-    std::printf("  the cold load was asked for %.0f ms after the start (web engine started then); a web process was %s\n",
-                coldAskedAfterMs, session.engineUpAtColdLoad ? "up" : "NOT up yet");
+    std::printf(
+        "  the cold load was asked for %.0f ms after the start (web engine started then); a web process was %s\n",
+        coldAskedAfterMs, session.engineUpAtColdLoad ? "up" : "NOT up yet");
     printRatio("cold / bare (same view)", cold.totalMs / bareSameMs);
     std::printf("  server: support script fetched %ld time(s) (304: %ld) for %ld banner loads; /ads %ld, /im %ld\n",
                 afterWarmCounters.script, afterWarmCounters.script304, 3 + static_cast<long>(warm.size()),

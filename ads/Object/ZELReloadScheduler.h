@@ -42,7 +42,7 @@ private:
 
     std::function<void()> reload_;
     platform::OneShotTimer timer_;
-    double interval_ = 0;       // the last non-zero interval
-    int coveringScreens_ = 0;   // screens can stack: one ad screen opening another
+    double interval_ = 0;      // the last non-zero interval
+    int coveringScreens_ = 0;  // screens can stack: one ad screen opening another
     std::vector<platform::Observation> observations_;
 };

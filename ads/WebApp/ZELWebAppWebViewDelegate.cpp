@@ -85,10 +85,9 @@ void ZELWebAppWebViewDelegate::releaseWithWebView(std::shared_ptr<ZELWebAppWebVi
     delegate->pendingOnShow_ = false;
     if (!webView) return;
     // The task holds both for the delay; nothing else does.
-    platform::RunLoop::main().postDelayedTask(kReleaseDelay, [delegate = std::move(delegate),
-                                                              webView = std::move(webView)] {
-        delayedRelease(*delegate, *webView);
-    });
+    platform::RunLoop::main().postDelayedTask(
+        kReleaseDelay,
+        [delegate = std::move(delegate), webView = std::move(webView)] { delayedRelease(*delegate, *webView); });
 }
 
 void ZELWebAppWebViewDelegate::delayedRelease(ZELWebAppWebViewDelegate&, ZELWebView& webView) {

@@ -16,7 +16,8 @@ namespace {
 void mark(const char* what, const char* detail = "") {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    std::fprintf(stderr, "nimbra-trace %.3f %s%s\n", double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6, what, detail);
+    std::fprintf(stderr, "nimbra-trace %.3f %s%s\n", double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6, what,
+                 detail);
 }
 
 void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer) {
@@ -51,10 +52,13 @@ int main(int argc, char** argv) {
     gtk_window_present(GTK_WINDOW(window));
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(web), argv[1]);
     const platform::gtk::GMainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
-    const auto limit = platform::gtk::attachSource(g_timeout_source_new_seconds(30), [](gpointer loop) {
-        g_main_loop_quit(static_cast<GMainLoop*>(loop));
-        return G_SOURCE_REMOVE;
-    }, loop.get());
+    const auto limit = platform::gtk::attachSource(
+        g_timeout_source_new_seconds(30),
+        [](gpointer loop) {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        loop.get());
     g_main_loop_run(loop.get());
     return 0;
 }

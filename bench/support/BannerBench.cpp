@@ -156,7 +156,8 @@ std::string describeDescriptor(int fd, unsigned serverPort) {
     }
     if (peer.ss_family == AF_UNIX) {
         const auto* un = reinterpret_cast<const sockaddr_un*>(&peer);
-        const size_t pathLength = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
+        const size_t pathLength =
+            length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
         std::string name;
         if (pathLength > 1 && un->sun_path[0] == '\0') name = std::string(un->sun_path + 1, pathLength - 1);
         else if (pathLength > 0) name = std::string(un->sun_path);

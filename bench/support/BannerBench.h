@@ -54,7 +54,6 @@ inline double maximum(const std::vector<double>& v) { return v.empty() ? 0 : *st
 
 // ---------------------------------------------------------------- processes
 
-
 std::string commOf(int pid);
 
 // The number of a "Name:   123 kB" line (kilobytes, or a count).
@@ -105,7 +104,8 @@ public:
         ++received;
         at = Clock::now();
     }
-    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&,
+                                           const ZELRequestError& error) override {
         ++failed;
         lastError = error.localizedDescription();
     }
@@ -173,11 +173,11 @@ private:
 
 struct BannerLoad {
     bool ok = false;
-    double totalMs = 0;       // loadRequest to adViewDidReceiveAd
-    double syncMs = 0;        // inside loadRequest
-    double buildMs = 0;       // support script and hidden page, to the ad URL
-    double markupMs = 0;      // markup download and store
-    double renderMs = 0;      // markup into the banner's view, to the finished load
+    double totalMs = 0;   // loadRequest to adViewDidReceiveAd
+    double syncMs = 0;    // inside loadRequest
+    double buildMs = 0;   // support script and hidden page, to the ad URL
+    double markupMs = 0;  // markup download and store
+    double renderMs = 0;  // markup into the banner's view, to the finished load
     std::string error;
 };
 
@@ -368,7 +368,8 @@ private:
             const gint64 ready = g_source_get_ready_time(source);
             if (ready >= 0 && ready <= now) {
                 const char* name = g_source_get_name(source);
-                due.push_back(name ? std::string("source \"") + name + "\"" : "unnamed source (a GLib timeout or idle)");
+                due.push_back(name ? std::string("source \"") + name + "\""
+                                   : "unnamed source (a GLib timeout or idle)");
             }
             ++it;
         }
@@ -408,7 +409,6 @@ void printBareRow(const char* label, const std::vector<double>& ms);
 // goal, the note (if any) in brackets.
 void printRatio(const char* label, double ratio, double goal);
 void printRatio(const char* label, double ratio, const char* note = nullptr);
-
 
 // ---------------------------------------------------------------- one bench process
 

@@ -36,9 +36,7 @@ Application& Application::shared() { return backend().application(); }
 Device& Device::current() { return backend().device(); }
 Screen& Screen::main() { return backend().mainScreen(); }
 
-std::unique_ptr<Reachability> Reachability::create(const std::string& host) {
-    return backend().makeReachability(host);
-}
+std::unique_ptr<Reachability> Reachability::create(const std::string& host) { return backend().makeReachability(host); }
 
 std::optional<std::string> currentAudioRoute() { return backend().audioRoute(); }
 

@@ -21,19 +21,12 @@ Error fileError(int err, const std::string& path, const char* what) {
     switch (err) {
     case EACCES:
     case EPERM:
-    case EROFS:
-        code = kFileWriteNoPermissionError;
-        break;
+    case EROFS: code = kFileWriteNoPermissionError; break;
     case ENOSPC:
-    case EDQUOT:
-        code = kFileWriteOutOfSpaceError;
-        break;
+    case EDQUOT: code = kFileWriteOutOfSpaceError; break;
     case ENOENT:
-    case ENOTDIR:
-        code = kFileNoSuchFileError;
-        break;
-    default:
-        break;
+    case ENOTDIR: code = kFileNoSuchFileError; break;
+    default: break;
     }
     return {kFileErrorDomain, code, std::string(what) + " " + path + ": " + std::strerror(err)};
 }
@@ -108,7 +101,8 @@ FileSystem& FileSystem::current() { return backend().fileSystem(); }
 void FileSystem::writeFileInBackground(const std::string& path, std::string data, const AtomicWriteOptions& options,
                                        std::function<void(std::optional<Error>)> completion) {
     auto error = writeFile(path, data, options);
-    if (completion) RunLoop::main().postDelayedTask(0, [completion = std::move(completion), error] { completion(error); });
+    if (completion)
+        RunLoop::main().postDelayedTask(0, [completion = std::move(completion), error] { completion(error); });
 }
 
 namespace {

@@ -23,8 +23,9 @@ LogSink& sink() {
 std::string formatLine(std::string_view text) {
     // The installed clock gives the time, so lines written under a virtual
     // clock carry virtual time.
-    double unix = hasBackend() ? Clock::current().unixTime()
-                               : std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    double unix = hasBackend()
+                      ? Clock::current().unixTime()
+                      : std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     if (!std::isfinite(unix)) unix = 0;
     double whole = std::floor(unix);
     int millis = static_cast<int>((unix - whole) * 1000.0);

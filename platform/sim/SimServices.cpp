@@ -97,7 +97,8 @@ void SimUserDefaults::setObject(const Value& value, const std::string& key) {
     }
     auto stored = storable(value, 0);
     if (!stored) {
-        platform::log("defaults: the value for \"" + key.substr(0, 80) + "\" cannot be kept in a defaults file; it was not stored");
+        platform::log("defaults: the value for \"" + key.substr(0, 80) +
+                      "\" cannot be kept in a defaults file; it was not stored");
         return;
     }
     live_[key] = std::move(*stored);
@@ -271,9 +272,7 @@ void SimNetwork::reset() {
 
 // --- application -----------------------------------------------------
 
-bool SimApplication::canOpenURL(const URL& url) const {
-    return schemes_.count(toLowerASCII(url.scheme())) > 0;
-}
+bool SimApplication::canOpenURL(const URL& url) const { return schemes_.count(toLowerASCII(url.scheme())) > 0; }
 
 bool SimApplication::openURL(const URL& url) {
     if (!canOpenURL(url)) return false;

@@ -144,8 +144,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     auto c = this->start(this->requestFor(pieces));
     c->cancel();
     platform::URLConnection::create(this->requestFor(pieces), this->recorder)->start();
-    auto orphan = platform::URLConnection::create(this->requestFor(pieces),
-                                                  std::make_shared<ConnectionRecorder>());
+    auto orphan = platform::URLConnection::create(this->requestFor(pieces), std::make_shared<ConnectionRecorder>());
     orphan->start();
     d.runFor(0.2);  // a call into the dead delegate would crash under sanitizers
     EXPECT_EQ(this->recorder->callbacks, 0);
@@ -166,7 +165,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     EXPECT_EQ(this->recorder->callbacks, 3) << "the request, the answer and one piece";
 }
 
-REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersArePassedOnAsTheyCome, RedirectsAreOfferedOneByOne,
-                            FailuresAreValues, CancelledOrOrphanedConnectionsSayNothingMore);
+REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersArePassedOnAsTheyCome, RedirectsAreOfferedOneByOne, FailuresAreValues,
+                            CancelledOrOrphanedConnectionsSayNothingMore);
 
 }  // namespace nimbra::contract

@@ -85,7 +85,8 @@ TYPED_TEST_P(RunLoopContract, WeakTasksAreSkippedOnceTheTargetIsGone) {
     std::vector<int> log;
     auto owner = std::make_unique<TimerOwner>(&log);
     this->loop().postTask(owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(1); });
-    this->loop().postTask(owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(2); }, 0.01);
+    this->loop().postTask(
+        owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(2); }, 0.01);
     ASSERT_TRUE(this->driver.runUntil([&] { return !log.empty(); }));
     owner.reset();
     this->driver.runFor(0.05);  // would touch freed memory if it ran

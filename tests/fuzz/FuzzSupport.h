@@ -25,8 +25,8 @@ namespace fuzz {
     std::abort();
 }
 
-#define FUZZ_CHECK(condition) \
-    do {                      \
+#define FUZZ_CHECK(condition)                         \
+    do {                                              \
         if (!(condition)) ::fuzz::broken(#condition); \
     } while (0)
 

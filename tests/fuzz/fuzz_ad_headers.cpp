@@ -117,8 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK((named != kZELOrientationUnset) ==
                (values[2] && (*values[2] == "any" || *values[2] == "portrait" || *values[2] == "landscape")));
 
-    const std::optional<double> rate =
-        values[4] && !values[4]->empty() ? std::optional(ZELNumberUtilities::floatValueOfText(*values[4])) : std::nullopt;
+    const std::optional<double> rate = values[4] && !values[4]->empty()
+                                           ? std::optional(ZELNumberUtilities::floatValueOfText(*values[4]))
+                                           : std::nullopt;
     FUZZ_CHECK(response.refreshRate == rate);
     scheduler.schedule(rate.value_or(0));
     FUZZ_CHECK(scheduler.isScheduled() == (rate.value_or(0) > 0));

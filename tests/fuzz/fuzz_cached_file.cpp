@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     file.setMaximumBodySize(kMaximumBody);
     const std::string path = *file.filePath();
     FUZZ_CHECK(!ZELCacheFolder::makeFolder(ZELCachePurpose::SupportScript));
-    FUZZ_CHECK(!platform::writeFileAtomically(path, kOldContent, {.flushToDisk = false, .modificationTime = std::nullopt}));
+    FUZZ_CHECK(
+        !platform::writeFileAtomically(path, kOldContent, {.flushToDisk = false, .modificationTime = std::nullopt}));
 
     file.validate();
     fuzz::sim().runUntilIdle();

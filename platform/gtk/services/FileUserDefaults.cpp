@@ -27,12 +27,9 @@ constexpr double kAutosaveDelaySeconds = 1.0;
 
 const char* describe(PlistReadError error) {
     switch (error) {
-    case PlistReadError::NotAPropertyList:
-        return "is damaged or truncated (not a property list)";
-    case PlistReadError::NotADictionary:
-        return "does not hold a dictionary";
-    case PlistReadError::UnsupportedContent:
-        return "holds values a defaults store cannot hold";
+    case PlistReadError::NotAPropertyList: return "is damaged or truncated (not a property list)";
+    case PlistReadError::NotADictionary: return "does not hold a dictionary";
+    case PlistReadError::UnsupportedContent: return "holds values a defaults store cannot hold";
     }
     return "is unreadable";
 }
@@ -49,10 +46,8 @@ void FileUserDefaults::load() {
     std::string reason;
     std::string contents;
     switch (readWholeFile(path_, kMaximumFileSize, contents, reason)) {
-    case ReadResult::Missing:
-        return;
-    case ReadResult::Failed:
-        break;
+    case ReadResult::Missing: return;
+    case ReadResult::Failed: break;
     case ReadResult::Ok: {
         auto parsed = dictionaryFromXml(contents);
         if (parsed.dictionary) {
@@ -66,7 +61,8 @@ void FileUserDefaults::load() {
     // Keep the damaged file for whoever wants to look at it, and never write
     // over it: either it moves aside, or this store stays in memory only.
     std::string error;
-    auto asidePath = setFileAside(path_, ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr))), error);
+    auto asidePath =
+        setFileAside(path_, ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr))), error);
     if (asidePath) {
         log("defaults: " + path_ + " " + reason + "; set aside as " + *asidePath + ", starting empty");
     } else {
@@ -140,7 +136,8 @@ bool FileUserDefaults::write() {
     if (!xml) return false;
     // Through the backend's file system when there is one, so that this write
     // comes after the background ones asked for before it.
-    if (auto failure = hasBackend() ? FileSystem::current().writeFile(path_, *xml, {}) : writeFileAtomically(path_, *xml)) {
+    if (auto failure =
+            hasBackend() ? FileSystem::current().writeFile(path_, *xml, {}) : writeFileAtomically(path_, *xml)) {
         log("defaults: " + failure->description);
         return false;
     }
@@ -159,7 +156,8 @@ void FileUserDefaults::synchronizeInBackground() {
     if (!xml) return;
     dirty_ = false;
     FileSystem::current().writeFileInBackground(
-        path_, std::move(*xml), {}, bindWeak(weakFactory_.getWeakPtr(), [](FileUserDefaults& self, std::optional<Error> failure) {
+        path_, std::move(*xml), {},
+        bindWeak(weakFactory_.getWeakPtr(), [](FileUserDefaults& self, std::optional<Error> failure) {
             if (!failure) return;
             log("defaults: " + failure->description);
             self.dirty_ = true;  // the next save tries again

@@ -135,19 +135,19 @@ std::shared_ptr<Timer> GlibRunLoop::scheduleTimer(double seconds, bool repeats, 
         timer->queued_ = true;
         timer->key_ = enqueue(timer->interval_, start, Entry{timer, {}});
     };
-    if (isMainThread())
-        schedule();
-    else
-        performOnMainThread(schedule, false);
+    if (isMainThread()) schedule();
+    else performOnMainThread(schedule, false);
     return timer;
 }
 
 void GlibRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
     if (!task) return;
     if (!isMainThread()) {
-        performOnMainThread([this, seconds, task = std::move(task), start = g_get_monotonic_time()]() mutable {
-            enqueue(seconds, start, Entry{nullptr, std::move(task)});
-        }, false);
+        performOnMainThread(
+            [this, seconds, task = std::move(task), start = g_get_monotonic_time()]() mutable {
+                enqueue(seconds, start, Entry{nullptr, std::move(task)});
+            },
+            false);
         return;
     }
     enqueue(seconds, g_get_monotonic_time(), Entry{nullptr, std::move(task)});

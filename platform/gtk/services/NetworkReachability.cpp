@@ -18,7 +18,8 @@ std::unique_ptr<NetworkReachability> NetworkReachability::create(const std::stri
     if (!monitor) return nullptr;
     GRef<GSocketConnectable> address;
     std::string literal = host;
-    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') literal = literal.substr(1, literal.size() - 2);
+    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']')
+        literal = literal.substr(1, literal.size() - 2);
     if (auto inet = GRef<GInetAddress>::adopt(g_inet_address_new_from_string(literal.c_str())))
         address = GRef<GSocketConnectable>::adopt(G_SOCKET_CONNECTABLE(g_inet_socket_address_new(inet.get(), 0)));
     return std::unique_ptr<NetworkReachability>(

@@ -80,19 +80,21 @@ void WorkerFileSystem::start(const std::shared_ptr<Write>& write) {
             if (alive) job->owner->ended(job->write);
         },
         nullptr);
-    g_task_set_task_data(task, job, +[](gpointer data) { delete static_cast<Job*>(data); });
-    g_task_run_in_thread(task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
-        auto* job = static_cast<Job*>(data);
-        Write& w = *job->write;
-        auto result = writeFileAtomically(w.path, w.data, w.options);
-        {
-            std::lock_guard lock(*job->mutex);
-            w.result = std::move(result);
-            w.done = true;
-        }
-        job->finished->notify_all();
-        g_task_return_boolean(task, TRUE);
-    });
+    g_task_set_task_data(
+        task, job, +[](gpointer data) { delete static_cast<Job*>(data); });
+    g_task_run_in_thread(
+        task, +[](GTask* task, gpointer, gpointer data, GCancellable*) {
+            auto* job = static_cast<Job*>(data);
+            Write& w = *job->write;
+            auto result = writeFileAtomically(w.path, w.data, w.options);
+            {
+                std::lock_guard lock(*job->mutex);
+                w.result = std::move(result);
+                w.done = true;
+            }
+            job->finished->notify_all();
+            g_task_return_boolean(task, TRUE);
+        });
     g_object_unref(task);
 }
 
@@ -135,7 +137,8 @@ void WorkerFileSystem::finishPath(const std::string& path) {
         first = false;
         write->ended = true;
         if (write->completion)
-            RunLoop::main().postDelayedTask(0, [completion = std::move(write->completion), result] { completion(result); });
+            RunLoop::main().postDelayedTask(
+                0, [completion = std::move(write->completion), result] { completion(result); });
     }
 }
 

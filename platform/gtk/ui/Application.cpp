@@ -115,7 +115,8 @@ std::string osReleaseValue(const std::string& text, const std::string& key) {
     while (std::getline(lines, line)) {
         if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
         std::string v = line.substr(key.size() + 1);
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
         return v;
     }
     return "";

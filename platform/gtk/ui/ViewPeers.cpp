@@ -49,8 +49,9 @@ void setLabelText(GtkLabel* label, const std::string& text, double size, bool bo
     const GUnique<PangoAttrList, pango_attr_list_unref> attrs(pango_attr_list_new());
     pango_attr_list_insert(attrs.get(), pango_attr_size_new_absolute(int(size * PANGO_SCALE)));
     pango_attr_list_insert(attrs.get(), pango_attr_weight_new(bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL));
-    pango_attr_list_insert(attrs.get(), pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
-                                                                  guint16(color.blue * 65535)));
+    pango_attr_list_insert(attrs.get(),
+                           pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
+                                                     guint16(color.blue * 65535)));
     pango_attr_list_insert(attrs.get(), pango_attr_foreground_alpha_new(guint16(color.alpha * 65535)));
     gtk_label_set_attributes(label, attrs.get());
     gtk_label_set_text(label, text.c_str());
@@ -181,10 +182,11 @@ public:
         gtk_widget_set_valign(box, GTK_ALIGN_FILL);
         hideFromAssistiveTechnology(box);
         // Return, Space and the accessibility action: a tap.
-        signals_.emplace_back(widget_.outer(), "clicked", G_CALLBACK(+[](ButtonPeer* self) {
-                                  self->later([](Button& b) { b.sendActionsForControlEvents(kControlEventTouchUpInside); });
-                              }),
-                              this, G_CONNECT_SWAPPED);
+        signals_.emplace_back(
+            widget_.outer(), "clicked", G_CALLBACK(+[](ButtonPeer* self) {
+                self->later([](Button& b) { b.sendActionsForControlEvents(kControlEventTouchUpInside); });
+            }),
+            this, G_CONNECT_SWAPPED);
         // The pointer is this gesture's, ahead of the button's own: presses
         // and releases, inside or out, as touches. The widget owns it.
         GtkGesture* click = gtk_gesture_click_new();
@@ -195,14 +197,14 @@ public:
                                   static_cast<ButtonPeer*>(self)->later([](Button& b) { b.touchDown(); });
                               }),
                               this);
-        signals_.emplace_back(click, "released", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
-                                  auto* peer = static_cast<ButtonPeer*>(self);
-                                  GtkWidget* w = peer->widget_.outer();
-                                  bool inside = x >= 0 && y >= 0 && x < gtk_widget_get_width(w) &&
-                                                y < gtk_widget_get_height(w);
-                                  peer->later([inside](Button& b) { b.touchUp(inside); });
-                              }),
-                              this);
+        signals_.emplace_back(
+            click, "released", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
+                auto* peer = static_cast<ButtonPeer*>(self);
+                GtkWidget* w = peer->widget_.outer();
+                bool inside = x >= 0 && y >= 0 && x < gtk_widget_get_width(w) && y < gtk_widget_get_height(w);
+                peer->later([inside](Button& b) { b.touchUp(inside); });
+            }),
+            this);
         signals_.emplace_back(click, "stopped", G_CALLBACK(+[](GtkGestureClick*, gpointer self) {
                                   static_cast<ButtonPeer*>(self)->later([](Button& b) {
                                       if (b.isHighlighted()) b.setHighlighted(false);
@@ -236,8 +238,7 @@ public:
         if (!button_.title().empty()) {
             GtkWidget* label = gtk_label_new("");
             double size = hasImage ? 10 : 15;
-            setLabelText(GTK_LABEL(label), button_.title(), size, button_.isBold() || !hasImage,
-                         button_.titleColor());
+            setLabelText(GTK_LABEL(label), button_.title(), size, button_.isBold() || !hasImage, button_.titleColor());
             gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
             gtk_widget_set_vexpand(label, !hasImage);
             gtk_widget_set_valign(label, hasImage ? GTK_ALIGN_START : GTK_ALIGN_CENTER);
@@ -288,7 +289,8 @@ public:
         // The root's size is the window's; its minimum is the toplevel policy's.
         gtk_widget_set_size_request(widget_.outer(), -1, -1);
         ViewWidget::watchAllocation(widget_.outer(), [this](int w, int h) { sizeGiven(w, h); });
-        GtkWidget* overlay = GTK_WIDGET(g_object_new(GTK_TYPE_OVERLAY, "accessible-role", GTK_ACCESSIBLE_ROLE_GENERIC, nullptr));
+        GtkWidget* overlay =
+            GTK_WIDGET(g_object_new(GTK_TYPE_OVERLAY, "accessible-role", GTK_ACCESSIBLE_ROLE_GENERIC, nullptr));
         gtk_overlay_set_child(GTK_OVERLAY(overlay), widget_.outer());
         buildStatusBar();
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), statusBar_);
@@ -313,14 +315,13 @@ public:
         GtkEventController* keys = gtk_event_controller_key_new();
         // Before the focused widget (a page's text field would take Ctrl+arrows).
         gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
-        signals_.emplace_back(keys, "key-pressed",
-                              G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state,
-                                             gpointer self) -> gboolean {
-                                  if (!(state & GDK_CONTROL_MASK) || (key != GDK_KEY_Left && key != GDK_KEY_Right))
-                                      return FALSE;
-                                  return static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
-                              }),
-                              this);
+        signals_.emplace_back(
+            keys, "key-pressed",
+            G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state, gpointer self) -> gboolean {
+                if (!(state & GDK_CONTROL_MASK) || (key != GDK_KEY_Left && key != GDK_KEY_Right)) return FALSE;
+                return static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
+            }),
+            this);
         gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), keys);
         installWindowKeys(gtkWindow(), window);
 
@@ -329,16 +330,20 @@ public:
         GtkGesture* touches = gtk_gesture_click_new();
         gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(touches), 0);
         gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(touches), GTK_PHASE_CAPTURE);
-        signals_.emplace_back(touches, "pressed", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
+        signals_.emplace_back(touches, "pressed",
+                              G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
                                   static_cast<WindowPeer*>(self)->pressed(x, y);
                               }),
                               this);
         gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), GTK_EVENT_CONTROLLER(touches));
 
-        clockTimer_ = attachSource(g_timeout_source_new_seconds(15), +[](gpointer self) -> gboolean {
-            static_cast<WindowPeer*>(self)->refreshStatusBar();
-            return G_SOURCE_CONTINUE;
-        }, this);
+        clockTimer_ = attachSource(
+            g_timeout_source_new_seconds(15),
+            +[](gpointer self) -> gboolean {
+                static_cast<WindowPeer*>(self)->refreshStatusBar();
+                return G_SOURCE_CONTINUE;
+            },
+            this);
         gtkApplication().addWindow(this);
         if (launchSize) {
             // Already on screen at the window system's size: the view takes
@@ -437,8 +442,9 @@ private:
     void watchSurface() {
         GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gtkWindow()));
         if (!surface || surface == surfaceState_.instance()) return;
-        surfaceState_ = GSignalHandler(surface, "notify::state",
-                                       G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this, G_CONNECT_SWAPPED);
+        surfaceState_ =
+            GSignalHandler(surface, "notify::state", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this,
+                           G_CONNECT_SWAPPED);
     }
 
     void screenStateChanged() {
@@ -483,9 +489,9 @@ private:
     // window's shape the keys are left to the page.
     bool turnDevice(bool clockwise) {
         if (toplevelSizeIsFixed(gtkWindow())) return false;
-        static constexpr InterfaceOrientation kTurn[] = {InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
-                                                         InterfaceOrientation::PortraitUpsideDown,
-                                                         InterfaceOrientation::LandscapeLeft};
+        static constexpr InterfaceOrientation kTurn[] = {
+            InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
+            InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft};
         int at = 0;
         for (int i = 0; i < 4; ++i)
             if (kTurn[i] == gtkDevice().orientation()) at = i;

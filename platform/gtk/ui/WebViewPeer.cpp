@@ -50,7 +50,8 @@ WebKitNetworkSession* newSession(const char* folder) {
 void refuseDownload(WebKitNetworkSession*, WebKitDownload* download, gpointer) {
     WebKitURIRequest* request = webkit_download_get_request(download);
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    log(std::string("web view: refused a download from outside content: ") + (uri ? std::string(uri).substr(0, 200) : ""));
+    log(std::string("web view: refused a download from outside content: ") +
+        (uri ? std::string(uri).substr(0, 200) : ""));
     webkit_download_cancel(download);
 }
 
@@ -99,8 +100,8 @@ void requireWebSandbox() {
         GCharPtr errors;
         int status = 0;
         GErrorPtr error;
-        const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                      nullptr, nullptr, errors.out(), &status, error.out());
+        const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                                      nullptr, errors.out(), &status, error.out());
         if (ran && g_spawn_check_wait_status(status, nullptr)) return true;
         std::string why = error ? error->message : (errors && *errors.get() ? errors.get() : "bwrap failed");
         while (!why.empty() && why.back() == '\n') why.pop_back();
@@ -116,8 +117,8 @@ WebKitWebView* newWebKitView(WebContent content) {
     requireWebSandbox();
     const auto settings = GRef<WebKitSettings>::adopt(webkit_settings_new());
     if (content == WebContent::Outside) webkit_settings_set_enable_fullscreen(settings.get(), FALSE);
-    return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(content), "settings",
-                                        settings.get(), nullptr));
+    return WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(content), "settings", settings.get(), nullptr));
 }
 
 // What the engine would do on its own for a page, refused for outside
@@ -176,10 +177,11 @@ void traceDrawn(WebKitWebView* web) {
     GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
     if (!clock) return;
     const char* uri = webkit_web_view_get_uri(web);
-    connectUntil<GdkFrameClock>(clock, "after-paint", [mark = std::string("page drawn ") + (uri ? uri : "")](GdkFrameClock*) {
-        traceMark(mark);
-        return true;
-    });
+    connectUntil<GdkFrameClock>(clock, "after-paint",
+                                [mark = std::string("page drawn ") + (uri ? uri : "")](GdkFrameClock*) {
+                                    traceMark(mark);
+                                    return true;
+                                });
     gtk_widget_queue_draw(GTK_WIDGET(web));
 }
 
@@ -193,7 +195,9 @@ Error errorFrom(const GError* e) {
 class GtkWebPeer final : public WebViewPeer, public GtkPeer {
 public:
     explicit GtkWebPeer(WebView& view)
-        : view_(view), web_(newWebKitView(view.content())), widget_(view, GTK_WIDGET(web_)),
+        : view_(view),
+          web_(newWebKitView(view.content())),
+          widget_(view, GTK_WIDGET(web_)),
           cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
         if (view.content() == WebContent::Outside) closeForOutsideContent(web_);
         signals_.emplace_back(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
@@ -245,8 +249,8 @@ public:
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 // Cancelled with its view: nobody to tell.
                 auto completion = PendingCall<Completion>::take(data);
-                const auto value =
-                    GRef<JSCValue>::adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
+                const auto value = GRef<JSCValue>::adopt(
+                    webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
                 if (!completion || !*completion) return;
                 std::optional<std::string> text;
                 if (value && (jsc_value_is_undefined(value.get()) || jsc_value_is_null(value.get()))) {
@@ -346,7 +350,8 @@ private:
             webkit_policy_decision_ignore(decision);
             return TRUE;
         }
-        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        auto* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         bool gone = false;
         bool allow = self->shouldStart(action, gone);
         if (!allow || gone) {
@@ -389,16 +394,17 @@ private:
 
     // Zooms out a page wider than the view so that it fits across.
     void fitPageWidth() {
-        evaluateJavaScript("Math.max(document.documentElement.scrollWidth, document.body ? document.body.scrollWidth : 0)",
-                           [this](std::optional<std::string> width) {
-                               // Runs only while this peer lives (see evaluateJavaScript).
-                               double w = width ? std::atof(width->c_str()) : 0;
-                               double zoom = webkit_web_view_get_zoom_level(web_);
-                               double viewWidth = view_.frame().width();
-                               if (!(w > 0) || !(viewWidth > 0)) return;
-                               double fit = std::clamp(zoom * viewWidth / w, 0.25, 1.0);
-                               if (fit < zoom - 0.01) webkit_web_view_set_zoom_level(web_, fit);
-                           });
+        evaluateJavaScript(
+            "Math.max(document.documentElement.scrollWidth, document.body ? document.body.scrollWidth : 0)",
+            [this](std::optional<std::string> width) {
+                // Runs only while this peer lives (see evaluateJavaScript).
+                double w = width ? std::atof(width->c_str()) : 0;
+                double zoom = webkit_web_view_get_zoom_level(web_);
+                double viewWidth = view_.frame().width();
+                if (!(w > 0) || !(viewWidth > 0)) return;
+                double fit = std::clamp(zoom * viewWidth / w, 0.25, 1.0);
+                if (fit < zoom - 0.01) webkit_web_view_set_zoom_level(web_, fit);
+            });
     }
 
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
@@ -441,7 +447,7 @@ private:
     std::optional<std::string> approvedURI_;
     bool started_ = false;
     bool swallowFinish_ = false;
-    bool userGesture_ = false;  // of the navigation being decided
+    bool userGesture_ = false;             // of the navigation being decided
     std::vector<GSignalHandler> signals_;  // of the web view
     WeakPtrFactory<GtkWebPeer> weakFactory_{this};
 };

@@ -34,8 +34,8 @@ public:
     WeakPtr() = default;
     WeakPtr(std::nullptr_t) {}  // NOLINT: null converts implicitly, as for pointers
     template <typename U>
-        requires std::is_convertible_v<U*, T*>
-    WeakPtr(const WeakPtr<U>& other) : flag_(other.flag_), ptr_(other.ptr_) {}  // NOLINT
+    requires std::is_convertible_v<U*, T*> WeakPtr(const WeakPtr<U>& other)
+        : flag_(other.flag_), ptr_(other.ptr_) {}  // NOLINT
 
     // The object, or null once it is gone (or the factory revoked its pointers).
     T* get() const {

@@ -100,7 +100,8 @@ TEST_F(BrowserTaps, ATappedAdOpensTheBrowser) {
     const auto landings = app->server.requestsTo("landing");
     ASSERT_EQ(landings.size(), 1u);
     const std::string referrer = landings[0]["headers"].value("Referer", std::string());
-    EXPECT_EQ(referrer.rfind(app->server.origin() + "/ads?", 0), 0u) << "the landing page does not know the ad it came from";
+    EXPECT_EQ(referrer.rfind(app->server.origin() + "/ads?", 0), 0u)
+        << "the landing page does not know the ad it came from";
     EXPECT_EQ(counter("ctrack"), 0);
     // Nothing reloads behind the browser.
     spinFor(kRefreshSeconds + 1);
@@ -138,7 +139,9 @@ TEST_F(WebAppTaps, ATappedAdOpensTheWebApp) {
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELWebAppViewController>("/webapp?");
     ASSERT_TRUE(shown) << "no web-app screen over the application";
-    ASSERT_TRUE(spinUntil([&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == std::optional<std::string>("1"); }, 10))
+    ASSERT_TRUE(spinUntil(
+        [&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == std::optional<std::string>("1"); },
+        10))
         << "the page never heard it is shown";
     ASSERT_TRUE(spinUntil([&] { return events("onshow") == 1; }, 10));
     // Each click-tracking URL of the ad once, however the opening went.
@@ -175,7 +178,8 @@ TEST_F(LeavingTaps, ATappedAdGoesWhereItAsks) {
     // desktop's mail client.
     tapAdNumber(1);
     std::shared_ptr<platform::MailComposeViewController> composer;
-    ASSERT_TRUE(spinUntil([&] { return (composer = screen<platform::MailComposeViewController>()) != nullptr; }, kAdTimeout))
+    ASSERT_TRUE(
+        spinUntil([&] { return (composer = screen<platform::MailComposeViewController>()) != nullptr; }, kAdTimeout))
         << "no mail composer";
     EXPECT_EQ(composer->message().subject, "Ad #1");  // its addresses are in what Send hands over
     std::shared_ptr<platform::View> send;
@@ -184,11 +188,13 @@ TEST_F(LeavingTaps, ATappedAdGoesWhereItAsks) {
     ASSERT_TRUE(send);
     tapToClose(*composer, *send);
     composer.reset();
-    ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example"); }, 10));
+    ASSERT_TRUE(spinUntil(
+        [&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example"); }, 10));
 
     // "app" and "call": out to the desktop's handler of the URL's scheme, the
     // ad's two click-tracking URLs reported once each however long it waited.
-    for (const auto& [number, url] : {std::pair{2, app->server.origin() + "/click?"}, {3, std::string("tel:+34600000000")}}) {
+    for (const auto& [number, url] :
+         {std::pair{2, app->server.origin() + "/click?"}, {3, std::string("tel:+34600000000")}}) {
         const int clicks = counter("ctrack");
         tapAdNumber(number);
         ASSERT_TRUE(spinUntil([&] { return handedOver(url); }, kAdTimeout)) << url << " never reached the desktop";

@@ -53,7 +53,8 @@ TEST_F(BannerAdServer, ShowsARealAd) {
     EXPECT_NE(hits[0]["query"].value("n", ""), hits[1]["query"].value("n", "")) << "one tracker hit twice";
     const json& query = ads[0]["query"];
     EXPECT_EQ(query["slotname"], kAdUnit);
-    EXPECT_EQ(json::parse(query.value("ad_frame", std::string()), nullptr, false), (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
+    EXPECT_EQ(json::parse(query.value("ad_frame", std::string()), nullptr, false),
+              (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
     // A keyword that would end a script element arrives as it was given.
     EXPECT_EQ(json::parse(query.value("kw", std::string()), nullptr, false), json::array({"café </script>"}));
     // The screen's size as the GTK backend reports it.
@@ -67,7 +68,9 @@ TEST_F(BannerAdServer, AnAdUnitTheServerRefusesIsToldOnceWithTheCause) {
     ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
     spinFor(0.3);  // nothing more comes
     EXPECT_EQ(recorder->events, std::vector<std::string>{"fail " + std::to_string(ZELErrorInvalidRequest)});
-    EXPECT_EQ(log.countContaining("<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect."), 1u);
+    EXPECT_EQ(log.countContaining(
+                  "<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect."),
+              1u);
 }
 
 // The page process can end at any moment (a crash, the system reclaiming

@@ -59,7 +59,8 @@ TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
         {"large", Value(static_cast<long long>(INT64_MAX)), Value(static_cast<long long>(INT64_MAX))},
         {"double", Value(0.1), Value(0.1)},
         {"text", Value("é <&> \"q\"\n"), Value("é <&> \"q\"\n")},
-        {"bytes", Value(platform::Bytes{std::string("\0\x01\xff", 3)}), Value(platform::Bytes{std::string("\0\x01\xff", 3)})},
+        {"bytes", Value(platform::Bytes{std::string("\0\x01\xff", 3)}),
+         Value(platform::Bytes{std::string("\0\x01\xff", 3)})},
         {"date", Value(Date{-5000.75}), Value(Date{-5001.0})},  // kept to the whole second
         {"nested", nested, nested},
     };
@@ -161,8 +162,9 @@ TEST_F(FileUserDefaultsTest, BackgroundWritesKeepTheirOrderAndReportFailuresButN
     const std::string file = dir_ + "/written";
     std::vector<std::pair<int, bool>> ended;  // (write, failed) in the order heard
     const auto write = [&](int n, const std::string& path) {
-        files.writeFileInBackground(path, std::to_string(n), {},
-                                    [&ended, n](std::optional<platform::Error> error) { ended.emplace_back(n, bool(error)); });
+        files.writeFileInBackground(path, std::to_string(n), {}, [&ended, n](std::optional<platform::Error> error) {
+            ended.emplace_back(n, bool(error));
+        });
     };
     for (int n = 0; n < 20; ++n) write(n, file);
     write(20, dir_ + "/missing/file");
@@ -188,9 +190,9 @@ TEST_F(FileUserDefaultsTest, BackgroundWritesKeepTheirOrderAndReportFailuresButN
     };
     auto owner = std::make_unique<Owner>();
     bool heard = false;
-    files.writeFileInBackground(file, "owner gone", {},
-                                platform::bindWeak(owner->weak.getWeakPtr(),
-                                                   [&](Owner&, std::optional<platform::Error>) { heard = true; }));
+    files.writeFileInBackground(
+        file, "owner gone", {},
+        platform::bindWeak(owner->weak.getWeakPtr(), [&](Owner&, std::optional<platform::Error>) { heard = true; }));
     owner.reset();
     files.finishBackgroundWrites();
     EXPECT_EQ(readFile(file), "owner gone");

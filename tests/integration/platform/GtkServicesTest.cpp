@@ -105,19 +105,21 @@ TEST(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListeningSo
         std::ofstream(dir + "/pactl", std::ios::trunc) << "#!/bin/sh\n" << script;
         std::filesystem::permissions(dir + "/pactl", std::filesystem::perms::owner_all);
     };
-    pactl("case \"$1\" in\n"
-          "info) echo 'Default Sink: sink.a' ;;\n"
-          "list) printf 'Sink #0\\n\\tName: other\\n\\tActive Port: analog-output-speaker\\n"
-          "Sink #3\\n\\tName: sink.a\\n\\tPorts:\\n\\t\\tanalog-output-headphones: Headphones\\n"
-          "\\tActive Port: analog-output-headphones\\n' ;;\n"
-          "esac\n");
+    pactl(
+        "case \"$1\" in\n"
+        "info) echo 'Default Sink: sink.a' ;;\n"
+        "list) printf 'Sink #0\\n\\tName: other\\n\\tActive Port: analog-output-speaker\\n"
+        "Sink #3\\n\\tName: sink.a\\n\\tPorts:\\n\\t\\tanalog-output-headphones: Headphones\\n"
+        "\\tActive Port: analog-output-headphones\\n' ;;\n"
+        "esac\n");
     const std::string oldPath = g_getenv("PATH");
     g_setenv("PATH", (dir + ":" + oldPath).c_str(), TRUE);
     EXPECT_EQ(platform::currentAudioRoute(), std::nullopt);  // pactl is there, no server is
     const std::string socketPath = std::string(g_getenv("XDG_RUNTIME_DIR")) + "/pulse/native";
     std::filesystem::create_directories(std::filesystem::path(socketPath).parent_path());
     using platform::gtk::GRef;
-    auto socket = GRef<GSocket>::adopt(g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr));
+    auto socket = GRef<GSocket>::adopt(
+        g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr));
     auto address = GRef<GSocketAddress>::adopt(g_unix_socket_address_new(socketPath.c_str()));
     EXPECT_TRUE(g_socket_bind(socket.get(), address.get(), TRUE, nullptr));
     EXPECT_EQ(platform::currentAudioRoute(), "Headphone");

@@ -24,13 +24,14 @@ TEST_F(SoupConnectionTest, EachServerAnswerEndsAsItShould) {
         long code;
         size_t responses;
     };
-    for (const Case& k : {Case{partial, platform::kURLErrorNetworkConnectionLost, 1},
-                          Case{"NOT HTTP AT ALL\r\n\r\n", platform::kURLErrorBadServerResponse, 0},
-                          Case{"", platform::kURLErrorNetworkConnectionLost, 0},
-                          // A 304 reaches the caller: no cache of libsoup's stands in.
-                          Case{"HTTP/1.1 304 Not Modified\r\n\r\n", 0, 1},
-                          // A Location that is no URL at all: the redirect answer is the answer.
-                          Case{"HTTP/1.1 301 Moved\r\nLocation: http://[not a host\r\nContent-Length: 0\r\n\r\n", 0, 1}}) {
+    for (const Case& k :
+         {Case{partial, platform::kURLErrorNetworkConnectionLost, 1},
+          Case{"NOT HTTP AT ALL\r\n\r\n", platform::kURLErrorBadServerResponse, 0},
+          Case{"", platform::kURLErrorNetworkConnectionLost, 0},
+          // A 304 reaches the caller: no cache of libsoup's stands in.
+          Case{"HTTP/1.1 304 Not Modified\r\n\r\n", 0, 1},
+          // A Location that is no URL at all: the redirect answer is the answer.
+          Case{"HTTP/1.1 301 Moved\r\nLocation: http://[not a host\r\nContent-Length: 0\r\n\r\n", 0, 1}}) {
         SCOPED_TRACE(k.answer);
         RawTcpServer raw({k.answer});
         auto c = run(raw.url("/"));

@@ -19,10 +19,14 @@ namespace nimbra::test {
 
 // Installs the backend on first call (the calling thread becomes the main
 // thread) and returns it. Every integration test calls this first.
-inline platform::gtk::GtkBackend& gtkBackend() { return platform::gtk::GtkBackend::install("org.nimbra.IntegrationTests"); }
+inline platform::gtk::GtkBackend& gtkBackend() {
+    return platform::gtk::GtkBackend::install("org.nimbra.IntegrationTests");
+}
 
 // Seconds on the monotonic clock.
-inline double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+inline double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // Turns the thread's main context (the default one but on a thread with a
 // ThreadContext) until done() answers true or the time is up; returns done().
@@ -69,7 +73,8 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
     const std::vector<std::string>& lines() const { return lines_; }
     size_t countContaining(std::string_view text) const {
-        return std::ranges::count_if(lines_, [&](const std::string& line) { return line.find(text) != std::string::npos; });
+        return std::ranges::count_if(lines_,
+                                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
     }
 
 private:

@@ -33,8 +33,8 @@ inline bool installed(const char* program) {
 inline GRef<GSubprocess> spawn(const std::vector<std::string>& argv, const Environment& environment,
                                GSubprocessFlags stdio = G_SUBPROCESS_FLAGS_NONE,
                                const std::optional<fs::path>& output = std::nullopt) {
-    auto launcher = GRef<GSubprocessLauncher>::adopt(
-        g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
+    auto launcher =
+        GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
     applyEnvironment(launcher.get(), environment);
     if (output) g_subprocess_launcher_set_stdout_file_path(launcher.get(), output->c_str());
     std::vector<const char*> args;
@@ -149,8 +149,8 @@ inline std::vector<std::string> phoneLayoutFaults(const Picture& shot, int scale
     for (const Sample& s : samples) {
         const Rgb seen = shot.at(int(s.x * scale), int(s.y * scale));
         if (seen.near(s.expected, 8) != s.same)
-            faults.push_back(std::string(s.what) + " at (" + std::to_string(s.x) + ", " + std::to_string(s.y) + ") is " +
-                             describe(seen));
+            faults.push_back(std::string(s.what) + " at (" + std::to_string(s.x) + ", " + std::to_string(s.y) +
+                             ") is " + describe(seen));
     }
     return faults;
 }
@@ -177,7 +177,8 @@ public:
                           {"DISPLAY", std::nullopt}},
                          G_SUBPROCESS_FLAGS_NONE, folder / "phoc.log");
         // "Running compositor on wayland display 'wayland-0'"
-        spinUntil([&] { return !up() || readFile(folder / "phoc.log").find("Running compositor") != std::string::npos; }, 20);
+        spinUntil(
+            [&] { return !up() || readFile(folder / "phoc.log").find("Running compositor") != std::string::npos; }, 20);
         const std::string log = readFile(folder / "phoc.log"), mark = "wayland display '";
         if (const size_t at = log.find(mark); at != std::string::npos)
             socket_ = log.substr(at + mark.size(), log.find('\'', at + mark.size()) - at - mark.size());

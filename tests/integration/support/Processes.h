@@ -79,11 +79,14 @@ inline std::optional<bool> waitFor(GSubprocess* process, double seconds) {
     };
     auto wait = std::make_shared<Wait>();
     // The callback may come after we gave up: it holds the record.
-    g_subprocess_wait_check_async(process, nullptr, +[](GObject* p, GAsyncResult* r, gpointer data) {
-        std::unique_ptr<std::shared_ptr<Wait>> held(static_cast<std::shared_ptr<Wait>*>(data));
-        (*held)->ok = g_subprocess_wait_check_finish(G_SUBPROCESS(p), r, nullptr);
-        (*held)->ended = true;
-    }, new std::shared_ptr<Wait>(wait));
+    g_subprocess_wait_check_async(
+        process, nullptr,
+        +[](GObject* p, GAsyncResult* r, gpointer data) {
+            std::unique_ptr<std::shared_ptr<Wait>> held(static_cast<std::shared_ptr<Wait>*>(data));
+            (*held)->ok = g_subprocess_wait_check_finish(G_SUBPROCESS(p), r, nullptr);
+            (*held)->ended = true;
+        },
+        new std::shared_ptr<Wait>(wait));
     if (!spinUntil([&] { return wait->ended; }, seconds)) return std::nullopt;
     return wait->ok;
 }
@@ -141,7 +144,8 @@ public:
         argv.push_back(nullptr);
         process_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
         if (!process_) return;
-        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
+        auto lines =
+            GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
         platform::gtk::GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
         const std::string prefix = "nimbra-adserver listening on ";
         if (line && std::string(line.get()).starts_with(prefix)) origin_ = line.get() + prefix.size();
@@ -186,11 +190,15 @@ inline GRef<GSubprocessLauncher> launcherWithFoldersUnder(const std::filesystem:
     for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
     fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
     auto launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(flags));
-    const std::pair<const char*, std::string> environment[] = {
-        {"HOME", root / "home"},          {"XDG_CONFIG_HOME", root / "config"},    {"XDG_CACHE_HOME", root / "cache"},
-        {"XDG_DATA_HOME", root / "data"}, {"XDG_RUNTIME_DIR", root / "runtime"}, {"NIMBRA_STATIC_SERVER", serverOrigin},
-        {"NIMBRA_AD_SERVER", serverOrigin}};
-    for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
+    const std::pair<const char*, std::string> environment[] = {{"HOME", root / "home"},
+                                                               {"XDG_CONFIG_HOME", root / "config"},
+                                                               {"XDG_CACHE_HOME", root / "cache"},
+                                                               {"XDG_DATA_HOME", root / "data"},
+                                                               {"XDG_RUNTIME_DIR", root / "runtime"},
+                                                               {"NIMBRA_STATIC_SERVER", serverOrigin},
+                                                               {"NIMBRA_AD_SERVER", serverOrigin}};
+    for (const auto& [name, value] : environment)
+        g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
     g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
     return launcher;
 }

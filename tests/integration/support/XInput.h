@@ -25,8 +25,9 @@ public:
     bool available() {
         if (x_) return true;
         GdkDisplay* display = gdk_display_get_default();
-        if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !resize_ || !rootWindow_ || !xdisplay_ || !xid_ ||
-            !keycode_ || !display || std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0)
+        if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !resize_ || !rootWindow_ ||
+            !xdisplay_ || !xid_ || !keycode_ || !display ||
+            std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0)
             return false;
         x_ = xdisplay_(display);
         return x_ != nullptr;
@@ -83,8 +84,8 @@ private:
     int (*motion_)(void*, int, int, int, unsigned long) = find<decltype(motion_)>(xtst_, "XTestFakeMotionEvent");
     int (*button_)(void*, unsigned, int, unsigned long) = find<decltype(button_)>(xtst_, "XTestFakeButtonEvent");
     int (*key_)(void*, unsigned, int, unsigned long) = find<decltype(key_)>(xtst_, "XTestFakeKeyEvent");
-    int (*translate_)(void*, unsigned long, unsigned long, int, int, int*, int*, unsigned long*) =
-        find<decltype(translate_)>(nullptr, "XTranslateCoordinates");
+    int (*translate_)(void*, unsigned long, unsigned long, int, int, int*, int*,
+                      unsigned long*) = find<decltype(translate_)>(nullptr, "XTranslateCoordinates");
     int (*flush_)(void*) = find<decltype(flush_)>(nullptr, "XFlush");
     int (*resize_)(void*, unsigned long, unsigned, unsigned) = find<decltype(resize_)>(nullptr, "XResizeWindow");
     unsigned long (*rootWindow_)(void*) = find<decltype(rootWindow_)>(nullptr, "XDefaultRootWindow");

@@ -63,9 +63,10 @@ TEST_F(ViewLayerTest, WidgetsSitAtTheirViewsFrames) {
 // Hidden, the application goes to the background; shown again, it comes back.
 TEST_F(ViewLayerTest, TheWindowsVisibilityDrivesTheApplication) {
     std::vector<std::string> names;
-    auto observation = platform::NotificationCenter::defaultCenter().observe("", nullptr, [&](const platform::Notification& n) {
-        if (n.name.starts_with("UIApplication")) names.push_back(n.name.substr(13));
-    });
+    auto observation =
+        platform::NotificationCenter::defaultCenter().observe("", nullptr, [&](const platform::Notification& n) {
+            if (n.name.starts_with("UIApplication")) names.push_back(n.name.substr(13));
+        });
     for (bool hidden : {false, true, false}) {
         window->setHidden(hidden);
         const auto state = hidden ? platform::ApplicationState::Background : platform::ApplicationState::Active;

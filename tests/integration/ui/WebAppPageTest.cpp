@@ -41,7 +41,8 @@ TEST(WebAppPage, IsDrawnOnWhiteUnlessItSetsABackground) {
         auto screen = ZELWebAppViewController::init();
         screen->loadHTML(std::string(row.html), std::nullopt);
         screen->presentFromViewController(root);
-        ASSERT_TRUE(spinUntil([&] { return screen->isAppeared() && screen->webView() && !screen->webView()->isLoading(); }, 20));
+        ASSERT_TRUE(spinUntil(
+            [&] { return screen->isAppeared() && screen->webView() && !screen->webView()->isLoading(); }, 20));
         const auto& page = *screen->webView();
         // Below the text, away from the close button.
         const auto point = input.screenPoint(page, page.bounds().width() / 2, page.bounds().height() * 0.75);

@@ -17,19 +17,23 @@ using platform::NavigationType;
 
 class WebViewTest : public nimbra::contract::WebViewContract<GtkDriver> {
 protected:
-    bool waitForFinishes(int n) { return driver.runUntil([&] { return recorder->finishes >= n; }, 20); }
+    bool waitForFinishes(int n) {
+        return driver.runUntil([&] { return recorder->finishes >= n; }, 20);
+    }
 };
 
 TEST_F(WebViewTest, NavigationTypesReachTheDelegate) {
-    driver.html("/one", "<html><body><a id='l' href='/two'>two</a>"
-                        "<form id='f' action='/three' method='get'><input name='q' value='1'></form></body></html>");
+    driver.html("/one",
+                "<html><body><a id='l' href='/two'>two</a>"
+                "<form id='f' action='/three' method='get'><input name='q' value='1'></form></body></html>");
     driver.page("/two");
     driver.page("/three");
     const std::vector<std::tuple<std::function<void()>, NavigationType, const char*>> steps = {
         {[&] { load(driver.url("/one")); }, NavigationType::Other, "/one"},
         {[&] { web->evaluateJavaScript("document.getElementById('l').click()"); }, NavigationType::LinkClicked, "/two"},
         {[&] { web->goBack(); }, NavigationType::BackForward, "/one"},
-        {[&] { web->evaluateJavaScript("document.getElementById('f').submit()"); }, NavigationType::FormSubmitted, "/three?q=1"},
+        {[&] { web->evaluateJavaScript("document.getElementById('f').submit()"); }, NavigationType::FormSubmitted,
+         "/three?q=1"},
         {[&] { web->reload(); }, NavigationType::Reload, "/three?q=1"},
     };
     for (size_t i = 0; i < steps.size(); ++i) {

@@ -38,7 +38,8 @@ TEST_F(LifetimeTest, WeakPointersReadNullOnceTheOwnerOrItsFactorySaysSo) {
 TEST_F(LifetimeDeathTest, DereferencingADeadWeakPointerEndsTheProcessWithAMessage) {
     WeakPtr<Owner> weak = owner->weakFactory.getWeakPtr();
     owner.reset();
-    EXPECT_DEATH((void)weak->once.isRunning(), "WeakPtr<nimbra::contract::TimerOwner> was dereferenced after its object went");
+    EXPECT_DEATH((void)weak->once.isRunning(),
+                 "WeakPtr<nimbra::contract::TimerOwner> was dereferenced after its object went");
 }
 
 // What belongs to the main thread ends the process, with a message, when

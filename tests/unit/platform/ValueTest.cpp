@@ -15,7 +15,7 @@ TEST(Value, TypedReadsConvertAmongNumbersOnly) {
 
 TEST(Value, OnlyScalarsHaveATextForm) {
     const std::pair<Value, std::optional<std::string>> texts[] = {
-        {Value("a b"), "a b"}, {Value(-7LL), "-7"}, {Value(3.0), "3"}, {Value(0.1), "0.1"},
+        {Value("a b"), "a b"}, {Value(-7LL), "-7"},  {Value(3.0), "3"}, {Value(0.1), "0.1"},
         {Value(true), "1"},    {Value(Array{}), {}}, {Value(), {}}};
     for (const auto& [value, text] : texts) EXPECT_EQ(value.textForm(), text) << value.description();
 }
@@ -39,7 +39,9 @@ TEST(Value, EqualityIsDeep) {
     EXPECT_EQ(nested(2.5), nested(2.5));
     EXPECT_NE(nested(2.5), nested(2.6));
     EXPECT_EQ(Value(2), Value(2.0));
-    for (const auto& [a, b] : {std::pair{Value(2), Value(2.5)}, {Value(1), Value(true)}, {Value("1"), Value(1)},
+    for (const auto& [a, b] : {std::pair{Value(2), Value(2.5)},
+                               {Value(1), Value(true)},
+                               {Value("1"), Value(1)},
                                {Value(Date{1}), Value(Date{2})}})
         EXPECT_NE(a, b) << a.description();
 }

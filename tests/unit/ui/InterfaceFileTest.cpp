@@ -42,7 +42,8 @@ TEST_F(InterfaceFileTest, WhatAFileGetsWrongIsIgnored) {
     // The label named "web" is not a web view: the slot keeps the web view.
     EXPECT_EQ(owner.web, view->subviews()[0]);
     for (const auto& control : view->subviews()[2]->subviews())
-        std::dynamic_pointer_cast<platform::Button>(control)->sendActionsForControlEvents(platform::kControlEventTouchUpInside);
+        std::dynamic_pointer_cast<platform::Button>(control)->sendActionsForControlEvents(
+            platform::kControlEventTouchUpInside);
     EXPECT_EQ(owner.taps, 1);
     EXPECT_EQ(view->frame(), Rect());
     EXPECT_EQ(view->autoresizingMask(), 0u);
@@ -58,8 +59,8 @@ TEST_F(InterfaceFileTest, DamagedFilesAreRefused) {
     for (int i = 0; i < 200; ++i) deep += R"({"subviews": [)";
     deep += "{}";
     for (int i = 0; i < 200; ++i) deep += "]}";
-    for (const std::string& text : {std::string(R"({"view": 3})"), std::string(R"({"view": {"class": "NoSuchView"}})"),
-                                    deep + "}"})
+    for (const std::string& text :
+         {std::string(R"({"view": 3})"), std::string(R"({"view": {"class": "NoSuchView"}})"), deep + "}"})
         EXPECT_FALSE(InterfaceFile::viewFromText(text, owner)) << text.substr(0, 40);
     for (const char* text : {R"({"objects": [{"id": "a", "class": "Window"}, {"id": "a", "class": "Window"}]})",
                              R"({"objects": [{"id": "w", "class": "Window"}], "applicationDelegate": "w"})"})

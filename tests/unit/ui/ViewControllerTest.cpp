@@ -79,8 +79,8 @@ TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirst) {
         root->presentModalViewController(b, true);
     }
     root->dismissModalViewControllerAnimated(false);
-    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear",
-                        "B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear", "B.willDisappear",
+                        "A.willAppear", "B.didDisappear", "A.didAppear"}));
     EXPECT_TRUE(weak.expired());
     sim().advance(1);  // the cancelled animation end does nothing more
     EXPECT_EQ(log.size(), 9u);

@@ -61,7 +61,8 @@ TEST_F(ScreensTest, WhatTheScreenTookComesBackAsTheApplicationHadIt) {
         settle();
         screen->relinquishScreen();
         settle();
-        EXPECT_EQ(std::pair(application.isStatusBarHidden(), application.isIdleTimerDisabled()), std::pair(barHidden, idleOff));
+        EXPECT_EQ(std::pair(application.isStatusBarHidden(), application.isIdleTimerDisabled()),
+                  std::pair(barHidden, idleOff));
     }
 }
 

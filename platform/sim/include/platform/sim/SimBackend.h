@@ -54,7 +54,9 @@ public:
     // The property lists the backend can read: the data a test wrote, and
     // the dictionary a real converter would give for it. Anything else reads
     // as no property list.
-    void addPropertyList(std::string data, Dictionary dictionary) { propertyLists_[std::move(data)] = std::move(dictionary); }
+    void addPropertyList(std::string data, Dictionary dictionary) {
+        propertyLists_[std::move(data)] = std::move(dictionary);
+    }
     const std::vector<int>& playedSounds() const { return sounds_; }
 
     // Backend

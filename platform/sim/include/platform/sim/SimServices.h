@@ -67,7 +67,7 @@ private:
 
 class SimPaths final : public Paths {
 public:
-    SimPaths();  // makes a fresh temporary directory
+    SimPaths();            // makes a fresh temporary directory
     ~SimPaths() override;  // removes it
     std::optional<std::string> cachesDirectory() const override;
     std::optional<std::string> documentsDirectory() const override;

@@ -37,7 +37,8 @@ public:
     explicit operator bool() const { return id_ != 0; }
     gpointer instance() const { return instance_.get(); }
     void reset() {
-        if (id_ && g_signal_handler_is_connected(instance_.get(), id_)) g_signal_handler_disconnect(instance_.get(), id_);
+        if (id_ && g_signal_handler_is_connected(instance_.get(), id_))
+            g_signal_handler_disconnect(instance_.get(), id_);
         id_ = 0;
         instance_.reset();
     }
@@ -65,8 +66,9 @@ struct HandlerUntil {
 template <typename Instance, typename... Args, typename F>
 void connectUntil(Instance* instance, const char* signal, F handle) {
     using Handler = detail::HandlerUntil<Instance, Args...>;
-    g_signal_connect_data(instance, signal, G_CALLBACK(&Handler::call), new Handler{std::move(handle)},
-                          +[](gpointer data, GClosure*) { delete static_cast<Handler*>(data); }, GConnectFlags(0));
+    g_signal_connect_data(
+        instance, signal, G_CALLBACK(&Handler::call), new Handler{std::move(handle)},
+        +[](gpointer data, GClosure*) { delete static_cast<Handler*>(data); }, GConnectFlags(0));
 }
 
 }  // namespace platform::gtk
