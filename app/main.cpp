@@ -1,4 +1,5 @@
 #include "Classes/Mensajes.h"
+#include "platform/ApplicationMain.h"
 
 int main(int argc, char** argv) {
     mensajes::registerClasses();

@@ -65,7 +65,8 @@ void measureInChild(const std::vector<std::string>& args, Added& into) {
         fail("the measuring process failed");
     long before = 0, after = 0, privateBefore = 0, privateAfter = 0;
     const char* line = out ? std::strstr(out.get(), "pss-kb ") : nullptr;
-    if (!line || std::sscanf(line, "pss-kb %ld %ld private-kb %ld %ld", &before, &after, &privateBefore, &privateAfter) != 4)
+    if (!line ||
+        std::sscanf(line, "pss-kb %ld %ld private-kb %ld %ld", &before, &after, &privateBefore, &privateAfter) != 4)
         fail("the measuring process printed no figures");
     into.privateAdded.push_back((privateAfter - privateBefore) / 1024.0);
     into.before.push_back(before / 1024.0);
@@ -157,15 +158,17 @@ int main(int argc, char** argv) {
     }
 
     session.printHeader(markupURL);
-    std::printf("\n1. Memory added by one view showing the ad, PSS of the process and its engine processes\n"
-                "   (MiB, medians of %d fresh processes each: before = the window up, no web view yet)\n", kMemoryRuns);
+    std::printf(
+        "\n1. Memory added by one view showing the ad, PSS of the process and its engine processes\n"
+        "   (MiB, medians of %d fresh processes each: before = the window up, no web view yet)\n",
+        kMemoryRuns);
     std::printf("  %-30s %9s %9s %9s   %s\n", "", "before", "after", "added", "private pages added");
     std::printf("  %-30s %9.1f %9.1f %9.1f   %9.1f\n", "one banner", median(banners.before), median(banners.after),
                 median(banners.added), median(banners.privateAdded));
     std::printf("  %-30s %9.1f %9.1f %9.1f   %9.1f\n", "bare web view, same markup", median(bares.before),
                 median(bares.after), median(bares.added), median(bares.privateAdded));
-    std::printf("  ratio banner / bare (added)   %6.2fx   (goal <= 1.15x); private pages alone %.2fx\n",
-                median(banners.added) / median(bares.added), median(banners.privateAdded) / median(bares.privateAdded));
+    printRatio("banner / bare (added)", median(banners.added) / median(bares.added), 1.15);
+    std::printf("  private pages alone %.2fx\n", median(banners.privateAdded) / median(bares.privateAdded));
 
     std::printf("\n2. Memory (MiB)                  app RSS  all RSS   all PSS   web   per process RSS\n");
     printMemory("no banner (before any)", memoryNone);
@@ -176,19 +179,23 @@ int main(int argc, char** argv) {
                 webBefore.size(), webAfter.size(), webSeen.size());
 
     std::printf("\n3. Main-loop wake-ups, one banner shown, reload 30 s away, %.0f s window\n", kQuietWindowSeconds);
-    std::printf("  wake-ups (polls allowed to sleep that returned): %ld; loop turns: %ld\n", idleWakeups, idleIterations);
+    std::printf("  wake-ups (polls allowed to sleep that returned): %ld; loop turns: %ld\n", idleWakeups,
+                idleIterations);
     for (const auto& [cause, count] : idleCauses) std::printf("    %4ld  %s\n", count, cause.c_str());
-    std::printf("  component's run loop: %llu timers fired, %llu delayed calls, %llu main-thread calls, %llu keep-alive releases\n",
-                static_cast<unsigned long long>(idleActivity.timers), static_cast<unsigned long long>(idleActivity.delayed),
-                static_cast<unsigned long long>(idleActivity.mainCalls),
-                static_cast<unsigned long long>(idleActivity.releases));
+    std::printf(
+        "  component's run loop: %llu timers fired, %llu delayed calls, %llu main-thread calls, %llu keep-alive releases\n",
+        static_cast<unsigned long long>(idleActivity.timers), static_cast<unsigned long long>(idleActivity.delayed),
+        static_cast<unsigned long long>(idleActivity.mainCalls),
+        static_cast<unsigned long long>(idleActivity.releases));
     std::printf("  requests to the server meanwhile: %ld; banner state %d, reload timer %s\n",
-                idleCountersAfter.total - idleCountersBefore.total, idleState, idleTimerPending ? "pending" : "NOT pending");
-    std::printf("\n   With a 2 s refresh over the same window: %llu timers fired (the reloads), %ld new ad requests, %ld wake-ups;\n"
-                "   the loads themselves ran %llu delayed calls and %llu keep-alive releases\n",
-                static_cast<unsigned long long>(refreshActivity.timers), refreshCountersAfter.ads - refreshCountersBefore.ads,
-                refreshWakeups, static_cast<unsigned long long>(refreshActivity.delayed),
-                static_cast<unsigned long long>(refreshActivity.releases));
+                idleCountersAfter.total - idleCountersBefore.total, idleState,
+                idleTimerPending ? "pending" : "NOT pending");
+    std::printf(
+        "\n   With a 2 s refresh over the same window: %llu timers fired (the reloads), %ld new ad requests, %ld wake-ups;\n"
+        "   the loads themselves ran %llu delayed calls and %llu keep-alive releases\n",
+        static_cast<unsigned long long>(refreshActivity.timers), refreshCountersAfter.ads - refreshCountersBefore.ads,
+        refreshWakeups, static_cast<unsigned long long>(refreshActivity.delayed),
+        static_cast<unsigned long long>(refreshActivity.releases));
     for (const auto& [cause, count] : refreshCauses)
         if (cause.find("platform") != std::string::npos) std::printf("    %4ld  %s\n", count, cause.c_str());
     session.printLogSummary();

@@ -30,10 +30,11 @@ int main() {
     bench.release(resident);
 
     session.printHeader(markupURL);
-    std::printf("\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
+    std::printf(
+        "\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
     printLoadRow("banner, reload (same banner)", reloads);
     bare.printRows();
-    std::printf("  ratio reload / bare (new view) %6.2fx   (goal <= 1.1x)\n", medianTotal(reloads) / median(bare.newViews));
+    printRatio("reload / bare (new view)", medianTotal(reloads) / median(bare.newViews), 1.2);
     session.printLogSummary();
     return 0;
 }

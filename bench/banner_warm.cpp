@@ -55,19 +55,21 @@ int main() {
     const double bareNewMs = median(bare.newViews), bareSameMs = median(bare.sameViews);
     const double warmMs = medianTotal(warm);
     session.printHeader(markupURL);
-    std::printf("\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
+    std::printf(
+        "\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
     printLoadRow("banner, cold (first load)", {cold});
     printLoadRow("banner, second (first warm)", {secondLoad});
     printLoadRow("banner, warm (new banner each)", warm);
     bare.printRows();
-    std::printf("  ratio warm / bare (new view)   %6.2fx   (goal <= 1.5x)\n", warmMs / bareNewMs);
+    printRatio("warm / bare (new view)", warmMs / bareNewMs, 1.5);
     std::printf("  new banners that found a request page prepared ahead: %d of %zu; after the last banner went: %s\n",
                 warmWithPreparedPage, warm.size(), preparedPageOutlivedBanners ? "STILL THERE" : "gone");
-    std::printf("  ratio warm / bare (same view)  %6.2fx\n", warmMs / bareSameMs);
-    std::printf("  ratio cold / bare (new view)   %6.2fx   (goal <= 3x)\n", cold.totalMs / bareNewMs);
-    std::printf("  the cold load was asked for %.0f ms after the start (web engine started then); a web process was %s\n",
-                coldAskedAfterMs, session.engineUpAtColdLoad ? "up" : "NOT up yet");
-    std::printf("  ratio cold / bare (same view)  %6.2fx\n", cold.totalMs / bareSameMs);
+    printRatio("warm / bare (same view)", warmMs / bareSameMs);
+    printRatio("cold / bare (new view)", cold.totalMs / bareNewMs, 3);
+    std::printf(
+        "  the cold load was asked for %.0f ms after the start (web engine started then); a web process was %s\n",
+        coldAskedAfterMs, session.engineUpAtColdLoad ? "up" : "NOT up yet");
+    printRatio("cold / bare (same view)", cold.totalMs / bareSameMs);
     std::printf("  server: support script fetched %ld time(s) (304: %ld) for %ld banner loads; /ads %ld, /im %ld\n",
                 afterWarmCounters.script, afterWarmCounters.script304, 3 + static_cast<long>(warm.size()),
                 afterWarmCounters.ads, afterWarmCounters.imp);

@@ -89,8 +89,8 @@ int main() {
         },
         sink);
 
-    std::printf("Base64 of %zu bytes, %d rounds of %d calls, throughput in MiB of binary data\n",
-                kInputSize, kRounds, kCallsPerRound);
+    std::printf("Base64 of %zu bytes, %d rounds of %d calls, throughput in MiB of binary data\n", kInputSize, kRounds,
+                kCallsPerRound);
     report("encode", encodeOurs, encodeTheirs);
     report("decode", decodeOurs, decodeTheirs);
     std::printf("(checksum %zu)\n", sink);

@@ -117,14 +117,17 @@ int main() {
             nimbra::test::TestHttpServer server;
             server.route("/blob", [&body](SoupServerMessage* message, const nimbra::test::TestHttpServer::Request&) {
                 soup_server_message_set_status(message, 200, nullptr);
-                soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_STATIC,
-                                                 body.data(), body.size());
+                soup_server_message_set_response(message, "application/octet-stream", SOUP_MEMORY_STATIC, body.data(),
+                                                 body.size());
             });
             url = server.url("/blob");
-            g_main_context_invoke(nullptr, [](gpointer data) -> gboolean {
-                *static_cast<bool*>(data) = true;
-                return G_SOURCE_REMOVE;
-            }, &ready);
+            g_main_context_invoke(
+                nullptr,
+                [](gpointer data) -> gboolean {
+                    *static_cast<bool*>(data) = true;
+                    return G_SOURCE_REMOVE;
+                },
+                &ready);
             g_main_loop_run(serverLoop.get());
         }
         g_main_context_pop_thread_default(serverContext.get());
@@ -162,10 +165,13 @@ int main() {
 
     session.reset();
     ::unlink(plainPath.c_str());
-    g_main_context_invoke(serverContext.get(), [](gpointer loop) -> gboolean {
-        g_main_loop_quit(static_cast<GMainLoop*>(loop));
-        return G_SOURCE_REMOVE;
-    }, serverLoop.get());
+    g_main_context_invoke(
+        serverContext.get(),
+        [](gpointer loop) -> gboolean {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        serverLoop.get());
     serverThread.join();
     return 0;
 }

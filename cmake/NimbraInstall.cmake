@@ -36,6 +36,7 @@ set(NIMBRA_PUBLIC_COMPONENT_HEADERS
   Request/ZELRequestError.h)
 set(NIMBRA_PUBLIC_PLATFORM_HEADERS
   platform/ApplicationMain.h
+  platform/ApplicationLifecycle.h
   platform/Application.h
   platform/Outlets.h
   platform/Window.h
@@ -45,6 +46,7 @@ set(NIMBRA_PUBLIC_PLATFORM_HEADERS
   platform/Image.h
   platform/RunLoop.h
   platform/WeakPtr.h
+  platform/MainThread.h
   platform/Date.h
   platform/Value.h
   platform/Http.h

@@ -106,15 +106,16 @@ void ZELBrowserController::refreshToolbar() {
         v->safariButton_->setEnabled(true);
     }
     const auto& space = v->flexibleSpaceButton_;
-    v->toolbar_->setItems({v->backButton_, space, v->forwardButton_, space, fifth, space, v->safariButton_, space,
-                           v->doneButton_});
+    v->toolbar_->setItems(
+        {v->backButton_, space, v->forwardButton_, space, fifth, space, v->safariButton_, space, v->doneButton_});
 }
 
-std::shared_ptr<platform::BarButtonItem> ZELBrowserController::buttonWithImage(
-    std::shared_ptr<platform::Image> image, const std::string& name, int width, bool enabled,
-    void (ZELBrowserController::*method)()) {
-    auto button = platform::BarButtonItem::withImage(std::move(image), platform::BarButtonItemStyle::Plain,
-                                                     action(method));
+std::shared_ptr<platform::BarButtonItem> ZELBrowserController::buttonWithImage(std::shared_ptr<platform::Image> image,
+                                                                               const std::string& name, int width,
+                                                                               bool enabled,
+                                                                               void (ZELBrowserController::*method)()) {
+    auto button =
+        platform::BarButtonItem::withImage(std::move(image), platform::BarButtonItemStyle::Plain, action(method));
     button->setWidth(width);
     button->setEnabled(enabled);
     button->setIsAccessibilityElement(true);
@@ -141,8 +142,8 @@ void ZELBrowserController::createToolbarButtons() {
     v->flexibleSpaceButton_ = platform::BarButtonItem::systemItem(BarButtonSystemItem::FlexibleSpace);
     v->backButton_ = buttonWithImage(ZELIntrinsicImages::browserBackButton(), platform::localized("Back"), 27, false,
                                      &ZELBrowserController::back);
-    v->forwardButton_ = buttonWithImage(ZELIntrinsicImages::browserForwardButton(), platform::localized("Forward"), 27, false,
-                                        &ZELBrowserController::forward);
+    v->forwardButton_ = buttonWithImage(ZELIntrinsicImages::browserForwardButton(), platform::localized("Forward"), 27,
+                                        false, &ZELBrowserController::forward);
 
     v->spinner_ = std::make_shared<platform::ActivityIndicatorView>(platform::Rect(0, 0, 20, 20),
                                                                     platform::ActivityIndicatorStyle::White);
@@ -154,7 +155,7 @@ void ZELBrowserController::createToolbarButtons() {
     v->spinnerContainingButton_->setAccessibilityLabel(platform::localized("Loading"));
 
     v->reloadButton_ = systemButton(BarButtonSystemItem::Refresh, action(&ZELBrowserController::reload),
-                                     platform::localized("Reload"), 27);
+                                    platform::localized("Reload"), 27);
     // Named for what it does here: the desktop's own browser, whichever it is.
     v->safariButton_ = systemButton(BarButtonSystemItem::Action, action(&ZELBrowserController::openInSafari),
                                     platform::localized("Open in Browser"), 27);

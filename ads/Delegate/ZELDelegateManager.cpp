@@ -47,14 +47,12 @@ void ZELDelegateManager::deliver(ZELDelegateOperation operation, const ZELReques
         didYouNilOutYourDelegate(delegate, operation)) {
         std::shared_ptr<ZELBannerView> view = adView_.lock();
         switch (operation) {
-            case ZELDelegateOperation::DidReceiveAd: delegate->adViewDidReceiveAd(view); break;
-            case ZELDelegateOperation::DidFailToReceiveAd:
-                delegate->adViewDidFailToReceiveAdWithError(view, *error);
-                break;
-            case ZELDelegateOperation::WillPresentScreen: delegate->adViewWillPresentScreen(view); break;
-            case ZELDelegateOperation::WillDismissScreen: delegate->adViewWillDismissScreen(view); break;
-            case ZELDelegateOperation::DidDismissScreen: delegate->adViewDidDismissScreen(view); break;
-            case ZELDelegateOperation::WillLeaveApplication: delegate->adViewWillLeaveApplication(view); break;
+        case ZELDelegateOperation::DidReceiveAd: delegate->adViewDidReceiveAd(view); break;
+        case ZELDelegateOperation::DidFailToReceiveAd: delegate->adViewDidFailToReceiveAdWithError(view, *error); break;
+        case ZELDelegateOperation::WillPresentScreen: delegate->adViewWillPresentScreen(view); break;
+        case ZELDelegateOperation::WillDismissScreen: delegate->adViewWillDismissScreen(view); break;
+        case ZELDelegateOperation::DidDismissScreen: delegate->adViewDidDismissScreen(view); break;
+        case ZELDelegateOperation::WillLeaveApplication: delegate->adViewWillLeaveApplication(view); break;
         }
     }
 
@@ -65,16 +63,16 @@ void ZELDelegateManager::deliver(ZELDelegateOperation operation, const ZELReques
         if (!didYouNilOutYourDelegate(delegate, operation)) continue;
         std::shared_ptr<ZELInterstitial> interstitial = interstitial_.lock();
         switch (operation) {
-            case ZELDelegateOperation::DidReceiveAd: delegate->interstitialDidReceiveAd(interstitial); break;
-            case ZELDelegateOperation::DidFailToReceiveAd:
-                delegate->interstitialDidFailToReceiveAdWithError(interstitial, *error);
-                break;
-            case ZELDelegateOperation::WillPresentScreen: delegate->interstitialWillPresentScreen(interstitial); break;
-            case ZELDelegateOperation::WillDismissScreen: delegate->interstitialWillDismissScreen(interstitial); break;
-            case ZELDelegateOperation::DidDismissScreen: delegate->interstitialDidDismissScreen(interstitial); break;
-            case ZELDelegateOperation::WillLeaveApplication:
-                delegate->interstitialWillLeaveApplication(interstitial);
-                break;
+        case ZELDelegateOperation::DidReceiveAd: delegate->interstitialDidReceiveAd(interstitial); break;
+        case ZELDelegateOperation::DidFailToReceiveAd:
+            delegate->interstitialDidFailToReceiveAdWithError(interstitial, *error);
+            break;
+        case ZELDelegateOperation::WillPresentScreen: delegate->interstitialWillPresentScreen(interstitial); break;
+        case ZELDelegateOperation::WillDismissScreen: delegate->interstitialWillDismissScreen(interstitial); break;
+        case ZELDelegateOperation::DidDismissScreen: delegate->interstitialDidDismissScreen(interstitial); break;
+        case ZELDelegateOperation::WillLeaveApplication:
+            delegate->interstitialWillLeaveApplication(interstitial);
+            break;
         }
     }
 }

@@ -28,9 +28,7 @@ public:
     }
 
 protected:
-    void markNotImplemented(ZELDelegateOperation operation) {
-        unimplemented_.set(static_cast<std::size_t>(operation));
-    }
+    void markNotImplemented(ZELDelegateOperation operation) { unimplemented_.set(static_cast<std::size_t>(operation)); }
 
 private:
     std::bitset<kZELDelegateOperationCount> unimplemented_;

@@ -17,9 +17,9 @@ constexpr const char* kNeverOldLayout[] = {kRootName, "webkit", "webkit-outside"
 
 const char* folderName(ZELCachePurpose purpose) {
     switch (purpose) {
-        case ZELCachePurpose::SupportScript: return "script";
-        case ZELCachePurpose::AdMarkup: return "markup";
-        case ZELCachePurpose::Tracker: return nullptr;
+    case ZELCachePurpose::SupportScript: return "script";
+    case ZELCachePurpose::AdMarkup: return "markup";
+    case ZELCachePurpose::Tracker: return nullptr;
     }
     return nullptr;
 }
@@ -27,7 +27,8 @@ const char* folderName(ZELCachePurpose purpose) {
 constexpr ZELCachePurpose kStoringPurposes[] = {ZELCachePurpose::SupportScript, ZELCachePurpose::AdMarkup};
 
 bool isLowerHex(std::string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 bool isCurrentName(std::string_view name) { return name.size() == 64 && isLowerHex(name); }

@@ -20,18 +20,18 @@ constexpr const char kHTTPDateFormat[] = "EEE, dd MMM yyyy HH:mm:ss";
 
 size_t maximumBodySizeFor(ZELCachePurpose purpose) {
     switch (purpose) {
-        case ZELCachePurpose::SupportScript: return kZELSupportScriptMaximumSize;
-        case ZELCachePurpose::AdMarkup: return kZELAdMarkupMaximumSize;
-        case ZELCachePurpose::Tracker: return kZELTrackerMaximumBodySize;
+    case ZELCachePurpose::SupportScript: return kZELSupportScriptMaximumSize;
+    case ZELCachePurpose::AdMarkup: return kZELAdMarkupMaximumSize;
+    case ZELCachePurpose::Tracker: return kZELTrackerMaximumBodySize;
     }
     return kZELTrackerMaximumBodySize;
 }
 
 double deadlineFor(ZELCachePurpose purpose) {
     switch (purpose) {
-        case ZELCachePurpose::SupportScript: return kZELSupportScriptDeadline;
-        case ZELCachePurpose::AdMarkup: return kZELAdMarkupDeadline;
-        case ZELCachePurpose::Tracker: return kZELTrackerDeadline;
+    case ZELCachePurpose::SupportScript: return kZELSupportScriptDeadline;
+    case ZELCachePurpose::AdMarkup: return kZELAdMarkupDeadline;
+    case ZELCachePurpose::Tracker: return kZELTrackerDeadline;
     }
     return kZELTrackerDeadline;
 }
@@ -176,7 +176,8 @@ void ZELCachedFile::beginFetch(bool cacheBuster) {
     secureChain_ = false;
     // The transport's time-out restarts with every byte: a server trickling
     // the answer would hold the fetch for good without this.
-    deadline_.start(deadlineFor(purpose_), [this] { failFetch(platform::kURLErrorTimedOut, "the download took too long"); });
+    deadline_.start(deadlineFor(purpose_),
+                    [this] { failFetch(platform::kURLErrorTimedOut, "the download took too long"); });
     connection->start();
 }
 

@@ -95,6 +95,7 @@ bool ZELClickTracker::reportToDelegate(Report report) {
 void ZELClickTracker::cachedFileDownloadDidFail(ZELCachedFile&, const std::optional<platform::Error>& error) {
     if (hasTracked_) return;
     hasTracked_ = true;
-    if (!reportToDelegate([this, &error](ZELClickTrackerDelegate& d) { d.trackerDidFailWithError(*this, error); })) return;
+    if (!reportToDelegate([this, &error](ZELClickTrackerDelegate& d) { d.trackerDidFailWithError(*this, error); }))
+        return;
     endBackgroundTask();
 }

@@ -61,7 +61,8 @@ public:
     // Cached-file delegate operations.
     void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override;
     void cachedFileDownloadDidEnd(ZELCachedFile& file) override;
-    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL& url) override;
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                 const platform::URL& url) override;
 
 private:
     explicit ZELClickTracker(std::weak_ptr<ZELClickTrackerDelegate> delegate) : delegate_(std::move(delegate)) {}

@@ -56,8 +56,7 @@ std::optional<ZELNotification> ZELNotification::notificationFromURL(const URL& u
                 return ZELNotification("log", ZELNetworkUtilities::dictionaryFromQueryString(url.query()));
             }
         }
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return none();
 }
 

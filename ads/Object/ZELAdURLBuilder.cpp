@@ -66,13 +66,14 @@ void ZELAdURLBuilder::build(const std::string& script, const platform::Dictionar
     adopt(std::move(*page));
     const unsigned long adopted = pages_;
     page_.webView->evaluateJavaScript(
-        call, platform::bindWeak(weakFactory_.getWeakPtr(), [adopted, script, call, baseURL](
-                                                                ZELAdURLBuilder& self, std::optional<std::string> result) {
-            if (result || self.pages_ != adopted || !self.page_.webView) return;
-            // The prepared page could not run the call (its process may have
-            // ended): build in a fresh page instead.
-            self.buildInFreshPage(script, call, baseURL);
-        }));
+        call,
+        platform::bindWeak(weakFactory_.getWeakPtr(),
+                           [adopted, script, call, baseURL](ZELAdURLBuilder& self, std::optional<std::string> result) {
+                               if (result || self.pages_ != adopted || !self.page_.webView) return;
+                               // The prepared page could not run the call (its process may have
+                               // ended): build in a fresh page instead.
+                               self.buildInFreshPage(script, call, baseURL);
+                           }));
 }
 
 void ZELAdURLBuilder::buildInFreshPage(const std::string& script, const std::string& call,
@@ -87,9 +88,8 @@ void ZELAdURLBuilder::adopt(ZELPreparedBuildPage::Page page) {
     page_ = std::move(page);
     const auto self = weakFactory_.getWeakPtr();
     // The page's answers, from this page only.
-    page_.delegate->setAnswerHandler(platform::bindWeak(self, [](ZELAdURLBuilder& builder, const ZELBuildPageAnswer& answer) {
-        builder.answered(answer);
-    }));
+    page_.delegate->setAnswerHandler(platform::bindWeak(
+        self, [](ZELAdURLBuilder& builder, const ZELBuildPageAnswer& answer) { builder.answered(answer); }));
     // A page whose load failed or whose process ended will never answer.
     page_.delegate->setPageLostHandler(platform::bindWeak(self, [](ZELAdURLBuilder& builder) {
         builder.fail("<Nimbra> The page building the ad request was lost.", ZELErrorNetworkError);

@@ -30,11 +30,11 @@ namespace {
 bool isUnreachable(const std::optional<platform::Error>& error) {
     if (!error || error->domain != platform::kURLErrorDomain) return false;
     switch (error->code) {
-        case platform::kURLErrorTimedOut:
-        case platform::kURLErrorCannotFindHost:
-        case platform::kURLErrorCannotConnectToHost:
-        case platform::kURLErrorNotConnectedToInternet: return true;
-        default: return false;
+    case platform::kURLErrorTimedOut:
+    case platform::kURLErrorCannotFindHost:
+    case platform::kURLErrorCannotConnectToHost:
+    case platform::kURLErrorNotConnectedToInternet: return true;
+    default: return false;
     }
 }
 
@@ -90,11 +90,11 @@ ZELObjectPrivate::~ZELObjectPrivate() {
 
 bool ZELObjectPrivate::isMakingRequest() const {
     switch (state_) {
-        case ZELObjectState::FetchingSupportScript:
-        case ZELObjectState::BuildingAdURL:
-        case ZELObjectState::LoadingAd:
-        case ZELObjectState::Rendering: return true;
-        default: return false;
+    case ZELObjectState::FetchingSupportScript:
+    case ZELObjectState::BuildingAdURL:
+    case ZELObjectState::LoadingAd:
+    case ZELObjectState::Rendering: return true;
+    default: return false;
     }
 }
 
@@ -170,7 +170,8 @@ bool ZELObjectPrivate::isAppActive() const {
 bool ZELObjectPrivate::supportsMinimumRequirementsForRequest(const std::shared_ptr<ZELRequestPrivate>& request) {
     if (ZELRequestPrivate::deviceAtLeastMinimumOSMajorVersion(3, 0)) return true;
     changeState(ZELObjectState::Failed);
-    delegateManager_->didFailToReceiveAdWithError(ZELRequestError::errorWithCode(ZELErrorOSVersionTooLow, request.get()));
+    delegateManager_->didFailToReceiveAdWithError(
+        ZELRequestError::errorWithCode(ZELErrorOSVersionTooLow, request.get()));
     return false;
 }
 
@@ -218,7 +219,8 @@ void ZELObjectPrivate::addAdditionalParameters(platform::Dictionary& parameters)
     auto view = adView_.lock();
     const platform::View* place = view ? view.get() : webView_.get();
     ZELAdURLBuilder::addSlotParameters(parameters, adUnitID_, request_ && request_->isInterstitialAd(),
-                                       place ? place->frame() : platform::Rect(), place ? place->bounds() : platform::Rect());
+                                       place ? place->frame() : platform::Rect(),
+                                       place ? place->bounds() : platform::Rect());
 }
 
 void ZELObjectPrivate::adURLBuilderDidBuild(const std::optional<platform::URL>& adURL) {
@@ -307,7 +309,8 @@ void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Er
     const int status = file ? file->httpStatusCode() : 0;
     long code;
     if (status == 400) {
-        platform::log("<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect.");
+        platform::log(
+            "<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect.");
         code = ZELErrorInvalidRequest;
     } else if (status < 400) {
         code = ZELErrorNetworkError;
@@ -366,7 +369,8 @@ void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
     add(pendingClickURLs_, response.clickURLs, "X-Ruma-Click-Tracking-Urls");
     if (response.orientation != kZELOrientationUnset) supportedOrientations_ = response.orientation;
     if (response.interstitialTimeout)
-        platform::UserDefaults::standard().setFloat(static_cast<float>(*response.interstitialTimeout), "applicationTimeout");
+        platform::UserDefaults::standard().setFloat(static_cast<float>(*response.interstitialTimeout),
+                                                    "applicationTimeout");
 }
 
 void ZELObjectPrivate::addReloadInformationFromHeaders() {

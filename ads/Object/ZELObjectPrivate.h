@@ -148,7 +148,8 @@ public:
     // The markup's download.
     void cachedFileDownloadDidEnd(ZELCachedFile& file) override;
     void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override;
-    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL& url) override;
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                 const platform::URL& url) override;
 
     // The support script.
     void supportScriptWillFetch() override;

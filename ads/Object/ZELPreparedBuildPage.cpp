@@ -42,9 +42,9 @@ std::optional<std::string> ZELBuildPageAnswer::parameter(const char* key) const 
 void ZELBuildPageDelegate::receiveMessage(platform::WebView&, const platform::URL&, const ZELNotification& message) {
     using Kind = ZELBuildPageAnswer::Kind;
     const std::string& name = message.name();
-    const Kind kind = name == kZELMessageLoadAdURL     ? Kind::LoadAdURL
+    const Kind kind = name == kZELMessageLoadAdURL        ? Kind::LoadAdURL
                       : name == kZELMessageInvalidRequest ? Kind::InvalidRequest
-                                                         : Kind::UnableToServe;
+                                                          : Kind::UnableToServe;
     // The scope lets only the three answers through to here.
     ZELBuildPageAnswer answer{kind, message.parameters().value_or(platform::Dictionary())};
     platform::RunLoop::main().postTask(weakFactory_.getWeakPtr(), [answer](ZELBuildPageDelegate& self) {

@@ -71,9 +71,9 @@ private:
 
     std::function<void()> reload_;
     platform::OneShotTimer timer_;
-    double interval_ = 0;              // the last non-zero interval
-    std::optional<double> dueAt_;      // monotonic seconds
-    int coveringScreens_ = 0;          // screens can stack: one ad screen opening another
+    double interval_ = 0;          // the last non-zero interval
+    std::optional<double> dueAt_;  // monotonic seconds
+    int coveringScreens_ = 0;      // screens can stack: one ad screen opening another
     bool visible_ = false;
     bool reloadsWhileHidden_ = false;
     bool retryPending_ = false;

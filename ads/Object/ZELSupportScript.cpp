@@ -35,6 +35,10 @@ void ZELSupportScript::ensure() {
         client_.supportScriptWillFetch();
         file_ = std::make_unique<ZELCachedFile>(weak_from_this(), ZELServerAddresses::supportScriptURL(),
                                                 ZELCachePurpose::SupportScript);
+        // Still atomic, not flushed: a copy a crash left empty or cut is not
+        // used (an empty one is fetched again, one that breaks its page is
+        // discarded), so the flushes would buy nothing for their time.
+        file_->setFlushesToDisk(false);
     }
     const auto expireDate = ZELStatisticsCore(kStoreIdentifier).dateForKey(kExpireDateKey);
     const auto stored = usable(*file_);

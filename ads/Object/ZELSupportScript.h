@@ -29,8 +29,7 @@ public:
     virtual void supportScriptRedirected(const ZELCachedFile& file) = 0;
 };
 
-class ZELSupportScript final : public ZELCachedFileDelegate,
-                               public std::enable_shared_from_this<ZELSupportScript> {
+class ZELSupportScript final : public ZELCachedFileDelegate, public std::enable_shared_from_this<ZELSupportScript> {
 public:
     static constexpr double kLifetime = 86400.0;
 
@@ -54,7 +53,8 @@ public:
 
     void cachedFileDownloadDidEnd(ZELCachedFile& file) override;
     void cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) override;
-    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file, const platform::URL& url) override;
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile& file,
+                                                                 const platform::URL& url) override;
 
 private:
     explicit ZELSupportScript(ZELSupportScriptClient& client) : client_(client) {}

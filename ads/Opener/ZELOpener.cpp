@@ -104,7 +104,8 @@ bool ZELOpener::openWebApp(const std::optional<platform::URL>& url, ZELOrientati
     return present(screens_->webApp(*url, screenSettings(supportedOrientations)), controller);
 }
 
-bool ZELOpener::openWebAppWithHTML(const std::optional<std::string>& html, ZELOrientationSetting supportedOrientations) {
+bool ZELOpener::openWebAppWithHTML(const std::optional<std::string>& html,
+                                   ZELOrientationSetting supportedOrientations) {
     auto controller = viewController();
     if (!controller || !html || !mayOpen() || !screens_) return false;
     return present(screens_->webAppWithHTML(*html, screenSettings(supportedOrientations)), controller);
@@ -117,10 +118,9 @@ namespace {
 // when the banner that was tapped has gone meanwhile.
 void handOver(platform::URL url, std::shared_ptr<ZELDelegateManager> manager, int waitsLeft) {
     if (ZELClickTracker::activeTrackings() && waitsLeft > 0) {
-        platform::RunLoop::main().postDelayedTask(ZELOpener::kTrackingWaitSeconds,
-                                                  [url = std::move(url), manager = std::move(manager), waitsLeft] {
-                                                      handOver(url, manager, waitsLeft - 1);
-                                                  });
+        platform::RunLoop::main().postDelayedTask(
+            ZELOpener::kTrackingWaitSeconds,
+            [url = std::move(url), manager = std::move(manager), waitsLeft] { handOver(url, manager, waitsLeft - 1); });
         return;
     }
     if (manager) manager->willLeaveApplication();

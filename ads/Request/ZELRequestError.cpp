@@ -15,8 +15,8 @@ std::string osVersionTooLowText() {
     int major = 0, minor = 0, bugFix = 0;
     ZELIdentifierUtilities::getOSMajor(&major, &minor, &bugFix);
     char text[160];
-    std::snprintf(text, sizeof text, "This device's OS is %i.%i.%i.  It is below the minimum of %i.%i.", major,
-                  minor, bugFix, kMinimumOSMajor, kMinimumOSMinor);
+    std::snprintf(text, sizeof text, "This device's OS is %i.%i.%i.  It is below the minimum of %i.%i.", major, minor,
+                  bugFix, kMinimumOSMajor, kMinimumOSMinor);
     return text;
 }
 
@@ -25,14 +25,12 @@ std::string osVersionTooLowText() {
 std::string ZELRequestError::localizedStringForErrorCode(long code) {
     std::string text;
     switch (code) {
-        case ZELErrorNoAd: text = "No ad to show."; break;
-        case ZELErrorNetworkError: text = "A network error occurred."; break;
-        case ZELErrorServerError: text = "Server error processing the request."; break;
-        case ZELErrorOSVersionTooLow: text = osVersionTooLowText(); break;
-        case ZELErrorTimeout:
-            text = "The Nimbra Ad request was unable to be fulfilled before a timeout occurred.";
-            break;
-        default: text = "Invalid ad request parameter(s).  Check the Xcode console for details."; break;
+    case ZELErrorNoAd: text = "No ad to show."; break;
+    case ZELErrorNetworkError: text = "A network error occurred."; break;
+    case ZELErrorServerError: text = "Server error processing the request."; break;
+    case ZELErrorOSVersionTooLow: text = osVersionTooLowText(); break;
+    case ZELErrorTimeout: text = "The Nimbra Ad request was unable to be fulfilled before a timeout occurred."; break;
+    default: text = "Invalid ad request parameter(s).  Check the Xcode console for details."; break;
     }
     return "Request Error: " + text;
 }

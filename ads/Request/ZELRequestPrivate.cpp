@@ -58,9 +58,9 @@ void ZELRequestPrivate::addKeyword(const std::string& keyword) {
 
 std::optional<std::string> ZELRequestPrivate::genderString() const {
     switch (gender_) {
-        case kGenderMale: return "m";
-        case kGenderFemale: return "f";
-        default: return std::nullopt;
+    case kGenderMale: return "m";
+    case kGenderFemale: return "f";
+    default: return std::nullopt;
     }
 }
 
@@ -151,6 +151,7 @@ std::string ZELRequestPrivate::description() const {
     if (birthday_) text += "\nbirthday:" + platform::Value(*birthday_).description();
     if (location_) text += "\nlocation:" + location_->description();
     if (keywords_) text += "\nkeywords:" + platform::Value(toArray(*keywords_)).description();
-    if (additionalParameters_) text += "\nadditionalParameters:" + platform::Value(*additionalParameters_).description();
+    if (additionalParameters_)
+        text += "\nadditionalParameters:" + platform::Value(*additionalParameters_).description();
     return text;
 }

@@ -55,10 +55,10 @@ void ZELStatistics::releaseSharedStatistics() { sharedSlot().reset(); }
 
 const std::vector<std::string>& ZELStatistics::allTimingNames() {
     static const std::vector<std::string> names = {
-        kZELParameterPriorRequestLatency,      kZELParameterPriorClickLatency,
-        kZELParameterPriorClickString,         kZELParameterPriorPreClickLatency,
+        kZELParameterPriorRequestLatency,       kZELParameterPriorClickLatency,
+        kZELParameterPriorClickString,          kZELParameterPriorPreClickLatency,
         kZELParameterPriorClickRedirectLatency, kZELParameterPriorLandingPageLoad,
-        kZELParameterPriorLandingPageDuration, kZELParameterTimeSinceFirstRequest,
+        kZELParameterPriorLandingPageDuration,  kZELParameterTimeSinceFirstRequest,
     };
     return names;
 }
@@ -106,8 +106,7 @@ platform::Dictionary ZELStatistics::collectParameters() const {
     if (statistics_->objectForKey(kZELParameterPriorClickBackgroundedApp) && click) {
         if (std::optional<platform::Value> date = click->valueForKey(kClickDateKey)) {
             if (std::optional<platform::Date> clickDate = date->asDate()) {
-                backgroundedClickMilliseconds =
-                    truncateToUInt32(std::fabs(clickDate->timeIntervalSinceNow()) * 1000.0);
+                backgroundedClickMilliseconds = truncateToUInt32(std::fabs(clickDate->timeIntervalSinceNow()) * 1000.0);
             }
         }
     }
@@ -188,7 +187,8 @@ void ZELStatistics::countClick(const std::optional<platform::URL>& url) {
     click->setValue(platform::Value(platform::Date::now()), kClickDateKey);
     std::optional<std::string> clickString =
         url ? ZELNetworkUtilities::parameterValueForKey(kClickStringQueryKey, *url) : std::nullopt;
-    if (clickString && !clickString->empty()) click->setValue(platform::Value(*clickString), kZELParameterPriorClickString);
+    if (clickString && !clickString->empty())
+        click->setValue(platform::Value(*clickString), kZELParameterPriorClickString);
     endTimingNamed(kZELParameterPriorClickRedirectLatency);
 }
 
@@ -217,9 +217,7 @@ void ZELStatistics::resetSSLPageNavigationCount() {
 void ZELStatistics::setBreakOutToSafari() { setFlagWithParameterName(kZELParameterPriorClickBreakOut); }
 void ZELStatistics::resetBreakOutToSafari() { resetFlagWithParameterName(kZELParameterPriorClickBreakOut); }
 void ZELStatistics::setClickBackgroundedApp() { setFlagWithParameterName(kZELParameterPriorClickBackgroundedApp); }
-void ZELStatistics::resetClickBackgroundedApp() {
-    resetFlagWithParameterName(kZELParameterPriorClickBackgroundedApp);
-}
+void ZELStatistics::resetClickBackgroundedApp() { resetFlagWithParameterName(kZELParameterPriorClickBackgroundedApp); }
 void ZELStatistics::setAppOpenInterstitialTimeOut() {
     setFlagWithParameterName(kZELParameterAppOpenInterstitialTimedOut);
 }

@@ -37,7 +37,9 @@ void ZELStatisticsCore::loadPersistentStatistics() {
 void ZELStatisticsCore::savePersistentStatistics() {
     platform::UserDefaults& defaults = platform::UserDefaults::standard();
     defaults.setObject(platform::Value(statistics_), userDefaultsKey());
-    defaults.synchronize();
+    // Flushed to the disk away from the main thread, in order with every
+    // other write of the store (and finished before the process ends).
+    defaults.synchronizeInBackground();
 }
 
 void ZELStatisticsCore::synchronize() { savePersistentStatistics(); }
@@ -96,11 +98,11 @@ void ZELStatisticsCore::setString(const platform::Value& value, const std::strin
 void ZELStatisticsCore::setObject(const platform::Value& value, const std::string& key, Kind matching) {
     bool matches = false;
     switch (matching) {
-        case Kind::Dictionary: matches = value.isDictionary(); break;
-        case Kind::Array: matches = value.isArray(); break;
-        case Kind::Date: matches = value.isDate(); break;
-        case Kind::Number: matches = value.isNumber(); break;
-        case Kind::String: matches = value.isString(); break;
+    case Kind::Dictionary: matches = value.isDictionary(); break;
+    case Kind::Array: matches = value.isArray(); break;
+    case Kind::Date: matches = value.isDate(); break;
+    case Kind::Number: matches = value.isNumber(); break;
+    case Kind::String: matches = value.isString(); break;
     }
     if (matches) statistics_[key] = value;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A small dictionary of typed values kept in the defaults store under
-// "nimbra_stats_<identifier>". Read once when created; written by
-// synchronize, savePersistentStatistics and destruction.
+// "nimbra_stats_<identifier>". Read once when created; written (in the
+// background, in order) by synchronize, savePersistentStatistics and
+// destruction.
 
 #include <cstdint>
 #include <optional>

@@ -113,10 +113,8 @@ void ZEL_HRBStringEncoding::addDecodeSynonyms(std::string_view synonyms) {
     for (char ch : synonyms) {
         const auto c = static_cast<unsigned char>(ch);
         if (c >= 128) continue;
-        if (reverseCharMap_[c] == kInvalid)
-            reverseCharMap_[c] = current;
-        else
-            current = reverseCharMap_[c];
+        if (reverseCharMap_[c] == kInvalid) reverseCharMap_[c] = current;
+        else current = reverseCharMap_[c];
     }
     rebuildQuartetTable();
 }

@@ -65,13 +65,13 @@ private:
     size_t decodeGroups(const unsigned char* in, const unsigned char* end, unsigned char* out) const;
     void rebuildQuartetTable();
 
-    std::string charMap_;                  // index to character
+    std::string charMap_;                     // index to character
     std::array<int8_t, 256> reverseCharMap_;  // byte to digit value or a negative mark
     int shift_ = 0;
     uint32_t mask_ = 0;
     bool doPad_ = false;
     char paddingChar_ = 0;
-    int padLen_ = 0;    // characters per whole group
+    int padLen_ = 0;      // characters per whole group
     int groupBytes_ = 0;  // bytes per whole group
     // Base64 only: for each of the four places in a group, byte to the digit's
     // bits in place, or kNotDigit; one OR per group tells whether all are digits.

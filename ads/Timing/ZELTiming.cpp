@@ -51,13 +51,9 @@ platform::Dictionary ZELTiming::dictionaryRepresentation() const {
     return result;
 }
 
-std::shared_ptr<ZELTiming> ZELTiming::copy() const {
-    return std::make_shared<ZELTiming>(*this);
-}
+std::shared_ptr<ZELTiming> ZELTiming::copy() const { return std::make_shared<ZELTiming>(*this); }
 
-double ZELTiming::counter() {
-    return platform::Clock::current().monotonicSeconds();
-}
+double ZELTiming::counter() { return platform::Clock::current().monotonicSeconds(); }
 
 void ZELTiming::start() {
     startSeconds_ = counter();
@@ -83,9 +79,7 @@ uint32_t ZELTiming::elapsedMilliseconds() const {
     return static_cast<uint32_t>(milliseconds);
 }
 
-std::string ZELTiming::elapsedMillisecondsString() const {
-    return std::to_string(elapsedMilliseconds());
-}
+std::string ZELTiming::elapsedMillisecondsString() const { return std::to_string(elapsedMilliseconds()); }
 
 void ZELTiming::setValue(const std::optional<platform::Value>& value, const std::string& key) {
     if (!userData_) userData_.emplace();
@@ -103,9 +97,7 @@ void ZELTiming::removeValueForKey(const std::string& key) {
     if (userData_) userData_->erase(key);
 }
 
-platform::Dictionary ZELTiming::keysAndValues() const {
-    return userData_ ? *userData_ : platform::Dictionary{};
-}
+platform::Dictionary ZELTiming::keysAndValues() const { return userData_ ? *userData_ : platform::Dictionary{}; }
 
 std::string ZELTiming::description() const {
     char address[32];

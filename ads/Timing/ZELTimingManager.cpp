@@ -39,9 +39,7 @@ std::shared_ptr<ZELTiming> ZELTimingManager::timingForCategory(const std::string
     return it == timings_.end() ? nullptr : it->second;
 }
 
-void ZELTimingManager::removeTimingForCategory(const std::string& category) {
-    timings_.erase(category);
-}
+void ZELTimingManager::removeTimingForCategory(const std::string& category) { timings_.erase(category); }
 
 void ZELTimingManager::removeTiming(const std::shared_ptr<ZELTiming>& timing) {
     if (timing) removeTimingForCategory(timing->category());
@@ -51,9 +49,7 @@ void ZELTimingManager::removeTimingsForCategories(const std::vector<std::string>
     for (const auto& category : categories) removeTimingForCategory(category);
 }
 
-void ZELTimingManager::removeAllTimings() {
-    timings_.clear();
-}
+void ZELTimingManager::removeAllTimings() { timings_.clear(); }
 
 std::vector<std::shared_ptr<ZELTiming>> ZELTimingManager::timings() const {
     std::vector<std::shared_ptr<ZELTiming>> result;
@@ -69,9 +65,7 @@ std::vector<std::string> ZELTimingManager::categories() const {
     return result;
 }
 
-std::string ZELTimingManager::userDefaultsKey() const {
-    return "nimbra_timing_" + identifier_;
-}
+std::string ZELTimingManager::userDefaultsKey() const { return "nimbra_timing_" + identifier_; }
 
 void ZELTimingManager::savePersistentTimings() {
     platform::Dictionary stored;

@@ -72,9 +72,7 @@ std::shared_ptr<ZELLocation> ZELLocation::initWithDescription(std::string_view d
     return location;
 }
 
-bool ZELLocation::isPreciseLocation() const {
-    return isPreciseCoordinate(latitude_, longitude_);
-}
+bool ZELLocation::isPreciseLocation() const { return isPreciseCoordinate(latitude_, longitude_); }
 
 std::string ZELLocation::description() const {
     if (description_) return *description_;
@@ -94,8 +92,8 @@ bool ZELLocation::isEqual(const ZELLocation* other) const {
 }
 
 std::shared_ptr<ZELLocation> ZELLocation::copy() const {
-    auto result = isPreciseLocation() ? initWithLatitude(latitude_, longitude_, accuracy_)
-                                      : initWithDescription(description());
+    auto result =
+        isPreciseLocation() ? initWithLatitude(latitude_, longitude_, accuracy_) : initWithDescription(description());
     if (result) result->timestamp_ = timestamp_;
     return result;
 }

@@ -12,8 +12,8 @@
 class ZELLocation {
 public:
     // AES-128 key of the "e1+" form; the ad server holds the same bytes.
-    static constexpr std::array<unsigned char, 16> encryptionKey = {
-        0x6e, 0x31, 0xb4, 0x0c, 0x9a, 0x57, 0xe2, 0x18, 0xd3, 0x4f, 0x81, 0x2b, 0xc6, 0x75, 0x3d, 0xa9};
+    static constexpr std::array<unsigned char, 16> encryptionKey = {0x6e, 0x31, 0xb4, 0x0c, 0x9a, 0x57, 0xe2, 0x18,
+                                                                    0xd3, 0x4f, 0x81, 0x2b, 0xc6, 0x75, 0x3d, 0xa9};
 
     // Single-precision machine epsilon: coordinates this close to zero, and
     // accuracies this close together, count as zero and as equal.

@@ -19,7 +19,8 @@ char32_t codePoint(std::string_view character) {
     const auto c = static_cast<unsigned char>(character[0]);
     if (character.size() == 1) return c;
     char32_t value = c & (0x7F >> character.size());
-    for (size_t k = 1; k < character.size(); ++k) value = (value << 6) | (static_cast<unsigned char>(character[k]) & 0x3F);
+    for (size_t k = 1; k < character.size(); ++k)
+        value = (value << 6) | (static_cast<unsigned char>(character[k]) & 0x3F);
     return value;
 }
 

@@ -41,9 +41,7 @@ public:
     bool start_array(std::size_t) override { return open(Value(Array())); }
     bool end_array() override { return close(); }
 
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        return false;
-    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
 private:
     bool open(Value container) {
@@ -88,15 +86,9 @@ private:
 // JSON of a value; false when it cannot be written.
 bool toJson(const Value& value, int depth, nlohmann::json& out) {
     switch (value.type()) {
-    case Value::Type::Null:
-        out = nullptr;
-        return true;
-    case Value::Type::Bool:
-        out = *value.asBool();
-        return true;
-    case Value::Type::Integer:
-        out = *value.asInteger();
-        return true;
+    case Value::Type::Null: out = nullptr; return true;
+    case Value::Type::Bool: out = *value.asBool(); return true;
+    case Value::Type::Integer: out = *value.asInteger(); return true;
     case Value::Type::Double: {
         double d = *value.asDouble();
         if (!std::isfinite(d)) {
@@ -105,9 +97,7 @@ bool toJson(const Value& value, int depth, nlohmann::json& out) {
         out = d;
         return true;
     }
-    case Value::Type::String:
-        out = *value.asString();
-        return true;
+    case Value::Type::String: out = *value.asString(); return true;
     case Value::Type::Array: {
         if (depth >= kZELMacrosMaximumJSONDepth) {
             return false;
@@ -137,8 +127,7 @@ bool toJson(const Value& value, int depth, nlohmann::json& out) {
         return true;
     }
     case Value::Type::Date:
-    case Value::Type::Bytes:
-        return false;
+    case Value::Type::Bytes: return false;
     }
     return false;
 }

@@ -14,9 +14,7 @@ std::optional<std::string>& storedUserAgent() {
 }
 
 // The blanks and line ends a scanner skips before each piece.
-bool isBlankOrLineEnd(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+bool isBlankOrLineEnd(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 bool isQuerySeparator(char c) { return c == '&' || c == ';'; }
 

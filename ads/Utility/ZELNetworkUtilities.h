@@ -27,8 +27,7 @@ public:
     static std::optional<platform::URL> appendQueryParameters(const platform::Dictionary& parameters,
                                                               const platform::URL& url);
     // One pair; no value appends the bare key.
-    static std::optional<platform::URL> appendQueryKey(const std::string& key,
-                                                       const std::optional<std::string>& value,
+    static std::optional<platform::URL> appendQueryKey(const std::string& key, const std::optional<std::string>& value,
                                                        const platform::URL& url);
 
     // The raw (still escaped) value of the first "key=..." item of the URL's

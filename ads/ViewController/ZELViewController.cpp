@@ -249,12 +249,11 @@ void ZELViewController::viewDidDisappear(bool animated) {
 bool ZELViewController::shouldAutorotateToInterfaceOrientation(platform::InterfaceOrientation orientation) {
     using platform::InterfaceOrientation;
     switch (supportedOrientations()) {
-        case kZELOrientationPortrait:
-            return orientation == InterfaceOrientation::Portrait ||
-                   orientation == InterfaceOrientation::PortraitUpsideDown;
-        case kZELOrientationLandscape:
-            return orientation == InterfaceOrientation::LandscapeRight ||
-                   orientation == InterfaceOrientation::LandscapeLeft;
-        default: return orientation != InterfaceOrientation::Unknown;
+    case kZELOrientationPortrait:
+        return orientation == InterfaceOrientation::Portrait || orientation == InterfaceOrientation::PortraitUpsideDown;
+    case kZELOrientationLandscape:
+        return orientation == InterfaceOrientation::LandscapeRight ||
+               orientation == InterfaceOrientation::LandscapeLeft;
+    default: return orientation != InterfaceOrientation::Unknown;
     }
 }

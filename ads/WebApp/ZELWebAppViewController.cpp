@@ -19,7 +19,8 @@ std::shared_ptr<ZELViewControllerPrivate> ZELWebAppViewController::createPrivate
 
 void ZELWebAppViewController::setUp() {
     ZELViewController::setUp();
-    vars()->loadingSpinner_ = std::make_shared<platform::ActivityIndicatorView>(platform::ActivityIndicatorStyle::White);
+    vars()->loadingSpinner_ =
+        std::make_shared<platform::ActivityIndicatorView>(platform::ActivityIndicatorStyle::White);
 }
 
 std::shared_ptr<ZELWebAppViewControllerPrivate> ZELWebAppViewController::vars() const {

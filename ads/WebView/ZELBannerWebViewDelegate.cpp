@@ -8,8 +8,8 @@
 #include "platform/Services.h"
 #include "platform/ViewController.h"
 
-std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithAd(std::weak_ptr<ZELBannerAd> ad,
-                                                                               const std::shared_ptr<ZELWebView>& webView) {
+std::shared_ptr<ZELBannerWebViewDelegate> ZELBannerWebViewDelegate::initWithAd(
+    std::weak_ptr<ZELBannerAd> ad, const std::shared_ptr<ZELWebView>& webView) {
     std::shared_ptr<ZELBannerWebViewDelegate> delegate(new ZELBannerWebViewDelegate());
     delegate->ad_ = std::move(ad);
     if (webView) {
@@ -67,9 +67,10 @@ bool ZELBannerWebViewDelegate::webViewShouldStartLoadWithRequest(platform::WebVi
         // What the page asks under the user's gesture once the activation is
         // used up (a second window, a second link while handling the one
         // tap) is neither a click nor the page's own navigation.
-        if (webView.navigationHasUserGesture() && !ZELNotification::isNotificationURL(request.url) &&
-            webView_.lock() && !hasActivation()) {
-            if (shouldLogRefusal()) platform::log("<Nimbra> The ad asked for more than one opening per activation; refused.");
+        if (webView.navigationHasUserGesture() && !ZELNotification::isNotificationURL(request.url) && webView_.lock() &&
+            !hasActivation()) {
+            if (shouldLogRefusal())
+                platform::log("<Nimbra> The ad asked for more than one opening per activation; refused.");
             return false;
         }
         return ZELWebViewDelegate::webViewShouldStartLoadWithRequest(webView, request, type);

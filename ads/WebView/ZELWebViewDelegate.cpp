@@ -55,15 +55,17 @@ ZELWebViewDelegate::~ZELWebViewDelegate() = default;
 bool ZELWebViewDelegate::scopeAllows(ZELMessageScope scope, std::string_view name) {
     static constexpr std::string_view kRequestPage[] = {kZELMessageLoadAdURL, kZELMessageInvalidRequest,
                                                         kZELMessageUnableToServe, "log"};
-    static constexpr std::string_view kAd[] = {"click", kZELMessageClose, "httpTrack", "log", kZELMessageOpen,
-                                               "touch", "vibrate", "canOpenURLs"};
-    const auto in = [name](const auto& list) { return std::find(std::begin(list), std::end(list), name) != std::end(list); };
+    static constexpr std::string_view kAd[] = {"click",         kZELMessageClose, "httpTrack", "log",
+                                               kZELMessageOpen, "touch",          "vibrate",   "canOpenURLs"};
+    const auto in = [name](const auto& list) {
+        return std::find(std::begin(list), std::end(list), name) != std::end(list);
+    };
     const bool known = in(kRequestPage) || in(kAd) || name == "evalInOpener";
     switch (scope) {
-        case ZELMessageScope::RequestPage: return in(kRequestPage);
-        case ZELMessageScope::Banner: return in(kAd) || !known;
-        case ZELMessageScope::WebApp: return in(kAd) || name == "evalInOpener" || !known;
-        case ZELMessageScope::None: break;
+    case ZELMessageScope::RequestPage: return in(kRequestPage);
+    case ZELMessageScope::Banner: return in(kAd) || !known;
+    case ZELMessageScope::WebApp: return in(kAd) || name == "evalInOpener" || !known;
+    case ZELMessageScope::None: break;
     }
     return false;
 }
@@ -168,7 +170,8 @@ void ZELWebViewDelegate::handleMessage(platform::WebView& webView, const platfor
     if (name == "click") {
         trackURLString(stringParameter(parameters, "u"), true);
     } else if (name == kZELMessageClose) {
-        if (auto screen = std::dynamic_pointer_cast<ZELFullScreenAdScreen>(viewController())) screen->relinquishScreen();
+        if (auto screen = std::dynamic_pointer_cast<ZELFullScreenAdScreen>(viewController()))
+            screen->relinquishScreen();
     } else if (name == "httpTrack") {
         trackURLString(stringParameter(parameters, "u"), false);
     } else if (name == "log") {
@@ -202,8 +205,8 @@ void ZELWebViewDelegate::receiveMessage(platform::WebView& webView, const platfo
     // speak for the platform or for the component's screens. The sender
     // travels weakly: a message from a web view destroyed meanwhile must not
     // reach observers of a new one at its address.
-    ZELNotificationCenter::defaultCenter().postNotificationFromURL(url, std::weak_ptr<const void>(webView.weak_from_this()),
-                                                                   0.0);
+    ZELNotificationCenter::defaultCenter().postNotificationFromURL(
+        url, std::weak_ptr<const void>(webView.weak_from_this()), 0.0);
 }
 
 void ZELWebViewDelegate::evaluateJavaScriptInOpener(const std::string& script, platform::WebView& askingWebView) {
@@ -244,7 +247,8 @@ void ZELWebViewDelegate::trackURLString(const std::optional<std::string>& urlStr
         if (auto ai = ZELNetworkUtilities::parameterValueForKey("ai", *url)) {
             std::string signals;
             if (zel_gmcs(*ai, signals)) {
-                if (auto withSignals = ZELNetworkUtilities::appendQueryKey(signals, std::nullopt, *url)) url = withSignals;
+                if (auto withSignals = ZELNetworkUtilities::appendQueryKey(signals, std::nullopt, *url))
+                    url = withSignals;
             }
         }
     }
@@ -271,11 +275,11 @@ void ZELWebViewDelegate::notifyWebViewOfOrientationChange(platform::WebView& web
                                                           platform::InterfaceOrientation orientation) {
     int angle;
     switch (orientation) {
-        case platform::InterfaceOrientation::Portrait: angle = 0; break;
-        case platform::InterfaceOrientation::PortraitUpsideDown: angle = 180; break;
-        case platform::InterfaceOrientation::LandscapeRight: angle = 90; break;
-        case platform::InterfaceOrientation::LandscapeLeft: angle = -90; break;
-        default: return;
+    case platform::InterfaceOrientation::Portrait: angle = 0; break;
+    case platform::InterfaceOrientation::PortraitUpsideDown: angle = 180; break;
+    case platform::InterfaceOrientation::LandscapeRight: angle = 90; break;
+    case platform::InterfaceOrientation::LandscapeLeft: angle = -90; break;
+    default: return;
     }
     webView.evaluateJavaScript("window.__defineGetter__('orientation',function(){return " + std::to_string(angle) +
                                ";});window.onorientationchange();");

@@ -24,8 +24,8 @@ inline constexpr const char kContactAddress[] = "mailto:autor@mensajes-app.examp
 inline constexpr const char kAdUnitID[] = "a14c9e0d27f3b85";
 inline constexpr double kBannerX = 0, kBannerY = 361, kBannerWidth = 320, kBannerHeight = 50;
 inline constexpr unsigned kBannerMask = platform::kAutoresizingFlexibleLeftMargin |
-                                       platform::kAutoresizingFlexibleRightMargin |
-                                       platform::kAutoresizingFlexibleTopMargin;
+                                        platform::kAutoresizingFlexibleRightMargin |
+                                        platform::kAutoresizingFlexibleTopMargin;
 
 // Development and test builds may point the two remote screens elsewhere
 // (MENSAJES_FIRST_PAGE, MENSAJES_THIRD_PAGE); otherwise the constants above.

@@ -4,7 +4,8 @@
 
 namespace mensajes {
 
-void LoadWatch::start(std::weak_ptr<platform::WebView> webView, std::weak_ptr<platform::ActivityIndicatorView> spinner) {
+void LoadWatch::start(std::weak_ptr<platform::WebView> webView,
+                      std::weak_ptr<platform::ActivityIndicatorView> spinner) {
     webView_ = std::move(webView);
     spinner_ = std::move(spinner);
     if (loadTimer_.isRunning()) return;

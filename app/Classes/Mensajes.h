@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 
 namespace mensajes {
 

@@ -118,4 +118,3 @@ void AyudaViewController::viewDidLoad() {
     }
     ViewController::viewDidLoad();
 }
-

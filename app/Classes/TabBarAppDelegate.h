@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/TabBarController.h"
 #include "platform/Window.h"
 

@@ -8,25 +8,27 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
+
 namespace {
 
 void mark(const char* what, const char* detail = "") {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    std::fprintf(stderr, "nimbra-trace %.3f %s%s\n", double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6, what, detail);
-}
-
-void onPainted(GdkFrameClock* clock, gpointer web) {
-    mark("page drawn ", webkit_web_view_get_uri(WEBKIT_WEB_VIEW(web)));
-    g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(onPainted), web);
-    // A moment for the bench to read the line; it ends the program itself.
+    std::fprintf(stderr, "nimbra-trace %.3f %s%s\n", double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6, what,
+                 detail);
 }
 
 void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer) {
     if (event != WEBKIT_LOAD_FINISHED) return;
-    // The window's clock, as mensajes's trace reads it.
+    // The window's clock, as mensajes's trace reads it; the bench reads the
+    // line and ends the program itself.
     if (GdkFrameClock* clock = gtk_widget_get_frame_clock(GTK_WIDGET(gtk_widget_get_root(GTK_WIDGET(web))))) {
-        g_signal_connect(clock, "after-paint", G_CALLBACK(onPainted), web);
+        platform::gtk::connectUntil<GdkFrameClock>(clock, "after-paint", [web](GdkFrameClock*) {
+            mark("page drawn ", webkit_web_view_get_uri(web));
+            return true;
+        });
         gtk_widget_queue_draw(GTK_WIDGET(web));
     }
 }
@@ -49,9 +51,14 @@ int main(int argc, char** argv) {
     gtk_window_set_child(GTK_WINDOW(window), web);
     gtk_window_present(GTK_WINDOW(window));
     webkit_web_view_load_uri(WEBKIT_WEB_VIEW(web), argv[1]);
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-    g_timeout_add_seconds(30, [](gpointer loop) { g_main_loop_quit(static_cast<GMainLoop*>(loop)); return G_SOURCE_REMOVE; }, loop);
-    g_main_loop_run(loop);
-    g_main_loop_unref(loop);
+    const platform::gtk::GMainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
+    const auto limit = platform::gtk::attachSource(
+        g_timeout_source_new_seconds(30),
+        [](gpointer loop) {
+            g_main_loop_quit(static_cast<GMainLoop*>(loop));
+            return G_SOURCE_REMOVE;
+        },
+        loop.get());
+    g_main_loop_run(loop.get());
     return 0;
 }

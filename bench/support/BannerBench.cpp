@@ -68,18 +68,48 @@ ProcessMemory memoryOf(int pid) {
             fieldKb(rollup, "Private_Clean") + fieldKb(rollup, "Private_Dirty")};
 }
 
-std::vector<ProcessMemory> ourProcesses() {
-    std::vector<ProcessMemory> all{memoryOf(getpid())};
+std::vector<int> ourProcessIds() {
+    std::vector<int> all{getpid()};
     std::vector<int> pending = childrenOf(getpid());
     while (!pending.empty()) {
         const int pid = pending.back();
         pending.pop_back();
-        ProcessMemory m = memoryOf(pid);
-        if (m.name.rfind("nimbra-adserver", 0) == 0) continue;
-        all.push_back(m);
+        if (commOf(pid).rfind("nimbra-adserver", 0) == 0) continue;
+        all.push_back(pid);
         for (int child : childrenOf(pid)) pending.push_back(child);
     }
     return all;
+}
+
+std::vector<ProcessMemory> ourProcesses() {
+    std::vector<ProcessMemory> all;
+    for (int pid : ourProcessIds()) all.push_back(memoryOf(pid));
+    return all;
+}
+
+double cpuSecondsOf(int pid) {
+    // The fields after the name's closing parenthesis (a name may hold
+    // spaces), counted from the line's third: utime is the 14th, stime the 15th.
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 > stat.size()) return 0;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long ticks = 0;
+    for (int n = 3; n <= 15 && fields >> field; ++n)
+        if (n >= 14) ticks += std::strtoull(field.c_str(), nullptr, 10);
+    return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ourCpuSeconds() {
+    double total = 0;
+    for (int pid : ourProcessIds()) total += cpuSecondsOf(pid);
+    return total;
+}
+
+long mainThreadContextSwitches() {
+    const std::string status = readFile("/proc/self/task/" + std::to_string(getpid()) + "/status");
+    return fieldKb(status, "voluntary_ctxt_switches") + fieldKb(status, "nonvoluntary_ctxt_switches");
 }
 
 std::set<int> webProcessIds() {
@@ -126,7 +156,8 @@ std::string describeDescriptor(int fd, unsigned serverPort) {
     }
     if (peer.ss_family == AF_UNIX) {
         const auto* un = reinterpret_cast<const sockaddr_un*>(&peer);
-        const size_t pathLength = length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
+        const size_t pathLength =
+            length > offsetof(sockaddr_un, sun_path) ? length - offsetof(sockaddr_un, sun_path) : 0;
         std::string name;
         if (pathLength > 1 && un->sun_path[0] == '\0') name = std::string(un->sun_path + 1, pathLength - 1);
         else if (pathLength > 0) name = std::string(un->sun_path);
@@ -140,15 +171,14 @@ std::string describeDescriptor(int fd, unsigned serverPort) {
 
 void idleFor(double seconds) {
     bool over = false;
-    platform::gtk::GAttachedSource end(g_timeout_source_new(static_cast<guint>(seconds * 1000)));
-    g_source_set_name(end.get(), "bench: end of the window");
-    g_source_set_callback(
-        end.get(), +[](gpointer data) -> gboolean {
+    const auto end = platform::gtk::attachSource(
+        g_timeout_source_new(static_cast<guint>(seconds * 1000)),
+        +[](gpointer data) -> gboolean {
             *static_cast<bool*>(data) = true;
             return G_SOURCE_REMOVE;
         },
-        &over, nullptr);
-    g_source_attach(end.get(), nullptr);
+        &over);
+    g_source_set_name(end.get(), "bench: end of the window");
     while (!over) g_main_context_iteration(nullptr, TRUE);
 }
 
@@ -175,6 +205,14 @@ void printMemory(const char* label, const std::vector<ProcessMemory>& processes)
     }
     std::printf("  %-26s %8.1f %9.1f %9.1f %5ld   %s\n", label, processes.front().rssKb / 1024.0, rss / 1024.0,
                 pss / 1024.0, web, parts.c_str());
+}
+
+void printRatio(const char* label, double ratio, double goal) {
+    std::printf("  ratio %-32s %6.2fx   (goal <= %gx): %s\n", label, ratio, goal, ratio <= goal ? "met" : "NOT met");
+}
+
+void printRatio(const char* label, double ratio, const char* note) {
+    std::printf("  ratio %-32s %6.2fx%s%s%s\n", label, ratio, note ? "   (" : "", note ? note : "", note ? ")" : "");
 }
 
 double medianTotal(const std::vector<BannerLoad>& loads) {

@@ -27,6 +27,7 @@
 #include "integration/support/Processes.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
 
@@ -53,10 +54,9 @@ inline double maximum(const std::vector<double>& v) { return v.empty() ? 0 : *st
 
 // ---------------------------------------------------------------- processes
 
-
 std::string commOf(int pid);
 
-// Kilobytes of a "Name:   123 kB" line.
+// The number of a "Name:   123 kB" line (kilobytes, or a count).
 long fieldKb(const std::string& text, const std::string& name);
 
 std::vector<int> childrenOf(int pid);
@@ -73,7 +73,18 @@ ProcessMemory memoryOf(int pid);
 
 // This process and its descendants except the ad server (the engine's web and
 // network processes are started by us).
+std::vector<int> ourProcessIds();
 std::vector<ProcessMemory> ourProcesses();
+
+// CPU seconds (user and system, every thread) a process has used so far; 0
+// once it is gone.
+double cpuSecondsOf(int pid);
+// The same summed over ourProcessIds().
+double ourCpuSeconds();
+// Context switches of this process's main thread so far (voluntary and not):
+// each is the thread going to sleep or being put aside, so a quiet window
+// counts the times it woke.
+long mainThreadContextSwitches();
 
 std::set<int> webProcessIds();
 
@@ -93,7 +104,8 @@ public:
         ++received;
         at = Clock::now();
     }
-    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&,
+                                           const ZELRequestError& error) override {
         ++failed;
         lastError = error.localizedDescription();
     }
@@ -161,11 +173,11 @@ private:
 
 struct BannerLoad {
     bool ok = false;
-    double totalMs = 0;       // loadRequest to adViewDidReceiveAd
-    double syncMs = 0;        // inside loadRequest
-    double buildMs = 0;       // support script and hidden page, to the ad URL
-    double markupMs = 0;      // markup download and store
-    double renderMs = 0;      // markup into the banner's view, to the finished load
+    double totalMs = 0;   // loadRequest to adViewDidReceiveAd
+    double syncMs = 0;    // inside loadRequest
+    double buildMs = 0;   // support script and hidden page, to the ad URL
+    double markupMs = 0;  // markup download and store
+    double renderMs = 0;  // markup into the banner's view, to the finished load
     std::string error;
 };
 
@@ -256,15 +268,12 @@ public:
         web_ = relatedTo ? WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", relatedTo, nullptr))
                          : WEBKIT_WEB_VIEW(webkit_web_view_new());
         gtk_widget_set_size_request(GTK_WIDGET(web_), 320, 50);
-        g_signal_connect(web_, "load-changed", G_CALLBACK(onBareLoadChanged), &state_);
-        g_signal_connect(web_, "load-failed", G_CALLBACK(onBareLoadFailed), &state_);
+        loadChanged_ = platform::gtk::GSignalHandler(web_, "load-changed", G_CALLBACK(onBareLoadChanged), &state_);
+        loadFailed_ = platform::gtk::GSignalHandler(web_, "load-failed", G_CALLBACK(onBareLoadFailed), &state_);
         gtk_window_set_child(window_, GTK_WIDGET(web_));
         gtk_window_present(window_);
     }
-    ~BareView() {
-        g_signal_handlers_disconnect_by_data(web_, &state_);
-        gtk_window_destroy(window_);
-    }
+    ~BareView() { gtk_window_destroy(window_); }
     BareView(const BareView&) = delete;
     BareView& operator=(const BareView&) = delete;
 
@@ -281,9 +290,11 @@ public:
     }
 
 private:
-    GtkWindow* window_;
-    WebKitWebView* web_;
+    GtkWindow* window_;   // the toolkit's, until the destructor destroys it
+    WebKitWebView* web_;  // the window's child
     BareState state_;
+    platform::gtk::GSignalHandler loadChanged_;
+    platform::gtk::GSignalHandler loadFailed_;
 };
 
 // ---------------------------------------------------------------- main-loop wakeups
@@ -357,7 +368,8 @@ private:
             const gint64 ready = g_source_get_ready_time(source);
             if (ready >= 0 && ready <= now) {
                 const char* name = g_source_get_name(source);
-                due.push_back(name ? std::string("source \"") + name + "\"" : "unnamed source (a GLib timeout or idle)");
+                due.push_back(name ? std::string("source \"") + name + "\""
+                                   : "unnamed source (a GLib timeout or idle)");
             }
             ++it;
         }
@@ -393,6 +405,10 @@ void printLoadRow(const char* label, const std::vector<BannerLoad>& loads);
 
 void printBareRow(const char* label, const std::vector<double>& ms);
 
+// "  ratio <label>  1.23x   (goal <= 1.2x): met" or "NOT met"; without a
+// goal, the note (if any) in brackets.
+void printRatio(const char* label, double ratio, double goal);
+void printRatio(const char* label, double ratio, const char* note = nullptr);
 
 // ---------------------------------------------------------------- one bench process
 

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
+
+#include "platform/MainThread.h"
 
 namespace platform {
 
@@ -19,11 +19,13 @@ bool hasBackend() { return gBackend.load() != nullptr; }
 
 Backend& backend() {
     Backend* b = gBackend.load();
-    if (!b) {
-        std::fputs("platform: no backend installed (call platform::installBackend first)\n", stderr);
-        std::abort();
-    }
+    if (!b) crash("no backend installed (call platform::installBackend first)");
     return *b;
+}
+
+bool isMainThread() {
+    Backend* b = gBackend.load();
+    return !b || b->runLoop().isMainThread();
 }
 
 RunLoop& RunLoop::main() { return backend().runLoop(); }
@@ -34,9 +36,7 @@ Application& Application::shared() { return backend().application(); }
 Device& Device::current() { return backend().device(); }
 Screen& Screen::main() { return backend().mainScreen(); }
 
-std::unique_ptr<Reachability> Reachability::create(const std::string& host) {
-    return backend().makeReachability(host);
-}
+std::unique_ptr<Reachability> Reachability::create(const std::string& host) { return backend().makeReachability(host); }
 
 std::optional<std::string> currentAudioRoute() { return backend().audioRoute(); }
 

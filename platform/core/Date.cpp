@@ -106,8 +106,8 @@ std::optional<double> unixOf(const Fields& f, TimeZone zone) {
         if (t == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
         return static_cast<double>(t);
     }
-    return static_cast<double>(daysFromCivil(f.year, f.month, f.day)) * 86400.0 + f.hour * 3600.0 +
-           f.minute * 60.0 + f.second;
+    return static_cast<double>(daysFromCivil(f.year, f.month, f.day)) * 86400.0 + f.hour * 3600.0 + f.minute * 60.0 +
+           f.second;
 }
 
 // One piece of a pattern: a run of one letter, or literal text.
@@ -119,7 +119,13 @@ struct Token {
 
 bool isPatternLetter(char c) {
     switch (c) {
-    case 'E': case 'd': case 'M': case 'y': case 'H': case 'm': case 's': return true;
+    case 'E':
+    case 'd':
+    case 'M':
+    case 'y':
+    case 'H':
+    case 'm':
+    case 's': return true;
     default: return false;
     }
 }
@@ -203,9 +209,7 @@ int matchName(std::string_view text, size_t& at, const char* const* names, const
     return -1;
 }
 
-bool isNumericToken(const Token& t) {
-    return t.letter != 0 && t.letter != 'E' && !(t.letter == 'M' && t.count >= 3);
-}
+bool isNumericToken(const Token& t) { return t.letter != 0 && t.letter != 'E' && !(t.letter == 'M' && t.count >= 3); }
 
 }  // namespace
 

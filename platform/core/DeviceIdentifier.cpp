@@ -29,7 +29,8 @@ int hexValue(char c) {
 }
 
 std::optional<Id128> parseId128(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n')) text.remove_prefix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n'))
+        text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\n')) text.remove_suffix(1);
     if (text.size() != 32) return std::nullopt;
     Id128 id{};

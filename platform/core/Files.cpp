@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/Backend.h"
+#include "platform/RunLoop.h"
 
 namespace platform {
 namespace {
@@ -20,19 +21,12 @@ Error fileError(int err, const std::string& path, const char* what) {
     switch (err) {
     case EACCES:
     case EPERM:
-    case EROFS:
-        code = kFileWriteNoPermissionError;
-        break;
+    case EROFS: code = kFileWriteNoPermissionError; break;
     case ENOSPC:
-    case EDQUOT:
-        code = kFileWriteOutOfSpaceError;
-        break;
+    case EDQUOT: code = kFileWriteOutOfSpaceError; break;
     case ENOENT:
-    case ENOTDIR:
-        code = kFileNoSuchFileError;
-        break;
-    default:
-        break;
+    case ENOTDIR: code = kFileNoSuchFileError; break;
+    default: break;
     }
     return {kFileErrorDomain, code, std::string(what) + " " + path + ": " + std::strerror(err)};
 }
@@ -103,6 +97,13 @@ std::optional<Error> makePrivateDirectories(const std::string& path) {
 }
 
 FileSystem& FileSystem::current() { return backend().fileSystem(); }
+
+void FileSystem::writeFileInBackground(const std::string& path, std::string data, const AtomicWriteOptions& options,
+                                       std::function<void(std::optional<Error>)> completion) {
+    auto error = writeFile(path, data, options);
+    if (completion)
+        RunLoop::main().postDelayedTask(0, [completion = std::move(completion), error] { completion(error); });
+}
 
 namespace {
 

@@ -6,19 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 #include "platform/Backend.h"
+#include "platform/MainThread.h"
 #include "platform/Services.h"
 
 namespace platform {
 
 namespace {
-
-std::mutex& sinkMutex() {
-    static std::mutex m;
-    return m;
-}
 
 LogSink& sink() {
     static LogSink* s = new LogSink();
@@ -28,8 +23,9 @@ LogSink& sink() {
 std::string formatLine(std::string_view text) {
     // The installed clock gives the time, so lines written under a virtual
     // clock carry virtual time.
-    double unix = hasBackend() ? Clock::current().unixTime()
-                               : std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    double unix = hasBackend()
+                      ? Clock::current().unixTime()
+                      : std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     if (!std::isfinite(unix)) unix = 0;
     double whole = std::floor(unix);
     int millis = static_cast<int>((unix - whole) * 1000.0);
@@ -52,8 +48,10 @@ std::string formatLine(std::string_view text) {
 
 }  // namespace
 
+// The log is the main thread's, like the rest of the layer: nothing here
+// runs on another (the web engine's and GLib's own threads never call it).
 void setLogSink(LogSink s) {
-    std::lock_guard lock(sinkMutex());
+    checkMainThread("the log");
     sink() = std::move(s);
 }
 
@@ -71,12 +69,10 @@ void traceMark(std::string_view what) {
 }
 
 void log(std::string_view text) {
+    checkMainThread("the log");
     const std::string line = formatLine(text);
-    LogSink current;
-    {
-        std::lock_guard lock(sinkMutex());
-        current = sink();
-    }
+    // A copy: the sink may replace itself.
+    const LogSink current = sink();
     if (current) {
         current(line);
     } else if (hasBackend()) {

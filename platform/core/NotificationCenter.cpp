@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/MainThread.h"
+
 namespace platform {
 
 namespace detail {
@@ -13,16 +15,14 @@ struct ObserverList {
         const void* sender;
         NotificationCenter::Callback callback;
     };
-    std::recursive_mutex mutex;
     std::vector<Entry> entries;
     unsigned long long nextId = 1;
 
     void remove(unsigned long long id) {
-        std::lock_guard lock(mutex);
+        checkMainThread("a notification observation");
         std::erase_if(entries, [&](const Entry& e) { return e.id == id; });
     }
-    bool contains(unsigned long long id) {
-        std::lock_guard lock(mutex);
+    bool contains(unsigned long long id) const {
         return std::any_of(entries.begin(), entries.end(), [&](const Entry& e) { return e.id == id; });
     }
 };
@@ -51,8 +51,8 @@ void Observation::reset() {
 }
 
 Observation NotificationCenter::observe(const std::string& name, const void* sender, Callback callback) {
+    checkMainThread("the notification center");
     if (!callback) return {};
-    std::lock_guard lock(observers_->mutex);
     const unsigned long long id = observers_->nextId++;
     observers_->entries.push_back({id, name, sender, std::move(callback)});
     return Observation(observers_, id);
@@ -63,19 +63,17 @@ void NotificationCenter::post(const std::string& name, const void* sender, const
 }
 
 void NotificationCenter::post(const Notification& notification) {
+    checkMainThread("the notification center");
     // Deliver to the observers registered when the post began; each is checked
     // again just before its call, so one removed by an earlier callback (or
-    // destroyed after removing itself) is skipped. Callbacks run unlocked so
-    // they may add, remove and post freely.
+    // destroyed after removing itself) is skipped. Callbacks may add, remove
+    // and post freely.
     // Held for the whole post, so a callback may destroy the center itself.
     const std::shared_ptr<detail::ObserverList> observers = observers_;
     std::vector<std::pair<unsigned long long, Callback>> targets;
-    {
-        std::lock_guard lock(observers->mutex);
-        for (const auto& e : observers->entries) {
-            if ((e.name.empty() || e.name == notification.name) && (!e.sender || e.sender == notification.object))
-                targets.emplace_back(e.id, e.callback);
-        }
+    for (const auto& e : observers->entries) {
+        if ((e.name.empty() || e.name == notification.name) && (!e.sender || e.sender == notification.object))
+            targets.emplace_back(e.id, e.callback);
     }
     for (auto& [id, callback] : targets) {
         if (observers->contains(id)) callback(notification);

@@ -1,16 +1,11 @@
 #include "platform/RunLoop.h"
 
+#include "platform/MainThread.h"
+
 namespace platform {
 
-TimerMember& TimerMember::operator=(TimerMember&& other) noexcept {
-    if (this != &other) {
-        stop();
-        timer_ = std::move(other.timer_);
-    }
-    return *this;
-}
-
 void TimerMember::schedule(double seconds, bool repeats, std::function<void()> task) {
+    checkMainThread("a timer member");
     stop();
     timer_ = RunLoop::main().scheduleTimer(seconds, repeats, [task = std::move(task)](Timer&) { task(); });
 }

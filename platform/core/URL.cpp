@@ -20,8 +20,17 @@ int hexValue(char c) {
 bool isUnreserved(char c) { return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
 bool isSubDelim(char c) {
     switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
-        return true;
+    case '!':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '+':
+    case ',':
+    case ';':
+    case '=': return true;
     default: return false;
     }
 }
@@ -84,8 +93,8 @@ struct URLParser {
             if (c == '%') {
                 if (i + 2 >= text.size()) return std::nullopt;
                 if (!isHex(text[i + 1]) || !isHex(text[i + 2])) return std::nullopt;
-            } else if (!(isUnreserved(c) || isSubDelim(c) || c == ':' || c == '/' || c == '?' || c == '#' ||
-                         c == '[' || c == ']' || c == '@')) {
+            } else if (!(isUnreserved(c) || isSubDelim(c) || c == ':' || c == '/' || c == '?' || c == '#' || c == '[' ||
+                         c == ']' || c == '@')) {
                 return std::nullopt;  // blanks, controls, non-ASCII and the excluded marks
             }
         }

@@ -138,9 +138,7 @@ void View::setVisibleOnScreen(bool visible) {
     visibilityDidChange();
 }
 
-void View::addSubview(const std::shared_ptr<View>& view) {
-    insertSubviewAtIndex(view, subviews_.size());
-}
+void View::addSubview(const std::shared_ptr<View>& view) { insertSubviewAtIndex(view, subviews_.size()); }
 
 void View::insertSubviewAtIndex(const std::shared_ptr<View>& view, size_t index) {
     // A view cannot hold itself or one of its ancestors: that would make a cycle.

@@ -38,7 +38,8 @@ void WebView::loadHTMLString(const std::string& html, const std::optional<URL>& 
     if (webPeer_) webPeer_->loadHTMLString(html, baseURL);
 }
 
-void WebView::evaluateJavaScript(const std::string& script, std::function<void(std::optional<std::string>)> completion) {
+void WebView::evaluateJavaScript(const std::string& script,
+                                 std::function<void(std::optional<std::string>)> completion) {
     if (webPeer_) webPeer_->evaluateJavaScript(script, std::move(completion));
 }
 
@@ -62,9 +63,7 @@ void WebView::stopLoading() {
     if (webPeer_) webPeer_->stopLoading();
 }
 
-std::optional<URLRequest> WebView::request() const {
-    return webPeer_ ? webPeer_->request() : std::nullopt;
-}
+std::optional<URLRequest> WebView::request() const { return webPeer_ ? webPeer_->request() : std::nullopt; }
 
 bool WebView::navigationHasUserGesture() const { return webPeer_ && webPeer_->navigationHasUserGesture(); }
 

@@ -45,10 +45,7 @@ std::optional<Dictionary> SimBackend::dictionaryFromPropertyList(std::string_vie
 }
 
 void SimBackend::writeLogLine(std::string_view line) {
-    {
-        std::lock_guard lock(logMutex_);
-        log_.emplace_back(line);
-    }
+    log_.emplace_back(line);
     if (echoLog_) {
         std::string out(line);
         out += '\n';
@@ -56,22 +53,15 @@ void SimBackend::writeLogLine(std::string_view line) {
     }
 }
 
-std::vector<std::string> SimBackend::logLines() const {
-    std::lock_guard lock(logMutex_);
-    return log_;
-}
+std::vector<std::string> SimBackend::logLines() const { return log_; }
 
 bool SimBackend::logContains(const std::string& fragment) const {
-    std::lock_guard lock(logMutex_);
     for (const auto& line : log_)
         if (line.find(fragment) != std::string::npos) return true;
     return false;
 }
 
-void SimBackend::clearLog() {
-    std::lock_guard lock(logMutex_);
-    log_.clear();
-}
+void SimBackend::clearLog() { log_.clear(); }
 
 std::shared_ptr<URLConnection> SimBackend::makeConnection(const URLRequest& request,
                                                           std::weak_ptr<URLConnectionDelegate> delegate) {

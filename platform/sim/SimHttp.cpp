@@ -11,14 +11,17 @@ bool isRedirectStatus(int status) {
 }
 
 std::string origin(const URL& url) {
-    return toLowerASCII(url.scheme()) + "://" + toLowerASCII(url.host()) + ":" + std::to_string(url.port().value_or(-1));
+    return toLowerASCII(url.scheme()) + "://" + toLowerASCII(url.host()) + ":" +
+           std::to_string(url.port().value_or(-1));
 }
 
 Error urlError(long code, std::string description) { return Error{kURLErrorDomain, code, std::move(description)}; }
 
 }  // namespace
 
-SimResponse SimResponse::ok(std::string body, HeaderMap headers) { return withStatus(200, std::move(body), std::move(headers)); }
+SimResponse SimResponse::ok(std::string body, HeaderMap headers) {
+    return withStatus(200, std::move(body), std::move(headers));
+}
 
 SimResponse SimResponse::withStatus(int status, std::string body, HeaderMap headers) {
     SimResponse r;
@@ -37,8 +40,8 @@ SimResponse SimResponse::redirect(std::string location, int status) {
 
 SimResponse SimResponse::failure(long code, std::string description) {
     SimResponse r;
-    if (description.empty()) description = code == kURLErrorCannotConnectToHost ? "Could not connect to the server."
-                                                                                 : "The request failed.";
+    if (description.empty())
+        description = code == kURLErrorCannotConnectToHost ? "Could not connect to the server." : "The request failed.";
     r.error = urlError(code, std::move(description));
     return r;
 }
@@ -125,7 +128,6 @@ public:
     }
 
 private:
-
     void arrive(const std::shared_ptr<const SimResponse>& r) {
         if (r->error) {
             fail(*r->error);

@@ -179,9 +179,9 @@ void SimRunLoop::advance(double seconds) {
 
 bool SimRunLoop::runUntil(const std::function<bool()>& predicate, double maxVirtualSeconds, double maxRealSeconds) {
     const Ticks deadline = now_ + toTicks(maxVirtualSeconds);
-    const auto realDeadline = std::chrono::steady_clock::now() +
-                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(maxRealSeconds > 0 ? maxRealSeconds : 0));
+    const auto realDeadline =
+        std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                               std::chrono::duration<double>(maxRealSeconds > 0 ? maxRealSeconds : 0));
     while (true) {
         runUntilIdle();
         if (predicate()) return true;

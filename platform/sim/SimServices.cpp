@@ -37,7 +37,6 @@ void SimClock::reset() {
 // --- defaults ----------------------------------------------------------------
 
 std::optional<Value> SimUserDefaults::objectForKey(const std::string& key) const {
-    std::lock_guard lock(mutex_);
     auto it = live_.find(key);
     if (it == live_.end()) return registeredValue(key);
     return it->second;
@@ -98,53 +97,33 @@ void SimUserDefaults::setObject(const Value& value, const std::string& key) {
     }
     auto stored = storable(value, 0);
     if (!stored) {
-        platform::log("defaults: the value for \"" + key.substr(0, 80) + "\" cannot be kept in a defaults file; it was not stored");
+        platform::log("defaults: the value for \"" + key.substr(0, 80) +
+                      "\" cannot be kept in a defaults file; it was not stored");
         return;
     }
-    std::lock_guard lock(mutex_);
     live_[key] = std::move(*stored);
 }
 
-void SimUserDefaults::removeObject(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    live_.erase(key);
-}
+void SimUserDefaults::removeObject(const std::string& key) { live_.erase(key); }
 
 bool SimUserDefaults::synchronize() {
-    std::lock_guard lock(mutex_);
     if (failSync_) return false;
     disk_ = live_;
     ++syncCount_;
     return true;
 }
 
-void SimUserDefaults::simulateRestart() {
-    std::lock_guard lock(mutex_);
-    live_ = disk_;
-}
+void SimUserDefaults::simulateRestart() { live_ = disk_; }
 
-void SimUserDefaults::setSynchronizeFails(bool fails) {
-    std::lock_guard lock(mutex_);
-    failSync_ = fails;
-}
+void SimUserDefaults::setSynchronizeFails(bool fails) { failSync_ = fails; }
 
-Dictionary SimUserDefaults::snapshot() const {
-    std::lock_guard lock(mutex_);
-    return live_;
-}
+Dictionary SimUserDefaults::snapshot() const { return live_; }
 
-Dictionary SimUserDefaults::diskSnapshot() const {
-    std::lock_guard lock(mutex_);
-    return disk_;
-}
+Dictionary SimUserDefaults::diskSnapshot() const { return disk_; }
 
-int SimUserDefaults::synchronizeCount() const {
-    std::lock_guard lock(mutex_);
-    return syncCount_;
-}
+int SimUserDefaults::synchronizeCount() const { return syncCount_; }
 
 void SimUserDefaults::reset() {
-    std::lock_guard lock(mutex_);
     live_.clear();
     disk_.clear();
     failSync_ = false;
@@ -293,9 +272,7 @@ void SimNetwork::reset() {
 
 // --- application -----------------------------------------------------
 
-bool SimApplication::canOpenURL(const URL& url) const {
-    return schemes_.count(toLowerASCII(url.scheme())) > 0;
-}
+bool SimApplication::canOpenURL(const URL& url) const { return schemes_.count(toLowerASCII(url.scheme())) > 0; }
 
 bool SimApplication::openURL(const URL& url) {
     if (!canOpenURL(url)) return false;

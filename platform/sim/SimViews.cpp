@@ -83,7 +83,8 @@ bool SimWebViewPeer::offer(const URLRequest& request, NavigationType type) {
 
 bool SimWebViewPeer::navigate(const URLRequest& original, NavigationType type, bool mainFrame) {
     URLRequest request = original;
-    if (!request.valueForHTTPHeaderField("User-Agent")) request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
+    if (!request.valueForHTTPHeaderField("User-Agent"))
+        request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
     const WeakPtr<SimWebViewPeer> alive = weakFactory_.getWeakPtr();
     const bool allowed = offer(request, type);
     if (!alive) return allowed;
@@ -126,7 +127,8 @@ void SimWebViewPeer::startLoad(const URLRequest& request, NavigationType type, s
     loading_ = true;
     current_ = request;
     if (newEntry) {
-        if (!history_.empty()) history_.erase(history_.begin() + static_cast<std::ptrdiff_t>(index_) + 1, history_.end());
+        if (!history_.empty())
+            history_.erase(history_.begin() + static_cast<std::ptrdiff_t>(index_) + 1, history_.end());
         history_.push_back(request);
         index_ = history_.size() - 1;
     }
@@ -192,7 +194,8 @@ std::optional<std::string> SimWebViewPeer::lastHTML() const {
 
 void SimWebViewPeer::loadRequest(const URLRequest& original) {
     URLRequest request = original;
-    if (!request.valueForHTTPHeaderField("User-Agent")) request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
+    if (!request.valueForHTTPHeaderField("User-Agent"))
+        request.setValueForHTTPHeaderField(engine_.userAgent(), "User-Agent");
     loads_.push_back({SimWebLoad::Kind::Request, request, {}, {}});
     ++asked_;
     later([request](SimWebViewPeer& p) {

@@ -44,7 +44,7 @@ TYPED_TEST_SUITE_P(ChromeContract);
 
 using platform::Rect;
 
-TYPED_TEST_P(ChromeContract, TheStatusBarsStripIsTheScreensWhenHiddenAndTurnsWithTheInterface) {
+TYPED_TEST_P(ChromeContract, TheStatusBarsStripGoesToTheScreensWhenHidden) {
     auto& app = this->app;
     ASSERT_EQ(app.keyWindow(), this->window);
     EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, platform::kStatusBarHeight));
@@ -59,22 +59,28 @@ TYPED_TEST_P(ChromeContract, TheStatusBarsStripIsTheScreensWhenHiddenAndTurnsWit
     app.setStatusBarHidden(false, true);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
     EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
-    // (The idle timer is the ad screens' and the idle-inhibit test's.)
+}
+
+TYPED_TEST_P(ChromeContract, TheNetworkIndicatorShowsWhenAsked) {
     EXPECT_FALSE(this->driver.drawn(*this->window).networkSpinner);
-    app.setNetworkActivityIndicatorVisible(true);
+    this->app.setNetworkActivityIndicatorVisible(true);
     EXPECT_TRUE(this->driver.drawn(*this->window).networkSpinner);
-    // Turned, the screen and the status bar go with the interface.
+}
+
+// The screen and the status bar go with the interface, also full screen.
+TYPED_TEST_P(ChromeContract, TheChromeTurnsWithTheInterface) {
+    auto& app = this->app;
     ASSERT_TRUE(this->window->deviceDidRotate(platform::InterfaceOrientation::LandscapeRight));
     EXPECT_EQ(this->root->turnedFrom, std::vector{platform::InterfaceOrientation::Portrait});
     EXPECT_EQ(app.statusBarOrientation(), platform::InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
     EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 480, 20));
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 480, 300));
-    // A full-screen page in landscape.
     app.setStatusBarHidden(true, false);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 480, 320));
 }
 
-REGISTER_TYPED_TEST_SUITE_P(ChromeContract, TheStatusBarsStripIsTheScreensWhenHiddenAndTurnsWithTheInterface);
+REGISTER_TYPED_TEST_SUITE_P(ChromeContract, TheStatusBarsStripGoesToTheScreensWhenHidden,
+                            TheNetworkIndicatorShowsWhenAsked, TheChromeTurnsWithTheInterface);
 
 }  // namespace nimbra::contract

@@ -84,7 +84,8 @@ template <typename Driver>
 class HttpContract : public ::testing::Test, protected ConnectionRuns<Driver> {};
 TYPED_TEST_SUITE_P(HttpContract);
 
-TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
+// The status, the header fields and the body, in pieces as they come.
+TYPED_TEST_P(HttpContract, AnswersArePassedOnAsTheyCome) {
     auto& d = this->driver;
     const std::string pieces = d.serveInPieces("/pieces", {"alpha-", "beta-", "gamma"}, {{"X-Test", "one"}});
     auto c = this->run(pieces);
@@ -97,7 +98,8 @@ TYPED_TEST_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces) {
     EXPECT_EQ(std::pair(r.finished, r.callbacks), std::pair(1, 3 + r.chunks)) << "request, answer, pieces, end";
 }
 
-TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues) {
+// Each may be refused.
+TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOne) {
     auto& d = this->driver;
     d.redirect("/r1", "r2?x=1");
     d.redirect("/r2", d.url("/final"), 301);
@@ -117,18 +119,22 @@ TYPED_TEST_P(HttpContract, RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAre
     d.runFor(0.1);
     EXPECT_EQ(this->recorder->callbacks, 2);
     EXPECT_EQ(d.seen().size(), 4u);
-    // Failures are values: an unreachable server, a loop, another scheme.
-    c = this->run(d.unreachableURL());
-    EXPECT_EQ(this->recorder->failure(), platform::kURLErrorCannotConnectToHost);
+}
+
+// An unreachable server, a redirect loop, another application's scheme (which
+// the delegate sees first, and could take elsewhere): one failure each.
+TYPED_TEST_P(HttpContract, FailuresAreValues) {
+    auto& d = this->driver;
     d.redirect("/loop", "/loop");
-    c = this->run(d.url("/loop"));
-    EXPECT_EQ(this->recorder->failure(), platform::kURLErrorHTTPTooManyRedirects);
-    // Another application's scheme: the delegate sees it first (and could take
-    // it elsewhere); sent as it is, it fails as unsupported.
     d.redirect("/app", "itms-apps://store.example/app/1");
-    c = this->run(d.url("/app"));
+    const std::pair<std::string, long> cases[] = {{d.unreachableURL(), platform::kURLErrorCannotConnectToHost},
+                                                  {d.url("/loop"), platform::kURLErrorHTTPTooManyRedirects},
+                                                  {d.url("/app"), platform::kURLErrorUnsupportedURL}};
+    for (const auto& [url, code] : cases) {
+        auto c = this->run(url);
+        EXPECT_EQ(this->recorder->failure(), code) << url;
+    }
     EXPECT_EQ(this->recorder->sent.at(1).first, "itms-apps://store.example/app/1");
-    EXPECT_EQ(this->recorder->failure(), platform::kURLErrorUnsupportedURL);
 }
 
 TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
@@ -138,8 +144,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     auto c = this->start(this->requestFor(pieces));
     c->cancel();
     platform::URLConnection::create(this->requestFor(pieces), this->recorder)->start();
-    auto orphan = platform::URLConnection::create(this->requestFor(pieces),
-                                                  std::make_shared<ConnectionRecorder>());
+    auto orphan = platform::URLConnection::create(this->requestFor(pieces), std::make_shared<ConnectionRecorder>());
     orphan->start();
     d.runFor(0.2);  // a call into the dead delegate would crash under sanitizers
     EXPECT_EQ(this->recorder->callbacks, 0);
@@ -160,8 +165,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     EXPECT_EQ(this->recorder->callbacks, 3) << "the request, the answer and one piece";
 }
 
-REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersCarryStatusHeaderFieldsAndTheBodyInPieces,
-                            RedirectsAreOfferedOneByOneMayBeRefusedAndFailuresAreValues,
+REGISTER_TYPED_TEST_SUITE_P(HttpContract, AnswersArePassedOnAsTheyCome, RedirectsAreOfferedOneByOne, FailuresAreValues,
                             CancelledOrOrphanedConnectionsSayNothingMore);
 
 }  // namespace nimbra::contract

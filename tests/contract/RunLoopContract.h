@@ -33,7 +33,7 @@ struct TimerOwner {
     platform::WeakPtrFactory<TimerOwner> weakFactory{this};
 };
 
-TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersStopWithTheirOwner) {
+TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrder) {
     std::vector<int> order;
     platform::OneShotTimer late, early, sameTime;
     late.start(0.03, [&] { order.push_back(4); });
@@ -50,7 +50,10 @@ TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersSt
     ASSERT_TRUE(this->driver.runUntil([&] { return order.size() == 6; }));
     EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_FALSE(early.isRunning()) << "a one-shot timer is done once it ran";
-    // Members of an owner: repeating, stopped, started again or destroyed.
+}
+
+// Repeating, stopped, started again or destroyed with their owner.
+TYPED_TEST_P(RunLoopContract, TimerMembersStopWithTheirOwner) {
     std::vector<int> log;
     auto owner = std::make_unique<TimerOwner>(&log);
     int ticks = 0;
@@ -78,16 +81,19 @@ TYPED_TEST_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersSt
     EXPECT_EQ(log, (std::vector<int>{2, -1, -1}));
 }
 
-TYPED_TEST_P(RunLoopContract, WeakTasksAreSkippedOnceTheTargetIsGoneAndKeptObjectsGoTheTurnAfter) {
+TYPED_TEST_P(RunLoopContract, WeakTasksAreSkippedOnceTheTargetIsGone) {
     std::vector<int> log;
     auto owner = std::make_unique<TimerOwner>(&log);
     this->loop().postTask(owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(1); });
-    this->loop().postTask(owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(2); }, 0.01);
+    this->loop().postTask(
+        owner->weakFactory.getWeakPtr(), [](TimerOwner& o) { o.log->push_back(2); }, 0.01);
     ASSERT_TRUE(this->driver.runUntil([&] { return !log.empty(); }));
     owner.reset();
     this->driver.runFor(0.05);  // would touch freed memory if it ran
     EXPECT_EQ(log, (std::vector<int>{1, -1}));
-    // What is kept alive goes on the next turn.
+}
+
+TYPED_TEST_P(RunLoopContract, KeptObjectsGoOnTheNextTurn) {
     auto object = std::make_shared<int>(7);
     std::weak_ptr<int> weak = object;
     this->loop().keepAliveUntilNextTurn(std::move(object));
@@ -95,7 +101,8 @@ TYPED_TEST_P(RunLoopContract, WeakTasksAreSkippedOnceTheTargetIsGoneAndKeptObjec
     EXPECT_TRUE(this->driver.runUntil([&] { return weak.expired(); }));
 }
 
-TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWait) {
+// In order, on the main thread; a caller that waits goes on once its call ran.
+TYPED_TEST_P(RunLoopContract, CallsFromAnotherThreadRunOnTheMainThread) {
     std::vector<int> sequence;  // touched on the main thread only
     std::atomic<bool> returned{false};
     bool workerIsMain = true;
@@ -112,8 +119,8 @@ TYPED_TEST_P(RunLoopContract, MainThreadCallsFromAnotherThreadRunInOrderAndMayWa
     EXPECT_EQ(sequence, (std::vector<int>{1, 2})) << "in order, on the main thread, before the wait ends";
 }
 
-REGISTER_TYPED_TEST_SUITE_P(RunLoopContract, TasksRunInTimeThenSchedulingOrderAndTimerMembersStopWithTheirOwner,
-                            WeakTasksAreSkippedOnceTheTargetIsGoneAndKeptObjectsGoTheTurnAfter,
-                            MainThreadCallsFromAnotherThreadRunInOrderAndMayWait);
+REGISTER_TYPED_TEST_SUITE_P(RunLoopContract, TasksRunInTimeThenSchedulingOrder, TimerMembersStopWithTheirOwner,
+                            WeakTasksAreSkippedOnceTheTargetIsGone, KeptObjectsGoOnTheNextTurn,
+                            CallsFromAnotherThreadRunOnTheMainThread);
 
 }  // namespace nimbra::contract

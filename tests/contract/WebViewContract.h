@@ -2,7 +2,7 @@
 // What every backend's web view promises the component: each load is offered
 // with its type and User-Agent, then starts and ends once; a refused
 // navigation neither ends nor fails the page that is loading; scripts answer
-// with a value or nothing. (A page process that ends is the banner tests'.)
+// with a value or nothing.
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,8 @@ protected:
 };
 TYPED_TEST_SUITE_P(WebViewContract);
 
-TYPED_TEST_P(WebViewContract, RequestsAndMarkupAreOfferedThenStartAndFinishOnceAndAnswerScripts) {
+// Requests and markup alike.
+TYPED_TEST_P(WebViewContract, LoadsAreOfferedThenStartAndFinishOnce) {
     auto& d = this->driver;
     const std::string url = d.page("/one");
     this->load(url);
@@ -87,7 +88,11 @@ TYPED_TEST_P(WebViewContract, RequestsAndMarkupAreOfferedThenStartAndFinishOnceA
     ASSERT_TRUE(d.runUntil([&] { return this->recorder->finishes == 2; }));
     EXPECT_EQ(this->recorder->offers.back().url, d.url("/base/"));
     EXPECT_EQ(std::pair(this->recorder->starts, this->recorder->fails.size()), std::pair(2, size_t{0}));
-    // Scripts answer with a value or nothing, and never into a view that went.
+}
+
+// With a value or nothing, and never into a view that went.
+TYPED_TEST_P(WebViewContract, ScriptsAnswerOnce) {
+    auto& d = this->driver;
     EXPECT_EQ(this->evaluate("6 * 7"), "42");
     EXPECT_EQ(this->evaluate("throw new Error('x')"), std::nullopt);
     bool called = false;
@@ -121,7 +126,7 @@ TYPED_TEST_P(WebViewContract, AFailedLoadIsReportedOnce) {
     this->expectOneLoad(0, 1);
 }
 
-REGISTER_TYPED_TEST_SUITE_P(WebViewContract, RequestsAndMarkupAreOfferedThenStartAndFinishOnceAndAnswerScripts,
+REGISTER_TYPED_TEST_SUITE_P(WebViewContract, LoadsAreOfferedThenStartAndFinishOnce, ScriptsAnswerOnce,
                             ARefusedNavigationNeitherEndsNorFailsTheLoadingPage, AFailedLoadIsReportedOnce);
 
 }  // namespace nimbra::contract

@@ -5,11 +5,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "Network/ZELCachedFile.h"
 #include "platform/Services.h"
 #include "platform/sim/SimBackend.h"
 
@@ -20,8 +25,8 @@ namespace fuzz {
     std::abort();
 }
 
-#define FUZZ_CHECK(condition) \
-    do {                      \
+#define FUZZ_CHECK(condition)                         \
+    do {                                              \
         if (!(condition)) ::fuzz::broken(#condition); \
     } while (0)
 
@@ -51,5 +56,30 @@ inline void settle() {
     sim().http().clearRequests();
     if (++count % 1024 == 0) sim().reset();
 }
+
+// The first `count` lines of an input (none past its end); `rest` gets what
+// follows them.
+inline std::vector<std::optional<std::string>> splitLines(std::string_view input, size_t count,
+                                                          std::string_view* rest = nullptr) {
+    std::vector<std::optional<std::string>> lines(count);
+    size_t start = 0;
+    for (size_t i = 0; i < count && start <= input.size(); ++i) {
+        const size_t end = std::min(input.find('\n', start), input.size());
+        lines[i] = std::string(input.substr(start, end - start));
+        start = end + 1;
+    }
+    if (rest) *rest = input.substr(std::min(start, input.size()));
+    return lines;
+}
+
+// How a cached file's fetch ended.
+struct FetchEnd final : ZELCachedFileDelegate {
+    void cachedFileDownloadDidFail(ZELCachedFile&, const std::optional<platform::Error>&) override { failed = true; }
+    void cachedFileDownloadDidEnd(ZELCachedFile&) override { ended = true; }
+    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile&, const platform::URL&) override {
+        return std::nullopt;
+    }
+    bool ended = false, failed = false;
+};
 
 }  // namespace fuzz

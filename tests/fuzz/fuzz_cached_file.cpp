@@ -31,19 +31,6 @@ constexpr char kHTTPDate[] = "EEE, dd MMM yyyy HH:mm:ss";
 constexpr size_t kMaximumBody = 4096;
 constexpr char kOldContent[] = "the copy already cached";
 
-struct Delegate final : ZELCachedFileDelegate {
-    void cachedFileDownloadDidFail(ZELCachedFile&, const std::optional<platform::Error>& e) override {
-        failed = true;
-        error = e;
-    }
-    void cachedFileDownloadDidEnd(ZELCachedFile&) override { ended = true; }
-    std::optional<platform::Error> cachedFileShouldRedirectToURL(ZELCachedFile&, const platform::URL&) override {
-        return std::nullopt;
-    }
-    bool ended = false, failed = false;
-    std::optional<platform::Error> error;
-};
-
 // The date the file keeps for a Last-Modified value, as the cache reads it.
 std::optional<platform::Date> announcedDate(const std::string& value) {
     return platform::parseDate(value.substr(0, value.find("GMT")), kHTTPDate, platform::TimeZone::GMT);
@@ -71,14 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const platform::URL kURL = *platform::URL::parse("http://127.0.0.1:8090/ruma/sdk-core-v40.js");
     fuzz::sim();
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::string lines[3];
-    size_t start = 0;
-    for (auto& line : lines) {
-        const size_t end = std::min(input.find('\n', start), input.size());
-        if (start < input.size()) line = std::string(input.substr(start, end - start));
-        start = std::min(end + 1, input.size());
-    }
-    const std::string body(input.substr(start));
+    std::string_view rest;
+    const auto split = fuzz::splitLines(input, 3, &rest);
+    const std::string lines[3] = {split[0].value_or(""), split[1].value_or(""), split[2].value_or("")}, body(rest);
     const std::string& lastModified = lines[0];
     checkDate(lastModified);
 
@@ -88,13 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!lines[2].empty()) headers["Content-Encoding"] = lines[2];
     fuzz::sim().http().route(kURL.absoluteString(), platform::sim::SimResponse::ok(body, headers));
 
-    auto delegate = std::make_shared<Delegate>();
+    auto delegate = std::make_shared<fuzz::FetchEnd>();
     ZELCachedFile file(delegate, kURL, ZELCachePurpose::SupportScript);
     file.setFlushesToDisk(false);
     file.setMaximumBodySize(kMaximumBody);
     const std::string path = *file.filePath();
     FUZZ_CHECK(!ZELCacheFolder::makeFolder(ZELCachePurpose::SupportScript));
-    FUZZ_CHECK(!platform::writeFileAtomically(path, kOldContent, {.flushToDisk = false, .modificationTime = std::nullopt}));
+    FUZZ_CHECK(
+        !platform::writeFileAtomically(path, kOldContent, {.flushToDisk = false, .modificationTime = std::nullopt}));
 
     file.validate();
     fuzz::sim().runUntilIdle();

@@ -76,9 +76,8 @@ void loadScreen(std::string_view text) {
     }
     FUZZ_CHECK(owner.awakened == 1);
     const std::string once = shape(*root, 0);
-    for (const std::shared_ptr<platform::View>& outlet :
-         std::initializer_list<std::shared_ptr<platform::View>>{owner.webView, owner.webView2, owner.webView3,
-                                                                 owner.cargando, owner.activado, owner.scrollview})
+    for (const std::shared_ptr<platform::View>& outlet : std::initializer_list<std::shared_ptr<platform::View>>{
+             owner.webView, owner.webView2, owner.webView3, owner.cargando, owner.activado, owner.scrollview})
         FUZZ_CHECK(inTree(outlet, *root));
     Owner other;
     const std::shared_ptr<platform::View> again = platform::InterfaceFile::viewFromText(text, other);

@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         platform::gtk::FileUserDefaults store(path);
         if (read.dictionary) {
-            FUZZ_CHECK(hasNaN(platform::Value(*read.dictionary)) || store.dictionaryRepresentation() == *read.dictionary);
+            FUZZ_CHECK(hasNaN(platform::Value(*read.dictionary)) ||
+                       store.dictionaryRepresentation() == *read.dictionary);
             FUZZ_CHECK(readFile(path) == bytes);
         } else {
             FUZZ_CHECK(store.dictionaryRepresentation().empty());

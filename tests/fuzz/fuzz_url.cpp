@@ -26,7 +26,8 @@ void checkParts(const platform::URL& url, std::string_view text) {
     FUZZ_CHECK(raw.find_first_of("?#") == std::string::npos && text.find(raw) != std::string_view::npos);
     if (auto fragment = url.fragment()) {
         FUZZ_CHECK(fragment->find('#') == std::string::npos);
-        FUZZ_CHECK(text.size() > fragment->size() && text.substr(text.size() - fragment->size() - 1) == "#" + *fragment);
+        FUZZ_CHECK(text.size() > fragment->size() &&
+                   text.substr(text.size() - fragment->size() - 1) == "#" + *fragment);
     }
     if (auto query = url.query()) {
         FUZZ_CHECK(query->find('#') == std::string::npos && text.find("?" + *query) != std::string_view::npos);

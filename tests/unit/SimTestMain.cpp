@@ -29,7 +29,8 @@ public:
     // The backend outlives the tests, so its temporary folder would too.
     void TearDown() override {
         std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(simBackend().paths().resourcesDirectory()).parent_path(), ignored);
+        std::filesystem::remove_all(std::filesystem::path(simBackend().paths().resourcesDirectory()).parent_path(),
+                                    ignored);
     }
 };
 

@@ -63,7 +63,8 @@ int main() {
         return 1;
     }
     // Without a seat the compositor picks its own.
-    zwlr_virtual_pointer_v1* pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(globals.manager, globals.seat);
+    zwlr_virtual_pointer_v1* pointer =
+        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(globals.manager, globals.seat);
     if (wl_display_roundtrip(display) < 0) return 1;
     std::printf("ready\n");
     std::fflush(stdout);

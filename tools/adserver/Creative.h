@@ -10,22 +10,22 @@ namespace adserver {
 
 // Where a tap on the banner leads.
 enum class Destination {
-  Landing,     // the click chain, ending at landing page 1
-  WebApp,      // the click chain, ending at the web-app page
-  WebAppHTML,  // the web-app page's markup itself, sent as the message's "html"
-  Call,        // kCallURL
-  Mail,        // mailLink(): a mailto: URL with a cc list and a subject
-  HostileLanding,  // the click chain, ending at a landing page that tries things (Hostile.h)
+    Landing,         // the click chain, ending at landing page 1
+    WebApp,          // the click chain, ending at the web-app page
+    WebAppHTML,      // the web-app page's markup itself, sent as the message's "html"
+    Call,            // kCallURL
+    Mail,            // mailLink(): a mailto: URL with a cc list and a subject
+    HostileLanding,  // the click chain, ending at a landing page that tries things (Hostile.h)
 };
 
 // What a hostile creative tries on the component (Hostile.h).
 enum class Attack {
-  None,
-  OpensByItself,  // asks to open every kind of thing, with no tap
-  AsksAgain,      // a tap, then asks for more than the one opening
-  Downloads,      // attachments, download links, a page navigating to a file
-  Dialogs,        // alert, confirm, prompt, print, location, notifications, a password
-  FrameSpeaks,    // a frame of another origin sends the ad's messages
+    None,
+    OpensByItself,  // asks to open every kind of thing, with no tap
+    AsksAgain,      // a tap, then asks for more than the one opening
+    Downloads,      // attachments, download links, a page navigating to a file
+    Dialogs,        // alert, confirm, prompt, print, location, notifications, a password
+    FrameSpeaks,    // a frame of another origin sends the ad's messages
 };
 
 // A fixed number, so a test or a person can tell the call was asked for.
@@ -34,12 +34,12 @@ inline constexpr std::string_view kCallURL = "tel:+34600000000";
 // What a filled ad does when tapped, and which headers come with it. Each
 // kind is also a scenario of the same name, and a name for --creatives.
 struct CreativeKind {
-  std::string_view name;
-  bool clickTracking;           // sends X-Ruma-Click-Tracking-Urls
-  std::string_view openAction;  // empty: the banner is a plain link; else a tap sends "open" with this "a"
-  Destination destination;
-  std::string_view note;  // shown on the banner, so a demo tells the kinds apart
-  Attack attack = Attack::None;
+    std::string_view name;
+    bool clickTracking;           // sends X-Ruma-Click-Tracking-Urls
+    std::string_view openAction;  // empty: the banner is a plain link; else a tap sends "open" with this "a"
+    Destination destination;
+    std::string_view note;  // shown on the banner, so a demo tells the kinds apart
+    Attack attack = Attack::None;
 };
 
 // The kind called `name`, or nullptr.
@@ -48,12 +48,12 @@ const CreativeKind* creativeKind(std::string_view name);
 const CreativeKind& normalCreative();
 
 struct Creative {
-  std::string adUnitID;
-  std::uint64_t sequence = 0;  // the server's ad counter, shown so reloads are visible
-  std::string clickURL;        // absolute URL the banner links to (a mailto: URL for mail)
-  std::string openMessage;     // when set, a tap navigates the page here instead
-  std::string_view note;
-  std::string script;  // markup after the link (a hostile creative's attack)
+    std::string adUnitID;
+    std::uint64_t sequence = 0;  // the server's ad counter, shown so reloads are visible
+    std::string clickURL;        // absolute URL the banner links to (a mailto: URL for mail)
+    std::string openMessage;     // when set, a tap navigates the page here instead
+    std::string_view note;
+    std::string script;  // markup after the link (a hostile creative's attack)
 };
 
 std::string bannerMarkup(const Creative& creative);

@@ -86,77 +86,78 @@ constexpr const char kLanding[] =
 // The same origin seen under its other loopback name: "localhost" for
 // "127.0.0.1" and back, another origin to the page.
 std::string otherOrigin(std::string_view origin) {
-  std::string other(origin);
-  const std::string numeric = "127.0.0.1", named = "localhost";
-  if (auto at = other.find(numeric); at != std::string::npos) return other.replace(at, numeric.size(), named);
-  if (auto at = other.find(named); at != std::string::npos) return other.replace(at, named.size(), numeric);
-  return other;
+    std::string other(origin);
+    const std::string numeric = "127.0.0.1", named = "localhost";
+    if (auto at = other.find(numeric); at != std::string::npos) return other.replace(at, numeric.size(), named);
+    if (auto at = other.find(named); at != std::string::npos) return other.replace(at, named.size(), numeric);
+    return other;
 }
 
 std::string scriptBlock(std::string_view origin, std::string_view clickURL, std::string_view sequence,
                         std::string_view attack) {
-  std::string html = "<div id=\"hostile\" hidden data-origin=\"" + htmlEscape(origin) + "\" data-seq=\"" +
-                     htmlEscape(sequence) + "\" data-click=\"" + htmlEscape(clickURL) + "\"></div><script>(function(){";
-  html += kCommon;
-  html += attack;
-  html += "})();</script>";
-  return html;
+    std::string html = "<div id=\"hostile\" hidden data-origin=\"" + htmlEscape(origin) + "\" data-seq=\"" +
+                       htmlEscape(sequence) + "\" data-click=\"" + htmlEscape(clickURL) +
+                       "\"></div><script>(function(){";
+    html += kCommon;
+    html += attack;
+    html += "})();</script>";
+    return html;
 }
 
 AdServer::Reply page(std::string title, std::string body) {
-  AdServer::Reply reply;
-  reply.contentType = "text/html; charset=utf-8";
-  reply.body = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
-               "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>" +
-               htmlEscape(title) + "</title></head><body>" + body + "</body></html>\n";
-  return reply;
+    AdServer::Reply reply;
+    reply.contentType = "text/html; charset=utf-8";
+    reply.body =
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+        "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>" +
+        htmlEscape(title) + "</title></head><body>" + body + "</body></html>\n";
+    return reply;
 }
 
 }  // namespace
 
-std::string attackMarkup(Attack attack, std::string_view origin, std::string_view clickURL,
-                         std::string_view sequence) {
-  switch (attack) {
+std::string attackMarkup(Attack attack, std::string_view origin, std::string_view clickURL, std::string_view sequence) {
+    switch (attack) {
     case Attack::None: return {};
     case Attack::OpensByItself: return scriptBlock(origin, clickURL, sequence, kOpensByItself);
     case Attack::AsksAgain: return scriptBlock(origin, clickURL, sequence, kAsksAgain);
     case Attack::Downloads: return scriptBlock(origin, clickURL, sequence, kDownloads);
     case Attack::Dialogs: return scriptBlock(origin, clickURL, sequence, kDialogs);
     case Attack::FrameSpeaks:
-      return scriptBlock(origin, clickURL, sequence, "") + "<iframe hidden src=\"" +
-             htmlEscape(otherOrigin(origin) + "/hostile/frame?seq=" + percentEncode(sequence) + "&click=" +
-                        percentEncode(clickURL)) +
-             "\"></iframe>";
-  }
-  return {};
+        return scriptBlock(origin, clickURL, sequence, "") + "<iframe hidden src=\"" +
+               htmlEscape(otherOrigin(origin) + "/hostile/frame?seq=" + percentEncode(sequence) +
+                          "&click=" + percentEncode(clickURL)) +
+               "\"></iframe>";
+    }
+    return {};
 }
 
 AdServer::Reply hostileReply(const AdServer::Request& request) {
-  const std::string seq = queryValue(request.items, "seq").value_or("");
-  const std::string click = queryValue(request.items, "click").value_or(request.origin + "/landing?seq=" + seq);
-  AdServer::Reply reply;
-  if (request.path == "/hostile/event") {
-    reply.body = queryValue(request.items, "name") ? "ok\n" : "no event name\n";
-    reply.status = queryValue(request.items, "name") ? 200 : 400;
-  } else if (request.path == "/hostile/landing") {
-    reply = page("Hostile landing page", "<p>Ad #" + htmlEscape(seq) + ": a landing page that tries things.</p>" +
-                                             scriptBlock(request.origin, click, seq, kLanding));
-  } else if (request.path == "/hostile/frame") {
-    reply = page("Hostile frame", scriptBlock(request.origin, click, seq, kFrame));
-  } else if (request.path == "/hostile/download") {
-    reply.body = "payload\n";
-    reply.headers.emplace_back("Content-Disposition", "attachment; filename=\"nimbra-payload.txt\"");
-  } else if (request.path == "/hostile/auth") {
-    reply.status = 401;
-    reply.body = "a password is asked for\n";
-    reply.headers.emplace_back("WWW-Authenticate", "Basic realm=\"nimbra\"");
-  } else {
-    reply.status = 404;
-    reply.body = "not found\n";
-  }
-  reply.endpoint = "hostile";
-  reply.headers.emplace_back("Cache-Control", "no-store");
-  return reply;
+    const std::string seq = queryValue(request.items, "seq").value_or("");
+    const std::string click = queryValue(request.items, "click").value_or(request.origin + "/landing?seq=" + seq);
+    AdServer::Reply reply;
+    if (request.path == "/hostile/event") {
+        reply.body = queryValue(request.items, "name") ? "ok\n" : "no event name\n";
+        reply.status = queryValue(request.items, "name") ? 200 : 400;
+    } else if (request.path == "/hostile/landing") {
+        reply = page("Hostile landing page", "<p>Ad #" + htmlEscape(seq) + ": a landing page that tries things.</p>" +
+                                                 scriptBlock(request.origin, click, seq, kLanding));
+    } else if (request.path == "/hostile/frame") {
+        reply = page("Hostile frame", scriptBlock(request.origin, click, seq, kFrame));
+    } else if (request.path == "/hostile/download") {
+        reply.body = "payload\n";
+        reply.headers.emplace_back("Content-Disposition", "attachment; filename=\"nimbra-payload.txt\"");
+    } else if (request.path == "/hostile/auth") {
+        reply.status = 401;
+        reply.body = "a password is asked for\n";
+        reply.headers.emplace_back("WWW-Authenticate", "Basic realm=\"nimbra\"");
+    } else {
+        reply.status = 404;
+        reply.body = "not found\n";
+    }
+    reply.endpoint = "hostile";
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    return reply;
 }
 
 }  // namespace adserver

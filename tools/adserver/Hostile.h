@@ -15,8 +15,7 @@
 namespace adserver {
 
 // The markup a banner of this kind carries after its link (empty for none).
-std::string attackMarkup(Attack attack, std::string_view origin, std::string_view clickURL,
-                         std::string_view sequence);
+std::string attackMarkup(Attack attack, std::string_view origin, std::string_view clickURL, std::string_view sequence);
 
 // The answers under /hostile/: the event beacon, the landing page, the
 // frame page, a download and a page behind a password.

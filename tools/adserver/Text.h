@@ -12,9 +12,9 @@
 namespace adserver {
 
 struct QueryItem {
-  std::string key;
-  // Absent for an item written without "=" (a bare key such as appended signals).
-  std::optional<std::string> value;
+    std::string key;
+    // Absent for an item written without "=" (a bare key such as appended signals).
+    std::optional<std::string> value;
 };
 
 // Decodes %XX escapes; "+" stays a plus. A malformed escape gives nothing.

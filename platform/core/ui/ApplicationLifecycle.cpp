@@ -1,4 +1,4 @@
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 
 #include "platform/InterfaceFile.h"
 #include "platform/NotificationCenter.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/ActivityIndicatorView.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Backend.h"
 #include "platform/Button.h"
 #include "platform/Label.h"
@@ -130,7 +130,7 @@ void applyProperties(View& v, const json& j) {
         if (auto b = boolean(j, "bold")) label->setBold(*b);
         if (auto c = color(j, "textColor")) label->setTextColor(*c);
         if (auto a = text(j, "alignment"))
-            label->setTextAlignment(*a == "center" ? TextAlignment::Center
+            label->setTextAlignment(*a == "center"  ? TextAlignment::Center
                                     : *a == "right" ? TextAlignment::Right
                                                     : TextAlignment::Left);
         if (auto n = number(j, "lines"); n && *n >= 0 && *n < 10000) label->setNumberOfLines(int(*n));
@@ -258,7 +258,8 @@ std::optional<InterfaceFile::Main> InterfaceFile::mainFromText(std::string_view 
         if (!o.is_object()) return fail(error, "an object is not an object"), std::nullopt;
         auto id = text(o, "id");
         auto cls = text(o, "class");
-        if (!id || !cls || main.objects.count(*id)) return fail(error, "object without id/class or twice"), std::nullopt;
+        if (!id || !cls || main.objects.count(*id))
+            return fail(error, "object without id/class or twice"), std::nullopt;
         InterfaceObject made;
         std::shared_ptr<Connectable> connectable;
         if (*cls == "Window") {

@@ -94,7 +94,8 @@ void MailComposeViewController::loadView() {
         };
     };
     auto cancel = BarButtonItem::systemItem(BarButtonSystemItem::Cancel, call(&MailComposeViewController::cancel));
-    auto send = BarButtonItem::withTitle(localized("Send"), BarButtonItemStyle::Done, call(&MailComposeViewController::send));
+    auto send =
+        BarButtonItem::withTitle(localized("Send"), BarButtonItemStyle::Done, call(&MailComposeViewController::send));
     // The title takes what the two buttons leave (their words are longer in
     // some languages), never pushing Send off the bar.
     const double room = frame.width() - 2 * Toolbar::kEdgeInset - 4 * Toolbar::kItemSpacing - cancel->naturalWidth() -

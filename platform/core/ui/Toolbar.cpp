@@ -95,7 +95,8 @@ double BarButtonItem::naturalWidth() const {
 void BarButtonItem::apply() const {
     if (customView_) {
         // A custom view (a spinner, say) is read by the item's label.
-        if (accessibilityElement_ && !accessibilityLabel_.empty()) customView_->setAccessibilityLabel(accessibilityLabel_);
+        if (accessibilityElement_ && !accessibilityLabel_.empty())
+            customView_->setAccessibilityLabel(accessibilityLabel_);
         return;
     }
     auto button = std::dynamic_pointer_cast<Button>(represented_.lock());

@@ -60,9 +60,8 @@ std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
     const GMainContextPtr context(g_main_context_new());
     g_main_context_push_thread_default(context.get());
     std::optional<std::string> output;
-    GRef<GSubprocessLauncher> launcher = GRef<GSubprocessLauncher>::adopt(
-        g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                                G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
+    GRef<GSubprocessLauncher> launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_SILENCE)));
     g_subprocess_launcher_setenv(launcher.get(), "LC_ALL", "C", TRUE);
     std::vector<const char*> args = argv;
     args.push_back(nullptr);
@@ -84,15 +83,13 @@ std::optional<std::string> runCommand(const std::vector<const char*>& argv) {
             },
             &wait);
         bool late = false;
-        GAttachedSource deadline(g_timeout_source_new(kCommandTimeoutMs));
-        g_source_set_callback(
-            deadline.get(),
+        GAttachedSource deadline = attachSource(
+            g_timeout_source_new(kCommandTimeoutMs),
             [](gpointer data) -> gboolean {
                 *static_cast<bool*>(data) = true;
                 return G_SOURCE_REMOVE;
             },
-            &late, nullptr);
-        g_source_attach(deadline.get(), context.get());
+            &late, context.get());
         while (!wait.done && !late) g_main_context_iteration(context.get(), TRUE);
         if (!wait.done) {
             // A child that keeps the pipe open must not hold us either.

@@ -15,6 +15,7 @@
 #include "PlistValue.h"
 #include "platform/Backend.h"
 #include "platform/Files.h"
+#include "platform/MainThread.h"
 #include "platform/RunLoop.h"
 
 namespace platform::gtk {
@@ -26,36 +27,27 @@ constexpr double kAutosaveDelaySeconds = 1.0;
 
 const char* describe(PlistReadError error) {
     switch (error) {
-    case PlistReadError::NotAPropertyList:
-        return "is damaged or truncated (not a property list)";
-    case PlistReadError::NotADictionary:
-        return "does not hold a dictionary";
-    case PlistReadError::UnsupportedContent:
-        return "holds values a defaults store cannot hold";
+    case PlistReadError::NotAPropertyList: return "is damaged or truncated (not a property list)";
+    case PlistReadError::NotADictionary: return "does not hold a dictionary";
+    case PlistReadError::UnsupportedContent: return "holds values a defaults store cannot hold";
     }
     return "is unreadable";
 }
 
 }  // namespace
 
-FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) {
-    autosaveTarget_ = weakFactory_.getWeakPtr();
-    load();
-}
+FileUserDefaults::FileUserDefaults(std::string path) : path_(std::move(path)) { load(); }
 
 FileUserDefaults::~FileUserDefaults() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (dirty_) writeLocked();
+    if (dirty_) write();
 }
 
 void FileUserDefaults::load() {
     std::string reason;
     std::string contents;
     switch (readWholeFile(path_, kMaximumFileSize, contents, reason)) {
-    case ReadResult::Missing:
-        return;
-    case ReadResult::Failed:
-        break;
+    case ReadResult::Missing: return;
+    case ReadResult::Failed: break;
     case ReadResult::Ok: {
         auto parsed = dictionaryFromXml(contents);
         if (parsed.dictionary) {
@@ -69,7 +61,8 @@ void FileUserDefaults::load() {
     // Keep the damaged file for whoever wants to look at it, and never write
     // over it: either it moves aside, or this store stays in memory only.
     std::string error;
-    auto asidePath = setFileAside(path_, ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr))), error);
+    auto asidePath =
+        setFileAside(path_, ".corrupt-" + std::to_string(static_cast<long long>(std::time(nullptr))), error);
     if (asidePath) {
         log("defaults: " + path_ + " " + reason + "; set aside as " + *asidePath + ", starting empty");
     } else {
@@ -80,13 +73,14 @@ void FileUserDefaults::load() {
 }
 
 std::optional<Value> FileUserDefaults::objectForKey(const std::string& key) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    checkMainThread("the defaults store");
     auto it = values_.find(key);
     if (it == values_.end()) return registeredValue(key);
     return it->second;
 }
 
 void FileUserDefaults::setObject(const Value& value, const std::string& key) {
+    checkMainThread("the defaults store");
     if (value.isNull()) {
         removeObject(key);
         return;
@@ -97,77 +91,77 @@ void FileUserDefaults::setObject(const Value& value, const std::string& key) {
             "\" cannot be kept in a defaults file; it was not stored");
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // Storing what is already there changes nothing on disk: no write.
-        auto it = values_.find(key);
-        if (it != values_.end() && it->second == *stored) return;
-        values_[key] = std::move(*stored);
-    }
+    // Storing what is already there changes nothing on disk: no write.
+    auto it = values_.find(key);
+    if (it != values_.end() && it->second == *stored) return;
+    values_[key] = std::move(*stored);
     changed();
 }
 
 void FileUserDefaults::removeObject(const std::string& key) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (values_.erase(key) == 0) return;
-    }
+    checkMainThread("the defaults store");
+    if (values_.erase(key) == 0) return;
     changed();
 }
 
-Dictionary FileUserDefaults::dictionaryRepresentation() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return values_;
-}
-
-void FileUserDefaults::setAutosave(bool enabled) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    autosave_ = enabled;
-}
-
 void FileUserDefaults::changed() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dirty_ = true;
-        if (!autosave_ || autosavePending_ || !hasBackend()) return;
-        autosavePending_ = true;
-    }
-    RunLoop::main().postTask(
-        autosaveTarget_,
-        [](FileUserDefaults& self) {
-            {
-                std::lock_guard<std::mutex> lock(self.mutex_);
-                self.autosavePending_ = false;
-            }
-            self.synchronize();
-        },
-        kAutosaveDelaySeconds);
+    dirty_ = true;
+    if (!autosave_ || autosaveTimer_.isRunning() || !hasBackend()) return;
+    autosaveTimer_.start(kAutosaveDelaySeconds, [this] { synchronizeInBackground(); });
 }
 
 bool FileUserDefaults::synchronize() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    checkMainThread("the defaults store");
     if (!dirty_) return !writeBlocked_;
-    return writeLocked();
+    return write();
 }
 
-bool FileUserDefaults::writeLocked() {
-    if (writeBlocked_) return false;
+std::optional<std::string> FileUserDefaults::contentsToWrite() {
+    if (writeBlocked_) return std::nullopt;
     auto xml = dictionaryToXml(values_);
     if (!xml) {
         log("defaults: the store for " + path_ + " cannot be written as a property list");
-        return false;
+        return std::nullopt;
     }
     std::string error;
     if (!makeDirectories(directoryOf(path_), error)) {
         log("defaults: could not write " + path_ + ": " + error);
-        return false;
+        return std::nullopt;
     }
-    if (auto failure = writeFileAtomically(path_, *xml)) {
+    return xml;
+}
+
+bool FileUserDefaults::write() {
+    auto xml = contentsToWrite();
+    if (!xml) return false;
+    // Through the backend's file system when there is one, so that this write
+    // comes after the background ones asked for before it.
+    if (auto failure =
+            hasBackend() ? FileSystem::current().writeFile(path_, *xml, {}) : writeFileAtomically(path_, *xml)) {
         log("defaults: " + failure->description);
         return false;
     }
     dirty_ = false;
     return true;
+}
+
+void FileUserDefaults::synchronizeInBackground() {
+    checkMainThread("the defaults store");
+    if (!hasBackend()) {
+        synchronize();
+        return;
+    }
+    if (!dirty_) return;
+    auto xml = contentsToWrite();
+    if (!xml) return;
+    dirty_ = false;
+    FileSystem::current().writeFileInBackground(
+        path_, std::move(*xml), {},
+        bindWeak(weakFactory_.getWeakPtr(), [](FileUserDefaults& self, std::optional<Error> failure) {
+            if (!failure) return;
+            log("defaults: " + failure->description);
+            self.dirty_ = true;  // the next save tries again
+        }));
 }
 
 }  // namespace platform::gtk

@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/MainThread.h"
 #include "platform/Services.h"
 
 namespace platform::gtk {
@@ -24,16 +25,14 @@ int64_t toMicroseconds(double seconds) {
 gboolean dispatchSource(GSource*, GSourceFunc callback, gpointer data) { return callback(data); }
 GSourceFuncs sourceFuncs = {nullptr, nullptr, dispatchSource, nullptr, nullptr, nullptr};
 
-GAttachedSource attachSource(GSourceFunc callback, gpointer data, const char* name) {
-    GAttachedSource source(g_source_new(&sourceFuncs, sizeof(GSource)));
-    g_source_set_callback(source.get(), callback, data, nullptr);
-    g_source_set_name(source.get(), name);
-    g_source_set_ready_time(source.get(), -1);
+// A source that fires when its ready time is set.
+GAttachedSource readySource(GSourceFunc callback, gpointer data, const char* name) {
+    GSource* source = g_source_new(&sourceFuncs, sizeof(GSource));
+    g_source_set_name(source, name);
     // A callback that turns the loop itself (a nested wait) still sees timers,
     // delayed calls and main-thread calls.
-    g_source_set_can_recurse(source.get(), TRUE);
-    g_source_attach(source.get(), nullptr);
-    return source;
+    g_source_set_can_recurse(source, TRUE);
+    return attachSource(source, callback, data);
 }
 
 // Work handed to us by callers runs under this guard: an exception must not
@@ -95,9 +94,9 @@ public:
 };
 
 GlibRunLoop::GlibRunLoop() : mainThread_(std::this_thread::get_id()) {
-    queueSource_ = attachSource(&GlibRunLoop::dispatchQueue, this, "platform timers");
-    mainCallSource_ = attachSource(&GlibRunLoop::dispatchMainCalls, this, "platform main-thread calls");
-    releaseSource_ = attachSource(&GlibRunLoop::releaseHeld, this, "platform keep-alive");
+    queueSource_ = readySource(&GlibRunLoop::dispatchQueue, this, "platform timers");
+    mainCallSource_ = readySource(&GlibRunLoop::dispatchMainCalls, this, "platform main-thread calls");
+    releaseSource_ = readySource(&GlibRunLoop::releaseHeld, this, "platform keep-alive");
 }
 
 GlibRunLoop::~GlibRunLoop() {
@@ -136,19 +135,19 @@ std::shared_ptr<Timer> GlibRunLoop::scheduleTimer(double seconds, bool repeats, 
         timer->queued_ = true;
         timer->key_ = enqueue(timer->interval_, start, Entry{timer, {}});
     };
-    if (isMainThread())
-        schedule();
-    else
-        performOnMainThread(schedule, false);
+    if (isMainThread()) schedule();
+    else performOnMainThread(schedule, false);
     return timer;
 }
 
 void GlibRunLoop::postDelayedTask(double seconds, std::function<void()> task) {
     if (!task) return;
     if (!isMainThread()) {
-        performOnMainThread([this, seconds, task = std::move(task), start = g_get_monotonic_time()]() mutable {
-            enqueue(seconds, start, Entry{nullptr, std::move(task)});
-        }, false);
+        performOnMainThread(
+            [this, seconds, task = std::move(task), start = g_get_monotonic_time()]() mutable {
+                enqueue(seconds, start, Entry{nullptr, std::move(task)});
+            },
+            false);
         return;
     }
     enqueue(seconds, g_get_monotonic_time(), Entry{nullptr, std::move(task)});
@@ -199,6 +198,7 @@ void GlibRunLoop::performOnMainThread(std::function<void()> call, bool waitUntil
         runGuarded("a main-thread call", call);
         return;
     }
+    // What a waiting caller on another thread sleeps on until its call has run.
     struct Completion {
         std::mutex mutex;
         std::condition_variable done;
@@ -269,20 +269,15 @@ gboolean GlibRunLoop::releaseHeld(gpointer data) {
 }
 
 void GlibRunLoop::run() {
+    checkMainThread("RunLoop::run");
     const GMainLoopPtr loop(g_main_loop_new(nullptr, FALSE));
-    {
-        std::lock_guard<std::mutex> lock(loopsMutex_);
-        loops_.push_back(loop.get());
-    }
+    loops_.push_back(loop.get());
     g_main_loop_run(loop.get());
-    {
-        std::lock_guard<std::mutex> lock(loopsMutex_);
-        loops_.erase(std::find(loops_.begin(), loops_.end(), loop.get()));
-    }
+    loops_.erase(std::find(loops_.begin(), loops_.end(), loop.get()));
 }
 
 void GlibRunLoop::quit() {
-    std::lock_guard<std::mutex> lock(loopsMutex_);
+    checkMainThread("RunLoop::quit");
     if (!loops_.empty()) g_main_loop_quit(loops_.back());
 }
 

@@ -73,13 +73,14 @@ private:
     std::map<Key, Entry> queue_;
     uint64_t nextSequence_ = 1;
 
+    // The one place where another thread meets the main one: calls handed
+    // over by performOnMainThread.
     std::mutex mainCallsMutex_;
     std::deque<std::function<void()>> mainCalls_;
 
     std::vector<std::shared_ptr<void>> held_;
     Activity activity_;
-    std::mutex loopsMutex_;
-    std::vector<GMainLoop*> loops_;
+    std::vector<GMainLoop*> loops_;  // run() nested in run(), innermost last
 };
 
 }  // namespace platform::gtk

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "GlibRunLoop.h"
 #include "NetworkReachability.h"
 #include "PlistValue.h"
 #include "SoupConnection.h"
+#include "WorkerFileSystem.h"
 #include "XdgPaths.h"
 #include "platform/Date.h"
 #include "platform/Files.h"
@@ -53,10 +53,8 @@ struct GtkBackend::Services {
     GlibRunLoop runLoop;
     SystemClock clock;
     XdgPaths paths;
-    PosixFileSystem files;
-    std::once_flag defaultsOnce;
-    std::unique_ptr<FileUserDefaults> defaults;
-    std::mutex logMutex;
+    WorkerFileSystem files;
+    std::unique_ptr<FileUserDefaults> defaults;  // made on first use
 };
 
 GtkBackend& GtkBackend::install(const std::string& applicationId) {
@@ -81,6 +79,9 @@ GtkBackend& GtkBackend::install(const std::string& applicationId) {
     // from their destructors during exit.
     gInstalled = new GtkBackend(applicationId);
     installBackend(gInstalled);
+    // Writes still on a worker at exit are finished first (this runs after
+    // the exit handlers registered later, such as the defaults' last save).
+    std::atexit([] { gInstalled->services_->files.finishBackgroundWrites(); });
     return *gInstalled;
 }
 
@@ -103,7 +104,7 @@ Paths& GtkBackend::paths() { return services_->paths; }
 FileSystem& GtkBackend::fileSystem() { return services_->files; }
 
 UserDefaults& GtkBackend::userDefaults() {
-    std::call_once(services_->defaultsOnce, [this] {
+    if (!services_->defaults) {
         auto folder = services_->paths.configDirectory();
         // Without a home there is nowhere to keep it; a relative path keeps the
         // store working for this run.
@@ -127,15 +128,15 @@ UserDefaults& GtkBackend::userDefaults() {
             }
         }
         if (!languages.empty()) services_->defaults->registerDefaults({{"AppleLanguages", Value(languages)}});
-    });
+    }
     return *services_->defaults;
 }
 
 void GtkBackend::writeLogLine(std::string_view line) {
     std::string text(line);
     if (text.empty() || text.back() != '\n') text += '\n';
-    std::lock_guard<std::mutex> lock(services_->logMutex);
-    // One write per line, so lines from several threads never interleave.
+    // One write per line, so that lines from other processes sharing stderr
+    // (the web engine's, a test's) never cut into ours.
     size_t written = 0;
     while (written < text.size()) {
         ssize_t n = ::write(STDERR_FILENO, text.data() + written, text.size() - written);

@@ -18,7 +18,8 @@ std::unique_ptr<NetworkReachability> NetworkReachability::create(const std::stri
     if (!monitor) return nullptr;
     GRef<GSocketConnectable> address;
     std::string literal = host;
-    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') literal = literal.substr(1, literal.size() - 2);
+    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']')
+        literal = literal.substr(1, literal.size() - 2);
     if (auto inet = GRef<GInetAddress>::adopt(g_inet_address_new_from_string(literal.c_str())))
         address = GRef<GSocketConnectable>::adopt(G_SOCKET_CONNECTABLE(g_inet_socket_address_new(inet.get(), 0)));
     return std::unique_ptr<NetworkReachability>(
@@ -29,15 +30,14 @@ bool NetworkReachability::start(std::function<void(uint32_t flags)> callback) {
     if (!callback) return false;
     stop();
     callback_ = std::move(callback);
-    changedHandler_ = g_signal_connect(monitor_.get(), "network-changed", G_CALLBACK(onNetworkChanged), this);
+    changedHandler_ = GSignalHandler(monitor_.get(), "network-changed", G_CALLBACK(onNetworkChanged), this);
     check();
     return true;
 }
 
 void NetworkReachability::stop() {
     callback_ = nullptr;
-    if (changedHandler_) g_signal_handler_disconnect(monitor_.get(), changedHandler_);
-    changedHandler_ = 0;
+    changedHandler_.reset();
     nameAnswer_.stop();
     cancelPending();
 }

@@ -12,6 +12,7 @@
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 
 namespace platform::gtk {
 
@@ -34,7 +35,7 @@ private:
     GRef<GNetworkMonitor> monitor_;
     GRef<GSocketConnectable> address_;  // null for a host name
     std::function<void(uint32_t)> callback_;
-    gulong changedHandler_ = 0;
+    GSignalHandler changedHandler_;
     // The pending question's; cancelled by a newer one, stop() and destruction.
     GRef<GCancellable> cancellable_;
     OneShotTimer nameAnswer_;

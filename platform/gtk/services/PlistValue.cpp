@@ -21,9 +21,7 @@ struct MallocDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
-bool isPlainText(const std::string& text) {
-    return text.find('\0') == std::string::npos && isValidUTF8(text);
-}
+bool isPlainText(const std::string& text) { return text.find('\0') == std::string::npos && isValidUTF8(text); }
 
 // Whole seconds since the reference date, floored, when the form can hold them.
 std::optional<int32_t> dateSeconds(Date date) {
@@ -35,22 +33,17 @@ std::optional<int32_t> dateSeconds(Date date) {
 plist_t toPlist(const Value& value, int depth) {
     if (depth > kMaximumPlistDepth) return nullptr;
     switch (value.type()) {
-    case Value::Type::Null:
-        return nullptr;
-    case Value::Type::Bool:
-        return plist_new_bool(*value.asBool() ? 1 : 0);
-    case Value::Type::Integer:
-        return plist_new_uint(static_cast<uint64_t>(*value.asInteger()));
-    case Value::Type::Double:
-        return plist_new_real(*value.asDouble());
+    case Value::Type::Null: return nullptr;
+    case Value::Type::Bool: return plist_new_bool(*value.asBool() ? 1 : 0);
+    case Value::Type::Integer: return plist_new_uint(static_cast<uint64_t>(*value.asInteger()));
+    case Value::Type::Double: return plist_new_real(*value.asDouble());
     case Value::Type::String:
         return isPlainText(*value.asString()) ? plist_new_string(value.asString()->c_str()) : nullptr;
     case Value::Type::Date: {
         auto seconds = dateSeconds(*value.asDate());
         return seconds ? plist_new_date(*seconds, 0) : nullptr;
     }
-    case Value::Type::Bytes:
-        return plist_new_data(value.asBytes()->data.data(), value.asBytes()->data.size());
+    case Value::Type::Bytes: return plist_new_data(value.asBytes()->data.data(), value.asBytes()->data.size());
     case Value::Type::Array: {
         PlistPtr array(plist_new_array());
         for (const Value& item : *value.asArray()) {
@@ -145,8 +138,7 @@ std::optional<Value> fromPlist(plist_t node, int depth) {
         }
         return Value(std::move(dict));
     }
-    default:
-        return std::nullopt;  // keys, UIDs: not something a defaults file holds
+    default: return std::nullopt;  // keys, UIDs: not something a defaults file holds
     }
 }
 
@@ -162,8 +154,7 @@ std::optional<std::string> nodeToXml(plist_t node) {
 // What the file gives back for a value that it can hold.
 Value normalized(const Value& value) {
     switch (value.type()) {
-    case Value::Type::Date:
-        return Value(Date{std::floor(value.asDate()->secondsSinceReference)});
+    case Value::Type::Date: return Value(Date{std::floor(value.asDate()->secondsSinceReference)});
     case Value::Type::Array: {
         Array out;
         for (const Value& item : *value.asArray()) out.push_back(normalized(item));
@@ -174,8 +165,7 @@ Value normalized(const Value& value) {
         for (const auto& [key, item] : *value.asDictionary()) out[key] = normalized(item);
         return Value(std::move(out));
     }
-    default:
-        return value;
+    default: return value;
     }
 }
 
@@ -206,7 +196,9 @@ PlistReadResult dictionaryFromRoot(plist_t raw) {
     return result;
 }
 
-bool fitsLibplist(std::string_view data) { return !data.empty() && data.size() <= std::numeric_limits<uint32_t>::max(); }
+bool fitsLibplist(std::string_view data) {
+    return !data.empty() && data.size() <= std::numeric_limits<uint32_t>::max();
+}
 
 }  // namespace
 

@@ -61,8 +61,8 @@ SoupTransport& soupTransport(const std::string& defaultUserAgent) {
     static SoupTransport* transport = [&] {
         auto* t = new SoupTransport;
         // The session's own time-outs stay off: each request has its own.
-        t->session = GRef<SoupSession>::adopt(soup_session_new_with_options(
-            "timeout", 0u, "idle-timeout", 60u, "max-conns-per-host", 6, nullptr));
+        t->session = GRef<SoupSession>::adopt(
+            soup_session_new_with_options("timeout", 0u, "idle-timeout", 60u, "max-conns-per-host", 6, nullptr));
         soup_session_set_user_agent(t->session.get(), nullptr);
         GRef<SoupCookieJar> jar = GRef<SoupCookieJar>::adopt(soup_cookie_jar_new());
         soup_session_add_feature(t->session.get(), SOUP_SESSION_FEATURE(jar.get()));
@@ -74,7 +74,10 @@ SoupTransport& soupTransport(const std::string& defaultUserAgent) {
 
 SoupConnection::SoupConnection(SoupTransport& transport, const URLRequest& request,
                                std::weak_ptr<URLConnectionDelegate> delegate)
-    : transport_(transport), original_(request), current_(request), delegate_(std::move(delegate)),
+    : transport_(transport),
+      original_(request),
+      current_(request),
+      delegate_(std::move(delegate)),
       cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {}
 
 SoupConnection::~SoupConnection() { g_cancellable_cancel(cancellable_.get()); }
@@ -122,35 +125,25 @@ void SoupConnection::failWith(const GError* error, bool inBody) {
         code = kURLErrorCannotFindHost;
     } else if (error->domain == G_IO_ERROR) {
         switch (error->code) {
-        case G_IO_ERROR_TIMED_OUT:
-            code = kURLErrorTimedOut;
-            break;
-        case G_IO_ERROR_NETWORK_UNREACHABLE:
-            code = kURLErrorNotConnectedToInternet;
-            break;
+        case G_IO_ERROR_TIMED_OUT: code = kURLErrorTimedOut; break;
+        case G_IO_ERROR_NETWORK_UNREACHABLE: code = kURLErrorNotConnectedToInternet; break;
         case G_IO_ERROR_CONNECTION_REFUSED:
-        case G_IO_ERROR_HOST_UNREACHABLE:
-            code = kURLErrorCannotConnectToHost;
-            break;
+        case G_IO_ERROR_HOST_UNREACHABLE: code = kURLErrorCannotConnectToHost; break;
         case G_IO_ERROR_CONNECTION_CLOSED:
-        case G_IO_ERROR_PARTIAL_INPUT:
-            code = kURLErrorNetworkConnectionLost;
-            break;
-        case G_IO_ERROR_INVALID_DATA:
-            code = kURLErrorBadServerResponse;
-            break;
-        default:
-            break;
+        case G_IO_ERROR_PARTIAL_INPUT: code = kURLErrorNetworkConnectionLost; break;
+        case G_IO_ERROR_INVALID_DATA: code = kURLErrorBadServerResponse; break;
+        default: break;
         }
     } else if (error->domain == SOUP_SESSION_ERROR) {
         code = error->code == SOUP_SESSION_ERROR_TOO_MANY_REDIRECTS ? kURLErrorHTTPTooManyRedirects
-                                                                     : kURLErrorBadServerResponse;
+                                                                    : kURLErrorBadServerResponse;
     }
     fail(code, error->message ? error->message : "network failure");
 }
 
 void SoupConnection::armTimeout() {
-    timeout_.start(timeoutSeconds(current_.timeoutInterval), [this] { fail(kURLErrorTimedOut, "The request timed out."); });
+    timeout_.start(timeoutSeconds(current_.timeoutInterval),
+                   [this] { fail(kURLErrorTimedOut, "The request timed out."); });
 }
 
 void SoupConnection::begin() {
@@ -277,7 +270,8 @@ bool SoupConnection::followRedirect(const HTTPURLResponse& response) {
 
 void SoupConnection::readNext() {
     g_input_stream_read_bytes_async(body_.get(), kReadChunkSize, G_PRIORITY_DEFAULT, cancellable_.get(),
-                                    &SoupConnection::onRead, PendingCall<SoupConnection*>::make(cancellable_.get(), this));
+                                    &SoupConnection::onRead,
+                                    PendingCall<SoupConnection*>::make(cancellable_.get(), this));
 }
 
 void SoupConnection::onRead(GObject* source, GAsyncResult* result, gpointer data) {

@@ -65,24 +65,9 @@ std::optional<std::string> XdgPaths::configDirectory() const {
     return *base + "/" + applicationId_;
 }
 
-std::string XdgPaths::resourcesDirectory() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return resourcesDirectory_;
-}
-
-std::optional<std::string> XdgPaths::bundleVersion() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return bundleVersion_;
-}
-
-void XdgPaths::setResourcesDirectory(std::string path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    resourcesDirectory_ = std::move(path);
-}
-
-void XdgPaths::setBundleVersion(std::string version) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    bundleVersion_ = std::move(version);
-}
+std::string XdgPaths::resourcesDirectory() const { return resourcesDirectory_; }
+std::optional<std::string> XdgPaths::bundleVersion() const { return bundleVersion_; }
+void XdgPaths::setResourcesDirectory(std::string path) { resourcesDirectory_ = std::move(path); }
+void XdgPaths::setBundleVersion(std::string version) { bundleVersion_ = std::move(version); }
 
 }  // namespace platform::gtk

@@ -1,7 +1,7 @@
 #pragma once
-// The application's folders after the XDG base-directory rules.
+// The application's folders after the XDG base-directory rules. Main thread
+// only, like the rest of the backend.
 
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -27,7 +27,6 @@ public:
 
 private:
     const std::string applicationId_;
-    mutable std::mutex mutex_;
     std::string resourcesDirectory_;
     std::optional<std::string> bundleVersion_;
 };

@@ -40,10 +40,11 @@ GRef<GtkWidget> takeWeak(GWeakRef* ref) { return GRef<GtkWidget>::adopt(static_c
 void keepWeakly(GObject* owner, const char* key, GtkWidget* target) {
     auto* ref = g_new0(GWeakRef, 1);
     g_weak_ref_init(ref, target);
-    g_object_set_data_full(owner, key, ref, +[](gpointer p) {
-        g_weak_ref_clear(static_cast<GWeakRef*>(p));
-        g_free(p);
-    });
+    g_object_set_data_full(
+        owner, key, ref, +[](gpointer p) {
+            g_weak_ref_clear(static_cast<GWeakRef*>(p));
+            g_free(p);
+        });
 }
 
 // ---- Tab lists: the arrows between the tabs
@@ -108,8 +109,8 @@ ModalState& modalStateOf(GtkWidget* host) {
     auto* state = static_cast<ModalState*>(g_object_get_data(G_OBJECT(host), kModalStateKey));
     if (!state) {
         state = new ModalState();
-        g_object_set_data_full(G_OBJECT(host), kModalStateKey, state,
-                               +[](gpointer p) { delete static_cast<ModalState*>(p); });
+        g_object_set_data_full(
+            G_OBJECT(host), kModalStateKey, state, +[](gpointer p) { delete static_cast<ModalState*>(p); });
     }
     return *state;
 }
@@ -143,7 +144,8 @@ std::optional<KeyCommand> keyCommandFor(guint keyval, GdkModifierType state) {
     return std::nullopt;
 }
 
-gboolean windowKeyPressed(GtkEventControllerKey* controller, guint keyval, guint, GdkModifierType state, gpointer data) {
+gboolean windowKeyPressed(GtkEventControllerKey* controller, guint keyval, guint, GdkModifierType state,
+                          gpointer data) {
     auto& keys = *static_cast<WindowKeys*>(data);
     if (keyval == GDK_KEY_Tab || keyval == GDK_KEY_ISO_Left_Tab || keyval == GDK_KEY_KP_Tab) {
         // A web page that passes the focus on to the next control also hands
@@ -153,7 +155,8 @@ gboolean windowKeyPressed(GtkEventControllerKey* controller, guint keyval, guint
         GtkRoot* root = GTK_ROOT(gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(controller)));
         GtkWidget* focus = gtk_root_get_focus(root);
         const guint32 time = gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(controller));
-        if (time != 0 && time == keys.tabTime && keyval == keys.tabKey) return takeWeak(&keys.focusAtTab).get() != focus;
+        if (time != 0 && time == keys.tabTime && keyval == keys.tabKey)
+            return takeWeak(&keys.focusAtTab).get() != focus;
         keys.tabTime = time;
         keys.tabKey = keyval;
         g_weak_ref_set(&keys.focusAtTab, focus);
@@ -203,7 +206,8 @@ void applyFrameAccessibility(ViewWidget& widget) {
     // area scrolls by itself as the focus moves.
     if (widget.content() && !view.accessibilityLabel().empty()) setLabel(widget.content(), view.accessibilityLabel());
     if (auto* scrolled = GTK_IS_SCROLLED_WINDOW(widget.content()) ? GTK_SCROLLED_WINDOW(widget.content()) : nullptr)
-        for (GtkWidget* bar : {gtk_scrolled_window_get_hscrollbar(scrolled), gtk_scrolled_window_get_vscrollbar(scrolled)})
+        for (GtkWidget* bar :
+             {gtk_scrolled_window_get_hscrollbar(scrolled), gtk_scrolled_window_get_vscrollbar(scrolled)})
             if (bar) gtk_accessible_update_state(GTK_ACCESSIBLE(bar), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
     if (role == GTK_ACCESSIBLE_ROLE_TAB_LIST) installTabListKeys(frame);
 }
@@ -242,7 +246,8 @@ void applyModality(ViewWidget& host) {
     const auto& subviews = host.view().subviews();
     std::optional<size_t> top;
     for (size_t i = subviews.size(); i-- > 0 && !top;)
-        if (subviews[i]->accessibilityViewIsModal() && !subviews[i]->isHidden() && ViewWidget::of(*subviews[i])) top = i;
+        if (subviews[i]->accessibilityViewIsModal() && !subviews[i]->isHidden() && ViewWidget::of(*subviews[i]))
+            top = i;
     GtkWidget* topWidget = top ? ViewWidget::of(*subviews[*top])->outer() : nullptr;
     for (size_t i = 0; i < subviews.size(); ++i)
         if (auto* sub = ViewWidget::of(*subviews[i])) setReachable(sub->outer(), !top || i >= *top);
@@ -258,14 +263,15 @@ void applyModality(ViewWidget& host) {
     GtkWidget* focus = gtk_root_get_focus(root);
     const bool came = topWidget && (!previous || gtk_widget_get_parent(previous.get()) == host.childHost());
     if (came) {
-        if (!focus || !gtk_widget_is_ancestor(focus, topWidget)) keepWeakly(G_OBJECT(topWidget), kReturnFocusKey, focus);
+        if (!focus || !gtk_widget_is_ancestor(focus, topWidget))
+            keepWeakly(G_OBJECT(topWidget), kReturnFocusKey, focus);
         moveFocusInto(root, topWidget);
         return;
     }
     // The screen that was on top went: the focus goes back to where it was
     // before it came, or else into what is on top now.
-    auto* returnTo = previous ? static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(previous.get()), kReturnFocusKey))
-                              : nullptr;
+    auto* returnTo =
+        previous ? static_cast<GWeakRef*>(g_object_get_data(G_OBJECT(previous.get()), kReturnFocusKey)) : nullptr;
     const GRef<GtkWidget> back = returnTo ? takeWeak(returnTo) : GRef<GtkWidget>();
     if (back && gtk_widget_get_root(back.get()) == root && gtk_widget_grab_focus(back.get())) return;
     moveFocusInto(root, topWidget ? topWidget : host.outer());
@@ -284,8 +290,9 @@ void installWindowKeys(GtkWindow* gtkWindow, Window& window) {
     GtkEventController* keys = gtk_event_controller_key_new();
     // Before the focused widget: a page would take Escape for itself.
     gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
-    g_signal_connect_data(keys, "key-pressed", G_CALLBACK(windowKeyPressed), new WindowKeys(window),
-                          +[](gpointer data, GClosure*) { delete static_cast<WindowKeys*>(data); }, GConnectFlags(0));
+    g_signal_connect_data(
+        keys, "key-pressed", G_CALLBACK(windowKeyPressed), new WindowKeys(window),
+        +[](gpointer data, GClosure*) { delete static_cast<WindowKeys*>(data); }, GConnectFlags(0));
     gtk_widget_add_controller(GTK_WIDGET(gtkWindow), keys);
 }
 
@@ -295,14 +302,14 @@ void prepareWebViewAccessibility(GtkWidget* web) {
     // and stay: it takes Tab as text.
     for (GtkWidget* child = gtk_widget_get_first_child(web); child; child = gtk_widget_get_next_sibling(child))
         gtk_widget_set_can_focus(child, FALSE);
-    g_signal_connect(web, "notify::title", G_CALLBACK(+[](GtkWidget* w, GParamSpec*, gpointer) { refreshWebViewName(w); }),
-                     nullptr);
+    g_signal_connect(web, "notify::title",
+                     G_CALLBACK(+[](GtkWidget* w, GParamSpec*, gpointer) { refreshWebViewName(w); }), nullptr);
     refreshWebViewName(web);
 }
 
 void applyWebViewAccessibility(GtkWidget* web, const std::string& label) {
-    g_object_set_data_full(G_OBJECT(web), kWebLabelKey, new std::string(label),
-                           +[](gpointer p) { delete static_cast<std::string*>(p); });
+    g_object_set_data_full(
+        G_OBJECT(web), kWebLabelKey, new std::string(label), +[](gpointer p) { delete static_cast<std::string*>(p); });
     refreshWebViewName(web);
 }
 

@@ -8,7 +8,7 @@
 
 #include "UiGtk.h"
 #include "ViewWidget.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Backend.h"
 #include "platform/DeviceIdentifier.h"
 #include "platform/Services.h"
@@ -115,7 +115,8 @@ std::string osReleaseValue(const std::string& text, const std::string& key) {
     while (std::getline(lines, line)) {
         if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
         std::string v = line.substr(key.size() + 1);
-        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
         return v;
     }
     return "";

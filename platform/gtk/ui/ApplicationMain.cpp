@@ -12,6 +12,7 @@
 #include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/WebView.h"
+#include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 #include "UiGtk.h"
 
@@ -95,11 +96,11 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         RunLoop::main().quit();
         return G_SOURCE_CONTINUE;
     };
-    const guint interrupt = g_unix_signal_add(SIGINT, quit, nullptr);
-    const guint terminate = g_unix_signal_add(SIGTERM, quit, nullptr);
-    RunLoop::main().run();
-    g_source_remove(interrupt);
-    g_source_remove(terminate);
+    {
+        const auto interrupt = gtk::attachSource(g_unix_signal_source_new(SIGINT), quit, nullptr);
+        const auto terminate = gtk::attachSource(g_unix_signal_source_new(SIGTERM), quit, nullptr);
+        RunLoop::main().run();
+    }
     ApplicationLifecycle::shared().terminate();
     return 0;
 }

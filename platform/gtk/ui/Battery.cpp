@@ -46,7 +46,8 @@ std::optional<BatteryReading> read(GDBusProxy* proxy) {
     if (!(percent >= 0 && percent <= 100)) return std::nullopt;
     BatteryReading reading{int(std::lround(percent)), false};
     if (state)
-        for (guint32 mains : kOnMainsStates) reading.onMains = reading.onMains || g_variant_get_uint32(state.get()) == mains;
+        for (guint32 mains : kOnMainsStates)
+            reading.onMains = reading.onMains || g_variant_get_uint32(state.get()) == mains;
     return reading;
 }
 

@@ -67,7 +67,8 @@ void applyToplevelPolicy(GtkWindow* window) {
         gtk_widget_set_size_request(content, -1, -1);
         return;
     }
-    const Rect minimum = orientedRect(Rect(0, 0, kPanelWidth, kPanelHeight), Application::shared().statusBarOrientation());
+    const Rect minimum =
+        orientedRect(Rect(0, 0, kPanelWidth, kPanelHeight), Application::shared().statusBarOrientation());
     gtk_widget_set_size_request(content, int(minimum.width()), int(minimum.height()));
 }
 
@@ -97,9 +98,9 @@ void openLaunchWindow() {
     constexpr gint64 kPatience = 5 * G_USEC_PER_SEC;
     const gint64 deadline = g_get_monotonic_time() + kPatience;
     while (!given && g_get_monotonic_time() < deadline) {
-        const guint wake = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
+        const auto wake = attachSource(
+            g_timeout_source_new(50), [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr);
         g_main_context_iteration(nullptr, TRUE);
-        if (GSource* s = g_main_context_find_source_by_id(nullptr, wake)) g_source_destroy(s);
     }
     ViewWidget::watchAllocation(placeholder, nullptr);
     if (given) setScreenPanel(*given);

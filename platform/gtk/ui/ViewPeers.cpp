@@ -9,7 +9,7 @@
 #include "platform/gtk/GtkViews.h"
 #include "ViewWidget.h"
 #include "platform/ActivityIndicatorView.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/Label.h"
 #include "platform/Localization.h"
@@ -17,6 +17,7 @@
 #include "platform/ScrollView.h"
 #include "platform/WeakPtr.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 
 namespace platform::gtk {
 
@@ -38,7 +39,8 @@ public:
         changed();
     }
     void remove(const View& view) {
-        std::erase_if(watched_, [&view](const std::weak_ptr<View>& w) { return w.expired() || w.lock().get() == &view; });
+        std::erase_if(watched_,
+                      [&view](const std::weak_ptr<View>& w) { return w.expired() || w.lock().get() == &view; });
     }
     void changed() {
         if (!watched_.empty()) check_.start(0, [this] { check(); });
@@ -116,8 +118,9 @@ void setLabelText(GtkLabel* label, const std::string& text, double size, bool bo
     const GUnique<PangoAttrList, pango_attr_list_unref> attrs(pango_attr_list_new());
     pango_attr_list_insert(attrs.get(), pango_attr_size_new_absolute(int(size * PANGO_SCALE)));
     pango_attr_list_insert(attrs.get(), pango_attr_weight_new(bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL));
-    pango_attr_list_insert(attrs.get(), pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
-                                                                  guint16(color.blue * 65535)));
+    pango_attr_list_insert(attrs.get(),
+                           pango_attr_foreground_new(guint16(color.red * 65535), guint16(color.green * 65535),
+                                                     guint16(color.blue * 65535)));
     pango_attr_list_insert(attrs.get(), pango_attr_foreground_alpha_new(guint16(color.alpha * 65535)));
     gtk_label_set_attributes(label, attrs.get());
     gtk_label_set_text(label, text.c_str());
@@ -177,14 +180,11 @@ public:
         gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(widget_.content()), document_);
         widget_.setChildHost(document_);
         for (auto* adj : {hadj(), vadj()})
-            g_signal_connect(adj, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
-                                 static_cast<ScrollPeer*>(self)->userScrolled();
-                             }),
-                             this);
+            scrolled_.emplace_back(adj, "value-changed", G_CALLBACK(+[](GtkAdjustment*, gpointer self) {
+                                       static_cast<ScrollPeer*>(self)->userScrolled();
+                                   }),
+                                   this);
         refresh();
-    }
-    ~ScrollPeer() override {
-        for (auto* adj : {hadj(), vadj()}) g_signal_handlers_disconnect_by_data(adj, this);
     }
     void refresh() override {
         Size s = scroll_.contentSize();
@@ -205,8 +205,9 @@ private:
         if (!applying_) scroll_.userDidScroll({gtk_adjustment_get_value(hadj()), gtk_adjustment_get_value(vadj())});
     }
     ScrollView& scroll_;
-    GtkWidget* document_;
+    GtkWidget* document_;  // the scrolled window's child, which it owns
     bool applying_ = false;
+    std::vector<GSignalHandler> scrolled_;
 };
 
 // ---- Button
@@ -250,40 +251,37 @@ public:
         gtk_widget_set_valign(box, GTK_ALIGN_FILL);
         hideFromAssistiveTechnology(box);
         // Return, Space and the accessibility action: a tap.
-        g_signal_connect_swapped(widget_.outer(), "clicked", G_CALLBACK(+[](ButtonPeer* self) {
-                                     self->later([](Button& b) { b.sendActionsForControlEvents(kControlEventTouchUpInside); });
-                                 }),
-                                 this);
+        signals_.emplace_back(
+            widget_.outer(), "clicked", G_CALLBACK(+[](ButtonPeer* self) {
+                self->later([](Button& b) { b.sendActionsForControlEvents(kControlEventTouchUpInside); });
+            }),
+            this, G_CONNECT_SWAPPED);
         // The pointer is this gesture's, ahead of the button's own: presses
-        // and releases, inside or out, as touches.
-        click_ = gtk_gesture_click_new();
-        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(click_), GTK_PHASE_CAPTURE);
-        gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click_), GDK_BUTTON_PRIMARY);
-        g_signal_connect(click_, "pressed", G_CALLBACK(+[](GtkGestureClick* g, int, double, double, gpointer self) {
-                             gtk_gesture_set_state(GTK_GESTURE(g), GTK_EVENT_SEQUENCE_CLAIMED);
-                             static_cast<ButtonPeer*>(self)->later([](Button& b) { b.touchDown(); });
-                         }),
-                         this);
-        g_signal_connect(click_, "released", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
-                             auto* peer = static_cast<ButtonPeer*>(self);
-                             GtkWidget* w = peer->widget_.outer();
-                             bool inside = x >= 0 && y >= 0 && x < gtk_widget_get_width(w) &&
-                                           y < gtk_widget_get_height(w);
-                             peer->later([inside](Button& b) { b.touchUp(inside); });
-                         }),
-                         this);
-        g_signal_connect(click_, "stopped", G_CALLBACK(+[](GtkGestureClick*, gpointer self) {
-                             static_cast<ButtonPeer*>(self)->later([](Button& b) {
-                                 if (b.isHighlighted()) b.setHighlighted(false);
-                             });
-                         }),
-                         this);
-        gtk_widget_add_controller(widget_.outer(), GTK_EVENT_CONTROLLER(click_));
+        // and releases, inside or out, as touches. The widget owns it.
+        GtkGesture* click = gtk_gesture_click_new();
+        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(click), GTK_PHASE_CAPTURE);
+        gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_PRIMARY);
+        signals_.emplace_back(click, "pressed", G_CALLBACK(+[](GtkGestureClick* g, int, double, double, gpointer self) {
+                                  gtk_gesture_set_state(GTK_GESTURE(g), GTK_EVENT_SEQUENCE_CLAIMED);
+                                  static_cast<ButtonPeer*>(self)->later([](Button& b) { b.touchDown(); });
+                              }),
+                              this);
+        signals_.emplace_back(
+            click, "released", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
+                auto* peer = static_cast<ButtonPeer*>(self);
+                GtkWidget* w = peer->widget_.outer();
+                bool inside = x >= 0 && y >= 0 && x < gtk_widget_get_width(w) && y < gtk_widget_get_height(w);
+                peer->later([inside](Button& b) { b.touchUp(inside); });
+            }),
+            this);
+        signals_.emplace_back(click, "stopped", G_CALLBACK(+[](GtkGestureClick*, gpointer self) {
+                                  static_cast<ButtonPeer*>(self)->later([](Button& b) {
+                                      if (b.isHighlighted()) b.setHighlighted(false);
+                                  });
+                              }),
+                              this);
+        gtk_widget_add_controller(widget_.outer(), GTK_EVENT_CONTROLLER(click));
         refresh();
-    }
-    ~ButtonPeer() override {
-        g_signal_handlers_disconnect_by_data(click_, this);
-        g_signal_handlers_disconnect_by_data(widget_.outer(), this);
     }
 
     void refresh() override {
@@ -309,8 +307,7 @@ public:
         if (!button_.title().empty()) {
             GtkWidget* label = gtk_label_new("");
             double size = hasImage ? 10 : 15;
-            setLabelText(GTK_LABEL(label), button_.title(), size, button_.isBold() || !hasImage,
-                         button_.titleColor());
+            setLabelText(GTK_LABEL(label), button_.title(), size, button_.isBold() || !hasImage, button_.titleColor());
             gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
             gtk_widget_set_vexpand(label, !hasImage);
             gtk_widget_set_valign(label, hasImage ? GTK_ALIGN_START : GTK_ALIGN_CENTER);
@@ -329,17 +326,15 @@ public:
 private:
     // Actions may tear down the screen this button is on: run them from the
     // run loop, not from inside GTK's event handling, and only while the
-    // button still exists.
+    // button (and with it this peer) still exists.
     template <class F>
     void later(F f) {
-        std::weak_ptr<View> weak = button_.weak_from_this();
-        RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, f](ButtonPeer&) {
-            if (auto v = std::dynamic_pointer_cast<Button>(weak.lock())) f(*v);
+        RunLoop::main().postDelayedTask(0, [weak = button_.weak_from_this(), f] {
+            if (auto button = std::dynamic_pointer_cast<Button>(weak.lock())) f(*button);
         });
     }
     Button& button_;
-    GtkGesture* click_;
-    WeakPtrFactory<ButtonPeer> weakFactory_{this};
+    std::vector<GSignalHandler> signals_;
 };
 
 }  // namespace
@@ -363,54 +358,61 @@ public:
         // The root's size is the window's; its minimum is the toplevel policy's.
         gtk_widget_set_size_request(widget_.outer(), -1, -1);
         ViewWidget::watchAllocation(widget_.outer(), [this](int w, int h) { sizeGiven(w, h); });
-        GtkWidget* overlay = GTK_WIDGET(g_object_new(GTK_TYPE_OVERLAY, "accessible-role", GTK_ACCESSIBLE_ROLE_GENERIC, nullptr));
+        GtkWidget* overlay =
+            GTK_WIDGET(g_object_new(GTK_TYPE_OVERLAY, "accessible-role", GTK_ACCESSIBLE_ROLE_GENERIC, nullptr));
         gtk_overlay_set_child(GTK_OVERLAY(overlay), widget_.outer());
         buildStatusBar();
         gtk_overlay_add_overlay(GTK_OVERLAY(overlay), statusBar_);
         gtk_window_set_child(gtkWindow(), overlay);
         applyToplevelPolicy(gtkWindow());
 
-        g_signal_connect(gtkWindow(), "close-request", G_CALLBACK(+[](GtkWindow* w, gpointer) -> gboolean {
-                             // Closing the phone window ends the application.
-                             ApplicationLifecycle::shared().terminate();
-                             gtk_widget_set_visible(GTK_WIDGET(w), FALSE);
-                             RunLoop::main().quit();
-                             return TRUE;
-                         }),
-                         this);
-        g_signal_connect_swapped(gtkWindow(), "map", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
-        g_signal_connect_swapped(gtkWindow(), "unmap", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this);
-        g_signal_connect_swapped(gtkWindow(), "realize", G_CALLBACK(+[](WindowPeer* p) { p->watchSurface(); }), this);
+        signals_.emplace_back(gtkWindow(), "close-request", G_CALLBACK(+[](GtkWindow* w, gpointer) -> gboolean {
+                                  // Closing the phone window ends the application.
+                                  ApplicationLifecycle::shared().terminate();
+                                  gtk_widget_set_visible(GTK_WIDGET(w), FALSE);
+                                  RunLoop::main().quit();
+                                  return TRUE;
+                              }),
+                              this);
+        const auto stateChanged = G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); });
+        signals_.emplace_back(gtkWindow(), "map", stateChanged, this, G_CONNECT_SWAPPED);
+        signals_.emplace_back(gtkWindow(), "unmap", stateChanged, this, G_CONNECT_SWAPPED);
+        signals_.emplace_back(gtkWindow(), "realize", G_CALLBACK(+[](WindowPeer* p) { p->watchSurface(); }), this,
+                              G_CONNECT_SWAPPED);
 
-        keys_ = gtk_event_controller_key_new();
+        // The window owns its controllers once they are added.
+        GtkEventController* keys = gtk_event_controller_key_new();
         // Before the focused widget (a page's text field would take Ctrl+arrows).
-        gtk_event_controller_set_propagation_phase(keys_, GTK_PHASE_CAPTURE);
-        g_signal_connect(keys_, "key-pressed",
-                         G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state,
-                                        gpointer self) -> gboolean {
-                             if (!(state & GDK_CONTROL_MASK) || (key != GDK_KEY_Left && key != GDK_KEY_Right))
-                                 return FALSE;
-                             return static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
-                         }),
-                         this);
-        gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), keys_);
+        gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+        signals_.emplace_back(
+            keys, "key-pressed",
+            G_CALLBACK(+[](GtkEventControllerKey*, guint key, guint, GdkModifierType state, gpointer self) -> gboolean {
+                if (!(state & GDK_CONTROL_MASK) || (key != GDK_KEY_Left && key != GDK_KEY_Right)) return FALSE;
+                return static_cast<WindowPeer*>(self)->turnDevice(key == GDK_KEY_Right);
+            }),
+            this);
+        gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), keys);
         installWindowKeys(gtkWindow(), window);
 
         // Every press is shown to the view tree's hit test before the widget
         // under it handles it.
-        touches_ = gtk_gesture_click_new();
-        gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(touches_), 0);
-        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(touches_), GTK_PHASE_CAPTURE);
-        g_signal_connect(touches_, "pressed", G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
-                             static_cast<WindowPeer*>(self)->pressed(x, y);
-                         }),
-                         this);
-        gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), GTK_EVENT_CONTROLLER(touches_));
+        GtkGesture* touches = gtk_gesture_click_new();
+        gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(touches), 0);
+        gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(touches), GTK_PHASE_CAPTURE);
+        signals_.emplace_back(touches, "pressed",
+                              G_CALLBACK(+[](GtkGestureClick*, int, double x, double y, gpointer self) {
+                                  static_cast<WindowPeer*>(self)->pressed(x, y);
+                              }),
+                              this);
+        gtk_widget_add_controller(GTK_WIDGET(gtkWindow()), GTK_EVENT_CONTROLLER(touches));
 
-        clockSource_ = g_timeout_add_seconds(15, +[](gpointer self) -> gboolean {
-            static_cast<WindowPeer*>(self)->refreshStatusBar();
-            return G_SOURCE_CONTINUE;
-        }, this);
+        clockTimer_ = attachSource(
+            g_timeout_source_new_seconds(15),
+            +[](gpointer self) -> gboolean {
+                static_cast<WindowPeer*>(self)->refreshStatusBar();
+                return G_SOURCE_CONTINUE;
+            },
+            this);
         gtkApplication().addWindow(this);
         if (launchSize) {
             // Already on screen at the window system's size: the view takes
@@ -428,12 +430,10 @@ public:
 
     ~WindowPeer() override {
         gtkApplication().removeWindow(this);
-        g_source_remove(clockSource_);
+        // The window emits as it goes (unmap): nothing may reach this peer then.
+        signals_.clear();
+        surfaceState_.reset();
         ViewWidget::watchAllocation(widget_.outer(), nullptr);
-        if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
-        g_signal_handlers_disconnect_by_data(keys_, this);
-        g_signal_handlers_disconnect_by_data(touches_, this);
-        g_signal_handlers_disconnect_by_data(gtkWindow(), this);
         // The root frame belongs to this peer's view widget: take it out first.
         gtk_overlay_set_child(GTK_OVERLAY(gtk_window_get_child(gtkWindow())), nullptr);
         gtk_window_destroy(gtkWindow());
@@ -510,19 +510,18 @@ private:
 
     void watchSurface() {
         GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(gtkWindow()));
-        if (!surface || surface == surface_) return;
-        if (surface_) g_signal_handlers_disconnect_by_data(surface_, this);
-        surface_ = surface;
-        g_signal_connect_swapped(surface_, "notify::state", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }),
-                                 this);
+        if (!surface || surface == surfaceState_.instance()) return;
+        surfaceState_ =
+            GSignalHandler(surface, "notify::state", G_CALLBACK(+[](WindowPeer* p) { p->screenStateChanged(); }), this,
+                           G_CONNECT_SWAPPED);
     }
 
     void screenStateChanged() {
         VisibilityWatch::shared().changed();  // minimised or restored
         if (!window_.isKeyWindow()) return;
         bool onScreen = gtk_widget_get_mapped(GTK_WIDGET(gtkWindow()));
-        if (surface_ && GDK_IS_TOPLEVEL(surface_))
-            onScreen = onScreen && !(gdk_toplevel_get_state(GDK_TOPLEVEL(surface_)) & GDK_TOPLEVEL_STATE_MINIMIZED);
+        if (auto* surface = static_cast<GdkSurface*>(surfaceState_.instance()); surface && GDK_IS_TOPLEVEL(surface))
+            onScreen = onScreen && !(gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED);
         // Deliver from the run loop: observers may change windows.
         RunLoop::main().postTask(weakFactory_.getWeakPtr(),
                                  [onScreen](WindowPeer&) { ApplicationLifecycle::shared().setOnScreen(onScreen); });
@@ -560,9 +559,9 @@ private:
     // window's shape the keys are left to the page.
     bool turnDevice(bool clockwise) {
         if (toplevelSizeIsFixed(gtkWindow())) return false;
-        static constexpr InterfaceOrientation kTurn[] = {InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
-                                                         InterfaceOrientation::PortraitUpsideDown,
-                                                         InterfaceOrientation::LandscapeLeft};
+        static constexpr InterfaceOrientation kTurn[] = {
+            InterfaceOrientation::Portrait, InterfaceOrientation::LandscapeRight,
+            InterfaceOrientation::PortraitUpsideDown, InterfaceOrientation::LandscapeLeft};
         int at = 0;
         for (int i = 0; i < 4; ++i)
             if (kTurn[i] == gtkDevice().orientation()) at = i;
@@ -572,8 +571,7 @@ private:
 
     void turnTo(InterfaceOrientation next) {
         gtkDevice().setOrientation(next);
-        std::weak_ptr<View> weak = window_.weak_from_this();
-        RunLoop::main().postTask(weakFactory_.getWeakPtr(), [weak, next](WindowPeer&) {
+        RunLoop::main().postDelayedTask(0, [weak = window_.weak_from_this(), next] {
             if (auto w = std::dynamic_pointer_cast<Window>(weak.lock())) w->deviceDidRotate(next);
         });
     }
@@ -592,14 +590,14 @@ private:
     Size given_;
     bool shownForLaunch_ = false;
     bool turnedByCompositor_ = false;
+    // The status bar and its parts: the window's (the overlay's children).
     GtkWidget* statusBar_ = nullptr;
     GtkWidget* networkSpinner_ = nullptr;
     GtkWidget* clock_ = nullptr;
     GtkWidget* battery_ = nullptr;
-    GtkEventController* keys_ = nullptr;
-    GtkGesture* touches_ = nullptr;
-    GdkSurface* surface_ = nullptr;
-    guint clockSource_ = 0;
+    std::vector<GSignalHandler> signals_;  // of the window and its controllers
+    GSignalHandler surfaceState_;          // of the window's surface, once it has one
+    GAttachedSource clockTimer_;           // the status bar's clock
     WeakPtrFactory<WindowPeer> weakFactory_{this};
 };
 

@@ -44,7 +44,8 @@ static void allocateChild(GtkWidget* child, int x, int y, int width, int height)
 static void nimbra_frame_size_allocate(GtkWidget* widget, int width, int height, int) {
     // The watcher may move the children (a window's root sets its view's
     // frame): it hears first, and they are placed where it left them.
-    if (auto* watch = static_cast<AllocationWatch*>(g_object_get_data(G_OBJECT(widget), kAllocationKey))) (*watch)(width, height);
+    if (auto* watch = static_cast<AllocationWatch*>(g_object_get_data(G_OBJECT(widget), kAllocationKey)))
+        (*watch)(width, height);
     for (GtkWidget* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
         if (!gtk_widget_get_visible(child)) continue;
         if (auto* vw = static_cast<ViewWidget*>(g_object_get_data(G_OBJECT(child), kViewWidgetKey))) {
@@ -61,8 +62,8 @@ static void nimbra_frame_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
         Color c = vw->view().backgroundColor();
         if (c.alpha > 0) {
             GdkRGBA rgba{float(c.red), float(c.green), float(c.blue), float(c.alpha)};
-            graphene_rect_t r = GRAPHENE_RECT_INIT(0, 0, float(gtk_widget_get_width(widget)),
-                                                   float(gtk_widget_get_height(widget)));
+            graphene_rect_t r =
+                GRAPHENE_RECT_INIT(0, 0, float(gtk_widget_get_width(widget)), float(gtk_widget_get_height(widget)));
             gtk_snapshot_append_color(snapshot, &rgba, &r);
         }
     }
@@ -149,7 +150,9 @@ GtkWidget* ViewWidget::newButtonFrame() { return GTK_WIDGET(g_object_new(nimbra_
 // ---- ViewWidget
 
 ViewWidget::ViewWidget(View& view, GtkWidget* content, GtkWidget* frame)
-    : view_(view), outer_(GRef<GtkWidget>::sink(frame ? frame : newFrame())), content_(GRef<GtkWidget>::sink(content)),
+    : view_(view),
+      outer_(GRef<GtkWidget>::sink(frame ? frame : newFrame())),
+      content_(GRef<GtkWidget>::sink(content)),
       childHost_(outer()) {
     g_object_set_data(G_OBJECT(outer()), kViewWidgetKey, this);
     if (content) {

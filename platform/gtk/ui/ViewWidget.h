@@ -52,7 +52,7 @@ private:
     View& view_;
     GRef<GtkWidget> outer_;
     GRef<GtkWidget> content_;
-    GtkWidget* childHost_;
+    GtkWidget* childHost_;  // the outer frame, or a widget inside it (which holds it)
 };
 
 // Every GTK peer exposes its view widget.

@@ -15,6 +15,7 @@
 #include "platform/Services.h"
 #include "platform/WeakPtr.h"
 #include "platform/gtk/GRef.h"
+#include "platform/gtk/GSignal.h"
 #include "platform/gtk/GtkBackend.h"
 
 namespace platform::gtk {
@@ -49,10 +50,12 @@ WebKitNetworkSession* newSession(const char* folder) {
 void refuseDownload(WebKitNetworkSession*, WebKitDownload* download, gpointer) {
     WebKitURIRequest* request = webkit_download_get_request(download);
     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    log(std::string("web view: refused a download from outside content: ") + (uri ? std::string(uri).substr(0, 200) : ""));
+    log(std::string("web view: refused a download from outside content: ") +
+        (uri ? std::string(uri).substr(0, 200) : ""));
     webkit_download_cancel(download);
 }
 
+// One session of each kind, held for the life of the process.
 WebKitNetworkSession* sessionFor(WebContent content) {
     if (content == WebContent::Outside) {
         static WebKitNetworkSession* outside = [] {
@@ -74,6 +77,7 @@ WebKitWebView* newAnchor(WebContent content) {
         g_object_ref_sink(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session", sessionFor(content), nullptr)));
 }
 
+// One anchor of each kind, held for the life of the process.
 WebKitWebView* anchorView(WebContent content) {
     if (content == WebContent::Outside) {
         static WebKitWebView* outside = newAnchor(content);
@@ -96,8 +100,8 @@ void requireWebSandbox() {
         GCharPtr errors;
         int status = 0;
         GErrorPtr error;
-        const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                                      nullptr, nullptr, errors.out(), &status, error.out());
+        const bool ran = g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                                      nullptr, errors.out(), &status, error.out());
         if (ran && g_spawn_check_wait_status(status, nullptr)) return true;
         std::string why = error ? error->message : (errors && *errors.get() ? errors.get() : "bwrap failed");
         while (!why.empty() && why.back() == '\n') why.pop_back();
@@ -113,8 +117,8 @@ WebKitWebView* newWebKitView(WebContent content) {
     requireWebSandbox();
     const auto settings = GRef<WebKitSettings>::adopt(webkit_settings_new());
     if (content == WebContent::Outside) webkit_settings_set_enable_fullscreen(settings.get(), FALSE);
-    return WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(content), "settings",
-                                        settings.get(), nullptr));
+    return WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", anchorView(content), "settings", settings.get(), nullptr));
 }
 
 // What the engine would do on its own for a page, refused for outside
@@ -173,13 +177,11 @@ void traceDrawn(WebKitWebView* web) {
     GdkFrameClock* clock = root ? gtk_widget_get_frame_clock(GTK_WIDGET(root)) : nullptr;
     if (!clock) return;
     const char* uri = webkit_web_view_get_uri(web);
-    // The mark's text travels with the handler and goes with it.
-    g_signal_connect_data(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* clock, gpointer mark) {
-                              traceMark(*static_cast<std::string*>(mark));
-                              g_signal_handlers_disconnect_matched(clock, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, mark);
-                          }),
-                          new std::string(std::string("page drawn ") + (uri ? uri : "")),
-                          +[](gpointer mark, GClosure*) { delete static_cast<std::string*>(mark); }, GConnectFlags(0));
+    connectUntil<GdkFrameClock>(clock, "after-paint",
+                                [mark = std::string("page drawn ") + (uri ? uri : "")](GdkFrameClock*) {
+                                    traceMark(mark);
+                                    return true;
+                                });
     gtk_widget_queue_draw(GTK_WIDGET(web));
 }
 
@@ -193,13 +195,15 @@ Error errorFrom(const GError* e) {
 class GtkWebPeer final : public WebViewPeer, public GtkPeer {
 public:
     explicit GtkWebPeer(WebView& view)
-        : view_(view), web_(newWebKitView(view.content())), widget_(view, GTK_WIDGET(web_)),
+        : view_(view),
+          web_(newWebKitView(view.content())),
+          widget_(view, GTK_WIDGET(web_)),
           cancellable_(GRef<GCancellable>::adopt(g_cancellable_new())) {
         if (view.content() == WebContent::Outside) closeForOutsideContent(web_);
-        g_signal_connect(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
-        g_signal_connect(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
-        g_signal_connect(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
-        g_signal_connect(web_, "web-process-terminated", G_CALLBACK(onProcessGone), this);
+        signals_.emplace_back(web_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+        signals_.emplace_back(web_, "load-changed", G_CALLBACK(onLoadChanged), this);
+        signals_.emplace_back(web_, "load-failed", G_CALLBACK(onLoadFailed), this);
+        signals_.emplace_back(web_, "web-process-terminated", G_CALLBACK(onProcessGone), this);
         settingsChanged();
         propertiesChanged();
         prepareWebViewAccessibility(GTK_WIDGET(web_));
@@ -207,7 +211,8 @@ public:
 
     ~GtkWebPeer() override {
         g_cancellable_cancel(cancellable_.get());
-        g_signal_handlers_disconnect_by_data(web_, this);
+        // Stopping the load emits (load-failed): nothing may reach this peer then.
+        signals_.clear();
         webkit_web_view_stop_loading(web_);
     }
 
@@ -244,8 +249,8 @@ public:
             +[](GObject* source, GAsyncResult* result, gpointer data) {
                 // Cancelled with its view: nobody to tell.
                 auto completion = PendingCall<Completion>::take(data);
-                const auto value =
-                    GRef<JSCValue>::adopt(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
+                const auto value = GRef<JSCValue>::adopt(
+                    webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr));
                 if (!completion || !*completion) return;
                 std::optional<std::string> text;
                 if (value && (jsc_value_is_undefined(value.get()) || jsc_value_is_null(value.get()))) {
@@ -345,7 +350,8 @@ private:
             webkit_policy_decision_ignore(decision);
             return TRUE;
         }
-        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        auto* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         bool gone = false;
         bool allow = self->shouldStart(action, gone);
         if (!allow || gone) {
@@ -388,16 +394,17 @@ private:
 
     // Zooms out a page wider than the view so that it fits across.
     void fitPageWidth() {
-        evaluateJavaScript("Math.max(document.documentElement.scrollWidth, document.body ? document.body.scrollWidth : 0)",
-                           [this](std::optional<std::string> width) {
-                               // Runs only while this peer lives (see evaluateJavaScript).
-                               double w = width ? std::atof(width->c_str()) : 0;
-                               double zoom = webkit_web_view_get_zoom_level(web_);
-                               double viewWidth = view_.frame().width();
-                               if (!(w > 0) || !(viewWidth > 0)) return;
-                               double fit = std::clamp(zoom * viewWidth / w, 0.25, 1.0);
-                               if (fit < zoom - 0.01) webkit_web_view_set_zoom_level(web_, fit);
-                           });
+        evaluateJavaScript(
+            "Math.max(document.documentElement.scrollWidth, document.body ? document.body.scrollWidth : 0)",
+            [this](std::optional<std::string> width) {
+                // Runs only while this peer lives (see evaluateJavaScript).
+                double w = width ? std::atof(width->c_str()) : 0;
+                double zoom = webkit_web_view_get_zoom_level(web_);
+                double viewWidth = view_.frame().width();
+                if (!(w > 0) || !(viewWidth > 0)) return;
+                double fit = std::clamp(zoom * viewWidth / w, 0.25, 1.0);
+                if (fit < zoom - 0.01) webkit_web_view_set_zoom_level(web_, fit);
+            });
     }
 
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
@@ -420,19 +427,19 @@ private:
     static void onProcessGone(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer data) {
         auto* self = static_cast<GtkWebPeer*>(data);
         log("web view: the page's process ended (" + std::to_string(int(reason)) + ")");
-        auto alive = self->weakFactory_.getWeakPtr();
-        auto hold = self->view_.weak_from_this().lock();
+        // The view, and with it this peer, stays for the call: the delegate's
+        // first answer may let it go before the second is asked.
+        const auto held = self->view_.weak_from_this().lock();
         if (self->started_) {
             self->started_ = false;
             Error e{kWebProcessErrorDomain, long(reason), "The page's process ended."};
             if (auto d = self->view_.delegate()) d->webViewDidFailLoadWithError(self->view_, e);
-            if (!alive) return;
         }
         if (auto d = self->view_.delegate()) d->webViewWebProcessDidTerminate(self->view_);
     }
 
     WebView& view_;
-    WebKitWebView* web_;
+    WebKitWebView* web_;  // the view widget's content, which owns it
     ViewWidget widget_;
     // Cancelled with the peer: pending script results then go nowhere.
     GRef<GCancellable> cancellable_;
@@ -440,7 +447,8 @@ private:
     std::optional<std::string> approvedURI_;
     bool started_ = false;
     bool swallowFinish_ = false;
-    bool userGesture_ = false;  // of the navigation being decided
+    bool userGesture_ = false;             // of the navigation being decided
+    std::vector<GSignalHandler> signals_;  // of the web view
     WeakPtrFactory<GtkWebPeer> weakFactory_{this};
 };
 
@@ -448,21 +456,17 @@ private:
 
 std::unique_ptr<WebViewPeer> makeGtkWebViewPeer(WebView& view) { return std::make_unique<GtkWebPeer>(view); }
 
-namespace {
-void onWarmPageLoad(WebKitWebView* anchor, WebKitLoadEvent event, gpointer) {
-    if (event != WEBKIT_LOAD_FINISHED) return;
-    traceMark("web engine ready");
-    g_signal_handlers_disconnect_by_func(anchor, reinterpret_cast<gpointer>(onWarmPageLoad), nullptr);
-}
-}  // namespace
-
 void prewarmGtkWebEngine(WebContent content) {
     static bool started[2] = {false, false};
     if (std::exchange(started[content == WebContent::Outside], true)) return;
     requireWebSandbox();
     traceMark("web engine starting");
     WebKitWebView* anchor = anchorView(content);
-    g_signal_connect(anchor, "load-changed", G_CALLBACK(onWarmPageLoad), nullptr);
+    connectUntil<WebKitWebView, WebKitLoadEvent>(anchor, "load-changed", [](WebKitWebView*, WebKitLoadEvent event) {
+        if (event != WEBKIT_LOAD_FINISHED) return false;
+        traceMark("web engine ready");
+        return true;
+    });
     // The anchor itself shows a blank page: the shared web process starts (in
     // its sandbox, with the network process beside it), builds its script
     // engine and lays out a line of text in the usual face, plain and bold

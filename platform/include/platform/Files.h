@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,16 @@ public:
     virtual std::optional<Error> writeFile(const std::string& path, std::string_view data,
                                            const AtomicWriteOptions& options) = 0;
     virtual std::optional<Error> makePrivateFolders(const std::string& path) = 0;
+    // As writeFile, away from the main thread: the data is taken as it is now,
+    // and the completion (none on success, else the error) runs on the main
+    // loop on a later turn. Writes to one path are done in the order they
+    // were asked for, and writeFile waits for those asked for before it.
+    // This one writes at once and posts the completion (the sim's way).
+    virtual void writeFileInBackground(const std::string& path, std::string data, const AtomicWriteOptions& options,
+                                       std::function<void(std::optional<Error>)> completion);
+    // Does every background write asked for so far before it returns (the
+    // process's end); their completions are still posted.
+    virtual void finishBackgroundWrites() {}
     // Only the user may list or enter the folder again (0700).
     virtual bool makePrivate(const std::string& folder) = 0;
     // True when the file is gone, also when it never was.

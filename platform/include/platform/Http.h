@@ -54,9 +54,7 @@ struct URLRequest {
 
     explicit URLRequest(URL u) : url(std::move(u)) {}
     std::optional<std::string> valueForHTTPHeaderField(const std::string& name) const;
-    void setValueForHTTPHeaderField(const std::string& value, const std::string& name) {
-        headers[name] = value;
-    }
+    void setValueForHTTPHeaderField(const std::string& value, const std::string& name) { headers[name] = value; }
 };
 
 struct HTTPURLResponse {

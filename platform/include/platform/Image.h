@@ -24,9 +24,9 @@ public:
 
     Size size() const { return size_; }  // points
     double scale() const { return scale_; }
-    uint32_t pixelWidth() const { return pixelWidth_; }    // of the encoded bitmap
+    uint32_t pixelWidth() const { return pixelWidth_; }  // of the encoded bitmap
     uint32_t pixelHeight() const { return pixelHeight_; }
-    const std::string& pngData() const { return png_; }    // empty for symbolic images
+    const std::string& pngData() const { return png_; }  // empty for symbolic images
     const std::string& symbolName() const { return symbol_; }
 
     // A new image of the given size in points at scale 1 (the picture scaled to fit).

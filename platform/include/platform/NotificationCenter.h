@@ -1,11 +1,10 @@
 #pragma once
 // In-process notifications: observers by name and optional sender, delivered
-// synchronously on the posting thread. An observer hears them for as long as
+// synchronously. Main thread only (MainThread.h). An observer hears them for as long as
 // it holds its Observation (usually a member, so it ends with its owner).
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,7 +77,8 @@ inline constexpr const char* kApplicationDidFinishLaunchingNotification = "UIApp
 inline constexpr const char* kApplicationWillResignActiveNotification = "UIApplicationWillResignActiveNotification";
 inline constexpr const char* kApplicationDidBecomeActiveNotification = "UIApplicationDidBecomeActiveNotification";
 inline constexpr const char* kApplicationDidEnterBackgroundNotification = "UIApplicationDidEnterBackgroundNotification";
-inline constexpr const char* kApplicationWillEnterForegroundNotification = "UIApplicationWillEnterForegroundNotification";
+inline constexpr const char* kApplicationWillEnterForegroundNotification =
+    "UIApplicationWillEnterForegroundNotification";
 inline constexpr const char* kApplicationWillTerminateNotification = "UIApplicationWillTerminateNotification";
 
 }  // namespace platform

@@ -66,13 +66,12 @@ protected:
 
 // A timer held by value. Its task runs on the main loop; stopping it,
 // starting it again or destroying it (with its owner) cancels the pending
-// run, so the task may use its owner freely. Main thread only.
+// run, so the task may use its owner freely. Neither copied nor moved: a
+// task bound to one owner must not travel to another. Main thread only.
 class TimerMember {
 public:
     TimerMember(const TimerMember&) = delete;
     TimerMember& operator=(const TimerMember&) = delete;
-    TimerMember(TimerMember&& other) noexcept : timer_(std::move(other.timer_)) {}
-    TimerMember& operator=(TimerMember&& other) noexcept;
 
     void stop();
     bool isRunning() const { return timer_ && timer_->isValid(); }

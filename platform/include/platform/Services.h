@@ -37,6 +37,10 @@ public:
     virtual void removeObject(const std::string& key) = 0;
     // Writes to disk; false when the write failed (the old file stays).
     virtual bool synchronize() = 0;
+    // The same away from the main thread where the backend can: the store as
+    // it is now, written in order with its other writes. A failed write is
+    // logged and the changes stay to be written by the next save.
+    virtual void synchronizeInBackground() { synchronize(); }
 
     void setFloat(float value, const std::string& key) { setObject(Value(static_cast<double>(value)), key); }
 

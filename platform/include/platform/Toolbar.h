@@ -44,7 +44,8 @@ public:
 
     bool isFlexibleSpace() const { return system_ && *system_ == BarButtonSystemItem::FlexibleSpace; }
     bool isSpace() const {
-        return system_ && (*system_ == BarButtonSystemItem::FlexibleSpace || *system_ == BarButtonSystemItem::FixedSpace);
+        return system_ &&
+               (*system_ == BarButtonSystemItem::FlexibleSpace || *system_ == BarButtonSystemItem::FixedSpace);
     }
     const std::optional<BarButtonSystemItem>& systemItemKind() const { return system_; }
     std::shared_ptr<Image> image() const { return image_; }

@@ -21,15 +21,15 @@ public:
     std::optional<URL> resolve(std::string_view reference) const;
 
     const std::string& absoluteString() const { return text_; }
-    std::string scheme() const;            // as written (callers lower-case when needed)
-    std::string host() const;              // empty when none
+    std::string scheme() const;  // as written (callers lower-case when needed)
+    std::string host() const;    // empty when none
     std::optional<int> port() const;
-    std::string path() const;              // percent-decoded
-    std::string rawPath() const;           // as written
+    std::string path() const;                     // percent-decoded
+    std::string rawPath() const;                  // as written
     std::optional<std::string> query() const;     // raw, without "?"; nullopt when absent
     std::optional<std::string> fragment() const;  // raw, without "#"
     bool isFileURL() const;
-    std::string filePath() const;          // decoded path of a file URL
+    std::string filePath() const;  // decoded path of a file URL
 
     bool operator==(const URL& o) const { return text_ == o.text_; }
     bool operator!=(const URL& o) const { return text_ != o.text_; }
@@ -38,7 +38,7 @@ public:
 private:
     std::string text_;
     // component boundaries within text_
-    size_t schemeEnd_ = 0;      // length of scheme (0: relative reference)
+    size_t schemeEnd_ = 0;  // length of scheme (0: relative reference)
     bool hasAuthority_ = false;
     size_t hostBegin_ = 0, hostEnd_ = 0;
     size_t portBegin_ = 0, portEnd_ = 0;

@@ -86,8 +86,8 @@ public:
     bool operator!=(const Value& other) const { return !(*this == other); }
 
 private:
-    std::variant<std::monostate, bool, int64_t, double, std::string, Date, Bytes,
-                 std::shared_ptr<Array>, std::shared_ptr<Dictionary>>
+    std::variant<std::monostate, bool, int64_t, double, std::string, Date, Bytes, std::shared_ptr<Array>,
+                 std::shared_ptr<Dictionary>>
         v_;
 };
 

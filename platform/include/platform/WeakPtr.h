@@ -7,13 +7,17 @@
 // torn down. A callback bound to a WeakPtr (RunLoop::postTask, bindWeak) is
 // simply skipped once its target is gone.
 //
-// Main thread only: a WeakPtr is checked and used on the thread that owns
-// the object.
+// Main thread only: reading a WeakPtr on another thread, and dereferencing
+// one whose object is gone, end the process with a message (MainThread.h).
+// Copying one to another thread to hand it back (RunLoop::postTask) is fine.
 
 #include <cstddef>
 #include <memory>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
+
+#include "platform/MainThread.h"
 
 namespace platform {
 
@@ -21,6 +25,7 @@ namespace detail {
 struct WeakFlag {
     bool valid = true;
 };
+[[noreturn]] void deadWeakPtr(const std::type_info& type);
 }  // namespace detail
 
 template <typename T>
@@ -29,20 +34,30 @@ public:
     WeakPtr() = default;
     WeakPtr(std::nullptr_t) {}  // NOLINT: null converts implicitly, as for pointers
     template <typename U>
-        requires std::is_convertible_v<U*, T*>
-    WeakPtr(const WeakPtr<U>& other) : flag_(other.flag_), ptr_(other.ptr_) {}  // NOLINT
+    requires std::is_convertible_v<U*, T*> WeakPtr(const WeakPtr<U>& other)
+        : flag_(other.flag_), ptr_(other.ptr_) {}  // NOLINT
 
     // The object, or null once it is gone (or the factory revoked its pointers).
-    T* get() const { return flag_ && flag_->valid ? ptr_ : nullptr; }
+    T* get() const {
+        checkMainThread("a WeakPtr");
+        return flag_ && flag_->valid ? ptr_ : nullptr;
+    }
     explicit operator bool() const { return get() != nullptr; }
-    T* operator->() const { return get(); }
-    T& operator*() const { return *get(); }
+    // Only on a pointer known to be live: a dead one ends the process.
+    T* operator->() const { return live(); }
+    T& operator*() const { return *live(); }
     void reset() {
         flag_.reset();
         ptr_ = nullptr;
     }
 
 private:
+    T* live() const {
+        T* object = get();
+        if (!object) detail::deadWeakPtr(typeid(T));
+        return object;
+    }
+
     template <typename>
     friend class WeakPtr;
     template <typename>

@@ -82,8 +82,7 @@ public:
     void loadHTMLString(const std::string& html, const std::optional<URL>& baseURL);
     // Completion gets the result as text (nullopt on a script error); it is not
     // called after the web view is destroyed.
-    void evaluateJavaScript(const std::string& script,
-                            std::function<void(std::optional<std::string>)> completion = {});
+    void evaluateJavaScript(const std::string& script, std::function<void(std::optional<std::string>)> completion = {});
 
     bool isLoading() const;
     bool canGoBack() const;

@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 using namespace nimbra::test;
 constexpr double kAdTimeout = 20;
 
-TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
+// By its full path, a relative one, from another folder.
+TEST(MensajesLaunch, StaysUpHoweverItIsStarted) {
     gtkBackend();
     const fs::path program = NIMBRA_MENSAJES_PATH;
     ASSERT_TRUE(program.is_absolute());
@@ -56,7 +57,8 @@ TEST(MensajesLaunch, StaysUpByFullPathRelativePathAndFromAnotherFolder) {
         }
         // A stop request ends it cleanly, its page processes with it.
         EXPECT_EQ(app.end(), std::optional<int>(0));
-        EXPECT_TRUE(spinUntil([&] { return std::ranges::none_of(pages, [](pid_t p) { return processInfo(p).has_value(); }); }, 10))
+        EXPECT_TRUE(spinUntil(
+            [&] { return std::ranges::none_of(pages, [](pid_t p) { return processInfo(p).has_value(); }); }, 10))
             << "page processes outlived the application";
         fs::remove_all(root);
     }
@@ -68,7 +70,8 @@ TEST(MensajesLaunch, WithoutAWorkingSandboxEndsWithAClearMessage) {
     gtkBackend();
     const fs::path root = freshRoot("no-sandbox"), fakeBin = root / "bin";
     fs::create_directories(fakeBin);
-    std::ofstream(fakeBin / "bwrap") << "#!/bin/sh\necho 'bwrap: Creating new namespace failed: Operation not permitted' >&2\nexit 1\n";
+    std::ofstream(fakeBin / "bwrap")
+        << "#!/bin/sh\necho 'bwrap: Creating new namespace failed: Operation not permitted' >&2\nexit 1\n";
     fs::permissions(fakeBin / "bwrap", fs::perms::owner_all);
     AdServerProcess server;
     ASSERT_TRUE(server.ok());

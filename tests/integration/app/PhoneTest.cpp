@@ -40,10 +40,12 @@ std::string screenOf(const nlohmann::json& request) {
 template <typename Screen>
 ::testing::AssertionResult laidOut(const Screen& screen, int scale, int width, int height) {
     std::vector<std::string> faults{"no screenshot"};
-    spinUntil([&] {
-        if (auto shot = screen.screenshot()) faults = phoneLayoutFaults(*shot, scale, width, height);
-        return faults.empty();
-    }, 15);
+    spinUntil(
+        [&] {
+            if (auto shot = screen.screenshot()) faults = phoneLayoutFaults(*shot, scale, width, height);
+            return faults.empty();
+        },
+        15);
     if (faults.empty()) return ::testing::AssertionSuccess();
     auto failure = ::testing::AssertionFailure() << "at " << width << " x " << height << ":";
     for (const auto& fault : faults) failure << "\n  " << fault;
@@ -73,7 +75,8 @@ protected:
 
 constexpr const char* kNeedsPhoc = "phoc, grim and wlr-randr are needed (scripts/install-deps)";
 
-TEST_F(Phone, UnderThePhoneCompositorItFillsTheScreenAndATapOnTheBannerOpensTheBrowser) {
+// It fills the screen, and a tap on the banner opens the browser.
+TEST_F(Phone, MensajesIsUsableUnderThePhoneCompositor) {
     ASSERT_TRUE(startPhoc()) << kNeedsPhoc << "\n" << (phoc ? phoc->log() : "");
     VirtualPointer pointer(phoc->clients());
     ASSERT_TRUE(pointer.ready()) << "no virtual pointer: " << phoc->log();
@@ -81,7 +84,8 @@ TEST_F(Phone, UnderThePhoneCompositorItFillsTheScreenAndATapOnTheBannerOpensTheB
     ASSERT_TRUE(pointer.move(100, 300, kWidth, kHeight));
     AdServerProcess server({"--creatives", "browser", "--refresh-rate", "600"});
     auto app = start(server, phoc->clients());
-    ASSERT_TRUE(spinUntil([&] { return !app->up() || server.counter("imp") >= 1; }, 30)) << "no ad shown\n" << app->log();
+    ASSERT_TRUE(spinUntil([&] { return !app->up() || server.counter("imp") >= 1; }, 30)) << "no ad shown\n"
+                                                                                         << app->log();
     ASSERT_TRUE(app->up()) << app->log();
     // The first request already tells where the banner is on this screen.
     const auto ads = server.requestsTo("ads");
@@ -99,12 +103,15 @@ TEST_F(Phone, UnderThePhoneCompositorItFillsTheScreenAndATapOnTheBannerOpensTheB
     // toolbar across the bottom.
     ASSERT_TRUE(pointer.tap(kWidth / 2, int(kPhoneBanner[1] + 25), kWidth, kHeight));
     EXPECT_TRUE(spinUntil([&] { return server.counter("landing") >= 1; }, 20)) << app->log();
-    EXPECT_TRUE(spinUntil([&] {
-        const auto shot = phoc->screenshot();
-        constexpr Rgb kBlack{0, 0, 0};
-        return shot && shot->width() == kWidth * 2 && !shot->at(1, 1).near(kBlack, 8) &&
-               shot->at(1, kHeight * 2 - 1).near(kBlack, 8) && shot->at(kWidth * 2 - 1, kHeight * 2 - 1).near(kBlack, 8);
-    }, 15));
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            const auto shot = phoc->screenshot();
+            constexpr Rgb kBlack{0, 0, 0};
+            return shot && shot->width() == kWidth * 2 && !shot->at(1, 1).near(kBlack, 8) &&
+                   shot->at(1, kHeight * 2 - 1).near(kBlack, 8) &&
+                   shot->at(kWidth * 2 - 1, kHeight * 2 - 1).near(kBlack, 8);
+        },
+        15));
     EXPECT_EQ(app->end(), std::optional<int>(0));
 }
 
@@ -125,10 +132,12 @@ TEST_F(Phone, OnAPhoneSizedXScreenTheResizedWindowIsLaidOutTheSameWay) {
                             std::to_string(kWidth), std::to_string(kHeight)},
                            screen.clients()));
     // The next reload reports the banner where it is now.
-    EXPECT_TRUE(spinUntil([&] {
-        const auto ads = server.requestsTo("ads");
-        return frameOf(ads.back()) == kPhoneBanner && screenOf(ads.back()) == "360 x 720";
-    }, 15));
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            const auto ads = server.requestsTo("ads");
+            return frameOf(ads.back()) == kPhoneBanner && screenOf(ads.back()) == "360 x 720";
+        },
+        15));
     EXPECT_TRUE(laidOut(screen, 1, kWidth, kHeight));
     EXPECT_EQ(app->end(), std::optional<int>(0));
 }
@@ -137,7 +146,7 @@ TEST_F(Phone, OnAPhoneSizedXScreenTheResizedWindowIsLaidOutTheSameWay) {
 // a clear line and status 1; the web sandbox hands page processes the socket
 // from the runtime folder by its name, so an absolute WAYLAND_DISPLAY there
 // works and one elsewhere is refused, never a crash of the web engine.
-TEST_F(Phone, WithoutASeatOrWithASocketThePagesCannotReachItSaysSoAndEnds) {
+TEST_F(Phone, WhereItCannotWorkItSaysSoAndEnds) {
     ASSERT_TRUE(startPhoc()) << kNeedsPhoc << "\n" << (phoc ? phoc->log() : "");
     std::unique_ptr<VirtualPointer> pointer;
     const fs::path other = root / "other-runtime";
@@ -153,7 +162,10 @@ TEST_F(Phone, WithoutASeatOrWithASocketThePagesCannotReachItSaysSoAndEnds) {
     } launches[] = {
         {"no seat", false, {}, 1, "no input seat"},
         {"absolute socket in the runtime folder", true, {{"WAYLAND_DISPLAY", socket}}, std::nullopt, ""},
-        {"absolute socket elsewhere", true, {{"WAYLAND_DISPLAY", socket}, {"XDG_RUNTIME_DIR", other.string()}}, 1,
+        {"absolute socket elsewhere",
+         true,
+         {{"WAYLAND_DISPLAY", socket}, {"XDG_RUNTIME_DIR", other.string()}},
+         1,
          "outside XDG_RUNTIME_DIR"},
     };
     for (const auto& launch : launches) {

@@ -121,9 +121,12 @@ def ad_shown():
     return ad is not None and any(n.getRoleName() == "filler" and n.name for n in nodes(ad))
 
 
+def tab_list():
+    return [t for t in nodes(find("page tab list")) if t.getRoleName() == "page tab"]
+
+
 def selected_tab():
-    tabs = [t for t in nodes(find("page tab list")) if t.getRoleName() == "page tab"]
-    chosen = [t.name for t in tabs if has(t, pyatspi.STATE_SELECTED)]
+    chosen = [t.name for t in tab_list() if has(t, pyatspi.STATE_SELECTED)]
     return chosen[0] if len(chosen) == 1 else None
 
 
@@ -166,7 +169,7 @@ def main():
     wait_for("the ad", ad_shown)
     wait_for("the first page", lambda: find("filler", "Nimbra landing page 1"))
     read_everything()
-    tabs = [t for t in nodes(find("page tab list")) if t.getRoleName() == "page tab"]
+    tabs = tab_list()
     check([t.name for t in tabs] == TABS, "tabs read %r" % [t.name for t in tabs])
     check(selected_tab() == TABS[0], "the first tab is not read as selected")
 
@@ -179,14 +182,11 @@ def main():
     wait_for("the first tab again", lambda: selected_tab() == TABS[0] and find("panel", "Anuncio"))
 
     step("Ctrl+Page Down and Up from the page, then the arrows in the tab list")
-    keys("ctrl+Page_Down")
-    wait_for("SMS Web chosen and focused", tab_focused("SMS Web"))
-    keys("ctrl+Page_Up")
-    wait_for("SMS Aurora chosen and focused", tab_focused("SMS Aurora"))
-    keys("Left")
-    wait_for("Ayuda by Left, round the end", tab_focused("Ayuda"))
-    keys("Right")
-    wait_for("SMS Aurora by Right", tab_focused("SMS Aurora"))
+    # Left goes round the end.
+    for key, tab in [("ctrl+Page_Down", "SMS Web"), ("ctrl+Page_Up", "SMS Aurora"), ("Left", "Ayuda"),
+                     ("Right", "SMS Aurora")]:
+        keys(key)
+        wait_for("%s chosen and focused by %s" % (tab, key), tab_focused(tab))
 
     step("Tab through the page (a link in it) to the ad")
     keys("Tab")

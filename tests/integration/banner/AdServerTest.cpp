@@ -20,8 +20,8 @@ int rawStatus(unsigned port, const std::string& method, const std::string& targe
     auto connection = GRef<GSocketConnection>::adopt(
         g_socket_client_connect_to_host(client.get(), "127.0.0.1", static_cast<guint16>(port), nullptr, nullptr));
     if (!connection) return -1;
-    const std::string text = method + " " + target + " HTTP/1.1\r\nHost: " + host +
-                             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    const std::string text =
+        method + " " + target + " HTTP/1.1\r\nHost: " + host + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     GOutputStream* out = g_io_stream_get_output_stream(G_IO_STREAM(connection.get()));
     if (!g_output_stream_write_all(out, text.data(), text.size(), nullptr, nullptr, nullptr)) return -1;
     char head[64] = {};
@@ -31,7 +31,9 @@ int rawStatus(unsigned port, const std::string& method, const std::string& targe
     return line.size() > 12 ? std::atoi(line.c_str() + 9) : -1;
 }
 
-TEST(AdServer, RefusesOtherHostsResetsByGetAndRedirectsOutOfTheWeb) {
+// Other hosts refused, the report reset by POST only, no redirect out of the
+// web.
+TEST(AdServer, EachRequestGetsTheStatusTheTableSays) {
     AdServerProcess server;
     ASSERT_TRUE(server.ok());
     const std::string self = "127.0.0.1:" + std::to_string(server.port());
@@ -69,8 +71,9 @@ TEST(AdServer, ExitAfterBeyondWhatItsTimerHoldsIsABadOption) {
     for (const auto& [value, status] : {std::pair("4294968", 2), std::pair("99999999999", 2), std::pair("0.2", 0)}) {
         const char* argv[] = {NIMBRA_ADSERVER_PATH, "--port", "0", "--exit-after", value, nullptr};
         int wait = -1;
-        ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                                 nullptr, nullptr, nullptr, nullptr, &wait, nullptr));
+        ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
+                                 GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr,
+                                 nullptr, nullptr, &wait, nullptr));
         EXPECT_EQ(WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, status) << value;
     }
 }

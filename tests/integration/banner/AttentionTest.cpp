@@ -18,7 +18,8 @@ using namespace banner_test;
 // asks for nothing (once the load in flight is over) for a few of its
 // intervals, and asks again when it is seen.
 TEST(BannerAttention, AHiddenBannerAsksForNothingUntilItIsSeenAgain) {
-    LaunchedMensajes app({"--refresh-rate", "1"}, {{"MENSAJES_FIRST_PAGE", "/landing"}, {"MENSAJES_THIRD_PAGE", "/landing/2"}});
+    LaunchedMensajes app({"--refresh-rate", "1"},
+                         {{"MENSAJES_FIRST_PAGE", "/landing"}, {"MENSAJES_THIRD_PAGE", "/landing/2"}});
     ASSERT_TRUE(app.tabs) << "mensajes did not launch";
     auto screen = std::dynamic_pointer_cast<BannerWebScreen>(app.tabs->selectedViewController());
     ASSERT_TRUE(screen && screen->banner());
@@ -80,18 +81,22 @@ TEST(BannerAttention, ABannerStartedBeforeItsServerGetsAnAdOnceTheServerIsUp) {
     nimbra::test::RunningMensajes app(root, "http://127.0.0.1:" + std::to_string(port), NIMBRA_MENSAJES_PATH);
     ASSERT_TRUE(app.started());
     constexpr const char* kWhy = "<Nimbra> The server could not be reached (";
-    ASSERT_TRUE(spinUntil([&] { return !app.up() || app.log().find(kWhy) != std::string::npos; }, kAdTimeout)) << app.log();
+    ASSERT_TRUE(spinUntil([&] { return !app.up() || app.log().find(kWhy) != std::string::npos; }, kAdTimeout))
+        << app.log();
     spinFor(5);  // the server comes up late
     AdServerProcess server({"--port", std::to_string(port), "--refresh-rate", "600"});
     ASSERT_TRUE(server.ok()) << "nimbra-adserver did not start on port " << port;
     // Asked twice a second: each question is a connection the server keeps
     // for a while, and a flood of them would use up its descriptors.
     double asked = 0;
-    EXPECT_TRUE(spinUntil([&] {
-        if (nimbra::test::now() - asked < 0.5) return false;
-        asked = nimbra::test::now();
-        return !app.up() || server.counter("ads") >= 1;
-    }, 5 + 10 + 20 + kAdTimeout)) << app.log();
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            if (nimbra::test::now() - asked < 0.5) return false;
+            asked = nimbra::test::now();
+            return !app.up() || server.counter("ads") >= 1;
+        },
+        5 + 10 + 20 + kAdTimeout))
+        << app.log();
     EXPECT_TRUE(app.up()) << app.log();
     EXPECT_EQ(app.end(), std::optional<int>(0));
     std::filesystem::remove_all(root);

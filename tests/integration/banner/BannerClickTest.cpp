@@ -91,16 +91,17 @@ protected:
     }
 };
 
-TEST_F(BrowserTaps, TappedAdsOpenTheBrowserAndTheBannerGoesOnAfterDone) {
-    // A plain link in an ad without click-tracking URLs. (The chrome around
-    // an ad screen is the unit tests' and the idle-inhibit test's.)
+// Until Done, after which the banner goes on.
+TEST_F(BrowserTaps, ATappedAdOpensTheBrowser) {
+    // A plain link in an ad without click-tracking URLs.
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELBrowserController>("/landing?");
     ASSERT_TRUE(shown) << "no browser with the landing page over the application";
     const auto landings = app->server.requestsTo("landing");
     ASSERT_EQ(landings.size(), 1u);
     const std::string referrer = landings[0]["headers"].value("Referer", std::string());
-    EXPECT_EQ(referrer.rfind(app->server.origin() + "/ads?", 0), 0u) << "the landing page does not know the ad it came from";
+    EXPECT_EQ(referrer.rfind(app->server.origin() + "/ads?", 0), 0u)
+        << "the landing page does not know the ad it came from";
     EXPECT_EQ(counter("ctrack"), 0);
     // Nothing reloads behind the browser.
     spinFor(kRefreshSeconds + 1);
@@ -132,12 +133,15 @@ protected:
     }
 };
 
-TEST_F(WebAppTaps, TheWebAppHearsItIsShownAndHiddenAndTheClickIsReportedOnce) {
+// The page hears it is shown and hidden; the click is reported once.
+TEST_F(WebAppTaps, ATappedAdOpensTheWebApp) {
     // A link in an ad with click-tracking URLs: the web-app screen.
     tapAdNumber(1);
     auto shown = waitForScreenShowing<ZELWebAppViewController>("/webapp?");
     ASSERT_TRUE(shown) << "no web-app screen over the application";
-    ASSERT_TRUE(spinUntil([&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == std::optional<std::string>("1"); }, 10))
+    ASSERT_TRUE(spinUntil(
+        [&] { return pageValue(*shown->webView(), "window.nimbraWebApp.onshow") == std::optional<std::string>("1"); },
+        10))
         << "the page never heard it is shown";
     ASSERT_TRUE(spinUntil([&] { return events("onshow") == 1; }, 10));
     // Each click-tracking URL of the ad once, however the opening went.
@@ -168,12 +172,14 @@ protected:
     std::string creatives() const override { return "mail,app,call"; }
 };
 
-TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
+// The mail composer, another application.
+TEST_F(LeavingTaps, ATappedAdGoesWhereItAsks) {
     // A mail link: the composer, filled from the link; Send hands it to the
     // desktop's mail client.
     tapAdNumber(1);
     std::shared_ptr<platform::MailComposeViewController> composer;
-    ASSERT_TRUE(spinUntil([&] { return (composer = screen<platform::MailComposeViewController>()) != nullptr; }, kAdTimeout))
+    ASSERT_TRUE(
+        spinUntil([&] { return (composer = screen<platform::MailComposeViewController>()) != nullptr; }, kAdTimeout))
         << "no mail composer";
     EXPECT_EQ(composer->message().subject, "Ad #1");  // its addresses are in what Send hands over
     std::shared_ptr<platform::View> send;
@@ -182,11 +188,13 @@ TEST_F(LeavingTaps, MailComposerAndOtherApplicationsGetWhatTheAdAsks) {
     ASSERT_TRUE(send);
     tapToClose(*composer, *send);
     composer.reset();
-    ASSERT_TRUE(spinUntil([&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example"); }, 10));
+    ASSERT_TRUE(spinUntil(
+        [&] { return handedOver("mailto:ventas@nimbra.example?cc=info@nimbra.example,soporte@nimbra.example"); }, 10));
 
     // "app" and "call": out to the desktop's handler of the URL's scheme, the
     // ad's two click-tracking URLs reported once each however long it waited.
-    for (const auto& [number, url] : {std::pair{2, app->server.origin() + "/click?"}, {3, std::string("tel:+34600000000")}}) {
+    for (const auto& [number, url] :
+         {std::pair{2, app->server.origin() + "/click?"}, {3, std::string("tel:+34600000000")}}) {
         const int clicks = counter("ctrack");
         tapAdNumber(number);
         ASSERT_TRUE(spinUntil([&] { return handedOver(url); }, kAdTimeout)) << url << " never reached the desktop";

@@ -1,7 +1,5 @@
 // A banner in a real window loads real ads from nimbra-adserver: the wire
-// requests it makes, what it shows, and its page process ending. Other
-// failures are the fault table's; reloads on the server's schedule, the tap
-// tests'; a banner destroyed mid-load, the unit tests' (at every stage).
+// requests it makes, what it shows, and its page process ending.
 #include <gtest/gtest.h>
 
 #include "Object/ZELObjectPrivate.h"
@@ -40,9 +38,8 @@ protected:
     std::shared_ptr<ZELBannerView> banner;
 };
 
-// (The parameters handed to the page are the unit tests'; here, what of them
-// reaches the server through a real page.)
-TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
+// What of the request's parameters reaches the server through a real page.
+TEST_F(BannerAdServer, ShowsARealAd) {
     auto request = ZELRequest::request();
     request->addKeyword("café </script>");
     ASSERT_TRUE(loadAndWait(request)) << "no callback";
@@ -56,7 +53,8 @@ TEST_F(BannerAdServer, LoadsAndShowsARealAdAndTellsTheServer) {
     EXPECT_NE(hits[0]["query"].value("n", ""), hits[1]["query"].value("n", "")) << "one tracker hit twice";
     const json& query = ads[0]["query"];
     EXPECT_EQ(query["slotname"], kAdUnit);
-    EXPECT_EQ(json::parse(query.value("ad_frame", std::string()), nullptr, false), (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
+    EXPECT_EQ(json::parse(query.value("ad_frame", std::string()), nullptr, false),
+              (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
     // A keyword that would end a script element arrives as it was given.
     EXPECT_EQ(json::parse(query.value("kw", std::string()), nullptr, false), json::array({"café </script>"}));
     // The screen's size as the GTK backend reports it.
@@ -70,12 +68,15 @@ TEST_F(BannerAdServer, AnAdUnitTheServerRefusesIsToldOnceWithTheCause) {
     ASSERT_TRUE(loadAndWait(ZELRequest::request())) << "no callback";
     spinFor(0.3);  // nothing more comes
     EXPECT_EQ(recorder->events, std::vector<std::string>{"fail " + std::to_string(ZELErrorInvalidRequest)});
-    EXPECT_EQ(log.countContaining("<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect."), 1u);
+    EXPECT_EQ(log.countContaining(
+                  "<Nimbra> Server rejected ad parameters.  Typically this is because the ad unit ID is incorrect."),
+              1u);
 }
 
 // The page process can end at any moment (a crash, the system reclaiming
 // memory): the banner reports it once and its next load gets a working page.
-TEST_F(BannerAdServer, SurvivesItsPageProcessEndingWhileShownAndWhileBuilding) {
+// While shown and while building.
+TEST_F(BannerAdServer, SurvivesItsPageProcessEnding) {
     auto endPageProcesses = [&] {
         const auto pages = nimbra::test::webProcessesOf(::getpid());
         ASSERT_FALSE(pages.empty()) << "no page process to end";

@@ -22,7 +22,7 @@
 #include "View/ZELBannerView.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/Processes.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/InterfaceFile.h"
 #include "platform/TabBarController.h"
 #include "platform/ViewController.h"
@@ -46,7 +46,8 @@ namespace fs = std::filesystem;
 // Schemes the stand-in takes: what ads send users to, and two that the
 // component never hands over (so a refusal is its own, not for want of a
 // handler).
-inline constexpr const char* kSchemes[] = {"http", "https", "tel", "sms", "mailto", "appstream", "market", "x-nimbra-test"};
+inline constexpr const char* kSchemes[] = {"http",   "https",     "tel",    "sms",
+                                           "mailto", "appstream", "market", "x-nimbra-test"};
 
 inline fs::path recordFile() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
@@ -100,7 +101,8 @@ inline bool handedOver(const std::string& prefix) {
 class BannerRecorder : public ZELBannerViewDelegate {
 public:
     void adViewDidReceiveAd(const std::shared_ptr<ZELBannerView>&) override { events.push_back("receive"); }
-    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&,
+                                           const ZELRequestError& error) override {
         events.push_back("fail " + std::to_string(error.code));
         codes.push_back(error.code);
     }
@@ -123,8 +125,8 @@ struct ServerEnvironment {
 };
 
 // What a page's script answers, as text; nothing when it never answered.
-inline std::optional<std::string> pageValue(platform::WebView& web,
-                                            const std::string& script = "document.body ? document.body.innerText : ''") {
+inline std::optional<std::string> pageValue(
+    platform::WebView& web, const std::string& script = "document.body ? document.body.innerText : ''") {
     // Shared with the callback, which may come after a time-out.
     auto result = std::make_shared<std::pair<bool, std::optional<std::string>>>();
     web.evaluateJavaScript(script, [result](std::optional<std::string> t) { *result = {true, std::move(t)}; });
@@ -167,7 +169,8 @@ protected:
         platform::ApplicationLifecycle::shared().reset();
     }
     // A banner in the bottom strip of the root screen.
-    std::shared_ptr<ZELBannerView> addBanner(const std::string& adUnit, const std::shared_ptr<ZELBannerViewDelegate>& delegate) {
+    std::shared_ptr<ZELBannerView> addBanner(const std::string& adUnit,
+                                             const std::shared_ptr<ZELBannerViewDelegate>& delegate) {
         auto banner = ZELBannerView::initWithFrame(platform::Rect(0, 361, 320, 50));
         banner->setAdUnitID(adUnit);
         banner->setRootViewController(root);

@@ -16,8 +16,8 @@
 #include <functional>
 #include <future>
 #include <regex>
-#include <sys/stat.h>
 #include <thread>
+#include <sys/stat.h>
 #include <unordered_map>
 
 #include "Network/ZELCacheFolder.h"
@@ -33,8 +33,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace banner_test;
 using nimbra::test::now;
-using nimbra::test::readFile;
 using nimbra::test::RawTcpServer;
+using nimbra::test::readFile;
 using nimbra::test::TestHttpServer;
 using platform::gtk::GRef;
 
@@ -91,7 +91,13 @@ const Fault kFaults[] = {
     {"support script unable to serve", Stage::Together, {}, "unable", "fail 0"},
     {"support script reports errors", Stage::Together, {}, "errors", "fail 0"},
     // Hostile servers and ads.
-    {"ad tracks a URL with the stored script's old name", Stage::Together, {}, "hostile", "receive", "", Hostile::OldName},
+    {"ad tracks a URL with the stored script's old name",
+     Stage::Together,
+     {},
+     "hostile",
+     "receive",
+     "",
+     Hostile::OldName},
     {"support script dated 2100", Stage::Together, {}, "hostile", "receive", "", Hostile::FutureDate},
     {"support script of 2 MiB, above its bound", Stage::Together, {}, "hostile", "fail 2", "", Hostile::BigScript},
     {"markup trickled a byte a second", Stage::Together, {}, "hostile", "fail 2", "", Hostile::Trickle},
@@ -131,8 +137,9 @@ std::vector<std::string> halfWritten(const fs::path& folder, const std::string& 
 std::shared_ptr<ZELRequest> requestFor(const Fault& fault) {
     auto request = ZELRequest::request();
     if (!fault.scenario.empty())
-        request->setAdditionalParameters(platform::Dictionary{
-            {"scenario", platform::Value(fault.scenario)}, {"delay", platform::Value("2")}, {"size", platform::Value(fault.size)}});
+        request->setAdditionalParameters(platform::Dictionary{{"scenario", platform::Value(fault.scenario)},
+                                                              {"delay", platform::Value("2")},
+                                                              {"size", platform::Value(fault.size)}});
     return request;
 }
 
@@ -172,15 +179,32 @@ struct LoopbackCertificate {
     LoopbackCertificate() {
         fs::create_directories(folder);
         const std::string key = folder / "key.pem", cert = folder / "cert.pem";
-        const char* argv[] = {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                              "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
-                              "-keyout", key.c_str(), "-out", cert.c_str(), nullptr};
+        const char* argv[] = {"openssl",
+                              "req",
+                              "-x509",
+                              "-newkey",
+                              "ec",
+                              "-pkeyopt",
+                              "ec_paramgen_curve:P-256",
+                              "-nodes",
+                              "-days",
+                              "2",
+                              "-subj",
+                              "/CN=127.0.0.1",
+                              "-addext",
+                              "subjectAltName=IP:127.0.0.1",
+                              "-keyout",
+                              key.c_str(),
+                              "-out",
+                              cert.c_str(),
+                              nullptr};
         int status = -1;
         if (g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
                          GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
                          nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
             g_spawn_check_wait_status(status, nullptr)) {
-            certificate = GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
+            certificate =
+                GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
             database = GRef<GTlsDatabase>::adopt(g_tls_file_database_new(cert.c_str(), nullptr));
         }
     }
@@ -208,7 +232,8 @@ std::string markupTracking(const std::vector<std::string>& urls) {
 // hostile answers, and what it was asked.
 class HostileServer {
 public:
-    HostileServer(const Fault& fault, const std::string& adServer, GTlsCertificate* certificate) : kind_(fault.hostile) {
+    HostileServer(const Fault& fault, const std::string& adServer, GTlsCertificate* certificate)
+        : kind_(fault.hostile) {
         std::string hostileBase = http.url("");
         if (kind_ == Hostile::Downgrade) {
             secure = std::make_unique<TestHttpServer>(certificate);
@@ -221,20 +246,23 @@ public:
             trickle = RawTcpServer::chunked(bytes, {{"Content-Type", "text/html"}}, 1.0);
             hostileBase = trickle->url("");
         }
-        script = "/* row script */ function RUMA_buildAdURL(p) {"
-                 " var url = (p.extras && p.extras.scenario == 'hostile' ? '" + hostileBase + "' : '" + adServer +
-                 "') + '/ads?slotname=' + encodeURIComponent(p.slotname);"
-                 " var f = document.createElement('iframe'); f.style.display = 'none';"
-                 " f.src = 'qmsg://nimbra/loadAdURL?type=pexmark&url=' + encodeURIComponent(url);"
-                 " (document.body || document.documentElement).appendChild(f); }";
+        script =
+            "/* row script */ function RUMA_buildAdURL(p) {"
+            " var url = (p.extras && p.extras.scenario == 'hostile' ? '" +
+            hostileBase + "' : '" + adServer +
+            "') + '/ads?slotname=' + encodeURIComponent(p.slotname);"
+            " var f = document.createElement('iframe'); f.style.display = 'none';"
+            " f.src = 'qmsg://nimbra/loadAdURL?type=pexmark&url=' + encodeURIComponent(url);"
+            " (document.body || document.documentElement).appendChild(f); }";
         http.route(kScriptPath, [this](SoupServerMessage* message, const TestHttpServer::Request&) {
             TestHttpServer::Headers headers;
             if (kind_ == Hostile::FutureDate) headers.emplace_back("Last-Modified", "Fri, 01 Jan 2100 00:00:00 GMT");
             const bool big = kind_ == Hostile::BigScript && count(kScriptPath) == 1;
-            TestHttpServer::respond(message, 200, big ? "/*" + std::string(2 << 20, '*') + "*/" + script : script, headers);
+            TestHttpServer::respond(message, 200, big ? "/*" + std::string(2 << 20, '*') + "*/" + script : script,
+                                    headers);
         });
         http.route("/ads", [this, adServer, rate = std::string(fault.option)](SoupServerMessage* message,
-                                                                            const TestHttpServer::Request& request) {
+                                                                              const TestHttpServer::Request& request) {
             adTimes.push_back(now());
             TestHttpServer::Headers headers;
             std::string markup = kHostileMarkup;
@@ -253,7 +281,8 @@ public:
             if (kind_ == Hostile::Subdomains) {
                 std::vector<std::string> urls;
                 for (int i = 0; i < 10; ++i)
-                    urls.push_back("http://s" + std::to_string(i) + ".localhost:" + std::to_string(http.port()) + "/im");
+                    urls.push_back("http://s" + std::to_string(i) + ".localhost:" + std::to_string(http.port()) +
+                                   "/im");
                 markup = markupTracking(urls);
             }
             TestHttpServer::respond(message, 200, markup, headers);
@@ -305,6 +334,8 @@ struct Trial {
     double started = 0, seconds = 0;
 };
 
+// On a worker thread beside the rows of this process: the server's report and
+// the program's log looked at every 200 ms.
 bool waitFor(const std::function<bool()>& done, double seconds) {
     for (const double end = now() + seconds; now() < end; std::this_thread::sleep_for(std::chrono::milliseconds(200)))
         if (done()) return true;
@@ -321,10 +352,11 @@ struct Relaunch {
 // Run 1 stores its defaults and the support script; both are damaged; run 2
 // must stay up and recover; run 3 is the next load, and must show an ad.
 Relaunch relaunch(const Fault& fault) {
+    const nimbra::test::ThreadContext ownContext;  // where the program's end is waited for
     Relaunch seen;
     const double started = now();
-    const fs::path root = fs::temp_directory_path() / ("faults-" + std::to_string(::getpid()) + "-" +
-                                                       std::to_string(int(fault.stage)));
+    const fs::path root =
+        fs::temp_directory_path() / ("faults-" + std::to_string(::getpid()) + "-" + std::to_string(int(fault.stage)));
     fs::remove_all(root);
     const fs::path config = root / "config" / "org.nimbra.Mensajes";
     const fs::path caches = root / "cache" / "org.nimbra.Mensajes" / "nimbra" / "script";
@@ -524,8 +556,12 @@ protected:
     // the row's server stops the reloads after three ads.
     void judgeReloads(Trial& trial) {
         const double rate = std::atof(trial.fault->option), interval = rate > 0 ? 1 : 0;
-        ASSERT_TRUE(spinUntil([&] { return !trial.banner->getPrivate()->isMakingRequest() &&
-                                           !trial.banner->getPrivate()->isReloadTimerScheduled(); }, 30));
+        ASSERT_TRUE(spinUntil(
+            [&] {
+                return !trial.banner->getPrivate()->isMakingRequest() &&
+                       !trial.banner->getPrivate()->isReloadTimerScheduled();
+            },
+            30));
         EXPECT_GE(trial.recorder->callbacks(), 1);
         EXPECT_EQ(std::ranges::count(trial.recorder->events, "receive"), trial.recorder->callbacks());
         EXPECT_EQ(trial.recorder->reloads.front(), interval);
@@ -539,41 +575,38 @@ protected:
     }
     void judgeHostile(Trial& trial, HostileServer& hostile) {
         switch (trial.fault->hostile) {
-            case Hostile::OldName: {
-                // The tracking went all the way; the script is then checked whole.
-                EXPECT_TRUE(spinUntil([&] { return hostile.count("/payload") == 1; }, 10));
-                const auto& asked = hostile.http.requests();
-                const auto tracked = std::ranges::find_if(asked, [](const auto& r) { return r.path == "/t"; });
-                ASSERT_NE(tracked, asked.end());
-                EXPECT_EQ(oldName(hostile.http.url("/t?" + tracked->query)), oldName(hostile.scriptURL()))
-                    << "the tracked URL would not have taken the script's old name";
-                break;
-            }
-            case Hostile::FutureDate: {
-                struct stat st {};
-                ASSERT_EQ(::stat(hostile.storedScript().c_str(), &st), 0);
-                EXPECT_LE(double(st.st_mtime), double(std::time(nullptr))) << "the future date was kept";
-                break;
-            }
-            case Hostile::BigScript:
-                EXPECT_FALSE(fs::exists(hostile.storedScript())) << "stored over its bound";
-                break;
-            case Hostile::Trackers:
-                // All are fired at once when the ad is shown, long before this.
-                EXPECT_TRUE(spinUntil([&] { return hostile.count("/im") >= int(kZELMaximumTrackingURLs); }, 10));
-                EXPECT_EQ(hostile.count("/im"), int(kZELMaximumTrackingURLs));
-                EXPECT_EQ(log.countContaining("URLs in X-Ruma-Tracking-Urls; the rest are dropped"), 1u);
-                break;
-            case Hostile::Downgrade:
-                EXPECT_EQ(hostile.secure->requests().size(), 1u);
-                EXPECT_EQ(hostile.count("/plain"), 0) << "fetched over http";
-                EXPECT_EQ(log.countContaining("<Nimbra> Refused a redirect from https to"), 1u);
-                break;
-            case Hostile::Subdomains:
-                EXPECT_TRUE(spinUntil([&] { return hostile.count("/im") >= 1; }, 10)) << "nothing tracked";
-                break;
-            default:
-                break;
+        case Hostile::OldName: {
+            // The tracking went all the way; the script is then checked whole.
+            EXPECT_TRUE(spinUntil([&] { return hostile.count("/payload") == 1; }, 10));
+            const auto& asked = hostile.http.requests();
+            const auto tracked = std::ranges::find_if(asked, [](const auto& r) { return r.path == "/t"; });
+            ASSERT_NE(tracked, asked.end());
+            EXPECT_EQ(oldName(hostile.http.url("/t?" + tracked->query)), oldName(hostile.scriptURL()))
+                << "the tracked URL would not have taken the script's old name";
+            break;
+        }
+        case Hostile::FutureDate: {
+            struct stat st {};
+            ASSERT_EQ(::stat(hostile.storedScript().c_str(), &st), 0);
+            EXPECT_LE(double(st.st_mtime), double(std::time(nullptr))) << "the future date was kept";
+            break;
+        }
+        case Hostile::BigScript: EXPECT_FALSE(fs::exists(hostile.storedScript())) << "stored over its bound"; break;
+        case Hostile::Trackers:
+            // All are fired at once when the ad is shown, long before this.
+            EXPECT_TRUE(spinUntil([&] { return hostile.count("/im") >= int(kZELMaximumTrackingURLs); }, 10));
+            EXPECT_EQ(hostile.count("/im"), int(kZELMaximumTrackingURLs));
+            EXPECT_EQ(log.countContaining("URLs in X-Ruma-Tracking-Urls; the rest are dropped"), 1u);
+            break;
+        case Hostile::Downgrade:
+            EXPECT_EQ(hostile.secure->requests().size(), 1u);
+            EXPECT_EQ(hostile.count("/plain"), 0) << "fetched over http";
+            EXPECT_EQ(log.countContaining("<Nimbra> Refused a redirect from https to"), 1u);
+            break;
+        case Hostile::Subdomains:
+            EXPECT_TRUE(spinUntil([&] { return hostile.count("/im") >= 1; }, 10)) << "nothing tracked";
+            break;
+        default: break;
         }
     }
     std::vector<std::string> leftOvers(const fs::path& caches) {
@@ -602,13 +635,15 @@ std::vector<std::string> notTheComponentsOwn(const fs::path& caches) {
         if (!entry.is_regular_file()) continue;
         total += entry.file_size();
         const std::string name = entry.path().filename();
-        if (name.size() != 64 || name.find_first_not_of("0123456789abcdef") != std::string::npos) found.push_back(entry.path());
+        if (name.size() != 64 || name.find_first_not_of("0123456789abcdef") != std::string::npos)
+            found.push_back(entry.path());
     }
     if (total > kZELCacheSizeLimit) found.push_back("over the limit: " + std::to_string(total));
     return found;
 }
 
-TEST_F(Faults, EachIsToldOnceLeavesNothingHalfWrittenAndTheNextLoadWorks) {
+// Told once, nothing left half-written, and the next load works.
+TEST_F(Faults, EachEndsCleanly) {
     // The runs of mensajes go on beside the rows in this process.
     std::vector<std::pair<const Fault*, std::future<Relaunch>>> relaunches;
     std::vector<Trial*> together;
@@ -626,15 +661,18 @@ TEST_F(Faults, EachIsToldOnceLeavesNothingHalfWrittenAndTheNextLoadWorks) {
     for (Trial* trial : together) judge(*trial);
     g_tls_backend_set_default_database(backend, nullptr);
     EXPECT_EQ(notTheComponentsOwn(*platform::Paths::current().cachesDirectory()), std::vector<std::string>{});
-    EXPECT_EQ(readFile(*ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, *platform::URL::parse(server->origin() + kScriptPath))),
-              script) << "the ad server's script was not kept whole";
+    EXPECT_EQ(readFile(*ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript,
+                                                *platform::URL::parse(server->origin() + kScriptPath))),
+              script)
+        << "the ad server's script was not kept whole";
 
     for (auto& [fault, future] : relaunches) {
         SCOPED_TRACE(fault->name);
         const Relaunch seen = future.get();
         EXPECT_EQ(seen.failures, std::vector<std::string>{});
         EXPECT_EQ(seen.outcome, fault->outcome);
-        std::printf("[ fault    ] %-50s %-14s %5.1f s for three runs\n", fault->name, seen.outcome.c_str(), seen.seconds);
+        std::printf("[ fault    ] %-50s %-14s %5.1f s for three runs\n", fault->name, seen.outcome.c_str(),
+                    seen.seconds);
     }
     EXPECT_EQ(leftOvers(std::getenv("XDG_CACHE_HOME")), std::vector<std::string>{});
 

@@ -64,7 +64,8 @@ protected:
         ServedWindow::TearDown();
     }
     bool showsAd(int number) {
-        return banner->getPrivate()->state() == kZELStateShown && shows(*banner->webView(), "Ad #" + std::to_string(number));
+        return banner->getPrivate()->state() == kZELStateShown &&
+               shows(*banner->webView(), "Ad #" + std::to_string(number));
     }
     // The names the pages of ad `number` reported (its frames and landing
     // pages included).
@@ -84,9 +85,9 @@ protected:
     std::vector<std::string> screens() const {
         std::vector<std::string> kinds;
         for (auto c = root->modalViewController(); c; c = c->modalViewController())
-            kinds.push_back(std::dynamic_pointer_cast<ZELBrowserController>(c)        ? "browser"
+            kinds.push_back(std::dynamic_pointer_cast<ZELBrowserController>(c)      ? "browser"
                             : std::dynamic_pointer_cast<ZELWebAppViewController>(c) ? "web app"
-                                                                                     : "other");
+                                                                                    : "other");
         return kinds;
     }
     // The address the screen on top shows, once it has finished loading.
@@ -118,38 +119,83 @@ struct Row {
     const char* creative;
     const char* tries;
     bool tap;
-    const char* screen;      // "browser", or "" for none
-    const char* screenPage;  // what the screen ends on
-    int clickTrackings;      // hits on the ad's click-tracking URLs
-    int clickURLs;           // the ad's click URL fetched (by a screen, or in the banner)
-    const char* clicks;      // "pcc" reported with the next request ("" none)
+    const char* screen;                // "browser", or "" for none
+    const char* screenPage;            // what the screen ends on
+    int clickTrackings;                // hits on the ad's click-tracking URLs
+    int clickURLs;                     // the ad's click URL fetched (by a screen, or in the banner)
+    const char* clicks;                // "pcc" reported with the next request ("" none)
     std::vector<std::string> reports;  // what the pages must report (prefixes)
     std::vector<std::string> never;    // what they must never report (prefixes)
 };
 
 const Row kRows[] = {
-    {"hostile-auto", "open the browser, a web app, the click URL and a call by message; tel, sms and mail "
-                     "links; a scheme of its own; two windows; the page itself to tel: (twice, no tap)",
-     false, "", "", 0, 0, "", {"tried 1", "tried 2"}, {"heard"}},
-    {"hostile-taps", "one tap, then the browser, a web app, a call, the composer, a window, the click URL in "
-                     "a frame and outside, and an sms link, all while handling the tap",
-     true, "browser", "/landing?", 2, 1, "1", {"tried"}, {}},
-    {"hostile-download", "an attachment in a frame; download links to the server, a blob and a data URL; the "
-                         "page itself to the attachment",
-     false, "", "", 0, 0, "", {"tried"}, {}},
-    {"hostile-dialogs", "alert, confirm, prompt, print, the location, notifications, a password",
-     false, "", "", 0, 0, "",
+    {"hostile-auto",
+     "open the browser, a web app, the click URL and a call by message; tel, sms and mail "
+     "links; a scheme of its own; two windows; the page itself to tel: (twice, no tap)",
+     false,
+     "",
+     "",
+     0,
+     0,
+     "",
+     {"tried 1", "tried 2"},
+     {"heard"}},
+    {"hostile-taps",
+     "one tap, then the browser, a web app, a call, the composer, a window, the click URL in "
+     "a frame and outside, and an sms link, all while handling the tap",
+     true,
+     "browser",
+     "/landing?",
+     2,
+     1,
+     "1",
+     {"tried"},
+     {}},
+    {"hostile-download",
+     "an attachment in a frame; download links to the server, a blob and a data URL; the "
+     "page itself to the attachment",
+     false,
+     "",
+     "",
+     0,
+     0,
+     "",
+     {"tried"},
+     {}},
+    {"hostile-dialogs",
+     "alert, confirm, prompt, print, the location, notifications, a password",
+     false,
+     "",
+     "",
+     0,
+     0,
+     "",
      {"returned confirm=false location=refused1 notifications=denied password=0 print=returned prompt=null"},
      {}},
-    {"hostile-frame", "from a frame of another origin: the browser and a call, evalInOpener, canOpenURLs "
-                      "for three schemes, the screens' and the platform's notification names",
-     false, "", "", 0, 0, "",
-     {"tried", R"(heard openableURLs {"market://details?id=x":false,"tel:+34600000000":true,"x-nimbra-test:probe":false})"},
+    {"hostile-frame",
+     "from a frame of another origin: the browser and a call, evalInOpener, canOpenURLs "
+     "for three schemes, the screens' and the platform's notification names",
+     false,
+     "",
+     "",
+     0,
+     0,
+     "",
+     {"tried",
+      R"(heard openableURLs {"market://details?id=x":false,"tel:+34600000000":true,"x-nimbra-test:probe":false})"},
      {"eval ran"}},
-    {"hostile-landing", "a landing page in the browser: close, the browser again, a call, evalInOpener, "
-                        "canOpenURLs, the platform's and the screens' notification names, tel and mail links, "
-                        "a window; then on to page 2 by itself",
-     true, "browser", "/landing/2?", 0, 1, "1", {"tried"}, {"heard", "eval ran"}},
+    {"hostile-landing",
+     "a landing page in the browser: close, the browser again, a call, evalInOpener, "
+     "canOpenURLs, the platform's and the screens' notification names, tel and mail links, "
+     "a window; then on to page 2 by itself",
+     true,
+     "browser",
+     "/landing/2?",
+     0,
+     1,
+     "1",
+     {"tried"},
+     {"heard", "eval ran"}},
 };
 
 std::string creativeList() {
@@ -237,7 +283,7 @@ TEST_F(KeyOnTheAd, ReturnOnTheLinkOpensWhatATapOpens) {
 
 // An ad's cookies are its own: the application's pages at the same address
 // do not see them, nor an ad the application's, and they are kept on disk.
-TEST(OutsideContent, KeepsItsCookiesApartFromTheApplicationsAndOnDisk) {
+TEST(OutsideContent, KeepsCookiesOfItsOwn) {
     nimbra::test::gtkBackend();
     const auto base = platform::URL::parse("http://127.0.0.1:9/");
     auto outside = std::make_shared<platform::WebView>(platform::Rect(0, 0, 10, 10), platform::WebContent::Outside);
@@ -250,8 +296,8 @@ TEST(OutsideContent, KeepsItsCookiesApartFromTheApplicationsAndOnDisk) {
     pageValue(*own, "document.cookie = 'own=1; max-age=3600; path=/'");
     EXPECT_EQ(pageValue(*outside, "document.cookie"), std::optional<std::string>("ad=1"));
     EXPECT_EQ(pageValue(*own, "document.cookie"), std::optional<std::string>("own=1"));
-    const fs::path cookies = fs::path(*platform::gtk::GtkBackend::installed()->dataDirectory()) / "webkit-outside" /
-                             "cookies.sqlite";
+    const fs::path cookies =
+        fs::path(*platform::gtk::GtkBackend::installed()->dataDirectory()) / "webkit-outside" / "cookies.sqlite";
     EXPECT_TRUE(spinUntil([&] { return fs::exists(cookies); }, 10)) << cookies;
 }
 

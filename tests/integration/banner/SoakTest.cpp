@@ -2,7 +2,8 @@
 // second: its two banner screens take turns and the window is minimised and
 // restored over and over. What it holds (memory, descriptors, web views,
 // main-loop sources and timers) must stay where it was after the warm-up, and
-// the ads must keep coming, each screen's in its own banner in its bottom strip. NIMBRA_SOAK_SECONDS sets the length (`make soak`).
+// the ads must keep coming, each screen's in its own banner in its bottom strip. NIMBRA_SOAK_SECONDS sets the length
+// (`make soak`).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -114,8 +115,9 @@ TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
     const double span = now() - measured;
 
     std::printf("[ soak     ] %.0f s, figures after %.0f s of warm-up and at the end:\n", seconds, warmUp);
-    std::printf("[ soak     ] resident memory %ld -> %ld kB; its processes: anonymous %ld -> %ld kB, PSS %ld -> %ld kB\n",
-                warm.rssKB, end.rssKB, warm.anonKB, end.anonKB, warm.pssKB, end.pssKB);
+    std::printf(
+        "[ soak     ] resident memory %ld -> %ld kB; its processes: anonymous %ld -> %ld kB, PSS %ld -> %ld kB\n",
+        warm.rssKB, end.rssKB, warm.anonKB, end.anonKB, warm.pssKB, end.pssKB);
     std::printf("[ soak     ] descriptors %d -> %d, web views %d -> %d, GLib sources %d -> %d, loop timers %d -> %d\n",
                 warm.fds, end.fds, warm.webViews, end.webViews, warm.sources, end.sources, warm.timers, end.timers);
     std::printf("[ soak     ] %d ads and %d impressions in %.0f s, %zu failures told\n", end.ads - warm.ads,
@@ -139,9 +141,12 @@ TEST(Soak, MensajesHoldsStillWhileItsBannersReloadEverySecond) {
         auto carrier = std::dynamic_pointer_cast<BannerWebScreen>(tabs->selectedViewController());
         ASSERT_TRUE(carrier && carrier->banner());
         auto banner = banners.emplace_back(carrier->banner());
-        EXPECT_TRUE(spinUntil([&] {
-            return banner->getPrivate()->state() == kZELStateShown && banner_test::shows(*banner->webView(), "Ad #");
-        }, banner_test::kAdTimeout));
+        EXPECT_TRUE(spinUntil(
+            [&] {
+                return banner->getPrivate()->state() == kZELStateShown &&
+                       banner_test::shows(*banner->webView(), "Ad #");
+            },
+            banner_test::kAdTimeout));
         EXPECT_EQ(banner->frame(), platform::Rect(0, 361, 320, 50));
         EXPECT_EQ(banner->superview(), carrier->view());
         EXPECT_EQ(banner->adUnitID(), mensajes::kAdUnitID);

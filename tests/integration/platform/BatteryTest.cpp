@@ -44,10 +44,9 @@ public:
             if (shared_->properties) g_variant_unref(shared_->properties);
             shared_->properties = g_variant_ref(sunk);
         }
-        g_dbus_connection_emit_signal(bus_.connection(), nullptr, kDisplayDevice, "org.freedesktop.DBus.Properties",
-                                      "PropertiesChanged",
-                                      g_variant_new("(s@a{sv}@as)", kDeviceInterface, sunk, g_variant_new_strv(nullptr, 0)),
-                                      nullptr);
+        g_dbus_connection_emit_signal(
+            bus_.connection(), nullptr, kDisplayDevice, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+            g_variant_new("(s@a{sv}@as)", kDeviceInterface, sunk, g_variant_new_strv(nullptr, 0)), nullptr);
         g_variant_unref(sunk);
     }
 
@@ -98,7 +97,7 @@ std::vector<std::string> statusBarTexts(const platform::Window& window) {
     return texts;
 }
 
-TEST(Battery, TheStatusBarShowsWhatUPowerReportsAndNothingElse) {
+TEST(Battery, TheStatusBarShowsOnlyWhatUPowerReports) {
     UPowerStandIn upower;
     ASSERT_TRUE(upower.ok()) << "no private bus";
     g_setenv("DBUS_SYSTEM_BUS_ADDRESS", upower.address().c_str(), TRUE);
@@ -109,10 +108,13 @@ TEST(Battery, TheStatusBarShowsWhatUPowerReportsAndNothingElse) {
     // The time alone, and never a carrier's name.
     const std::regex time("[0-9]{2}:[0-9]{2}");
     const auto shows = [&](const std::optional<std::string>& battery) {
-        return spinUntil([&] {
-            const auto texts = statusBarTexts(*window);
-            return texts.size() == (battery ? 2u : 1u) && std::regex_match(texts[0], time) && (!battery || texts[1] == *battery);
-        }, 10);
+        return spinUntil(
+            [&] {
+                const auto texts = statusBarTexts(*window);
+                return texts.size() == (battery ? 2u : 1u) && std::regex_match(texts[0], time) &&
+                       (!battery || texts[1] == *battery);
+            },
+            10);
     };
     // A bus without the daemon.
     nimbra::test::spinFor(0.5);

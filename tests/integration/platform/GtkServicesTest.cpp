@@ -23,11 +23,11 @@ using platform::RunLoop;
 
 namespace {
 
-TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowingCall) {
+// A task that keeps posting itself with no delay must not starve the rest of
+// the loop: each new one waits for the next turn.
+TEST(GtkRunLoopTest, BusyTasksLetOtherWorkRun) {
     gtkBackend();
     auto& loop = RunLoop::main();
-    // A task that keeps posting itself with no delay must not starve the rest
-    // of the loop: each new one waits for the next turn.
     int steps = 0, stepsWhenOtherWorkRan = -1;
     std::function<void()> step = [&] {
         if (++steps < 1000) loop.postDelayedTask(0, step);
@@ -37,7 +37,11 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
     ASSERT_TRUE(spinUntil([&] { return steps == 1000; }));
     EXPECT_GE(stepsWhenOtherWorkRan, 0);
     EXPECT_LT(stepsWhenOtherWorkRan, 10);
-    // A loop nested inside a callback still runs timers and calls.
+}
+
+TEST(GtkRunLoopTest, ALoopNestedInACallbackRunsTimersAndCalls) {
+    gtkBackend();
+    auto& loop = RunLoop::main();
     bool timerFired = false, mainCallRan = false, nestedDone = false;
     platform::OneShotTimer timer;
     loop.postDelayedTask(0, [&] {
@@ -46,6 +50,11 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
         nestedDone = spinUntil([&] { return timerFired && mainCallRan; }, 5);
     });
     ASSERT_TRUE(spinUntil([&] { return nestedDone; }));
+}
+
+TEST(GtkRunLoopTest, RunGoesOnPastAThrowingCall) {
+    gtkBackend();
+    auto& loop = RunLoop::main();
     LogCapture logs;
     loop.postDelayedTask(0, [] { throw std::runtime_error("boom"); });
     loop.postDelayedTask(0.01, [&] { loop.quit(); });
@@ -53,7 +62,8 @@ TEST(GtkRunLoopTest, BusyTasksLetOtherWorkInNestedLoopsRunAndRunSurvivesAThrowin
     EXPECT_EQ(logs.countContaining("boom"), 1u);
 }
 
-TEST(GtkServicesTest, ReachabilityReportsAfterStartAndOnChangesOnlyWhileStarted) {
+// After start and on changes, only while started.
+TEST(GtkServicesTest, ReachabilityReportsWhileStarted) {
     gtkBackend();
     auto reachability = Reachability::create("127.0.0.1");
     ASSERT_NE(reachability, nullptr);
@@ -95,19 +105,21 @@ TEST(GtkServicesTest, AudioRouteComesFromTheDefaultSinksActivePortOfAListeningSo
         std::ofstream(dir + "/pactl", std::ios::trunc) << "#!/bin/sh\n" << script;
         std::filesystem::permissions(dir + "/pactl", std::filesystem::perms::owner_all);
     };
-    pactl("case \"$1\" in\n"
-          "info) echo 'Default Sink: sink.a' ;;\n"
-          "list) printf 'Sink #0\\n\\tName: other\\n\\tActive Port: analog-output-speaker\\n"
-          "Sink #3\\n\\tName: sink.a\\n\\tPorts:\\n\\t\\tanalog-output-headphones: Headphones\\n"
-          "\\tActive Port: analog-output-headphones\\n' ;;\n"
-          "esac\n");
+    pactl(
+        "case \"$1\" in\n"
+        "info) echo 'Default Sink: sink.a' ;;\n"
+        "list) printf 'Sink #0\\n\\tName: other\\n\\tActive Port: analog-output-speaker\\n"
+        "Sink #3\\n\\tName: sink.a\\n\\tPorts:\\n\\t\\tanalog-output-headphones: Headphones\\n"
+        "\\tActive Port: analog-output-headphones\\n' ;;\n"
+        "esac\n");
     const std::string oldPath = g_getenv("PATH");
     g_setenv("PATH", (dir + ":" + oldPath).c_str(), TRUE);
     EXPECT_EQ(platform::currentAudioRoute(), std::nullopt);  // pactl is there, no server is
     const std::string socketPath = std::string(g_getenv("XDG_RUNTIME_DIR")) + "/pulse/native";
     std::filesystem::create_directories(std::filesystem::path(socketPath).parent_path());
     using platform::gtk::GRef;
-    auto socket = GRef<GSocket>::adopt(g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr));
+    auto socket = GRef<GSocket>::adopt(
+        g_socket_new(G_SOCKET_FAMILY_UNIX, G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_DEFAULT, nullptr));
     auto address = GRef<GSocketAddress>::adopt(g_unix_socket_address_new(socketPath.c_str()));
     EXPECT_TRUE(g_socket_bind(socket.get(), address.get(), TRUE, nullptr));
     EXPECT_EQ(platform::currentAudioRoute(), "Headphone");

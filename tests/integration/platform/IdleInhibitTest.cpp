@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "Delegate/ZELDelegateManager.h"
 #include "ViewController/ZELViewController.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/PrivateBus.h"
@@ -48,7 +47,9 @@ private:
     static GRef<GDBusMessage> answer(Record& record, GDBusMessage* message) {
         const std::string method = g_dbus_message_get_member(message) ? g_dbus_message_get_member(message) : "";
         GVariant* parameters = g_dbus_message_get_body(message);
-        const auto takes = [&](const char* type) { return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE(type)); };
+        const auto takes = [&](const char* type) {
+            return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE(type));
+        };
         GRef<GDBusMessage> reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_reply(message));
         std::lock_guard lock(record.mutex);
         if (method == "Inhibit" && takes("(susu)")) {
@@ -62,8 +63,8 @@ private:
             g_variant_get(parameters, "(u)", &cookie);
             record.calls.push_back("Uninhibit " + std::to_string(cookie));
         } else {
-            reply = GRef<GDBusMessage>::adopt(
-                g_dbus_message_new_method_error(message, "org.freedesktop.DBus.Error.UnknownMethod", "%s", method.c_str()));
+            reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_error(
+                message, "org.freedesktop.DBus.Error.UnknownMethod", "%s", method.c_str()));
         }
         return reply;
     }

@@ -16,20 +16,22 @@ protected:
     TestHttpServer& server = driver.server();
 };
 
-TEST_F(SoupConnectionTest, BrokenServersFailCleanlyAndOddAnswersAreAnswers) {
+// A broken server fails cleanly; an odd answer is an answer.
+TEST_F(SoupConnectionTest, EachServerAnswerEndsAsItShould) {
     const std::string partial = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nfirst bytes";
     struct Case {
         std::string answer;
         long code;
         size_t responses;
     };
-    for (const Case& k : {Case{partial, platform::kURLErrorNetworkConnectionLost, 1},
-                          Case{"NOT HTTP AT ALL\r\n\r\n", platform::kURLErrorBadServerResponse, 0},
-                          Case{"", platform::kURLErrorNetworkConnectionLost, 0},
-                          // A 304 reaches the caller: no cache of libsoup's stands in.
-                          Case{"HTTP/1.1 304 Not Modified\r\n\r\n", 0, 1},
-                          // A Location that is no URL at all: the redirect answer is the answer.
-                          Case{"HTTP/1.1 301 Moved\r\nLocation: http://[not a host\r\nContent-Length: 0\r\n\r\n", 0, 1}}) {
+    for (const Case& k :
+         {Case{partial, platform::kURLErrorNetworkConnectionLost, 1},
+          Case{"NOT HTTP AT ALL\r\n\r\n", platform::kURLErrorBadServerResponse, 0},
+          Case{"", platform::kURLErrorNetworkConnectionLost, 0},
+          // A 304 reaches the caller: no cache of libsoup's stands in.
+          Case{"HTTP/1.1 304 Not Modified\r\n\r\n", 0, 1},
+          // A Location that is no URL at all: the redirect answer is the answer.
+          Case{"HTTP/1.1 301 Moved\r\nLocation: http://[not a host\r\nContent-Length: 0\r\n\r\n", 0, 1}}) {
         SCOPED_TRACE(k.answer);
         RawTcpServer raw({k.answer});
         auto c = run(raw.url("/"));
@@ -38,7 +40,8 @@ TEST_F(SoupConnectionTest, BrokenServersFailCleanlyAndOddAnswersAreAnswers) {
     }
 }
 
-TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
+// Once, and never the whole transfer.
+TEST_F(SoupConnectionTest, TheTimeOutCountsSilence) {
     RawTcpServer late({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}, 0.6);
     auto c = run(requestFor(late.url("/slow"), 0.2));
     EXPECT_EQ(recorder->failure(), platform::kURLErrorTimedOut);
@@ -52,7 +55,9 @@ TEST_F(SoupConnectionTest, TimeOutCountsSilenceOnceAndNotTheWholeTransfer) {
     EXPECT_EQ(recorder->body, "12345678");
 }
 
-TEST_F(SoupConnectionTest, HeadersUserAgentAndCookies) {
+// The User-Agent given, the session's cookies unless refused, and no header
+// field that would break the request.
+TEST_F(SoupConnectionTest, RequestsCarryTheirHeaderFields) {
     server.route("/set", TestHttpServer::answer(200, "", {{"Set-Cookie", "session=abc; Path=/"}}));
     auto c = run(server.url("/set"));
     auto withCookies = requestFor(server.url("/echo"));

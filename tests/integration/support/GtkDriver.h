@@ -52,7 +52,8 @@ public:
     }
     std::vector<SeenRequest> seen() const {
         std::vector<SeenRequest> out;
-        for (const auto& r : server_.requests()) out.push_back({r.path + (r.query.empty() ? "" : "?" + r.query), r.headers});
+        for (const auto& r : server_.requests())
+            out.push_back({r.path + (r.query.empty() ? "" : "?" + r.query), r.headers});
         return out;
     }
     std::string unreachableURL() const { return RawTcpServer({}).url("/"); }  // closed again at once
@@ -61,13 +62,17 @@ public:
     std::string pageSending(const std::string& path, const std::string& message) {
         server_.route("/slow.png", [](SoupServerMessage* m, const TestHttpServer::Request&) {
             soup_server_message_pause(m);
-            g_timeout_add_once(600, [](gpointer msg) {
-                auto* message = static_cast<SoupServerMessage*>(msg);
-                TestHttpServer::respond(message, 404);
-                soup_server_message_unpause(message);
-            }, m);
+            g_timeout_add_once(
+                600,
+                [](gpointer msg) {
+                    auto* message = static_cast<SoupServerMessage*>(msg);
+                    TestHttpServer::respond(message, 404);
+                    soup_server_message_unpause(message);
+                },
+                m);
         });
-        return html(path, "<html><body><img src='/slow.png'><script>location.href='" + message + "';</script></body></html>");
+        return html(path,
+                    "<html><body><img src='/slow.png'><script>location.href='" + message + "';</script></body></html>");
     }
     std::string failingPage() const { return "http://nowhere.invalid/nothing"; }
     DrawnChrome drawn(const platform::Window& window) const {

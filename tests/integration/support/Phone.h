@@ -33,31 +33,14 @@ inline bool installed(const char* program) {
 inline GRef<GSubprocess> spawn(const std::vector<std::string>& argv, const Environment& environment,
                                GSubprocessFlags stdio = G_SUBPROCESS_FLAGS_NONE,
                                const std::optional<fs::path>& output = std::nullopt) {
-    auto launcher = GRef<GSubprocessLauncher>::adopt(
-        g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
+    auto launcher =
+        GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
     applyEnvironment(launcher.get(), environment);
     if (output) g_subprocess_launcher_set_stdout_file_path(launcher.get(), output->c_str());
     std::vector<const char*> args;
     for (const std::string& a : argv) args.push_back(a.c_str());
     args.push_back(nullptr);
     return GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
-}
-
-// Turns the main loop until the process has ended, for at most `seconds`:
-// whether it ended with status 0, nothing when it is still running.
-inline std::optional<bool> waitFor(GSubprocess* process, double seconds) {
-    struct Wait {
-        bool ended = false, ok = false;
-    };
-    auto wait = std::make_shared<Wait>();
-    // The callback may come after we gave up: it holds the record.
-    g_subprocess_wait_check_async(process, nullptr, +[](GObject* p, GAsyncResult* r, gpointer data) {
-        std::unique_ptr<std::shared_ptr<Wait>> held(static_cast<std::shared_ptr<Wait>*>(data));
-        (*held)->ok = g_subprocess_wait_check_finish(G_SUBPROCESS(p), r, nullptr);
-        (*held)->ended = true;
-    }, new std::shared_ptr<Wait>(wait));
-    if (!spinUntil([&] { return wait->ended; }, seconds)) return std::nullopt;
-    return wait->ok;
 }
 
 // Runs a short command to its end; true when it ended in time with status 0.
@@ -77,13 +60,6 @@ inline void stop(GSubprocess* process) {
     if (waitFor(process, 10)) return;
     g_subprocess_force_exit(process);
     waitFor(process, 10);
-}
-
-// Started, not ended and not a zombie.
-inline bool alive(GSubprocess* process) {
-    const char* id = process ? g_subprocess_get_identifier(process) : nullptr;
-    const auto info = id ? processInfo(std::atoi(id)) : std::nullopt;
-    return info && info->state != 'Z';
 }
 
 // A screenshot's pixels.
@@ -124,6 +100,20 @@ private:
     std::vector<uint8_t> pixels_;
 };
 
+// The picture a screenshot command writes to the file named last.
+inline std::optional<Picture> screenshotBy(std::vector<std::string> argv, const Environment& environment,
+                                           const fs::path& file) {
+    fs::remove(file);
+    argv.push_back(file.string());
+    if (!runCommand(argv, environment)) return std::nullopt;
+    return Picture::load(file);
+}
+
+// The whole X screen (ImageMagick's import), through the file.
+inline std::optional<Picture> xScreenshot(const fs::path& file, const Environment& environment = {}) {
+    return screenshotBy({"import", "-window", "root"}, environment, file);
+}
+
 // What is wrong with mensajes' first tab laid out on a screen of `width` x
 // `height` points shown at `scale`: the status bar across the top (no title
 // bar above it), the page below, the 49-point tab bar across the bottom, and
@@ -159,8 +149,8 @@ inline std::vector<std::string> phoneLayoutFaults(const Picture& shot, int scale
     for (const Sample& s : samples) {
         const Rgb seen = shot.at(int(s.x * scale), int(s.y * scale));
         if (seen.near(s.expected, 8) != s.same)
-            faults.push_back(std::string(s.what) + " at (" + std::to_string(s.x) + ", " + std::to_string(s.y) + ") is " +
-                             describe(seen));
+            faults.push_back(std::string(s.what) + " at (" + std::to_string(s.x) + ", " + std::to_string(s.y) +
+                             ") is " + describe(seen));
     }
     return faults;
 }
@@ -187,7 +177,8 @@ public:
                           {"DISPLAY", std::nullopt}},
                          G_SUBPROCESS_FLAGS_NONE, folder / "phoc.log");
         // "Running compositor on wayland display 'wayland-0'"
-        spinUntil([&] { return !up() || readFile(folder / "phoc.log").find("Running compositor") != std::string::npos; }, 20);
+        spinUntil(
+            [&] { return !up() || readFile(folder / "phoc.log").find("Running compositor") != std::string::npos; }, 20);
         const std::string log = readFile(folder / "phoc.log"), mark = "wayland display '";
         if (const size_t at = log.find(mark); at != std::string::npos)
             socket_ = log.substr(at + mark.size(), log.find('\'', at + mark.size()) - at - mark.size());
@@ -207,12 +198,7 @@ public:
                 {"GDK_BACKEND", "wayland"},
                 {"DISPLAY", std::nullopt}};
     }
-    std::optional<Picture> screenshot() const {
-        const fs::path file = folder_ / "shot.png";
-        fs::remove(file);
-        if (!runCommand({"grim", file.string()}, clients())) return std::nullopt;
-        return Picture::load(file);
-    }
+    std::optional<Picture> screenshot() const { return screenshotBy({"grim"}, clients(), folder_ / "shot.png"); }
     // The output turned ("90", "normal", ...), as a phone's shell does it.
     bool transform(const std::string& how) const {
         return runCommand({"wlr-randr", "--output", "HEADLESS-1", "--transform", how}, clients());
@@ -294,12 +280,7 @@ public:
     Environment clients() const {
         return {{"DISPLAY", display_}, {"GDK_BACKEND", "x11"}, {"WAYLAND_DISPLAY", std::nullopt}};
     }
-    std::optional<Picture> screenshot() const {
-        const fs::path file = folder_ / "shot.png";
-        fs::remove(file);
-        if (!runCommand({"import", "-window", "root", file.string()}, clients())) return std::nullopt;
-        return Picture::load(file);
-    }
+    std::optional<Picture> screenshot() const { return xScreenshot(folder_ / "shot.png", clients()); }
 
 private:
     fs::path folder_;

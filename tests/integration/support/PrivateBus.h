@@ -26,16 +26,19 @@ public:
         const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr};
         daemon_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
         if (!daemon_) return;
-        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
+        auto lines =
+            GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
         GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
         if (line) address_ = line.get();
-        bus_ = GRef<GDBusConnection>::adopt(g_dbus_connection_new_for_address_sync(
-            address_.c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr));
+        bus_ = GRef<GDBusConnection>::adopt(
+            g_dbus_connection_new_for_address_sync(address_.c_str(),
+                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                   nullptr, nullptr, nullptr));
         if (!bus_) return;
         // The filter may still run while it is removed: it holds the answer.
-        g_dbus_connection_add_filter(bus_.get(), &PrivateBus::filter, new std::shared_ptr<Answer>(std::make_shared<Answer>(std::move(answer))),
+        g_dbus_connection_add_filter(bus_.get(), &PrivateBus::filter,
+                                     new std::shared_ptr<Answer>(std::make_shared<Answer>(std::move(answer))),
                                      [](gpointer held) { delete static_cast<std::shared_ptr<Answer>*>(held); });
     }
     ~PrivateBus() {

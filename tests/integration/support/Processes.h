@@ -9,17 +9,16 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "integration/support/GtkTestEnvironment.h"
 #include "platform/gtk/GRef.h"
 
 namespace nimbra::test {
@@ -63,6 +62,33 @@ inline std::optional<ProcessInfo> processInfo(pid_t pid) {
     if (open == std::string::npos || close == std::string::npos || close < open || close + 4 > line.size())
         return std::nullopt;
     return ProcessInfo{std::atoi(line.c_str() + close + 4), line.substr(open + 1, close - open - 1), line[close + 2]};
+}
+
+// Started, not ended and not a zombie.
+inline bool alive(GSubprocess* process) {
+    const char* id = process ? g_subprocess_get_identifier(process) : nullptr;
+    const auto info = id ? processInfo(std::atoi(id)) : std::nullopt;
+    return info && info->state != 'Z';
+}
+
+// Turns the main loop until the process has ended, for at most `seconds`:
+// whether it ended with status 0, nothing when it is still running.
+inline std::optional<bool> waitFor(GSubprocess* process, double seconds) {
+    struct Wait {
+        bool ended = false, ok = false;
+    };
+    auto wait = std::make_shared<Wait>();
+    // The callback may come after we gave up: it holds the record.
+    g_subprocess_wait_check_async(
+        process, nullptr,
+        +[](GObject* p, GAsyncResult* r, gpointer data) {
+            std::unique_ptr<std::shared_ptr<Wait>> held(static_cast<std::shared_ptr<Wait>*>(data));
+            (*held)->ok = g_subprocess_wait_check_finish(G_SUBPROCESS(p), r, nullptr);
+            (*held)->ended = true;
+        },
+        new std::shared_ptr<Wait>(wait));
+    if (!spinUntil([&] { return wait->ended; }, seconds)) return std::nullopt;
+    return wait->ok;
 }
 
 // The processes below root, each with the names on its way up to root
@@ -118,7 +144,8 @@ public:
         argv.push_back(nullptr);
         process_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
         if (!process_) return;
-        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
+        auto lines =
+            GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
         platform::gtk::GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
         const std::string prefix = "nimbra-adserver listening on ";
         if (line && std::string(line.get()).starts_with(prefix)) origin_ = line.get() + prefix.size();
@@ -163,11 +190,15 @@ inline GRef<GSubprocessLauncher> launcherWithFoldersUnder(const std::filesystem:
     for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
     fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
     auto launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(flags));
-    const std::pair<const char*, std::string> environment[] = {
-        {"HOME", root / "home"},          {"XDG_CONFIG_HOME", root / "config"},    {"XDG_CACHE_HOME", root / "cache"},
-        {"XDG_DATA_HOME", root / "data"}, {"XDG_RUNTIME_DIR", root / "runtime"}, {"NIMBRA_STATIC_SERVER", serverOrigin},
-        {"NIMBRA_AD_SERVER", serverOrigin}};
-    for (const auto& [name, value] : environment) g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
+    const std::pair<const char*, std::string> environment[] = {{"HOME", root / "home"},
+                                                               {"XDG_CONFIG_HOME", root / "config"},
+                                                               {"XDG_CACHE_HOME", root / "cache"},
+                                                               {"XDG_DATA_HOME", root / "data"},
+                                                               {"XDG_RUNTIME_DIR", root / "runtime"},
+                                                               {"NIMBRA_STATIC_SERVER", serverOrigin},
+                                                               {"NIMBRA_AD_SERVER", serverOrigin}};
+    for (const auto& [name, value] : environment)
+        g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
     g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
     return launcher;
 }
@@ -203,20 +234,13 @@ public:
 
     bool started() const { return bool(process_); }
     pid_t pid() const { return pid_; }
-    // Running, and not a zombie waiting for us.
-    bool up() const {
-        const auto info = pid_ > 0 ? processInfo(pid_) : std::nullopt;
-        return info && info->state != 'Z';
-    }
+    bool up() const { return alive(process_.get()); }
     std::string log() const { return readFile(log_); }
     // SIGTERM, or nothing; the exit status once it has ended in time and
     // normally, none otherwise.
     std::optional<int> end(bool terminate = true, double seconds = 10) {
         if (terminate) ::kill(pid_, SIGTERM);
-        for (int i = 0; i < seconds * 10 && up(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (up()) return std::nullopt;
-        g_subprocess_wait(process_.get(), nullptr, nullptr);
-        if (!g_subprocess_get_if_exited(process_.get())) return std::nullopt;
+        if (!waitFor(process_.get(), seconds) || !g_subprocess_get_if_exited(process_.get())) return std::nullopt;
         return g_subprocess_get_exit_status(process_.get());
     }
 

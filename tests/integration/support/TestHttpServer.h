@@ -44,7 +44,8 @@ public:
           scheme_(certificate ? "https" : "http") {
         soup_server_add_handler(server_.get(), nullptr, &TestHttpServer::dispatch, this, nullptr);
         platform::gtk::GErrorPtr error;
-        const auto options = SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | (certificate ? SOUP_SERVER_LISTEN_HTTPS : 0));
+        const auto options =
+            SoupServerListenOptions(SOUP_SERVER_LISTEN_IPV4_ONLY | (certificate ? SOUP_SERVER_LISTEN_HTTPS : 0));
         if (!soup_server_listen_local(server_.get(), 0, options, error.out())) {
             g_printerr("test server: %s\n", error ? error->message : "cannot listen");
             return;

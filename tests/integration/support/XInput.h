@@ -8,6 +8,8 @@
 #include <gtk/gtk.h>
 
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "platform/View.h"
@@ -23,8 +25,9 @@ public:
     bool available() {
         if (x_) return true;
         GdkDisplay* display = gdk_display_get_default();
-        if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !resize_ || !rootWindow_ || !xdisplay_ || !xid_ ||
-            !keycode_ || !display || std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0)
+        if (!xtst_ || !motion_ || !button_ || !key_ || !translate_ || !flush_ || !resize_ || !rootWindow_ ||
+            !xdisplay_ || !xid_ || !keycode_ || !display ||
+            std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0)
             return false;
         x_ = xdisplay_(display);
         return x_ != nullptr;
@@ -32,16 +35,9 @@ public:
     // Moves the pointer to a point of the view (its own coordinates); with
     // `press`, presses and releases the first button there.
     bool pointAt(const platform::View& view, double px, double py, bool press = false) {
-        GtkWidget* widget = platform::gtk::widgetForView(view);
-        GtkRoot* top = widget ? gtk_widget_get_root(widget) : nullptr;
-        if (!top) return false;
-        double wx = 0, wy = 0;
-        if (!gtk_widget_translate_coordinates(widget, GTK_WIDGET(top), px, py, &wx, &wy)) return false;
-        int sx = 0, sy = 0;
-        unsigned long child = 0;
-        translate_(x_, xid_(gtk_native_get_surface(GTK_NATIVE(top))), rootWindow_(x_), int(wx), int(wy), &sx, &sy,
-                   &child);
-        motion_(x_, -1, sx, sy, 0);
+        const auto at = screenPoint(view, px, py);
+        if (!at) return false;
+        motion_(x_, -1, at->first, at->second, 0);
         flush_(x_);
         if (!press) return true;
         spinFor(0.05);  // the toolkit sees the pointer arrive before the press
@@ -51,6 +47,18 @@ public:
         return true;
     }
     bool clickAt(const platform::View& view, double px, double py) { return pointAt(view, px, py, true); }
+    // Where a point of the view (its own coordinates) is on the screen.
+    std::optional<std::pair<int, int>> screenPoint(const platform::View& view, double px, double py) {
+        GtkWidget* widget = platform::gtk::widgetForView(view);
+        GtkRoot* top = widget ? gtk_widget_get_root(widget) : nullptr;
+        double wx = 0, wy = 0;
+        if (!top || !gtk_widget_translate_coordinates(widget, GTK_WIDGET(top), px, py, &wx, &wy)) return std::nullopt;
+        int sx = 0, sy = 0;
+        unsigned long child = 0;
+        translate_(x_, xid_(gtk_native_get_surface(GTK_NATIVE(top))), rootWindow_(x_), int(wx), int(wy), &sx, &sy,
+                   &child);
+        return std::pair{sx, sy};
+    }
     // Resizes the view's X window as a window manager or a user would.
     bool resize(const platform::View& view, int width, int height) {
         GtkWidget* widget = platform::gtk::widgetForView(view);
@@ -86,8 +94,8 @@ private:
     int (*motion_)(void*, int, int, int, unsigned long) = find<decltype(motion_)>(xtst_, "XTestFakeMotionEvent");
     int (*button_)(void*, unsigned, int, unsigned long) = find<decltype(button_)>(xtst_, "XTestFakeButtonEvent");
     int (*key_)(void*, unsigned, int, unsigned long) = find<decltype(key_)>(xtst_, "XTestFakeKeyEvent");
-    int (*translate_)(void*, unsigned long, unsigned long, int, int, int*, int*, unsigned long*) =
-        find<decltype(translate_)>(nullptr, "XTranslateCoordinates");
+    int (*translate_)(void*, unsigned long, unsigned long, int, int, int*, int*,
+                      unsigned long*) = find<decltype(translate_)>(nullptr, "XTranslateCoordinates");
     int (*flush_)(void*) = find<decltype(flush_)>(nullptr, "XFlush");
     int (*resize_)(void*, unsigned long, unsigned, unsigned) = find<decltype(resize_)>(nullptr, "XResizeWindow");
     int (*unmap_)(void*, unsigned long) = find<decltype(unmap_)>(nullptr, "XUnmapWindow");

@@ -2,12 +2,10 @@
 // the window takes the screen's new shape. Sizes the window system gives the
 // window (as a window manager sets them): the screens follow, turned or not,
 // down to the phone's screen. A button acts once for a click, Return, Space or
-// the accessibility action, and not at all while disabled. Real taps on
-// banners are the banner click tests'.
+// the accessibility action, and not at all while disabled.
 #include <gtest/gtest.h>
 
 #include "integration/support/XInput.h"
-#include "platform/Application.h"
 #include "platform/Button.h"
 #include "platform/ViewController.h"
 #include "platform/Window.h"
@@ -61,11 +59,13 @@ TEST_F(TouchTest, TheScreensFollowTheWindowSystemsSizeTurnedOrNot) {
     using platform::Rect;
     // Whether the window, its root screen and the main screen all have this shape.
     const auto laidOut = [&](int width, int height) {
-        return nimbra::test::spinUntil([&] {
-            return windowIs(width, height) && window->frame() == Rect(0, 0, width, height) &&
-                   root->view()->frame() == Rect(0, 20, width, height - 20) &&
-                   platform::Screen::main().bounds() == Rect(0, 0, width, height);
-        }, 5);
+        return nimbra::test::spinUntil(
+            [&] {
+                return windowIs(width, height) && window->frame() == Rect(0, 0, width, height) &&
+                       root->view()->frame() == Rect(0, 20, width, height - 20) &&
+                       platform::Screen::main().bounds() == Rect(0, 0, width, height);
+            },
+            5);
     };
     ASSERT_TRUE(laidOut(320, 480));
     ASSERT_TRUE(input.resize(*window, 360, 720));
@@ -82,7 +82,8 @@ TEST_F(TouchTest, TheScreensFollowTheWindowSystemsSizeTurnedOrNot) {
 TEST_F(TouchTest, AButtonActsOnceForAClickAKeyOrTheAccessibilityActionAndNeverWhileDisabled) {
     using nimbra::test::spinFor;
     using nimbra::test::spinUntil;
-    auto button = std::make_shared<platform::Button>(platform::ButtonType::RoundedRect, platform::Rect(60, 100, 200, 40));
+    auto button =
+        std::make_shared<platform::Button>(platform::ButtonType::RoundedRect, platform::Rect(60, 100, 200, 40));
     button->setTitle("Enviar");
     int actions = 0;
     button->addTarget([&] { ++actions; }, platform::kControlEventTouchUpInside);

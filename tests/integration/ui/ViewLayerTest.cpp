@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/support/GtkTestEnvironment.h"
-#include "platform/Application.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ViewController.h"
@@ -16,19 +15,26 @@ namespace {
 using nimbra::test::spinUntil;
 using platform::Rect;
 
-TEST(ViewLayerTest, WidgetsSitAtTheirFramesAndTheWindowsVisibilityDrivesTheApplication) {
-    nimbra::test::gtkBackend();
-    auto& life = platform::ApplicationLifecycle::shared();
-    life.reset();
-    life.finishLaunching();
-    std::vector<std::string> names;
-    auto observation = platform::NotificationCenter::defaultCenter().observe("", nullptr, [&](const platform::Notification& n) {
-        if (n.name.starts_with("UIApplication")) names.push_back(n.name.substr(13));
-    });
-    auto window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
-    auto root = std::make_shared<platform::ViewController>();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
+class ViewLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        life.reset();
+        life.finishLaunching();
+        window->setRootViewController(root);
+        window->makeKeyAndVisible();
+    }
+    void TearDown() override {
+        window->setHidden(true);
+        life.reset();
+    }
+    platform::gtk::GtkBackend& backend = nimbra::test::gtkBackend();  // before the views
+    platform::ApplicationLifecycle& life = platform::ApplicationLifecycle::shared();
+    std::shared_ptr<platform::Window> window = std::make_shared<platform::Window>(Rect(0, 0, 320, 480));
+    std::shared_ptr<platform::ViewController> root = std::make_shared<platform::ViewController>();
+};
+
+// They follow moves, interaction, hiding and removal.
+TEST_F(ViewLayerTest, WidgetsSitAtTheirViewsFrames) {
     GtkWidget* gtkWindow = platform::gtk::widgetForView(*window);
     auto button = std::make_shared<platform::Button>(platform::ButtonType::RoundedRect, Rect(100, 100, 50, 50));
     root->view()->addSubview(button);
@@ -52,7 +58,15 @@ TEST(ViewLayerTest, WidgetsSitAtTheirFramesAndTheWindowsVisibilityDrivesTheAppli
     ASSERT_TRUE(spinUntil([&] { return !picks(255, 315); }));
     button->removeFromSuperview();
     EXPECT_EQ(gtk_widget_get_parent(platform::gtk::widgetForView(*button)), nullptr);
-    // Hidden, the application goes to the background; shown again, it comes back.
+}
+
+// Hidden, the application goes to the background; shown again, it comes back.
+TEST_F(ViewLayerTest, TheWindowsVisibilityDrivesTheApplication) {
+    std::vector<std::string> names;
+    auto observation =
+        platform::NotificationCenter::defaultCenter().observe("", nullptr, [&](const platform::Notification& n) {
+            if (n.name.starts_with("UIApplication")) names.push_back(n.name.substr(13));
+        });
     for (bool hidden : {false, true, false}) {
         window->setHidden(hidden);
         const auto state = hidden ? platform::ApplicationState::Background : platform::ApplicationState::Active;
@@ -61,8 +75,6 @@ TEST(ViewLayerTest, WidgetsSitAtTheirFramesAndTheWindowsVisibilityDrivesTheAppli
     EXPECT_EQ(names, (std::vector<std::string>{"DidBecomeActiveNotification", "WillResignActiveNotification",
                                                "DidEnterBackgroundNotification", "WillEnterForegroundNotification",
                                                "DidBecomeActiveNotification"}));
-    window->setHidden(true);
-    life.reset();
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // The tab application on the sim backend: what each screen loads, how the
 // polling timers drive the spinners and the status bar indicator, the
-// orientations the screens accept, and the layout on a larger screen. (Where
-// the program finds its resources is the launch and install tests'.)
+// orientations the screens accept, and the layout on a larger screen.
 #include "Classes/Constants.h"
 #include "Classes/Mensajes.h"
 #include "Classes/Screens.h"
 #include "View/ZELBannerView.h"
-#include "platform/ApplicationMain.h"
+#include "platform/ApplicationLifecycle.h"
 #include "platform/Button.h"
 #include "platform/InterfaceFile.h"
 #include "platform/TabBarController.h"
@@ -28,14 +27,17 @@ protected:
         mensajes::registerClasses();
         platform::InterfaceFile::setSearchDirectory(MENSAJES_RESOURCES_DIR);
         // The banners' requests: the parameters each hands the support script.
-        sim().http().route("http://127.0.0.1:8090/ruma/sdk-core-v40.js", platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
-        sim().web().setPageBehaviour([this](SimWebViewPeer&, const platform::sim::SimWebLoad& load) { recordRequest(load.html); });
+        sim().http().route("http://127.0.0.1:8090/ruma/sdk-core-v40.js",
+                           platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
+        sim().web().setPageBehaviour(
+            [this](SimWebViewPeer&, const platform::sim::SimWebLoad& load) { recordRequest(load.html); });
         sim().web().setScriptBehaviour([this](SimWebViewPeer&, const std::string& script) { recordRequest(script); });
         sim().mainScreen().setBounds(screen);
         ASSERT_TRUE(platform::launchApplication("MainWindow"));
         // The window system gives the window the screen before anything runs.
         platform::Window::keyWindow()->setFrame(screen);
-        tabs = std::dynamic_pointer_cast<platform::TabBarController>(platform::Window::keyWindow()->rootViewController());
+        tabs =
+            std::dynamic_pointer_cast<platform::TabBarController>(platform::Window::keyWindow()->rootViewController());
         first = std::dynamic_pointer_cast<FirstViewController>(tabs->viewControllers()[0]);
         third = std::dynamic_pointer_cast<ThirdViewController>(tabs->viewControllers()[1]);
         fourth = std::dynamic_pointer_cast<FourthViewController>(tabs->viewControllers()[2]);
@@ -47,7 +49,8 @@ protected:
         const size_t start = text.rfind(call);
         if (start == std::string::npos) return;
         const size_t end = text.rfind(')', text.find("</script>", start));
-        auto parameters = nlohmann::json::parse(text.substr(start + call.size(), end - start - call.size()), nullptr, false);
+        auto parameters =
+            nlohmann::json::parse(text.substr(start + call.size(), end - start - call.size()), nullptr, false);
         if (parameters.is_object()) requests.push_back(std::move(parameters));
     }
     // Where the banner of the last request was, and on what screen.
@@ -55,7 +58,9 @@ protected:
         const auto& f = requests.back()["ad_frame"];
         return {f.value("x", -1.0), f.value("y", -1.0), f.value("w", -1.0), f.value("h", -1.0)};
     }
-    std::string lastScreen() const { return requests.back().value("u_w", "?") + " x " + requests.back().value("u_h", "?"); }
+    std::string lastScreen() const {
+        return requests.back().value("u_w", "?") + " x " + requests.back().value("u_h", "?");
+    }
     platform::Rect screen{0, 0, 320, 480};
     std::vector<nlohmann::json> requests;
     void TearDown() override {
@@ -150,16 +155,11 @@ TEST_F(MensajesOnAPhoneTest, TheScreensFollowTheirMasksAndTheRequestsTheBanner) 
     ASSERT_EQ(help.size(), 4u);
     using platform::Rect;
     const std::pair<std::shared_ptr<platform::View>, Rect> frames[] = {
-        {tabs->view(), Rect(0, 20, 360, 700)},
-        {tabs->tabBar(), Rect(0, 651, 360, 49)},
-        {first->view(), Rect(0, 0, 360, 651)},
-        {first->webView, Rect(0, 0, 360, 601)},
-        {first->banner(), Rect(20, 601, 320, 50)},
-        {fourth->webView3, Rect(0, 0, 360, 601)},
-        {fourth->banner(), Rect(20, 601, 320, 50)},
-        {ayuda->scrollview, Rect(0, 0, 360, 651)},
-        {help.front(), Rect(20, 16, 320, 30)},
-        {help.back(), Rect(80, 398, 200, 40)},
+        {tabs->view(), Rect(0, 20, 360, 700)},      {tabs->tabBar(), Rect(0, 651, 360, 49)},
+        {first->view(), Rect(0, 0, 360, 651)},      {first->webView, Rect(0, 0, 360, 601)},
+        {first->banner(), Rect(20, 601, 320, 50)},  {fourth->webView3, Rect(0, 0, 360, 601)},
+        {fourth->banner(), Rect(20, 601, 320, 50)}, {ayuda->scrollview, Rect(0, 0, 360, 651)},
+        {help.front(), Rect(20, 16, 320, 30)},      {help.back(), Rect(80, 398, 200, 40)},
     };
     for (const auto& [view, frame] : frames) {
         ASSERT_TRUE(view);

@@ -16,7 +16,8 @@ TEST_F(SimFileSystemTest, NothingOutsideTheTestsAreaIsReachable) {
     ASSERT_FALSE(files.writeFile(area + "/a/file", "x", {}));
     EXPECT_EQ(files.readFile(area + "/a/file", 1), "x");
     const std::string beside = std::filesystem::path(area).parent_path() / ("outside-" + std::to_string(::getpid()));
-    for (const std::string& outside : {beside, area + "/../" + std::filesystem::path(beside).filename().string(), area + "x"}) {
+    for (const std::string& outside :
+         {beside, area + "/../" + std::filesystem::path(beside).filename().string(), area + "x"}) {
         EXPECT_TRUE(files.writeFile(outside, "x", {})) << outside;
         EXPECT_FALSE(std::filesystem::exists(outside)) << outside;
     }

@@ -20,8 +20,8 @@ TEST_F(ViewTest, AutoresizingFollowsTheMaskOnEachAxisDownTheTree) {
     auto parent = makeView(Rect(0, 0, 320, 480));
     auto bottom = makeView(Rect(0, 430, 320, 50), kAutoresizingFlexibleTopMargin | kAutoresizingFlexibleWidth);
     auto centred = makeView(Rect(10, 0, 100, 10), kAutoresizingFlexibleLeftMargin | kAutoresizingFlexibleRightMargin);
-    auto all = makeView(Rect(0, 100, 50, 100),
-                        kAutoresizingFlexibleTopMargin | kAutoresizingFlexibleHeight | kAutoresizingFlexibleBottomMargin);
+    auto all = makeView(Rect(0, 100, 50, 100), kAutoresizingFlexibleTopMargin | kAutoresizingFlexibleHeight |
+                                                   kAutoresizingFlexibleBottomMargin);
     auto grandchild = makeView(Rect(0, 0, 320, 20), kAutoresizingFlexibleWidth);
     for (auto& v : {bottom, centred, all}) parent->addSubview(v);
     bottom->addSubview(grandchild);

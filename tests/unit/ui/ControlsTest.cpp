@@ -1,5 +1,5 @@
-// The toolbar's buttons across a refresh, and the mail composer's mailto URL. Images, buttons, scroll views and the application's
-// life are reached by the component's and end-to-end tests.
+// The toolbar's buttons across a refresh, and the mail composer's mailto URL. Images, buttons, scroll views and the
+// application's life are reached by the component's and end-to-end tests.
 #include "platform/ActivityIndicatorView.h"
 #include "platform/Button.h"
 #include "platform/MailComposeViewController.h"
@@ -36,11 +36,11 @@ TEST_F(ControlsTest, ToolbarKeepsTheButtonsOfItemsThatStay) {
     EXPECT_EQ(backs, 1) << "the kept button still acts for its item";
 }
 
-// (That the composer reports and goes away is the opener's tests'.)
 TEST_F(ControlsTest, MailComposerWritesTheMailtoURLForTheMailClient) {
     MailMessage m{{"ana@example.com", "b&c@example.com"}, {"x@example.com", ""}, {}, "¿Qué tal?", "line 1\nline 2"};
-    EXPECT_EQ(mailtoURLString(m), "mailto:ana@example.com,b%26c@example.com?cc=x@example.com&subject=%C2%BFQu%C3%A9%20tal%3F"
-                                  "&body=line%201%0D%0Aline%202");
+    EXPECT_EQ(mailtoURLString(m),
+              "mailto:ana@example.com,b%26c@example.com?cc=x@example.com&subject=%C2%BFQu%C3%A9%20tal%3F"
+              "&body=line%201%0D%0Aline%202");
 }
 
 }  // namespace

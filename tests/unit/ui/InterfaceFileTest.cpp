@@ -28,8 +28,9 @@ public:
 class InterfaceFileTest : public SimTest {};
 
 // The application's own files show the properties; here what a wrong name,
-// kind or value must not do.
-TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValuesAreIgnored) {
+// kind or value must not do: an outlet takes only its kind, an action connects
+// by name, a bad value is ignored.
+TEST_F(InterfaceFileTest, WhatAFileGetsWrongIsIgnored) {
     Owner owner;
     auto view = InterfaceFile::viewFromText(R"({"view": {"frame": [0, 0, -5, 10], "mask": 4096,
         "backgroundColor": [2, 0, 0], "hidden": "yes", "subviews": [
@@ -41,7 +42,8 @@ TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValu
     // The label named "web" is not a web view: the slot keeps the web view.
     EXPECT_EQ(owner.web, view->subviews()[0]);
     for (const auto& control : view->subviews()[2]->subviews())
-        std::dynamic_pointer_cast<platform::Button>(control)->sendActionsForControlEvents(platform::kControlEventTouchUpInside);
+        std::dynamic_pointer_cast<platform::Button>(control)->sendActionsForControlEvents(
+            platform::kControlEventTouchUpInside);
     EXPECT_EQ(owner.taps, 1);
     EXPECT_EQ(view->frame(), Rect());
     EXPECT_EQ(view->autoresizingMask(), 0u);
@@ -51,16 +53,14 @@ TEST_F(InterfaceFileTest, OutletsTakeOnlyTheirKindActionsConnectByNameAndBadValu
     EXPECT_EQ(owner.title->fontSize(), 17);
 }
 
-// (That whatever is refused comes with a reason and wakes no owner, and main
-// files naming objects that are not there or not known, are the fuzzer's.)
 TEST_F(InterfaceFileTest, DamagedFilesAreRefused) {
     Owner owner;
     std::string deep = R"({"view": )";
     for (int i = 0; i < 200; ++i) deep += R"({"subviews": [)";
     deep += "{}";
     for (int i = 0; i < 200; ++i) deep += "]}";
-    for (const std::string& text : {std::string(R"({"view": 3})"), std::string(R"({"view": {"class": "NoSuchView"}})"),
-                                    deep + "}"})
+    for (const std::string& text :
+         {std::string(R"({"view": 3})"), std::string(R"({"view": {"class": "NoSuchView"}})"), deep + "}"})
         EXPECT_FALSE(InterfaceFile::viewFromText(text, owner)) << text.substr(0, 40);
     for (const char* text : {R"({"objects": [{"id": "a", "class": "Window"}, {"id": "a", "class": "Window"}]})",
                              R"({"objects": [{"id": "w", "class": "Window"}], "applicationDelegate": "w"})"})

@@ -48,10 +48,8 @@ protected:
 // Presented: its view loads, the presenter's disappearance and its own
 // appearance interleave, the "did" ones a transition later. Dismissal mirrors
 // it, also when sent to the presented controller. The controller on top
-// decides whether the interface turns (the turn itself is the chrome
-// contract's). The tree only ever animates; screens on screens are the ad
-// screens' tests'.
-TEST_F(ViewControllerTest, PresentingTurningAndDismissingFollowTheScreenOnTop) {
+// decides whether the interface turns. The tree only ever animates.
+TEST_F(ViewControllerTest, APresentationFollowsTheScreenOnTop) {
     root->anyOrientation = true;
     auto b = std::make_shared<Recording>("B", log);
     root->presentModalViewController(b, true);
@@ -72,7 +70,8 @@ TEST_F(ViewControllerTest, PresentingTurningAndDismissingFollowTheScreenOnTop) {
     EXPECT_TRUE(window->deviceDidRotate(InterfaceOrientation::LandscapeLeft));
 }
 
-TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothingReachesAScreenThatWent) {
+// Nothing then reaches the screen that went.
+TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirst) {
     std::weak_ptr<Recording> weak;
     {
         auto b = std::make_shared<Recording>("B", log);
@@ -80,8 +79,8 @@ TEST_F(ViewControllerTest, DismissingDuringAPresentationCompletesItFirstAndNothi
         root->presentModalViewController(b, true);
     }
     root->dismissModalViewControllerAnimated(false);
-    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear",
-                        "B.willDisappear", "A.willAppear", "B.didDisappear", "A.didAppear"}));
+    EXPECT_EQ(log, (Log{"B.load", "A.willDisappear", "B.willAppear", "A.didDisappear", "B.didAppear", "B.willDisappear",
+                        "A.willAppear", "B.didDisappear", "A.didAppear"}));
     EXPECT_TRUE(weak.expired());
     sim().advance(1);  // the cancelled animation end does nothing more
     EXPECT_EQ(log.size(), 9u);

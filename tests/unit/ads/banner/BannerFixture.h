@@ -20,7 +20,8 @@ public:
         ++received;
         if (onReceive) onReceive();
     }
-    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&, const ZELRequestError& error) override {
+    void adViewDidFailToReceiveAdWithError(const std::shared_ptr<ZELBannerView>&,
+                                           const ZELRequestError& error) override {
         failures.push_back(error.code);
         if (onFailure) onFailure();
     }
@@ -36,8 +37,8 @@ protected:
     static constexpr const char* kAdURL = "http://127.0.0.1:8090/ads?slot=1";
     static constexpr const char* kAdUnit = "a1b2c3d4e5f6a7b";
     // What the hidden page answers with, as a message URL.
-    std::string pageAnswer = std::string("qmsg://nimbra/loadAdURL?url=") + "http%3A%2F%2F127.0.0.1%3A8090%2Fads%3Fslot%3D1" +
-                             "&type=pexmark";
+    std::string pageAnswer = std::string("qmsg://nimbra/loadAdURL?url=") +
+                             "http%3A%2F%2F127.0.0.1%3A8090%2Fads%3Fslot%3D1" + "&type=pexmark";
     bool pageAnswers = true;
     int pagesBuilt = 0;      // requests built, in a fresh page or in one made ready
     int callsEvaluated = 0;  // of those, in a page made ready
@@ -52,14 +53,16 @@ protected:
             ++pagesBuilt;
             if (pageAnswers) peer.navigate(pageAnswer, platform::NavigationType::Other);
         };
-        sim().web().setPageBehaviour([answerCall](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
-            if (load.html.find("<script>RUMA_buildAdURL(") != std::string::npos) answerCall(peer);
-        });
-        sim().web().setScriptBehaviour([this, answerCall](platform::sim::SimWebViewPeer& peer, const std::string& script) {
-            if (script.rfind("RUMA_buildAdURL(", 0) != 0) return;
-            ++callsEvaluated;
-            answerCall(peer);
-        });
+        sim().web().setPageBehaviour(
+            [answerCall](platform::sim::SimWebViewPeer& peer, const platform::sim::SimWebLoad& load) {
+                if (load.html.find("<script>RUMA_buildAdURL(") != std::string::npos) answerCall(peer);
+            });
+        sim().web().setScriptBehaviour(
+            [this, answerCall](platform::sim::SimWebViewPeer& peer, const std::string& script) {
+                if (script.rfind("RUMA_buildAdURL(", 0) != 0) return;
+                ++callsEvaluated;
+                answerCall(peer);
+            });
         sim().http().route(kScriptURL, platform::sim::SimResponse::ok("function RUMA_buildAdURL(p){}"));
         serveAd("<a href='http://127.0.0.1:8090/click?ai=tok'>ad</a>",
                 {{"X-Ruma-Tracking-Urls", "http://127.0.0.1:8090/im/one http://127.0.0.1:8090/im/two"},

@@ -189,7 +189,8 @@ TEST_F(SupportScriptTest, WhatTheStoreHandsOver) {
         {"fresh", "v1", 60, SimResponse::failure(), "ready v1", No, true},
         {"expired, unchanged", "v1", -10, SimResponse::withStatus(304), "ready v1", IfModified, true},
         {"expired, server down", "v1", -10, SimResponse::failure(), "failed, stored v1 -1004", IfModified, false},
-        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none -1004", Whole, false},
+        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none -1004", Whole,
+         false},
         {"an empty script", std::nullopt, 0, SimResponse::ok(""), "failed, stored none", Whole, true},
         // A copy that cannot be read is nothing to revalidate: a 304 would keep it.
         {"unreadable", "\xFF\xFE", 60, SimResponse::ok("v2"), "ready v2", Whole, true},

@@ -78,7 +78,9 @@ TEST_F(BannerTest, EachFailureEndsTheLoadWithOneReport) {
         EXPECT_EQ(state(), kZELStateFailed);
         EXPECT_EQ(delegate->failures, Codes{c.code});
         EXPECT_EQ(controller()->buildAdWebView(), nullptr);
-        if (c.refresh) { EXPECT_EQ(controller()->reloadSeconds(), c.refresh); }
+        if (c.refresh) {
+            EXPECT_EQ(controller()->reloadSeconds(), c.refresh);
+        }
         pageAnswer = goodAnswer;
         serveAd("<p>ad</p>", {});
         loadAndSettle();

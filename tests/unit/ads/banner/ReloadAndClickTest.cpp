@@ -81,9 +81,11 @@ TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
              pageAnswers = false;
          },
          kZELStateBuildingAdURL},
-        {"the markup download", [&] { sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5)); }, kZELStateLoadingAd},
+        {"the markup download", [&] { sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5)); },
+         kZELStateLoadingAd},
         {"the reload timer pending", [] {}, kZELStateShown},
-        {"trackers in flight", [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10)); },
+        {"trackers in flight",
+         [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10)); },
          kZELStateShown},
     };
     for (const auto& stage : stages) {

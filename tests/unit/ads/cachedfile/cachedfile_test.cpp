@@ -66,7 +66,8 @@ protected:
     }
     // How the last fetch was reported, which must be exactly once.
     std::string outcome() const {
-        return recorder->events.size() == 1 ? recorder->events[0] : std::to_string(recorder->events.size()) + " reports";
+        return recorder->events.size() == 1 ? recorder->events[0]
+                                            : std::to_string(recorder->events.size()) + " reports";
     }
     static std::string failed(long code, const std::string& domain = platform::kURLErrorDomain) {
         return "failed " + domain + " " + std::to_string(code);
@@ -125,7 +126,9 @@ TEST_F(CachedFileTest, WhatEachAnswerLeaves) {
         EXPECT_EQ(file->content(), Text(c.content));
         EXPECT_EQ(sim().http().inFlightCount(), 0u);
     }
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::path(*file->filePath()).parent_path()), {}), 1)
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(std::filesystem::path(*file->filePath()).parent_path()), {}),
+        1)
         << "no temporary file left behind";
 }
 
@@ -147,11 +150,13 @@ TEST_F(CachedFileTest, WhereEachFileIsStored) {
     // A different rule would orphan every stored file.
     EXPECT_EQ(std::filesystem::path(*makeFile()->filePath()),
               root / "script" / "7062b3f1c5350d9ace019832fdb34cba599cf646de196de6cc400054f682d82d");
-    EXPECT_EQ(std::filesystem::path(*makeFile(kURL, ZELCachePurpose::AdMarkup)->filePath()).parent_path(), root / "markup");
+    EXPECT_EQ(std::filesystem::path(*makeFile(kURL, ZELCachePurpose::AdMarkup)->filePath()).parent_path(),
+              root / "markup");
     EXPECT_FALSE(makeFile(kURL, ZELCachePurpose::Tracker)->filePath()) << "trackers store nothing";
     std::set<std::string> names;
-    for (const char* url : {kURL, "https://static.example.org/ruma/sdk-core-v40.js",
-                            "http://static.example.org:81/ruma/sdk-core-v40.js", "http://static.example.org/ruma/sdk-core-v40.js?a"})
+    for (const char* url :
+         {kURL, "https://static.example.org/ruma/sdk-core-v40.js", "http://static.example.org:81/ruma/sdk-core-v40.js",
+          "http://static.example.org/ruma/sdk-core-v40.js?a"})
         names.insert(*makeFile(url)->filePath());
     EXPECT_EQ(names.size(), 4u);
 }
@@ -173,7 +178,8 @@ TEST_F(CachedFileTest, EachPurposeHasItsBounds) {
         double deadline;
         const char* overMaximum;  // how a longer body ends
     } cases[] = {
-        {ZELCachePurpose::SupportScript, kZELSupportScriptMaximumSize, kZELSupportScriptDeadline, "failed NSURLErrorDomain -1103"},
+        {ZELCachePurpose::SupportScript, kZELSupportScriptMaximumSize, kZELSupportScriptDeadline,
+         "failed NSURLErrorDomain -1103"},
         {ZELCachePurpose::AdMarkup, kZELAdMarkupMaximumSize, kZELAdMarkupDeadline, "failed NSURLErrorDomain -1103"},
         {ZELCachePurpose::Tracker, kZELTrackerMaximumBodySize, kZELTrackerDeadline, "ended"},
     };
@@ -217,7 +223,8 @@ TEST_F(CachedFileTest, NoStepDownFromHttpsForWhatIsStored) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.from);
         auto file = makeFile(c.from, c.purpose);
-        fetch(*file, std::string_view(c.from) == kSecure ? SimResponse::redirect(kPlain) : SimResponse::redirect(kSecure));
+        fetch(*file,
+              std::string_view(c.from) == kSecure ? SimResponse::redirect(kPlain) : SimResponse::redirect(kSecure));
         EXPECT_EQ(outcome(), c.outcome);
         EXPECT_EQ(sim().http().countOf(kPlain), c.outcome == refused ? 0u : 1u);
     }
@@ -285,8 +292,8 @@ TEST_F(CachedFileTest, CallbacksMayDestroyTheObject) {
         EXPECT_FALSE(f.isFetching());
         file.reset();
     };
-    for (const auto& ending : {SimResponse::ok("ok"), SimResponse::withStatus(304), SimResponse::withStatus(404),
-                               SimResponse::failure()}) {
+    for (const auto& ending :
+         {SimResponse::ok("ok"), SimResponse::withStatus(304), SimResponse::withStatus(404), SimResponse::failure()}) {
         file = makeFile();
         fetch(*file, ending);
         EXPECT_FALSE(file);
@@ -341,9 +348,11 @@ void writeFile(const fs::path& path, const std::string& text) {
 // Stored after `before`: the change time, which orders the cache, moves on.
 void storeAfter(const fs::path& path, const fs::path& before) {
     writeFile(path, "1234");
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ::stat(before.c_str(), &b);
-    while (::stat(path.c_str(), &a) == 0 && std::pair(a.st_ctim.tv_sec, a.st_ctim.tv_nsec) <= std::pair(b.st_ctim.tv_sec, b.st_ctim.tv_nsec))
+    while (::stat(path.c_str(), &a) == 0 &&
+           std::pair(a.st_ctim.tv_sec, a.st_ctim.tv_nsec) <= std::pair(b.st_ctim.tv_sec, b.st_ctim.tv_nsec))
         ::chmod(path.c_str(), 0600);
 }
 
@@ -369,8 +378,10 @@ TEST_F(CacheFolderTest, OnlyWhatTheRuleNamesStays) {
     auto file = makeFile();
     fetch(*file, SimResponse::ok("script"));
     const std::vector<fs::path> gone{*file->filePath() + ".Ab12Cd", root / "markup" / "notes",
-                                     caches / "static.example.org" / "1a2b3c", caches / "static.example.org" / "1a2b3c.Xy12Z9"};
-    const std::vector<fs::path> others{caches / "webkit" / "1a2b3c", caches / "mine" / "deadbeef", caches / "mine" / "notes.txt"};
+                                     caches / "static.example.org" / "1a2b3c",
+                                     caches / "static.example.org" / "1a2b3c.Xy12Z9"};
+    const std::vector<fs::path> others{caches / "webkit" / "1a2b3c", caches / "mine" / "deadbeef",
+                                       caches / "mine" / "notes.txt"};
     for (const auto& path : gone) writeFile(path, "x");
     for (const auto& path : others) writeFile(path, "x");
     ZELCacheFolder::prepare();

@@ -88,8 +88,11 @@ TEST_F(ClickTrackerTest, EachChainEndsOnceAsASuccessOrAFailure) {
         sim().runUntilIdle();
         EXPECT_EQ(recorder->redirects, c.success ? Ends{c.success} : Ends{});
         ASSERT_EQ(recorder->failures.size(), c.success ? 0u : 1u);
-        if (!c.success) { EXPECT_EQ(recorder->failures[0] ? std::optional(recorder->failures[0]->code) : std::nullopt, c.failure); }
-        EXPECT_EQ(ticket(), c.success ? std::optional<platform::Value>("/TICKET-7") : std::nullopt) << "from the tracked URL";
+        if (!c.success) {
+            EXPECT_EQ(recorder->failures[0] ? std::optional(recorder->failures[0]->code) : std::nullopt, c.failure);
+        }
+        EXPECT_EQ(ticket(), c.success ? std::optional<platform::Value>("/TICKET-7") : std::nullopt)
+            << "from the tracked URL";
     }
     EXPECT_EQ(sim().http().countOf("shopapp:"), 0u);
 }
@@ -135,7 +138,8 @@ TEST_F(ClickTrackerTest, ANewTrackingOrAResetDropsTheRunningOneSilently) {
 // callbacks.
 TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacksOrDroppedMidChain) {
     recorder->onRedirect = recorder->onFail = [&](ZELClickTracker&) { tracker.reset(); };
-    for (const auto& end : {SimResponse::ok("page"), SimResponse::redirect("otherapp://open"), SimResponse::withStatus(500)}) {
+    for (const auto& end :
+         {SimResponse::ok("page"), SimResponse::redirect("otherapp://open"), SimResponse::withStatus(500)}) {
         tracker = ZELClickTracker::create(recorder);
         track(end);
         sim().runUntilIdle();

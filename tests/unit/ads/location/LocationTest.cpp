@@ -94,6 +94,7 @@ TEST_F(LocationTest, DescribedPlaceIsEncodedInTheClear) {
     const auto uule = location->oolongRepresentation();
     ASSERT_TRUE(uule && uule->starts_with("a+"));
     EXPECT_TRUE(std::regex_match(uule->substr(2), std::regex("[A-Za-z0-9_-]+")));
-    EXPECT_EQ(decodeWebSafe(uule->substr(2)), "role: 6 producer: 24 historical_role: 1 historical_producer: 12 "
-                                               "timestamp: 1300000000000000 loc: \"Caf\xC3\xA9 'Le D\xC3\xB4me', Paris\"");
+    EXPECT_EQ(decodeWebSafe(uule->substr(2)),
+              "role: 6 producer: 24 historical_role: 1 historical_producer: 12 "
+              "timestamp: 1300000000000000 loc: \"Caf\xC3\xA9 'Le D\xC3\xB4me', Paris\"");
 }

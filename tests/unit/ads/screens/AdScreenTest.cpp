@@ -7,18 +7,12 @@
 #include "ViewController/ZELViewController.h"
 #include "platform/Application.h"
 
-static std::shared_ptr<ZELViewController> makeScreen(const std::shared_ptr<ZELDelegateManager>& manager) {
-    auto screen = ZELViewController::init();
-    screen->setDelegateManager(manager);
-    return screen;
-}
-
 // The key window's root presents, whatever controller is given; the screen
 // keeps itself while it is up, and a second tap on Done changes nothing.
 TEST_F(ScreensTest, FirstScreenReportsItsLife) {
     std::weak_ptr<ZELViewController> first;
     {
-        auto screen = makeScreen(manager);
+        auto screen = newScreen<ZELViewController>();
         first = screen;
         screen->presentFromViewController(std::make_shared<platform::ViewController>());
         settle();
@@ -35,13 +29,13 @@ TEST_F(ScreensTest, FirstScreenReportsItsLife) {
 
 // It still pauses the banners.
 TEST_F(ScreensTest, AScreenFromAScreenTellsTheApplicationNothing) {
-    auto first = makeScreen(manager);
+    auto first = newScreen<ZELViewController>();
     first->presentFromViewController(root);
     settle();
     events->events.clear();
     std::weak_ptr<ZELViewController> second;
     {
-        auto screen = makeScreen(manager);
+        auto screen = newScreen<ZELViewController>();
         second = screen;
         screen->presentFromViewController(first);
         settle();
@@ -61,20 +55,21 @@ TEST_F(ScreensTest, WhatTheScreenTookComesBackAsTheApplicationHadIt) {
         SCOPED_TRACE(barHidden);
         application.setStatusBarHidden(barHidden, false);
         application.setIdleTimerDisabled(idleOff);
-        auto screen = makeScreen(manager);
+        auto screen = newScreen<ZELViewController>();
         screen->presentFromViewController(root);
         EXPECT_TRUE(application.isStatusBarHidden() && application.isIdleTimerDisabled());
         settle();
         screen->relinquishScreen();
         settle();
-        EXPECT_EQ(std::pair(application.isStatusBarHidden(), application.isIdleTimerDisabled()), std::pair(barHidden, idleOff));
+        EXPECT_EQ(std::pair(application.isStatusBarHidden(), application.isIdleTimerDisabled()),
+                  std::pair(barHidden, idleOff));
     }
 }
 
 TEST_F(ScreensTest, NothingIsLeftHalfDoneWhenAScreenCannotOrDoesNotGoTheUsualWay) {
     auto& application = platform::Application::shared();
     // From nothing: a log line and nothing else.
-    auto lost = makeScreen(manager);
+    auto lost = newScreen<ZELViewController>();
     lost->presentFromViewController(nullptr);
     EXPECT_TRUE(sim().logContains("<Nimbra> No UIViewController supplied to the ad.  Cannot continue."));
     EXPECT_EQ(willPresent, 0);
@@ -82,9 +77,9 @@ TEST_F(ScreensTest, NothingIsLeftHalfDoneWhenAScreenCannotOrDoesNotGoTheUsualWay
     // A second screen asked for while the first is still coming up is not shown.
     std::weak_ptr<ZELViewController> refused;
     {
-        auto first = makeScreen(manager);
+        auto first = newScreen<ZELViewController>();
         first->presentFromViewController(root);
-        auto second = makeScreen(manager);
+        auto second = newScreen<ZELViewController>();
         refused = second;
         second->presentFromViewController(root);
         EXPECT_EQ(shown<ZELViewController>(), first);

@@ -16,8 +16,7 @@ using platform::sim::SimWebViewPeer;
 class BrowserTest : public ScreensTest {
 protected:
     std::shared_ptr<ZELBrowserController> present(const char* page) {
-        auto browser = ZELBrowserController::init();
-        browser->setDelegateManager(manager);
+        auto browser = newScreen<ZELBrowserController>();
         browser->load(platform::URL::parse(page));
         browser->presentFromViewController(root);
         return browser;

@@ -52,7 +52,9 @@ protected:
         sim().advance(1);
     }
     void tap() { banner->webView()->hitTest(platform::Point{10, 10}, nullptr); }
-    void open(const std::string& query) { peer->navigate("qmsg://nimbra/open?" + query, platform::NavigationType::Other); }
+    void open(const std::string& query) {
+        peer->navigate("qmsg://nimbra/open?" + query, platform::NavigationType::Other);
+    }
     // What the ad may try, one word each.
     void step(const std::string& what) {
         const std::string landing = "u=" + percentEncodeUnreserved("http://127.0.0.1:8090/landing?ai=tok");
@@ -66,8 +68,10 @@ protected:
         else if (what == "mail") peer->navigate("mailto:ana@example.com", platform::NavigationType::LinkClicked);
         else if (what == "key on link")
             peer->navigateByUserGesture("http://127.0.0.1:8090/click?ai=tok", platform::NavigationType::LinkClicked);
-        else if (what == "key open") peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, platform::NavigationType::Other);
-        else if (what == "elsewhere") peer->navigate("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
+        else if (what == "key open")
+            peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, platform::NavigationType::Other);
+        else if (what == "elsewhere")
+            peer->navigate("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
         else if (what == "key elsewhere")
             peer->navigateByUserGesture("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
         else FAIL() << what;
@@ -156,18 +160,20 @@ TEST_F(ContainmentTest, EachViewHearsOnlyItsOwnMessages) {
     std::vector<platform::Notification> inside, platformWide;
     auto insideObservation = ZELNotificationCenter::defaultCenter().observe(
         "", nullptr, [&](const platform::Notification& n) { inside.push_back(n); });
-    auto platformObservation = platform::NotificationCenter::defaultCenter().observe(
-        "", nullptr, [&](const platform::Notification& n) {
+    auto platformObservation =
+        platform::NotificationCenter::defaultCenter().observe("", nullptr, [&](const platform::Notification& n) {
             if (n.name != ZELWebViewDelegateDidReceiveWebAction) platformWide.push_back(n);
         });
     std::vector<ZELBuildPageAnswer> answers;  // the request page's, to whoever holds it
     requestPage.delegate->setAnswerHandler([&](const ZELBuildPageAnswer& answer) { answers.push_back(answer); });
     const auto posted = [&](const std::string& name, const platform::View& from) {
-        return std::any_of(inside.begin(), inside.end(), [&](const auto& n) { return n.name == name && n.object == &from; });
+        return std::any_of(inside.begin(), inside.end(),
+                           [&](const auto& n) { return n.name == name && n.object == &from; });
     };
     const auto heard = [](platform::WebView& view, const std::string& text) {
         const auto& scripts = SimWebViewPeer::of(view)->scripts();
-        return std::any_of(scripts.begin(), scripts.end(), [&](const auto& s) { return s.find(text) != std::string::npos; });
+        return std::any_of(scripts.begin(), scripts.end(),
+                           [&](const auto& s) { return s.find(text) != std::string::npos; });
     };
     std::string mark;  // new for each message sent, so that an effect is its own
     int sent = 0;
@@ -176,22 +182,29 @@ TEST_F(ContainmentTest, EachViewHearsOnlyItsOwnMessages) {
     using Effect = std::function<bool(platform::WebView&)>;
     const std::pair<std::string, Effect> messages[] = {
         {"log?string=", [&](auto&) { return sim().logContains(mark); }},
-        {"open?a=call&u=tel%3A%2B34600000000&m=", [&](auto&) { return sim().application().openedURLs().size() > opened; }},
+        {"open?a=call&u=tel%3A%2B34600000000&m=",
+         [&](auto&) { return sim().application().openedURLs().size() > opened; }},
         // Only the schemes an ad may be handed to are asked about.
         {"canOpenURLs?urls=tel:1,market:x&m=",
          [&](platform::WebView& view) { return heard(view, R"("market:x":false)") && heard(view, R"("tel:1":true)"); }},
         {"evalInOpener?js=", [&](auto&) { return heard(*banner->webView(), mark); }},
         {"loadAdURL?errors=",
-         [&](platform::WebView& view) { return view.delegate() == requestPage.delegate ? !answers.empty() : posted("loadAdURL", view); }},
+         [&](platform::WebView& view) {
+             return view.delegate() == requestPage.delegate ? !answers.empty() : posted("loadAdURL", view);
+         }},
         {std::string(platform::kApplicationWillEnterForegroundNotification) + "?m=",
          [&](platform::WebView& view) { return posted(platform::kApplicationWillEnterForegroundNotification, view); }},
     };
-    const std::pair<const char*, platform::WebView*> views[] = {
-        {"request page", requestPage.webView.get()}, {"banner", banner->webView().get()},
-        {"browser", browser->webView().get()}, {"web app", webApp->webView().get()}};
+    const std::pair<const char*, platform::WebView*> views[] = {{"request page", requestPage.webView.get()},
+                                                                {"banner", banner->webView().get()},
+                                                                {"browser", browser->webView().get()},
+                                                                {"web app", webApp->webView().get()}};
     const std::map<std::string, std::string> takes = {
         // log, open, canOpenURLs, evalInOpener, loadAdURL, a platform notification
-        {"request page", "100010"}, {"banner", "111001"}, {"browser", "000000"}, {"web app", "111101"}};
+        {"request page", "100010"},
+        {"banner", "111001"},
+        {"browser", "000000"},
+        {"web app", "111101"}};
     for (const auto& [viewName, view] : views) {
         std::string took;
         for (const auto& [message, effect] : messages) {

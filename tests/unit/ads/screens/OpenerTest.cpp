@@ -98,10 +98,18 @@ TEST_F(OpenerTest, MailLinksGiveTheirExactMessage) {
         std::string subject, body;
     };
     const Case cases[] = {
-        {"mailto:a%40b.example?cc=c@d.example,e@f.example,&subject=Hi", {"a@b.example"}, {"c@d.example", "e@f.example"},
-         {}, "Hi", ""},
+        {"mailto:a%40b.example?cc=c@d.example,e@f.example,&subject=Hi",
+         {"a@b.example"},
+         {"c@d.example", "e@f.example"},
+         {},
+         "Hi",
+         ""},
         {"mailto:x@y.example?CC=,z@y.example&BODY=L%C3%ADnea%0A2&bcc=w@y.example&subject=one&subject=two",
-         {"x@y.example"}, {"z@y.example"}, {"w@y.example"}, "two", "Línea\n2"},
+         {"x@y.example"},
+         {"z@y.example"},
+         {"w@y.example"},
+         "two",
+         "Línea\n2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);

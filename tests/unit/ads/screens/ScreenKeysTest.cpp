@@ -21,15 +21,14 @@ bool pressEscape(const platform::Window& window) {
 
 TEST_F(ScreensTest, EscapeClosesTheBrowserAndTheWebAppScreenOnceAsTheirCloseWould) {
     const std::function<std::shared_ptr<ZELViewController>()> screens[] = {
-        [] { return ZELBrowserController::init(); },
-        [] { return ZELWebAppViewController::init(); },
+        [this] { return newScreen<ZELBrowserController>(); },
+        [this] { return newScreen<ZELWebAppViewController>(); },
     };
     for (const auto& make : screens) {
         std::weak_ptr<ZELViewController> gone;
         {
             auto screen = make();
             gone = screen;
-            screen->setDelegateManager(manager);
             screen->presentFromViewController(root);
             settle();
             EXPECT_TRUE(screen->view()->accessibilityViewIsModal());
@@ -42,7 +41,7 @@ TEST_F(ScreensTest, EscapeClosesTheBrowserAndTheWebAppScreenOnceAsTheirCloseWoul
     }
     EXPECT_EQ(didRelinquish, 2);
     EXPECT_EQ(events->events, (std::vector<std::string>{"willPresent", "willDismiss", "didDismiss", "willPresent",
-                                                         "willDismiss", "didDismiss"}));
+                                                        "willDismiss", "didDismiss"}));
 }
 
 // The unit tests run in the C locale: the English texts.
@@ -61,7 +60,8 @@ TEST_F(ScreensTest, ControlsAndTheBannerAreReadByWhatTheyDo) {
     settle();
     std::vector<std::string> buttons;
     for (const auto& view : webApp->view()->subviews())
-        if (view->accessibilityRole() == platform::AccessibilityRole::Button) buttons.push_back(view->accessibilityLabel());
+        if (view->accessibilityRole() == platform::AccessibilityRole::Button)
+            buttons.push_back(view->accessibilityLabel());
     EXPECT_EQ(buttons, std::vector<std::string>{"Close"});
     webApp->relinquishScreen();
 

@@ -55,6 +55,13 @@ protected:
         while (top && top->modalViewController()) top = top->modalViewController();
         return std::dynamic_pointer_cast<T>(top);
     }
+    // A screen of kind T whose callbacks reach this fixture's listener.
+    template <typename T>
+    std::shared_ptr<T> newScreen() const {
+        auto made = T::init();
+        made->setDelegateManager(manager);
+        return made;
+    }
     // Lets presentations and dismissals run to their end.
     void settle() { sim().advance(1); }
 

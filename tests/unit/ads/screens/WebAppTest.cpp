@@ -25,15 +25,10 @@ int messagesTo(const SimWebViewPeer& page, const std::string& name) {
 
 class WebAppTest : public ScreensTest {
 protected:
-    std::shared_ptr<ZELWebAppViewController> make() {
-        auto screen = ZELWebAppViewController::init();
-        screen->setDelegateManager(manager);
-        return screen;
-    }
     SimWebViewPeer* page(const ZELWebAppViewController& screen) { return SimWebViewPeer::of(*screen.webView()); }
     // A page loaded before its screen appeared, then on screen.
     std::shared_ptr<ZELWebAppViewController> presentLoaded() {
-        auto screen = make();
+        auto screen = newScreen<ZELWebAppViewController>();
         screen->loadHTML("<p>app</p>", std::nullopt);
         screen->presentFromViewController(root);
         peer = page(*screen);
@@ -77,7 +72,7 @@ TEST_F(WebAppTest, OnHideEachTimeTheScreenGoes) {
 // (Told when the load finishes after the appearance is the web-app tap
 // test's.)
 TEST_F(WebAppTest, APageStillLoadingWhenTheScreenGoesIsNeverShown) {
-    auto closed = make();
+    auto closed = newScreen<ZELWebAppViewController>();
     closed->load(url("http://127.0.0.1:8090/slow"));
     closed->presentFromViewController(root);
     settle();
@@ -94,7 +89,7 @@ TEST_F(WebAppTest, PageOutlivesTheScreenByTwoSeconds) {
     std::weak_ptr<platform::WebViewDelegate> delegate;
     std::weak_ptr<ZELWebAppViewController> gone;
     {
-        auto screen = make();
+        auto screen = newScreen<ZELWebAppViewController>();
         screen->load(url("http://127.0.0.1:8090/app"));
         screen->presentFromViewController(root);
         settle();

@@ -7,10 +7,8 @@
 
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
-#include "Utility/ZELRequestParameters.h"
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
-#include "Timing/ZELTiming.h"
 #include "Utility/ZELIdentifierUtilities.h"
 #include "signals/Signals.h"
 #include "unit/support/SimTest.h"
@@ -104,9 +102,16 @@ TEST_F(StatisticsTest, AClickIsReportedOnceWithAllItsPieces) {
     stats()->addClickTrackingURL(url("http://127.0.0.1:8090/ct/TICKET-77"));
     sim().advance(4);
     platform::Dictionary first = stats()->parameters();
-    EXPECT_EQ(first, (platform::Dictionary{{"session_id", stats()->sessionId()}, {"preqs", 1}, {"ptime", "8500"},
-                                           {"prl", "500"}, {"ppcl", "3000"}, {"pcl", "5000"}, {"pcrl", "0"},
-                                           {"pai", "AX12"}, {"pit", "TICKET-77"}, {"pcc", 1}}));
+    EXPECT_EQ(first, (platform::Dictionary{{"session_id", stats()->sessionId()},
+                                           {"preqs", 1},
+                                           {"ptime", "8500"},
+                                           {"prl", "500"},
+                                           {"ppcl", "3000"},
+                                           {"pcl", "5000"},
+                                           {"pcrl", "0"},
+                                           {"pai", "AX12"},
+                                           {"pit", "TICKET-77"},
+                                           {"pcc", 1}}));
     EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
     // The next period starts cleared but for the request total and "ptime".
     EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
@@ -118,7 +123,8 @@ TEST_F(StatisticsTest, ALaterClickReplacesTheFirst) {
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/T1"));
     click("http://127.0.0.1/c?ai=second");
     platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")), std::tuple(platform::Value(2), platform::Value("second"), 0u));
+    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")),
+              std::tuple(platform::Value(2), platform::Value("second"), 0u));
 }
 
 TEST_F(StatisticsTest, OnlyTheAdNetworksTrackingGivesATicket) {
@@ -164,7 +170,8 @@ TEST_F(StatisticsTest, EachCountIsReportedOnceWhenSet) {
     stats()->setBreakOutToSafari();
     platform::Dictionary p = stats()->parameters();
     EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "plpnc", "pcbo", "pcc", "pcl", "pcrl", "pai", "pclb"}));
-    EXPECT_EQ(std::tuple(p["plpnc"], p["pcl"], p["pclb"]), std::tuple(platform::Value(2), platform::Value(7500), platform::Value(1)));
+    EXPECT_EQ(std::tuple(p["plpnc"], p["pcl"], p["pclb"]),
+              std::tuple(platform::Value(2), platform::Value(7500), platform::Value(1)));
     EXPECT_EQ(keysOf(stats()->parameters()), std::set<std::string>{"session_id"});
 }
 
@@ -177,7 +184,8 @@ TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
     stats()->incrementPageNavigationCount();
     endProcess();
     platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pcbo"], p.count("plpnc")), std::tuple(platform::Value(1), platform::Value(1), 0u));
+    EXPECT_EQ(std::tuple(p["pcc"], p["pcbo"], p.count("plpnc")),
+              std::tuple(platform::Value(1), platform::Value(1), 0u));
     EXPECT_EQ(stats()->adRequestCount(), 41);  // "preqs" outlives parameters
     stats()->setAdRequestCount(9);
     endProcess();
@@ -192,11 +200,15 @@ TEST_F(StatisticsTest, StoredJunkIsIgnored) {
         EXPECT_TRUE(core.allValues().empty());
         core.setNumber(1, "pcc");
     }
-    EXPECT_EQ(sim().userDefaults().objectForKey("nimbra_stats_shared"), platform::Value(platform::Dictionary{{"pcc", 1}}));
+    EXPECT_EQ(sim().userDefaults().objectForKey("nimbra_stats_shared"),
+              platform::Value(platform::Dictionary{{"pcc", 1}}));
     // (The stores refuse a null inside a dictionary, so none can be stored.)
-    sim().userDefaults().setObject(platform::Dictionary{{"pcc", "3"}, {"preqs", platform::Dictionary{}}, {"pcbo", 1},
-                                              {"plpnc", 2.9}, {"plpsnc", platform::Array{}}},
-                         "nimbra_stats_shared");
+    sim().userDefaults().setObject(platform::Dictionary{{"pcc", "3"},
+                                                        {"preqs", platform::Dictionary{}},
+                                                        {"pcbo", 1},
+                                                        {"plpnc", 2.9},
+                                                        {"plpsnc", platform::Array{}}},
+                                   "nimbra_stats_shared");
     platform::Dictionary p = stats()->parameters();
     for (const char* junk : {"pcc", "preqs", "plpsnc"}) EXPECT_EQ(p.count(junk), 0u) << junk;
     EXPECT_EQ(p["pcbo"], platform::Value(1));
@@ -297,7 +309,8 @@ TEST_F(RequestTest, OnlyAnInvalidRequestErrorCarriesTheParameters) {
     EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorNoAd, request.get()).userInfo().count("kw"), 0u);
     ZELRequestError invalid = ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get());
     platform::Dictionary expected = request->peekParameters();
-    expected[kZELLocalizedDescriptionKey] = expected[kZELLocalizedFailureReasonErrorKey] = invalid.localizedDescription();
+    expected[kZELLocalizedDescriptionKey] = expected[kZELLocalizedFailureReasonErrorKey] =
+        invalid.localizedDescription();
     EXPECT_EQ(invalid.userInfo(), expected);
     EXPECT_EQ(invalid.userInfo().at("kw"), platform::Value(platform::Array{"shoes"}));
 }
@@ -309,7 +322,8 @@ TEST_F(RequestTest, AnErrorLeavesTheStatisticsToTheNextRequest) {
     stats()->startTimingNamed("prl");
     stats()->endTimingNamed("prl");
     auto request = privateRequest();
-    EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get()).userInfo().at("pcc"), platform::Value(1));
+    EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get()).userInfo().at("pcc"),
+              platform::Value(1));
     platform::Dictionary next = request->parameters();
     EXPECT_EQ(std::pair(next["pcc"], next.count("prl")), std::pair(platform::Value(1), size_t{1}));
 }

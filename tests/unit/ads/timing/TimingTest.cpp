@@ -21,7 +21,7 @@ protected:
 
 TEST_F(TimingTest, StartEndResetOnTheMonotonicClock) {
     ZELTiming timing("request");
-    timing.end();  // never started: stays idle
+    timing.end();                    // never started: stays idle
     sim().clock().setUnixTime(2e9);  // wall-clock jumps do not count
     sim().advance(5);
     EXPECT_FALSE(timing.isActive());

@@ -21,10 +21,10 @@ TEST(ZELMacrosTest, JsonifyWritesOnlyWhatJsonHolds) {
     EXPECT_EQ(ZELMacros::jsonify(Value(Dictionary{{"a", Value(1)}, {"b", Value(Array{Value(true), Value()})}})),
               std::string(R"({"a":1,"b":[true,null]})"));
     EXPECT_EQ(ZELMacros::jsonify(std::nullopt), std::nullopt);
-    for (const Value& unwritable : {Value("text"), Value(3), Value(), Value(Array{Value(platform::Date{0})}),
-                                    Value(Array{Value(platform::Bytes{"ab"})}),
-                                    Value(Array{Value(std::numeric_limits<double>::infinity())}),
-                                    Value(Dictionary{{"k", Value("\xC3\x28")}})})
+    for (const Value& unwritable :
+         {Value("text"), Value(3), Value(), Value(Array{Value(platform::Date{0})}),
+          Value(Array{Value(platform::Bytes{"ab"})}), Value(Array{Value(std::numeric_limits<double>::infinity())}),
+          Value(Dictionary{{"k", Value("\xC3\x28")}})})
         EXPECT_EQ(ZELMacros::jsonify(unwritable), std::string()) << unwritable.description();
     // The nesting limit.
     const auto nestedText = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
@@ -57,22 +57,31 @@ TEST(ZELNetworkUtilitiesTest, AppendingAddsEscapedPairsToTheQuery) {
 
 TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"http://h/c?x=1&ai=a%2Fb&ai=2", "a%2Fb"}, {"http://h/c?AI=1", std::nullopt}, {"http://h/c", std::nullopt},
-        {"http://h/c?ai", std::nullopt},           {"http://h/c?ai=", ""},            {"http://h/c?ai=1=2", "1"},
+        {"http://h/c?x=1&ai=a%2Fb&ai=2", "a%2Fb"},
+        {"http://h/c?AI=1", std::nullopt},
+        {"http://h/c", std::nullopt},
+        {"http://h/c?ai", std::nullopt},
+        {"http://h/c?ai=", ""},
+        {"http://h/c?ai=1=2", "1"},
         {"http://h/c?x=1;ai=2", std::nullopt},
     };
-    for (const auto& [text, value] : cases) EXPECT_EQ(ZELNetworkUtilities::parameterValueForKey("ai", url(text)), value) << text;
-    const auto query = [](const char* text) { return ZELNetworkUtilities::dictionaryFromQueryString(std::string(text)); };
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(ZELNetworkUtilities::parameterValueForKey("ai", url(text)), value) << text;
+    const auto query = [](const char* text) {
+        return ZELNetworkUtilities::dictionaryFromQueryString(std::string(text));
+    };
     EXPECT_EQ(query("A=1;b=%41&c&d=1=2"), (Dictionary{{"a", Value("1")}, {"b", Value("A")}}));
     EXPECT_EQ(query("%4B=1&k=2&p=a+b"), (Dictionary{{"k", Value("2")}, {"p", Value("a+b")}}));
     // Blanks and line ends before an item are skipped, not inside or after it.
-    EXPECT_EQ(query("  a=1 &\n\tb=2;; & c=3 "), (Dictionary{{"a", Value("1 ")}, {"b", Value("2")}, {"c", Value("3 ")}}));
+    EXPECT_EQ(query("  a=1 &\n\tb=2;; & c=3 "),
+              (Dictionary{{"a", Value("1 ")}, {"b", Value("2")}, {"c", Value("3 ")}}));
     EXPECT_EQ(query("bad=%ZZ&short=%4&end=%&utf=%C3%28&raw=\xFF&%FF=k&ok=%C3%A9"), (Dictionary{{"ok", Value("é")}}));
     EXPECT_TRUE(query("&&;;").empty());
     ZELNetworkUtilities::setUserAgentString(std::string("Agent/1"));
     ZELNetworkUtilities::setUserAgentString(std::string(""));
     ZELNetworkUtilities::setUserAgentString(std::nullopt);
-    EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1")) << "the last non-empty one";
+    EXPECT_EQ(ZELNetworkUtilities::userAgentString(), std::optional<std::string>("Agent/1"))
+        << "the last non-empty one";
 }
 
 // A page's line cannot end the log line, forge another, turn the terminal

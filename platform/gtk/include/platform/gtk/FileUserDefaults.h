@@ -3,13 +3,14 @@
 // damaged, truncated, not a dictionary or unreadable sets it aside (renamed with
 // a ".corrupt-<unix time>" suffix), logs one line and starts empty; writing is
 // atomic (a temporary file in the same folder, flushed, then renamed), so the
-// file on disk is always either the old or the new whole store.
+// file on disk is always either the old or the new whole store. Main thread
+// only, like the rest of the backend.
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/RunLoop.h"
 #include "platform/Services.h"
 #include "platform/Value.h"
 #include "platform/WeakPtr.h"
@@ -34,29 +35,28 @@ public:
     void setObject(const Value& value, const std::string& key) override;
     void removeObject(const std::string& key) override;
     bool synchronize() override;
+    void synchronizeInBackground() override;
 
     const std::string& path() const { return path_; }
-    Dictionary dictionaryRepresentation() const;
-    // Also writes by itself a second after a change, on the main run loop (off
+    Dictionary dictionaryRepresentation() const { return values_; }
+    // Also writes by itself a second after a change, in the background (off
     // by default; the standard store turns it on).
-    void setAutosave(bool enabled);
+    void setAutosave(bool enabled) { autosave_ = enabled; }
 
 private:
     void load();
     void changed();
-    bool writeLocked();
+    bool write();
+    // The store as a property list, once it may be written; none otherwise.
+    std::optional<std::string> contentsToWrite();
 
     const std::string path_;
-    mutable std::mutex mutex_;
     Dictionary values_;
     bool dirty_ = false;
     bool autosave_ = false;
     // Set when a damaged file could not be set aside: it must not be replaced.
     bool writeBlocked_ = false;
-    bool autosavePending_ = false;
-    // Taken at construction, so that a change on another thread only copies
-    // it; the pending autosave checks it on the main thread.
-    WeakPtr<FileUserDefaults> autosaveTarget_;
+    OneShotTimer autosaveTimer_;
     WeakPtrFactory<FileUserDefaults> weakFactory_{this};
 };
 

@@ -7,7 +7,6 @@
 // stay the same objects.
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,7 +55,9 @@ public:
     // The property lists the backend can read: the data a test wrote, and
     // the dictionary a real converter would give for it. Anything else reads
     // as no property list.
-    void addPropertyList(std::string data, Dictionary dictionary) { propertyLists_[std::move(data)] = std::move(dictionary); }
+    void addPropertyList(std::string data, Dictionary dictionary) {
+        propertyLists_[std::move(data)] = std::move(dictionary);
+    }
     const std::vector<int>& playedSounds() const { return sounds_; }
 
     // Backend
@@ -92,7 +93,6 @@ private:
     SimScreen screen_;
     SimWebEngine web_{loop_};
     SimDisplay display_{loop_};
-    mutable std::mutex logMutex_;
     std::vector<std::string> log_;
     bool echoLog_ = false;
     std::optional<std::string> audioRoute_;

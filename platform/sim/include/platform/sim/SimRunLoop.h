@@ -93,8 +93,8 @@ private:
     void scheduleTimerFire(const std::shared_ptr<SimTimer>& timer, Ticks at);
     void removeTimer(SimTimer* timer);
 
-    // Written on the main thread only; atomic so that clocks read from other
-    // threads (a log line, a timing) see a whole value.
+    // Written on the main thread only; atomic so that a clock read on
+    // another thread sees a whole value.
     std::atomic<Ticks> now_{0};
     uint64_t nextSeq_ = 1;
     std::map<Key, Entry> queue_;
@@ -105,6 +105,8 @@ private:
     std::thread::id mainThread_;
     bool quit_ = false;
 
+    // Where another thread meets the main one: calls handed over by
+    // performOnMainThread, which the main thread pumps.
     mutable std::mutex crossMutex_;
     std::condition_variable crossCv_;
     std::deque<CrossThreadCall> crossQueue_;

@@ -7,7 +7,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -60,7 +59,6 @@ public:
     void reset();
 
 private:
-    mutable std::mutex mutex_;
     Dictionary live_;
     Dictionary disk_;
     bool failSync_ = false;
@@ -69,7 +67,7 @@ private:
 
 class SimPaths final : public Paths {
 public:
-    SimPaths();  // makes a fresh temporary directory
+    SimPaths();            // makes a fresh temporary directory
     ~SimPaths() override;  // removes it
     std::optional<std::string> cachesDirectory() const override;
     std::optional<std::string> documentsDirectory() const override;

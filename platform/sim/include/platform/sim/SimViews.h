@@ -79,9 +79,9 @@ private:
 struct SimWebLoad {
     enum class Kind { Request, HTML };
     Kind kind = Kind::Request;
-    URLRequest request;           // for HTML: the base URL (or about:blank)
-    std::string html;             // for HTML
-    std::optional<URL> baseURL;   // for HTML
+    URLRequest request;          // for HTML: the base URL (or about:blank)
+    std::string html;            // for HTML
+    std::optional<URL> baseURL;  // for HTML
 };
 
 class SimWebViewPeer final : public WebViewPeer {
@@ -159,7 +159,7 @@ private:
     std::vector<std::string> scripts_;
     std::function<std::optional<std::string>(const std::string&)> responder_;
     bool loading_ = false;
-    int asked_ = 0;  // loads asked for and not yet offered to the delegate
+    int asked_ = 0;             // loads asked for and not yet offered to the delegate
     bool userGesture_ = false;  // during the offer of a gesture's navigation
     std::optional<URLRequest> current_;
     std::vector<URLRequest> history_;

@@ -1,8 +1,10 @@
 #pragma once
 // Owning handles for GLib, so that every early return releases what it took
 // and nothing is released by hand: GRef for GObjects (counted references),
-// GUnique for anything else GLib hands out with one release function, and
-// PendingCall for the user data of an async call whose owner may go first.
+// GUnique for anything else GLib hands out with one release function,
+// GAttachedSource for a source on a main context, and PendingCall for the
+// user data of an async call whose owner may go first. Signal handlers:
+// GSignal.h.
 
 #include <gio/gio.h>
 
@@ -98,6 +100,17 @@ using GMainContextPtr = GUnique<GMainContext, g_main_context_unref>;
 using GMainLoopPtr = GUnique<GMainLoop, g_main_loop_unref>;
 using GSListPtr = GUnique<GSList, g_slist_free>;  // the cells, not what they point to
 using GAttachedSource = GUnique<GSource, destroySource>;
+
+// Attaches a new source (g_timeout_source_new, g_unix_signal_source_new, ...)
+// with its callback to a main context (the default one unless given): it
+// runs until the callback returns G_SOURCE_REMOVE or the handle goes.
+inline GAttachedSource attachSource(GSource* source, GSourceFunc callback, gpointer data,
+                                    GMainContext* context = nullptr) {
+    GAttachedSource attached(source);
+    g_source_set_callback(source, callback, data, nullptr);
+    g_source_attach(source, context);
+    return attached;
+}
 
 // The user data of one async call made for an owner that cancels its
 // GCancellable when it goes (or drops the work). The call holds the
