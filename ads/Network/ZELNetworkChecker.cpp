@@ -1,5 +1,6 @@
 #include "Network/ZELNetworkChecker.h"
 
+#include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 
 ZELNetworkChecker& ZELNetworkChecker::sharedChecker() {
@@ -55,6 +56,7 @@ void ZELNetworkChecker::stopNetworkChecking() {
 
 void ZELNetworkChecker::setNetworkTypeFromFlags(uint32_t flags) {
     ++changeCount_;
+    const uint32_t before = networkType_;
     if (!(flags & platform::kReachabilityFlagReachable)) {
         networkType_ = kZELNetworkTypeNotReachable;
     } else if (flags & platform::kReachabilityFlagIsWWAN) {
@@ -62,6 +64,9 @@ void ZELNetworkChecker::setNetworkTypeFromFlags(uint32_t flags) {
     } else {
         networkType_ = kZELNetworkTypeLocal;
     }
+    // Only a real change: the first flags after the start tell nothing new.
+    if (before == kZELNetworkTypeNotReachable && networkType_ >= kZELNetworkTypeLocal)
+        platform::NotificationCenter::defaultCenter().post(ZELNetworkCheckerDidBecomeReachable, this);
 }
 
 std::optional<std::string> ZELNetworkChecker::networkTypeString() const {

@@ -14,6 +14,10 @@ class Reachability;
 // Given as an address literal so that watching it never resolves a name.
 inline constexpr const char kZELNetworkCheckerHost[] = "8.8.8.8";
 
+// Posted on the platform's default center when the network comes back: the
+// type goes from not reachable to reachable.
+inline constexpr const char ZELNetworkCheckerDidBecomeReachable[] = "ZELNetworkCheckerDidBecomeReachable";
+
 enum ZELNetworkType : uint32_t {
     kZELNetworkTypeUndetermined = 0,  // checking off, or no flags yet
     kZELNetworkTypeNotReachable = 1,
@@ -40,7 +44,8 @@ public:
     // Stops watching and resets the type to undetermined.
     void stopNetworkChecking();
 
-    // Reachability flags as they arrive; counts every update.
+    // Reachability flags as they arrive; counts every update, and says when
+    // the network came back (ZELNetworkCheckerDidBecomeReachable).
     void setNetworkTypeFromFlags(uint32_t flags);
 
     uint32_t networkType() const { return networkType_; }

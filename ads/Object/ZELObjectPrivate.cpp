@@ -1,5 +1,6 @@
 #include "Object/ZELObjectPrivate.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "Delegate/ZELDelegateManager.h"
@@ -13,6 +14,7 @@
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
+#include "Utility/ZELLogText.h"
 #include "Utility/ZELServerAddresses.h"
 #include "Utility/ZELStringUtilities.h"
 #include "WebView/ZELWebView.h"
@@ -20,6 +22,23 @@
 #include "platform/Services.h"
 #include "platform/View.h"
 #include "platform/WebView.h"
+
+namespace {
+
+// The network or the server could not be reached at all: no answer, as
+// against an answer that was an error.
+bool isUnreachable(const std::optional<platform::Error>& error) {
+    if (!error || error->domain != platform::kURLErrorDomain) return false;
+    switch (error->code) {
+    case platform::kURLErrorTimedOut:
+    case platform::kURLErrorCannotFindHost:
+    case platform::kURLErrorCannotConnectToHost:
+    case platform::kURLErrorNotConnectedToInternet: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
 
 // Creation and ownership.
 
@@ -173,7 +192,8 @@ void ZELObjectPrivate::supportScriptWillFetch() { changeState(ZELObjectState::Fe
 
 void ZELObjectPrivate::supportScriptIsReady(const std::string& script) { buildAdUrl(script); }
 
-void ZELObjectPrivate::supportScriptFetchFailed(const std::optional<std::string>& storedScript) {
+void ZELObjectPrivate::supportScriptFetchFailed(const std::optional<std::string>& storedScript,
+                                                const std::optional<platform::Error>& error) {
     const auto protect = platform::protectForCall(*this);
     changeState(ZELObjectState::SupportScriptFailed);
     if (storedScript) {
@@ -181,6 +201,7 @@ void ZELObjectPrivate::supportScriptFetchFailed(const std::optional<std::string>
         return;
     }
     reportFailure(ZELErrorNetworkError);
+    retryIfUnreachable(error);
 }
 
 void ZELObjectPrivate::supportScriptRedirected(const ZELCachedFile& file) { processHTTPHeaders(file); }
@@ -252,6 +273,7 @@ void ZELObjectPrivate::setAdHTML(std::shared_ptr<ZELCachedFile> file) {
     pendingTrackingURLs_.clear();
     pendingClickURLs_.clear();
     urlsDroppedLogged_ = false;
+    impressionsOwed_ = false;  // an ad nobody saw is not counted
     if (adHTML_) adHTML_->validate();
 }
 
@@ -282,7 +304,7 @@ void ZELObjectPrivate::renderTimedOut() {
     if (!reload_.isScheduled()) addReloadInformationFromHeaders();
 }
 
-void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Error>&, ZELCachedFile* file) {
+void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Error>& error, ZELCachedFile* file) {
     changeState(ZELObjectState::Failed);
     const int status = file ? file->httpStatusCode() : 0;
     long code;
@@ -297,6 +319,16 @@ void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Er
     }
     reportFailure(code);
     addReloadInformationFromHeaders();
+    if (code == ZELErrorNetworkError) retryIfUnreachable(error);
+}
+
+void ZELObjectPrivate::retryIfUnreachable(const std::optional<platform::Error>& error) {
+    if (!isUnreachable(error)) return;
+    const double wait = reload_.retryAfterUnreachable();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.0f", wait);
+    platform::log("<Nimbra> The server could not be reached (" + ZELLogText::printable(error->description) +
+                  "); trying again in " + seconds + " s, or when the network comes back.");
 }
 
 // The markup's download.
@@ -304,6 +336,7 @@ void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Er
 void ZELObjectPrivate::cachedFileDownloadDidEnd(ZELCachedFile& file) {
     if (&file != adHTML_.get()) return;
     const auto protect = platform::protectForCall(*this);
+    reload_.serverReached();
     processHTTPHeaders(file);
     showAd();
 }
@@ -350,6 +383,26 @@ void ZELObjectPrivate::addReloadInformationFromHeaders() {
 
 void ZELObjectPrivate::trackURLs(const std::vector<platform::URL>& urls) { trackers_->trackURLs(urls); }
 
+// Seeing the banner.
+
+void ZELObjectPrivate::setVisible(bool visible) {
+    reload_.setVisible(visible);
+    trackImpressionsWhenSeen();
+}
+
+void ZELObjectPrivate::setReloadsWhileHidden(bool reloads) {
+    reload_.setReloadsWhileHidden(reloads);
+    trackImpressionsWhenSeen();
+}
+
+void ZELObjectPrivate::trackImpressionsWhenSeen() {
+    // An impression is an ad the user could see: one shown while the banner
+    // was hidden counts when it is first seen.
+    if (!impressionsOwed_ || !reload_.isSeen()) return;
+    impressionsOwed_ = false;
+    trackURLs(pendingTrackingURLs_);
+}
+
 // The banner's page.
 
 void ZELObjectPrivate::adPageDidFinishLoad() {
@@ -358,8 +411,9 @@ void ZELObjectPrivate::adPageDidFinishLoad() {
     changeState(ZELObjectState::Shown);
     platform::traceMark("ad shown");
     webView_->setHidden(false);
+    impressionsOwed_ = true;
     delegateManager_->didReceiveAd();
-    trackURLs(pendingTrackingURLs_);
+    trackImpressionsWhenSeen();
     auto statistics = ZELStatistics::sharedStatistics();
     statistics->endTimingNamed("prl");
     statistics->startTimingNamed("ppcl");
@@ -381,5 +435,6 @@ void ZELObjectPrivate::adPageProcessDidTerminate() {
     const auto protect = platform::protectForCall(*this);
     changeState(ZELObjectState::Failed);
     webView_->setHidden(true);
+    impressionsOwed_ = false;  // gone before anyone saw it
     reportFailure(ZELErrorNetworkError);
 }

@@ -101,6 +101,11 @@ public:
     ZELOrientationSetting supportedOrientations() const override { return supportedOrientations_; }
     double reloadSeconds() const { return reload_.interval(); }
     bool isReloadTimerScheduled() const { return reload_.isScheduled(); }
+    bool isReloadDue() const { return reload_.isDue(); }
+    // Whether the user can see the banner (its view reports it).
+    void setVisible(bool visible);
+    // Reloads and counts impressions whether the banner is seen or not.
+    void setReloadsWhileHidden(bool reloads);
     const std::shared_ptr<ZELCachedFile>& adHTML() const { return adHTML_; }
     std::optional<std::string> adHTMLString() const { return adHTML_ ? adHTML_->content() : std::nullopt; }
     // Where the markup came from, after its redirects.
@@ -149,7 +154,8 @@ public:
     // The support script.
     void supportScriptWillFetch() override;
     void supportScriptIsReady(const std::string& script) override;
-    void supportScriptFetchFailed(const std::optional<std::string>& storedScript) override;
+    void supportScriptFetchFailed(const std::optional<std::string>& storedScript,
+                                  const std::optional<platform::Error>& error) override;
     void supportScriptRedirected(const ZELCachedFile& file) override;
 
     // The request page.
@@ -171,6 +177,11 @@ private:
     // schedule kept.
     void loadFailed(long code);
     void renderTimedOut();
+    // A load that failed for want of the server: said once, with its cause,
+    // and tried again after the back-off (or when the network comes back).
+    void retryIfUnreachable(const std::optional<platform::Error>& error);
+    // The shown ad's impressions, when the user can see it.
+    void trackImpressionsWhenSeen();
     void prepareNextBuildPage();
 
     std::weak_ptr<platform::View> adView_;
@@ -188,6 +199,7 @@ private:
     std::vector<platform::URL> pendingTrackingURLs_;
     std::vector<platform::URL> pendingClickURLs_;
     bool urlsDroppedLogged_ = false;  // for the ad loading or shown now
+    bool impressionsOwed_ = false;    // shown while nobody could see it
     std::shared_ptr<ZELTrackerSet> trackers_;
     ZELReloadScheduler reload_{[this] { reloadCurrentRequest(); }};
     bool hasAutoRefreshed_ = false;

@@ -62,14 +62,14 @@ void ZELSupportScript::cachedFileDownloadDidEnd(ZELCachedFile& file) {
     if (auto script = usable(file)) {
         client_.supportScriptIsReady(*script);
     } else {
-        client_.supportScriptFetchFailed(std::nullopt);
+        client_.supportScriptFetchFailed(std::nullopt, std::nullopt);
     }
 }
 
-void ZELSupportScript::cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>&) {
+void ZELSupportScript::cachedFileDownloadDidFail(ZELCachedFile& file, const std::optional<platform::Error>& error) {
     // Go on with a stored copy only when it holds a script: an empty or
     // unreadable file would come straight back here.
-    client_.supportScriptFetchFailed(usable(file));
+    client_.supportScriptFetchFailed(usable(file), error);
 }
 
 std::optional<platform::Error> ZELSupportScript::cachedFileShouldRedirectToURL(ZELCachedFile& file,

@@ -21,9 +21,10 @@ public:
     // A script to build with: the stored copy while fresh, or the one the
     // server sent or confirmed.
     virtual void supportScriptIsReady(const std::string& script) = 0;
-    // The fetch failed, or brought nothing usable; the stored copy when it
-    // holds a script.
-    virtual void supportScriptFetchFailed(const std::optional<std::string>& storedScript) = 0;
+    // The fetch failed (with the transport's error, when it was one), or
+    // brought nothing usable; the stored copy when it holds a script.
+    virtual void supportScriptFetchFailed(const std::optional<std::string>& storedScript,
+                                          const std::optional<platform::Error>& error) = 0;
     // A redirect answer of the fetch, whose headers count like the ad's.
     virtual void supportScriptRedirected(const ZELCachedFile& file) = 0;
 };

@@ -23,6 +23,16 @@ void ZELBannerView::commonInitializer() {
     setAccessibilityRole(platform::AccessibilityRole::Advertisement);
     setAccessibilityLabel(platform::localized("Advertisement"));
     private_ = ZELObjectPrivate::initWithView(*this);
+    // Reloads and impressions wait while nobody can see the banner.
+    setWatchesVisibility(true);
+}
+
+void ZELBannerView::visibilityDidChange() {
+    if (private_) private_->setVisible(isVisibleOnScreen());
+}
+
+void ZELBannerView::setReloadsWhileHidden(bool reloads) {
+    if (private_) private_->setReloadsWhileHidden(reloads);
 }
 
 ZELBannerView::~ZELBannerView() {

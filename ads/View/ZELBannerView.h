@@ -39,11 +39,21 @@ public:
 
     void loadRequest(const std::shared_ptr<ZELRequest>& request);
 
+    // Off by default: the banner reloads, and counts an ad's impressions,
+    // only while the user can see it (in a shown window that is not
+    // minimised, on the selected tab, not empty); hidden, its reload waits
+    // and comes at once when it is seen again after its interval. That
+    // departs from the ad server's plain schedule on purpose: a hidden
+    // banner's reloads cost traffic and battery and count impressions
+    // nobody saw. On, it reloads on the server's schedule whether seen or not.
+    void setReloadsWhileHidden(bool reloads);
+
     // For a banner made by an interface file.
     void awakeFromNib() { commonInitializer(); }
 
 protected:
     explicit ZELBannerView(const platform::Rect& frame);
+    void visibilityDidChange() override;
 
 private:
     void commonInitializer();

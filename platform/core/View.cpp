@@ -126,6 +126,18 @@ void View::requestKeyboardFocus() {
     if (peer_) peer_->focusRequested();
 }
 
+void View::setWatchesVisibility(bool watch) {
+    if (watchesVisibility_ == watch) return;
+    watchesVisibility_ = watch;
+    if (peer_) peer_->watchVisibility(watch);
+}
+
+void View::setVisibleOnScreen(bool visible) {
+    if (visibleOnScreen_ == visible) return;
+    visibleOnScreen_ = visible;
+    visibilityDidChange();
+}
+
 void View::addSubview(const std::shared_ptr<View>& view) { insertSubviewAtIndex(view, subviews_.size()); }
 
 void View::insertSubviewAtIndex(const std::shared_ptr<View>& view, size_t index) {

@@ -31,6 +31,7 @@ void SimBackend::reset() {
     device_.reset();
     screen_.reset();
     web_.reset();
+    display_.reset();
     clearLog();
     audioRoute_.reset();
     sounds_.clear();
@@ -71,7 +72,7 @@ std::unique_ptr<Reachability> SimBackend::makeReachability(const std::string& ho
     return network_.makeReachability(host);
 }
 
-std::unique_ptr<ViewPeer> SimBackend::makeViewPeer(View& view) { return std::make_unique<SimViewPeer>(view); }
+std::unique_ptr<ViewPeer> SimBackend::makeViewPeer(View& view) { return std::make_unique<SimViewPeer>(view, display_); }
 
 std::unique_ptr<WebViewPeer> SimBackend::makeWebViewPeer(WebView& view) {
     return std::make_unique<SimWebViewPeer>(view, web_);

@@ -1,6 +1,9 @@
 #include "platform/sim/SimViews.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "platform/Window.h"
 
 #include "platform/sim/SimRunLoop.h"
 
@@ -14,6 +17,48 @@ constexpr const char* kDefaultUserAgent =
 Error cancelledError() { return Error{kURLErrorDomain, kURLErrorCancelled, "cancelled"}; }
 
 }  // namespace
+
+void SimDisplay::setMinimized(const Window& window, bool minimized) {
+    std::erase(minimized_, &window);
+    if (minimized) minimized_.push_back(&window);
+    treeChanged();
+}
+
+bool SimDisplay::isMinimized(const Window& window) const {
+    return std::find(minimized_.begin(), minimized_.end(), &window) != minimized_.end();
+}
+
+void SimDisplay::watch(View& view, bool watching) {
+    std::erase_if(watched_, [&view](const std::weak_ptr<View>& w) { return w.expired() || w.lock().get() == &view; });
+    if (watching) watched_.push_back(view.weak_from_this());
+    treeChanged();
+}
+
+void SimDisplay::treeChanged() {
+    if (watched_.empty() || std::exchange(checkPending_, true)) return;
+    loop_.post(0, [this] { check(); });
+}
+
+void SimDisplay::reset() {
+    watched_.clear();
+    minimized_.clear();
+    checkPending_ = false;
+}
+
+bool SimDisplay::visible(const View& view) const {
+    for (const View* v = &view; v; v = v->superview().get())
+        if (v->isHidden()) return false;
+    const auto window = view.window();
+    return window && !isMinimized(*window) && view.frame().width() > 0 && view.frame().height() > 0;
+}
+
+void SimDisplay::check() {
+    checkPending_ = false;
+    // Copy: a view that hears of its change may change the tree.
+    const auto watched = watched_;
+    for (const auto& weak : watched)
+        if (auto view = weak.lock()) view->setVisibleOnScreen(visible(*view));
+}
 
 SimViewPeer* SimViewPeer::of(const View& view) { return dynamic_cast<SimViewPeer*>(view.peer()); }
 

@@ -81,7 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return ZELObjectPrivate::initWithFrame(platform::Rect(0, 0, 320, 50));
     }();
     static const auto delegate = std::make_shared<fuzz::FetchEnd>();
-    static ZELReloadScheduler& scheduler = *new ZELReloadScheduler([] {});
+    static ZELReloadScheduler& scheduler = []() -> ZELReloadScheduler& {
+        auto* seen = new ZELReloadScheduler([] {});
+        seen->setVisible(true);  // a banner on the screen: its timer runs
+        return *seen;
+    }();
 
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::vector<std::optional<std::string>> values = fuzz::splitLines(input, 5);

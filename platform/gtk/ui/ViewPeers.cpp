@@ -1,4 +1,5 @@
 // Peers of the plain views, the controls and the window.
+#include <algorithm>
 #include <ctime>
 #include <utility>
 #include <vector>
@@ -22,10 +23,77 @@ namespace platform::gtk {
 
 namespace {
 
+// The views that watch whether the user sees them. What can change it (a
+// frame widget mapped or unmapped, laid out at another size, a window
+// minimised or restored) asks for a look on the loop's next turn; the views
+// whose visibility changed hear it then.
+class VisibilityWatch {
+public:
+    static VisibilityWatch& shared() {
+        static auto* watch = new VisibilityWatch();  // never torn down after the toolkit
+        return *watch;
+    }
+    void add(View& view) {
+        remove(view);
+        watched_.push_back(view.weak_from_this());
+        changed();
+    }
+    void remove(const View& view) {
+        std::erase_if(watched_,
+                      [&view](const std::weak_ptr<View>& w) { return w.expired() || w.lock().get() == &view; });
+    }
+    void changed() {
+        if (!watched_.empty()) check_.start(0, [this] { check(); });
+    }
+
+private:
+    static bool visible(GtkWidget* frame) {
+        if (!gtk_widget_get_mapped(frame) || gtk_widget_get_width(frame) <= 0 || gtk_widget_get_height(frame) <= 0)
+            return false;
+        GtkNative* native = gtk_widget_get_native(frame);
+        GdkSurface* surface = native ? gtk_native_get_surface(native) : nullptr;
+        return !(surface && GDK_IS_TOPLEVEL(surface) &&
+                 (gdk_toplevel_get_state(GDK_TOPLEVEL(surface)) & GDK_TOPLEVEL_STATE_MINIMIZED));
+    }
+    void check() {
+        // Copy: a view that hears of its change may change the tree.
+        const auto watched = watched_;
+        for (const auto& weak : watched)
+            if (auto view = weak.lock())
+                if (auto* widget = ViewWidget::of(*view)) view->setVisibleOnScreen(visible(widget->outer()));
+    }
+    std::vector<std::weak_ptr<View>> watched_;
+    OneShotTimer check_;
+};
+
 class BasicPeer : public ViewPeer, public GtkPeer {
 public:
     BasicPeer(View& view, GtkWidget* content, GtkWidget* outer = nullptr) : widget_(view, content, outer) {}
+    ~BasicPeer() override {
+        if (!watching_) return;
+        g_signal_handlers_disconnect_by_data(widget_.outer(), this);
+        ViewWidget::watchAllocation(widget_.outer(), nullptr);
+        VisibilityWatch::shared().remove(widget_.view());
+    }
     ViewWidget& viewWidget() override { return widget_; }
+    void watchVisibility(bool watch) override {
+        if (watching_ == watch) return;
+        watching_ = watch;
+        GtkWidget* frame = widget_.outer();
+        if (!watch) {
+            g_signal_handlers_disconnect_by_data(frame, this);
+            ViewWidget::watchAllocation(frame, nullptr);
+            VisibilityWatch::shared().remove(widget_.view());
+            return;
+        }
+        auto changed = +[](BasicPeer*) { VisibilityWatch::shared().changed(); };
+        g_signal_connect_swapped(frame, "map", G_CALLBACK(changed), this);
+        g_signal_connect_swapped(frame, "unmap", G_CALLBACK(changed), this);
+        ViewWidget::watchAllocation(frame, [size = std::pair(-1, -1)](int w, int h) mutable {
+            if (std::exchange(size, std::pair(w, h)) != std::pair(w, h)) VisibilityWatch::shared().changed();
+        });
+        VisibilityWatch::shared().add(widget_.view());
+    }
     void frameChanged() override { widget_.frameChanged(); }
     void propertiesChanged() override {
         widget_.propertiesChanged();
@@ -41,6 +109,7 @@ public:
 protected:
     virtual void refresh() {}
     ViewWidget widget_;
+    bool watching_ = false;
 };
 
 // ---- Label
@@ -448,6 +517,7 @@ private:
     }
 
     void screenStateChanged() {
+        VisibilityWatch::shared().changed();  // minimised or restored
         if (!window_.isKeyWindow()) return;
         bool onScreen = gtk_widget_get_mapped(GTK_WIDGET(gtkWindow()));
         if (auto* surface = static_cast<GdkSurface*>(surfaceState_.instance()); surface && GDK_IS_TOPLEVEL(surface))

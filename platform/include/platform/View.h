@@ -100,6 +100,17 @@ public:
     // first control in it.
     void requestKeyboardFocus();
 
+    // Whether the user can see the view: in a shown window that is not
+    // minimised, with it and every view above it shown (on the selected tab),
+    // and not empty. Known only while the view watches it: the backend then
+    // reports each change on the main loop, through visibilityDidChange().
+    // False until the first report.
+    void setWatchesVisibility(bool watch);
+    bool watchesVisibility() const { return watchesVisibility_; }
+    bool isVisibleOnScreen() const { return visibleOnScreen_; }
+    // For the backend: what it sees now.
+    void setVisibleOnScreen(bool visible);
+
     // Sees every touch or click before the view handles it; point in this view's
     // coordinates. Returns the deepest view that takes it (or null).
     virtual std::shared_ptr<View> hitTest(Point point, const Event* event);
@@ -113,6 +124,7 @@ protected:
     void setPeer(std::unique_ptr<ViewPeer> peer);
     virtual void didMoveToSuperview() {}
     virtual void didChangeSize() {}
+    virtual void visibilityDidChange() {}
 
 private:
     void resizeSubviews(Size oldSize);
@@ -126,6 +138,8 @@ private:
     std::string accessibilityLabel_;
     AccessibilityRole accessibilityRole_ = AccessibilityRole::None;
     bool accessibilityModal_ = false;
+    bool watchesVisibility_ = false;
+    bool visibleOnScreen_ = false;
     std::vector<std::shared_ptr<View>> subviews_;
     std::weak_ptr<View> superview_;
     std::unique_ptr<ViewPeer> peer_;
@@ -140,6 +154,8 @@ public:
     virtual void subviewsChanged() {}
     virtual void accessibilityChanged() {}  // label, role, modality
     virtual void focusRequested() {}
+    // Start or stop reporting the view's visibility (View::setVisibleOnScreen).
+    virtual void watchVisibility(bool) {}
 };
 
 }  // namespace platform

@@ -1,7 +1,7 @@
 #pragma once
 // Real input on the virtual display through the X test extension: pointer
-// clicks at a point of a view, and keys; and window sizes as a window manager
-// sets them. The X calls are found at run time so
+// clicks at a point of a view, and keys; and window sizes and minimising as a
+// window manager does them. The X calls are found at run time so
 // that no X header (and its macros) comes in.
 
 #include <dlfcn.h>
@@ -68,6 +68,16 @@ public:
         flush_(x_);
         return true;
     }
+    // Takes the view's X window off the screen and puts it back, as a window
+    // manager minimises and restores it.
+    bool minimize(const platform::View& view, bool minimized) {
+        GtkWidget* widget = platform::gtk::widgetForView(view);
+        GtkRoot* top = widget ? gtk_widget_get_root(widget) : nullptr;
+        if (!top || !unmap_ || !map_) return false;
+        (minimized ? unmap_ : map_)(x_, xid_(gtk_native_get_surface(GTK_NATIVE(top))));
+        flush_(x_);
+        return true;
+    }
     // Presses the keys (X key symbols) in order, then lets them go in reverse.
     void chord(std::initializer_list<unsigned long> keysyms) {
         for (unsigned long k : keysyms) key_(x_, keycode_(x_, k), 1, 0);
@@ -88,6 +98,8 @@ private:
                       unsigned long*) = find<decltype(translate_)>(nullptr, "XTranslateCoordinates");
     int (*flush_)(void*) = find<decltype(flush_)>(nullptr, "XFlush");
     int (*resize_)(void*, unsigned long, unsigned, unsigned) = find<decltype(resize_)>(nullptr, "XResizeWindow");
+    int (*unmap_)(void*, unsigned long) = find<decltype(unmap_)>(nullptr, "XUnmapWindow");
+    int (*map_)(void*, unsigned long) = find<decltype(map_)>(nullptr, "XMapWindow");
     unsigned long (*rootWindow_)(void*) = find<decltype(rootWindow_)>(nullptr, "XDefaultRootWindow");
     unsigned char (*keycode_)(void*, unsigned long) = find<decltype(keycode_)>(nullptr, "XKeysymToKeycode");
     void* (*xdisplay_)(GdkDisplay*) = find<decltype(xdisplay_)>(nullptr, "gdk_x11_display_get_xdisplay");

@@ -1,6 +1,7 @@
-// The view tree: autoresizing and hit testing. (Building and keeping trees is
-// everyone's.)
+// The view tree: autoresizing, hit testing and whether a view is seen.
+// (Building and keeping trees is everyone's.)
 #include "platform/View.h"
+#include "platform/Window.h"
 #include "unit/support/SimTest.h"
 
 using namespace platform;
@@ -57,6 +58,48 @@ TEST_F(ViewTest, HitTestFindsTheDeepestTopmostInteractiveView) {
     over->setHidden(false);
     over->setUserInteractionEnabled(false);
     EXPECT_EQ(root->hitTest({60, 60}, nullptr), under) << "a non-interactive view shields its subviews too";
+}
+
+// A watched view hears, on the next turn, each change that hides it from the
+// user or shows it again; one that is not watched hears nothing.
+TEST_F(ViewTest, AWatchedViewHearsWhetherItIsSeen) {
+    struct Watched : View {
+        using View::View;
+        void visibilityDidChange() override { heard.push_back(isVisibleOnScreen()); }
+        std::vector<bool> heard;
+    };
+    auto window = std::make_shared<Window>(Rect(0, 0, 320, 480));
+    auto tab = makeView(Rect(0, 0, 320, 430));
+    auto view = std::make_shared<Watched>(Rect(0, 380, 320, 50));
+    window->addSubview(tab);
+    tab->addSubview(view);
+    view->setWatchesVisibility(true);
+    sim().runUntilIdle();
+    EXPECT_EQ(view->heard, std::vector<bool>{}) << "in a window not shown yet";
+    window->setHidden(false);
+    sim().runUntilIdle();
+    EXPECT_EQ(view->heard, std::vector<bool>{true});
+    const std::pair<const char*, std::function<void(bool)>> hides[] = {
+        {"window hidden", [&](bool hide) { window->setHidden(hide); }},
+        {"window minimised", [&](bool hide) { sim().display().setMinimized(*window, hide); }},
+        {"tab left", [&](bool hide) { hide ? tab->removeFromSuperview() : window->addSubview(tab); }},
+        {"view hidden", [&](bool hide) { view->setHidden(hide); }},
+        {"no height", [&](bool hide) { view->setFrame(Rect(0, 380, 320, hide ? 0 : 50)); }},
+    };
+    for (const auto& [what, hide] : hides) {
+        SCOPED_TRACE(what);
+        view->heard.clear();
+        hide(true);
+        sim().runUntilIdle();
+        hide(false);
+        sim().runUntilIdle();
+        EXPECT_EQ(view->heard, (std::vector<bool>{false, true}));
+    }
+    view->heard.clear();
+    view->setWatchesVisibility(false);
+    window->setHidden(true);
+    sim().runUntilIdle();
+    EXPECT_EQ(view->heard, std::vector<bool>{});
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "View/ZELBannerView.h"
 #include "WebView/ZELWebView.h"
 #include "platform/ViewController.h"
+#include "platform/Window.h"
 #include "unit/support/SimTest.h"
 
 class RecordingBannerDelegate : public ZELBannerViewDelegate {
@@ -69,9 +70,12 @@ protected:
         sim().http().routePrefix("http://127.0.0.1:8090/im/", platform::sim::SimResponse::ok("ok"));
         root = std::make_shared<platform::ViewController>();
         delegate = std::make_shared<RecordingBannerDelegate>();
+        window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+        window->setHidden(false);
     }
     void TearDown() override {
-        banner.reset();
+        dropBanner();
+        window.reset();
         sim().runUntilIdle();
         ZELObjectPrivate::resetProcessState();
         SimTest::TearDown();
@@ -79,12 +83,20 @@ protected:
     void serveAd(std::string body, platform::HeaderMap headers) {
         sim().http().route(kAdURL, platform::sim::SimResponse::ok(std::move(body), std::move(headers)));
     }
+    // A banner in a shown window, one the user can see, in place of the last.
     std::shared_ptr<ZELBannerView> makeBanner() {
+        if (banner) banner->removeFromSuperview();
         banner = ZELBannerView::initWithFrame(platform::Rect(0, 361, 320, 50));
         banner->setAdUnitID(kAdUnit);
         banner->setRootViewController(root);
         banner->setDelegate(delegate);
+        window->addSubview(banner);
         return banner;
+    }
+    // The application lets its banner go.
+    void dropBanner() {
+        if (banner) banner->removeFromSuperview();
+        banner.reset();
     }
     std::shared_ptr<ZELObjectPrivate> controller() { return banner->getPrivate(); }
     ZELObjectState state() { return controller()->state(); }
@@ -100,4 +112,5 @@ protected:
     std::shared_ptr<platform::ViewController> root;
     std::shared_ptr<RecordingBannerDelegate> delegate;
     std::shared_ptr<ZELBannerView> banner;
+    std::shared_ptr<platform::Window> window;
 };

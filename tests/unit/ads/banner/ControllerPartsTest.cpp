@@ -27,6 +27,10 @@ platform::URL url(const std::string& text) { return *platform::URL::parse(text);
 
 class ReloadSchedulerTest : public SimTest {
 protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        scheduler.setVisible(true);
+    }
     int reloads = 0;
     ZELReloadScheduler scheduler{[this] { ++reloads; }};
 };
@@ -71,6 +75,76 @@ TEST_F(ReloadSchedulerTest, AHoldRestartsTheFullIntervalWhenItEnds) {
     }
 }
 
+// Hidden 20 s into a 30 s interval: the timer waits, and goes on with what
+// is left when the banner is seen again (at once when it ran out), unless the
+// banner reloads while hidden.
+TEST_F(ReloadSchedulerTest, WhileHiddenTheTimerWaitsForWhatIsLeft) {
+    const struct {
+        double hiddenFor;
+        bool reloadsWhileHidden;
+        int whileHidden;      // reloads while hidden
+        double seenThenNext;  // seconds from being seen to the next reload
+    } cases[] = {{100, false, 0, 0}, {5, false, 0, 5}, {100, true, 1, 30}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.hiddenFor + 1000 * c.reloadsWhileHidden);
+        reloads = 0;
+        scheduler.setReloadsWhileHidden(c.reloadsWhileHidden);
+        scheduler.schedule(30);
+        sim().advance(20);
+        scheduler.setVisible(false);
+        sim().advance(c.hiddenFor);
+        EXPECT_EQ(reloads, c.whileHidden);
+        if (c.whileHidden) scheduler.schedule(30);  // as the reload's load would
+        scheduler.setVisible(true);
+        if (c.seenThenNext > 0) sim().advance(c.seenThenNext - 0.1);
+        EXPECT_EQ(reloads, c.whileHidden);
+        sim().advance(0.2);
+        EXPECT_EQ(reloads, c.whileHidden + 1);
+        scheduler.deactivate();
+    }
+}
+
+// A server that cannot be reached: 5 s, doubling to 5 min, and the first
+// step again once it answered; the server's own schedule when it comes
+// sooner; at once when the network comes back; only while seen.
+TEST_F(ReloadSchedulerTest, AnUnreachableServerIsTriedAgainAfterABackOff) {
+    std::vector<double> waits;
+    for (int i = 0; i < 8; ++i) waits.push_back(scheduler.retryAfterUnreachable());
+    EXPECT_EQ(waits, (std::vector<double>{5, 10, 20, 40, 80, 160, 300, 300}));
+    scheduler.serverReached();
+    auto reloadsAfter = [&](double seconds) {
+        reloads = 0;
+        sim().advance(seconds);
+        return reloads;
+    };
+    scheduler.deactivate();
+    EXPECT_EQ(scheduler.retryAfterUnreachable(), 5);
+    EXPECT_EQ(reloadsAfter(4.9), 0);
+    EXPECT_EQ(reloadsAfter(0.2), 1);
+    scheduler.schedule(2);
+    scheduler.retryAfterUnreachable();
+    EXPECT_EQ(reloadsAfter(1.9), 0);
+    EXPECT_EQ(reloadsAfter(0.2), 1);
+    // The application back in front: at once.
+    scheduler.retryAfterUnreachable();
+    sim().application().setApplicationState(platform::ApplicationState::Background);
+    EXPECT_EQ(reloadsAfter(100), 0);
+    sim().application().setApplicationState(platform::ApplicationState::Active);
+    EXPECT_EQ(reloadsAfter(0), 1);
+    // The network comes back: at once; hidden, when next seen.
+    for (bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden);
+        sim().network().setFlags(0);
+        sim().runUntilIdle();
+        scheduler.setVisible(!hidden);
+        scheduler.retryAfterUnreachable();
+        sim().network().setFlags(platform::kReachabilityFlagReachable);
+        EXPECT_EQ(reloadsAfter(0), hidden ? 0 : 1);
+        scheduler.setVisible(true);
+        EXPECT_EQ(reloadsAfter(0), hidden ? 1 : 0);
+    }
+}
+
 TEST(ZELAdResponseTest, HeadersReadAsOneValue) {
     const auto response = ZELAdResponse::fromHeaders(
         {{"X-Ruma-Tracking-Urls", "http://a.test/1  http://a.test/2 \thttp://[zz]/ http://a.test/3"},
@@ -89,8 +163,9 @@ struct ScriptClient : ZELSupportScriptClient {
     std::vector<std::string> heard;  // what ended each ensure()
     void supportScriptWillFetch() override {}
     void supportScriptIsReady(const std::string& script) override { heard.push_back("ready " + script); }
-    void supportScriptFetchFailed(const std::optional<std::string>& stored) override {
-        heard.push_back("failed, stored " + stored.value_or("none"));
+    void supportScriptFetchFailed(const std::optional<std::string>& stored,
+                                  const std::optional<platform::Error>& error) override {
+        heard.push_back("failed, stored " + stored.value_or("none") + (error ? " " + std::to_string(error->code) : ""));
     }
     void supportScriptRedirected(const ZELCachedFile&) override {}
 };
@@ -113,8 +188,9 @@ TEST_F(SupportScriptTest, WhatTheStoreHandsOver) {
     } cases[] = {
         {"fresh", "v1", 60, SimResponse::failure(), "ready v1", No, true},
         {"expired, unchanged", "v1", -10, SimResponse::withStatus(304), "ready v1", IfModified, true},
-        {"expired, server down", "v1", -10, SimResponse::failure(), "failed, stored v1", IfModified, false},
-        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none", Whole, false},
+        {"expired, server down", "v1", -10, SimResponse::failure(), "failed, stored v1 -1004", IfModified, false},
+        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none -1004", Whole,
+         false},
         {"an empty script", std::nullopt, 0, SimResponse::ok(""), "failed, stored none", Whole, true},
         // A copy that cannot be read is nothing to revalidate: a 304 would keep it.
         {"unreadable", "\xFF\xFE", 60, SimResponse::ok("v2"), "ready v2", Whole, true},

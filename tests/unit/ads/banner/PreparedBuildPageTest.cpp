@@ -32,7 +32,7 @@ class PreparedPageTest : public BannerTest {
 protected:
     // The next run of the program, which finds the script stored.
     void restart() {
-        banner.reset();
+        dropBanner();
         sim().runUntilIdle();
         ZELObjectPrivate::resetProcessState();
     }
@@ -142,7 +142,7 @@ TEST_F(PreparedPageTest, ThePreparedPageGoesWithTheLastBanner) {
     first.reset();
     sim().runUntilIdle();
     EXPECT_TRUE(ZELPreparedBuildPage::hasPreparedPage()) << "one banner is still there";
-    banner.reset();
+    dropBanner();
     EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage());
     sim().runUntilIdle();
     EXPECT_TRUE(page.expired());

@@ -99,7 +99,7 @@ TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
         ASSERT_EQ(state(), stage.state);
         const size_t heard = delegate->received + delegate->failures.size(), requests = sim().http().requests().size();
         std::weak_ptr<ZELObjectPrivate> weakController = controller();
-        banner.reset();
+        dropBanner();
         sim().advance(200);
         EXPECT_TRUE(weakController.expired());
         EXPECT_EQ(delegate->received + delegate->failures.size(), heard);
@@ -114,7 +114,7 @@ TEST_F(BannerTest, ReleasedInsideEachDelegateCallback) {
     std::weak_ptr<ZELObjectPrivate> weakController;
     int aliveAfterRelease = 0;
     delegate->onReceive = delegate->onFailure = [&] {
-        banner.reset();
+        dropBanner();
         aliveAfterRelease += !weakController.expired();
     };
     // The first load has no stored script to fall back on.
@@ -136,4 +136,71 @@ TEST_F(BannerTest, ReleasedInsideEachDelegateCallback) {
     EXPECT_EQ(delegate->received, 1);
     EXPECT_EQ(delegate->failures.size(), 4u);
     EXPECT_EQ(aliveAfterRelease, 5);
+}
+
+// Hidden, the banner asks for nothing more and counts no impression; seen
+// again, it counts the ad it got meanwhile and reloads at once, its time
+// having run out. Reloading while hidden keeps the server's plain schedule.
+TEST_F(BannerTest, AHiddenBannerWaitsUntilItIsSeen) {
+    const std::string impressions = "http://127.0.0.1:8090/im/";
+    for (bool reloadsWhileHidden : {false, true}) {
+        SCOPED_TRACE(reloadsWhileHidden);
+        sim().http().clearRequests();
+        makeBanner();
+        banner->setReloadsWhileHidden(reloadsWhileHidden);
+        sim().display().setMinimized(*window, true);
+        loadAndSettle();
+        sim().advance(100);
+        const size_t ads = reloadsWhileHidden ? 4 : 1;  // every 30 s, or none
+        EXPECT_EQ(sim().http().countOf(kAdURL), ads);
+        EXPECT_EQ(sim().http().countOf(impressions), reloadsWhileHidden ? 2 * ads : 0);
+        sim().display().setMinimized(*window, false);
+        sim().runUntilIdle();
+        EXPECT_EQ(sim().http().countOf(kAdURL), reloadsWhileHidden ? ads : ads + 1);
+        EXPECT_EQ(sim().http().countOf(impressions), 2 * sim().http().countOf(kAdURL));
+    }
+}
+
+// A load that could not reach the server is told as before, logged once with
+// its cause (made fit for one line), and tried again after 5 s, then at once
+// when the network comes back; an answer that was an error waits for the
+// server's schedule.
+TEST_F(BannerTest, AServerThatCannotBeReachedIsAskedAgain) {
+    using platform::sim::SimResponse;
+    const struct {
+        const char* url;
+        SimResponse answer;
+        long code;
+        const char* logged;  // null: not retried
+    } cases[] = {
+        {kScriptURL, SimResponse::failure(platform::kURLErrorCannotConnectToHost, "refused\n<Nimbra> forged"), 2,
+         "could not be reached (refused<Nimbra> forged); trying again in "},
+        {kAdURL, SimResponse::failure(platform::kURLErrorTimedOut, "timed out"), 2, "(timed out)"},
+        {kAdURL, SimResponse::failure(platform::kURLErrorCannotFindHost, "no such host"), 2, "(no such host)"},
+        {kAdURL, SimResponse::withStatus(503), 3, nullptr},
+        {kAdURL, SimResponse::failure(platform::kURLErrorBadServerResponse, "garbled"), 2, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged ? c.logged : "not retried");
+        dropBanner();
+        sim().http().clearRequests();
+        sim().clearLog();
+        delegate->failures.clear();
+        sim().http().route(kScriptURL, SimResponse::ok("function RUMA_buildAdURL(p){}"));
+        sim().http().route(c.url, c.answer);
+        sim().network().setFlags(0);
+        showAd();
+        auto asked = [&] { return sim().http().countOf(c.url); };
+        sim().advance(4.9);
+        EXPECT_EQ(asked(), 1u);
+        sim().advance(0.2);
+        EXPECT_EQ(asked(), c.logged ? 2u : 1u);
+        sim().network().setFlags(platform::kReachabilityFlagReachable);
+        sim().runUntilIdle();
+        EXPECT_EQ(asked(), c.logged ? 3u : 1u);
+        EXPECT_EQ(delegate->failures, std::vector<long>(asked(), c.code));
+        size_t logged = 0;
+        for (const auto& line : sim().logLines()) logged += c.logged && line.find(c.logged) != std::string::npos;
+        EXPECT_EQ(logged, c.logged ? asked() : 0u);
+    }
 }

@@ -230,7 +230,7 @@ TEST_F(ContainmentTest, BrowserOutlivesTheBannerThatOpenedIt) {
     auto screen = std::dynamic_pointer_cast<ZELBrowserController>(root->modalViewController());
     ASSERT_TRUE(screen);
     std::weak_ptr<ZELObjectPrivate> ad = controller();
-    banner.reset();
+    dropBanner();
     sim().runUntilIdle();
     EXPECT_TRUE(ad.expired());
     SimWebViewPeer::of(*screen->webView())->finishLoad();

@@ -42,6 +42,7 @@ public:
     SimHttp& http() { return http_; }
     SimNetwork& network() { return network_; }
     SimWebEngine& web() { return web_; }
+    SimDisplay& display() { return display_; }
 
     // Log lines written through the backend (already formatted).
     std::vector<std::string> logLines() const;
@@ -91,6 +92,7 @@ private:
     SimDevice device_;
     SimScreen screen_;
     SimWebEngine web_{loop_};
+    SimDisplay display_{loop_};
     std::vector<std::string> log_;
     bool echoLog_ = false;
     std::optional<std::string> audioRoute_;

@@ -12,18 +12,56 @@
 #include "platform/WeakPtr.h"
 #include "platform/WebView.h"
 
+namespace platform {
+class Window;
+}
+
 namespace platform::sim {
 
 class SimRunLoop;
 class SimWebEngine;
 
+// The sim's screen: which views the user sees. A watched view is visible
+// while it and every view above it are shown, its window is shown and not
+// minimised, and its size is not empty; each change of the view tree is
+// looked at on the loop's next turn, and the views whose visibility changed
+// hear it.
+class SimDisplay {
+public:
+    explicit SimDisplay(SimRunLoop& loop) : loop_(loop) {}
+    void setMinimized(const Window& window, bool minimized);
+    bool isMinimized(const Window& window) const;
+    void watch(View& view, bool watching);
+    // Something in the view tree changed.
+    void treeChanged();
+    void reset();
+
+private:
+    bool visible(const View& view) const;
+    void check();
+    SimRunLoop& loop_;
+    std::vector<std::weak_ptr<View>> watched_;
+    std::vector<const Window*> minimized_;
+    bool checkPending_ = false;
+};
+
 class SimViewPeer final : public ViewPeer {
 public:
-    explicit SimViewPeer(View& view) : view_(view) {}
-    void frameChanged() override { ++frameChanges; }
-    void propertiesChanged() override { ++propertyChanges; }
-    void subviewsChanged() override { ++subviewChanges; }
+    SimViewPeer(View& view, SimDisplay& display) : view_(view), display_(display) {}
+    void frameChanged() override {
+        ++frameChanges;
+        display_.treeChanged();
+    }
+    void propertiesChanged() override {
+        ++propertyChanges;
+        display_.treeChanged();
+    }
+    void subviewsChanged() override {
+        ++subviewChanges;
+        display_.treeChanged();
+    }
     void focusRequested() override { ++focusRequests; }
+    void watchVisibility(bool watch) override { display_.watch(view_, watch); }
     View& view() const { return view_; }
     static SimViewPeer* of(const View& view);
 
@@ -34,6 +72,7 @@ public:
 
 private:
     View& view_;
+    SimDisplay& display_;
 };
 
 // What the page was asked to show.
