@@ -1,6 +1,9 @@
 #include "Object/ZELAdResponse.h"
 
+#include <utility>
+
 #include "Utility/ZELNumberUtilities.h"
+#include "platform/Services.h"
 
 namespace {
 
@@ -54,4 +57,14 @@ size_t ZELAdResponse::appendBounded(std::vector<platform::URL>& list, const std:
         }
     }
     return dropped;
+}
+
+void ZELPendingURLs::add(const ZELAdResponse& response) {
+    auto add = [this](std::vector<platform::URL>& list, const std::vector<platform::URL>& urls, const char* header) {
+        if (ZELAdResponse::appendBounded(list, urls) == 0 || std::exchange(droppedSaid_, true)) return;
+        platform::log("<Nimbra> The ad server sent more than " + std::to_string(kZELMaximumTrackingURLs) + " URLs in " +
+                      header + "; the rest are dropped.");
+    };
+    add(tracking_, response.trackingURLs, "X-Ruma-Tracking-Urls");
+    add(clicks_, response.clickURLs, "X-Ruma-Click-Tracking-Urls");
 }

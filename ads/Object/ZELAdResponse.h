@@ -40,3 +40,19 @@ struct ZELAdResponse {
     // did not fit.
     static size_t appendBounded(std::vector<platform::URL>& list, const std::vector<platform::URL>& urls);
 };
+
+// The tracking and click URLs gathered for the ad loading or shown now, from
+// each answer of its download (redirects too), each list bounded.
+class ZELPendingURLs {
+public:
+    // What does not fit is dropped, and said once per ad.
+    void add(const ZELAdResponse& response);
+    void clear() { *this = {}; }
+    const std::vector<platform::URL>& tracking() const { return tracking_; }
+    const std::vector<platform::URL>& clicks() const { return clicks_; }
+
+private:
+    std::vector<platform::URL> tracking_;
+    std::vector<platform::URL> clicks_;
+    bool droppedSaid_ = false;
+};

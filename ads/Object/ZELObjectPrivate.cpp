@@ -1,6 +1,5 @@
 #include "Object/ZELObjectPrivate.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "Delegate/ZELDelegateManager.h"
@@ -14,7 +13,6 @@
 #include "Request/ZELRequestPrivate.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
-#include "Utility/ZELLogText.h"
 #include "Utility/ZELServerAddresses.h"
 #include "Utility/ZELStringUtilities.h"
 #include "WebView/ZELWebView.h"
@@ -22,23 +20,6 @@
 #include "platform/Services.h"
 #include "platform/View.h"
 #include "platform/WebView.h"
-
-namespace {
-
-// The network or the server could not be reached at all: no answer, as
-// against an answer that was an error.
-bool isUnreachable(const std::optional<platform::Error>& error) {
-    if (!error || error->domain != platform::kURLErrorDomain) return false;
-    switch (error->code) {
-    case platform::kURLErrorTimedOut:
-    case platform::kURLErrorCannotFindHost:
-    case platform::kURLErrorCannotConnectToHost:
-    case platform::kURLErrorNotConnectedToInternet: return true;
-    default: return false;
-    }
-}
-
-}  // namespace
 
 // Creation and ownership.
 
@@ -201,7 +182,7 @@ void ZELObjectPrivate::supportScriptFetchFailed(const std::optional<std::string>
         return;
     }
     reportFailure(ZELErrorNetworkError);
-    retryIfUnreachable(error);
+    reload_.retryIfUnreachable(error);
 }
 
 void ZELObjectPrivate::supportScriptRedirected(const ZELCachedFile& file) { processHTTPHeaders(file); }
@@ -270,9 +251,7 @@ void ZELObjectPrivate::setAdHTML(std::shared_ptr<ZELCachedFile> file) {
         adHTML_->invalidate();
     }
     adHTML_ = std::move(file);
-    pendingTrackingURLs_.clear();
-    pendingClickURLs_.clear();
-    urlsDroppedLogged_ = false;
+    pendingURLs_.clear();
     impressionsOwed_ = false;  // an ad nobody saw is not counted
     if (adHTML_) adHTML_->validate();
 }
@@ -319,16 +298,7 @@ void ZELObjectPrivate::failedAdRequestWithError(const std::optional<platform::Er
     }
     reportFailure(code);
     addReloadInformationFromHeaders();
-    if (code == ZELErrorNetworkError) retryIfUnreachable(error);
-}
-
-void ZELObjectPrivate::retryIfUnreachable(const std::optional<platform::Error>& error) {
-    if (!isUnreachable(error)) return;
-    const double wait = reload_.retryAfterUnreachable();
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.0f", wait);
-    platform::log("<Nimbra> The server could not be reached (" + ZELLogText::printable(error->description) +
-                  "); trying again in " + seconds + " s, or when the network comes back.");
+    if (code == ZELErrorNetworkError) reload_.retryIfUnreachable(error);
 }
 
 // The markup's download.
@@ -358,15 +328,7 @@ std::optional<platform::Error> ZELObjectPrivate::cachedFileShouldRedirectToURL(Z
 void ZELObjectPrivate::processHTTPHeaders(const ZELCachedFile& file) {
     if (!file.httpHeaders()) return;
     const ZELAdResponse response = ZELAdResponse::fromHeaders(*file.httpHeaders());
-    // Each URL costs a request the user pays for: at most a few per ad, the
-    // rest dropped (and said once per ad).
-    auto add = [this](std::vector<platform::URL>& pending, const std::vector<platform::URL>& urls, const char* header) {
-        if (ZELAdResponse::appendBounded(pending, urls) == 0 || std::exchange(urlsDroppedLogged_, true)) return;
-        platform::log("<Nimbra> The ad server sent more than " + std::to_string(kZELMaximumTrackingURLs) + " URLs in " +
-                      header + "; the rest are dropped.");
-    };
-    add(pendingTrackingURLs_, response.trackingURLs, "X-Ruma-Tracking-Urls");
-    add(pendingClickURLs_, response.clickURLs, "X-Ruma-Click-Tracking-Urls");
+    pendingURLs_.add(response);
     if (response.orientation != kZELOrientationUnset) supportedOrientations_ = response.orientation;
     if (response.interstitialTimeout)
         platform::UserDefaults::standard().setFloat(static_cast<float>(*response.interstitialTimeout),
@@ -379,11 +341,9 @@ void ZELObjectPrivate::addReloadInformationFromHeaders() {
     reload_.schedule(rate.value_or(reload_.interval()));
 }
 
-// Trackers.
+// Trackers, and seeing the banner.
 
 void ZELObjectPrivate::trackURLs(const std::vector<platform::URL>& urls) { trackers_->trackURLs(urls); }
-
-// Seeing the banner.
 
 void ZELObjectPrivate::setVisible(bool visible) {
     reload_.setVisible(visible);
@@ -400,7 +360,7 @@ void ZELObjectPrivate::trackImpressionsWhenSeen() {
     // was hidden counts when it is first seen.
     if (!impressionsOwed_ || !reload_.isSeen()) return;
     impressionsOwed_ = false;
-    trackURLs(pendingTrackingURLs_);
+    trackURLs(pendingURLs_.tracking());
 }
 
 // The banner's page.

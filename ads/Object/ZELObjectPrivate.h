@@ -112,8 +112,8 @@ public:
     std::optional<platform::URL> adHTMLBaseURL() const {
         return adHTML_ ? std::optional<platform::URL>(adHTML_->httpDestinationURL()) : std::nullopt;
     }
-    std::vector<platform::URL> pendingTrackingURLs() const { return pendingTrackingURLs_; }
-    std::vector<platform::URL> pendingClickURLs() const override { return pendingClickURLs_; }
+    std::vector<platform::URL> pendingTrackingURLs() const { return pendingURLs_.tracking(); }
+    std::vector<platform::URL> pendingClickURLs() const override { return pendingURLs_.clicks(); }
     bool isMakingRequest() const;
     // The request page at work, if any.
     const std::shared_ptr<platform::WebView>& buildAdWebView() const { return urlBuilder_.webView(); }
@@ -177,9 +177,6 @@ private:
     // schedule kept.
     void loadFailed(long code);
     void renderTimedOut();
-    // A load that failed for want of the server: said once, with its cause,
-    // and tried again after the back-off (or when the network comes back).
-    void retryIfUnreachable(const std::optional<platform::Error>& error);
     // The shown ad's impressions, when the user can see it.
     void trackImpressionsWhenSeen();
     void prepareNextBuildPage();
@@ -196,10 +193,8 @@ private:
     std::shared_ptr<ZELRequestPrivate> request_;
     ZELObjectState state_ = ZELObjectState::Idle;
     double timeLastLoaded_ = 0;
-    std::vector<platform::URL> pendingTrackingURLs_;
-    std::vector<platform::URL> pendingClickURLs_;
-    bool urlsDroppedLogged_ = false;  // for the ad loading or shown now
-    bool impressionsOwed_ = false;    // shown while nobody could see it
+    ZELPendingURLs pendingURLs_;
+    bool impressionsOwed_ = false;  // shown while nobody could see it
     std::shared_ptr<ZELTrackerSet> trackers_;
     ZELReloadScheduler reload_{[this] { reloadCurrentRequest(); }};
     bool hasAutoRefreshed_ = false;

@@ -1,15 +1,28 @@
 #include "Object/ZELReloadScheduler.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "Network/ZELNetworkChecker.h"
 #include "Utility/ZELIdentifierUtilities.h"
+#include "Utility/ZELLogText.h"
 #include "ViewController/ZELFullScreenAdScreen.h"
 #include "platform/Application.h"
 #include "platform/Services.h"
 
 namespace {
 double now() { return platform::Clock::current().monotonicSeconds(); }
+
+bool isUnreachable(const std::optional<platform::Error>& error) {
+    if (!error || error->domain != platform::kURLErrorDomain) return false;
+    switch (error->code) {
+    case platform::kURLErrorTimedOut:
+    case platform::kURLErrorCannotFindHost:
+    case platform::kURLErrorCannotConnectToHost:
+    case platform::kURLErrorNotConnectedToInternet: return true;
+    default: return false;
+    }
+}
 }  // namespace
 
 ZELReloadScheduler::ZELReloadScheduler(std::function<void()> reload) : reload_(std::move(reload)) {
@@ -105,6 +118,15 @@ double ZELReloadScheduler::retryAfterUnreachable() {
     timer_.stop();
     resume();
     return wait;
+}
+
+bool ZELReloadScheduler::retryIfUnreachable(const std::optional<platform::Error>& error) {
+    if (!isUnreachable(error)) return false;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.0f", retryAfterUnreachable());
+    platform::log("<Nimbra> The server could not be reached (" + ZELLogText::printable(error->description) +
+                  "); trying again in " + seconds + " s, or when the network comes back.");
+    return true;
 }
 
 // The network is back (or the application in front): a retry waiting runs now.

@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Http.h"
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 
@@ -53,6 +54,10 @@ public:
     // The load could not reach the server: the next try comes after the
     // back-off at the latest. Returns that back-off, in seconds.
     double retryAfterUnreachable();
+    // A failed load's error: when it says the network or the server could not
+    // be reached at all (no answer, as against an answer that was an error),
+    // the retry is set with one log line giving the cause. False otherwise.
+    bool retryIfUnreachable(const std::optional<platform::Error>& error);
     // The server answered: the back-off starts again from its first step.
     void serverReached() { nextRetry_ = kZELFirstRetrySeconds; }
 
