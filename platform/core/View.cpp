@@ -1,12 +1,21 @@
 #include "platform/View.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/Backend.h"
 
 namespace platform {
 
 namespace {
+
+// Stores a property's new value; false when it had it already (nothing to tell).
+template <class T, class V>
+bool update(T& field, V&& value) {
+    if (field == value) return false;
+    field = std::forward<V>(value);
+    return true;
+}
 
 // Spreads a change of the superview's extent over the flexible parts of one
 // axis (leading margin, size, trailing margin) in proportion to their current
@@ -74,45 +83,31 @@ void View::resizeSubviews(Size oldSize) {
 }
 
 void View::setHidden(bool hidden) {
-    if (hidden_ == hidden) return;
-    hidden_ = hidden;
-    if (peer_) peer_->propertiesChanged();
+    if (update(hidden_, hidden) && peer_) peer_->propertiesChanged();
 }
 
 void View::setUserInteractionEnabled(bool enabled) {
-    if (userInteractionEnabled_ == enabled) return;
-    userInteractionEnabled_ = enabled;
-    if (peer_) peer_->propertiesChanged();
+    if (update(userInteractionEnabled_, enabled) && peer_) peer_->propertiesChanged();
 }
 
 void View::setOpaque(bool opaque) {
-    if (opaque_ == opaque) return;
-    opaque_ = opaque;
-    if (peer_) peer_->propertiesChanged();
+    if (update(opaque_, opaque) && peer_) peer_->propertiesChanged();
 }
 
 void View::setBackgroundColor(const Color& color) {
-    if (backgroundColor_ == color) return;
-    backgroundColor_ = color;
-    if (peer_) peer_->propertiesChanged();
+    if (update(backgroundColor_, color) && peer_) peer_->propertiesChanged();
 }
 
 void View::setClipsToBounds(bool clips) {
-    if (clipsToBounds_ == clips) return;
-    clipsToBounds_ = clips;
-    if (peer_) peer_->propertiesChanged();
+    if (update(clipsToBounds_, clips) && peer_) peer_->propertiesChanged();
 }
 
 void View::setAccessibilityLabel(std::string label) {
-    if (accessibilityLabel_ == label) return;
-    accessibilityLabel_ = std::move(label);
-    if (peer_) peer_->accessibilityChanged();
+    if (update(accessibilityLabel_, std::move(label)) && peer_) peer_->accessibilityChanged();
 }
 
 void View::setAccessibilityRole(AccessibilityRole role) {
-    if (accessibilityRole_ == role) return;
-    accessibilityRole_ = role;
-    if (peer_) peer_->accessibilityChanged();
+    if (update(accessibilityRole_, role) && peer_) peer_->accessibilityChanged();
 }
 
 void View::setAccessibilityViewIsModal(bool modal) {
@@ -127,9 +122,7 @@ void View::requestKeyboardFocus() {
 }
 
 void View::setWatchesVisibility(bool watch) {
-    if (watchesVisibility_ == watch) return;
-    watchesVisibility_ = watch;
-    if (peer_) peer_->watchVisibility(watch);
+    if (update(watchesVisibility_, watch) && peer_) peer_->watchVisibility(watch);
 }
 
 void View::setVisibleOnScreen(bool visible) {
