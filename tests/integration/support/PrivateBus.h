@@ -23,7 +23,10 @@ public:
     explicit PrivateBus(Answer answer) {
         using platform::gtk::GCharPtr;
         using platform::gtk::GRef;
-        const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr};
+        // Its socket in the test's temporary folder (which goes with the test),
+        // not beside everyone's in /tmp.
+        const std::string address = std::string("--address=unix:dir=") + g_get_tmp_dir();
+        const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address=1", address.c_str(), nullptr};
         daemon_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
         if (!daemon_) return;
         auto lines =
