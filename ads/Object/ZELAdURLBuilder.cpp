@@ -58,12 +58,28 @@ std::string ZELAdURLBuilder::callFor(const platform::Dictionary& parameters) {
 void ZELAdURLBuilder::build(const std::string& script, const platform::Dictionary& parameters,
                             const platform::URL& baseURL) {
     const std::string call = callFor(parameters);
-    auto page = ZELPreparedBuildPage::take(script, baseURL);
-    if (!page) {
+    auto taken = ZELPreparedBuildPage::take(script, baseURL);
+    if (!taken) {
         buildInFreshPage(script, call, baseURL);
         return;
     }
-    adopt(std::move(*page));
+    const bool withScript = taken->needsScript, loaded = taken->loaded;
+    adopt(std::move(taken->page));
+    if (loaded) {
+        runInPage(withScript, script, call, baseURL);
+        return;
+    }
+    page_.delegate->setLoadedHandler(platform::bindWeak(
+        weakFactory_.getWeakPtr(), [adopted = pages_, withScript, script, call, baseURL](ZELAdURLBuilder& self) {
+            if (self.pages_ == adopted) self.runInPage(withScript, script, call, baseURL);
+        }));
+}
+
+void ZELAdURLBuilder::runInPage(bool withScript, const std::string& script, const std::string& call,
+                                const platform::URL& baseURL) {
+    // Two runs, as two script elements would be: the call runs even when the
+    // script threw after defining it.
+    if (withScript) page_.webView->evaluateJavaScript(script);
     const unsigned long adopted = pages_;
     page_.webView->evaluateJavaScript(
         call,
@@ -102,6 +118,7 @@ void ZELAdURLBuilder::reset() {
     if (page_.delegate) {
         page_.delegate->setAnswerHandler({});
         page_.delegate->setPageLostHandler({});
+        page_.delegate->setLoadedHandler({});
     }
     if (page_.webView) {
         page_.webView->setDelegate({});

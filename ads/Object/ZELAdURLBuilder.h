@@ -1,7 +1,7 @@
 #pragma once
 // Builds the ad URL: runs RUMA_buildAdURL with the request's parameters in a
 // hidden page holding the support script (the page made ready ahead when it
-// fits, a fresh one otherwise), waits for the page's answer within a time
+// fits, with the script or still blank, a fresh one otherwise), waits for the page's answer within a time
 // limit, and turns the answer into the URL of the ad markup (the device
 // signals and, for one kind of source, a sequence number appended). Each page
 // serves one request and goes with its answer.
@@ -59,6 +59,8 @@ public:
 
 private:
     void adopt(ZELPreparedBuildPage::Page page);
+    // Runs the script first when the page is blank, then the call.
+    void runInPage(bool withScript, const std::string& script, const std::string& call, const platform::URL& baseURL);
     void buildInFreshPage(const std::string& script, const std::string& call, const platform::URL& baseURL);
     void answered(const ZELBuildPageAnswer& answer);
     void fail(const char* logLine, long code);

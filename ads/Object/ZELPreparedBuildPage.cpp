@@ -52,6 +52,10 @@ void ZELBuildPageDelegate::receiveMessage(platform::WebView&, const platform::UR
     });
 }
 
+void ZELBuildPageDelegate::loadedFirstPage(platform::WebView&) {
+    if (auto handler = std::exchange(loaded_, nullptr)) handler();
+}
+
 void ZELBuildPageDelegate::pageLost() {
     // The handler may release this delegate.
     if (auto handler = pageLost_) handler();
@@ -73,15 +77,16 @@ std::string ZELPreparedBuildPage::pageHTML(const std::string& script, const std:
     return html + "</head><body></body></html>";
 }
 
-std::optional<ZELPreparedBuildPage::Page> ZELPreparedBuildPage::take(const std::string& script,
-                                                                     const platform::URL& baseURL) {
+std::optional<ZELPreparedBuildPage::Taken> ZELPreparedBuildPage::take(const std::string& script,
+                                                                      const platform::URL& baseURL) {
     auto& slot = prepared();
-    if (!slot || !isReady(*slot) || slot->script != script || slot->baseURL != baseURL.absoluteString())
+    if (!slot || slot->baseURL != baseURL.absoluteString() || (slot->script != script && !slot->script.empty()))
         return std::nullopt;
-    Page page = std::move(slot->page);
+    const bool needsScript = slot->script.empty() && !script.empty(), loaded = isReady(*slot);
+    Taken taken{std::move(slot->page), needsScript, loaded};
     slot.reset();
-    page.delegate->setPageLostHandler({});
-    return page;
+    taken.page.delegate->setPageLostHandler({});
+    return taken;
 }
 
 void ZELPreparedBuildPage::prepare(const std::string& script, const platform::URL& baseURL) {

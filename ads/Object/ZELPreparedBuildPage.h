@@ -36,16 +36,20 @@ public:
     ZELBuildPageDelegate() : ZELWebViewDelegate(ZELMessageScope::RequestPage) {}
     void setAnswerHandler(std::function<void(const ZELBuildPageAnswer&)> handler) { answer_ = std::move(handler); }
     void setPageLostHandler(std::function<void()> handler) { pageLost_ = std::move(handler); }
+    // Told once, when the page has loaded.
+    void setLoadedHandler(std::function<void()> handler) { loaded_ = std::move(handler); }
     void webViewDidFailLoadWithError(platform::WebView& webView, const platform::Error& error) override;
     void webViewWebProcessDidTerminate(platform::WebView& webView) override;
 
 protected:
     void receiveMessage(platform::WebView& webView, const platform::URL& url, const ZELNotification& message) override;
+    void loadedFirstPage(platform::WebView& webView) override;
 
 private:
     void pageLost();
     std::function<void(const ZELBuildPageAnswer&)> answer_;
     std::function<void()> pageLost_;
+    std::function<void()> loaded_;
     platform::WeakPtrFactory<ZELBuildPageDelegate> weakFactory_{this};
 };
 
@@ -61,11 +65,19 @@ public:
     // The page's markup: the script, then the call when there is one.
     static std::string pageHTML(const std::string& script, const std::string& call);
 
-    // The page made ready for this script and base URL, once it has finished
-    // loading; it is the caller's from then on.
-    static std::optional<Page> take(const std::string& script, const platform::URL& baseURL);
+    struct Taken {
+        Page page;
+        bool needsScript;  // a blank page: the script is still to be run in it
+        bool loaded;       // otherwise its delegate tells when it is
+    };
+    // The page made ready (or still loading) for this script and base URL, or
+    // a blank one for it; it is the caller's from then on.
+    static std::optional<Taken> take(const std::string& script, const platform::URL& baseURL);
     // Loads a page with this script, unless one is ready or loading for it.
     static void prepare(const std::string& script, const platform::URL& baseURL);
+    // Loads a page with no script yet, for the first load of a process, which
+    // finds none stored: the page loads while the script downloads.
+    static void prepareBlank(const platform::URL& baseURL) { prepare("", baseURL); }
     static bool hasPreparedPage();
     // The web view of the page that is ready for the next load, if any.
     static std::shared_ptr<platform::WebView> readyWebView();

@@ -8,6 +8,7 @@
 #include "Statistics/ZELStatistics.h"
 #include "Utility/ZELServerAddresses.h"
 #include "platform/Application.h"
+#include "platform/Http.h"
 #include "platform/NotificationCenter.h"
 #include "platform/WebView.h"
 
@@ -40,13 +41,16 @@ void ZELProcessState::controllerCreated() {
     // The web engine's start is most of a first load; it runs beside whatever
     // the application does before it asks for an ad.
     platform::WebView::prewarm(platform::WebContent::Outside);
+    platform::URLConnection::prepare();
     // With a script stored from an earlier run, the request page can be made
     // ready now. It is read from the disk only: nothing goes to the server
     // before the load asks for it, and a load that finds a newer script
-    // builds its own page.
+    // builds its own page. Without one, a blank page loads meanwhile and runs
+    // the script when it comes.
     ZELCacheFolder::prepare();
     if (auto script = ZELSupportScript::storedScript())
         ZELPreparedBuildPage::prepare(*script, ZELServerAddresses::adServerRootURL());
+    else ZELPreparedBuildPage::prepareBlank(ZELServerAddresses::adServerRootURL());
 }
 
 void ZELProcessState::controllerDestroyed() {

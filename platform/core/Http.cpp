@@ -24,4 +24,8 @@ std::shared_ptr<URLConnection> URLConnection::create(const URLRequest& request,
     return backend().makeConnection(request, std::move(delegate));
 }
 
+void URLConnection::prepare() {
+    if (hasBackend()) backend().prepareConnections();
+}
+
 }  // namespace platform

@@ -147,9 +147,21 @@ void GtkBackend::writeLogLine(std::string_view line) {
 
 std::shared_ptr<URLConnection> GtkBackend::makeConnection(const URLRequest& request,
                                                           std::weak_ptr<URLConnectionDelegate> delegate) {
+    return std::make_shared<SoupConnection>(transport(), request, std::move(delegate));
+}
+
+void GtkBackend::prepareConnections() {
+    transport();
+    // The first fetch would otherwise load the proxy and network modules and
+    // read their settings (1-2 ms here) before it connects.
+    g_proxy_resolver_get_default();
+    g_network_monitor_get_default();
+    g_object_unref(g_resolver_get_default());  // the default stays GLib's
+}
+
+SoupTransport& GtkBackend::transport() {
     auto version = services_->paths.bundleVersion();
-    auto& transport = soupTransport(applicationId_ + "/" + version.value_or("1.0") + " (Linux)");
-    return std::make_shared<SoupConnection>(transport, request, std::move(delegate));
+    return soupTransport(applicationId_ + "/" + version.value_or("1.0") + " (Linux)");
 }
 
 std::unique_ptr<Reachability> GtkBackend::makeReachability(const std::string& host) {

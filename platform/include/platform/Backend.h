@@ -50,6 +50,8 @@ public:
     virtual std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) = 0;
     // Starts the web engine ahead of the first page (see WebView::prewarm).
     virtual void prewarmWebEngine(WebContent) {}
+    // Readies the HTTP transport ahead of the first fetch (see URLConnection::prepare).
+    virtual void prepareConnections() {}
 };
 
 // Installs the process's backend (not owned; lives until the process ends or

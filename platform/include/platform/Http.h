@@ -92,6 +92,9 @@ public:
     // start(). The delegate is not owned: an owner cancels before it goes away.
     static std::shared_ptr<URLConnection> create(const URLRequest& request,
                                                  std::weak_ptr<URLConnectionDelegate> delegate);
+    // Readies the transport (its session, the proxy settings) ahead of the
+    // first fetch, which then starts at once. Sends nothing.
+    static void prepare();
     virtual void start() = 0;
     // Stops the fetch; no callback after this returns. Safe to call twice and
     // from inside a callback.

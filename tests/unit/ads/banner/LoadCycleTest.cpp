@@ -93,9 +93,11 @@ protected:
     // A resource that never comes keeps the page loading; the reload timer
     // fires meanwhile and finds the load in flight.
     void renderUntilTheLimit() {
+        makeBanner();
+        sim().runUntilIdle();  // the request page made ready has loaded
         sim().web().setAutoFinish(false);
         serveAd("<img src='http://127.0.0.1:8090/never'>", {{"X-Ruma-Refresh-Rate", "5"}});
-        showAd();
+        loadAndSettle();
         ASSERT_EQ(state(), kZELStateRendering);
         sim().advance(ZELObjectPrivate::kRenderTimeout + 1);
     }
@@ -111,6 +113,8 @@ TEST_F(StuckRenderTest, IsGivenUpOnceAtItsLimit) {
 TEST_F(StuckRenderTest, LeavesTheServersScheduleRunning) {
     renderUntilTheLimit();
     sim().web().setAutoFinish(true);
+    // The request page made ready after the failure began loading meanwhile.
+    ASSERT_TRUE(sim().web().findByHTML("<script>function RUMA_buildAdURL(p){}</script></head>")->finishLoad());
     sim().advance(6);
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_EQ(delegate->failures.size(), 1u);

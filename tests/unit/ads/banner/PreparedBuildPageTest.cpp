@@ -42,7 +42,8 @@ protected:
     }
 };
 
-TEST_F(PreparedPageTest, APageStillLoadingIsNotUsed) {
+// Waiting for it costs less than a page of its own.
+TEST_F(PreparedPageTest, APageStillLoadingRunsTheCallOnceLoaded) {
     showAd();
     ZELPreparedBuildPage::discard();
     sim().web().setAutoFinish(false);
@@ -50,14 +51,33 @@ TEST_F(PreparedPageTest, APageStillLoadingIsNotUsed) {
     // The load starts on the next turn: it must start while loads do not
     // finish by themselves, or the page is ready by the reload.
     sim().runUntilIdle();
-    ASSERT_TRUE(preparedPeer(sim())->view().isLoading());
-    const auto loading = viewOf(preparedPeer(sim()));
+    SimWebViewPeer* loading = preparedPeer(sim());
+    ASSERT_TRUE(loading->view().isLoading());
     EXPECT_EQ(ZELPreparedBuildPage::readyWebView(), nullptr);
-    sim().web().setAutoFinish(true);
+    const int calls = callsEvaluated;
     reload();
-    EXPECT_EQ(delegate->received, 2);
-    EXPECT_EQ(viewOf(preparedPeer(sim())).lock(), loading.lock()) << "the loading page was dropped";
-    EXPECT_EQ(callsEvaluated, 0);
+    EXPECT_EQ(std::pair(callsEvaluated, pagesBuilt), std::pair(calls, 1)) << "no call before the page has loaded";
+    sim().web().setAutoFinish(true);
+    ASSERT_TRUE(loading->finishLoad());
+    sim().runUntilIdle();
+    EXPECT_EQ(std::pair(callsEvaluated, delegate->received), std::pair(calls + 1, 2));
+}
+
+// The first load of a process finds no script stored: a page without one
+// loads while the script downloads and runs it when it comes, then the call.
+TEST_F(PreparedPageTest, TheFirstLoadRunsTheScriptInABlankPageMadeReady) {
+    makeBanner();
+    sim().runUntilIdle();
+    SimWebViewPeer* blank = preparedPeer(sim(), "");
+    ASSERT_TRUE(blank);
+    const auto held = viewOf(blank).lock();  // the peer lives with its view
+    EXPECT_TRUE(sim().http().requests().empty()) << "nothing asked before the load";
+    loadAndSettle();
+    const auto& scripts = blank->scripts();
+    ASSERT_GE(scripts.size(), 2u);
+    EXPECT_EQ(scripts[scripts.size() - 2], kScript) << "the script, then the call";
+    EXPECT_TRUE(scripts.back().starts_with("RUMA_buildAdURL({"));
+    EXPECT_EQ(std::pair(callsEvaluated, state()), std::pair(1, kZELStateShown));
 }
 
 TEST_F(PreparedPageTest, APageForAnotherScriptIsNotUsed) {
@@ -66,8 +86,9 @@ TEST_F(PreparedPageTest, APageForAnotherScriptIsNotUsed) {
     const std::string newScript = "function RUMA_buildAdURL(p){ /* v2 */ }";
     sim().http().route(kScriptURL, SimResponse::ok(newScript));
     ZELStatisticsCore("ZELObjectPrivate").removeObjectForKey("expireDate");
+    const int calls = callsEvaluated;
     reload();
-    EXPECT_EQ(callsEvaluated, 0);
+    EXPECT_EQ(callsEvaluated, calls);
     EXPECT_TRUE(old.expired()) << "the page for the old script was kept";
     EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim(), newScript)), 0) << "the next page is for the new script";
 }
@@ -82,7 +103,8 @@ TEST_F(PreparedPageTest, TheEngineStartsOncePerProcessForOutsideContent) {
 // Read from the disk only: nothing goes to the server before a load asks.
 TEST_F(PreparedPageTest, AStoredScriptsPageIsMadeReadyWithoutTheServer) {
     makeBanner();
-    EXPECT_FALSE(ZELPreparedBuildPage::hasPreparedPage()) << "nothing stored yet";
+    sim().runUntilIdle();
+    EXPECT_TRUE(preparedPeer(sim(), "")) << "nothing stored yet: a blank page";
     loadAndSettle();
     restart();
     const size_t requests = sim().http().requests().size();
@@ -98,10 +120,11 @@ TEST_F(PreparedPageTest, AStoredScriptsPageIsMadeReadyWithoutTheServer) {
 TEST_F(PreparedPageTest, TheNextLoadRunsInThePageMadeReadyThenLetsItGo) {
     showAd();
     const auto prepared = viewOf(preparedPeer(sim()));
+    const int calls = callsEvaluated;
     banner->loadRequest(ZELRequest::request());
     EXPECT_EQ(std::static_pointer_cast<platform::View>(controller()->buildAdWebView()), prepared.lock());
     sim().runUntilIdle();
-    EXPECT_EQ(std::pair(callsEvaluated, state()), std::pair(1, kZELStateShown));
+    EXPECT_EQ(std::pair(callsEvaluated, state()), std::pair(calls + 1, kZELStateShown));
     EXPECT_TRUE(prepared.expired());
     EXPECT_EQ(callsEvaluatedIn(*preparedPeer(sim())), 0) << "a new page waits";
 }

@@ -13,6 +13,7 @@
 namespace platform::gtk {
 
 class UiProvider;
+struct SoupTransport;
 
 class GtkBackend final : public Backend {
 public:
@@ -55,12 +56,14 @@ public:
     std::unique_ptr<ViewPeer> makeViewPeer(View& view) override;
     std::unique_ptr<WebViewPeer> makeWebViewPeer(WebView& view) override;
     void prewarmWebEngine(WebContent content) override;
+    void prepareConnections() override;
 
     ~GtkBackend() override;
 
 private:
     explicit GtkBackend(std::string applicationId);
     UiProvider& ui();
+    SoupTransport& transport();
 
     struct Services;
     std::string applicationId_;
