@@ -2,15 +2,75 @@
 // and nimbra-adserver on loopback: time from loadRequest to
 // adViewDidReceiveAd, cold (the first load of the process, nothing stored)
 // and warm (the support script fresh in the store, a new banner each round),
-// beside a bare WebKit view loading the same ad URL.
+// beside a bare WebKit view loading the same ad URL. A process has one cold
+// load: more come from copies of this one, each with empty folders of its own.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
 
 #include "Object/ZELPreparedBuildPage.h"
 #include "support/BannerBench.h"
 
 using namespace bench;
 
-int main() {
+namespace {
+
+constexpr int kColdCopies = 4;
+constexpr char kColdOnly[] = "--cold-only";
+
+struct ColdRun {
+    BannerLoad load;
+    double bareMs = 0;  // the same process's bare warm load, median
+};
+
+// The copy's cold load and its bare baseline, on one line of its output.
+int coldOnly() {
+    BannerSession session;
+    std::shared_ptr<ZELBannerView> banner;
+    const BannerLoad cold = session.coldLoad(banner);
+    const auto markupURL = banner->getPrivate()->adHTMLBaseURL()->absoluteString();
+    spinFor(1.5);
+    BareContenders bare(markupURL);
+    for (int i = 0; i < 5; ++i) bare.newView();
+    std::printf("cold %.3f %.3f %.3f %.3f %.3f %.3f\n", cold.totalMs, cold.syncMs, cold.buildMs, cold.markupMs,
+                cold.renderMs, median(bare.newViews));
+    return 0;
+}
+
+// Runs this program again with empty folders of its own and reads its line.
+std::optional<ColdRun> coldInACopy(int copy) {
+    const auto root = std::filesystem::temp_directory_path() / ("cold-" + std::to_string(getpid()) + "-" +
+                                                                 std::to_string(copy));
+    const std::string command = "HOME=" + (root / "home").string() + " XDG_CONFIG_HOME=" + (root / "config").string() +
+                                " XDG_CACHE_HOME=" + (root / "cache").string() + " XDG_DATA_HOME=" +
+                                (root / "data").string() + " /proc/" + std::to_string(getpid()) + "/exe " + kColdOnly;
+    for (const char* sub : {"home", "config", "cache", "data"}) std::filesystem::create_directories(root / sub);
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    std::filesystem::remove_all(root);
+    const auto at = out.find("cold ");
+    if (at == std::string::npos) return std::nullopt;
+    std::istringstream line(out.substr(at + 5));
+    ColdRun run;
+    run.load.ok = true;
+    line >> run.load.totalMs >> run.load.syncMs >> run.load.buildMs >> run.load.markupMs >> run.load.renderMs >>
+        run.bareMs;
+    if (!line) return std::nullopt;
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == kColdOnly) return coldOnly();
     BannerSession session;
     auto& bench = session.bench;
 
@@ -49,6 +109,15 @@ int main() {
                          [&] { bare.newView(); }, [&] { bare.sameView(); }});
     bench.release(resident);
     spinFor(0.1);
+    // Each cold load against the bare load of its own process.
+    std::vector<BannerLoad> colds{cold};
+    std::vector<double> coldRatios;
+    for (int copy = 0; copy < kColdCopies; ++copy) {
+        if (auto run = coldInACopy(copy)) {
+            colds.push_back(run->load);
+            coldRatios.push_back(run->load.totalMs / run->bareMs);
+        }
+    }
     const bool preparedPageOutlivedBanners = ZELPreparedBuildPage::hasPreparedPage();
     const auto afterWarmCounters = serverCounters(session.server.port());
 
@@ -58,6 +127,7 @@ int main() {
     std::printf(
         "\n1. Time to ad (ms)                   median      min      max   n  | loadRequest  build URL   markup   render\n");
     printLoadRow("banner, cold (first load)", {cold});
+    printLoadRow("  the same in fresh processes", std::vector<BannerLoad>(colds.begin() + 1, colds.end()));
     printLoadRow("banner, second (first warm)", {secondLoad});
     printLoadRow("banner, warm (new banner each)", warm);
     bare.printRows();
@@ -65,7 +135,11 @@ int main() {
     std::printf("  new banners that found a request page prepared ahead: %d of %zu; after the last banner went: %s\n",
                 warmWithPreparedPage, warm.size(), preparedPageOutlivedBanners ? "STILL THERE" : "gone");
     printRatio("warm / bare (same view)", warmMs / bareSameMs);
-    printRatio("cold / bare (new view)", cold.totalMs / bareNewMs, 3);
+    coldRatios.push_back(cold.totalMs / bareNewMs);
+    printRatio("cold / bare (new view), median of processes", median(coldRatios), 3);
+    std::printf("  each process's cold load against its own bare load:");
+    for (double r : coldRatios) std::printf(" %.2fx", r);
+    std::printf("\n");
     std::printf(
         "  the cold load was asked for %.0f ms after the start (web engine started then); a web process was %s\n",
         coldAskedAfterMs, session.engineUpAtColdLoad ? "up" : "NOT up yet");
