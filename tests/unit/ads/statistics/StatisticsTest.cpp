@@ -101,17 +101,10 @@ TEST_F(StatisticsTest, AClickIsReportedOnceWithAllItsPieces) {
     sim().advance(1);
     stats()->addClickTrackingURL(url("http://127.0.0.1:8090/ct/TICKET-77"));
     sim().advance(4);
-    platform::Dictionary first = stats()->parameters();
-    EXPECT_EQ(first, (platform::Dictionary{{"session_id", stats()->sessionId()},
-                                           {"preqs", 1},
-                                           {"ptime", "8500"},
-                                           {"prl", "500"},
-                                           {"ppcl", "3000"},
-                                           {"pcl", "5000"},
-                                           {"pcrl", "0"},
-                                           {"pai", "AX12"},
-                                           {"pit", "TICKET-77"},
-                                           {"pcc", 1}}));
+    // clang-format off
+    EXPECT_EQ(stats()->parameters(), (platform::Dictionary{{"session_id", stats()->sessionId()}, {"preqs", 1}, {"ptime", "8500"},
+        {"prl", "500"}, {"ppcl", "3000"}, {"pcl", "5000"}, {"pcrl", "0"}, {"pai", "AX12"}, {"pit", "TICKET-77"}, {"pcc", 1}}));
+    // clang-format on
     EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
     // The next period starts cleared but for the request total and "ptime".
     EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
@@ -163,8 +156,7 @@ TEST_F(StatisticsTest, EachCountIsReportedOnceWhenSet) {
     click("http://127.0.0.1/c?ai=a");
     stats()->setClickBackgroundedApp();
     sim().advance(7.5);
-    stats()->incrementPageNavigationCount();
-    stats()->incrementPageNavigationCount();
+    for (int i = 0; i < 2; ++i) stats()->incrementPageNavigationCount();
     stats()->incrementSSLPageNavigationCount();
     stats()->resetSSLPageNavigationCount();
     stats()->setBreakOutToSafari();
@@ -203,16 +195,12 @@ TEST_F(StatisticsTest, StoredJunkIsIgnored) {
     EXPECT_EQ(sim().userDefaults().objectForKey("nimbra_stats_shared"),
               platform::Value(platform::Dictionary{{"pcc", 1}}));
     // (The stores refuse a null inside a dictionary, so none can be stored.)
-    sim().userDefaults().setObject(platform::Dictionary{{"pcc", "3"},
-                                                        {"preqs", platform::Dictionary{}},
-                                                        {"pcbo", 1},
-                                                        {"plpnc", 2.9},
-                                                        {"plpsnc", platform::Array{}}},
-                                   "nimbra_stats_shared");
+    const platform::Dictionary stored{
+        {"pcc", "3"}, {"preqs", platform::Dictionary{}}, {"pcbo", 1}, {"plpnc", 2.9}, {"plpsnc", platform::Array{}}};
+    sim().userDefaults().setObject(stored, "nimbra_stats_shared");
     platform::Dictionary p = stats()->parameters();
     for (const char* junk : {"pcc", "preqs", "plpsnc"}) EXPECT_EQ(p.count(junk), 0u) << junk;
-    EXPECT_EQ(p["pcbo"], platform::Value(1));
-    EXPECT_EQ(p["plpnc"], platform::Value(2.9));
+    EXPECT_EQ(std::pair(p["pcbo"], p["plpnc"]), std::pair(platform::Value(1), platform::Value(2.9)));
     EXPECT_EQ(stats()->incrementAdRequestCount(), 1);
 }
 
@@ -227,10 +215,9 @@ std::shared_ptr<ZELRequestPrivate> privateRequest() {
 TEST_F(RequestTest, AFreshRequestsParameters) {
     auto request = privateRequest();
     platform::Dictionary expected = ZELIdentifierUtilities::sharedInstance().parameters();
-    expected["js"] = "ruma-sdk-i-v4.1.1";
-    expected["net"] = "wi";
-    expected["session_id"] = stats()->sessionId();
-    expected["preqs"] = 0;
+    for (auto [key, value] : platform::Dictionary{
+             {"js", "ruma-sdk-i-v4.1.1"}, {"net", "wi"}, {"session_id", stats()->sessionId()}, {"preqs", 0}})
+        expected[key] = value;
     EXPECT_EQ(request->parameters(), expected);
 }
 
@@ -247,20 +234,16 @@ TEST_F(RequestTest, TargetingBecomesTypedParameters) {
     request->setGender(3);
     EXPECT_EQ(request->parameters().count("cust_gender"), 0u);
     request->setGender(ZELRequest::kGenderFemale);
-    request->setBirthdayWithMonth(2, 29, 2000);
-    request->setBirthdayWithMonth(2, 30, 2001);
-    request->setBirthdayWithMonth(13, 1, 2001);
-    request->addKeyword("a");
-    request->addKeyword("");
-    request->addKeyword("a");
+    for (auto [month, day, year] : {std::tuple(2, 29, 2000), {2, 30, 2001}, {13, 1, 2001}})
+        request->setBirthdayWithMonth(month, day, year);
+    for (const char* keyword : {"a", "", "a"}) request->addKeyword(keyword);
     request->setAdditionalParameters(platform::Dictionary{{"color", "red"}, {"n", 2}});
     request->setLocationWithDescription("Plaza \"Mayor\"");
     request->setLocationWithLatitude(0, 20, 5);
     request->setLocationWithLatitude(90.5, 20, 5);
     request->setLocationWithDescription("");
     platform::Dictionary p = request->parameters();
-    EXPECT_EQ(p["cust_gender"], platform::Value("f"));
-    EXPECT_EQ(p["cust_age"], platform::Value("20000229"));
+    EXPECT_EQ(std::pair(p["cust_gender"], p["cust_age"]), std::pair(platform::Value("f"), platform::Value("20000229")));
     EXPECT_EQ(p["kw"], platform::Value(platform::Array{"a", "a"}));
     EXPECT_EQ(p["extras"], platform::Value(platform::Dictionary{{"color", "red"}, {"n", 2}}));
     ASSERT_TRUE(p["uule"].asString());
