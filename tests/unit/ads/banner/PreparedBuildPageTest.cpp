@@ -6,9 +6,6 @@
 
 #include "Statistics/ZELStatisticsCore.h"
 
-using platform::sim::SimResponse;
-using platform::sim::SimWebViewPeer;
-
 namespace {
 
 constexpr const char* kScript = "function RUMA_buildAdURL(p){}";
