@@ -8,11 +8,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "contract/Driver.h"
-#include "platform/Http.h"
 
 namespace nimbra::contract {
 
