@@ -21,8 +21,6 @@ using URLs = std::vector<platform::URL>;
 
 namespace {
 
-platform::URL url(const std::string& text) { return *platform::URL::parse(text); }
-
 class ReloadSchedulerTest : public SimTest {
 protected:
     void SetUp() override {

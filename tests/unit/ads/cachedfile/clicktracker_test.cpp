@@ -51,7 +51,6 @@ protected:
         auto timing = ZELStatistics::sharedStatistics()->timingNamed(kZELParameterPriorClickLatency);
         return timing ? timing->valueForKey(kZELParameterPriorImpressionTicketString) : std::nullopt;
     }
-    static platform::URL url(const char* text) { return *platform::URL::parse(text); }
     // A click chain ending in `end`, tracked from a fresh click timing.
     void track(SimResponse end) {
         ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);

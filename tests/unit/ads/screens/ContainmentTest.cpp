@@ -13,8 +13,6 @@
 #include "platform/MailComposeViewController.h"
 #include "platform/sim/SimViews.h"
 
-#include <algorithm>
-
 using platform::percentEncodeUnreserved;
 
 class ContainmentTest : public BannerTest {

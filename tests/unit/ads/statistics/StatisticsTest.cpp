@@ -4,6 +4,7 @@
 // errors.
 
 #include <cstdlib>
+#include <ranges>
 
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
@@ -21,9 +22,8 @@ class ScriptedSignals : public SignalsProvider {
 public:
     bool gmcs(const std::string& clickString, std::string& output) override {
         clickStrings.push_back(clickString);
-        if (!clickSignals) return false;
-        output = *clickSignals;
-        return true;
+        if (clickSignals) output = *clickSignals;
+        return clickSignals.has_value();
     }
     std::optional<std::string> clickSignals;
     std::vector<std::string> clickStrings;
@@ -47,14 +47,12 @@ protected:
         SimTest::TearDown();
     }
     std::shared_ptr<ZELStatistics> stats() { return ZELStatistics::sharedStatistics(); }
-    static platform::URL url(const std::string& text) { return *platform::URL::parse(text); }
     ScriptedSignals signals;
 };
 
 std::set<std::string> keysOf(const platform::Dictionary& d) {
-    std::set<std::string> keys;
-    for (const auto& [key, value] : d) keys.insert(key);
-    return keys;
+    const auto keys = std::views::keys(d);
+    return {keys.begin(), keys.end()};
 }
 
 class StatisticsTest : public StatisticsFixture {
