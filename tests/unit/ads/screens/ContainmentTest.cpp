@@ -17,6 +17,7 @@ using platform::percentEncodeUnreserved;
 
 class ContainmentTest : public BannerTest {
 protected:
+    using enum platform::NavigationType;
     static constexpr const char* kClickTracking = "http://127.0.0.1:8090/ct/";
     void SetUp() override {
         BannerTest::SetUp();
@@ -46,28 +47,23 @@ protected:
         sim().advance(1);
     }
     void tap() { banner->webView()->hitTest(platform::Point{10, 10}, nullptr); }
-    void open(const std::string& query) {
-        peer->navigate("qmsg://nimbra/open?" + query, platform::NavigationType::Other);
-    }
+    void open(const std::string& query) { peer->navigate("qmsg://nimbra/open?" + query, Other); }
     // What the ad may try, one word each.
     void step(const std::string& what) {
         const std::string landing = "u=" + percentEncodeUnreserved("http://127.0.0.1:8090/landing?ai=tok");
+        const std::string elsewhere = "http://127.0.0.1:8090/elsewhere";
         if (what == "tap") tap();
         else if (what == "wait") sim().advance(5.1);
         else if (what == "new ad") freshAd();
         else if (what == "browser") open("a=browser&" + landing);
         else if (what == "web app") open("a=webapp&html=%3Cp%3Eapp%3C%2Fp%3E");
         else if (what == "market") open("a=app&u=" + percentEncodeUnreserved("market://details?id=x"));
-        else if (what == "tel") peer->navigate("tel:+34600000000", platform::NavigationType::LinkClicked);
-        else if (what == "mail") peer->navigate("mailto:ana@example.com", platform::NavigationType::LinkClicked);
-        else if (what == "key on link")
-            peer->navigateByUserGesture("http://127.0.0.1:8090/click?ai=tok", platform::NavigationType::LinkClicked);
-        else if (what == "key open")
-            peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, platform::NavigationType::Other);
-        else if (what == "elsewhere")
-            peer->navigate("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
-        else if (what == "key elsewhere")
-            peer->navigateByUserGesture("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
+        else if (what == "tel") peer->navigate("tel:+34600000000", LinkClicked);
+        else if (what == "mail") peer->navigate("mailto:ana@example.com", LinkClicked);
+        else if (what == "key on link") peer->navigateByUserGesture("http://127.0.0.1:8090/click?ai=tok", LinkClicked);
+        else if (what == "key open") peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, Other);
+        else if (what == "elsewhere") peer->navigate(elsewhere, Other);
+        else if (what == "key elsewhere") peer->navigateByUserGesture(elsewhere, Other);
         else FAIL() << what;
         sim().runUntilIdle();
     }
@@ -185,7 +181,7 @@ TEST_F(ContainmentTest, EachViewHearsOnlyItsOwnMessages) {
             mark = "mark" + std::to_string(++sent);
             opened = sim().application().openedURLs().size();
             view->hitTest(platform::Point{1, 1}, nullptr);  // "open" is tapped for
-            SimWebViewPeer::of(*view)->navigate("qmsg://n/" + message + mark, platform::NavigationType::Other);
+            SimWebViewPeer::of(*view)->navigate("qmsg://n/" + message + mark, Other);
             sim().advance(1);  // messages go on the next turn; leaving waits for the click trackings
             took += effect(*view) ? '1' : '0';
         }
