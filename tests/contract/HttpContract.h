@@ -28,8 +28,7 @@ public:
                                                                   const platform::HTTPURLResponse* redirect) override {
         ++callbacks;
         sent.emplace_back(r.url.absoluteString(), redirect ? redirect->statusCode : 0);
-        if (redirect && refuseRedirects) return std::nullopt;
-        return r;
+        return redirect && refuseRedirects ? std::nullopt : std::optional(r);
     }
     void connectionDidReceiveResponse(platform::URLConnection& c, const platform::HTTPURLResponse& r) override {
         ++callbacks;
