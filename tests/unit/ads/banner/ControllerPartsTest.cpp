@@ -27,6 +27,12 @@ protected:
         SimTest::SetUp();
         scheduler.setVisible(true);
     }
+    // The reloads in the next `seconds`.
+    int reloadsAfter(double seconds) {
+        reloads = 0;
+        sim().advance(seconds);
+        return reloads;
+    }
     int reloads = 0;
     ZELReloadScheduler scheduler{[this] { ++reloads; }};
 };
@@ -61,14 +67,10 @@ TEST_F(ReloadSchedulerTest, AHoldRestartsTheFullIntervalWhenItEnds) {
         scheduler.schedule(30);
         sim().advance(20);
         hold();
-        sim().advance(100);
-        EXPECT_EQ(reloads, 0);
+        EXPECT_EQ(reloadsAfter(100), 0);
         release();
-        sim().advance(29);
-        EXPECT_EQ(reloads, 0);
-        sim().advance(1.5);
-        EXPECT_EQ(reloads, 1);
-        reloads = 0;
+        EXPECT_EQ(reloadsAfter(29), 0);
+        EXPECT_EQ(reloadsAfter(1.5), 1);
     }
 }
 
@@ -108,11 +110,6 @@ TEST_F(ReloadSchedulerTest, AnUnreachableServerIsTriedAgainAfterABackOff) {
     for (int i = 0; i < 8; ++i) waits.push_back(scheduler.retryAfterUnreachable());
     EXPECT_EQ(waits, (std::vector<double>{5, 10, 20, 40, 80, 160, 300, 300}));
     scheduler.serverReached();
-    auto reloadsAfter = [&](double seconds) {
-        reloads = 0;
-        sim().advance(seconds);
-        return reloads;
-    };
     scheduler.deactivate();
     EXPECT_EQ(scheduler.retryAfterUnreachable(), 5);
     EXPECT_EQ(reloadsAfter(4.9), 0);
