@@ -146,10 +146,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     EXPECT_EQ(this->recorder->callbacks, 0);
     // From the response callback, dropping the last reference too.
     c = this->start(this->requestFor(pieces));
-    this->recorder->onResponse = [&](platform::URLConnection& connection) {
-        connection.cancel();
-        c.reset();
-    };
+    this->recorder->onResponse = [&](platform::URLConnection& connection) { connection.cancel(), c.reset(); };
     ASSERT_TRUE(d.runUntil([&] { return !this->recorder->responses.empty(); }));
     d.runFor(0.2);
     EXPECT_EQ(this->recorder->callbacks, 2) << "the request and the answer, no piece";
