@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <vector>
+#include <tuple>
 
 #include "contract/Driver.h"
 #include "platform/Application.h"
@@ -35,6 +35,12 @@ protected:
         app.setStatusBarHidden(false, false);
         app.setNetworkActivityIndicatorVisible(false);
     }
+    // The status bar's strip, the application frame, the root screen's frame
+    // and whether the bar is drawn.
+    std::tuple<platform::Rect, platform::Rect, platform::Rect, bool> chrome() {
+        return {app.statusBarFrame(), platform::Screen::main().applicationFrame(), root->view()->frame(),
+                driver.drawn(*window).statusBar};
+    }
     Driver driver;
     platform::Application& app = platform::Application::shared();
     std::shared_ptr<platform::Window> window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
@@ -47,15 +53,10 @@ using platform::Rect;
 TYPED_TEST_P(ChromeContract, TheStatusBarsStripGoesToTheScreensWhenHidden) {
     auto& app = this->app;
     ASSERT_EQ(app.keyWindow(), this->window);
-    EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 320, platform::kStatusBarHeight));
-    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 320, 460));
-    EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
-    EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
+    const Rect strip(0, 0, 320, platform::kStatusBarHeight), under(0, 20, 320, 460), whole(0, 0, 320, 480);
+    EXPECT_EQ(this->chrome(), std::tuple(strip, under, under, true));
     app.setStatusBarHidden(true, false);
-    EXPECT_EQ(app.statusBarFrame(), Rect());
-    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 0, 320, 480));
-    EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 320, 480));
-    EXPECT_FALSE(this->driver.drawn(*this->window).statusBar);
+    EXPECT_EQ(this->chrome(), std::tuple(Rect(), whole, whole, false));
     app.setStatusBarHidden(false, true);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 320, 460));
     EXPECT_TRUE(this->driver.drawn(*this->window).statusBar);
@@ -73,9 +74,7 @@ TYPED_TEST_P(ChromeContract, TheChromeTurnsWithTheInterface) {
     ASSERT_TRUE(this->window->deviceDidRotate(platform::InterfaceOrientation::LandscapeRight));
     EXPECT_EQ(this->root->turnedFrom, std::vector{platform::InterfaceOrientation::Portrait});
     EXPECT_EQ(app.statusBarOrientation(), platform::InterfaceOrientation::LandscapeRight);
-    EXPECT_EQ(platform::Screen::main().applicationFrame(), Rect(0, 20, 480, 300));
-    EXPECT_EQ(app.statusBarFrame(), Rect(0, 0, 480, 20));
-    EXPECT_EQ(this->root->view()->frame(), Rect(0, 20, 480, 300));
+    EXPECT_EQ(this->chrome(), std::tuple(Rect(0, 0, 480, 20), Rect(0, 20, 480, 300), Rect(0, 20, 480, 300), true));
     app.setStatusBarHidden(true, false);
     EXPECT_EQ(this->root->view()->frame(), Rect(0, 0, 480, 320));
 }

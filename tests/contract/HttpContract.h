@@ -8,11 +8,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "contract/Driver.h"
-#include "platform/Http.h"
 
 namespace nimbra::contract {
 
@@ -31,8 +28,7 @@ public:
                                                                   const platform::HTTPURLResponse* redirect) override {
         ++callbacks;
         sent.emplace_back(r.url.absoluteString(), redirect ? redirect->statusCode : 0);
-        if (redirect && refuseRedirects) return std::nullopt;
-        return r;
+        return redirect && refuseRedirects ? std::nullopt : std::optional(r);
     }
     void connectionDidReceiveResponse(platform::URLConnection& c, const platform::HTTPURLResponse& r) override {
         ++callbacks;
@@ -150,10 +146,7 @@ TYPED_TEST_P(HttpContract, CancelledOrOrphanedConnectionsSayNothingMore) {
     EXPECT_EQ(this->recorder->callbacks, 0);
     // From the response callback, dropping the last reference too.
     c = this->start(this->requestFor(pieces));
-    this->recorder->onResponse = [&](platform::URLConnection& connection) {
-        connection.cancel();
-        c.reset();
-    };
+    this->recorder->onResponse = [&](platform::URLConnection& connection) { connection.cancel(), c.reset(); };
     ASSERT_TRUE(d.runUntil([&] { return !this->recorder->responses.empty(); }));
     d.runFor(0.2);
     EXPECT_EQ(this->recorder->callbacks, 2) << "the request and the answer, no piece";

@@ -56,10 +56,7 @@ protected:
     std::optional<std::string> evaluate(const std::string& script) {
         std::optional<std::string> result;
         bool done = false;
-        web->evaluateJavaScript(script, [&](std::optional<std::string> r) {
-            result = r;
-            done = true;
-        });
+        web->evaluateJavaScript(script, [&](std::optional<std::string> r) { result = r, done = true; });
         EXPECT_TRUE(driver.runUntil([&] { return done; }));
         return result;
     }

@@ -1,11 +1,14 @@
 #pragma once
-// Shared by the fuzz targets: one sim backend for the process, and a check
-// that names the broken property before it stops the run (libFuzzer keeps the
-// input that did it).
+// Shared by the fuzz targets (and bringing the standard headers they use):
+// one sim backend for the process, and a check that names the broken property
+// before it stops the run (libFuzzer keeps the input that did it).
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

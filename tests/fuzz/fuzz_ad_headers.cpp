@@ -9,17 +9,9 @@
 // X-Ruma-Click-Tracking-Urls, X-Ruma-Orientation, X-Ruma-Interstitial-Timeout
 // and X-Ruma-Refresh-Rate; a missing line is a missing header.
 
-#include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "FuzzSupport.h"
-#include "Network/ZELCachedFile.h"
 #include "Object/ZELAdResponse.h"
 #include "Object/ZELObjectPrivate.h"
 #include "Object/ZELReloadScheduler.h"

@@ -11,19 +11,11 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <limits>
-#include <string>
-#include <string_view>
 
 #include "FuzzSupport.h"
-#include "Network/ZELCachedFile.h"
 #include "platform/Date.h"
 #include "platform/Files.h"
-#include "platform/Services.h"
 
 namespace {
 

@@ -3,12 +3,7 @@
 //
 // Input: byte 0 picks the alphabet, byte 1 the switches, the rest is the text.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-
+#include "FuzzSupport.h"
 #include "ThirdParty/ZEL_HRBStringEncoding.h"
 
 namespace {
@@ -36,11 +31,10 @@ std::shared_ptr<ZEL_HRBStringEncoding> pick(uint8_t which, std::string_view& res
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    const uint8_t which = data[0];
     const uint8_t switches = data[1];
     std::string_view text(reinterpret_cast<const char*>(data) + 2, size - 2);
 
-    auto encoding = pick(which, text);
+    auto encoding = pick(data[0], text);
     if (!encoding) return 0;
     if (switches & 1) encoding->ignoreCharacters(" \n\t");
     if (switches & 2) encoding->setPaddingChar('.');
@@ -50,11 +44,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto decoded = encoding->decode(text);
     (void)encoding->stringByDecoding(text);
     if (!decoded) return 0;
-    if (decoded->size() > text.size() * static_cast<size_t>(encoding->shift()) / 8) std::abort();
+    FUZZ_CHECK(decoded->size() <= text.size() * static_cast<size_t>(encoding->shift()) / 8);
 
     // What decoded must come back from its own encoding, padded or not.
-    if (encoding->decode(encoding->encode(*decoded)) != decoded) std::abort();
+    FUZZ_CHECK(encoding->decode(encoding->encode(*decoded)) == decoded);
     encoding->setDoPad(!encoding->doPad());
-    if (encoding->decode(encoding->encode(*decoded)) != decoded) std::abort();
+    FUZZ_CHECK(encoding->decode(encoding->encode(*decoded)) == decoded);
     return 0;
 }

@@ -8,12 +8,6 @@
 //
 // Input: the file's text, loaded as a screen and as the main file.
 
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "FuzzSupport.h"
 #include "Mensajes.h"
 #include "platform/ActivityIndicatorView.h"

@@ -4,10 +4,6 @@
 //
 // Input: the URL text; one that is not a mail link is tried after "mailto:".
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
 #include "FuzzSupport.h"
 #include "Opener/ZELOpener.h"
 #include "platform/MailComposeViewController.h"

@@ -6,16 +6,8 @@
 //
 // Input: the file's bytes.
 
-#include <unistd.h>
-
-#include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "FuzzSupport.h"
 #include "PlistValue.h"

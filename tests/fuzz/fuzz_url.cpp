@@ -5,11 +5,6 @@
 // Input: a base, a line end, a reference (without a line end the whole input
 // is both). The reference is also taken as a file path.
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "FuzzSupport.h"
 #include "platform/URL.h"
 

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 
-#include "platform/NotificationCenter.h"
 #include "platform/Services.h"
 
 namespace nimbra::test {

@@ -70,9 +70,8 @@ protected:
     }
     static SimWebViewPeer& peer(const std::shared_ptr<platform::WebView>& web) { return *SimWebViewPeer::of(*web); }
     static int loadsOf(const std::shared_ptr<platform::WebView>& web, const std::string& address) {
-        int n = 0;
-        for (auto& l : peer(web).loads()) n += l.request.url.absoluteString() == address;
-        return n;
+        return int(std::ranges::count_if(peer(web).loads(),
+                                         [&](const auto& l) { return l.request.url.absoluteString() == address; }));
     }
     std::shared_ptr<platform::TabBarController> tabs;
     std::shared_ptr<FirstViewController> first;

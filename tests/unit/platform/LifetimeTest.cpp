@@ -1,7 +1,6 @@
 // The lifetime members (weak pointers from a factory, timers held by value,
 // notification observations) stop their callbacks when their owner goes; and
 // the notification center's delivery.
-#include <thread>
 
 #include "contract/RunLoopContract.h"
 #include "platform/NotificationCenter.h"

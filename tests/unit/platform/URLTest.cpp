@@ -35,26 +35,15 @@ TEST(URL, RejectsTextsThatAreNotURLs) {
 TEST(URL, ResolvesTheRFCExamples) {
     auto base = URL::parse("http://a/b/c/d;p?q");
     ASSERT_TRUE(base);
+    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
-        {"g:h", "g:h"},
-        {"g", "http://a/b/c/g"},
-        {"./g", "http://a/b/c/g"},
-        {"g/", "http://a/b/c/g/"},
-        {"/g", "http://a/g"},
-        {"//g", "http://g"},
-        {"?y", "http://a/b/c/d;p?y"},
-        {"g?y", "http://a/b/c/g?y"},
-        {"#s", "http://a/b/c/d;p?q#s"},
-        {"g?y#s", "http://a/b/c/g?y#s"},
-        {";x", "http://a/b/c/;x"},
-        {"", "http://a/b/c/d;p?q"},
-        {".", "http://a/b/c/"},
-        {"..", "http://a/b/"},
-        {"../g", "http://a/b/g"},
-        {"../..", "http://a/"},
-        {"../../../g", "http://a/g"},
-        {"g?y/../x", "http://a/b/c/g?y/../x"},
+        {"g:h", "g:h"}, {"g", "http://a/b/c/g"}, {"./g", "http://a/b/c/g"}, {"g/", "http://a/b/c/g/"},
+        {"/g", "http://a/g"}, {"//g", "http://g"}, {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"},
+        {"#s", "http://a/b/c/d;p?q#s"}, {"g?y#s", "http://a/b/c/g?y#s"}, {";x", "http://a/b/c/;x"},
+        {"", "http://a/b/c/d;p?q"}, {".", "http://a/b/c/"}, {"..", "http://a/b/"}, {"../g", "http://a/b/g"},
+        {"../..", "http://a/"}, {"../../../g", "http://a/g"}, {"g?y/../x", "http://a/b/c/g?y/../x"},
     };
+    // clang-format on
     for (const auto& [ref, expected] : cases) {
         auto r = base->resolve(ref);
         ASSERT_TRUE(r) << ref;

@@ -1,14 +1,16 @@
 #pragma once
 // Test support: the one sim backend of the unit-test process, and a fixture
 // that hands it to a test freshly reset. Brings what nearly every unit test
-// uses (gtest and the standard containers).
+// uses (gtest, the standard containers and algorithms).
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/sim/SimBackend.h"
@@ -19,6 +21,9 @@ namespace nimbra::test {
 platform::sim::SimBackend& simBackend();
 
 }  // namespace nimbra::test
+
+// A URL the test writes out whole.
+inline platform::URL url(std::string_view text) { return *platform::URL::parse(text); }
 
 class SimTest : public ::testing::Test {
 protected:

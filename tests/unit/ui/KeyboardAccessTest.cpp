@@ -94,14 +94,15 @@ TEST_F(KeyboardAccessTest, ControlsCarryTheirRoleAndAName) {
     labelled->setAccessibilityLabel("Back");
     toolbar->setItems({labelled, holder, done});
     auto button = [](const std::shared_ptr<BarButtonItem>& item) { return item->representedView(); };
+    // Done is read by its title.
+    // clang-format off
     const std::tuple<std::shared_ptr<View>, AccessibilityRole, std::string> expected[] = {
-        {toolbar, AccessibilityRole::Toolbar, ""},
-        {button(labelled), AccessibilityRole::Button, "Back"},
-        {button(done), AccessibilityRole::Button, ""},  // read by its title
-        {spinner, AccessibilityRole::ProgressIndicator, "Working"},
+        {toolbar, AccessibilityRole::Toolbar, ""}, {button(labelled), AccessibilityRole::Button, "Back"},
+        {button(done), AccessibilityRole::Button, ""}, {spinner, AccessibilityRole::ProgressIndicator, "Working"},
         {std::make_shared<ActivityIndicatorView>(), AccessibilityRole::ProgressIndicator, "Loading"},
         {std::make_shared<View>(), AccessibilityRole::None, ""},
     };
+    // clang-format on
     for (const auto& [view, role, label] : expected) {
         ASSERT_TRUE(view);
         EXPECT_EQ(view->accessibilityRole(), role) << label;

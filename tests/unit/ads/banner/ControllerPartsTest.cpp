@@ -4,8 +4,6 @@
 // request that cannot break out of its script element are the faults and
 // banner load tests' on the real stack.)
 
-#include <cmath>
-
 #include "Network/ZELCacheFolder.h"
 #include "Object/ZELAdResponse.h"
 #include "Object/ZELAdURLBuilder.h"
@@ -23,13 +21,17 @@ using URLs = std::vector<platform::URL>;
 
 namespace {
 
-platform::URL url(const std::string& text) { return *platform::URL::parse(text); }
-
 class ReloadSchedulerTest : public SimTest {
 protected:
     void SetUp() override {
         SimTest::SetUp();
         scheduler.setVisible(true);
+    }
+    // The reloads in the next `seconds`.
+    int reloadsAfter(double seconds) {
+        reloads = 0;
+        sim().advance(seconds);
+        return reloads;
     }
     int reloads = 0;
     ZELReloadScheduler scheduler{[this] { ++reloads; }};
@@ -50,28 +52,25 @@ TEST_F(ReloadSchedulerTest, ARateOfZeroStopsReloadingButKeepsTheLastInterval) {
 TEST_F(ReloadSchedulerTest, AHoldRestartsTheFullIntervalWhenItEnds) {
     auto& center = platform::NotificationCenter::defaultCenter();
     int screen = 0, screenOverIt = 0;
+    auto& application = sim().application();
+    // clang-format off
     const std::pair<std::function<void()>, std::function<void()>> holds[] = {
-        {[&] { sim().application().setApplicationState(platform::ApplicationState::Background); },
-         [&] { sim().application().setApplicationState(platform::ApplicationState::Active); }},
-        {[&] {
-             center.post(ZELViewControllerWillPresentFullScreen, &screen);
-             center.post(ZELViewControllerWillPresentFullScreen, &screenOverIt);
-             center.post(ZELViewControllerDidRelinquishFullScreen, &screenOverIt);
-         },
+        {[&] { application.setApplicationState(platform::ApplicationState::Background); },
+         [&] { application.setApplicationState(platform::ApplicationState::Active); }},
+        {[&] { center.post(ZELViewControllerWillPresentFullScreen, &screen);
+               center.post(ZELViewControllerWillPresentFullScreen, &screenOverIt);
+               center.post(ZELViewControllerDidRelinquishFullScreen, &screenOverIt); },
          [&] { center.post(ZELViewControllerDidRelinquishFullScreen, &screen); }},
     };
+    // clang-format on
     for (const auto& [hold, release] : holds) {
         scheduler.schedule(30);
         sim().advance(20);
         hold();
-        sim().advance(100);
-        EXPECT_EQ(reloads, 0);
+        EXPECT_EQ(reloadsAfter(100), 0);
         release();
-        sim().advance(29);
-        EXPECT_EQ(reloads, 0);
-        sim().advance(1.5);
-        EXPECT_EQ(reloads, 1);
-        reloads = 0;
+        EXPECT_EQ(reloadsAfter(29), 0);
+        EXPECT_EQ(reloadsAfter(1.5), 1);
     }
 }
 
@@ -79,12 +78,11 @@ TEST_F(ReloadSchedulerTest, AHoldRestartsTheFullIntervalWhenItEnds) {
 // is left when the banner is seen again (at once when it ran out), unless the
 // banner reloads while hidden.
 TEST_F(ReloadSchedulerTest, WhileHiddenTheTimerWaitsForWhatIsLeft) {
-    const struct {
-        double hiddenFor;
-        bool reloadsWhileHidden;
-        int whileHidden;      // reloads while hidden
-        double seenThenNext;  // seconds from being seen to the next reload
-    } cases[] = {{100, false, 0, 0}, {5, false, 0, 5}, {100, true, 1, 30}};
+    // Reloads while hidden, and seconds from being seen to the next reload.
+    // clang-format off
+    const struct { double hiddenFor; bool reloadsWhileHidden; int whileHidden; double seenThenNext; } cases[] = {
+        {100, false, 0, 0}, {5, false, 0, 5}, {100, true, 1, 30}};
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hiddenFor + 1000 * c.reloadsWhileHidden);
         reloads = 0;
@@ -112,11 +110,6 @@ TEST_F(ReloadSchedulerTest, AnUnreachableServerIsTriedAgainAfterABackOff) {
     for (int i = 0; i < 8; ++i) waits.push_back(scheduler.retryAfterUnreachable());
     EXPECT_EQ(waits, (std::vector<double>{5, 10, 20, 40, 80, 160, 300, 300}));
     scheduler.serverReached();
-    auto reloadsAfter = [&](double seconds) {
-        reloads = 0;
-        sim().advance(seconds);
-        return reloads;
-    };
     scheduler.deactivate();
     EXPECT_EQ(scheduler.retryAfterUnreachable(), 5);
     EXPECT_EQ(reloadsAfter(4.9), 0);
@@ -177,24 +170,18 @@ using SupportScriptTest = SimTest;
 TEST_F(SupportScriptTest, WhatTheStoreHandsOver) {
     auto& sim = this->sim();
     enum Asked { No, Whole, IfModified };
-    struct Case {
-        const char* what;
-        std::optional<std::string> stored;
-        double expiresIn;  // seconds from now; 0: no date
-        SimResponse answer;
-        std::string heard;
-        Asked asked;
-        bool freshAfter;
-    } cases[] = {
+    // expiresIn: seconds from now, 0 for no date. A copy that cannot be read
+    // is nothing to revalidate: a 304 would keep it.
+    // clang-format off
+    struct Case { const char* what; std::optional<std::string> stored; double expiresIn; SimResponse answer; std::string heard; Asked asked; bool freshAfter; } cases[] = {
         {"fresh", "v1", 60, SimResponse::failure(), "ready v1", No, true},
         {"expired, unchanged", "v1", -10, SimResponse::withStatus(304), "ready v1", IfModified, true},
         {"expired, server down", "v1", -10, SimResponse::failure(), "failed, stored v1 -1004", IfModified, false},
-        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none -1004", Whole,
-         false},
+        {"nothing stored, server down", std::nullopt, 0, SimResponse::failure(), "failed, stored none -1004", Whole, false},
         {"an empty script", std::nullopt, 0, SimResponse::ok(""), "failed, stored none", Whole, true},
-        // A copy that cannot be read is nothing to revalidate: a 304 would keep it.
         {"unreadable", "\xFF\xFE", 60, SimResponse::ok("v2"), "ready v2", Whole, true},
     };
+    // clang-format on
     const platform::URL script = ZELServerAddresses::supportScriptURL();
     const std::string path = *ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, script);
     for (auto& c : cases) {

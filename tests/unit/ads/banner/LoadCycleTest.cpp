@@ -8,8 +8,6 @@
 #include <filesystem>
 #include <fstream>
 
-using platform::sim::SimResponse;
-using platform::sim::SimWebViewPeer;
 using Codes = std::vector<long>;
 
 TEST_F(BannerTest, OneLoadAtATimeThroughItsStates) {
@@ -61,15 +59,14 @@ TEST_F(BannerTest, FirstBannerRemovesTheOldLayout) {
 TEST_F(BannerTest, EachFailureEndsTheLoadWithOneReport) {
     const std::string goodAnswer = pageAnswer;
     auto ad = [&](SimResponse response) { return [&, response] { sim().http().route(kAdURL, response); }; };
-    struct Case {
-        std::function<void()> arrange;
-        long code;
-        double refresh = 0;  // kept for the next try
-    } cases[] = {
+    // refresh: the server's rate, kept for the next try.
+    // clang-format off
+    struct Case { std::function<void()> arrange; long code; double refresh = 0; } cases[] = {
         {ad(SimResponse::withStatus(404, "missing")), ZELErrorServerError},
         {ad(SimResponse::ok(" \n\t \r\n ", {{"X-Ruma-Refresh-Rate", "45"}})), ZELErrorNoAd, 45},  // blank
         {[&] { pageAnswer = "qmsg://nimbra/loadAdURL?url=not%20a%20url&type=pexmark"; }, ZELErrorNetworkError},
     };
+    // clang-format on
     for (auto& c : cases) {
         SCOPED_TRACE(c.code);
         c.arrange();
@@ -78,9 +75,7 @@ TEST_F(BannerTest, EachFailureEndsTheLoadWithOneReport) {
         EXPECT_EQ(state(), kZELStateFailed);
         EXPECT_EQ(delegate->failures, Codes{c.code});
         EXPECT_EQ(controller()->buildAdWebView(), nullptr);
-        if (c.refresh) {
-            EXPECT_EQ(controller()->reloadSeconds(), c.refresh);
-        }
+        EXPECT_EQ(c.refresh ? controller()->reloadSeconds() : 0, c.refresh);
         pageAnswer = goodAnswer;
         serveAd("<p>ad</p>", {});
         loadAndSettle();

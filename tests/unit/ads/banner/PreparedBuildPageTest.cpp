@@ -6,9 +6,6 @@
 
 #include "Statistics/ZELStatisticsCore.h"
 
-using platform::sim::SimResponse;
-using platform::sim::SimWebViewPeer;
-
 namespace {
 
 constexpr const char* kScript = "function RUMA_buildAdURL(p){}";
@@ -19,9 +16,8 @@ SimWebViewPeer* preparedPeer(platform::sim::SimBackend& sim, const std::string& 
 }
 
 int callsEvaluatedIn(const SimWebViewPeer& peer) {
-    int n = 0;
-    for (const auto& s : peer.scripts()) n += s.rfind("RUMA_buildAdURL(", 0) == 0;
-    return n;
+    return int(
+        std::ranges::count_if(peer.scripts(), [](const std::string& s) { return s.starts_with("RUMA_buildAdURL("); }));
 }
 
 std::weak_ptr<platform::View> viewOf(SimWebViewPeer* peer) { return peer->view().weak_from_this(); }

@@ -3,8 +3,6 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
-using platform::sim::SimResponse;
-
 // When the next ad comes is the reload scheduler's; here that the banner
 // follows the server's rate from one ad to the next.
 TEST_F(BannerTest, NextAdComesAtTheServersLastRate) {
@@ -30,24 +28,17 @@ TEST_F(BannerTest, NextAdComesAtTheServersLastRate) {
 TEST_F(BannerTest, OnlyATouchedNavigationPastTheFirstMomentIsAClick) {
     using enum platform::NavigationType;
     const std::string page = "http://127.0.0.1:8090/elsewhere";
-    struct Case {
-        const char* what;
-        bool touched;
-        double after;
-        std::string url;
-        platform::NavigationType type;
-        bool loadsInBanner;
-        int clicks;
-    } cases[] = {
+    // clang-format off
+    struct Case { const char* what; bool touched; double after; std::string url; platform::NavigationType type; bool loadsInBanner; int clicks; } cases[] = {
         {"untouched", false, 1, page, LinkClicked, true, 0},
         {"touched in the first moment", true, 0.1, page, LinkClicked, true, 0},
         {"back or forward", true, 1, page, BackForward, true, 0},
         {"reload", true, 1, page, Reload, true, 0},
         {"touched link", true, 1, "http://127.0.0.1:8090/click?ai=tok", LinkClicked, false, 1},
         {"untouched after a click", false, 1, page, LinkClicked, true, 0},
-        {"message: served, never loaded", true, 1, "qmsg://nimbra/click?u=http%3A%2F%2F127.0.0.1%3A8090%2Fct%2Fxyz12",
-         LinkClicked, false, 0},
+        {"message: served, never loaded", true, 1, "qmsg://nimbra/click?u=http%3A%2F%2F127.0.0.1%3A8090%2Fct%2Fxyz12", LinkClicked, false, 0},
     };
+    // clang-format on
     makeBanner();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -58,8 +49,7 @@ TEST_F(BannerTest, OnlyATouchedNavigationPastTheFirstMomentIsAClick) {
         if (c.touched) banner->webView()->hitTest(platform::Point{10, 10}, nullptr);
         sim().advance(c.after);
         EXPECT_EQ(platform::sim::SimWebViewPeer::of(*banner->webView())->navigate(c.url, c.type), c.loadsInBanner);
-        const auto stats = ZELStatistics::sharedStatistics()->peekParameters();
-        EXPECT_EQ(stats.count("pcc") ? stats.at("pcc").asInteger().value_or(0) : 0, c.clicks);
+        EXPECT_EQ(countedClicks(), c.clicks);
     }
 }
 
@@ -67,27 +57,16 @@ TEST_F(BannerTest, OnlyATouchedNavigationPastTheFirstMomentIsAClick) {
 // a destroyed object, nothing left running.
 TEST_F(BannerTest, DestroyedAtAnyStageLeavesNothingBehind) {
     const std::string script = "function RUMA_buildAdURL(p){}";
-    struct Stage {
-        const char* what;
-        std::function<void()> arrange;
-        ZELObjectState state;
-    } stages[] = {
-        {"the script download", [&] { sim().http().route(kScriptURL, SimResponse::ok(script).after(5)); },
-         kZELStateFetchingSupportScript},
+    // clang-format off
+    struct Stage { const char* what; std::function<void()> arrange; ZELObjectState state; } stages[] = {
+        {"the script download", [&] { sim().http().route(kScriptURL, SimResponse::ok(script).after(5)); }, kZELStateFetchingSupportScript},
         {"the hidden page at work", [&] { pageAnswers = false; }, kZELStateBuildingAdURL},
-        {"the page made ready at work",
-         [&] {
-             showAd();
-             pageAnswers = false;
-         },
-         kZELStateBuildingAdURL},
-        {"the markup download", [&] { sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5)); },
-         kZELStateLoadingAd},
+        {"the page made ready at work", [&] { showAd(); pageAnswers = false; }, kZELStateBuildingAdURL},
+        {"the markup download", [&] { sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(5)); }, kZELStateLoadingAd},
         {"the reload timer pending", [] {}, kZELStateShown},
-        {"trackers in flight",
-         [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10)); },
-         kZELStateShown},
+        {"trackers in flight", [&] { sim().http().routePrefix("http://127.0.0.1:8090/im/", SimResponse::ok("ok").after(10)); }, kZELStateShown},
     };
+    // clang-format on
     for (const auto& stage : stages) {
         SCOPED_TRACE(stage.what);
         sim().http().route(kScriptURL, SimResponse::ok(script));
@@ -166,20 +145,16 @@ TEST_F(BannerTest, AHiddenBannerWaitsUntilItIsSeen) {
 // when the network comes back; an answer that was an error waits for the
 // server's schedule.
 TEST_F(BannerTest, AServerThatCannotBeReachedIsAskedAgain) {
-    using platform::sim::SimResponse;
-    const struct {
-        const char* url;
-        SimResponse answer;
-        long code;
-        const char* logged;  // null: not retried
-    } cases[] = {
-        {kScriptURL, SimResponse::failure(platform::kURLErrorCannotConnectToHost, "refused\n<Nimbra> forged"), 2,
-         "could not be reached (refused<Nimbra> forged); trying again in "},
+    // logged: null when not retried
+    // clang-format off
+    const struct { const char* url; SimResponse answer; long code; const char* logged; } cases[] = {
+        {kScriptURL, SimResponse::failure(platform::kURLErrorCannotConnectToHost, "refused\n<Nimbra> forged"), 2, "could not be reached (refused<Nimbra> forged); trying again in "},
         {kAdURL, SimResponse::failure(platform::kURLErrorTimedOut, "timed out"), 2, "(timed out)"},
         {kAdURL, SimResponse::failure(platform::kURLErrorCannotFindHost, "no such host"), 2, "(no such host)"},
         {kAdURL, SimResponse::withStatus(503), 3, nullptr},
         {kAdURL, SimResponse::failure(platform::kURLErrorBadServerResponse, "garbled"), 2, nullptr},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.logged ? c.logged : "not retried");
         dropBanner();

@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "Utility/ZELRequestParameters.h"
+#include "Network/ZELClickTracker.h"
 #include "Statistics/ZELStatistics.h"
 #include "Timing/ZELTiming.h"
-#include "Network/ZELClickTracker.h"
+#include "Utility/ZELRequestParameters.h"
 #include "unit/support/SimTest.h"
 
 namespace {
@@ -51,7 +51,6 @@ protected:
         auto timing = ZELStatistics::sharedStatistics()->timingNamed(kZELParameterPriorClickLatency);
         return timing ? timing->valueForKey(kZELParameterPriorImpressionTicketString) : std::nullopt;
     }
-    static platform::URL url(const char* text) { return *platform::URL::parse(text); }
     // A click chain ending in `end`, tracked from a fresh click timing.
     void track(SimResponse end) {
         ZELStatistics::sharedStatistics()->startTimingNamed(kZELParameterPriorClickLatency);
@@ -69,28 +68,24 @@ protected:
 // the tracked URL.
 TEST_F(ClickTrackerTest, EachChainEndsOnceAsASuccessOrAFailure) {
     const char* app = "shopapp://item/42";
-    struct Case {
-        SimResponse end;
-        std::optional<std::string> success;
-        std::optional<long> failure;
-    } cases[] = {
+    // clang-format off
+    struct Case { SimResponse end; std::optional<std::string> success; std::optional<long> failure; } cases[] = {
         {SimResponse::ok("<html>shop</html>"), kLanding, {}},
         {SimResponse::redirect(app), app, {}},
         {SimResponse::redirect("HTTPS://other.example/"), {}, platform::kURLErrorCannotConnectToHost},
         {SimResponse::withStatus(404), {}, {}},
         {SimResponse::failure(platform::kURLErrorCannotFindHost), {}, platform::kURLErrorCannotFindHost},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.success.value_or("failure"));
-        recorder->redirects.clear();
-        recorder->failures.clear();
+        *recorder = TrackerRecorder();
         track(c.end);
         sim().runUntilIdle();
         EXPECT_EQ(recorder->redirects, c.success ? Ends{c.success} : Ends{});
         ASSERT_EQ(recorder->failures.size(), c.success ? 0u : 1u);
-        if (!c.success) {
-            EXPECT_EQ(recorder->failures[0] ? std::optional(recorder->failures[0]->code) : std::nullopt, c.failure);
-        }
+        const auto& failure = c.success ? std::nullopt : recorder->failures[0];
+        EXPECT_EQ(failure ? std::optional(failure->code) : std::nullopt, c.failure);
         EXPECT_EQ(ticket(), c.success ? std::optional<platform::Value>("/TICKET-7") : std::nullopt)
             << "from the tracked URL";
     }
@@ -148,7 +143,7 @@ TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacksOrDroppedMidChain) {
     }
     EXPECT_EQ(recorder->finished(), 3u);
     // Starting the next tracking from the report of the last one.
-    recorder->redirects.clear();
+    *recorder = TrackerRecorder();
     tracker = ZELClickTracker::create(recorder);
     int rounds = 0;
     recorder->onRedirect = [&](ZELClickTracker& t) {
@@ -161,8 +156,7 @@ TEST_F(ClickTrackerTest, DestroyedOrReusedInsideItsCallbacksOrDroppedMidChain) {
     EXPECT_EQ(recorder->redirects.size(), 3u);
     EXPECT_EQ(ZELClickTracker::trackingCount(), 0u) << "each tracking gave its unit back exactly once";
     // Dropped between two hops: nothing more is asked or told.
-    recorder->redirects.clear();
-    recorder->onRedirect = nullptr;
+    *recorder = TrackerRecorder();
     sim().http().clearRequests();
     sim().http().route(kHop, SimResponse::redirect(kLanding).after(5));
     tracker->trackURL(url(kClick));

@@ -44,7 +44,6 @@ protected:
         SimTest::SetUp();
         observation = center.observe("", nullptr, [this](const platform::Notification& n) { received.push_back(n); });
     }
-    static platform::URL url(const char* text) { return *platform::URL::parse(text); }
     ZELNotificationCenter& center = ZELNotificationCenter::defaultCenter();
     std::vector<platform::Notification> received;
     platform::Observation observation;

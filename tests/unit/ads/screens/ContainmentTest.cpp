@@ -9,20 +9,15 @@
 
 #include "Browser/ZELBrowserController.h"
 #include "Notification/ZELNotificationCenter.h"
-#include "Object/ZELPreparedBuildPage.h"
 #include "WebApp/ZELWebAppViewController.h"
 #include "platform/MailComposeViewController.h"
-#include "platform/Window.h"
 #include "platform/sim/SimViews.h"
 
-#include <algorithm>
-#include <map>
-
 using platform::percentEncodeUnreserved;
-using platform::sim::SimWebViewPeer;
 
 class ContainmentTest : public BannerTest {
 protected:
+    using enum platform::NavigationType;
     static constexpr const char* kClickTracking = "http://127.0.0.1:8090/ct/";
     void SetUp() override {
         BannerTest::SetUp();
@@ -52,28 +47,23 @@ protected:
         sim().advance(1);
     }
     void tap() { banner->webView()->hitTest(platform::Point{10, 10}, nullptr); }
-    void open(const std::string& query) {
-        peer->navigate("qmsg://nimbra/open?" + query, platform::NavigationType::Other);
-    }
+    void open(const std::string& query) { peer->navigate("qmsg://nimbra/open?" + query, Other); }
     // What the ad may try, one word each.
     void step(const std::string& what) {
         const std::string landing = "u=" + percentEncodeUnreserved("http://127.0.0.1:8090/landing?ai=tok");
+        const std::string elsewhere = "http://127.0.0.1:8090/elsewhere";
         if (what == "tap") tap();
         else if (what == "wait") sim().advance(5.1);
         else if (what == "new ad") freshAd();
         else if (what == "browser") open("a=browser&" + landing);
         else if (what == "web app") open("a=webapp&html=%3Cp%3Eapp%3C%2Fp%3E");
         else if (what == "market") open("a=app&u=" + percentEncodeUnreserved("market://details?id=x"));
-        else if (what == "tel") peer->navigate("tel:+34600000000", platform::NavigationType::LinkClicked);
-        else if (what == "mail") peer->navigate("mailto:ana@example.com", platform::NavigationType::LinkClicked);
-        else if (what == "key on link")
-            peer->navigateByUserGesture("http://127.0.0.1:8090/click?ai=tok", platform::NavigationType::LinkClicked);
-        else if (what == "key open")
-            peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, platform::NavigationType::Other);
-        else if (what == "elsewhere")
-            peer->navigate("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
-        else if (what == "key elsewhere")
-            peer->navigateByUserGesture("http://127.0.0.1:8090/elsewhere", platform::NavigationType::Other);
+        else if (what == "tel") peer->navigate("tel:+34600000000", LinkClicked);
+        else if (what == "mail") peer->navigate("mailto:ana@example.com", LinkClicked);
+        else if (what == "key on link") peer->navigateByUserGesture("http://127.0.0.1:8090/click?ai=tok", LinkClicked);
+        else if (what == "key open") peer->navigateByUserGesture("qmsg://nimbra/open?a=browser&" + landing, Other);
+        else if (what == "elsewhere") peer->navigate(elsewhere, Other);
+        else if (what == "key elsewhere") peer->navigateByUserGesture(elsewhere, Other);
         else FAIL() << what;
         sim().runUntilIdle();
     }
@@ -88,13 +78,8 @@ protected:
         }
         return kinds;
     }
-    long clicks() {
-        const auto stats = ZELStatistics::sharedStatistics()->peekParameters();
-        return stats.count("pcc") ? stats.at("pcc").asInteger().value_or(0) : 0;
-    }
     int refusals() {
-        const auto lines = sim().logLines();
-        return int(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return int(std::ranges::count_if(sim().logLines(), [](const std::string& l) {
             return l.find("without the user's activation") != std::string::npos;
         }));
     }
@@ -103,16 +88,10 @@ protected:
 };
 
 TEST_F(ContainmentTest, OneActivationAllowsOneOpening) {
-    struct Case {
-        const char* what;
-        std::vector<std::string> steps;
-        std::vector<std::string> screens;
-        size_t handedOver;  // URLs that left for another application
-        long clicks;        // "pcc"
-        size_t clickTrackings;
-        int refusalLines;
-        int bannerLoads;  // pages the banner itself went on to
-    } cases[] = {
+    // handedOver: URLs that left for another application; bannerLoads: pages
+    // the banner itself went on to.
+    // clang-format off
+    struct Case { const char* what; std::vector<std::string> steps, screens; size_t handedOver; long clicks; size_t clickTrackings; int refusalLines, bannerLoads; } cases[] = {
         // (A page's own navigation loads in the banner, as ever.)
         {"the page asks by itself", {"browser", "web app", "tel", "mail", "elsewhere"}, {}, 0, 0, 0, 1, 1},
         {"one tap, four asks", {"tap", "browser", "web app", "tel", "mail"}, {"browser"}, 0, 1, 2, 1, 0},
@@ -125,6 +104,7 @@ TEST_F(ContainmentTest, OneActivationAllowsOneOpening) {
         {"one composer at a time", {"tap", "mail", "tap", "mail"}, {"composer"}, 0, 1, 2, 0, 0},
         {"one screen at a time", {"tap", "browser", "tap", "web app"}, {"browser"}, 0, 1, 2, 0, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         freshAd();
@@ -137,7 +117,7 @@ TEST_F(ContainmentTest, OneActivationAllowsOneOpening) {
         sim().advance(1);  // the hand-over to another application
         EXPECT_EQ(screens(), c.screens);
         EXPECT_EQ(sim().application().openedURLs().size() - handed, c.handedOver);
-        EXPECT_EQ(clicks(), c.clicks);
+        EXPECT_EQ(countedClicks(), c.clicks);
         EXPECT_EQ(sim().http().countOf(kClickTracking) - tracked, c.clickTrackings);
         EXPECT_EQ(refusals(), c.refusalLines);
         EXPECT_EQ(SimWebViewPeer::of(*banner->webView())->startCount() - loads, c.bannerLoads);
@@ -167,55 +147,45 @@ TEST_F(ContainmentTest, EachViewHearsOnlyItsOwnMessages) {
     std::vector<ZELBuildPageAnswer> answers;  // the request page's, to whoever holds it
     requestPage.delegate->setAnswerHandler([&](const ZELBuildPageAnswer& answer) { answers.push_back(answer); });
     const auto posted = [&](const std::string& name, const platform::View& from) {
-        return std::any_of(inside.begin(), inside.end(),
-                           [&](const auto& n) { return n.name == name && n.object == &from; });
+        return std::ranges::any_of(inside, [&](const auto& n) { return n.name == name && n.object == &from; });
     };
     const auto heard = [](platform::WebView& view, const std::string& text) {
-        const auto& scripts = SimWebViewPeer::of(view)->scripts();
-        return std::any_of(scripts.begin(), scripts.end(),
-                           [&](const auto& s) { return s.find(text) != std::string::npos; });
+        return std::ranges::any_of(SimWebViewPeer::of(view)->scripts(),
+                                   [&](const auto& s) { return s.find(text) != std::string::npos; });
     };
     std::string mark;  // new for each message sent, so that an effect is its own
     int sent = 0;
     size_t opened = 0;
-    // Each message a page sends (the mark at its end), and what it does when taken.
+    // Each message a page sends (the mark at its end), and what it does when
+    // taken. Only the schemes an ad may be handed to are asked about.
     using Effect = std::function<bool(platform::WebView&)>;
+    // clang-format off
     const std::pair<std::string, Effect> messages[] = {
         {"log?string=", [&](auto&) { return sim().logContains(mark); }},
-        {"open?a=call&u=tel%3A%2B34600000000&m=",
-         [&](auto&) { return sim().application().openedURLs().size() > opened; }},
-        // Only the schemes an ad may be handed to are asked about.
-        {"canOpenURLs?urls=tel:1,market:x&m=",
-         [&](platform::WebView& view) { return heard(view, R"("market:x":false)") && heard(view, R"("tel:1":true)"); }},
+        {"open?a=call&u=tel%3A%2B34600000000&m=", [&](auto&) { return sim().application().openedURLs().size() > opened; }},
+        {"canOpenURLs?urls=tel:1,market:x&m=", [&](auto& view) { return heard(view, R"("market:x":false)") && heard(view, R"("tel:1":true)"); }},
         {"evalInOpener?js=", [&](auto&) { return heard(*banner->webView(), mark); }},
-        {"loadAdURL?errors=",
-         [&](platform::WebView& view) {
-             return view.delegate() == requestPage.delegate ? !answers.empty() : posted("loadAdURL", view);
-         }},
-        {std::string(platform::kApplicationWillEnterForegroundNotification) + "?m=",
-         [&](platform::WebView& view) { return posted(platform::kApplicationWillEnterForegroundNotification, view); }},
+        {"loadAdURL?errors=", [&](auto& view) { return view.delegate() == requestPage.delegate ? !answers.empty() : posted("loadAdURL", view); }},
+        {std::string(platform::kApplicationWillEnterForegroundNotification) + "?m=", [&](auto& view) { return posted(platform::kApplicationWillEnterForegroundNotification, view); }},
     };
-    const std::pair<const char*, platform::WebView*> views[] = {{"request page", requestPage.webView.get()},
-                                                                {"banner", banner->webView().get()},
-                                                                {"browser", browser->webView().get()},
-                                                                {"web app", webApp->webView().get()}};
-    const std::map<std::string, std::string> takes = {
-        // log, open, canOpenURLs, evalInOpener, loadAdURL, a platform notification
-        {"request page", "100010"},
-        {"banner", "111001"},
-        {"browser", "000000"},
-        {"web app", "111101"}};
-    for (const auto& [viewName, view] : views) {
+    // clang-format on
+    // Each view, and which messages it takes: log, open, canOpenURLs,
+    // evalInOpener, loadAdURL, a platform notification.
+    // clang-format off
+    const std::tuple<const char*, platform::WebView*, std::string> views[] = {{"request page", requestPage.webView.get(), "100010"},
+        {"banner", banner->webView().get(), "111001"}, {"browser", browser->webView().get(), "000000"}, {"web app", webApp->webView().get(), "111101"}};
+    // clang-format on
+    for (const auto& [viewName, view, takes] : views) {
         std::string took;
         for (const auto& [message, effect] : messages) {
             mark = "mark" + std::to_string(++sent);
             opened = sim().application().openedURLs().size();
             view->hitTest(platform::Point{1, 1}, nullptr);  // "open" is tapped for
-            SimWebViewPeer::of(*view)->navigate("qmsg://n/" + message + mark, platform::NavigationType::Other);
+            SimWebViewPeer::of(*view)->navigate("qmsg://n/" + message + mark, Other);
             sim().advance(1);  // messages go on the next turn; leaving waits for the click trackings
             took += effect(*view) ? '1' : '0';
         }
-        EXPECT_EQ(took, takes.at(viewName)) << viewName;
+        EXPECT_EQ(took, takes) << viewName;
     }
     EXPECT_TRUE(platformWide.empty()) << "a page spoke on the platform's center: " << platformWide.front().name;
     EXPECT_TRUE(sim().logContains("<Nimbra> A page sent a message its view does not take (open); refused."));

@@ -15,6 +15,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 ZELNotification openMessage(const std::string& query) {
     return *ZELNotification::notificationFromURL(*platform::URL::parse("qmsg://nimbra/open?" + query));
 }
@@ -41,12 +43,9 @@ protected:
 };
 
 TEST_F(OpenerTest, EachActionGoesWhereItSays) {
-    struct Case {
-        const char* query;
-        const char* destination;  // "browser", "webapp", "webapp html", "composer", "app" or "nothing"
-        ZELOrientationSetting orientation;
-    };
-    const Case cases[] = {
+    // destination: "browser", "webapp", "webapp html", "composer", "app" or "nothing"
+    // clang-format off
+    const struct Case { const char* query; const char* destination; ZELOrientationSetting orientation; } cases[] = {
         {"a=browser&u=http%3A%2F%2F127.0.0.1%3A8090%2Fl&o=p", "browser", kZELOrientationPortrait},
         {"a=video&u=http%3A%2F%2F127.0.0.1%3A8090%2Fv&o=L", "browser", kZELOrientationAny},
         {"a=webapp&u=http%3A%2F%2F127.0.0.1%3A8090%2Fw&o=l", "webapp", kZELOrientationLandscape},
@@ -62,6 +61,7 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         {"a=app&u=file%3A%2F%2F%2Fetc%2Fpasswd", "nothing", kZELOrientationAny},
         {"a=call&u=sms%3A%2B34600000000", "nothing", kZELOrientationAny},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.query);
         const size_t opened = sim().application().openedURLs().size();
@@ -70,11 +70,10 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
         settle();
         const std::string destination = c.destination;
         if (auto browser = std::dynamic_pointer_cast<ZELBrowserController>(top())) {
-            EXPECT_EQ(std::pair(std::string("browser"), browser->supportedOrientations()),
-                      std::pair(destination, c.orientation));
+            EXPECT_EQ(std::pair("browser"s, browser->supportedOrientations()), std::pair(destination, c.orientation));
         } else if (auto app = std::dynamic_pointer_cast<ZELWebAppViewController>(top())) {
             const bool html = platform::sim::SimWebViewPeer::of(*app->webView())->lastHTML().has_value();
-            EXPECT_EQ(std::pair(std::string(html ? "webapp html" : "webapp"), app->supportedOrientations()),
+            EXPECT_EQ(std::pair(html ? "webapp html"s : "webapp"s, app->supportedOrientations()),
                       std::pair(destination, c.orientation));
         } else if (std::dynamic_pointer_cast<platform::MailComposeViewController>(top())) {
             EXPECT_EQ(destination, "composer");
@@ -92,25 +91,12 @@ TEST_F(OpenerTest, EachActionGoesWhereItSays) {
 // What the fuzz target cannot know: which of repeated or differently written
 // fields wins, and the decoding of each. (The composer is the tap tests'.)
 TEST_F(OpenerTest, MailLinksGiveTheirExactMessage) {
-    struct Case {
-        const char* link;
-        std::vector<std::string> to, cc, bcc;
-        std::string subject, body;
+    // clang-format off
+    const struct Case { const char* link; std::vector<std::string> to, cc, bcc; std::string subject, body; } cases[] = {
+        {"mailto:a%40b.example?cc=c@d.example,e@f.example,&subject=Hi", {"a@b.example"}, {"c@d.example", "e@f.example"}, {}, "Hi", ""},
+        {"mailto:x@y.example?CC=,z@y.example&BODY=L%C3%ADnea%0A2&bcc=w@y.example&subject=one&subject=two", {"x@y.example"}, {"z@y.example"}, {"w@y.example"}, "two", "Línea\n2"},
     };
-    const Case cases[] = {
-        {"mailto:a%40b.example?cc=c@d.example,e@f.example,&subject=Hi",
-         {"a@b.example"},
-         {"c@d.example", "e@f.example"},
-         {},
-         "Hi",
-         ""},
-        {"mailto:x@y.example?CC=,z@y.example&BODY=L%C3%ADnea%0A2&bcc=w@y.example&subject=one&subject=two",
-         {"x@y.example"},
-         {"z@y.example"},
-         {"w@y.example"},
-         "two",
-         "Línea\n2"},
-    };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.link);
         const auto message = ZELOpener::mailMessageFromURL(*platform::URL::parse(c.link));

@@ -21,9 +21,7 @@ bool pressEscape(const platform::Window& window) {
 
 TEST_F(ScreensTest, EscapeClosesTheBrowserAndTheWebAppScreenOnceAsTheirCloseWould) {
     const std::function<std::shared_ptr<ZELViewController>()> screens[] = {
-        [this] { return newScreen<ZELBrowserController>(); },
-        [this] { return newScreen<ZELWebAppViewController>(); },
-    };
+        [this] { return newScreen<ZELBrowserController>(); }, [this] { return newScreen<ZELWebAppViewController>(); }};
     for (const auto& make : screens) {
         std::weak_ptr<ZELViewController> gone;
         {

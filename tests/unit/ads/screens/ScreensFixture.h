@@ -2,10 +2,6 @@
 // An application window with a root controller on the sim backend, a listener
 // for the screen callbacks, and a count of the full-screen notifications.
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "Delegate/ZELBannerViewDelegate.h"
 #include "Delegate/ZELDelegateManager.h"
 #include "Object/ZELObjectPrivate.h"

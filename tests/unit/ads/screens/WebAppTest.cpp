@@ -13,12 +13,9 @@ using platform::sim::SimWebViewPeer;
 
 namespace {
 
-platform::URL url(const char* text) { return *platform::URL::parse(text); }
-
 int messagesTo(const SimWebViewPeer& page, const std::string& name) {
-    int n = 0;
-    for (const auto& script : page.scripts()) n += script.rfind("RUMA_ReceiveMessage('" + name + "'", 0) == 0;
-    return n;
+    const std::string call = "RUMA_ReceiveMessage('" + name + "'";
+    return int(std::ranges::count_if(page.scripts(), [&](const std::string& s) { return s.starts_with(call); }));
 }
 
 }  // namespace

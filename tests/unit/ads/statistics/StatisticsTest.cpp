@@ -4,6 +4,7 @@
 // errors.
 
 #include <cstdlib>
+#include <ranges>
 
 #include "Network/ZELNetworkChecker.h"
 #include "Request/ZELRequestError.h"
@@ -15,15 +16,18 @@
 
 namespace {
 
+using platform::Array;
+using platform::Dictionary;
+using platform::Value;
+
 // A fresh statistics object on a freshly reset sim for every test, and a
 // signals provider the tests can script.
 class ScriptedSignals : public SignalsProvider {
 public:
     bool gmcs(const std::string& clickString, std::string& output) override {
         clickStrings.push_back(clickString);
-        if (!clickSignals) return false;
-        output = *clickSignals;
-        return true;
+        if (clickSignals) output = *clickSignals;
+        return clickSignals.has_value();
     }
     std::optional<std::string> clickSignals;
     std::vector<std::string> clickStrings;
@@ -47,14 +51,12 @@ protected:
         SimTest::TearDown();
     }
     std::shared_ptr<ZELStatistics> stats() { return ZELStatistics::sharedStatistics(); }
-    static platform::URL url(const std::string& text) { return *platform::URL::parse(text); }
     ScriptedSignals signals;
 };
 
-std::set<std::string> keysOf(const platform::Dictionary& d) {
-    std::set<std::string> keys;
-    for (const auto& [key, value] : d) keys.insert(key);
-    return keys;
+std::set<std::string> keysOf(const Dictionary& d) {
+    const auto keys = std::views::keys(d);
+    return {keys.begin(), keys.end()};
 }
 
 class StatisticsTest : public StatisticsFixture {
@@ -101,17 +103,10 @@ TEST_F(StatisticsTest, AClickIsReportedOnceWithAllItsPieces) {
     sim().advance(1);
     stats()->addClickTrackingURL(url("http://127.0.0.1:8090/ct/TICKET-77"));
     sim().advance(4);
-    platform::Dictionary first = stats()->parameters();
-    EXPECT_EQ(first, (platform::Dictionary{{"session_id", stats()->sessionId()},
-                                           {"preqs", 1},
-                                           {"ptime", "8500"},
-                                           {"prl", "500"},
-                                           {"ppcl", "3000"},
-                                           {"pcl", "5000"},
-                                           {"pcrl", "0"},
-                                           {"pai", "AX12"},
-                                           {"pit", "TICKET-77"},
-                                           {"pcc", 1}}));
+    // clang-format off
+    EXPECT_EQ(stats()->parameters(), (Dictionary{{"session_id", stats()->sessionId()}, {"preqs", 1}, {"ptime", "8500"},
+        {"prl", "500"}, {"ppcl", "3000"}, {"pcl", "5000"}, {"pcrl", "0"}, {"pai", "AX12"}, {"pit", "TICKET-77"}, {"pcc", 1}}));
+    // clang-format on
     EXPECT_EQ(signals.clickStrings, std::vector<std::string>{"AX12"});
     // The next period starts cleared but for the request total and "ptime".
     EXPECT_EQ(keysOf(stats()->parameters()), (std::set<std::string>{"session_id", "preqs", "ptime"}));
@@ -122,9 +117,8 @@ TEST_F(StatisticsTest, ALaterClickReplacesTheFirst) {
     click("http://127.0.0.1/c?ai=first");
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/T1"));
     click("http://127.0.0.1/c?ai=second");
-    platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")),
-              std::tuple(platform::Value(2), platform::Value("second"), 0u));
+    Dictionary p = stats()->parameters();
+    EXPECT_EQ(std::tuple(p["pcc"], p["pai"], p.count("pit")), std::tuple(Value(2), Value("second"), 0u));
 }
 
 TEST_F(StatisticsTest, OnlyTheAdNetworksTrackingGivesATicket) {
@@ -134,7 +128,7 @@ TEST_F(StatisticsTest, OnlyTheAdNetworksTrackingGivesATicket) {
     stats()->addClickTrackingURL(std::nullopt);
     EXPECT_EQ(stats()->peekParameters().count("pit"), 0u);
     stats()->addClickTrackingURL(url("http://127.0.0.1/ct/Q"));
-    EXPECT_EQ(stats()->parameters()["pit"], platform::Value("Q"));
+    EXPECT_EQ(stats()->parameters()["pit"], Value("Q"));
 }
 
 TEST_F(StatisticsTest, OnlyWebPagesAreClicks) {
@@ -153,7 +147,7 @@ TEST_F(StatisticsTest, AClickOpensItsURLWithTheClickSignals) {
     EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9&dG9rZW4");
     signals.clickSignals = "not a query item";  // would make an invalid URL
     EXPECT_EQ(click("http://127.0.0.1/c?ai=Z9")->absoluteString(), "http://127.0.0.1/c?ai=Z9");
-    EXPECT_EQ(stats()->parameters()["pcc"], platform::Value(4));
+    EXPECT_EQ(stats()->parameters()["pcc"], Value(4));
 }
 
 // Reported once: only when set, and cleared by the request that carries them.
@@ -163,15 +157,13 @@ TEST_F(StatisticsTest, EachCountIsReportedOnceWhenSet) {
     click("http://127.0.0.1/c?ai=a");
     stats()->setClickBackgroundedApp();
     sim().advance(7.5);
-    stats()->incrementPageNavigationCount();
-    stats()->incrementPageNavigationCount();
+    for (int i = 0; i < 2; ++i) stats()->incrementPageNavigationCount();
     stats()->incrementSSLPageNavigationCount();
     stats()->resetSSLPageNavigationCount();
     stats()->setBreakOutToSafari();
-    platform::Dictionary p = stats()->parameters();
+    Dictionary p = stats()->parameters();
     EXPECT_EQ(keysOf(p), (std::set<std::string>{"session_id", "plpnc", "pcbo", "pcc", "pcl", "pcrl", "pai", "pclb"}));
-    EXPECT_EQ(std::tuple(p["plpnc"], p["pcl"], p["pclb"]),
-              std::tuple(platform::Value(2), platform::Value(7500), platform::Value(1)));
+    EXPECT_EQ(std::tuple(p["plpnc"], p["pcl"], p["pclb"]), std::tuple(Value(2), Value(7500), Value(1)));
     EXPECT_EQ(keysOf(stats()->parameters()), std::set<std::string>{"session_id"});
 }
 
@@ -183,9 +175,8 @@ TEST_F(StatisticsTest, CountersSurviveARestartOnlyAfterSynchronize) {
     stats()->incrementClickCount();
     stats()->incrementPageNavigationCount();
     endProcess();
-    platform::Dictionary p = stats()->parameters();
-    EXPECT_EQ(std::tuple(p["pcc"], p["pcbo"], p.count("plpnc")),
-              std::tuple(platform::Value(1), platform::Value(1), 0u));
+    Dictionary p = stats()->parameters();
+    EXPECT_EQ(std::tuple(p["pcc"], p["pcbo"], p.count("plpnc")), std::tuple(Value(1), Value(1), 0u));
     EXPECT_EQ(stats()->adRequestCount(), 41);  // "preqs" outlives parameters
     stats()->setAdRequestCount(9);
     endProcess();
@@ -200,19 +191,13 @@ TEST_F(StatisticsTest, StoredJunkIsIgnored) {
         EXPECT_TRUE(core.allValues().empty());
         core.setNumber(1, "pcc");
     }
-    EXPECT_EQ(sim().userDefaults().objectForKey("nimbra_stats_shared"),
-              platform::Value(platform::Dictionary{{"pcc", 1}}));
+    EXPECT_EQ(sim().userDefaults().objectForKey("nimbra_stats_shared"), Value(Dictionary{{"pcc", 1}}));
     // (The stores refuse a null inside a dictionary, so none can be stored.)
-    sim().userDefaults().setObject(platform::Dictionary{{"pcc", "3"},
-                                                        {"preqs", platform::Dictionary{}},
-                                                        {"pcbo", 1},
-                                                        {"plpnc", 2.9},
-                                                        {"plpsnc", platform::Array{}}},
-                                   "nimbra_stats_shared");
-    platform::Dictionary p = stats()->parameters();
+    const Dictionary stored{{"pcc", "3"}, {"preqs", Dictionary{}}, {"pcbo", 1}, {"plpnc", 2.9}, {"plpsnc", Array{}}};
+    sim().userDefaults().setObject(stored, "nimbra_stats_shared");
+    Dictionary p = stats()->parameters();
     for (const char* junk : {"pcc", "preqs", "plpsnc"}) EXPECT_EQ(p.count(junk), 0u) << junk;
-    EXPECT_EQ(p["pcbo"], platform::Value(1));
-    EXPECT_EQ(p["plpnc"], platform::Value(2.9));
+    EXPECT_EQ(std::pair(p["pcbo"], p["plpnc"]), std::pair(Value(1), Value(2.9)));
     EXPECT_EQ(stats()->incrementAdRequestCount(), 1);
 }
 
@@ -226,11 +211,10 @@ std::shared_ptr<ZELRequestPrivate> privateRequest() {
 // and its number.
 TEST_F(RequestTest, AFreshRequestsParameters) {
     auto request = privateRequest();
-    platform::Dictionary expected = ZELIdentifierUtilities::sharedInstance().parameters();
-    expected["js"] = "ruma-sdk-i-v4.1.1";
-    expected["net"] = "wi";
-    expected["session_id"] = stats()->sessionId();
-    expected["preqs"] = 0;
+    Dictionary expected = ZELIdentifierUtilities::sharedInstance().parameters();
+    for (auto [key, value] :
+         Dictionary{{"js", "ruma-sdk-i-v4.1.1"}, {"net", "wi"}, {"session_id", stats()->sessionId()}, {"preqs", 0}})
+        expected[key] = value;
     EXPECT_EQ(request->parameters(), expected);
 }
 
@@ -238,7 +222,7 @@ TEST_F(RequestTest, ItsOwnNumberWinsOverTheStatisticsTotal) {
     auto request = privateRequest();
     stats()->setAdRequestCount(12);
     request->setCounter(5);
-    EXPECT_EQ(request->parameters()["preqs"], platform::Value(5));
+    EXPECT_EQ(request->parameters()["preqs"], Value(5));
 }
 
 // An invalid birthday or place keeps what was set before it.
@@ -247,22 +231,18 @@ TEST_F(RequestTest, TargetingBecomesTypedParameters) {
     request->setGender(3);
     EXPECT_EQ(request->parameters().count("cust_gender"), 0u);
     request->setGender(ZELRequest::kGenderFemale);
-    request->setBirthdayWithMonth(2, 29, 2000);
-    request->setBirthdayWithMonth(2, 30, 2001);
-    request->setBirthdayWithMonth(13, 1, 2001);
-    request->addKeyword("a");
-    request->addKeyword("");
-    request->addKeyword("a");
-    request->setAdditionalParameters(platform::Dictionary{{"color", "red"}, {"n", 2}});
+    for (auto [month, day, year] : {std::tuple(2, 29, 2000), {2, 30, 2001}, {13, 1, 2001}})
+        request->setBirthdayWithMonth(month, day, year);
+    for (const char* keyword : {"a", "", "a"}) request->addKeyword(keyword);
+    request->setAdditionalParameters(Dictionary{{"color", "red"}, {"n", 2}});
     request->setLocationWithDescription("Plaza \"Mayor\"");
     request->setLocationWithLatitude(0, 20, 5);
     request->setLocationWithLatitude(90.5, 20, 5);
     request->setLocationWithDescription("");
-    platform::Dictionary p = request->parameters();
-    EXPECT_EQ(p["cust_gender"], platform::Value("f"));
-    EXPECT_EQ(p["cust_age"], platform::Value("20000229"));
-    EXPECT_EQ(p["kw"], platform::Value(platform::Array{"a", "a"}));
-    EXPECT_EQ(p["extras"], platform::Value(platform::Dictionary{{"color", "red"}, {"n", 2}}));
+    Dictionary p = request->parameters();
+    EXPECT_EQ(std::pair(p["cust_gender"], p["cust_age"]), std::pair(Value("f"), Value("20000229")));
+    EXPECT_EQ(p["kw"], Value(Array{"a", "a"}));
+    EXPECT_EQ(p["extras"], Value(Dictionary{{"color", "red"}, {"n", 2}}));
     ASSERT_TRUE(p["uule"].asString());
     EXPECT_EQ(p["uule"].asString()->rfind("a+", 0), 0u);
     request->setLocationWithLatitude(45.5, -73.25, 12.5);
@@ -277,7 +257,7 @@ TEST_F(RequestTest, TestModeOnlyForThisDevice) {
     request->setTestDevices(std::vector<std::string>{"someone-else", sim().device().machineIdentifier(), ""});
     EXPECT_EQ(request->parameters().count("adtest"), 0u);
     request->setTestDevices(std::vector<std::string>{"someone-else", device});
-    EXPECT_EQ(request->parameters()["adtest"], platform::Value("on"));
+    EXPECT_EQ(request->parameters()["adtest"], Value("on"));
     sim().device().setMachineIdentifier("not a machine id");
     request->setTestDevices(std::vector<std::string>{""});
     EXPECT_EQ(request->parameters().count("adtest"), 0u) << "no identifier matches nothing";
@@ -288,14 +268,14 @@ TEST_F(RequestTest, CopyIsANewWorkingRequestWithSettingsButCounterZero) {
     original->setGender(ZELRequest::kGenderMale);
     original->addKeyword("k");
     original->setLocationWithDescription("Lima");
-    original->setAdditionalParameters(platform::Dictionary{{"x", "y"}});
+    original->setAdditionalParameters(Dictionary{{"x", "y"}});
     original->setInterstitialAd(true);
     original->setCounter(9);
     auto copy = std::dynamic_pointer_cast<ZELRequestPrivate>(original->copy());
     ASSERT_TRUE(copy);
     EXPECT_TRUE(copy->isInterstitialAd());
     EXPECT_EQ(copy->counter(), 0);
-    platform::Dictionary expected = original->peekParameters();
+    Dictionary expected = original->peekParameters();
     expected["preqs"] = 0;
     EXPECT_EQ(copy->peekParameters(), expected);
     copy->addKeyword("more");
@@ -308,11 +288,11 @@ TEST_F(RequestTest, OnlyAnInvalidRequestErrorCarriesTheParameters) {
     request->setCounter(3);
     EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorNoAd, request.get()).userInfo().count("kw"), 0u);
     ZELRequestError invalid = ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get());
-    platform::Dictionary expected = request->peekParameters();
+    Dictionary expected = request->peekParameters();
     expected[kZELLocalizedDescriptionKey] = expected[kZELLocalizedFailureReasonErrorKey] =
         invalid.localizedDescription();
     EXPECT_EQ(invalid.userInfo(), expected);
-    EXPECT_EQ(invalid.userInfo().at("kw"), platform::Value(platform::Array{"shoes"}));
+    EXPECT_EQ(invalid.userInfo().at("kw"), Value(Array{"shoes"}));
 }
 
 // The error reads the statistics without using them up: the next request
@@ -322,10 +302,9 @@ TEST_F(RequestTest, AnErrorLeavesTheStatisticsToTheNextRequest) {
     stats()->startTimingNamed("prl");
     stats()->endTimingNamed("prl");
     auto request = privateRequest();
-    EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get()).userInfo().at("pcc"),
-              platform::Value(1));
-    platform::Dictionary next = request->parameters();
-    EXPECT_EQ(std::pair(next["pcc"], next.count("prl")), std::pair(platform::Value(1), size_t{1}));
+    EXPECT_EQ(ZELRequestError::errorWithCode(ZELErrorInvalidRequest, request.get()).userInfo().at("pcc"), Value(1));
+    Dictionary next = request->parameters();
+    EXPECT_EQ(std::pair(next["pcc"], next.count("prl")), std::pair(Value(1), size_t{1}));
 }
 
 }  // namespace

@@ -56,15 +56,13 @@ TEST(ZELNetworkUtilitiesTest, AppendingAddsEscapedPairsToTheQuery) {
 }
 
 TEST(ZELNetworkUtilitiesTest, ReadingQueries) {
+    // clang-format off
     const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"http://h/c?x=1&ai=a%2Fb&ai=2", "a%2Fb"},
-        {"http://h/c?AI=1", std::nullopt},
-        {"http://h/c", std::nullopt},
-        {"http://h/c?ai", std::nullopt},
-        {"http://h/c?ai=", ""},
-        {"http://h/c?ai=1=2", "1"},
+        {"http://h/c?x=1&ai=a%2Fb&ai=2", "a%2Fb"}, {"http://h/c?AI=1", std::nullopt}, {"http://h/c", std::nullopt},
+        {"http://h/c?ai", std::nullopt}, {"http://h/c?ai=", ""}, {"http://h/c?ai=1=2", "1"},
         {"http://h/c?x=1;ai=2", std::nullopt},
     };
+    // clang-format on
     for (const auto& [text, value] : cases)
         EXPECT_EQ(ZELNetworkUtilities::parameterValueForKey("ai", url(text)), value) << text;
     const auto query = [](const char* text) {

@@ -20,15 +20,10 @@ TEST_F(ZELIdentifierUtilitiesTest, ParametersOfASimulatedPhone) {
     Dictionary p = utilities.parameters();
     // "isu" is the MD5 of app.id's identifier of the machine (below); "u_h" the whole screen, not the
     // 460-point frame under the status bar.
-    const Dictionary expected{{"isu", "B6884BC883A92705F154729D8D9490E7"},
-                              {"platform", "iPhone"},
-                              {"hl", "es-mx"},
-                              {"u_sd", "2"},
-                              {"u_w", "320"},
-                              {"u_h", "480"},
-                              {"u_so", "p"},
-                              {"u_audio", "1"},
-                              {"app_name", "1.2.iphone.app.id"}};
+    // clang-format off
+    const Dictionary expected{{"isu", "B6884BC883A92705F154729D8D9490E7"}, {"platform", "iPhone"}, {"hl", "es-mx"},
+        {"u_sd", "2"}, {"u_w", "320"}, {"u_h", "480"}, {"u_so", "p"}, {"u_audio", "1"}, {"app_name", "1.2.iphone.app.id"}};
+    // clang-format on
     for (const auto& [key, value] : expected) EXPECT_EQ(p[key], value) << key;
     sim().paths().setBundleVersion(std::nullopt);
     sim().mainScreen().setScale(1.5);
