@@ -43,11 +43,12 @@ int coldOnly() {
 
 // Runs this program again with empty folders of its own and reads its line.
 std::optional<ColdRun> coldInACopy(int copy) {
-    const auto root = std::filesystem::temp_directory_path() / ("cold-" + std::to_string(getpid()) + "-" +
-                                                                 std::to_string(copy));
+    const auto root =
+        std::filesystem::temp_directory_path() / ("cold-" + std::to_string(getpid()) + "-" + std::to_string(copy));
     const std::string command = "HOME=" + (root / "home").string() + " XDG_CONFIG_HOME=" + (root / "config").string() +
-                                " XDG_CACHE_HOME=" + (root / "cache").string() + " XDG_DATA_HOME=" +
-                                (root / "data").string() + " /proc/" + std::to_string(getpid()) + "/exe " + kColdOnly;
+                                " XDG_CACHE_HOME=" + (root / "cache").string() +
+                                " XDG_DATA_HOME=" + (root / "data").string() + " /proc/" + std::to_string(getpid()) +
+                                "/exe " + kColdOnly;
     for (const char* sub : {"home", "config", "cache", "data"}) std::filesystem::create_directories(root / sub);
     std::string out;
     if (FILE* pipe = popen(command.c_str(), "r")) {
