@@ -56,7 +56,10 @@ int applicationMain(int argc, char** argv, const LaunchOptions& options) {
         InterfaceFile::setSearchDirectory(options.resourcesDirectory);
     }
     if (!gtk_init_check()) {
-        log("no display to show the application on");
+        const char* x11 = g_getenv("DISPLAY");
+        const char* wayland = g_getenv("WAYLAND_DISPLAY");
+        log(std::string("no display to show the application on (DISPLAY=") + (x11 ? x11 : "unset") +
+            ", WAYLAND_DISPLAY=" + (wayland ? wayland : "unset") + ")");
         return 1;
     }
     // A compositor with no pointer, keyboard or touch screen offers no seat,
