@@ -120,14 +120,6 @@ TEST_F(MensajesTest, TheTabsThroughTheirPagesRotationAndHelp) {
     EXPECT_EQ(app.openedURLs()[0].absoluteString(), mensajes::kContactAddress);
 }
 
-// On the 320 x 480 screen of its interface files the banner is where it
-// always was.
-TEST_F(MensajesTest, TheBannerOnTheDefaultScreen) {
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(lastFrame(), (std::vector<double>{0, 361, 320, 50}));
-    EXPECT_EQ(lastScreen(), "320 x 480");
-}
-
 class MensajesOnAPhoneTest : public MensajesTest {
 protected:
     void SetUp() override {

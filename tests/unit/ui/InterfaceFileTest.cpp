@@ -62,7 +62,9 @@ TEST_F(InterfaceFileTest, DamagedFilesAreRefused) {
     for (const std::string& text :
          {std::string(R"({"view": 3})"), std::string(R"({"view": {"class": "NoSuchView"}})"), deep + "}"})
         EXPECT_FALSE(InterfaceFile::viewFromText(text, owner)) << text.substr(0, 40);
-    for (const char* text : {R"({"objects": [{"id": "a", "class": "Window"}, {"id": "a", "class": "Window"}]})",
+    // A tab bar listing itself was never freed, and recursed without end when the device turned.
+    for (const char* text : {R"({"objects": [{"id": "t", "class": "TabBarController", "viewControllers": ["t"]}]})",
+                             R"({"objects": [{"id": "a", "class": "Window"}, {"id": "a", "class": "Window"}]})",
                              R"({"objects": [{"id": "w", "class": "Window"}], "applicationDelegate": "w"})"})
         EXPECT_FALSE(InterfaceFile::mainFromText(text)) << text;
 }

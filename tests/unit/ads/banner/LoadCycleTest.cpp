@@ -5,12 +5,11 @@
 
 #include "unit/ads/banner/BannerFixture.h"
 
-#include <filesystem>
-#include <fstream>
-
 using Codes = std::vector<long>;
 
-TEST_F(BannerTest, OneLoadAtATimeThroughItsStates) {
+// Once shown, the ad is its markup at its URL as base, the hidden page gone
+// with its answer; the ad's own navigations are no second ad.
+TEST_F(BannerTest, OneLoadAtATimeThroughItsStatesToTheAd) {
     sim().http().route(kAdURL, SimResponse::ok("<p>ad</p>").after(1));
     makeBanner();
     banner->loadRequest(ZELRequest::request());
@@ -22,33 +21,12 @@ TEST_F(BannerTest, OneLoadAtATimeThroughItsStates) {
     EXPECT_EQ(state(), kZELStateShown);
     EXPECT_EQ(delegate->received, 1);
     EXPECT_EQ(sim().http().countOf(kAdURL), 1u);
-}
-
-TEST_F(BannerTest, MarkupIsShownWithItsURLAsBase) {
-    showAd();
-    EXPECT_EQ(SimWebViewPeer::of(*banner->webView())->lastLoad()->baseURL->absoluteString(), kAdURL);
-}
-
-TEST_F(BannerTest, HiddenPageGoesWithItsAnswer) {
-    showAd();
+    auto* ad = SimWebViewPeer::of(*banner->webView());
+    EXPECT_EQ(ad->lastLoad()->baseURL->absoluteString(), kAdURL);
     EXPECT_EQ(controller()->buildAdWebView(), nullptr);
-}
-
-TEST_F(BannerTest, TheAdsOwnNavigationsAreNoSecondAd) {
-    showAd();
-    SimWebViewPeer::of(*banner->webView())->navigate("http://127.0.0.1:8090/inner", platform::NavigationType::Other);
+    ad->navigate("http://127.0.0.1:8090/inner", platform::NavigationType::Other);
     sim().runUntilIdle();
     EXPECT_EQ(delegate->received, 1);
-}
-
-// Files of the old layout (a folder per host, 32-bit names that any URL of
-// the host could take) are removed when the process's first banner is made.
-TEST_F(BannerTest, FirstBannerRemovesTheOldLayout) {
-    const auto old = std::filesystem::path(*platform::Paths::current().cachesDirectory()) / "127.0.0.1";
-    std::filesystem::create_directories(old);
-    std::ofstream(old / "5d1a9c02") << "function RUMA_buildAdURL(p){}";
-    makeBanner();
-    EXPECT_FALSE(std::filesystem::exists(old));
 }
 
 // Every failure reaches the delegate once and ends the load in state 7,
@@ -83,30 +61,20 @@ TEST_F(BannerTest, EachFailureEndsTheLoadWithOneReport) {
     }
 }
 
-class StuckRenderTest : public BannerTest {
-protected:
-    // A resource that never comes keeps the page loading; the reload timer
-    // fires meanwhile and finds the load in flight.
-    void renderUntilTheLimit() {
-        makeBanner();
-        sim().runUntilIdle();  // the request page made ready has loaded
-        sim().web().setAutoFinish(false);
-        serveAd("<img src='http://127.0.0.1:8090/never'>", {{"X-Ruma-Refresh-Rate", "5"}});
-        loadAndSettle();
-        ASSERT_EQ(state(), kZELStateRendering);
-        sim().advance(ZELObjectPrivate::kRenderTimeout + 1);
-    }
-};
-
-TEST_F(StuckRenderTest, IsGivenUpOnceAtItsLimit) {
-    renderUntilTheLimit();
+// A resource that never comes keeps the page loading; the reload timer fires
+// meanwhile and finds the load in flight. Given up once at its limit, the
+// server's schedule goes on.
+TEST_F(BannerTest, AStuckRenderIsGivenUpOnceAtItsLimit) {
+    makeBanner();
+    sim().runUntilIdle();  // the request page made ready has loaded
+    sim().web().setAutoFinish(false);
+    serveAd("<img src='http://127.0.0.1:8090/never'>", {{"X-Ruma-Refresh-Rate", "5"}});
+    loadAndSettle();
+    ASSERT_EQ(state(), kZELStateRendering);
+    sim().advance(ZELObjectPrivate::kRenderTimeout + 1);
     EXPECT_EQ(state(), kZELStateFailed);
     EXPECT_EQ(delegate->failures, Codes{ZELErrorNetworkError});
     EXPECT_FALSE(controller()->webView()->isLoading());
-}
-
-TEST_F(StuckRenderTest, LeavesTheServersScheduleRunning) {
-    renderUntilTheLimit();
     sim().web().setAutoFinish(true);
     // The request page made ready after the failure began loading meanwhile.
     ASSERT_TRUE(sim().web().findByHTML("<script>function RUMA_buildAdURL(p){}</script></head>")->finishLoad());

@@ -45,21 +45,16 @@ protected:
     SimWebViewPeer* peer = nullptr;
 };
 
-// Loaded before the screen has appeared: told when it appears, and never
-// again, whatever loads in it or covers it later.
-TEST_F(WebAppTest, OnShowOnceWhenTheLoadedPageIsOnScreen) {
+// Loaded before the screen has appeared: "onshow" when it appears, and never
+// again, whatever loads in it or covers it later; "onhide" each time the
+// screen goes, covered or closed.
+TEST_F(WebAppTest, OnShowOnceOnHideEachTimeTheScreenGoes) {
     auto screen = presentLoaded();
     EXPECT_EQ(messagesTo(*peer, "onshow"), 1);
     peer->navigate("http://127.0.0.1:8090/next", platform::NavigationType::LinkClicked);
     peer->finishLoad();
     coverAndUncover(screen);
     EXPECT_EQ(messagesTo(*peer, "onshow"), 1);
-    screen->relinquishScreen();
-}
-
-TEST_F(WebAppTest, OnHideEachTimeTheScreenGoes) {
-    auto screen = presentLoaded();
-    coverAndUncover(screen);
     EXPECT_EQ(messagesTo(*peer, "onhide"), 1);
     screen->relinquishScreen();
     settle();

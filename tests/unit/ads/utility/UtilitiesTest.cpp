@@ -1,20 +1,16 @@
 // The component's small helpers: JSON out, query strings and URL parameters,
-// the private-object table, and text from pages made fit for the log. (Short decimal text is the device
+// and text from pages made fit for the log. (Short decimal text is the device
 // parameters' and the ad frame's.)
-#include <gtest/gtest.h>
-
 #include "Utility/ZELLogText.h"
 #include "Utility/ZELMacros.h"
 #include "Utility/ZELNetworkUtilities.h"
+#include "unit/support/SimTest.h"
 
 using platform::Array;
 using platform::Dictionary;
-using platform::URL;
 using platform::Value;
 
 namespace {
-
-URL url(const char* text) { return *URL::parse(text); }
 
 // (Reading JSON is the JSON fuzz target's; nothing else in the component reads it.)
 TEST(ZELMacrosTest, JsonifyWritesOnlyWhatJsonHolds) {
