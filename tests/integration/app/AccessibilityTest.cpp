@@ -19,13 +19,8 @@ using namespace nimbra::test;
 // Runs a program to its end with the changes to the environment; its exit
 // status (-1 when it could not start or did not exit), its output in output.
 int run(const std::vector<std::string>& arguments, const Environment& environment, std::string& output) {
-    auto launcher = GRef<GSubprocessLauncher>::adopt(
-        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
-    applyEnvironment(launcher.get(), environment);
-    std::vector<const char*> argv;
-    for (const auto& argument : arguments) argv.push_back(argument.c_str());
-    argv.push_back(nullptr);
-    auto process = GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv.data(), nullptr));
+    auto process = spawn(arguments, environment,
+                         GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE));
     if (!process) return -1;
     platform::gtk::GCharPtr text;
     g_subprocess_communicate_utf8(process.get(), nullptr, nullptr, text.out(), nullptr, nullptr);
@@ -60,7 +55,7 @@ TEST(Accessibility, EveryScreenReadsAndMovesByKeyboardInTheDesktopsLanguage) {
         {"MENSAJES_FIRST_PAGE", server.origin() + "/landing"},
         {"MENSAJES_THIRD_PAGE", server.origin() + "/landing/2"},
     };
-    RunningMensajes app(root / "app", server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(), {}, desktop);
+    RunningMensajes app(root / "app", server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(), desktop);
     ASSERT_TRUE(app.started());
     const int status = run({"/usr/bin/python3", NIMBRA_ACCESSIBILITY_WALK, std::to_string(app.pid())},
                            {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"NO_AT_BRIDGE", std::nullopt}}, output);

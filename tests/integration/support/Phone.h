@@ -6,8 +6,8 @@
 
 #include <gdk/gdk.h>
 #include <gio/gunixinputstream.h>
-#include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -28,46 +28,11 @@ inline bool installed(const char* program) {
     return bool(found);
 }
 
-// A process started with extra variables; `stdio` as GSubprocess takes it, or
-// all its output into a file.
-inline GRef<GSubprocess> spawn(const std::vector<std::string>& argv, const Environment& environment,
-                               GSubprocessFlags stdio = G_SUBPROCESS_FLAGS_NONE,
-                               const std::optional<fs::path>& output = std::nullopt) {
-    auto launcher =
-        GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
-    applyEnvironment(launcher.get(), environment);
-    if (output) g_subprocess_launcher_set_stdout_file_path(launcher.get(), output->c_str());
-    std::vector<const char*> args;
-    for (const std::string& a : argv) args.push_back(a.c_str());
-    args.push_back(nullptr);
-    return GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
-}
-
-// Runs a short command to its end; true when it ended in time with status 0.
-inline bool runCommand(const std::vector<std::string>& argv, const Environment& environment, double seconds = 30) {
-    auto process = spawn(argv, environment, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
-    if (!process) return false;
-    if (auto ok = waitFor(process.get(), seconds)) return *ok;
-    g_subprocess_force_exit(process.get());
-    waitFor(process.get(), 5);
-    return false;
-}
-
-// Stops a process that runs until told: SIGTERM, then SIGKILL if it lingers.
-inline void stop(GSubprocess* process) {
-    if (!process) return;
-    g_subprocess_send_signal(process, SIGTERM);
-    if (waitFor(process, 10)) return;
-    g_subprocess_force_exit(process);
-    waitFor(process, 10);
-}
-
 // A screenshot's pixels.
 struct Rgb {
     int red = 0, green = 0, blue = 0;
     bool near(Rgb o, int tolerance) const {
-        return std::abs(red - o.red) <= tolerance && std::abs(green - o.green) <= tolerance &&
-               std::abs(blue - o.blue) <= tolerance;
+        return std::max({std::abs(red - o.red), std::abs(green - o.green), std::abs(blue - o.blue)}) <= tolerance;
     }
 };
 inline std::string describe(Rgb c) {
@@ -120,11 +85,9 @@ inline std::optional<Picture> xScreenshot(const fs::path& file, const Environmen
 // the 50-point banner strip right above it with the 320 x 50 ad in its middle.
 // Empty when all is where it belongs.
 inline std::vector<std::string> phoneLayoutFaults(const Picture& shot, int scale, int width, int height) {
+    if (shot.width() != width * scale || shot.height() != height * scale)
+        return {"the screenshot is " + std::to_string(shot.width()) + " x " + std::to_string(shot.height())};
     std::vector<std::string> faults;
-    if (shot.width() != width * scale || shot.height() != height * scale) {
-        faults.push_back("the screenshot is " + std::to_string(shot.width()) + " x " + std::to_string(shot.height()));
-        return faults;
-    }
     constexpr Rgb kStatusBar{0, 0, 0}, kPage{255, 255, 255}, kStrip{237, 237, 240}, kTabBar{28, 28, 31};
     const double stripMiddle = height - 49 - 25, adLeft = (width - 320) / 2.0;
     struct Sample {
@@ -236,8 +199,9 @@ public:
 private:
     bool send(const char* what, int x, int y, int width, int height) {
         if (!ready_) return false;
-        const std::string line = std::string(what) + " " + std::to_string(x) + " " + std::to_string(y) + " " +
-                                 std::to_string(width) + " " + std::to_string(height) + "\n";
+        std::string line = what;
+        for (int n : {x, y, width, height}) line += " " + std::to_string(n);
+        line += "\n";
         GOutputStream* in = g_subprocess_get_stdin_pipe(process_.get());
         if (!g_output_stream_write_all(in, line.data(), line.size(), nullptr, nullptr, nullptr) ||
             !g_output_stream_flush(in, nullptr, nullptr))
@@ -267,10 +231,8 @@ public:
         process_ = GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv, nullptr));
         launcher.reset();  // our copy of the write end goes with it
         // The server writes its display number once it accepts clients.
-        auto in = GRef<GInputStream>::adopt(g_unix_input_stream_new(fds[0], TRUE));
-        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(in.get()));
-        platform::gtk::GCharPtr number(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
-        if (process_ && number) display_ = ":" + std::string(number.get());
+        const std::string number = firstLine(GRef<GInputStream>::adopt(g_unix_input_stream_new(fds[0], TRUE)).get());
+        if (process_ && !number.empty()) display_ = ":" + number;
     }
     ~XScreen() { stop(process_.get()); }
     XScreen(const XScreen&) = delete;

@@ -7,19 +7,14 @@
 #include "WebView/ZELWebView.h"
 #include "integration/support/Phone.h"
 #include "integration/support/XInput.h"
-#include "platform/ViewController.h"
-#include "platform/Window.h"
 
 namespace {
 
 using namespace nimbra::test;
 
 TEST(WebAppPage, IsDrawnOnWhiteUnlessItSetsABackground) {
-    gtkBackend();
-    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
-    auto root = std::make_shared<platform::ViewController>();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
+    auto window = shownWindow();
+    auto root = window->rootViewController();
     XInput input;
     if (!input.available() || !installed("import")) GTEST_SKIP() << "needs an X display and ImageMagick's import";
 
