@@ -73,6 +73,7 @@ struct Fault {
     const char* option = "";
 };
 
+// clang-format off
 const Fault kFaults[] = {
     {"markup cut mid-body", Stage::Together, {}, "reset", "fail 2"},
     {"support script cut mid-body", Stage::Together, {"--script-fault", "reset"}, "", "fail 2"},
@@ -91,13 +92,7 @@ const Fault kFaults[] = {
     {"support script unable to serve", Stage::Together, {}, "unable", "fail 0"},
     {"support script reports errors", Stage::Together, {}, "errors", "fail 0"},
     // Hostile servers and ads.
-    {"ad tracks a URL with the stored script's old name",
-     Stage::Together,
-     {},
-     "hostile",
-     "receive",
-     "",
-     Hostile::OldName},
+    {"ad tracks a URL with the stored script's old name", Stage::Together, {}, "hostile", "receive", "", Hostile::OldName},
     {"support script dated 2100", Stage::Together, {}, "hostile", "receive", "", Hostile::FutureDate},
     {"support script of 2 MiB, above its bound", Stage::Together, {}, "hostile", "fail 2", "", Hostile::BigScript},
     {"markup trickled a byte a second", Stage::Together, {}, "hostile", "fail 2", "", Hostile::Trickle},
@@ -113,6 +108,7 @@ const Fault kFaults[] = {
     {"defaults and stored script truncated between runs", Stage::Truncated, {}, "", "timed out once"},
     {"defaults and stored script garbage between runs", Stage::Garbage, {}, "", "ad shown"},
 };
+// clang-format on
 
 // Temporary files of an atomic write left behind, and stored answers that are
 // not whole: a support script that is not all of the server's, a markup
@@ -179,34 +175,13 @@ struct LoopbackCertificate {
     LoopbackCertificate() {
         fs::create_directories(folder);
         const std::string key = folder / "key.pem", cert = folder / "cert.pem";
-        const char* argv[] = {"openssl",
-                              "req",
-                              "-x509",
-                              "-newkey",
-                              "ec",
-                              "-pkeyopt",
-                              "ec_paramgen_curve:P-256",
-                              "-nodes",
-                              "-days",
-                              "2",
-                              "-subj",
-                              "/CN=127.0.0.1",
-                              "-addext",
-                              "subjectAltName=IP:127.0.0.1",
-                              "-keyout",
-                              key.c_str(),
-                              "-out",
-                              cert.c_str(),
-                              nullptr};
-        int status = -1;
-        if (g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
-                         GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                         nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
-            g_spawn_check_wait_status(status, nullptr)) {
-            certificate =
-                GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
-            database = GRef<GTlsDatabase>::adopt(g_tls_file_database_new(cert.c_str(), nullptr));
-        }
+        if (!nimbra::test::runCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                       "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+                                       "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert}))
+            return;
+        certificate =
+            GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
+        database = GRef<GTlsDatabase>::adopt(g_tls_file_database_new(cert.c_str(), nullptr));
     }
     ~LoopbackCertificate() { fs::remove_all(folder); }  // read by the database as it goes
     const fs::path folder = fs::temp_directory_path() / ("faults-tls-" + std::to_string(::getpid()));
