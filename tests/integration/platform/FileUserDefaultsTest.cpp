@@ -53,14 +53,14 @@ const Value nested(Dictionary{{"when", Value(Date{1000.0})},
                               {"empty", Value(Dictionary{})}});
 
 TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
+    const Value bytes(platform::Bytes{std::string("\0\x01\xff", 3)});
     const std::vector<std::tuple<std::string, Value, Value>> kept = {
         {"bool", Value(true), Value(true)},
         {"negative", Value(-42), Value(-42)},
         {"large", Value(static_cast<long long>(INT64_MAX)), Value(static_cast<long long>(INT64_MAX))},
         {"double", Value(0.1), Value(0.1)},
         {"text", Value("é <&> \"q\"\n"), Value("é <&> \"q\"\n")},
-        {"bytes", Value(platform::Bytes{std::string("\0\x01\xff", 3)}),
-         Value(platform::Bytes{std::string("\0\x01\xff", 3)})},
+        {"bytes", bytes, bytes},
         {"date", Value(Date{-5000.75}), Value(Date{-5001.0})},  // kept to the whole second
         {"nested", nested, nested},
     };
