@@ -20,9 +20,12 @@ constexpr int kWidth = 360, kHeight = 720;
 const nlohmann::json kPhoneBanner = {{"x", 20}, {"y", 601}, {"w", 320}, {"h", 50}},
                      kDefaultBanner = {{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}};
 
-// The screen's size an ad request reported.
-std::string screenOf(const nlohmann::json& request) {
-    return request["query"].value("u_w", std::string("?")) + " x " + request["query"].value("u_h", std::string("?"));
+// Whether an ad request reported the banner at `frame` on a screen of `size`.
+::testing::AssertionResult placed(const nlohmann::json& request, const nlohmann::json& frame, const std::string& size) {
+    const auto& query = request["query"];
+    const std::string screen = query.value("u_w", std::string("?")) + " x " + query.value("u_h", std::string("?"));
+    if (queryJson(request, "ad_frame") == frame && screen == size) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the banner at " << queryJson(request, "ad_frame") << " on " << screen;
 }
 
 // Takes screenshots until one shows the first tab laid out for the screen.
@@ -79,8 +82,7 @@ TEST_F(Phone, MensajesIsUsableUnderThePhoneCompositor) {
     // The first request already tells where the banner is on this screen.
     const auto ads = server.requestsTo("ads");
     ASSERT_FALSE(ads.empty());
-    EXPECT_EQ(queryJson(ads[0], "ad_frame"), kPhoneBanner);
-    EXPECT_EQ(screenOf(ads[0]), "360 x 720");
+    EXPECT_TRUE(placed(ads[0], kPhoneBanner, "360 x 720"));
     EXPECT_TRUE(laidOut(*phoc, 2, kWidth, kHeight));
     // The phone turned on its side: a landscape window of the same area.
     ASSERT_TRUE(phoc->transform("90"));
@@ -115,18 +117,13 @@ TEST_F(Phone, OnAPhoneSizedXScreenTheResizedWindowIsLaidOutTheSameWay) {
     // At its default size the window is the 320 x 480 phone, as before.
     const auto first = server.requestsTo("ads");
     ASSERT_FALSE(first.empty());
-    EXPECT_EQ(queryJson(first[0], "ad_frame"), kDefaultBanner);
-    EXPECT_EQ(screenOf(first[0]), "320 x 480");
+    EXPECT_TRUE(placed(first[0], kDefaultBanner, "320 x 480"));
     ASSERT_TRUE(runCommand({"xdotool", "search", "--sync", "--name", "^Mensajes$", "windowsize", "%@",
                             std::to_string(kWidth), std::to_string(kHeight)},
                            screen.clients()));
     // The next reload reports the banner where it is now.
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            const auto ads = server.requestsTo("ads");
-            return queryJson(ads.back(), "ad_frame") == kPhoneBanner && screenOf(ads.back()) == "360 x 720";
-        },
-        15));
+    EXPECT_TRUE(
+        spinUntil([&] { return bool(placed(server.requestsTo("ads").back(), kPhoneBanner, "360 x 720")); }, 15));
     EXPECT_TRUE(laidOut(screen, 1, kWidth, kHeight));
     EXPECT_EQ(app->end(), std::optional<int>(0));
 }

@@ -29,9 +29,7 @@ class FileUserDefaultsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gtkBackend();
-        char folder[] = "/tmp/nimbra-defaults-XXXXXX";
-        dir_ = g_mkdtemp(folder);
-        path_ = dir_ + "/prefs/defaults.plist";  // the folder does not exist yet
+        std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
     // The contents of the files set aside beside the store, sorted.
@@ -45,7 +43,7 @@ protected:
         std::sort(contents.begin(), contents.end());
         return contents;
     }
-    std::string dir_, path_;
+    std::string dir_ = freshRoot("nimbra-defaults"), path_ = dir_ + "/prefs/defaults.plist";  // no such folder yet
 };
 
 const Value nested(Dictionary{{"when", Value(Date{1000.0})},
