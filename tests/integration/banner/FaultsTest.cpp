@@ -190,6 +190,11 @@ struct LoopbackCertificate {
 };
 
 constexpr const char kScriptPath[] = "/ruma/sdk-core-v40.js";
+
+// Where the support script of that URL is stored.
+fs::path storedScriptOf(const std::string& url) {
+    return *ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, *platform::URL::parse(url));
+}
 const std::string kHostileMarkup = "<html><body><p>hostile ad</p></body></html>";
 
 // Markup that tracks each URL in turn, untapped, a moment apart (the ad view
@@ -270,9 +275,7 @@ public:
                                                       {{"Last-Modified", "Fri, 01 Jan 2100 00:00:00 GMT"}}));
     }
     std::string scriptURL() const { return http.url(kScriptPath); }
-    fs::path storedScript() const {
-        return *ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, *platform::URL::parse(scriptURL()));
-    }
+    fs::path storedScript() const { return storedScriptOf(scriptURL()); }
     int count(const std::string& path) const {
         return int(std::ranges::count_if(http.requests(), [&](const auto& r) { return r.path == path; }));
     }
@@ -492,11 +495,8 @@ protected:
     // The row's failure told once, then a plain load that shows an ad.
     void judge(Trial& trial) {
         SCOPED_TRACE(trial.fault->name);
-        if (trial.fault->hostile == Hostile::Refresh) {
-            judgeReloads(trial);
-        } else {
-            EXPECT_EQ(trial.recorder->events, std::vector<std::string>{trial.fault->outcome});
-        }
+        if (trial.fault->hostile == Hostile::Refresh) judgeReloads(trial);
+        else EXPECT_EQ(trial.recorder->events, std::vector<std::string>{trial.fault->outcome});
         if (trial.hostile) judgeHostile(trial, *trial.hostile);
         const auto mine = [&](const char* endpoint) {
             int n = 0;
@@ -531,12 +531,8 @@ protected:
     // the row's server stops the reloads after three ads.
     void judgeReloads(Trial& trial) {
         const double rate = std::atof(trial.fault->option), interval = rate > 0 ? 1 : 0;
-        ASSERT_TRUE(spinUntil(
-            [&] {
-                return !trial.banner->getPrivate()->isMakingRequest() &&
-                       !trial.banner->getPrivate()->isReloadTimerScheduled();
-            },
-            30));
+        const auto& banner = trial.banner->getPrivate();
+        ASSERT_TRUE(spinUntil([&] { return !banner->isMakingRequest() && !banner->isReloadTimerScheduled(); }, 30));
         EXPECT_GE(trial.recorder->callbacks(), 1);
         EXPECT_EQ(std::ranges::count(trial.recorder->events, "receive"), trial.recorder->callbacks());
         EXPECT_EQ(trial.recorder->reloads.front(), interval);
@@ -622,10 +618,9 @@ TEST_F(Faults, EachEndsCleanly) {
     // The runs of mensajes go on beside the rows in this process.
     std::vector<std::pair<const Fault*, std::future<Relaunch>>> relaunches;
     std::vector<Trial*> together;
-    for (const Fault& fault : kFaults) {
+    for (const Fault& fault : kFaults)
         if (fault.stage == Stage::Truncated || fault.stage == Stage::Garbage)
             relaunches.emplace_back(&fault, std::async(std::launch::async, relaunch, std::cref(fault)));
-    }
     // Only this run's certificate for https, only while the rows run.
     GTlsBackend* backend = g_tls_backend_get_default();
     g_tls_backend_set_default_database(backend, tls.database.get());
@@ -636,9 +631,7 @@ TEST_F(Faults, EachEndsCleanly) {
     for (Trial* trial : together) judge(*trial);
     g_tls_backend_set_default_database(backend, nullptr);
     EXPECT_EQ(notTheComponentsOwn(*platform::Paths::current().cachesDirectory()), std::vector<std::string>{});
-    EXPECT_EQ(readFile(*ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript,
-                                                *platform::URL::parse(server->origin() + kScriptPath))),
-              script)
+    EXPECT_EQ(readFile(storedScriptOf(server->origin() + kScriptPath)), script)
         << "the ad server's script was not kept whole";
 
     for (auto& [fault, future] : relaunches) {

@@ -82,8 +82,7 @@ protected:
     // "pcc" as the ad request after ad `number` reported it ("" when none).
     std::string clicksReportedAfter(int number) const {
         const auto ads = server->requestsTo("ads");
-        if (int(ads.size()) <= number) return "?";
-        return ads[number]["query"].value("pcc", "");
+        return int(ads.size()) <= number ? "?" : ads[number]["query"].value("pcc", "");
     }
     void tap() {
         spinFor(0.3);  // a tap in the ad's first moment is no click
