@@ -196,7 +196,7 @@ TEST_F(KeyOnTheAd, ReturnOnTheLinkOpensWhatATapOpens) {
     EXPECT_EQ(pageValue(*banner->webView(), "document.getElementById('ad').focus(), document.activeElement.id"),
               std::optional<std::string>("ad"));
     spinFor(0.3);  // a key in the ad's first moment is no click either
-    input.chord({0xff0d /* Return */});
+    ASSERT_TRUE(input.key("Return"));
     // The landing page in the web-app screen (the ad has click-tracking
     // URLs), the click reported once, and the banner still showing its ad.
     ASSERT_TRUE(spinUntil([&] { return screenPage().find("/landing?") != std::string::npos; }, kAdTimeout))

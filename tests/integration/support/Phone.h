@@ -22,12 +22,6 @@ namespace nimbra::test {
 
 namespace fs = std::filesystem;
 
-// A program of this name on PATH.
-inline bool installed(const char* program) {
-    platform::gtk::GCharPtr found(g_find_program_in_path(program));
-    return bool(found);
-}
-
 // A screenshot's pixels.
 struct Rgb {
     int red = 0, green = 0, blue = 0;

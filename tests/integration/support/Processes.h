@@ -39,6 +39,12 @@ inline std::filesystem::path freshRoot(const char* what) {
     return root;
 }
 
+// A program of this name on PATH.
+inline bool installed(const char* program) {
+    platform::gtk::GCharPtr found(g_find_program_in_path(program));
+    return bool(found);
+}
+
 // Variables set for a process started by a test (no value: unset).
 using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 inline void applyEnvironment(GSubprocessLauncher* launcher, const Environment& environment) {

@@ -45,7 +45,7 @@ TEST_F(TouchTest, ControlAndRightArrowTurnTheDeviceAndTheWindowTakesTheScreensSh
     spinFor(0.5);
     // Keys go where the pointer is on a display without a window manager.
     ASSERT_TRUE(input.pointAt(*root->view(), 50, 30));
-    input.chord({0xffe3 /* Control_L */, 0xff53 /* Right */});
+    ASSERT_TRUE(input.key("ctrl+Right"));
     ASSERT_TRUE(spinUntil([&] { return windowIs(480, 320); }, 5));
     EXPECT_EQ(platform::Device::current().orientation(), platform::InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(root->interfaceOrientation(), platform::InterfaceOrientation::LandscapeRight);
@@ -95,10 +95,9 @@ TEST_F(TouchTest, AButtonActsOnceForAClickAKeyOrTheAccessibilityActionAndNeverWh
         [&] { input.clickAt(*button, 100, 20); },
         [&] {
             button->requestKeyboardFocus();
-            input.chord({0xff0d /* Return */});
+            input.key("Return");
         },
-        [&] { input.chord({0x20 /* space */}); },
-        [&] { gtk_widget_activate(widget); },  // what the accessibility action does
+        [&] { input.key("space"); }, [&] { gtk_widget_activate(widget); },  // what the accessibility action does
     };
     for (size_t i = 0; i < std::size(ways); ++i) {
         SCOPED_TRACE(i);
