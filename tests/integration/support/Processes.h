@@ -122,6 +122,18 @@ inline bool runCommand(const std::vector<std::string>& argv, const Environment& 
     return false;
 }
 
+// Runs a program to its end; its exit status (-1 when it could not start or
+// did not exit), all it wrote in `output`.
+inline int runToEnd(const std::vector<std::string>& argv, const Environment& environment, std::string& output) {
+    auto process =
+        spawn(argv, environment, GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE));
+    if (!process) return -1;
+    platform::gtk::GCharPtr text;
+    g_subprocess_communicate_utf8(process.get(), nullptr, nullptr, text.out(), nullptr, nullptr);
+    output = text ? text.get() : "";
+    return g_subprocess_get_if_exited(process.get()) ? g_subprocess_get_exit_status(process.get()) : -1;
+}
+
 // Stops a process that runs until told: SIGTERM, then SIGKILL if it lingers.
 inline void stop(GSubprocess* process) {
     if (!process) return;
