@@ -5,7 +5,6 @@
 // the ads must keep coming, each screen's in its own banner in its bottom strip. NIMBRA_SOAK_SECONDS sets the length
 // (`make soak`).
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

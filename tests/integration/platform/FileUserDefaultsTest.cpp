@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
-#include <sstream>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/Processes.h"
