@@ -98,7 +98,7 @@ TEST_F(Phone, MensajesIsUsableUnderThePhoneCompositor) {
         [&] {
             const auto shot = phoc->screenshot();
             constexpr Rgb kBlack{0, 0, 0};
-            return shot && shot->width() == kWidth * 2 && !shot->at(1, 1).near(kBlack, 8) &&
+            return shot && shot->width == kWidth * 2 && !shot->at(1, 1).near(kBlack, 8) &&
                    shot->at(1, kHeight * 2 - 1).near(kBlack, 8) &&
                    shot->at(kWidth * 2 - 1, kHeight * 2 - 1).near(kBlack, 8);
         },

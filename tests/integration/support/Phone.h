@@ -32,30 +32,23 @@ inline std::string describe(Rgb c) {
     return "(" + std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue) + ")";
 }
 
-class Picture {
-public:
+// A picture's pixels, in Cairo's native order (B, G, R, A in memory).
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    Rgb at(int x, int y) const {
+        const size_t i = (size_t(y) * size_t(width) + size_t(x)) * 4;
+        return {pixels[i + 2], pixels[i + 1], pixels[i]};
+    }
     static std::optional<Picture> load(const fs::path& file) {
         auto gfile = GRef<GFile>::adopt(g_file_new_for_path(file.c_str()));
         auto texture = GRef<GdkTexture>::adopt(gdk_texture_new_from_file(gfile.get(), nullptr));
         if (!texture) return std::nullopt;
-        Picture p;
-        p.width_ = gdk_texture_get_width(texture.get());
-        p.height_ = gdk_texture_get_height(texture.get());
-        p.pixels_.resize(size_t(p.width_) * size_t(p.height_) * 4);
-        gdk_texture_download(texture.get(), p.pixels_.data(), size_t(p.width_) * 4);
+        Picture p{gdk_texture_get_width(texture.get()), gdk_texture_get_height(texture.get()), {}};
+        p.pixels.resize(size_t(p.width) * size_t(p.height) * 4);
+        gdk_texture_download(texture.get(), p.pixels.data(), size_t(p.width) * 4);
         return p;
     }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    // Cairo's native order: B, G, R, A in memory.
-    Rgb at(int x, int y) const {
-        const size_t i = (size_t(y) * size_t(width_) + size_t(x)) * 4;
-        return {pixels_[i + 2], pixels_[i + 1], pixels_[i]};
-    }
-
-private:
-    int width_ = 0, height_ = 0;
-    std::vector<uint8_t> pixels_;
 };
 
 // The picture a screenshot command writes to the file named last.
@@ -78,8 +71,8 @@ inline std::optional<Picture> xScreenshot(const fs::path& file, const Environmen
 // the 50-point banner strip right above it with the 320 x 50 ad in its middle.
 // Empty when all is where it belongs.
 inline std::vector<std::string> phoneLayoutFaults(const Picture& shot, int scale, int width, int height) {
-    if (shot.width() != width * scale || shot.height() != height * scale)
-        return {"the screenshot is " + std::to_string(shot.width()) + " x " + std::to_string(shot.height())};
+    if (shot.width != width * scale || shot.height != height * scale)
+        return {"the screenshot is " + std::to_string(shot.width) + " x " + std::to_string(shot.height)};
     std::vector<std::string> faults;
     constexpr Rgb kStatusBar{0, 0, 0}, kPage{255, 255, 255}, kStrip{237, 237, 240}, kTabBar{28, 28, 31};
     const double stripMiddle = height - 49 - 25, adLeft = (width - 320) / 2.0;

@@ -46,7 +46,7 @@ TEST(WebAppPage, IsDrawnOnWhiteUnlessItSetsABackground) {
             [&] {
                 const auto shot = screenshotBy({"import", "-window", std::to_string(window)}, {},
                                                fs::path(g_get_tmp_dir()) / "webapp-page.png");
-                if (shot && x < shot->width() && y < shot->height()) seen = shot->at(x, y);
+                if (shot && x < shot->width && y < shot->height) seen = shot->at(x, y);
                 return seen.near(row.expected, 8);
             },
             10);
