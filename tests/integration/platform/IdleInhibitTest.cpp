@@ -73,9 +73,8 @@ TEST(IdleInhibit, AnAdScreenHoldsTheSessionAwakeWhileItIsUp) {
     ASSERT_TRUE(session.ok()) << "no private session bus";
     g_setenv("DBUS_SESSION_BUS_ADDRESS", session.address().c_str(), TRUE);
     auto window = nimbra::test::shownWindow();
-    auto root = window->rootViewController();
     auto screen = ZELViewController::init();
-    screen->presentFromViewController(root);
+    screen->presentFromViewController(window->rootViewController());
     EXPECT_TRUE(platform::Application::shared().isIdleTimerDisabled());
     ASSERT_TRUE(spinUntil([&] { return !session.calls().empty(); }, 10)) << "the session was never asked";
     // Idle is the toolkit's inhibit flag 8.
