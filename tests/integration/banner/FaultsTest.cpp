@@ -175,9 +175,15 @@ struct LoopbackCertificate {
     LoopbackCertificate() {
         fs::create_directories(folder);
         const std::string key = folder / "key.pem", cert = folder / "cert.pem";
-        if (!nimbra::test::runCommand({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                                       "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
-                                       "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert}))
+        // clang-format off
+        const char* argv[] = {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2",
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.c_str(), "-out", cert.c_str(), nullptr};
+        // clang-format on
+        int status = -1;
+        if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
+                          GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                          nullptr, nullptr, nullptr, nullptr, &status, nullptr) ||
+            !g_spawn_check_wait_status(status, nullptr))
             return;
         certificate =
             GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
@@ -195,6 +201,7 @@ constexpr const char kScriptPath[] = "/ruma/sdk-core-v40.js";
 fs::path storedScriptOf(const std::string& url) {
     return *ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, *platform::URL::parse(url));
 }
+
 const std::string kHostileMarkup = "<html><body><p>hostile ad</p></body></html>";
 
 // Markup that tracks each URL in turn, untapped, a moment apart (the ad view
