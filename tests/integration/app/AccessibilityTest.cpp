@@ -16,30 +16,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace nimbra::test;
 
-// Runs a program to its end with the changes to the environment; its exit
-// status (-1 when it could not start or did not exit), its output in output.
-int run(const std::vector<std::string>& arguments, const Environment& environment, std::string& output) {
-    auto launcher = GRef<GSubprocessLauncher>::adopt(
-        g_subprocess_launcher_new(GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE)));
-    applyEnvironment(launcher.get(), environment);
-    std::vector<const char*> argv;
-    for (const auto& argument : arguments) argv.push_back(argument.c_str());
-    argv.push_back(nullptr);
-    auto process = GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv.data(), nullptr));
-    if (!process) return -1;
-    platform::gtk::GCharPtr text;
-    g_subprocess_communicate_utf8(process.get(), nullptr, nullptr, text.out(), nullptr, nullptr);
-    output = text ? text.get() : "";
-    return g_subprocess_get_if_exited(process.get()) ? g_subprocess_get_exit_status(process.get()) : -1;
-}
-
 TEST(Accessibility, EveryScreenReadsAndMovesByKeyboardInTheDesktopsLanguage) {
     gtkBackend();
     const fs::path root = freshRoot("accessibility");
     const fs::path locales = root / "locales";
     fs::create_directories(locales);
     std::string output;
-    ASSERT_EQ(run({"localedef", "-i", "es_ES", "-f", "UTF-8", (locales / "es_ES.UTF-8").string()}, {}, output), 0)
+    ASSERT_EQ(runToEnd({"localedef", "-i", "es_ES", "-f", "UTF-8", (locales / "es_ES.UTF-8").string()}, {}, output), 0)
         << output;
     // The bus answers for nobody itself: the services start on demand.
     PrivateBus bus([](GDBusMessage*) { return GRef<GDBusMessage>(); });
@@ -60,10 +43,10 @@ TEST(Accessibility, EveryScreenReadsAndMovesByKeyboardInTheDesktopsLanguage) {
         {"MENSAJES_FIRST_PAGE", server.origin() + "/landing"},
         {"MENSAJES_THIRD_PAGE", server.origin() + "/landing/2"},
     };
-    RunningMensajes app(root / "app", server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(), {}, desktop);
+    RunningMensajes app(root / "app", server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(), desktop);
     ASSERT_TRUE(app.started());
-    const int status = run({"/usr/bin/python3", NIMBRA_ACCESSIBILITY_WALK, std::to_string(app.pid())},
-                           {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"NO_AT_BRIDGE", std::nullopt}}, output);
+    const int status = runToEnd({"/usr/bin/python3", NIMBRA_ACCESSIBILITY_WALK, std::to_string(app.pid())},
+                                {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"NO_AT_BRIDGE", std::nullopt}}, output);
     EXPECT_EQ(status, 0) << output << "\n--- mensajes:\n" << app.log();
     // The ad's link, opened from the keyboard, went through the ad's click
     // once; the application is still there.

@@ -76,7 +76,7 @@ TEST(MensajesLaunch, WithoutAWorkingSandboxEndsWithAClearMessage) {
     AdServerProcess server;
     ASSERT_TRUE(server.ok());
     RunningMensajes app(root, server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(),
-                        fakeBin.string() + ":" + (g_getenv("PATH") ? g_getenv("PATH") : "/usr/bin:/bin"));
+                        {{"PATH", fakeBin.string() + ":" + (g_getenv("PATH") ? g_getenv("PATH") : "/usr/bin:/bin")}});
     ASSERT_TRUE(app.started());
     EXPECT_EQ(app.end(false, 30), std::optional<int>(1));
     const std::string errors = app.log();

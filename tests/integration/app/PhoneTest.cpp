@@ -7,8 +7,6 @@
 // application says so and ends.
 #include <gtest/gtest.h>
 
-#include <array>
-
 #include "integration/support/Phone.h"
 
 namespace {
@@ -17,23 +15,17 @@ namespace fs = std::filesystem;
 using namespace nimbra::test;
 
 constexpr int kWidth = 360, kHeight = 720;
-using Frame = std::array<double, 4>;
-// The 320 x 50 banner centred at the bottom of a 360 x 720 phone's content.
-constexpr Frame kPhoneBanner{20, 601, 320, 50}, kDefaultBanner{0, 361, 320, 50};
+// The 320 x 50 banner centred at the bottom of a 360 x 720 phone's content,
+// and at its place in the default 320 x 480 window.
+const nlohmann::json kPhoneBanner = {{"x", 20}, {"y", 601}, {"w", 320}, {"h", 50}},
+                     kDefaultBanner = {{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}};
 
-// The banner's frame an ad request reported (x, y, w, h), and the screen.
-std::optional<Frame> frameOf(const nlohmann::json& request) {
-    const auto frame = nlohmann::json::parse(request["query"].value("ad_frame", std::string()), nullptr, false);
-    Frame f{};
-    const char* keys[] = {"x", "y", "w", "h"};
-    for (size_t i = 0; i < 4; ++i) {
-        if (!frame.is_object() || !frame.contains(keys[i]) || !frame[keys[i]].is_number()) return std::nullopt;
-        f[i] = frame[keys[i]].get<double>();
-    }
-    return f;
-}
-std::string screenOf(const nlohmann::json& request) {
-    return request["query"].value("u_w", std::string("?")) + " x " + request["query"].value("u_h", std::string("?"));
+// Whether an ad request reported the banner at `frame` on a screen of `size`.
+::testing::AssertionResult placed(const nlohmann::json& request, const nlohmann::json& frame, const std::string& size) {
+    const auto& query = request["query"];
+    const std::string screen = query.value("u_w", std::string("?")) + " x " + query.value("u_h", std::string("?"));
+    if (queryJson(request, "ad_frame") == frame && screen == size) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the banner at " << queryJson(request, "ad_frame") << " on " << screen;
 }
 
 // Takes screenshots until one shows the first tab laid out for the screen.
@@ -67,7 +59,7 @@ protected:
     }
     std::unique_ptr<RunningMensajes> start(const AdServerProcess& server, const Environment& environment) {
         return std::make_unique<RunningMensajes>(root, server.origin(), NIMBRA_MENSAJES_PATH, fs::temp_directory_path(),
-                                                 std::string(), environment);
+                                                 environment);
     }
     fs::path root = freshRoot("phone");
     std::unique_ptr<Phoc> phoc;
@@ -90,8 +82,7 @@ TEST_F(Phone, MensajesIsUsableUnderThePhoneCompositor) {
     // The first request already tells where the banner is on this screen.
     const auto ads = server.requestsTo("ads");
     ASSERT_FALSE(ads.empty());
-    EXPECT_EQ(frameOf(ads[0]), kPhoneBanner);
-    EXPECT_EQ(screenOf(ads[0]), "360 x 720");
+    EXPECT_TRUE(placed(ads[0], kPhoneBanner, "360 x 720"));
     EXPECT_TRUE(laidOut(*phoc, 2, kWidth, kHeight));
     // The phone turned on its side: a landscape window of the same area.
     ASSERT_TRUE(phoc->transform("90"));
@@ -101,13 +92,13 @@ TEST_F(Phone, MensajesIsUsableUnderThePhoneCompositor) {
     // A tap on the ad opens its landing page in the in-app browser, over the
     // whole screen: the page where the status bar was, the browser's black
     // toolbar across the bottom.
-    ASSERT_TRUE(pointer.tap(kWidth / 2, int(kPhoneBanner[1] + 25), kWidth, kHeight));
+    ASSERT_TRUE(pointer.tap(kWidth / 2, kPhoneBanner["y"].get<int>() + 25, kWidth, kHeight));
     EXPECT_TRUE(spinUntil([&] { return server.counter("landing") >= 1; }, 20)) << app->log();
     EXPECT_TRUE(spinUntil(
         [&] {
             const auto shot = phoc->screenshot();
             constexpr Rgb kBlack{0, 0, 0};
-            return shot && shot->width() == kWidth * 2 && !shot->at(1, 1).near(kBlack, 8) &&
+            return shot && shot->width == kWidth * 2 && !shot->at(1, 1).near(kBlack, 8) &&
                    shot->at(1, kHeight * 2 - 1).near(kBlack, 8) &&
                    shot->at(kWidth * 2 - 1, kHeight * 2 - 1).near(kBlack, 8);
         },
@@ -126,18 +117,13 @@ TEST_F(Phone, OnAPhoneSizedXScreenTheResizedWindowIsLaidOutTheSameWay) {
     // At its default size the window is the 320 x 480 phone, as before.
     const auto first = server.requestsTo("ads");
     ASSERT_FALSE(first.empty());
-    EXPECT_EQ(frameOf(first[0]), kDefaultBanner);
-    EXPECT_EQ(screenOf(first[0]), "320 x 480");
+    EXPECT_TRUE(placed(first[0], kDefaultBanner, "320 x 480"));
     ASSERT_TRUE(runCommand({"xdotool", "search", "--sync", "--name", "^Mensajes$", "windowsize", "%@",
                             std::to_string(kWidth), std::to_string(kHeight)},
                            screen.clients()));
     // The next reload reports the banner where it is now.
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            const auto ads = server.requestsTo("ads");
-            return frameOf(ads.back()) == kPhoneBanner && screenOf(ads.back()) == "360 x 720";
-        },
-        15));
+    EXPECT_TRUE(
+        spinUntil([&] { return bool(placed(server.requestsTo("ads").back(), kPhoneBanner, "360 x 720")); }, 15));
     EXPECT_TRUE(laidOut(screen, 1, kWidth, kHeight));
     EXPECT_EQ(app->end(), std::optional<int>(0));
 }
@@ -153,6 +139,7 @@ TEST_F(Phone, WhereItCannotWorkItSaysSoAndEnds) {
     fs::create_directories(other);
     fs::permissions(other, fs::perms::owner_all, fs::perm_options::replace);
     const std::string socket = phoc->socket().string();
+    // clang-format off
     const struct {
         const char* what;
         bool seat;
@@ -162,12 +149,9 @@ TEST_F(Phone, WhereItCannotWorkItSaysSoAndEnds) {
     } launches[] = {
         {"no seat", false, {}, 1, "no input seat"},
         {"absolute socket in the runtime folder", true, {{"WAYLAND_DISPLAY", socket}}, std::nullopt, ""},
-        {"absolute socket elsewhere",
-         true,
-         {{"WAYLAND_DISPLAY", socket}, {"XDG_RUNTIME_DIR", other.string()}},
-         1,
-         "outside XDG_RUNTIME_DIR"},
+        {"absolute socket elsewhere", true, {{"WAYLAND_DISPLAY", socket}, {"XDG_RUNTIME_DIR", other.string()}}, 1, "outside XDG_RUNTIME_DIR"},
     };
+    // clang-format on
     for (const auto& launch : launches) {
         SCOPED_TRACE(launch.what);
         // The compositor's seat comes with its first input device, the pointer.

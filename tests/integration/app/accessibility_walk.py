@@ -1,14 +1,14 @@
 #!/usr/bin/python3
-"""mensajes as a screen reader and a keyboard user meet it, through the
-accessibility bus (pyatspi) and real keys (xdotool): every control named,
-with a role and an action; no layout box read; the tabs switched through
-their accessibility action, the arrows and Ctrl+Page Up/Down; the ad's link
-opened by the keyboard, the browser taking the focus and reading Spanish,
-Escape closing it and giving the focus back; no page keeping the focus.
-
-Run by AccessibilityTest.cpp with mensajes (its process id the argument)
-already started on the session bus named by DBUS_SESSION_BUS_ADDRESS. Prints each step; exits 1 on the
-first failure."""
+# mensajes as a screen reader and a keyboard user meet it, through the
+# accessibility bus (pyatspi) and real keys (xdotool): every control named,
+# with a role and an action; no layout box read; the tabs switched through
+# their accessibility action, the arrows and Ctrl+Page Up/Down; the ad's link
+# opened by the keyboard, the browser taking the focus and reading Spanish,
+# Escape closing it and giving the focus back; no page keeping the focus.
+#
+# Run by AccessibilityTest.cpp with mensajes (its process id the argument)
+# already started on the session bus named by DBUS_SESSION_BUS_ADDRESS. Prints
+# each step; exits 1 on the first failure.
 import re
 import subprocess
 import sys
@@ -36,7 +36,7 @@ def check(condition, message):
 
 
 def wait_for(what, condition, seconds=20):
-    """Polls the condition until it gives something true; fails after the time."""
+    # Polls the condition until it gives something true; fails after the time.
     deadline = time.monotonic() + seconds
     while True:
         try:
@@ -45,25 +45,22 @@ def wait_for(what, condition, seconds=20):
             found = None
         if found:
             return found
-        if time.monotonic() > deadline:
-            raise Failure("timed out waiting for " + what)
+        check(time.monotonic() <= deadline, "timed out waiting for " + what)
         time.sleep(0.1)
 
 
 def application():
     desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        app = desktop.getChildAtIndex(i)
-        if app is not None and app.name == APP:
-            app.clear_cache()
-            return app
-    return None
+    apps = map(desktop.getChildAtIndex, range(desktop.childCount))
+    app = next((a for a in apps if a is not None and a.name == APP), None)
+    if app is not None:
+        app.clear_cache()
+    return app
 
 
 def nodes(node):
     yield node
-    for i in range(node.childCount):
-        child = node.getChildAtIndex(i)
+    for child in map(node.getChildAtIndex, range(node.childCount)):
         if child is not None:
             yield from nodes(child)
 
@@ -81,34 +78,27 @@ def actions(node):
 
 
 def ancestors(node):
-    parent = node.parent
-    while parent is not None:
-        yield parent
-        parent = parent.parent
+    while node.parent is not None:
+        node = node.parent
+        yield node
 
 
 def describe(node):
     return "%s %r" % (node.getRoleName(), node.name)
 
 
+def first(test):
+    # The application's first node that passes the test.
+    app = application()
+    return next((n for n in nodes(app) if test(n)), None) if app else None
+
+
 def find(role, name=None):
-    app = application()
-    for node in nodes(app) if app else []:
-        if node.getRoleName() == role and (name is None or node.name == name):
-            return node
-    return None
-
-
-def focused():
-    app = application()
-    for node in nodes(app) if app else []:
-        if has(node, pyatspi.STATE_FOCUSED):
-            return node
-    return None
+    return first(lambda n: n.getRoleName() == role and (name is None or n.name == name))
 
 
 def focus_is(test):
-    node = focused()
+    node = first(lambda n: has(n, pyatspi.STATE_FOCUSED))
     return node if node is not None and test(node) else None
 
 
@@ -140,9 +130,8 @@ def keys(*names):
 
 
 def read_everything():
-    """Every control named, with a role and an action; no widget class read."""
-    app = application()
-    for node in nodes(app):
+    # Every control named, with a role and an action; no widget class read.
+    for node in nodes(application()):
         role = node.getRoleName()
         check(not CLASS_NAME.match(node.name), "a %s reads its class name %r" % (role, node.name))
         if role in CONTROLS:

@@ -2,7 +2,6 @@
 // would try it: another Host (a name rebound to loopback), a reset by GET,
 // redirects out of the web, an --exit-after its timer cannot hold.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <string>
 #include <utility>
@@ -69,12 +68,10 @@ TEST(AdServer, EachRequestGetsTheStatusTheTableSays) {
 
 TEST(AdServer, ExitAfterBeyondWhatItsTimerHoldsIsABadOption) {
     for (const auto& [value, status] : {std::pair("4294968", 2), std::pair("99999999999", 2), std::pair("0.2", 0)}) {
-        const char* argv[] = {NIMBRA_ADSERVER_PATH, "--port", "0", "--exit-after", value, nullptr};
-        int wait = -1;
-        ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
-                                 GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr,
-                                 nullptr, nullptr, &wait, nullptr));
-        EXPECT_EQ(WIFEXITED(wait) ? WEXITSTATUS(wait) : -1, status) << value;
+        std::string output;
+        EXPECT_EQ(nimbra::test::runToEnd({NIMBRA_ADSERVER_PATH, "--port", "0", "--exit-after", value}, {}, output),
+                  status)
+            << value;
     }
 }
 

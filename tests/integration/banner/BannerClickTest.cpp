@@ -2,10 +2,7 @@
 // display) and each destination comes up: the in-app browser, the web-app
 // screen, the mail composer, or another application; closing a screen brings
 // the application back and the banner goes on reloading.
-#include "Browser/ZELBrowserController.h"
 #include "Classes/Screens.h"
-#include "WebView/ZELWebView.h"
-#include "WebApp/ZELWebAppViewController.h"
 #include "WebApp/ZELWebAppViewControllerPrivate.h"
 #include "integration/banner/BannerSupport.h"
 #include "integration/support/XInput.h"
@@ -46,9 +43,7 @@ protected:
     // Waits for a shown ad of the given number, then taps it as a person would.
     void tapAdNumber(int number) {
         const std::string label = "Ad #" + std::to_string(number);
-        ASSERT_TRUE(spinUntil(
-            [&] { return banner()->getPrivate()->state() == kZELStateShown && shows(*banner()->webView(), label); },
-            kAdTimeout))
+        ASSERT_TRUE(spinUntil([&] { return showsAd(*banner(), label); }, kAdTimeout))
             << "no " << label << " on the first tab";
         spinFor(0.3);  // a tap in the ad's first moment is no click
         ASSERT_TRUE(input.clickAt(*banner(), 160, 25));
@@ -56,16 +51,10 @@ protected:
     // An ad screen comes up and shows a page whose address holds the text.
     template <typename Screen>
     std::shared_ptr<Screen> waitForScreenShowing(const std::string& page) {
-        std::shared_ptr<Screen> shown;
-        spinUntil(
-            [&] {
-                shown = screen<Screen>();
-                if (!shown || !shown->webView() || shown->webView()->isLoading()) return false;
-                auto request = shown->webView()->request();
-                return request && request->url.absoluteString().find(page) != std::string::npos;
-            },
-            kAdTimeout);
-        return shown;
+        const auto showing = [&] {
+            return screen<Screen>() && screenPage(app->tabs->modalViewController()).find(page) != std::string::npos;
+        };
+        return spinUntil(showing, kAdTimeout) ? screen<Screen>() : nullptr;
     }
     // Taps a control of a screen, as a person would once it is all the way up,
     // and waits for the screen to go.

@@ -53,10 +53,9 @@ TEST_F(BannerAdServer, ShowsARealAd) {
     EXPECT_NE(hits[0]["query"].value("n", ""), hits[1]["query"].value("n", "")) << "one tracker hit twice";
     const json& query = ads[0]["query"];
     EXPECT_EQ(query["slotname"], kAdUnit);
-    EXPECT_EQ(json::parse(query.value("ad_frame", std::string()), nullptr, false),
-              (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
+    EXPECT_EQ(nimbra::test::queryJson(ads[0], "ad_frame"), (json{{"x", 0}, {"y", 361}, {"w", 320}, {"h", 50}}));
     // A keyword that would end a script element arrives as it was given.
-    EXPECT_EQ(json::parse(query.value("kw", std::string()), nullptr, false), json::array({"café </script>"}));
+    EXPECT_EQ(nimbra::test::queryJson(ads[0], "kw"), json::array({"café </script>"}));
     // The screen's size as the GTK backend reports it.
     EXPECT_EQ(std::pair(query["u_w"], query["u_h"]), std::pair(json("320"), json("480")));
 }

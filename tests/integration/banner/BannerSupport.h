@@ -15,11 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "Browser/ZELBrowserController.h"
 #include "Classes/Mensajes.h"
 #include "Delegate/ZELBannerViewDelegate.h"
 #include "Object/ZELObjectPrivate.h"
 #include "Request/ZELRequestError.h"
 #include "View/ZELBannerView.h"
+#include "WebApp/ZELWebAppViewController.h"
+#include "WebView/ZELWebView.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/Processes.h"
 #include "platform/ApplicationLifecycle.h"
@@ -138,6 +141,21 @@ inline bool shows(platform::WebView& web, const std::string& text) {
     return pageValue(web).value_or("").find(text) != std::string::npos;
 }
 
+// The banner shows an ad whose text holds `text`.
+inline bool showsAd(ZELBannerView& banner, const std::string& text = "Ad #") {
+    return banner.getPrivate()->state() == kZELStateShown && shows(*banner.webView(), text);
+}
+
+// The address an ad screen (the browser or the web app) shows once it has
+// finished loading; "" for another screen or none.
+inline std::string screenPage(const std::shared_ptr<platform::ViewController>& screen) {
+    std::shared_ptr<ZELWebView> web;
+    if (auto browser = std::dynamic_pointer_cast<ZELBrowserController>(screen)) web = browser->webView();
+    if (auto app = std::dynamic_pointer_cast<ZELWebAppViewController>(screen)) web = app->webView();
+    auto request = web && !web->isLoading() ? web->request() : std::nullopt;
+    return request ? request->url.absoluteString() : "";
+}
+
 // A phone-sized window with a root screen, and the component pointed at a
 // nimbra-adserver started with the fixture's arguments; what a test adds
 // goes before the server does. The component loads only while the
@@ -156,10 +174,8 @@ protected:
         server = std::make_unique<AdServerProcess>(serverArguments_);
         ASSERT_TRUE(server->ok()) << "nimbra-adserver did not start";
         environment = std::make_unique<ServerEnvironment>(server->origin(), server->origin());
-        window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
-        root = std::make_shared<platform::ViewController>();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
+        window = nimbra::test::shownWindow();
+        root = window->rootViewController();
     }
     void TearDown() override {
         spinFor(0.2);  // released web views and connections go before the server does

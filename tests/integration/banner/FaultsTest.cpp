@@ -73,6 +73,7 @@ struct Fault {
     const char* option = "";
 };
 
+// clang-format off
 const Fault kFaults[] = {
     {"markup cut mid-body", Stage::Together, {}, "reset", "fail 2"},
     {"support script cut mid-body", Stage::Together, {"--script-fault", "reset"}, "", "fail 2"},
@@ -91,13 +92,7 @@ const Fault kFaults[] = {
     {"support script unable to serve", Stage::Together, {}, "unable", "fail 0"},
     {"support script reports errors", Stage::Together, {}, "errors", "fail 0"},
     // Hostile servers and ads.
-    {"ad tracks a URL with the stored script's old name",
-     Stage::Together,
-     {},
-     "hostile",
-     "receive",
-     "",
-     Hostile::OldName},
+    {"ad tracks a URL with the stored script's old name", Stage::Together, {}, "hostile", "receive", "", Hostile::OldName},
     {"support script dated 2100", Stage::Together, {}, "hostile", "receive", "", Hostile::FutureDate},
     {"support script of 2 MiB, above its bound", Stage::Together, {}, "hostile", "fail 2", "", Hostile::BigScript},
     {"markup trickled a byte a second", Stage::Together, {}, "hostile", "fail 2", "", Hostile::Trickle},
@@ -113,6 +108,7 @@ const Fault kFaults[] = {
     {"defaults and stored script truncated between runs", Stage::Truncated, {}, "", "timed out once"},
     {"defaults and stored script garbage between runs", Stage::Garbage, {}, "", "ad shown"},
 };
+// clang-format on
 
 // Temporary files of an atomic write left behind, and stored answers that are
 // not whole: a support script that is not all of the server's, a markup
@@ -179,34 +175,19 @@ struct LoopbackCertificate {
     LoopbackCertificate() {
         fs::create_directories(folder);
         const std::string key = folder / "key.pem", cert = folder / "cert.pem";
-        const char* argv[] = {"openssl",
-                              "req",
-                              "-x509",
-                              "-newkey",
-                              "ec",
-                              "-pkeyopt",
-                              "ec_paramgen_curve:P-256",
-                              "-nodes",
-                              "-days",
-                              "2",
-                              "-subj",
-                              "/CN=127.0.0.1",
-                              "-addext",
-                              "subjectAltName=IP:127.0.0.1",
-                              "-keyout",
-                              key.c_str(),
-                              "-out",
-                              cert.c_str(),
-                              nullptr};
+        // clang-format off
+        const char* argv[] = {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2",
+                              "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key.c_str(), "-out", cert.c_str(), nullptr};
+        // clang-format on
         int status = -1;
-        if (g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
-                         GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                         nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
-            g_spawn_check_wait_status(status, nullptr)) {
-            certificate =
-                GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
-            database = GRef<GTlsDatabase>::adopt(g_tls_file_database_new(cert.c_str(), nullptr));
-        }
+        if (!g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr,
+                          GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                          nullptr, nullptr, nullptr, nullptr, &status, nullptr) ||
+            !g_spawn_check_wait_status(status, nullptr))
+            return;
+        certificate =
+            GRef<GTlsCertificate>::adopt(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), nullptr));
+        database = GRef<GTlsDatabase>::adopt(g_tls_file_database_new(cert.c_str(), nullptr));
     }
     ~LoopbackCertificate() { fs::remove_all(folder); }  // read by the database as it goes
     const fs::path folder = fs::temp_directory_path() / ("faults-tls-" + std::to_string(::getpid()));
@@ -215,6 +196,12 @@ struct LoopbackCertificate {
 };
 
 constexpr const char kScriptPath[] = "/ruma/sdk-core-v40.js";
+
+// Where the support script of that URL is stored.
+fs::path storedScriptOf(const std::string& url) {
+    return *ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, *platform::URL::parse(url));
+}
+
 const std::string kHostileMarkup = "<html><body><p>hostile ad</p></body></html>";
 
 // Markup that tracks each URL in turn, untapped, a moment apart (the ad view
@@ -295,9 +282,7 @@ public:
                                                       {{"Last-Modified", "Fri, 01 Jan 2100 00:00:00 GMT"}}));
     }
     std::string scriptURL() const { return http.url(kScriptPath); }
-    fs::path storedScript() const {
-        return *ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript, *platform::URL::parse(scriptURL()));
-    }
+    fs::path storedScript() const { return storedScriptOf(scriptURL()); }
     int count(const std::string& path) const {
         return int(std::ranges::count_if(http.requests(), [&](const auto& r) { return r.path == path; }));
     }
@@ -517,11 +502,8 @@ protected:
     // The row's failure told once, then a plain load that shows an ad.
     void judge(Trial& trial) {
         SCOPED_TRACE(trial.fault->name);
-        if (trial.fault->hostile == Hostile::Refresh) {
-            judgeReloads(trial);
-        } else {
-            EXPECT_EQ(trial.recorder->events, std::vector<std::string>{trial.fault->outcome});
-        }
+        if (trial.fault->hostile == Hostile::Refresh) judgeReloads(trial);
+        else EXPECT_EQ(trial.recorder->events, std::vector<std::string>{trial.fault->outcome});
         if (trial.hostile) judgeHostile(trial, *trial.hostile);
         const auto mine = [&](const char* endpoint) {
             int n = 0;
@@ -556,12 +538,8 @@ protected:
     // the row's server stops the reloads after three ads.
     void judgeReloads(Trial& trial) {
         const double rate = std::atof(trial.fault->option), interval = rate > 0 ? 1 : 0;
-        ASSERT_TRUE(spinUntil(
-            [&] {
-                return !trial.banner->getPrivate()->isMakingRequest() &&
-                       !trial.banner->getPrivate()->isReloadTimerScheduled();
-            },
-            30));
+        const auto& banner = trial.banner->getPrivate();
+        ASSERT_TRUE(spinUntil([&] { return !banner->isMakingRequest() && !banner->isReloadTimerScheduled(); }, 30));
         EXPECT_GE(trial.recorder->callbacks(), 1);
         EXPECT_EQ(std::ranges::count(trial.recorder->events, "receive"), trial.recorder->callbacks());
         EXPECT_EQ(trial.recorder->reloads.front(), interval);
@@ -647,10 +625,9 @@ TEST_F(Faults, EachEndsCleanly) {
     // The runs of mensajes go on beside the rows in this process.
     std::vector<std::pair<const Fault*, std::future<Relaunch>>> relaunches;
     std::vector<Trial*> together;
-    for (const Fault& fault : kFaults) {
+    for (const Fault& fault : kFaults)
         if (fault.stage == Stage::Truncated || fault.stage == Stage::Garbage)
             relaunches.emplace_back(&fault, std::async(std::launch::async, relaunch, std::cref(fault)));
-    }
     // Only this run's certificate for https, only while the rows run.
     GTlsBackend* backend = g_tls_backend_get_default();
     g_tls_backend_set_default_database(backend, tls.database.get());
@@ -661,9 +638,7 @@ TEST_F(Faults, EachEndsCleanly) {
     for (Trial* trial : together) judge(*trial);
     g_tls_backend_set_default_database(backend, nullptr);
     EXPECT_EQ(notTheComponentsOwn(*platform::Paths::current().cachesDirectory()), std::vector<std::string>{});
-    EXPECT_EQ(readFile(*ZELCacheFolder::pathFor(ZELCachePurpose::SupportScript,
-                                                *platform::URL::parse(server->origin() + kScriptPath))),
-              script)
+    EXPECT_EQ(readFile(storedScriptOf(server->origin() + kScriptPath)), script)
         << "the ad server's script was not kept whole";
 
     for (auto& [fault, future] : relaunches) {

@@ -14,8 +14,6 @@
 
 #include "integration/support/GtkDriver.h"
 #include "integration/support/PrivateBus.h"
-#include "platform/ViewController.h"
-#include "platform/Window.h"
 
 namespace {
 
@@ -38,25 +36,20 @@ public:
     bool leave() { return bus_.disown(kService); }
     // The device's properties (a{sv}) from now on, announced as changed.
     void publish(GVariant* properties) {
-        GVariant* sunk = g_variant_ref_sink(properties);
+        GVariant* published = g_variant_ref_sink(properties);
         {
             std::lock_guard lock(shared_->mutex);
-            if (shared_->properties) g_variant_unref(shared_->properties);
-            shared_->properties = g_variant_ref(sunk);
+            shared_->properties.reset(published);
         }
         g_dbus_connection_emit_signal(
             bus_.connection(), nullptr, kDisplayDevice, "org.freedesktop.DBus.Properties", "PropertiesChanged",
-            g_variant_new("(s@a{sv}@as)", kDeviceInterface, sunk, g_variant_new_strv(nullptr, 0)), nullptr);
-        g_variant_unref(sunk);
+            g_variant_new("(s@a{sv}@as)", kDeviceInterface, published, g_variant_new_strv(nullptr, 0)), nullptr);
     }
 
 private:
     struct Shared {
-        ~Shared() {
-            if (properties) g_variant_unref(properties);
-        }
         std::mutex mutex;
-        GVariant* properties = nullptr;  // a{sv}
+        platform::gtk::GUnique<GVariant, g_variant_unref> properties;  // a{sv}
     };
     static GRef<GDBusMessage> answer(Shared& shared, GDBusMessage* call) {
         const std::string member = g_dbus_message_get_member(call) ? g_dbus_message_get_member(call) : "";
@@ -64,7 +57,8 @@ private:
         if (path != kDisplayDevice || member != "GetAll") return {};
         std::lock_guard lock(shared.mutex);
         auto reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_reply(call));
-        GVariant* all = shared.properties ? shared.properties : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
+        GVariant* all =
+            shared.properties ? shared.properties.get() : g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0);
         g_dbus_message_set_body(reply.get(), g_variant_new("(@a{sv})", all));
         return reply;
     }
@@ -101,10 +95,7 @@ TEST(Battery, TheStatusBarShowsOnlyWhatUPowerReports) {
     UPowerStandIn upower;
     ASSERT_TRUE(upower.ok()) << "no private bus";
     g_setenv("DBUS_SYSTEM_BUS_ADDRESS", upower.address().c_str(), TRUE);
-    nimbra::test::gtkBackend();
-    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
-    window->setRootViewController(std::make_shared<platform::ViewController>());
-    window->makeKeyAndVisible();
+    auto window = nimbra::test::shownWindow();
     // The time alone, and never a carrier's name.
     const std::regex time("[0-9]{2}:[0-9]{2}");
     const auto shows = [&](const std::optional<std::string>& battery) {

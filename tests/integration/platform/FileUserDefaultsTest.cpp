@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
-#include <sstream>
 
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/Processes.h"
@@ -29,9 +28,7 @@ class FileUserDefaultsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         gtkBackend();
-        char folder[] = "/tmp/nimbra-defaults-XXXXXX";
-        dir_ = g_mkdtemp(folder);
-        path_ = dir_ + "/prefs/defaults.plist";  // the folder does not exist yet
+        std::filesystem::create_directories(dir_);
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
     // The contents of the files set aside beside the store, sorted.
@@ -45,7 +42,7 @@ protected:
         std::sort(contents.begin(), contents.end());
         return contents;
     }
-    std::string dir_, path_;
+    std::string dir_ = freshRoot("nimbra-defaults"), path_ = dir_ + "/prefs/defaults.plist";  // no such folder yet
 };
 
 const Value nested(Dictionary{{"when", Value(Date{1000.0})},
@@ -53,14 +50,14 @@ const Value nested(Dictionary{{"when", Value(Date{1000.0})},
                               {"empty", Value(Dictionary{})}});
 
 TEST_F(FileUserDefaultsTest, EveryValueKindSurvivesARestart) {
+    const Value bytes(platform::Bytes{std::string("\0\x01\xff", 3)});
     const std::vector<std::tuple<std::string, Value, Value>> kept = {
         {"bool", Value(true), Value(true)},
         {"negative", Value(-42), Value(-42)},
         {"large", Value(static_cast<long long>(INT64_MAX)), Value(static_cast<long long>(INT64_MAX))},
         {"double", Value(0.1), Value(0.1)},
         {"text", Value("é <&> \"q\"\n"), Value("é <&> \"q\"\n")},
-        {"bytes", Value(platform::Bytes{std::string("\0\x01\xff", 3)}),
-         Value(platform::Bytes{std::string("\0\x01\xff", 3)})},
+        {"bytes", bytes, bytes},
         {"date", Value(Date{-5000.75}), Value(Date{-5001.0})},  // kept to the whole second
         {"nested", nested, nested},
     };

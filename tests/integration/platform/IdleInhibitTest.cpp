@@ -6,18 +6,12 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include "ViewController/ZELViewController.h"
 #include "integration/support/GtkTestEnvironment.h"
 #include "integration/support/PrivateBus.h"
 #include "platform/Application.h"
-#include "platform/ViewController.h"
-#include "platform/Window.h"
-#include "platform/gtk/GRef.h"
 
 namespace {
 
@@ -50,7 +44,7 @@ private:
         const auto takes = [&](const char* type) {
             return parameters && g_variant_is_of_type(parameters, G_VARIANT_TYPE(type));
         };
-        GRef<GDBusMessage> reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_reply(message));
+        auto reply = GRef<GDBusMessage>::adopt(g_dbus_message_new_method_reply(message));
         std::lock_guard lock(record.mutex);
         if (method == "Inhibit" && takes("(susu)")) {
             const char *app = nullptr, *reason = nullptr;
@@ -78,14 +72,9 @@ TEST(IdleInhibit, AnAdScreenHoldsTheSessionAwakeWhileItIsUp) {
     SessionStandIn session;
     ASSERT_TRUE(session.ok()) << "no private session bus";
     g_setenv("DBUS_SESSION_BUS_ADDRESS", session.address().c_str(), TRUE);
-    nimbra::test::gtkBackend();
-    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
-    auto root = std::make_shared<platform::ViewController>();
-    window->setRootViewController(root);
-    window->makeKeyAndVisible();
-
+    auto window = nimbra::test::shownWindow();
     auto screen = ZELViewController::init();
-    screen->presentFromViewController(root);
+    screen->presentFromViewController(window->rootViewController());
     EXPECT_TRUE(platform::Application::shared().isIdleTimerDisabled());
     ASSERT_TRUE(spinUntil([&] { return !session.calls().empty(); }, 10)) << "the session was never asked";
     // Idle is the toolkit's inhibit flag 8.

@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/Services.h"
+#include "platform/ViewController.h"
+#include "platform/Window.h"
 #include "platform/gtk/GRef.h"
 #include "platform/gtk/GtkBackend.h"
 
@@ -21,6 +24,16 @@ namespace nimbra::test {
 // thread) and returns it. Every integration test calls this first.
 inline platform::gtk::GtkBackend& gtkBackend() {
     return platform::gtk::GtkBackend::install("org.nimbra.IntegrationTests");
+}
+
+// A phone-sized window on screen with the given root screen (a plain one by
+// default).
+inline std::shared_ptr<platform::Window> shownWindow(std::shared_ptr<platform::ViewController> root = nullptr) {
+    gtkBackend();
+    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
+    window->setRootViewController(root ? std::move(root) : std::make_shared<platform::ViewController>());
+    window->makeKeyAndVisible();
+    return window;
 }
 
 // Seconds on the monotonic clock.

@@ -6,11 +6,10 @@
 
 #include <gdk/gdk.h>
 #include <gio/gunixinputstream.h>
-#include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,82 +21,34 @@ namespace nimbra::test {
 
 namespace fs = std::filesystem;
 
-// A program of this name on PATH.
-inline bool installed(const char* program) {
-    platform::gtk::GCharPtr found(g_find_program_in_path(program));
-    return bool(found);
-}
-
-// A process started with extra variables; `stdio` as GSubprocess takes it, or
-// all its output into a file.
-inline GRef<GSubprocess> spawn(const std::vector<std::string>& argv, const Environment& environment,
-                               GSubprocessFlags stdio = G_SUBPROCESS_FLAGS_NONE,
-                               const std::optional<fs::path>& output = std::nullopt) {
-    auto launcher =
-        GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
-    applyEnvironment(launcher.get(), environment);
-    if (output) g_subprocess_launcher_set_stdout_file_path(launcher.get(), output->c_str());
-    std::vector<const char*> args;
-    for (const std::string& a : argv) args.push_back(a.c_str());
-    args.push_back(nullptr);
-    return GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
-}
-
-// Runs a short command to its end; true when it ended in time with status 0.
-inline bool runCommand(const std::vector<std::string>& argv, const Environment& environment, double seconds = 30) {
-    auto process = spawn(argv, environment, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
-    if (!process) return false;
-    if (auto ok = waitFor(process.get(), seconds)) return *ok;
-    g_subprocess_force_exit(process.get());
-    waitFor(process.get(), 5);
-    return false;
-}
-
-// Stops a process that runs until told: SIGTERM, then SIGKILL if it lingers.
-inline void stop(GSubprocess* process) {
-    if (!process) return;
-    g_subprocess_send_signal(process, SIGTERM);
-    if (waitFor(process, 10)) return;
-    g_subprocess_force_exit(process);
-    waitFor(process, 10);
-}
-
 // A screenshot's pixels.
 struct Rgb {
     int red = 0, green = 0, blue = 0;
     bool near(Rgb o, int tolerance) const {
-        return std::abs(red - o.red) <= tolerance && std::abs(green - o.green) <= tolerance &&
-               std::abs(blue - o.blue) <= tolerance;
+        return std::max({std::abs(red - o.red), std::abs(green - o.green), std::abs(blue - o.blue)}) <= tolerance;
     }
 };
 inline std::string describe(Rgb c) {
     return "(" + std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue) + ")";
 }
 
-class Picture {
-public:
+// A picture's pixels, in Cairo's native order (B, G, R, A in memory).
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    Rgb at(int x, int y) const {
+        const size_t i = (size_t(y) * size_t(width) + size_t(x)) * 4;
+        return {pixels[i + 2], pixels[i + 1], pixels[i]};
+    }
     static std::optional<Picture> load(const fs::path& file) {
         auto gfile = GRef<GFile>::adopt(g_file_new_for_path(file.c_str()));
         auto texture = GRef<GdkTexture>::adopt(gdk_texture_new_from_file(gfile.get(), nullptr));
         if (!texture) return std::nullopt;
-        Picture p;
-        p.width_ = gdk_texture_get_width(texture.get());
-        p.height_ = gdk_texture_get_height(texture.get());
-        p.pixels_.resize(size_t(p.width_) * size_t(p.height_) * 4);
-        gdk_texture_download(texture.get(), p.pixels_.data(), size_t(p.width_) * 4);
+        Picture p{gdk_texture_get_width(texture.get()), gdk_texture_get_height(texture.get()), {}};
+        p.pixels.resize(size_t(p.width) * size_t(p.height) * 4);
+        gdk_texture_download(texture.get(), p.pixels.data(), size_t(p.width) * 4);
         return p;
     }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    // Cairo's native order: B, G, R, A in memory.
-    Rgb at(int x, int y) const {
-        const size_t i = (size_t(y) * size_t(width_) + size_t(x)) * 4;
-        return {pixels_[i + 2], pixels_[i + 1], pixels_[i]};
-    }
-
-private:
-    int width_ = 0, height_ = 0;
-    std::vector<uint8_t> pixels_;
 };
 
 // The picture a screenshot command writes to the file named last.
@@ -120,11 +71,9 @@ inline std::optional<Picture> xScreenshot(const fs::path& file, const Environmen
 // the 50-point banner strip right above it with the 320 x 50 ad in its middle.
 // Empty when all is where it belongs.
 inline std::vector<std::string> phoneLayoutFaults(const Picture& shot, int scale, int width, int height) {
+    if (shot.width != width * scale || shot.height != height * scale)
+        return {"the screenshot is " + std::to_string(shot.width) + " x " + std::to_string(shot.height)};
     std::vector<std::string> faults;
-    if (shot.width() != width * scale || shot.height() != height * scale) {
-        faults.push_back("the screenshot is " + std::to_string(shot.width()) + " x " + std::to_string(shot.height()));
-        return faults;
-    }
     constexpr Rgb kStatusBar{0, 0, 0}, kPage{255, 255, 255}, kStrip{237, 237, 240}, kTabBar{28, 28, 31};
     const double stripMiddle = height - 49 - 25, adLeft = (width - 320) / 2.0;
     struct Sample {
@@ -236,8 +185,9 @@ public:
 private:
     bool send(const char* what, int x, int y, int width, int height) {
         if (!ready_) return false;
-        const std::string line = std::string(what) + " " + std::to_string(x) + " " + std::to_string(y) + " " +
-                                 std::to_string(width) + " " + std::to_string(height) + "\n";
+        std::string line = what;
+        for (int n : {x, y, width, height}) line += " " + std::to_string(n);
+        line += "\n";
         GOutputStream* in = g_subprocess_get_stdin_pipe(process_.get());
         if (!g_output_stream_write_all(in, line.data(), line.size(), nullptr, nullptr, nullptr) ||
             !g_output_stream_flush(in, nullptr, nullptr))
@@ -267,10 +217,8 @@ public:
         process_ = GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), argv, nullptr));
         launcher.reset();  // our copy of the write end goes with it
         // The server writes its display number once it accepts clients.
-        auto in = GRef<GInputStream>::adopt(g_unix_input_stream_new(fds[0], TRUE));
-        auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(in.get()));
-        platform::gtk::GCharPtr number(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
-        if (process_ && number) display_ = ":" + std::string(number.get());
+        const std::string number = firstLine(GRef<GInputStream>::adopt(g_unix_input_stream_new(fds[0], TRUE)).get());
+        if (process_ && !number.empty()) display_ = ":" + number;
     }
     ~XScreen() { stop(process_.get()); }
     XScreen(const XScreen&) = delete;

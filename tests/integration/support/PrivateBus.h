@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/gtk/GRef.h"
+#include "integration/support/Processes.h"
 
 namespace nimbra::test {
 
@@ -21,18 +21,14 @@ public:
     using Answer = std::function<platform::gtk::GRef<GDBusMessage>(GDBusMessage* call)>;
 
     explicit PrivateBus(Answer answer) {
-        using platform::gtk::GCharPtr;
         using platform::gtk::GRef;
         // Its socket in the test's temporary folder (which goes with the test),
         // not beside everyone's in /tmp.
-        const std::string address = std::string("--address=unix:dir=") + g_get_tmp_dir();
-        const char* argv[] = {"dbus-daemon", "--session", "--nofork", "--print-address=1", address.c_str(), nullptr};
-        daemon_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv, G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+        daemon_ = spawn({"dbus-daemon", "--session", "--nofork", "--print-address=1",
+                         std::string("--address=unix:dir=") + g_get_tmp_dir()},
+                        {}, G_SUBPROCESS_FLAGS_STDOUT_PIPE);
         if (!daemon_) return;
-        auto lines =
-            GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(daemon_.get())));
-        GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
-        if (line) address_ = line.get();
+        address_ = firstLine(g_subprocess_get_stdout_pipe(daemon_.get()));
         bus_ = GRef<GDBusConnection>::adopt(
             g_dbus_connection_new_for_address_sync(address_.c_str(),
                                                    GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |

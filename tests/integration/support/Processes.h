@@ -39,6 +39,12 @@ inline std::filesystem::path freshRoot(const char* what) {
     return root;
 }
 
+// A program of this name on PATH.
+inline bool installed(const char* program) {
+    platform::gtk::GCharPtr found(g_find_program_in_path(program));
+    return bool(found);
+}
+
 // Variables set for a process started by a test (no value: unset).
 using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
 inline void applyEnvironment(GSubprocessLauncher* launcher, const Environment& environment) {
@@ -91,6 +97,59 @@ inline std::optional<bool> waitFor(GSubprocess* process, double seconds) {
     return wait->ok;
 }
 
+// A process started with extra variables; `stdio` as GSubprocess takes it, or
+// all its output into a file.
+inline GRef<GSubprocess> spawn(const std::vector<std::string>& argv, const Environment& environment,
+                               GSubprocessFlags stdio = G_SUBPROCESS_FLAGS_NONE,
+                               const std::optional<std::filesystem::path>& output = std::nullopt) {
+    auto launcher =
+        GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(output ? G_SUBPROCESS_FLAGS_STDERR_MERGE : stdio));
+    applyEnvironment(launcher.get(), environment);
+    if (output) g_subprocess_launcher_set_stdout_file_path(launcher.get(), output->c_str());
+    std::vector<const char*> args;
+    for (const std::string& a : argv) args.push_back(a.c_str());
+    args.push_back(nullptr);
+    return GRef<GSubprocess>::adopt(g_subprocess_launcher_spawnv(launcher.get(), args.data(), nullptr));
+}
+
+// Runs a short command to its end; true when it ended in time with status 0.
+inline bool runCommand(const std::vector<std::string>& argv, const Environment& environment = {}, double seconds = 30) {
+    auto process = spawn(argv, environment, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
+    if (!process) return false;
+    if (auto ok = waitFor(process.get(), seconds)) return *ok;
+    g_subprocess_force_exit(process.get());
+    waitFor(process.get(), 5);
+    return false;
+}
+
+// Runs a program to its end; its exit status (-1 when it could not start or
+// did not exit), all it wrote in `output`.
+inline int runToEnd(const std::vector<std::string>& argv, const Environment& environment, std::string& output) {
+    auto process =
+        spawn(argv, environment, GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE));
+    if (!process) return -1;
+    platform::gtk::GCharPtr text;
+    g_subprocess_communicate_utf8(process.get(), nullptr, nullptr, text.out(), nullptr, nullptr);
+    output = text ? text.get() : "";
+    return g_subprocess_get_if_exited(process.get()) ? g_subprocess_get_exit_status(process.get()) : -1;
+}
+
+// Stops a process that runs until told: SIGTERM, then SIGKILL if it lingers.
+inline void stop(GSubprocess* process) {
+    if (!process) return;
+    g_subprocess_send_signal(process, SIGTERM);
+    if (waitFor(process, 10)) return;
+    g_subprocess_force_exit(process);
+    waitFor(process, 10);
+}
+
+// The first line a stream gives ("" when none).
+inline std::string firstLine(GInputStream* in) {
+    auto lines = GRef<GDataInputStream>::adopt(g_data_input_stream_new(in));
+    platform::gtk::GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
+    return line ? line.get() : "";
+}
+
 // The processes below root, each with the names on its way up to root
 // (its own first, root's not).
 inline std::map<pid_t, std::vector<std::string>> descendantsOf(pid_t root) {
@@ -133,22 +192,23 @@ inline std::string httpGet(const std::string& url) {
     return data ? std::string(data, size) : std::string();
 }
 
+// A field of a request's query in the ad server's report that holds JSON
+// (ad_frame, kw), parsed; discarded when it is none.
+inline nlohmann::json queryJson(const nlohmann::json& request, const char* field) {
+    return nlohmann::json::parse(request["query"].value(field, std::string()), nullptr, false);
+}
+
 // nimbra-adserver started with "--port 0 --exit-after 60" and the extra
 // arguments; ok() once it came up and printed its address.
 class AdServerProcess {
 public:
     explicit AdServerProcess(std::vector<std::string> arguments = {}) {
         arguments.insert(arguments.begin(), {NIMBRA_ADSERVER_PATH, "--port", "0", "--exit-after", "60"});
-        std::vector<const char*> argv;
-        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-        argv.push_back(nullptr);
-        process_ = GRef<GSubprocess>::adopt(g_subprocess_newv(argv.data(), G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr));
+        process_ = spawn(arguments, {}, G_SUBPROCESS_FLAGS_STDOUT_PIPE);
         if (!process_) return;
-        auto lines =
-            GRef<GDataInputStream>::adopt(g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_.get())));
-        platform::gtk::GCharPtr line(g_data_input_stream_read_line(lines.get(), nullptr, nullptr, nullptr));
-        const std::string prefix = "nimbra-adserver listening on ";
-        if (line && std::string(line.get()).starts_with(prefix)) origin_ = line.get() + prefix.size();
+        const std::string line = firstLine(g_subprocess_get_stdout_pipe(process_.get())),
+                          prefix = "nimbra-adserver listening on ";
+        if (line.starts_with(prefix)) origin_ = line.substr(prefix.size());
     }
     ~AdServerProcess() {
         if (!process_) return;
@@ -190,33 +250,27 @@ inline GRef<GSubprocessLauncher> launcherWithFoldersUnder(const std::filesystem:
     for (const char* folder : {"home", "config", "cache", "data", "runtime"}) fs::create_directories(root / folder);
     fs::permissions(root / "runtime", fs::perms::owner_all, fs::perm_options::replace);
     auto launcher = GRef<GSubprocessLauncher>::adopt(g_subprocess_launcher_new(flags));
-    const std::pair<const char*, std::string> environment[] = {{"HOME", root / "home"},
-                                                               {"XDG_CONFIG_HOME", root / "config"},
-                                                               {"XDG_CACHE_HOME", root / "cache"},
-                                                               {"XDG_DATA_HOME", root / "data"},
-                                                               {"XDG_RUNTIME_DIR", root / "runtime"},
-                                                               {"NIMBRA_STATIC_SERVER", serverOrigin},
-                                                               {"NIMBRA_AD_SERVER", serverOrigin}};
-    for (const auto& [name, value] : environment)
-        g_subprocess_launcher_setenv(launcher.get(), name, value.c_str(), TRUE);
-    g_subprocess_launcher_unsetenv(launcher.get(), "NIMBRA_RESOURCES_DIR");
+    // clang-format off
+    applyEnvironment(launcher.get(), {{"HOME", root / "home"}, {"XDG_CONFIG_HOME", root / "config"},
+                                      {"XDG_CACHE_HOME", root / "cache"}, {"XDG_DATA_HOME", root / "data"},
+                                      {"XDG_RUNTIME_DIR", root / "runtime"}, {"NIMBRA_STATIC_SERVER", serverOrigin},
+                                      {"NIMBRA_AD_SERVER", serverOrigin}, {"NIMBRA_RESOURCES_DIR", std::nullopt}});
+    // clang-format on
     return launcher;
 }
 
 // mensajes as its own process with a home and XDG folders of its own under a
 // root folder (kept, so a next run finds its files), pointed at one server,
-// its stderr in root/log; on the display the environment names (the tests'
-// own by default).
+// its stderr in root/log; the environment given goes over its own (the
+// display, PATH, ...).
 class RunningMensajes {
 public:
     RunningMensajes(const std::filesystem::path& root, const std::string& serverOrigin, const std::string& program,
                     const std::filesystem::path& workingDirectory = std::filesystem::temp_directory_path(),
-                    const std::string& path = {}, const Environment& environment = {})
+                    const Environment& environment = {})
         : log_(root / "log") {
         auto launcher = launcherWithFoldersUnder(root, serverOrigin, G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
-        const char* inherited = g_getenv("PATH");
-        const std::string searchPath = !path.empty() ? path : inherited ? inherited : "/usr/bin:/bin";
-        g_subprocess_launcher_setenv(launcher.get(), "PATH", searchPath.c_str(), TRUE);
+        if (!g_getenv("PATH")) g_subprocess_launcher_setenv(launcher.get(), "PATH", "/usr/bin:/bin", TRUE);
         applyEnvironment(launcher.get(), environment);
         g_subprocess_launcher_set_cwd(launcher.get(), workingDirectory.c_str());
         g_subprocess_launcher_set_stderr_file_path(launcher.get(), log_.c_str());

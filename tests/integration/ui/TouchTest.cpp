@@ -7,10 +7,11 @@
 
 #include "integration/support/XInput.h"
 #include "platform/Button.h"
-#include "platform/ViewController.h"
-#include "platform/Window.h"
 
 namespace {
+
+using nimbra::test::spinFor;
+using nimbra::test::spinUntil;
 
 class AnyOrientation : public platform::ViewController {
 public:
@@ -22,13 +23,11 @@ class TouchTest : public ::testing::Test {
 protected:
     void SetUp() override {
         nimbra::test::gtkBackend();
-        window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
         root = std::make_shared<AnyOrientation>();
-        window->setRootViewController(root);
-        window->makeKeyAndVisible();
+        window = nimbra::test::shownWindow(root);
         if (!input.available()) GTEST_SKIP() << "no X display with the test extension";
         gtkWindow = platform::gtk::widgetForView(*window);
-        ASSERT_TRUE(nimbra::test::spinUntil([&] { return gtk_widget_get_mapped(gtkWindow); }));
+        ASSERT_TRUE(spinUntil([&] { return gtk_widget_get_mapped(gtkWindow); }));
     }
     void TearDown() override {
         if (window) window->setHidden(true);
@@ -43,23 +42,23 @@ protected:
 };
 
 TEST_F(TouchTest, ControlAndRightArrowTurnTheDeviceAndTheWindowTakesTheScreensShape) {
-    nimbra::test::spinFor(0.5);
+    spinFor(0.5);
     // Keys go where the pointer is on a display without a window manager.
     ASSERT_TRUE(input.pointAt(*root->view(), 50, 30));
-    input.chord({0xffe3 /* Control_L */, 0xff53 /* Right */});
-    ASSERT_TRUE(nimbra::test::spinUntil([&] { return windowIs(480, 320); }, 5));
+    ASSERT_TRUE(input.key("ctrl+Right"));
+    ASSERT_TRUE(spinUntil([&] { return windowIs(480, 320); }, 5));
     EXPECT_EQ(platform::Device::current().orientation(), platform::InterfaceOrientation::LandscapeRight);
     EXPECT_EQ(root->interfaceOrientation(), platform::InterfaceOrientation::LandscapeRight);
     // Back upright, also for the tests that follow.
     EXPECT_TRUE(window->deviceDidRotate(platform::InterfaceOrientation::Portrait));
-    EXPECT_TRUE(nimbra::test::spinUntil([&] { return windowIs(320, 480); }, 5));
+    EXPECT_TRUE(spinUntil([&] { return windowIs(320, 480); }, 5));
 }
 
 TEST_F(TouchTest, TheScreensFollowTheWindowSystemsSizeTurnedOrNot) {
     using platform::Rect;
     // Whether the window, its root screen and the main screen all have this shape.
     const auto laidOut = [&](int width, int height) {
-        return nimbra::test::spinUntil(
+        return spinUntil(
             [&] {
                 return windowIs(width, height) && window->frame() == Rect(0, 0, width, height) &&
                        root->view()->frame() == Rect(0, 20, width, height - 20) &&
@@ -80,8 +79,6 @@ TEST_F(TouchTest, TheScreensFollowTheWindowSystemsSizeTurnedOrNot) {
 }
 
 TEST_F(TouchTest, AButtonActsOnceForAClickAKeyOrTheAccessibilityActionAndNeverWhileDisabled) {
-    using nimbra::test::spinFor;
-    using nimbra::test::spinUntil;
     auto button =
         std::make_shared<platform::Button>(platform::ButtonType::RoundedRect, platform::Rect(60, 100, 200, 40));
     button->setTitle("Enviar");
@@ -98,10 +95,9 @@ TEST_F(TouchTest, AButtonActsOnceForAClickAKeyOrTheAccessibilityActionAndNeverWh
         [&] { input.clickAt(*button, 100, 20); },
         [&] {
             button->requestKeyboardFocus();
-            input.chord({0xff0d /* Return */});
+            input.key("Return");
         },
-        [&] { input.chord({0x20 /* space */}); },
-        [&] { gtk_widget_activate(widget); },  // what the accessibility action does
+        [&] { input.key("space"); }, [&] { gtk_widget_activate(widget); },  // what the accessibility action does
     };
     for (size_t i = 0; i < std::size(ways); ++i) {
         SCOPED_TRACE(i);

@@ -6,8 +6,6 @@
 
 #include "contract/WebViewContract.h"
 #include "integration/support/GtkDriver.h"
-#include "platform/ViewController.h"
-#include "platform/Window.h"
 #include "platform/gtk/GtkViews.h"
 
 namespace {
@@ -50,9 +48,7 @@ TEST_F(WebViewTest, NavigationTypesReachTheDelegate) {
 // A page wider than the view is zoomed out to fit across (to a quarter at
 // most); a narrower page, or a view that does not scale pages, keeps its size.
 TEST_F(WebViewTest, APageWiderThanTheViewIsZoomedOutToFit) {
-    auto window = std::make_shared<platform::Window>(platform::Rect(0, 0, 320, 480));
-    window->setRootViewController(std::make_shared<platform::ViewController>());
-    window->makeKeyAndVisible();
+    auto window = nimbra::test::shownWindow();
     window->rootViewController()->view()->addSubview(web);
     web->setFrame(platform::Rect(0, 0, 320, 100));
     web->setHidden(false);
