@@ -24,6 +24,7 @@
 #include "Network/ZELCachedFile.h"
 #include "Request/ZELRequest.h"
 #include "WebView/ZELWebView.h"
+#include "platform/Files.h"
 #include "integration/banner/BannerSupport.h"
 #include "integration/support/TestHttpServer.h"
 #include "unit/support/FileSizeLimit.h"
@@ -588,6 +589,8 @@ protected:
         }
     }
     std::vector<std::string> leftOvers(const fs::path& caches) {
+        // The banners' saves still in flight end first, as at the process's end.
+        platform::FileSystem::current().finishBackgroundWrites();
         std::vector<std::string> found = halfWritten(caches, script);
         for (const std::string& f : halfWritten(std::getenv("XDG_CONFIG_HOME"), script)) found.push_back(f);
         return found;
