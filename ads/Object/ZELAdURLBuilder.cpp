@@ -69,9 +69,15 @@ void ZELAdURLBuilder::build(const std::string& script, const platform::Dictionar
         runInPage(withScript, script, call, baseURL);
         return;
     }
-    page_.delegate->setLoadedHandler(platform::bindWeak(
-        weakFactory_.getWeakPtr(), [adopted = pages_, withScript, script, call, baseURL](ZELAdURLBuilder& self) {
-            if (self.pages_ == adopted) self.runInPage(withScript, script, call, baseURL);
+    const auto self = weakFactory_.getWeakPtr();
+    page_.delegate->setLoadedHandler(
+        platform::bindWeak(self, [adopted = pages_, withScript, script, call, baseURL](ZELAdURLBuilder& builder) {
+            if (builder.pages_ == adopted) builder.runInPage(withScript, script, call, baseURL);
+        }));
+    // A page lost before it loaded is no reason to fail the load.
+    page_.delegate->setPageLostHandler(
+        platform::bindWeak(self, [adopted = pages_, script, call, baseURL](ZELAdURLBuilder& builder) {
+            if (builder.pages_ == adopted) builder.buildInFreshPage(script, call, baseURL);
         }));
 }
 

@@ -59,6 +59,22 @@ TEST_F(PreparedPageTest, APageStillLoadingRunsTheCallOnceLoaded) {
     EXPECT_EQ(std::pair(callsEvaluated, delegate->received), std::pair(calls + 1, 2));
 }
 
+TEST_F(PreparedPageTest, APageLostBeforeItLoadedGivesWayToAFreshPage) {
+    showAd();
+    ZELPreparedBuildPage::discard();
+    sim().web().setAutoFinish(false);
+    ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
+    sim().runUntilIdle();
+    SimWebViewPeer* loading = preparedPeer(sim());
+    const auto held = viewOf(loading).lock();
+    reload();
+    sim().web().setAutoFinish(true);
+    ASSERT_TRUE(loading->failLoad(platform::Error{"WebKitNetworkError", 302, "lost"}));
+    sim().runUntilIdle();
+    EXPECT_EQ(std::pair(delegate->received, pagesBuilt), std::pair(2, 2)) << "the fresh page's inline call";
+    EXPECT_TRUE(delegate->failures.empty());
+}
+
 // The first load of a process finds no script stored: a page without one
 // loads while the script downloads and runs it when it comes, then the call.
 TEST_F(PreparedPageTest, TheFirstLoadRunsTheScriptInABlankPageMadeReady) {
