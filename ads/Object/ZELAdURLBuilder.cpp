@@ -72,7 +72,9 @@ void ZELAdURLBuilder::build(const std::string& script, const platform::Dictionar
     const auto self = weakFactory_.getWeakPtr();
     page_.delegate->setLoadedHandler(
         platform::bindWeak(self, [adopted = pages_, withScript, script, call, baseURL](ZELAdURLBuilder& builder) {
-            if (builder.pages_ == adopted) builder.runInPage(withScript, script, call, baseURL);
+            if (builder.pages_ != adopted) return;
+            builder.failWhenLost();  // from now on its script runs: lost is lost
+            builder.runInPage(withScript, script, call, baseURL);
         }));
     // A page lost before it loaded is no reason to fail the load.
     page_.delegate->setPageLostHandler(
@@ -112,11 +114,15 @@ void ZELAdURLBuilder::adopt(ZELPreparedBuildPage::Page page) {
     // The page's answers, from this page only.
     page_.delegate->setAnswerHandler(platform::bindWeak(
         self, [](ZELAdURLBuilder& builder, const ZELBuildPageAnswer& answer) { builder.answered(answer); }));
+    failWhenLost();
+    watchdog_.start(kTimeout, [this] { fail("<Nimbra> The ad request could not be built in time.", ZELErrorTimeout); });
+}
+
+void ZELAdURLBuilder::failWhenLost() {
     // A page whose load failed or whose process ended will never answer.
-    page_.delegate->setPageLostHandler(platform::bindWeak(self, [](ZELAdURLBuilder& builder) {
+    page_.delegate->setPageLostHandler(platform::bindWeak(weakFactory_.getWeakPtr(), [](ZELAdURLBuilder& builder) {
         builder.fail("<Nimbra> The page building the ad request was lost.", ZELErrorNetworkError);
     }));
-    watchdog_.start(kTimeout, [this] { fail("<Nimbra> The ad request could not be built in time.", ZELErrorTimeout); });
 }
 
 void ZELAdURLBuilder::reset() {

@@ -59,6 +59,8 @@ public:
 
 private:
     void adopt(ZELPreparedBuildPage::Page page);
+    // A lost page ends the build with a failure.
+    void failWhenLost();
     // Runs the script first when the page is blank, then the call.
     void runInPage(bool withScript, const std::string& script, const std::string& call, const platform::URL& baseURL);
     void buildInFreshPage(const std::string& script, const std::string& call, const platform::URL& baseURL);

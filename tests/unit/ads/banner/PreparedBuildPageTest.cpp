@@ -75,6 +75,25 @@ TEST_F(PreparedPageTest, APageLostBeforeItLoadedGivesWayToAFreshPage) {
     EXPECT_TRUE(delegate->failures.empty());
 }
 
+// Once loaded, the page runs the script: losing it then ends the load at once.
+TEST_F(PreparedPageTest, APageLostAfterItLoadedFailsTheLoad) {
+    showAd();
+    ZELPreparedBuildPage::discard();
+    sim().web().setAutoFinish(false);
+    ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
+    sim().runUntilIdle();
+    SimWebViewPeer* loading = preparedPeer(sim());
+    const auto held = viewOf(loading).lock();
+    pageAnswers = false;
+    reload();
+    ASSERT_TRUE(loading->finishLoad());
+    sim().runUntilIdle();
+    loading->endProcess();
+    sim().runUntilIdle();
+    EXPECT_EQ(delegate->failures, std::vector<long>{ZELErrorNetworkError});
+    EXPECT_EQ(pagesBuilt, 2) << "no fresh page after the call ran";
+}
+
 // The first load of a process finds no script stored: a page without one
 // loads while the script downloads and runs it when it comes, then the call.
 TEST_F(PreparedPageTest, TheFirstLoadRunsTheScriptInABlankPageMadeReady) {
