@@ -36,18 +36,30 @@ protected:
         sim().advance(31);
         sim().runUntilIdle();
     }
+    // After a shown ad, a page made ready whose load has not finished (its
+    // view held, so the peer stays for the test to drive).
+    SimWebViewPeer* shownAdThenAPageStillLoading() {
+        showAd();
+        ZELPreparedBuildPage::discard();
+        sim().web().setAutoFinish(false);
+        ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
+        // The load starts on the next turn: it must start while loads do not
+        // finish by themselves, or the page is ready by the reload.
+        sim().runUntilIdle();
+        SimWebViewPeer* loading = preparedPeer(sim());
+        held_ = viewOf(loading).lock();
+        return loading;
+    }
+    void TearDown() override {
+        held_.reset();
+        BannerTest::TearDown();
+    }
+    std::shared_ptr<platform::View> held_;
 };
 
 // Waiting for it costs less than a page of its own.
 TEST_F(PreparedPageTest, APageStillLoadingRunsTheCallOnceLoaded) {
-    showAd();
-    ZELPreparedBuildPage::discard();
-    sim().web().setAutoFinish(false);
-    ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
-    // The load starts on the next turn: it must start while loads do not
-    // finish by themselves, or the page is ready by the reload.
-    sim().runUntilIdle();
-    SimWebViewPeer* loading = preparedPeer(sim());
+    SimWebViewPeer* loading = shownAdThenAPageStillLoading();
     ASSERT_TRUE(loading->view().isLoading());
     EXPECT_EQ(ZELPreparedBuildPage::readyWebView(), nullptr);
     const int calls = callsEvaluated;
@@ -60,13 +72,7 @@ TEST_F(PreparedPageTest, APageStillLoadingRunsTheCallOnceLoaded) {
 }
 
 TEST_F(PreparedPageTest, APageLostBeforeItLoadedGivesWayToAFreshPage) {
-    showAd();
-    ZELPreparedBuildPage::discard();
-    sim().web().setAutoFinish(false);
-    ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
-    sim().runUntilIdle();
-    SimWebViewPeer* loading = preparedPeer(sim());
-    const auto held = viewOf(loading).lock();
+    SimWebViewPeer* loading = shownAdThenAPageStillLoading();
     reload();
     sim().web().setAutoFinish(true);
     ASSERT_TRUE(loading->failLoad(platform::Error{"WebKitNetworkError", 302, "lost"}));
@@ -77,13 +83,7 @@ TEST_F(PreparedPageTest, APageLostBeforeItLoadedGivesWayToAFreshPage) {
 
 // Once loaded, the page runs the script: losing it then ends the load at once.
 TEST_F(PreparedPageTest, APageLostAfterItLoadedFailsTheLoad) {
-    showAd();
-    ZELPreparedBuildPage::discard();
-    sim().web().setAutoFinish(false);
-    ZELPreparedBuildPage::prepare(kScript, *platform::URL::parse("http://127.0.0.1:8090/"));
-    sim().runUntilIdle();
-    SimWebViewPeer* loading = preparedPeer(sim());
-    const auto held = viewOf(loading).lock();
+    SimWebViewPeer* loading = shownAdThenAPageStillLoading();
     pageAnswers = false;
     reload();
     ASSERT_TRUE(loading->finishLoad());
