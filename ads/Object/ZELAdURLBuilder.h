@@ -1,10 +1,10 @@
 #pragma once
 // Builds the ad URL: runs RUMA_buildAdURL with the request's parameters in a
 // hidden page holding the support script (the page made ready ahead when it
-// fits, with the script or still blank, a fresh one otherwise), waits for the page's answer within a time
-// limit, and turns the answer into the URL of the ad markup (the device
-// signals and, for one kind of source, a sequence number appended). Each page
-// serves one request and goes with its answer.
+// fits, with the script or still blank, a fresh one otherwise), waits for the
+// page's answer within a time limit, and turns the answer into the URL of the
+// ad markup (the device signals and, for one kind of source, a sequence
+// number appended). Each page serves one request and goes with its answer.
 
 #include <memory>
 #include <optional>
